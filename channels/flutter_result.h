@@ -1,0 +1,44 @@
+// The reply callback of one method call: answered exactly once.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <variant>
+
+#include "channels/method_call.h"
+#include "channels/value.h"
+
+namespace dravel {
+
+using MethodResponse = std::variant<Value, FlutterError, FlutterMethodNotImplementedT>;
+
+// A copyable handle on the reply of one call. The first answer goes out; a
+// second answer is a programming error and is logged and dropped. When the last
+// handle goes away unanswered, the call is answered with the error
+// "no_reply" and a log line, so the interface never waits forever.
+class FlutterResult {
+ public:
+  using Sink = std::function<void(MethodResponse)>;
+
+  FlutterResult() = default;
+  // `description` names the call in log lines ("dravel/capture.captureScreen").
+  FlutterResult(std::string description, Sink sink);
+
+  void operator()(MethodResponse response) const;
+  void operator()(Value value) const { (*this)(MethodResponse(std::move(value))); }
+  void operator()(FlutterError error) const { (*this)(MethodResponse(std::move(error))); }
+  void operator()(FlutterMethodNotImplementedT) const {
+    (*this)(MethodResponse(FlutterMethodNotImplemented));
+  }
+  void operator()(std::nullptr_t) const { (*this)(Value()); }
+
+  bool answered() const;
+  explicit operator bool() const { return state_ != nullptr; }
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace dravel

@@ -1,0 +1,45 @@
+// Method calls and their replies.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "channels/value.h"
+
+namespace dravel {
+
+struct FlutterMethodCall {
+  std::string method;
+  Value arguments;
+
+  static FlutterMethodCall methodCallWithMethodName(std::string method, Value arguments) {
+    return {std::move(method), std::move(arguments)};
+  }
+};
+
+struct FlutterError {
+  std::string code;
+  std::optional<std::string> message;
+  Value details;
+
+  static FlutterError errorWithCode(std::string code, std::optional<std::string> message = {},
+                                    Value details = {}) {
+    return {std::move(code), std::move(message), std::move(details)};
+  }
+  bool operator==(const FlutterError&) const = default;
+};
+
+// The answer for a method the channel does not have.
+struct FlutterMethodNotImplementedT {
+  bool operator==(const FlutterMethodNotImplementedT&) const = default;
+};
+inline constexpr FlutterMethodNotImplementedT FlutterMethodNotImplemented{};
+
+// Wraps raw bytes as a channel value (image payloads).
+struct FlutterStandardTypedData {
+  static Value typedDataWithBytes(ByteBuffer bytes) { return Value(std::move(bytes)); }
+  static Value typedDataWithBytes(Bytes bytes) { return Value(std::move(bytes)); }
+};
+
+}  // namespace dravel

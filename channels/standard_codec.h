@@ -1,0 +1,66 @@
+// The standard message codec and the standard method codec, byte-compatible
+// with the embedding's own (little-endian, aligned typed data).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+
+#include "channels/message.h"
+#include "channels/method_call.h"
+#include "channels/value.h"
+
+namespace dravel {
+
+// Type tags of the standard message codec.
+enum class StandardTag : uint8_t {
+  Null = 0,
+  True = 1,
+  False = 2,
+  Int32 = 3,
+  Int64 = 4,
+  LargeInt = 5,
+  Float64 = 6,
+  String = 7,
+  Uint8List = 8,
+  Int32List = 9,
+  Int64List = 10,
+  Float64List = 11,
+  List = 12,
+  Map = 13,
+  Float32List = 14,
+};
+
+// Why a decode failed. Decoding never reads past the input.
+struct DecodeError {
+  std::string what;
+};
+
+class StandardMessageCodec {
+ public:
+  // Nesting deeper than this is a decode error rather than a stack overflow.
+  static constexpr int kMaxDepth = 128;
+  // Raw-bytes values at least this large are referenced, not copied, when encoding.
+  static constexpr size_t kShareThreshold = 64 * 1024;
+
+  static Message encode(const Value& value);
+  static std::variant<Value, DecodeError> decode(std::span<const uint8_t> bytes);
+};
+
+// A successful or failed method result as it travels in an envelope.
+using MethodEnvelope = std::variant<Value, FlutterError>;
+
+class StandardMethodCodec {
+ public:
+  static Message encodeMethodCall(const FlutterMethodCall& call);
+  static std::variant<FlutterMethodCall, DecodeError> decodeMethodCall(
+      std::span<const uint8_t> bytes);
+
+  static Message encodeSuccessEnvelope(const Value& result);
+  static Message encodeErrorEnvelope(const FlutterError& error);
+  static std::variant<MethodEnvelope, DecodeError> decodeEnvelope(std::span<const uint8_t> bytes);
+};
+
+}  // namespace dravel

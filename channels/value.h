@@ -1,0 +1,166 @@
+// Channel values: what crosses a method channel between the interface and the host.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace dravel {
+
+class Value;
+
+// Raw bytes. Shared and immutable once wrapped, so a large payload (a captured
+// screen) moves from the buffer it was produced in to the transport without a copy.
+using ByteBuffer = std::vector<uint8_t>;
+using Bytes = std::shared_ptr<const ByteBuffer>;
+
+using ValueList = std::vector<Value>;
+
+// A map in insertion order. Keys are usually strings, but the standard codec
+// allows any value as a key, so a received map may hold others.
+class ValueMap {
+ public:
+  using Entry = std::pair<Value, Value>;
+
+  ValueMap() = default;
+  ValueMap(std::initializer_list<std::pair<std::string, Value>> entries);
+
+  // Replaces the value of an existing key or appends a new entry.
+  void set(Value key, Value value);
+  void set(std::string_view key, Value value);
+  const Value* find(std::string_view key) const;
+  const Value* find(const Value& key) const;
+  bool contains(std::string_view key) const { return find(key) != nullptr; }
+  void erase(std::string_view key);
+
+  size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+  const std::vector<Entry>& entries() const { return entries_; }
+  auto begin() const { return entries_.begin(); }
+  auto end() const { return entries_.end(); }
+
+  // True when every key is a string.
+  bool hasStringKeys() const;
+
+  bool operator==(const ValueMap& other) const;
+
+ private:
+  std::vector<Entry> entries_;
+};
+
+// Typed lists of the standard codec. They decode and encode; the host itself
+// never needs to build them.
+struct Int32List {
+  std::vector<int32_t> values;
+  bool operator==(const Int32List&) const = default;
+};
+struct Int64List {
+  std::vector<int64_t> values;
+  bool operator==(const Int64List&) const = default;
+};
+struct Float32List {
+  std::vector<float> values;
+  bool operator==(const Float32List&) const = default;
+};
+struct Float64List {
+  std::vector<double> values;
+  bool operator==(const Float64List&) const = default;
+};
+
+class Value {
+ public:
+  enum class Type {
+    Null,
+    Bool,
+    Int,
+    Double,
+    String,
+    Bytes,
+    Int32List,
+    Int64List,
+    Float32List,
+    Float64List,
+    List,
+    Map,
+  };
+
+  Value() = default;
+  Value(std::nullptr_t) {}
+  Value(bool v) : data_(v) {}
+  Value(int v) : data_(int64_t{v}) {}
+  Value(unsigned v) : data_(int64_t{v}) {}
+  Value(long v) : data_(int64_t{v}) {}
+  Value(long long v) : data_(int64_t(v)) {}
+  Value(unsigned long v) = delete;  // would silently wrap above 2^63
+  Value(double v) : data_(v) {}
+  Value(const char* v) : data_(std::string(v)) {}
+  Value(std::string v) : data_(std::move(v)) {}
+  Value(std::string_view v) : data_(std::string(v)) {}
+  Value(Bytes v) : data_(std::move(v)) {}
+  Value(ByteBuffer v) : data_(Bytes(std::make_shared<const ByteBuffer>(std::move(v)))) {}
+  Value(Int32List v) : data_(std::move(v)) {}
+  Value(Int64List v) : data_(std::move(v)) {}
+  Value(Float32List v) : data_(std::move(v)) {}
+  Value(Float64List v) : data_(std::move(v)) {}
+  Value(ValueList v) : data_(std::make_shared<ValueList>(std::move(v))) {}
+  Value(ValueMap v) : data_(std::make_shared<ValueMap>(std::move(v))) {}
+
+  Type type() const { return static_cast<Type>(data_.index()); }
+  bool isNull() const { return type() == Type::Null; }
+
+  // Typed reads: the value when it has that type, else absent.
+  std::optional<bool> asBool() const;
+  std::optional<int64_t> asInt() const;
+  std::optional<double> asDouble() const;
+  const std::string* asString() const;
+  const Bytes* asBytes() const;
+  const ValueList* asList() const;
+  const ValueMap* asMap() const;
+  const Int32List* asInt32List() const { return std::get_if<Int32List>(&data_); }
+  const Int64List* asInt64List() const { return std::get_if<Int64List>(&data_); }
+  const Float32List* asFloat32List() const { return std::get_if<Float32List>(&data_); }
+  const Float64List* asFloat64List() const { return std::get_if<Float64List>(&data_); }
+
+  // Reads of a map with string keys, the way every handler reads its
+  // arguments: a missing key, or one that holds another type, is absent.
+  std::optional<bool> boolAt(std::string_view key) const;
+  std::optional<int64_t> intAt(std::string_view key) const;
+  std::optional<double> doubleAt(std::string_view key) const;
+  std::optional<std::string> stringAt(std::string_view key) const;
+  std::optional<Bytes> bytesAt(std::string_view key) const;
+  const Value* at(std::string_view key) const;
+  // A list whose every element is a string, else absent as a whole.
+  std::optional<std::vector<std::string>> stringListAt(std::string_view key) const;
+  // A list whose every element is a map with string keys, else absent.
+  std::optional<std::vector<ValueMap>> mapListAt(std::string_view key) const;
+  // A map with string keys and string values, else absent.
+  std::optional<std::vector<std::pair<std::string, std::string>>> stringMapAt(
+      std::string_view key) const;
+
+  // The value as an arguments map: itself when it is a map with string keys,
+  // otherwise an empty map.
+  Value argumentsOrEmpty() const;
+
+  bool operator==(const Value& other) const;
+  bool operator!=(const Value& other) const { return !(*this == other); }
+
+  // A short readable rendering for logs and test failures.
+  std::string debugString() const;
+
+ private:
+  // The order matches Type.
+  std::variant<std::monostate, bool, int64_t, double, std::string, Bytes, Int32List, Int64List,
+               Float32List, Float64List, std::shared_ptr<ValueList>, std::shared_ptr<ValueMap>>
+      data_;
+};
+
+// Makes a bytes value from a copy of the given data.
+Value bytesValue(const void* data, size_t size);
+
+}  // namespace dravel
