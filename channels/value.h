@@ -76,18 +76,18 @@ struct Float64List {
 class Value {
  public:
   enum class Type {
-    Null,
-    Bool,
-    Int,
-    Double,
-    String,
-    Bytes,
-    Int32List,
-    Int64List,
-    Float32List,
-    Float64List,
-    List,
-    Map,
+    kNull,
+    kBool,
+    kInt,
+    kDouble,
+    kString,
+    kBytes,
+    kInt32List,
+    kInt64List,
+    kFloat32List,
+    kFloat64List,
+    kList,
+    kMap,
   };
 
   Value() = default;
@@ -112,7 +112,7 @@ class Value {
   Value(ValueMap v) : data_(std::make_shared<ValueMap>(std::move(v))) {}
 
   Type type() const { return static_cast<Type>(data_.index()); }
-  bool isNull() const { return type() == Type::Null; }
+  bool isNull() const { return type() == Type::kNull; }
 
   // Typed reads: the value when it has that type, else absent.
   std::optional<bool> asBool() const;
