@@ -1,0 +1,40 @@
+// The seam between the host and the operating system: one interface per
+// service. The simulated desktop and a real desktop each implement all of them.
+#pragma once
+
+#include <memory>
+
+#include "platform/application.h"
+#include "platform/embedding.h"
+#include "platform/events.h"
+#include "platform/pasteboard.h"
+#include "platform/process_info.h"
+#include "platform/screen_capture_access.h"
+#include "platform/screens.h"
+#include "platform/window.h"
+#include "platform/workspace.h"
+
+namespace dravel {
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  virtual Application& application() = 0;
+  virtual Embedding& embedding() = 0;
+  virtual Screens& screens() = 0;
+  virtual Input& input() = 0;
+  virtual Pasteboard& pasteboard() = 0;
+  virtual Workspace& workspace() = 0;
+  virtual ScreenCaptureAccess& screenCaptureAccess() = 0;
+  virtual ProcessInfo& processInfo() = 0;
+
+  // Makes the main window, as the application's interface file lays it out.
+  virtual std::unique_ptr<NativeWindow> createMainWindow() = 0;
+};
+
+// The process-wide platform, installed at start-up (or by a test).
+Platform& platform();
+void setPlatform(Platform* platform);
+
+}  // namespace dravel
