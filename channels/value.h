@@ -34,8 +34,12 @@ class ValueMap {
   // Replaces the value of an existing key or appends a new entry.
   void set(Value key, Value value);
   void set(std::string_view key, Value value);
+  void set(const char* key, Value value) { set(std::string_view(key), std::move(value)); }
+  void set(const std::string& key, Value value) { set(std::string_view(key), std::move(value)); }
   const Value* find(std::string_view key) const;
   const Value* find(const Value& key) const;
+  const Value* find(const char* key) const { return find(std::string_view(key)); }
+  const Value* find(const std::string& key) const { return find(std::string_view(key)); }
   bool contains(std::string_view key) const { return find(key) != nullptr; }
   void erase(std::string_view key);
 

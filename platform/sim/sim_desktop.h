@@ -1,0 +1,48 @@
+// The simulated desktop: a whole platform made of plain state that tests and
+// scenarios set and read.
+#pragma once
+
+#include <memory>
+
+#include "platform/platform.h"
+#include "platform/sim/sim_application.h"
+#include "platform/sim/sim_embedding.h"
+#include "platform/sim/sim_screens.h"
+#include "platform/sim/sim_services.h"
+#include "platform/sim/sim_window.h"
+
+namespace dravel::sim {
+
+class SimDesktop : public Platform {
+ public:
+  // `messenger` is the engine's end of the connection to the interface.
+  explicit SimDesktop(std::shared_ptr<FlutterBinaryMessenger> messenger);
+  ~SimDesktop() override;
+
+  SimApplication& application() override { return application_; }
+  SimEmbedding& embedding() override { return embedding_; }
+  SimScreens& screens() override { return screens_; }
+  SimInput& input() override { return input_; }
+  SimPasteboard& pasteboard() override { return pasteboard_; }
+  SimWorkspace& workspace() override { return workspace_; }
+  SimScreenCaptureAccess& screenCaptureAccess() override { return screenCaptureAccess_; }
+  SimProcessInfo& processInfo() override { return processInfo_; }
+
+  std::unique_ptr<NativeWindow> createMainWindow() override;
+  // The main window once made (owned by the host), else null.
+  SimWindow* mainWindow() const { return mainWindow_; }
+
+ private:
+  friend class SimMainWindow;
+  SimApplication application_;
+  SimEmbedding embedding_;
+  SimScreens screens_;
+  SimInput input_;
+  SimPasteboard pasteboard_;
+  SimWorkspace workspace_;
+  SimScreenCaptureAccess screenCaptureAccess_;
+  SimProcessInfo processInfo_;
+  SimWindow* mainWindow_ = nullptr;
+};
+
+}  // namespace dravel::sim
