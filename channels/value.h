@@ -34,8 +34,8 @@ class ValueMap {
   // Replaces the value of an existing key or appends a new entry.
   void set(Value key, Value value);
   void set(std::string_view key, Value value);
-  void set(const char* key, Value value) { set(std::string_view(key), std::move(value)); }
-  void set(const std::string& key, Value value) { set(std::string_view(key), std::move(value)); }
+  void set(const char* key, Value value);
+  void set(const std::string& key, Value value);
   const Value* find(std::string_view key) const;
   const Value* find(const Value& key) const;
   const Value* find(const char* key) const { return find(std::string_view(key)); }
@@ -163,6 +163,13 @@ class Value {
                Float32List, Float64List, std::shared_ptr<ValueList>, std::shared_ptr<ValueMap>>
       data_;
 };
+
+inline void ValueMap::set(const char* key, Value value) {
+  set(std::string_view(key), std::move(value));
+}
+inline void ValueMap::set(const std::string& key, Value value) {
+  set(std::string_view(key), std::move(value));
+}
 
 // Makes a bytes value from a copy of the given data.
 Value bytesValue(const void* data, size_t size);
