@@ -1,0 +1,46 @@
+// The handler of "dravel/capture" and the capture components it drives.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "channels/flutter_result.h"
+#include "channels/method_call.h"
+#include "channels/value.h"
+#include "platform/screens.h"
+
+namespace dravel {
+
+class MainFlutterWindow;
+
+class CaptureHandler {
+ public:
+  // The one instance, made on first use (from any thread) and never released.
+  static CaptureHandler& shared();
+
+  // The main window; read afresh on every call.
+  std::weak_ptr<MainFlutterWindow> window;
+
+  // Answers every call exactly once.
+  void handle(const FlutterMethodCall& call, FlutterResult result);
+
+  // The geometry map of a screen: its frame, scale, the display id handed in,
+  // and the pointer in the screen's top-left space.
+  static ValueMap geometry(const Screen& screen, uint32_t displayID);
+
+  // Captures the whole screen and answers with its pixels and geometry.
+  void captureScreen(ScreenPtr screen, FlutterResult result);
+
+  // The frontmost window of the application the user works in, on its screen.
+  static std::optional<ValueMap> activeWindow();
+
+ private:
+  CaptureHandler() = default;
+  // The screen with the given display id, else the screen under the pointer.
+  static ScreenPtr selectScreen(std::optional<int64_t> displayId);
+  void copyPng(const Value& args, const FlutterResult& result);
+  void raiseWindow();
+};
+
+}  // namespace dravel

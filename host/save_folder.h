@@ -1,0 +1,20 @@
+// The save folder: chosen once, reachable across launches through bookmark text.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "channels/flutter_result.h"
+
+namespace dravel {
+
+namespace SaveFolder {
+// Shows the folder panel; answers {"path", "bookmark"?} or null on cancel.
+void pick(std::optional<std::string> initialDirectory, FlutterResult result);
+// Opens access to the folder of a bookmark; answers by itself.
+void beginAccess(std::optional<std::string> bookmark, FlutterResult result);
+// Closes the open folder, if any.
+void endAccess();
+}  // namespace SaveFolder
+
+}  // namespace dravel
