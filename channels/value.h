@@ -34,6 +34,9 @@ class ValueMap {
   // Replaces the value of an existing key or appends a new entry.
   void set(Value key, Value value);
   void set(std::string_view key, Value value);
+  // Appends without looking for an existing key. The decoder uses it to keep a
+  // received map as it came; with a repeated key, the last entry wins in find().
+  void append(Value key, Value value);
   const Value* find(std::string_view key) const;
   const Value* find(const Value& key) const;
   bool contains(std::string_view key) const { return find(key) != nullptr; }
@@ -76,18 +79,18 @@ struct Float64List {
 class Value {
  public:
   enum class Type {
-    Null,
-    Bool,
-    Int,
-    Double,
-    String,
-    Bytes,
-    Int32List,
-    Int64List,
-    Float32List,
-    Float64List,
-    List,
-    Map,
+    kNull,
+    kBool,
+    kInt,
+    kDouble,
+    kString,
+    kBytes,
+    kInt32List,
+    kInt64List,
+    kFloat32List,
+    kFloat64List,
+    kList,
+    kMap,
   };
 
   Value() = default;
@@ -102,7 +105,8 @@ class Value {
   Value(const char* v) : data_(std::string(v)) {}
   Value(std::string v) : data_(std::move(v)) {}
   Value(std::string_view v) : data_(std::string(v)) {}
-  Value(Bytes v) : data_(std::move(v)) {}
+  // A null pointer is taken as no bytes, so a bytes value always has a buffer.
+  Value(Bytes v) : data_(v ? std::move(v) : std::make_shared<const ByteBuffer>()) {}
   Value(ByteBuffer v) : data_(Bytes(std::make_shared<const ByteBuffer>(std::move(v)))) {}
   Value(Int32List v) : data_(std::move(v)) {}
   Value(Int64List v) : data_(std::move(v)) {}
@@ -112,7 +116,7 @@ class Value {
   Value(ValueMap v) : data_(std::make_shared<ValueMap>(std::move(v))) {}
 
   Type type() const { return static_cast<Type>(data_.index()); }
-  bool isNull() const { return type() == Type::Null; }
+  bool isNull() const { return type() == Type::kNull; }
 
   // Typed reads: the value when it has that type, else absent.
   std::optional<bool> asBool() const;
@@ -147,6 +151,9 @@ class Value {
   // otherwise an empty map.
   Value argumentsOrEmpty() const;
 
+  // Deep equality. Bytes compare by content, maps by their entries regardless of
+  // order, and doubles (also in typed lists) are equal when numerically equal or
+  // both NaN, so a value equals its own decoded copy.
   bool operator==(const Value& other) const;
   bool operator!=(const Value& other) const { return !(*this == other); }
 
