@@ -36,6 +36,9 @@ class ValueMap {
   void set(std::string_view key, Value value);
   void set(const char* key, Value value);
   void set(const std::string& key, Value value);
+  // Appends without looking for an existing key. The decoder uses it to keep a
+  // received map as it came; with a repeated key, the last entry wins in find().
+  void append(Value key, Value value);
   const Value* find(std::string_view key) const;
   const Value* find(const Value& key) const;
   const Value* find(const char* key) const { return find(std::string_view(key)); }
@@ -106,7 +109,8 @@ class Value {
   Value(const char* v) : data_(std::string(v)) {}
   Value(std::string v) : data_(std::move(v)) {}
   Value(std::string_view v) : data_(std::string(v)) {}
-  Value(Bytes v) : data_(std::move(v)) {}
+  // A null pointer is taken as no bytes, so a bytes value always has a buffer.
+  Value(Bytes v) : data_(v ? std::move(v) : std::make_shared<const ByteBuffer>()) {}
   Value(ByteBuffer v) : data_(Bytes(std::make_shared<const ByteBuffer>(std::move(v)))) {}
   Value(Int32List v) : data_(std::move(v)) {}
   Value(Int64List v) : data_(std::move(v)) {}
@@ -151,6 +155,9 @@ class Value {
   // otherwise an empty map.
   Value argumentsOrEmpty() const;
 
+  // Deep equality. Bytes compare by content, maps by their entries regardless of
+  // order, and doubles (also in typed lists) are equal when numerically equal or
+  // both NaN, so a value equals its own decoded copy.
   bool operator==(const Value& other) const;
   bool operator!=(const Value& other) const { return !(*this == other); }
 

@@ -1,0 +1,475 @@
+#include "channels/standard_codec.h"
+
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <utility>
+
+namespace dravel {
+
+// Numbers travel little-endian; scalars are copied in host order.
+static_assert(std::endian::native == std::endian::little, "the standard codec needs a little-endian host");
+
+namespace {
+
+constexpr uint8_t tag(StandardTag t) { return static_cast<uint8_t>(t); }
+
+// Writes values into a Message. Alignment padding is computed from the start
+// of the whole message, across the pieces already handed to it.
+class Writer {
+ public:
+  Writer() { buffer_.reserve(64); }
+
+  void byte(uint8_t b) { buffer_.push_back(b); }
+
+  void raw(const void* data, size_t size) {
+    if (size == 0) return;
+    const auto* p = static_cast<const uint8_t*>(data);
+    buffer_.insert(buffer_.end(), p, p + size);
+  }
+
+  template <typename T>
+  void scalar(T v) {
+    raw(&v, sizeof v);
+  }
+
+  void size(size_t n) {
+    if (n < 254) {
+      byte(static_cast<uint8_t>(n));
+    } else if (n <= 0xffff) {
+      byte(254);
+      scalar(static_cast<uint16_t>(n));
+    } else if (n <= 0xffffffff) {
+      byte(255);
+      scalar(static_cast<uint32_t>(n));
+    } else {
+      throw std::length_error("channel value too large to encode");
+    }
+  }
+
+  void align(size_t alignment) {
+    while (position() % alignment != 0) byte(0);
+  }
+
+  void string(const std::string& s) {
+    byte(tag(StandardTag::String));
+    size(s.size());
+    raw(s.data(), s.size());
+  }
+
+  template <typename T>
+  void typedList(StandardTag t, const std::vector<T>& values) {
+    byte(tag(t));
+    size(values.size());
+    align(sizeof(T));
+    raw(values.data(), values.size() * sizeof(T));
+  }
+
+  void value(const Value& v) {
+    switch (v.type()) {
+      case Value::Type::kNull:
+        byte(tag(StandardTag::Null));
+        break;
+      case Value::Type::kBool:
+        byte(tag(*v.asBool() ? StandardTag::True : StandardTag::False));
+        break;
+      case Value::Type::kInt: {
+        int64_t i = *v.asInt();
+        if (i >= std::numeric_limits<int32_t>::min() && i <= std::numeric_limits<int32_t>::max()) {
+          byte(tag(StandardTag::Int32));
+          scalar(static_cast<int32_t>(i));
+        } else {
+          byte(tag(StandardTag::Int64));
+          scalar(i);
+        }
+        break;
+      }
+      case Value::Type::kDouble:
+        byte(tag(StandardTag::Float64));
+        align(8);
+        scalar(*v.asDouble());
+        break;
+      case Value::Type::kString:
+        string(*v.asString());
+        break;
+      case Value::Type::kBytes: {
+        const Bytes& bytes = *v.asBytes();
+        byte(tag(StandardTag::Uint8List));
+        size(bytes->size());
+        if (bytes->size() >= StandardMessageCodec::kShareThreshold) {
+          shared(bytes);
+        } else {
+          raw(bytes->data(), bytes->size());
+        }
+        break;
+      }
+      case Value::Type::kInt32List:
+        typedList(StandardTag::Int32List, v.asInt32List()->values);
+        break;
+      case Value::Type::kInt64List:
+        typedList(StandardTag::Int64List, v.asInt64List()->values);
+        break;
+      case Value::Type::kFloat32List:
+        typedList(StandardTag::Float32List, v.asFloat32List()->values);
+        break;
+      case Value::Type::kFloat64List:
+        typedList(StandardTag::Float64List, v.asFloat64List()->values);
+        break;
+      case Value::Type::kList: {
+        const ValueList& list = *v.asList();
+        byte(tag(StandardTag::List));
+        size(list.size());
+        for (const Value& element : list) value(element);
+        break;
+      }
+      case Value::Type::kMap: {
+        const ValueMap& map = *v.asMap();
+        byte(tag(StandardTag::Map));
+        size(map.size());
+        for (const auto& [key, element] : map) {
+          value(key);
+          value(element);
+        }
+        break;
+      }
+    }
+  }
+
+  Message finish() && {
+    message_.appendOwned(std::move(buffer_));
+    return std::move(message_);
+  }
+
+ private:
+  size_t position() const { return message_.size() + buffer_.size(); }
+
+  // Ends the current owned piece and references `bytes` where it lies.
+  void shared(const Bytes& bytes) {
+    message_.appendOwned(std::move(buffer_));
+    buffer_ = {};
+    buffer_.reserve(64);
+    message_.appendShared(bytes);
+  }
+
+  Message message_;
+  std::vector<uint8_t> buffer_;
+};
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isValidUtf8(const uint8_t* p, size_t n) {
+  size_t i = 0;
+  while (i < n) {
+    uint8_t c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t extra;
+    uint8_t lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+      extra = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      extra = 2;
+      if (c == 0xE0) lo = 0xA0;
+      if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      extra = 3;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;
+    } else {
+      return false;
+    }
+    if (n - i <= extra) return false;
+    if (p[i + 1] < lo || p[i + 1] > hi) return false;
+    for (size_t k = 2; k <= extra; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
+// Reads values from untrusted bytes. Every read is bounds-checked against the
+// input; sizes are checked against what is left before anything is allocated.
+class Reader {
+ public:
+  explicit Reader(std::span<const uint8_t> bytes) : data_(bytes.data()), size_(bytes.size()) {}
+
+  bool atEnd() const { return pos_ == size_; }
+  DecodeError error() const { return DecodeError{error_}; }
+
+  bool fail(const std::string& what) {
+    if (error_.empty()) error_ = what + " at byte " + std::to_string(pos_);
+    return false;
+  }
+
+  bool byte(uint8_t& out) {
+    if (pos_ >= size_) return fail("unexpected end of message");
+    out = data_[pos_++];
+    return true;
+  }
+
+  bool expectEnd() { return atEnd() || fail("unexpected bytes after the value"); }
+
+  bool value(Value& out, int depth) {
+    uint8_t t;
+    if (!byte(t)) return false;
+    switch (static_cast<StandardTag>(t)) {
+      case StandardTag::Null:
+        out = Value();
+        return true;
+      case StandardTag::True:
+        out = Value(true);
+        return true;
+      case StandardTag::False:
+        out = Value(false);
+        return true;
+      case StandardTag::Int32: {
+        int32_t i;
+        if (!scalar(i)) return false;
+        out = Value(int64_t{i});
+        return true;
+      }
+      case StandardTag::Int64: {
+        int64_t i;
+        if (!scalar(i)) return false;
+        out = Value(i);
+        return true;
+      }
+      case StandardTag::LargeInt:
+        // Only sent by embeddings with arbitrary-precision integers; the
+        // interface never sends one and the host has no use for its hex text.
+        return fail("large integers are not supported");
+      case StandardTag::Float64: {
+        double d;
+        if (!align(8) || !scalar(d)) return false;
+        out = Value(d);
+        return true;
+      }
+      case StandardTag::String: {
+        std::string s;
+        if (!string(s)) return false;
+        out = Value(std::move(s));
+        return true;
+      }
+      case StandardTag::Uint8List: {
+        size_t n;
+        const uint8_t* p;
+        if (!size(n) || !take(n, p)) return false;
+        out = Value(ByteBuffer(p, p + n));
+        return true;
+      }
+      case StandardTag::Int32List:
+        return typedList<Int32List>(out);
+      case StandardTag::Int64List:
+        return typedList<Int64List>(out);
+      case StandardTag::Float32List:
+        return typedList<Float32List>(out);
+      case StandardTag::Float64List:
+        return typedList<Float64List>(out);
+      case StandardTag::List: {
+        size_t n;
+        if (!enterContainer(depth) || !size(n)) return false;
+        // Every element takes at least one byte.
+        if (n > remaining()) return fail("list size past the end");
+        ValueList list(n);
+        for (Value& element : list) {
+          if (!value(element, depth + 1)) return false;
+        }
+        out = Value(std::move(list));
+        return true;
+      }
+      case StandardTag::Map: {
+        size_t n;
+        if (!enterContainer(depth) || !size(n)) return false;
+        // Every entry takes at least two bytes.
+        if (n > remaining() / 2) return fail("map size past the end");
+        ValueMap map;
+        for (size_t i = 0; i < n; ++i) {
+          Value key, element;
+          if (!value(key, depth + 1) || !value(element, depth + 1)) return false;
+          map.append(std::move(key), std::move(element));
+        }
+        out = Value(std::move(map));
+        return true;
+      }
+    }
+    --pos_;
+    return fail("unknown type tag " + std::to_string(t));
+  }
+
+  bool string(std::string& out) {
+    size_t n;
+    const uint8_t* p;
+    if (!size(n) || !take(n, p)) return false;
+    if (!isValidUtf8(p, n)) {
+      pos_ -= n;
+      return fail("string is not valid UTF-8");
+    }
+    out.assign(reinterpret_cast<const char*>(p), n);
+    return true;
+  }
+
+ private:
+  size_t remaining() const { return size_ - pos_; }
+
+  bool take(size_t n, const uint8_t*& out) {
+    if (n > remaining()) return fail("size past the end");
+    out = data_ + pos_;
+    pos_ += n;
+    return true;
+  }
+
+  template <typename T>
+  bool scalar(T& out) {
+    const uint8_t* p;
+    if (!take(sizeof(T), p)) return false;
+    std::memcpy(&out, p, sizeof(T));
+    return true;
+  }
+
+  // Skips the padding that brings the position to a multiple of `alignment`
+  // from the start of the message.
+  bool align(size_t alignment) {
+    size_t padding = (alignment - pos_ % alignment) % alignment;
+    if (padding > remaining()) return fail("unexpected end of message");
+    pos_ += padding;
+    return true;
+  }
+
+  bool size(size_t& out) {
+    uint8_t b;
+    if (!byte(b)) return false;
+    if (b < 254) {
+      out = b;
+    } else if (b == 254) {
+      uint16_t n;
+      if (!scalar(n)) return false;
+      out = n;
+    } else {
+      uint32_t n;
+      if (!scalar(n)) return false;
+      out = n;
+    }
+    return true;
+  }
+
+  bool enterContainer(int depth) {
+    if (depth >= StandardMessageCodec::kMaxDepth) return fail("nesting too deep");
+    return true;
+  }
+
+  template <typename List>
+  bool typedList(Value& out) {
+    using T = typename decltype(List::values)::value_type;
+    size_t n;
+    if (!size(n) || !align(sizeof(T))) return false;
+    if (n > remaining() / sizeof(T)) return fail("typed list size past the end");
+    List list;
+    list.values.resize(n);
+    if (n > 0) std::memcpy(list.values.data(), data_ + pos_, n * sizeof(T));
+    pos_ += n * sizeof(T);
+    out = Value(std::move(list));
+    return true;
+  }
+
+  const uint8_t* data_;
+  size_t size_;
+  size_t pos_ = 0;
+  std::string error_;
+};
+
+}  // namespace
+
+Message StandardMessageCodec::encode(const Value& value) {
+  Writer writer;
+  writer.value(value);
+  return std::move(writer).finish();
+}
+
+std::variant<Value, DecodeError> StandardMessageCodec::decode(std::span<const uint8_t> bytes) {
+  Reader reader(bytes);
+  Value value;
+  if (!reader.value(value, 0) || !reader.expectEnd()) return reader.error();
+  return value;
+}
+
+Message StandardMethodCodec::encodeMethodCall(const FlutterMethodCall& call) {
+  Writer writer;
+  writer.string(call.method);
+  writer.value(call.arguments);
+  return std::move(writer).finish();
+}
+
+std::variant<FlutterMethodCall, DecodeError> StandardMethodCodec::decodeMethodCall(
+    std::span<const uint8_t> bytes) {
+  Reader reader(bytes);
+  Value method;
+  if (!reader.value(method, 0)) return reader.error();
+  if (!method.asString()) {
+    return DecodeError{"method call does not start with a method name"};
+  }
+  FlutterMethodCall call;
+  call.method = *method.asString();
+  if (!reader.value(call.arguments, 0) || !reader.expectEnd()) return reader.error();
+  return call;
+}
+
+Message StandardMethodCodec::encodeSuccessEnvelope(const Value& result) {
+  Writer writer;
+  writer.byte(0);
+  writer.value(result);
+  return std::move(writer).finish();
+}
+
+Message StandardMethodCodec::encodeErrorEnvelope(const FlutterError& error) {
+  Writer writer;
+  writer.byte(1);
+  writer.string(error.code);
+  if (error.message) {
+    writer.string(*error.message);
+  } else {
+    writer.byte(tag(StandardTag::Null));
+  }
+  writer.value(error.details);
+  return std::move(writer).finish();
+}
+
+std::variant<MethodEnvelope, DecodeError> StandardMethodCodec::decodeEnvelope(
+    std::span<const uint8_t> bytes) {
+  Reader reader(bytes);
+  uint8_t kind;
+  if (!reader.byte(kind)) return DecodeError{"empty envelope"};
+  if (kind == 0) {
+    Value result;
+    if (!reader.value(result, 0) || !reader.expectEnd()) return reader.error();
+    return MethodEnvelope(std::move(result));
+  }
+  if (kind != 1) return DecodeError{"unknown envelope kind " + std::to_string(kind)};
+
+  Value code, message, details;
+  if (!reader.value(code, 0) || !reader.value(message, 0) || !reader.value(details, 0)) {
+    return reader.error();
+  }
+  if (!code.asString()) return DecodeError{"error envelope code is not a string"};
+  if (!message.isNull() && !message.asString()) {
+    return DecodeError{"error envelope message is neither a string nor null"};
+  }
+  // Some embeddings append a stack trace (a string or null). It has no place
+  // in FlutterError and is dropped.
+  if (!reader.atEnd()) {
+    Value stackTrace;
+    if (!reader.value(stackTrace, 0) || !reader.expectEnd()) return reader.error();
+    if (!stackTrace.isNull() && !stackTrace.asString()) {
+      return DecodeError{"error envelope stack trace is neither a string nor null"};
+    }
+  }
+  FlutterError error;
+  error.code = *code.asString();
+  if (const std::string* text = message.asString()) error.message = *text;
+  error.details = std::move(details);
+  return MethodEnvelope(std::move(error));
+}
+
+}  // namespace dravel
