@@ -1,0 +1,189 @@
+#include "host/app_delegate.h"
+#include "host/main_flutter_window.h"
+#include "host/notifications_plugin.h"
+#include "tests/support/host_fixture.h"
+
+namespace dravel::testing {
+namespace {
+
+using StartUp = HostTest;
+
+TEST_F(StartUp, RegistersThePluginSetInOrderThenTheChannelsAndEndsHidden) {
+  const Rect laidOut{300, 250, 1100, 720};
+  // The interface file lays the window out before start-up.
+  auto native = desktop().createMainWindow();
+  native->setFrame(laidOut, false);
+  host_.window = std::make_shared<MainFlutterWindow>(std::move(native));
+  host_.window->awakeFromNib();
+
+  const std::vector<std::string> keys = {
+      "EmojiPickerFlutterPlugin", "FileSelectorPlugin",      "HotkeyManagerMacosPlugin",
+      "FPPPackageInfoPlusPlugin", "ScreenRetrieverMacosPlugin", "SharePlusMacosPlugin",
+      "SharedPreferencesPlugin",  "TrayManagerPlugin",       "UrlLauncherPlugin",
+      "WindowManagerPlugin"};
+  EXPECT_EQ(desktop().embedding().registrarRequests, keys);
+  ASSERT_EQ(desktop().embedding().registrations.size(), keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) {
+    EXPECT_EQ(desktop().embedding().registrations[i].key, keys[i]);
+  }
+  EXPECT_EQ(desktop().embedding().registrations[3].call, "registerWithRegistrar:");
+  EXPECT_EQ(desktop().embedding().registrations[0].module, "emoji_picker_flutter");
+
+  // The content view controller resized the window; start-up put it back.
+  EXPECT_EQ(window().frame(), laidOut);
+  EXPECT_TRUE(window().lastSetFrameDisplay);
+  EXPECT_EQ(window().contentViewController(), host_.window->flutterViewController());
+
+  EXPECT_TRUE(uiEnd().hasHandler("dravel/capture") == false);  // handlers live on the host end
+  EXPECT_TRUE(env_->hostEnd->hasHandler("dravel/capture"));
+  EXPECT_TRUE(env_->hostEnd->hasHandler("dravel/autostart"));
+  EXPECT_FALSE(window().isVisible());
+  EXPECT_EQ(window().alphaValue(), 0.0);
+}
+
+TEST_F(StartUp, FirstOrderOutAfterStartUpRestoresFullAlpha) {
+  launch();
+  EXPECT_EQ(window().alphaValue(), 0.0);
+  host_.window->orderOut();
+  EXPECT_EQ(window().alphaValue(), 1.0);
+  window().setAlphaValue(0.5);
+  host_.window->orderOut();
+  EXPECT_EQ(window().alphaValue(), 0.5);  // only exactly 0 is restored
+}
+
+TEST_F(StartUp, CloseOnlyHidesAndRaiseWindowBringsBackTheSameWindow) {
+  launch();
+  sim::SimWindow* before = &window();
+  window().makeKeyAndOrderFront();
+  host_.window->close();
+  EXPECT_FALSE(window().isVisible());
+  EXPECT_TRUE(isSuccess(capture("raiseWindow"), Value()));
+  EXPECT_EQ(&window(), before);
+  EXPECT_TRUE(window().isVisible());
+  EXPECT_TRUE(env_->hostEnd->hasHandler("dravel/capture"));
+}
+
+TEST_F(StartUp, WindowAndDelegatePolicies) {
+  launch();
+  EXPECT_TRUE(host_.window->canBecomeKey());
+  EXPECT_TRUE(host_.window->canBecomeMain());
+  EXPECT_FALSE(host_.delegate->applicationShouldTerminateAfterLastWindowClosed());
+  EXPECT_TRUE(host_.delegate->applicationSupportsSecureRestorableState());
+}
+
+class TopStrip : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    launch();
+    window().setFrame({0, 0, 1000, 728}, false);  // content 700 high below the title bar
+    top_ = window().contentViewFrame()->maxY();
+  }
+  MouseEvent event(int type, double y) {
+    MouseEvent e;
+    e.type = type;
+    e.locationInWindow = {100, y};
+    return e;
+  }
+  sim::SimFlutterViewController& view() { return *desktop().embedding().viewController(); }
+  double top_ = 0;
+};
+
+TEST_F(TopStrip, LeftButtonEventsInsideTheStripGoToTheView) {
+  window().deliverEvent(event(kLeftMouseDown, top_ - 10));
+  window().deliverEvent(event(kLeftMouseDragged, top_ - 30));
+  window().deliverEvent(event(kLeftMouseUp, top_ - 59.5));
+  ASSERT_EQ(view().received.size(), 3u);
+  EXPECT_EQ(view().received[0].selector, "mouseDown");
+  EXPECT_EQ(view().received[1].selector, "mouseDragged");
+  EXPECT_EQ(view().received[2].selector, "mouseUp");
+  EXPECT_TRUE(window().inheritedEvents.empty());
+}
+
+TEST_F(TopStrip, BoundariesAndOtherEventsTakeTheNormalPath) {
+  window().deliverEvent(event(kLeftMouseDown, top_ - 60));  // exactly 60 below: outside
+  window().deliverEvent(event(kLeftMouseDown, top_));       // the top edge itself: outside
+  window().deliverEvent(event(kRightMouseDown, top_ - 10));
+  window().deliverEvent(event(kRightMouseUp, top_ - 10));
+  window().deliverEvent(event(kMouseMoved, top_ - 10));
+  window().deliverEvent(event(kLeftMouseDown, 20));
+  EXPECT_TRUE(view().received.empty());
+  EXPECT_EQ(window().inheritedEvents.size(), 6u);
+}
+
+TEST_F(TopStrip, NothingIsDivertedWithASheetOrDuringTheOverlay) {
+  window().setAttachedSheet(true);
+  window().deliverEvent(event(kLeftMouseDown, top_ - 10));
+  window().setAttachedSheet(false);
+  host_.window->overlayActive = true;
+  window().deliverEvent(event(kLeftMouseDown, top_ - 10));
+  host_.window->overlayActive = false;
+  window().setHasContentView(false);
+  window().deliverEvent(event(kLeftMouseDown, top_ - 10));
+  EXPECT_TRUE(view().received.empty());
+  EXPECT_EQ(window().inheritedEvents.size(), 3u);
+}
+
+class Reopen : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    launch();
+    desktop().application().policy = kActivationPolicyAccessory;
+  }
+};
+
+TEST_F(Reopen, WithoutVisibleWindowsShowsTheWindowAfterTheDelay) {
+  queue().advance(10);
+  EXPECT_TRUE(host_.delegate->applicationShouldHandleReopen(false));
+  queue().advance(0.29);
+  EXPECT_FALSE(window().isVisible());
+  queue().advance(0.02);
+  EXPECT_TRUE(window().isVisible());
+  EXPECT_TRUE(window().isKey());
+  EXPECT_EQ(desktop().application().policy, kActivationPolicyRegular);
+  EXPECT_EQ(desktop().application().activations, 1);
+}
+
+TEST_F(Reopen, BeforeAnyNotificationAnswerIsNeverTakenForAClick) {
+  EXPECT_TRUE(host_.delegate->applicationShouldHandleReopen(false));
+  queue().advance(0.3);
+  EXPECT_TRUE(window().isVisible());
+  EXPECT_EQ(log().count("[Reopen] from notification click - no window"), 0u);
+}
+
+TEST_F(Reopen, SoonAfterANotificationAnswerShowsNothing) {
+  queue().advance(5);
+  NotificationsPlugin::shared().lastResponseAt = queue().now();
+  queue().advance(1.1);
+  host_.delegate->applicationShouldHandleReopen(false);
+  queue().advance(0.3);  // 1.4 s after the answer
+  EXPECT_FALSE(window().isVisible());
+  EXPECT_EQ(desktop().application().policy, kActivationPolicyAccessory);
+  EXPECT_EQ(log().count("[Reopen] from notification click - no window"), 1u);
+
+  queue().advance(0.2);
+  host_.delegate->applicationShouldHandleReopen(false);
+  queue().advance(0.3);  // 1.9 s after the answer
+  EXPECT_TRUE(window().isVisible());
+  EXPECT_EQ(log().count("[Reopen] from notification click - no window"), 1u);
+}
+
+TEST_F(Reopen, WithVisibleWindowsDoesNothing) {
+  EXPECT_TRUE(host_.delegate->applicationShouldHandleReopen(true));
+  EXPECT_EQ(queue().pendingDelayed(), 0u);
+  queue().advance(1);
+  EXPECT_FALSE(window().isVisible());
+  EXPECT_EQ(desktop().application().activations, 0);
+}
+
+TEST_F(Reopen, DoesNothingOnceTheDelegateIsGone) {
+  host_.delegate->applicationShouldHandleReopen(false);
+  host_.delegate.reset();
+  queue().advance(1);
+  EXPECT_FALSE(window().isVisible());
+  EXPECT_EQ(desktop().application().policy, kActivationPolicyAccessory);
+}
+
+}  // namespace
+}  // namespace dravel::testing

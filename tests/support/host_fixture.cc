@@ -1,0 +1,98 @@
+#include "tests/support/host_fixture.h"
+
+#include "channels/method_channel.h"
+#include "host/capture_handler.h"
+#include "host/notifications_plugin.h"
+#include "host/sandbox.h"
+
+namespace dravel::testing {
+
+SimEnvironment::SimEnvironment() {
+  auto pair = InProcessMessenger::makePair();
+  hostEnd = pair.first;
+  uiEnd = pair.second;
+  desktop = std::make_unique<sim::SimDesktop>(hostEnd);
+  setMainQueue(&queue);
+  setPlatform(desktop.get());
+}
+
+SimEnvironment::~SimEnvironment() {
+  setPlatform(nullptr);
+  setMainQueue(nullptr);
+}
+
+void HostTest::SetUp() {
+  env_ = std::make_unique<SimEnvironment>();
+  Sandbox::resetForTesting();
+  NotificationsPlugin::resetForTesting();
+}
+
+void HostTest::TearDown() {
+  // Let deferred work finish while everything still exists.
+  queue().runUntilIdle();
+  host_ = {};
+  CaptureHandler::shared().window.reset();
+  NotificationsPlugin::resetForTesting();
+  Sandbox::resetForTesting();
+  env_.reset();
+}
+
+void HostTest::launch() { host_ = launchHost(); }
+
+std::optional<MethodResponse> HostTest::call(const std::string& channel,
+                                             const std::string& method, Value arguments) {
+  std::optional<MethodResponse> reply;
+  FlutterMethodChannel ui(channel, env_->uiEnd.get());
+  ui.invokeMethod(method, std::move(arguments),
+                  [&reply](MethodResponse r) { reply = std::move(r); });
+  queue().runUntil([&] { return reply.has_value(); }, 10.0);
+  return reply;
+}
+
+MethodResponse HostTest::capture(const std::string& method, Value arguments) {
+  auto reply = call("dravel/capture", method, std::move(arguments));
+  if (!reply) {
+    ADD_FAILURE() << method << " got no reply";
+    return FlutterError::errorWithCode("test_no_reply");
+  }
+  return *reply;
+}
+
+namespace {
+std::string describe(const MethodResponse& r) {
+  if (auto* v = std::get_if<Value>(&r)) return "success " + v->debugString();
+  if (auto* e = std::get_if<FlutterError>(&r)) {
+    return "error " + e->code + " / " + e->message.value_or("(null)");
+  }
+  return "not implemented";
+}
+}  // namespace
+
+::testing::AssertionResult isSuccess(const MethodResponse& r, const Value& expected) {
+  auto* v = std::get_if<Value>(&r);
+  if (v && *v == expected) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "expected success " << expected.debugString()
+                                       << ", got " << describe(r);
+}
+
+::testing::AssertionResult isError(const MethodResponse& r, const std::string& code,
+                                   std::optional<std::string> message) {
+  auto* e = std::get_if<FlutterError>(&r);
+  if (e && e->code == code && e->message == message && e->details.isNull()) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "expected error " << code << " / "
+                                       << message.value_or("(null)") << ", got " << describe(r);
+}
+
+const Value& successValue(const MethodResponse& r) {
+  static const Value kNull;
+  auto* v = std::get_if<Value>(&r);
+  if (!v) {
+    ADD_FAILURE() << "expected success, got " << describe(r);
+    return kNull;
+  }
+  return *v;
+}
+
+}  // namespace dravel::testing

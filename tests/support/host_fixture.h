@@ -1,0 +1,63 @@
+// A host running on the simulated desktop and a virtual clock, driven through
+// the interface's end of an in-process messenger.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "channels/flutter_result.h"
+#include "channels/in_process_messenger.h"
+#include "channels/log.h"
+#include "channels/virtual_main_queue.h"
+#include "host/launch.h"
+#include "platform/sim/sim_desktop.h"
+
+namespace dravel::testing {
+
+class SimEnvironment {
+ public:
+  SimEnvironment();
+  ~SimEnvironment();
+
+  VirtualMainQueue queue;
+  std::shared_ptr<InProcessMessenger> hostEnd;
+  std::shared_ptr<InProcessMessenger> uiEnd;
+  std::unique_ptr<sim::SimDesktop> desktop;
+  ScopedLogCapture log;
+};
+
+class HostTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Starts the host as the process does.
+  void launch();
+
+  // Sends one call from the interface and runs the main queue until the reply
+  // arrives (or nothing is left to run). Absent when no reply came.
+  std::optional<MethodResponse> call(const std::string& channel, const std::string& method,
+                                     Value arguments = Value());
+  // The same, on "dravel/capture", expecting a reply.
+  MethodResponse capture(const std::string& method, Value arguments = Value());
+
+  sim::SimDesktop& desktop() { return *env_->desktop; }
+  sim::SimWindow& window() { return *env_->desktop->mainWindow(); }
+  VirtualMainQueue& queue() { return env_->queue; }
+  ScopedLogCapture& log() { return env_->log; }
+  InProcessMessenger& uiEnd() { return *env_->uiEnd; }
+
+  std::unique_ptr<SimEnvironment> env_;
+  LaunchedHost host_;
+};
+
+// Readable checks of a reply.
+::testing::AssertionResult isSuccess(const MethodResponse& r, const Value& expected);
+::testing::AssertionResult isError(const MethodResponse& r, const std::string& code,
+                                   std::optional<std::string> message = std::nullopt);
+const Value& successValue(const MethodResponse& r);
+
+}  // namespace dravel::testing
