@@ -9,9 +9,11 @@
 #include "platform/events.h"
 #include "platform/pasteboard.h"
 #include "platform/process_info.h"
+#include "platform/running_applications.h"
 #include "platform/screen_capture_access.h"
 #include "platform/screens.h"
 #include "platform/window.h"
+#include "platform/window_list.h"
 #include "platform/workspace.h"
 
 namespace dravel {
@@ -28,6 +30,8 @@ class Platform {
   virtual Workspace& workspace() = 0;
   virtual ScreenCaptureAccess& screenCaptureAccess() = 0;
   virtual ProcessInfo& processInfo() = 0;
+  virtual WindowList& windowList() = 0;
+  virtual RunningApplications& runningApplications() = 0;
 
   // Makes the main window, as the application's interface file lays it out.
   virtual std::unique_ptr<NativeWindow> createMainWindow() = 0;

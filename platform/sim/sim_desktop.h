@@ -10,6 +10,7 @@
 #include "platform/sim/sim_screens.h"
 #include "platform/sim/sim_services.h"
 #include "platform/sim/sim_window.h"
+#include "platform/sim/sim_window_list.h"
 
 namespace dravel::sim {
 
@@ -27,6 +28,8 @@ class SimDesktop : public Platform {
   SimWorkspace& workspace() override { return workspace_; }
   SimScreenCaptureAccess& screenCaptureAccess() override { return screenCaptureAccess_; }
   SimProcessInfo& processInfo() override { return processInfo_; }
+  SimWindowList& windowList() override { return windowList_; }
+  SimRunningApplications& runningApplications() override { return runningApplications_; }
 
   std::unique_ptr<NativeWindow> createMainWindow() override;
   // The main window once made (owned by the host), else null.
@@ -42,6 +45,8 @@ class SimDesktop : public Platform {
   SimWorkspace workspace_;
   SimScreenCaptureAccess screenCaptureAccess_;
   SimProcessInfo processInfo_;
+  SimWindowList windowList_;
+  SimRunningApplications runningApplications_;
   SimWindow* mainWindow_ = nullptr;
 };
 

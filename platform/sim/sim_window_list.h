@@ -1,0 +1,49 @@
+// The simulated window server's list and running applications.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "platform/running_applications.h"
+#include "platform/window_list.h"
+
+namespace dravel::sim {
+
+class SimWindowList : public WindowList {
+ public:
+  std::optional<Value> copyWindowInfo(uint32_t option, uint32_t relativeToWindow) override {
+    ++reads;
+    lastOption = option;
+    lastRelativeTo = relativeToWindow;
+    if (unreadable) return std::nullopt;
+    return Value(entries);
+  }
+
+  // Raw entries, front to back; anything at all may be put here.
+  ValueList entries;
+  bool unreadable = false;
+  int reads = 0;
+  uint32_t lastOption = 0;
+  uint32_t lastRelativeTo = 0;
+};
+
+class SimRunningApplications : public RunningApplications {
+ public:
+  std::vector<RunningApplication> runningApplications() override { return apps; }
+  std::vector<RunningApplication> runningApplicationsWithBundleIdentifier(
+      const std::string& bundleIdentifier) override {
+    std::vector<RunningApplication> out;
+    for (auto& app : apps)
+      if (app.bundleIdentifier == bundleIdentifier) out.push_back(app);
+    return out;
+  }
+  bool terminate(int processIdentifier) override {
+    terminateRequests.push_back(processIdentifier);
+    return true;
+  }
+
+  std::vector<RunningApplication> apps;
+  std::vector<int> terminateRequests;
+};
+
+}  // namespace dravel::sim
