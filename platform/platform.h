@@ -5,13 +5,17 @@
 #include <memory>
 
 #include "platform/application.h"
+#include "platform/bookmarks.h"
 #include "platform/embedding.h"
 #include "platform/events.h"
+#include "platform/login_item.h"
+#include "platform/open_panel.h"
 #include "platform/pasteboard.h"
 #include "platform/process_info.h"
 #include "platform/running_applications.h"
 #include "platform/screen_capture_access.h"
 #include "platform/screens.h"
+#include "platform/user_defaults.h"
 #include "platform/window.h"
 #include "platform/window_list.h"
 #include "platform/workspace.h"
@@ -32,6 +36,11 @@ class Platform {
   virtual ProcessInfo& processInfo() = 0;
   virtual WindowList& windowList() = 0;
   virtual RunningApplications& runningApplications() = 0;
+  virtual UserDefaults& userDefaults() = 0;
+  virtual OpenPanel& openPanel() = 0;
+  virtual Bookmarks& bookmarks() = 0;
+  virtual SecurityScopedAccess& securityScopedAccess() = 0;
+  virtual LoginItem& loginItem() = 0;
 
   // Makes the main window, as the application's interface file lays it out.
   virtual std::unique_ptr<NativeWindow> createMainWindow() = 0;

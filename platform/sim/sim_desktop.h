@@ -6,9 +6,13 @@
 
 #include "platform/platform.h"
 #include "platform/sim/sim_application.h"
+#include "platform/sim/sim_bookmarks.h"
 #include "platform/sim/sim_embedding.h"
+#include "platform/sim/sim_login_item.h"
+#include "platform/sim/sim_open_panel.h"
 #include "platform/sim/sim_screens.h"
 #include "platform/sim/sim_services.h"
+#include "platform/sim/sim_user_defaults.h"
 #include "platform/sim/sim_window.h"
 #include "platform/sim/sim_window_list.h"
 
@@ -30,6 +34,11 @@ class SimDesktop : public Platform {
   SimProcessInfo& processInfo() override { return processInfo_; }
   SimWindowList& windowList() override { return windowList_; }
   SimRunningApplications& runningApplications() override { return runningApplications_; }
+  SimUserDefaults& userDefaults() override { return userDefaults_; }
+  SimOpenPanel& openPanel() override { return openPanel_; }
+  SimBookmarks& bookmarks() override { return bookmarks_; }
+  SimSecurityScopedAccess& securityScopedAccess() override { return securityScopedAccess_; }
+  SimLoginItem& loginItem() override { return loginItem_; }
 
   std::unique_ptr<NativeWindow> createMainWindow() override;
   // The main window once made (owned by the host), else null.
@@ -47,6 +56,11 @@ class SimDesktop : public Platform {
   SimProcessInfo processInfo_;
   SimWindowList windowList_;
   SimRunningApplications runningApplications_;
+  SimUserDefaults userDefaults_;
+  SimOpenPanel openPanel_;
+  SimBookmarks bookmarks_;
+  SimSecurityScopedAccess securityScopedAccess_;
+  SimLoginItem loginItem_;
   SimWindow* mainWindow_ = nullptr;
 };
 

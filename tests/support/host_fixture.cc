@@ -4,6 +4,7 @@
 #include "host/capture_handler.h"
 #include "host/notifications_plugin.h"
 #include "host/sandbox.h"
+#include "host/save_folder.h"
 
 namespace dravel::testing {
 
@@ -25,6 +26,7 @@ void HostTest::SetUp() {
   env_ = std::make_unique<SimEnvironment>();
   Sandbox::resetForTesting();
   NotificationsPlugin::resetForTesting();
+  SaveFolder::resetForTesting();
 }
 
 void HostTest::TearDown() {
@@ -34,6 +36,7 @@ void HostTest::TearDown() {
   CaptureHandler::shared().window.reset();
   NotificationsPlugin::resetForTesting();
   Sandbox::resetForTesting();
+  SaveFolder::resetForTesting();
   env_.reset();
 }
 
