@@ -39,6 +39,11 @@ class ValueMap {
   void append(Value key, Value value);
   const Value* find(std::string_view key) const;
   const Value* find(const Value& key) const;
+  // Text keys would otherwise convert to both string_view and Value.
+  void set(const char* key, Value value);
+  void set(const std::string& key, Value value);
+  const Value* find(const char* key) const { return find(std::string_view(key)); }
+  const Value* find(const std::string& key) const { return find(std::string_view(key)); }
   bool contains(std::string_view key) const { return find(key) != nullptr; }
   void erase(std::string_view key);
 
