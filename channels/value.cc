@@ -58,14 +58,6 @@ void ValueMap::set(std::string_view key, Value value) {
   entries_.emplace_back(Value(key), std::move(value));
 }
 
-void ValueMap::set(const char* key, Value value) {
-  set(std::string_view(key), std::move(value));
-}
-
-void ValueMap::set(const std::string& key, Value value) {
-  set(std::string_view(key), std::move(value));
-}
-
 void ValueMap::append(Value key, Value value) {
   entries_.emplace_back(std::move(key), std::move(value));
 }

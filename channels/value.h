@@ -34,14 +34,13 @@ class ValueMap {
   // Replaces the value of an existing key or appends a new entry.
   void set(Value key, Value value);
   void set(std::string_view key, Value value);
+  void set(const char* key, Value value);
+  void set(const std::string& key, Value value);
   // Appends without looking for an existing key. The decoder uses it to keep a
   // received map as it came; with a repeated key, the last entry wins in find().
   void append(Value key, Value value);
   const Value* find(std::string_view key) const;
   const Value* find(const Value& key) const;
-  // Text keys would otherwise convert to both string_view and Value.
-  void set(const char* key, Value value);
-  void set(const std::string& key, Value value);
   const Value* find(const char* key) const { return find(std::string_view(key)); }
   const Value* find(const std::string& key) const { return find(std::string_view(key)); }
   bool contains(std::string_view key) const { return find(key) != nullptr; }
@@ -176,12 +175,19 @@ class Value {
       data_;
 };
 
+inline void ValueMap::set(const char* key, Value value) {
+  set(std::string_view(key), std::move(value));
+}
+inline void ValueMap::set(const std::string& key, Value value) {
+  set(std::string_view(key), std::move(value));
+}
+
+// Makes a bytes value from a copy of the given data.
+Value bytesValue(const void* data, size_t size);
+
 inline size_t ValueMap::size() const { return entries_.size(); }
 inline bool ValueMap::empty() const { return entries_.empty(); }
 inline ValueMap::const_iterator ValueMap::begin() const { return entries_.begin(); }
 inline ValueMap::const_iterator ValueMap::end() const { return entries_.end(); }
-
-// Makes a bytes value from a copy of the given data.
-Value bytesValue(const void* data, size_t size);
 
 }  // namespace dravel
