@@ -101,27 +101,20 @@ TEST_F(PermissionProbe, AListOfAnotherShapeOrNoListGivesNoAnswer) {
 
 TEST_F(PermissionProbe, PromptIsVisibleOnlyWhileTheAgentHasAWindow) {
   const int agent = 777;
-  runApp(kOtherPid, "com.apple.Safari");
-  runApp(agent, "com.apple.accessibility.universalAccessAuthWarn");
-  showWindows({windowEntry(kOtherPid, 0, "Safari", "Title")});
-  EXPECT_TRUE(isSuccess(capture("isPromptVisible"), Value(false)));
-
-  // Any window of the agent counts, whatever its layer or title.
   showWindows({windowEntry(kOtherPid, 0, "Safari", "Title"), ValueMap{{"kCGWindowOwnerPID", agent}}});
-  EXPECT_TRUE(isSuccess(capture("isPromptVisible"), Value(true)));
+  // Bundle ids are compared exactly; an application without one never matches.
+  runApp(agent, "com.apple.accessibility.UniversalAccessAuthWarn");
+  runApp(kOtherPid, std::nullopt);
+  EXPECT_TRUE(isSuccess(capture("isPromptVisible"), Value(false)));
+  EXPECT_EQ(desktop().windowList().reads, 0);  // no agent, no need to look
 
+  runApp(agent + 1, "com.apple.accessibility.universalAccessAuthWarn");
+  EXPECT_TRUE(isSuccess(capture("isPromptVisible"), Value(false)));  // running, no window
+  // Any window of the agent counts, whatever its layer or title.
+  desktop().runningApplications().apps.back().processIdentifier = agent;
+  EXPECT_TRUE(isSuccess(capture("isPromptVisible"), Value(true)));
   desktop().windowList().unreadable = true;
   EXPECT_TRUE(isSuccess(capture("isPromptVisible"), Value(false)));
-}
-
-TEST_F(PermissionProbe, PromptAgentIsFoundByItsExactBundleIdentifier) {
-  showWindows({ValueMap{{"kCGWindowOwnerPID", 777}}, ValueMap{{"kCGWindowOwnerPID", 778}}});
-  runApp(777, "com.apple.accessibility.UniversalAccessAuthWarn");
-  runApp(778, std::nullopt);
-  EXPECT_FALSE(ScreenRecordingAccess::isPromptVisible());
-  EXPECT_EQ(desktop().windowList().reads, 0);  // no agent, no need to look
-  runApp(778, "com.apple.accessibility.universalAccessAuthWarn");
-  EXPECT_TRUE(ScreenRecordingAccess::isPromptVisible());
 }
 
 TEST_F(PermissionProbe, OpenSettingsTriesTheSecondAddressOnlyWhenTheFirstFails) {
