@@ -31,7 +31,9 @@ PangoLayout* makeLayout(cairo_t* cr, const std::string& text, const Font& font) 
   cairo_font_options_t* options = cairo_font_options_create();
   cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
   cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
-  pango_cairo_context_set_font_options(pango_layout_get_context(layout), options);
+  PangoContext* context = pango_layout_get_context(layout);
+  pango_cairo_context_set_font_options(context, options);
+  pango_context_set_round_glyph_positions(context, FALSE);
   cairo_font_options_destroy(options);
   pango_layout_context_changed(layout);
   PangoFontDescription* d = describe(font);
@@ -96,8 +98,9 @@ void AttributedString::drawAtPoint(Point point) const {
   PangoLayout* layout = makeLayout(cr, string, font);
   const Size real = logicalSize(layout);
   cairo_translate(cr, 0, (box.height - real.height) * 0.5);
+  // No pango_cairo_update_layout after this: Pango would lay the text out
+  // again for the stretched matrix and undo the fit.
   if (real.width > 0 && box.width > 0) cairo_scale(cr, box.width / real.width, 1);
-  pango_cairo_update_layout(cr, layout);
   setSource(cr, foregroundColor);
   cairo_move_to(cr, 0, 0);
   pango_cairo_show_layout(cr, layout);

@@ -15,9 +15,11 @@ Size SimTextSystem::sizeOfString(const std::string& text, const Font& font) {
     if (c == ' ' || (c < 0x80 && std::strchr("iljtfrI.,:;'!|", c))) {
       advance = 0.3;
     } else if (c < 0x80 && std::strchr("mwMW", c)) {
-      advance = 0.85;
+      advance = 0.9;
+    } else if (c >= 'A' && c <= 'Z') {
+      advance = font.weight == FontWeight::kSemibold ? 0.72 : 0.65;
     } else {
-      advance = font.weight == FontWeight::kSemibold ? 0.6 : 0.55;
+      advance = font.weight == FontWeight::kSemibold ? 0.65 : 0.55;
     }
     width += advance * size;
   }
