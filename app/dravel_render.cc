@@ -45,7 +45,7 @@ void fillBackground(const Rect& rect, const Color& color) {
   ctx->restoreGraphicsState();
 }
 
-struct ItemSpec {
+struct ItemLook {
   std::string name;  // file name part
   std::string title;
   std::optional<std::string> badge;
@@ -57,13 +57,13 @@ struct ItemSpec {
 constexpr double kMenuWidth = 240;
 
 // A menu of the given items, laid out at the menu's width.
-std::shared_ptr<Menu> makeMenu(const std::vector<ItemSpec>& specs) {
+std::shared_ptr<Menu> makeMenu(const std::vector<ItemLook>& looks) {
   auto menu = Menu::create("", "TrayMenu");
-  for (const auto& spec : specs) {
-    auto item = MenuItem::create(spec.title);
-    item->setEnabled(spec.enabled);
-    item->setHighlighted(spec.highlighted);
-    item->setView(std::make_shared<BadgedMenuItemView>(spec.title, spec.badge, spec.hint));
+  for (const auto& look : looks) {
+    auto item = MenuItem::create(look.title);
+    item->setEnabled(look.enabled);
+    item->setHighlighted(look.highlighted);
+    item->setView(std::make_shared<BadgedMenuItemView>(look.title, look.badge, look.hint));
     menu->addItem(item);
   }
   menu->layoutItems(kMenuWidth);
@@ -107,7 +107,7 @@ int run(const std::string& dir) {
   sim::SimDesktop desktop(hostEnd);
   setPlatform(&desktop);
 
-  const std::vector<ItemSpec> states = {
+  const std::vector<ItemLook> states = {
       {"badge", "Capture Area", "3", std::nullopt, true, false},
       {"badge-highlighted", "Capture Area", "3", std::nullopt, true, true},
       {"badge-disabled", "Capture Area", "3", std::nullopt, false, true},
@@ -121,9 +121,9 @@ int run(const std::string& dir) {
   bool ok = true;
   for (double scale : {1.0, 2.0}) {
     const std::string suffix = scale == 1.0 ? "@1x.png" : "@2x.png";
-    for (const auto& spec : states) {
-      auto menu = makeMenu({spec});
-      ok &= writePng(dir + "/menu-item-" + spec.name + suffix, renderMenu(*menu, scale));
+    for (const auto& look : states) {
+      auto menu = makeMenu({look});
+      ok &= writePng(dir + "/menu-item-" + look.name + suffix, renderMenu(*menu, scale));
     }
     auto menu = makeMenu(states);
     ok &= writePng(dir + "/menu" + suffix, renderMenu(*menu, scale));

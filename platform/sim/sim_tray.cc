@@ -6,18 +6,18 @@
 namespace dravel::sim {
 namespace {
 
-std::shared_ptr<Menu> build(const Value& spec, AppNotificationCenter& center,
+std::shared_ptr<Menu> build(const Value& description, AppNotificationCenter& center,
                             std::vector<std::string>& performed, std::string& error) {
-  if (!spec.asMap()) {
+  if (!description.asMap()) {
     error = "a menu map expected";
     return nullptr;
   }
-  const Value* labels = spec.at("labels");
+  const Value* labels = description.at("labels");
   if (!labels || !labels->asList()) {
     error = "\"labels\" list expected";
     return nullptr;
   }
-  auto menu = Menu::create("", spec.stringAt("className").value_or("TrayMenu"), &center);
+  auto menu = Menu::create("", description.stringAt("className").value_or("TrayMenu"), &center);
   for (const Value& entry : *labels->asList()) {
     std::string label;
     bool enabled = true;
@@ -46,9 +46,9 @@ std::shared_ptr<Menu> build(const Value& spec, AppNotificationCenter& center,
 
 }  // namespace
 
-std::shared_ptr<Menu> SimTray::buildMenu(const Value& spec, std::string* error) {
+std::shared_ptr<Menu> SimTray::buildMenu(const Value& description, std::string* error) {
   std::string problem;
-  auto menu = build(spec, center_, performed, problem);
+  auto menu = build(description, center_, performed, problem);
   if (!menu) {
     if (error) *error = problem;
     return nullptr;
@@ -98,15 +98,15 @@ Value SimTray::describeMenu(const Menu& menu) {
 
 namespace {
 
-// "trayMenus": a list of menu specs (see SimTray::buildMenu), built in order.
+// "trayMenus": a list of menu descriptions (see SimTray::buildMenu), built in order.
 std::string loadTrayMenus(const Value& value, SimDesktop& desktop) {
   const ValueList* list = value.asList();
   if (!list) return "trayMenus: a list expected";
   desktop.tray().menus.clear();
   desktop.tray().performed.clear();
-  for (const Value& spec : *list) {
+  for (const Value& description : *list) {
     std::string error;
-    if (!desktop.tray().buildMenu(spec, &error)) return "trayMenus: " + error;
+    if (!desktop.tray().buildMenu(description, &error)) return "trayMenus: " + error;
   }
   return "";
 }

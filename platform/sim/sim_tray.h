@@ -17,13 +17,13 @@ class SimTray {
  public:
   explicit SimTray(AppNotificationCenter& center) : center_(center) {}
 
-  // Builds a menu from `spec`: {"labels": [entry...], "className": string
+  // Builds a menu from its `description`: {"labels": [entry...], "className": string
   // (default "TrayMenu")}, where an entry is a label string or a map
-  // {"label": string, "enabled": bool, "submenu": spec}. A submenu is built
+  // {"label": string, "enabled": bool, "submenu": description}. A submenu is built
   // (its items announced) before its item joins the parent. The menu is then
   // laid out as shown and starts tracking. Null (with `error` set) for a
-  // malformed spec.
-  std::shared_ptr<Menu> buildMenu(const Value& spec, std::string* error = nullptr);
+  // malformed description.
+  std::shared_ptr<Menu> buildMenu(const Value& description, std::string* error = nullptr);
 
   // The user releases the mouse over the item at `index`: the item is
   // highlighted; a custom view takes the mouse-up itself, a standard item
