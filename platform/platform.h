@@ -6,9 +6,12 @@
 
 #include "platform/application.h"
 #include "platform/bookmarks.h"
+#include "platform/cursor.h"
+#include "platform/drawing.h"
 #include "platform/embedding.h"
 #include "platform/events.h"
 #include "platform/login_item.h"
+#include "platform/notification_center.h"
 #include "platform/open_panel.h"
 #include "platform/pasteboard.h"
 #include "platform/process_info.h"
@@ -41,6 +44,9 @@ class Platform {
   virtual Bookmarks& bookmarks() = 0;
   virtual SecurityScopedAccess& securityScopedAccess() = 0;
   virtual LoginItem& loginItem() = 0;
+  virtual TextSystem& textSystem() = 0;
+  virtual AppNotificationCenter& appNotificationCenter() = 0;
+  virtual ObjectRuntime& objectRuntime() = 0;
 
   // Makes the main window, as the application's interface file lays it out.
   virtual std::unique_ptr<NativeWindow> createMainWindow() = 0;

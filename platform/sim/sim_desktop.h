@@ -9,9 +9,12 @@
 #include "platform/sim/sim_bookmarks.h"
 #include "platform/sim/sim_embedding.h"
 #include "platform/sim/sim_login_item.h"
+#include "platform/sim/sim_object_runtime.h"
 #include "platform/sim/sim_open_panel.h"
 #include "platform/sim/sim_screens.h"
 #include "platform/sim/sim_services.h"
+#include "platform/sim/sim_text_system.h"
+#include "platform/sim/sim_tray.h"
 #include "platform/sim/sim_user_defaults.h"
 #include "platform/sim/sim_window.h"
 #include "platform/sim/sim_window_list.h"
@@ -39,6 +42,11 @@ class SimDesktop : public Platform {
   SimBookmarks& bookmarks() override { return bookmarks_; }
   SimSecurityScopedAccess& securityScopedAccess() override { return securityScopedAccess_; }
   SimLoginItem& loginItem() override { return loginItem_; }
+  SimTextSystem& textSystem() override { return textSystem_; }
+  InProcessNotificationCenter& appNotificationCenter() override { return appNotificationCenter_; }
+  SimObjectRuntime& objectRuntime() override { return objectRuntime_; }
+  // The tray plugin's stand-in (not a service of the host's platform).
+  SimTray& tray() { return tray_; }
 
   std::unique_ptr<NativeWindow> createMainWindow() override;
   // The main window once made (owned by the host), else null.
@@ -61,6 +69,10 @@ class SimDesktop : public Platform {
   SimBookmarks bookmarks_;
   SimSecurityScopedAccess securityScopedAccess_;
   SimLoginItem loginItem_;
+  SimTextSystem textSystem_;
+  InProcessNotificationCenter appNotificationCenter_;
+  SimObjectRuntime objectRuntime_;
+  SimTray tray_{appNotificationCenter_};
   SimWindow* mainWindow_ = nullptr;
 };
 

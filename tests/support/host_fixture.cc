@@ -5,6 +5,7 @@
 #include "host/notifications_plugin.h"
 #include "host/sandbox.h"
 #include "host/save_folder.h"
+#include "host/tray_shortcuts.h"
 
 namespace dravel::testing {
 
@@ -37,6 +38,7 @@ void HostTest::TearDown() {
   NotificationsPlugin::resetForTesting();
   Sandbox::resetForTesting();
   SaveFolder::resetForTesting();
+  TrayShortcuts::resetForTesting();
   env_.reset();
 }
 
