@@ -7,9 +7,11 @@
 #include "platform/application.h"
 #include "platform/embedding.h"
 #include "platform/events.h"
+#include "platform/graphics.h"
 #include "platform/pasteboard.h"
 #include "platform/process_info.h"
 #include "platform/running_applications.h"
+#include "platform/screen_capture.h"
 #include "platform/screen_capture_access.h"
 #include "platform/screens.h"
 #include "platform/window.h"
@@ -32,6 +34,8 @@ class Platform {
   virtual ProcessInfo& processInfo() = 0;
   virtual WindowList& windowList() = 0;
   virtual RunningApplications& runningApplications() = 0;
+  virtual ScreenCapture& screenCapture() = 0;
+  virtual Graphics& graphics() = 0;
 
   // Makes the main window, as the application's interface file lays it out.
   virtual std::unique_ptr<NativeWindow> createMainWindow() = 0;

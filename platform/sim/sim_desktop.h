@@ -7,6 +7,8 @@
 #include "platform/platform.h"
 #include "platform/sim/sim_application.h"
 #include "platform/sim/sim_embedding.h"
+#include "platform/sim/sim_graphics.h"
+#include "platform/sim/sim_screen_capture.h"
 #include "platform/sim/sim_screens.h"
 #include "platform/sim/sim_services.h"
 #include "platform/sim/sim_window.h"
@@ -30,6 +32,8 @@ class SimDesktop : public Platform {
   SimProcessInfo& processInfo() override { return processInfo_; }
   SimWindowList& windowList() override { return windowList_; }
   SimRunningApplications& runningApplications() override { return runningApplications_; }
+  SimScreenCapture& screenCapture() override { return *screenCapture_; }
+  SimGraphics& graphics() override { return graphics_; }
 
   std::unique_ptr<NativeWindow> createMainWindow() override;
   // The main window once made (owned by the host), else null.
@@ -47,7 +51,10 @@ class SimDesktop : public Platform {
   SimProcessInfo processInfo_;
   SimWindowList windowList_;
   SimRunningApplications runningApplications_;
+  SimGraphics graphics_;
   SimWindow* mainWindow_ = nullptr;
+  // Last, so that its worker stops before anything else goes.
+  std::unique_ptr<SimScreenCapture> screenCapture_;
 };
 
 }  // namespace dravel::sim
