@@ -89,7 +89,8 @@ Scene Scene::of(SimDesktop& desktop) {
     Screen screen;
     screen.frame = s->frame();
     screen.scale = s->backingScaleFactor();
-    const Value* number = s->deviceDescription().find("NSScreenNumber");
+    const ValueMap description = s->deviceDescription();
+    const Value* number = description.find("NSScreenNumber");
     if (number && number->asInt()) screen.displayId = static_cast<uint32_t>(*number->asInt());
     scene.screens.push_back(screen);
   }
