@@ -18,7 +18,8 @@ class MainFlutterWindow;
 // A captured screen as the interface takes it: width x height x 4 bytes, top
 // row first, rows without gaps, blue, green, red, alpha, premultiplied.
 struct PixelPayload {
-  // Null when an image of this size cannot be held in memory at all.
+  // Null when an image of this size cannot be held in memory, or is too big
+  // for a channel message.
   Bytes bytes;
   int64_t width = 0;
   int64_t height = 0;

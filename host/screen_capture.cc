@@ -18,6 +18,10 @@ namespace {
 // The screenshot service is used from this system version on.
 constexpr OperatingSystemVersion kScreenshotServiceVersion{14, 0, 0};
 
+// The largest raw-bytes value a channel message can carry (its length is
+// written in 32 bits): a bigger payload could never reach the interface.
+constexpr int64_t kMaxPayloadBytes = 0xFFFFFFFF;
+
 using CaptureCompletion =
     std::function<void(CapturedImagePtr image, std::optional<std::string> message)>;
 
@@ -167,7 +171,7 @@ PixelPayload CaptureHandler::bgraBytes(const CapturedImage& image) {
   int64_t total = 0;
   if (image.width < 0 || image.height < 0 ||
       __builtin_mul_overflow(image.width, int64_t{4}, &bytesPerRow) ||
-      __builtin_mul_overflow(bytesPerRow, image.height, &total)) {
+      __builtin_mul_overflow(bytesPerRow, image.height, &total) || total > kMaxPayloadBytes) {
     return payload;
   }
   ByteBuffer buffer;

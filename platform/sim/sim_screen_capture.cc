@@ -75,6 +75,58 @@ void toStraightRGBA(uint8_t* row, int64_t width) {
   }
 }
 
+// Titles are drawn in a small built-in 5 x 7 font, so that the simulated
+// desktop looks the same on every machine and needs no font configuration.
+struct Glyph {
+  char c;
+  uint8_t rows[7];
+};
+constexpr Glyph kGlyphs[] = {
+    {'A', {14, 17, 17, 31, 17, 17, 17}}, {'B', {30, 17, 17, 30, 17, 17, 30}},
+    {'C', {14, 17, 16, 16, 16, 17, 14}}, {'D', {30, 17, 17, 17, 17, 17, 30}},
+    {'E', {31, 16, 16, 30, 16, 16, 31}}, {'F', {31, 16, 16, 30, 16, 16, 16}},
+    {'G', {14, 17, 16, 23, 17, 17, 15}}, {'H', {17, 17, 17, 31, 17, 17, 17}},
+    {'I', {14, 4, 4, 4, 4, 4, 14}},      {'J', {7, 2, 2, 2, 2, 18, 12}},
+    {'K', {17, 18, 20, 24, 20, 18, 17}}, {'L', {16, 16, 16, 16, 16, 16, 31}},
+    {'M', {17, 27, 21, 21, 17, 17, 17}}, {'N', {17, 17, 25, 21, 19, 17, 17}},
+    {'O', {14, 17, 17, 17, 17, 17, 14}}, {'P', {30, 17, 17, 30, 16, 16, 16}},
+    {'Q', {14, 17, 17, 17, 21, 18, 13}}, {'R', {30, 17, 17, 30, 20, 18, 17}},
+    {'S', {15, 16, 16, 14, 1, 1, 30}},   {'T', {31, 4, 4, 4, 4, 4, 4}},
+    {'U', {17, 17, 17, 17, 17, 17, 14}}, {'V', {17, 17, 17, 17, 17, 10, 4}},
+    {'W', {17, 17, 17, 21, 21, 21, 10}}, {'X', {17, 17, 10, 4, 10, 17, 17}},
+    {'Y', {17, 17, 17, 10, 4, 4, 4}},    {'Z', {31, 1, 2, 4, 8, 16, 31}},
+    {'0', {14, 17, 19, 21, 25, 17, 14}}, {'1', {4, 12, 4, 4, 4, 4, 14}},
+    {'2', {14, 17, 1, 2, 4, 8, 31}},     {'3', {31, 2, 4, 2, 1, 17, 14}},
+    {'4', {2, 6, 10, 18, 31, 2, 2}},     {'5', {31, 16, 30, 1, 1, 17, 14}},
+    {'6', {6, 8, 16, 30, 17, 17, 14}},   {'7', {31, 1, 2, 4, 8, 8, 8}},
+    {'8', {14, 17, 17, 14, 17, 17, 14}}, {'9', {14, 17, 17, 15, 1, 2, 12}},
+    {'-', {0, 0, 0, 31, 0, 0, 0}},       {'.', {0, 0, 0, 0, 0, 12, 12}},
+    {' ', {0, 0, 0, 0, 0, 0, 0}},
+};
+constexpr uint8_t kUnknownGlyph[7] = {31, 17, 17, 17, 17, 17, 31};
+
+const uint8_t* glyphRows(char c) {
+  if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  for (const Glyph& g : kGlyphs) {
+    if (g.c == c) return g.rows;
+  }
+  return kUnknownGlyph;
+}
+
+// Draws `text` with its top-left corner at (x, y), each font pixel `dot` points.
+void drawText(cairo_t* cr, const std::string& text, double x, double y, double dot) {
+  for (char c : text) {
+    const uint8_t* rows = glyphRows(c);
+    for (int row = 0; row < 7; ++row) {
+      for (int col = 0; col < 5; ++col) {
+        if (rows[row] & (16 >> col)) cairo_rectangle(cr, x + col * dot, y + row * dot, dot, dot);
+      }
+    }
+    x += 6 * dot;
+  }
+  cairo_fill(cr);
+}
+
 struct DisplayHandle {
   std::shared_ptr<const Scene> scene;
   size_t screen = 0;
@@ -192,10 +244,8 @@ CapturedImagePtr renderScene(const Scene& scene, const Rect& region, int64_t wid
       cairo_rectangle(cr, b.x, b.y, b.width, bar);
       cairo_clip(cr);
       cairo_set_source_rgba(cr, 0, 0, 0, 0.8);
-      cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
-      cairo_set_font_size(cr, 13);
-      cairo_move_to(cr, b.x + 12, b.y + bar / 2 + 4.5);
-      cairo_show_text(cr, w.title.c_str());
+      constexpr double kDot = 1.5;
+      drawText(cr, w.title, b.x + 12, b.y + (bar - 7 * kDot) / 2, kDot);
       cairo_reset_clip(cr);
     }
     cairo_pop_group_to_source(cr);
