@@ -243,7 +243,11 @@ CapturedImagePtr renderScene(const Scene& scene, const Rect& region, int64_t wid
     if (!w.title.empty() && bar >= 12) {
       cairo_rectangle(cr, b.x, b.y, b.width, bar);
       cairo_clip(cr);
-      cairo_set_source_rgba(cr, 0, 0, 0, 0.8);
+      // Dark text on light windows, light text on dark ones.
+      const double luma = 0.299 * ((w.fill >> 16) & 0xFF) + 0.587 * ((w.fill >> 8) & 0xFF) +
+                          0.114 * (w.fill & 0xFF);
+      const double ink = luma > 128 ? 0.0 : 1.0;
+      cairo_set_source_rgba(cr, ink, ink, ink, 0.85);
       constexpr double kDot = 1.5;
       drawText(cr, w.title, b.x + 12, b.y + (bar - 7 * kDot) / 2, kDot);
       cairo_reset_clip(cr);
