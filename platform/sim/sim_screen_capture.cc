@@ -447,7 +447,10 @@ CapturedImagePtr SimScreenCapture::windowListCreateImage(const Rect& bounds, uin
   double scale = 1.0;
   if (imageOption & kWindowImageBestResolution) {
     for (const Scene::Screen& screen : scene.screens) {
-      if (rectsIntersect(scene.topLeft(screen), bounds)) scale = std::max(scale, screen.scale);
+      const Rect r = scene.topLeft(screen);
+      const bool overlaps = std::max(r.x, bounds.x) < std::min(r.maxX(), bounds.maxX()) &&
+                            std::max(r.y, bounds.y) < std::min(r.maxY(), bounds.maxY());
+      if (overlaps) scale = std::max(scale, screen.scale);
     }
   }
   return renderScene(

@@ -126,6 +126,9 @@ TEST_F(ActiveWindow, AStraddlingWindowLandsWhereItsCentreIs) {
   // Centre in no screen, but overlapping the primary.
   windows({entry(kFront, 1300, 850, 400, 300)});
   EXPECT_EQ(found(), (Found{1300, 850, 400, 300, 1}));
+  // Only touching the primary's right edge still counts as overlapping it.
+  windows({entry(kFront, 1440, 100, 400, 300)});
+  EXPECT_EQ(found(), (Found{1440, 100, 400, 300, 1}));
   // Nowhere near a screen.
   windows({entry(kFront, 5000, 5000, 400, 300)});
   EXPECT_EQ(found(), std::nullopt);
