@@ -63,7 +63,8 @@ std::optional<Rect> bounds(const ValueMap& entry) {
   return Rect{*x, *y, *w, *h};
 }
 
-bool passesWindowTest(const ValueMap& entry, int ownPid, std::optional<int> frontPid) {
+// `frontPid` is null when any owner may pass.
+bool passesWindowTest(const ValueMap& entry, int ownPid, const int* frontPid) {
   std::optional<int64_t> layer = intAt(entry, kCGWindowLayer);
   if (!layer || *layer != 0) return false;
   std::optional<int32_t> pid = ownerPid(entry);
@@ -106,7 +107,9 @@ std::optional<ValueMap> CaptureHandler::activeWindow() {
 
   std::vector<const ValueMap*> candidates;
   for (const ValueMap* entry : entries) {
-    if (passesWindowTest(*entry, ownPid, frontPid)) candidates.push_back(entry);
+    if (passesWindowTest(*entry, ownPid, frontPid ? &*frontPid : nullptr)) {
+      candidates.push_back(entry);
+    }
   }
 
   std::vector<Rect> screenRects;
