@@ -8,9 +8,12 @@
 #include "platform/sim/sim_application.h"
 #include "platform/sim/sim_embedding.h"
 #include "platform/sim/sim_graphics.h"
+#include "platform/sim/sim_object_runtime.h"
 #include "platform/sim/sim_screen_capture.h"
 #include "platform/sim/sim_screens.h"
 #include "platform/sim/sim_services.h"
+#include "platform/sim/sim_text_system.h"
+#include "platform/sim/sim_tray.h"
 #include "platform/sim/sim_window.h"
 #include "platform/sim/sim_window_list.h"
 
@@ -34,6 +37,11 @@ class SimDesktop : public Platform {
   SimRunningApplications& runningApplications() override { return runningApplications_; }
   SimScreenCapture& screenCapture() override { return *screenCapture_; }
   SimGraphics& graphics() override { return graphics_; }
+  SimTextSystem& textSystem() override { return textSystem_; }
+  InProcessNotificationCenter& appNotificationCenter() override { return appNotificationCenter_; }
+  SimObjectRuntime& objectRuntime() override { return objectRuntime_; }
+  // The tray plugin's stand-in (not a service of the host's platform).
+  SimTray& tray() { return tray_; }
 
   std::unique_ptr<NativeWindow> createMainWindow() override;
   // The main window once made (owned by the host), else null.
@@ -52,6 +60,10 @@ class SimDesktop : public Platform {
   SimWindowList windowList_;
   SimRunningApplications runningApplications_;
   SimGraphics graphics_;
+  SimTextSystem textSystem_;
+  InProcessNotificationCenter appNotificationCenter_;
+  SimObjectRuntime objectRuntime_;
+  SimTray tray_{appNotificationCenter_};
   SimWindow* mainWindow_ = nullptr;
   // Last, so that its worker stops before anything else goes.
   std::unique_ptr<SimScreenCapture> screenCapture_;
