@@ -143,7 +143,13 @@ Scene Scene::of(SimDesktop& desktop) {
     screen.scale = s->backingScaleFactor();
     const ValueMap description = s->deviceDescription();
     const Value* number = description.find("NSScreenNumber");
-    if (number && number->asInt()) screen.displayId = static_cast<uint32_t>(*number->asInt());
+    // Read as the host reads it: a number's low 32 bits.
+    if (number && number->asInt()) {
+      screen.displayId = static_cast<uint32_t>(*number->asInt());
+    } else if (number && number->asDouble() && std::isfinite(*number->asDouble()) &&
+               std::abs(*number->asDouble()) < 9.2e18) {
+      screen.displayId = static_cast<uint32_t>(static_cast<int64_t>(*number->asDouble()));
+    }
     scene.screens.push_back(screen);
   }
   if (!scene.screens.empty()) scene.primaryTop = scene.screens.front().frame.maxY();
