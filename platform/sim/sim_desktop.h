@@ -8,9 +8,11 @@
 #include "platform/sim/sim_application.h"
 #include "platform/sim/sim_bookmarks.h"
 #include "platform/sim/sim_embedding.h"
+#include "platform/sim/sim_graphics.h"
 #include "platform/sim/sim_login_item.h"
 #include "platform/sim/sim_object_runtime.h"
 #include "platform/sim/sim_open_panel.h"
+#include "platform/sim/sim_screen_capture.h"
 #include "platform/sim/sim_screens.h"
 #include "platform/sim/sim_services.h"
 #include "platform/sim/sim_text_system.h"
@@ -42,6 +44,8 @@ class SimDesktop : public Platform {
   SimBookmarks& bookmarks() override { return bookmarks_; }
   SimSecurityScopedAccess& securityScopedAccess() override { return securityScopedAccess_; }
   SimLoginItem& loginItem() override { return loginItem_; }
+  SimScreenCapture& screenCapture() override { return *screenCapture_; }
+  SimGraphics& graphics() override { return graphics_; }
   SimTextSystem& textSystem() override { return textSystem_; }
   InProcessNotificationCenter& appNotificationCenter() override { return appNotificationCenter_; }
   SimObjectRuntime& objectRuntime() override { return objectRuntime_; }
@@ -69,11 +73,14 @@ class SimDesktop : public Platform {
   SimBookmarks bookmarks_;
   SimSecurityScopedAccess securityScopedAccess_;
   SimLoginItem loginItem_;
+  SimGraphics graphics_;
   SimTextSystem textSystem_;
   InProcessNotificationCenter appNotificationCenter_;
   SimObjectRuntime objectRuntime_;
   SimTray tray_{appNotificationCenter_};
   SimWindow* mainWindow_ = nullptr;
+  // Last, so that its worker stops before anything else goes.
+  std::unique_ptr<SimScreenCapture> screenCapture_;
 };
 
 }  // namespace dravel::sim

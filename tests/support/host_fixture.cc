@@ -32,6 +32,7 @@ void HostTest::SetUp() {
 
 void HostTest::TearDown() {
   // Let deferred work finish while everything still exists.
+  desktop().screenCapture().waitUntilIdle();
   queue().runUntilIdle();
   host_ = {};
   CaptureHandler::shared().window.reset();
