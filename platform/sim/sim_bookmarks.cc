@@ -84,10 +84,10 @@ std::string readPathSet(const Value& section, const char* key, std::set<std::str
   const Value* value = section.at(key);
   if (!value) return {};
   const ValueList* list = value->asList();
-  if (!list) return std::string("\"bookmarks.") + key + "\" must be a list of paths";
+  if (!list) return std::string(key) + ": expected a list of paths";
   for (const Value& item : *list) {
     const std::string* path = item.asString();
-    if (!path) return std::string("\"bookmarks.") + key + "\" must be a list of paths";
+    if (!path) return std::string(key) + ": expected a list of paths";
     out.insert(*path);
   }
   return {};
@@ -104,7 +104,7 @@ Value pathList(const std::vector<std::string>& paths) {
 const SectionRegistrar kBookmarksSection{{
     "bookmarks",
     [](const Value& value, SimDesktop& desktop) -> std::string {
-      if (!value.asMap()) return "\"bookmarks\" must be a map";
+      if (!value.asMap()) return "expected a map";
       // Read everything first, so that a refused load changes nothing.
       constexpr std::array<const char*, 4> kKeys = {"uncreatable", "stale", "unresolvable",
                                                     "refuseAccess"};

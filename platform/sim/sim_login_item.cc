@@ -21,16 +21,15 @@ std::optional<std::string> SimLoginItem::unregisterService() {
 
 namespace {
 
-// Reads an optional refusal text: absent or null is none.
-bool readRefusal(const Value& section, const char* key, std::optional<std::string>& out) {
+// Reads an optional refusal text: absent or null is none. Empty, or the error.
+std::string readRefusal(const Value& section, const char* key, std::optional<std::string>& out) {
   out.reset();
   const Value* value = section.at(key);
-  if (!value || value->isNull()) return true;
-  if (const std::string* text = value->asString()) {
-    out = *text;
-    return true;
-  }
-  return false;
+  if (!value || value->isNull()) return {};
+  const std::string* text = value->asString();
+  if (!text) return std::string(key) + ": expected a string or null";
+  out = *text;
+  return {};
 }
 
 // "loginItem": {"status": 0..3, "needsApproval": bool, "refuseRegister": text | null,
@@ -38,19 +37,23 @@ bool readRefusal(const Value& section, const char* key, std::optional<std::strin
 const SectionRegistrar kLoginItemSection{{
     "loginItem",
     [](const Value& value, SimDesktop& desktop) -> std::string {
-      if (!value.asMap()) return "\"loginItem\" must be a map";
+      if (!value.asMap()) return "expected a map";
       SimLoginItem item;
       if (const Value* status = value.at("status")) {
-        if (!status->asInt()) return "\"loginItem.status\" must be an integer";
-        item.currentStatus = static_cast<int>(*status->asInt());
+        std::optional<int64_t> code = status->asInt();
+        if (!code || *code < kLoginItemNotRegistered || *code > kLoginItemNotFound) {
+          return "status: expected 0 (not registered), 1 (enabled), 2 (requires approval) or "
+                 "3 (not found)";
+        }
+        item.currentStatus = static_cast<int>(*code);
       }
       if (const Value* approval = value.at("needsApproval")) {
-        if (!approval->asBool()) return "\"loginItem.needsApproval\" must be a boolean";
+        if (!approval->asBool()) return "needsApproval: expected true or false";
         item.needsApproval = *approval->asBool();
       }
-      if (!readRefusal(value, "refuseRegister", item.registerRefusal) ||
-          !readRefusal(value, "refuseUnregister", item.unregisterRefusal)) {
-        return "a login-item refusal must be a text or null";
+      for (auto [key, refusal] : {std::pair{"refuseRegister", &item.registerRefusal},
+                                  std::pair{"refuseUnregister", &item.unregisterRefusal}}) {
+        if (std::string error = readRefusal(value, key, *refusal); !error.empty()) return error;
       }
       desktop.loginItem() = item;
       return {};

@@ -52,13 +52,13 @@ std::optional<SimOpenPanel::Answer> readAnswer(const Value& map, std::string& er
     if (const std::string* path = folder->asString()) {
       answer = SimOpenPanel::Answer::folder(*path);
     } else if (!folder->isNull()) {
-      error = "\"answer\" must be a folder path or null";
+      error = "answer: expected a folder path or null";
       return std::nullopt;
     }
   }
   if (const Value* response = map.at("response")) {
     if (!response->asInt()) {
-      error = "\"response\" must be an integer";
+      error = "response: expected an integer";
       return std::nullopt;
     }
     answer.response = static_cast<int>(*response->asInt());
@@ -71,7 +71,7 @@ std::optional<SimOpenPanel::Answer> readAnswer(const Value& map, std::string& er
 const SectionRegistrar kSavePanelSection{{
     "savePanel",
     [](const Value& value, SimDesktop& desktop) -> std::string {
-      if (!value.asMap()) return "\"savePanel\" must be a map";
+      if (!value.asMap()) return "expected a map";
       std::string error;
       std::optional<SimOpenPanel::Answer> answer;
       if (value.at("answer") || value.at("response")) {

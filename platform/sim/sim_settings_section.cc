@@ -22,12 +22,12 @@ Value settingsAddresses(const std::vector<std::string>& urls) {
 const SectionRegistrar kSettingsSection{{
     "settings",
     [](const Value& value, SimDesktop& desktop) -> std::string {
-      if (!value.asMap()) return "\"settings\" must be a map";
+      if (!value.asMap()) return "expected a map";
       std::map<std::string, bool> unopenable;
       if (const Value* list = value.at("unopenable")) {
-        if (!list->asList()) return "\"settings.unopenable\" must be a list of addresses";
+        if (!list->asList()) return "unopenable: expected a list of addresses";
         for (const Value& item : *list->asList()) {
-          if (!item.asString()) return "\"settings.unopenable\" must be a list of addresses";
+          if (!item.asString()) return "unopenable: expected a list of addresses";
           unopenable[*item.asString()] = true;
         }
       }

@@ -43,10 +43,13 @@ TEST_F(SimSections, BookmarkRecordCarriesAVersionedPathAndNothingElseResolves) {
 
 TEST_F(SimSections, ARefusedSectionChangesNothing) {
   ASSERT_EQ(load("bookmarks", ValueMap{{"stale", ValueList{"/s"}}}), "");
-  EXPECT_NE(load("bookmarks", ValueMap{{"stale", ValueList{}}, {"unresolvable", "/x"}}), "");
+  EXPECT_EQ(load("bookmarks", ValueMap{{"stale", ValueList{}}, {"unresolvable", "/x"}}),
+            "unresolvable: expected a list of paths");
   EXPECT_EQ(desktop().bookmarks().stale.count("/s"), 1u);
   ASSERT_EQ(load("loginItem", ValueMap{{"status", 2}, {"refuseRegister", "Needs approval"}}), "");
-  EXPECT_NE(load("loginItem", ValueMap{{"status", 1}, {"refuseUnregister", 5}}), "");
+  EXPECT_EQ(load("loginItem", ValueMap{{"status", 1}, {"refuseUnregister", 5}}),
+            "refuseUnregister: expected a string or null");
+  EXPECT_NE(load("loginItem", ValueMap{{"status", 4}}), "");
   EXPECT_EQ(desktop().loginItem().status(), kLoginItemRequiresApproval);
   EXPECT_EQ(desktop().loginItem().registerService(), "Needs approval");
   EXPECT_NE(load("settings", ValueMap{{"unopenable", ValueList{1}}}), "");
