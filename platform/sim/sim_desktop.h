@@ -6,14 +6,18 @@
 
 #include "platform/platform.h"
 #include "platform/sim/sim_application.h"
+#include "platform/sim/sim_bookmarks.h"
 #include "platform/sim/sim_embedding.h"
 #include "platform/sim/sim_graphics.h"
 #include "platform/sim/sim_object_runtime.h"
 #include "platform/sim/sim_screen_capture.h"
+#include "platform/sim/sim_login_item.h"
+#include "platform/sim/sim_open_panel.h"
 #include "platform/sim/sim_screens.h"
 #include "platform/sim/sim_services.h"
 #include "platform/sim/sim_text_system.h"
 #include "platform/sim/sim_tray.h"
+#include "platform/sim/sim_user_defaults.h"
 #include "platform/sim/sim_window.h"
 #include "platform/sim/sim_window_list.h"
 
@@ -37,6 +41,11 @@ class SimDesktop : public Platform {
   SimRunningApplications& runningApplications() override { return runningApplications_; }
   SimScreenCapture& screenCapture() override { return *screenCapture_; }
   SimGraphics& graphics() override { return graphics_; }
+  SimUserDefaults& userDefaults() override { return userDefaults_; }
+  SimOpenPanel& openPanel() override { return openPanel_; }
+  SimBookmarks& bookmarks() override { return bookmarks_; }
+  SimSecurityScopedAccess& securityScopedAccess() override { return securityScopedAccess_; }
+  SimLoginItem& loginItem() override { return loginItem_; }
   SimTextSystem& textSystem() override { return textSystem_; }
   InProcessNotificationCenter& appNotificationCenter() override { return appNotificationCenter_; }
   SimObjectRuntime& objectRuntime() override { return objectRuntime_; }
@@ -60,6 +69,11 @@ class SimDesktop : public Platform {
   SimWindowList windowList_;
   SimRunningApplications runningApplications_;
   SimGraphics graphics_;
+  SimUserDefaults userDefaults_;
+  SimOpenPanel openPanel_;
+  SimBookmarks bookmarks_;
+  SimSecurityScopedAccess securityScopedAccess_;
+  SimLoginItem loginItem_;
   SimTextSystem textSystem_;
   InProcessNotificationCenter appNotificationCenter_;
   SimObjectRuntime objectRuntime_;

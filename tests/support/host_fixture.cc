@@ -4,6 +4,7 @@
 #include "host/capture_handler.h"
 #include "host/notifications_plugin.h"
 #include "host/sandbox.h"
+#include "host/save_folder.h"
 #include "host/tray_shortcuts.h"
 
 namespace dravel::testing {
@@ -26,6 +27,7 @@ void HostTest::SetUp() {
   env_ = std::make_unique<SimEnvironment>();
   Sandbox::resetForTesting();
   NotificationsPlugin::resetForTesting();
+  SaveFolder::resetForTesting();
 }
 
 void HostTest::TearDown() {
@@ -36,6 +38,7 @@ void HostTest::TearDown() {
   CaptureHandler::shared().window.reset();
   NotificationsPlugin::resetForTesting();
   Sandbox::resetForTesting();
+  SaveFolder::resetForTesting();
   TrayShortcuts::resetForTesting();
   env_.reset();
 }
