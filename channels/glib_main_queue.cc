@@ -29,8 +29,7 @@ GLibMainQueue::GLibMainQueue(GMainContext* context)
 GLibMainQueue::~GLibMainQueue() {
   for (auto& [id, timer] : modalTimers_) {
     GSource* source = g_main_context_find_source_by_id(context_, timer->sourceId);
-    if (source) g_source_destroy(source);
-    delete timer;
+    if (source) g_source_destroy(source);  // frees the timer
   }
   g_main_loop_unref(loop_);
   g_main_context_unref(context_);
@@ -69,7 +68,10 @@ TimerId GLibMainQueue::addModalTimer(double interval, Task task) {
   TimerId id = nextTimer_++;
   auto* timer = new ModalTimer{this, std::move(task), 0};
   GSource* source = g_timeout_source_new(static_cast<guint>(interval * 1000.0 + 0.5));
-  g_source_set_callback(source, onModalTimer, timer, nullptr);
+  // The source owns the timer: destroying the source frees it, after the
+  // callback has returned when the timer cancels itself.
+  g_source_set_callback(source, onModalTimer, timer,
+                        [](gpointer data) { delete static_cast<ModalTimer*>(data); });
   timer->sourceId = g_source_attach(source, context_);
   g_source_unref(source);
   modalTimers_[id] = timer;
@@ -83,8 +85,6 @@ void GLibMainQueue::cancelTimer(TimerId id) {
   modalTimers_.erase(it);
   GSource* source = g_main_context_find_source_by_id(context_, timer->sourceId);
   if (source) g_source_destroy(source);
-  // The source may be dispatching this very timer; free it on a later turn.
-  async([timer] { delete timer; });
 }
 
 void GLibMainQueue::runModal() {

@@ -5,7 +5,9 @@
 
 namespace dravel {
 
-Message::Message(std::vector<uint8_t> bytes) { appendOwned(std::move(bytes)); }
+Message::Message(std::vector<uint8_t> bytes) {
+  appendOwned(std::move(bytes));
+}
 
 std::vector<uint8_t> Message::flatten() const {
   std::vector<uint8_t> out(size_);

@@ -9,11 +9,14 @@
 namespace dravel {
 
 // Numbers travel little-endian; scalars are copied in host order.
-static_assert(std::endian::native == std::endian::little, "the standard codec needs a little-endian host");
+static_assert(std::endian::native == std::endian::little,
+              "the standard codec needs a little-endian host");
 
 namespace {
 
-constexpr uint8_t tag(StandardTag t) { return static_cast<uint8_t>(t); }
+constexpr uint8_t tag(StandardTag t) {
+  return static_cast<uint8_t>(t);
+}
 
 // Writes values into a Message. Alignment padding is computed from the start
 // of the whole message, across the pieces already handed to it.

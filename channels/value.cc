@@ -9,7 +9,9 @@ namespace dravel {
 
 namespace {
 
-bool sameDouble(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+bool sameDouble(double a, double b) {
+  return a == b || (std::isnan(a) && std::isnan(b));
+}
 
 template <typename T>
 bool sameFloats(const std::vector<T>& a, const std::vector<T>& b) {
@@ -102,9 +104,7 @@ bool ValueMap::operator==(const ValueMap& other) const {
     const Value* ours = find(entry.first);
     if (!theirs || ours != &entry.second || !(*theirs == entry.second)) return false;
   }
-  for (const Entry& entry : other.entries_) {
-    if (!find(entry.first)) return false;
-  }
+  // Same size and all of our distinct keys present: the key sets are equal.
   return true;
 }
 
@@ -125,9 +125,13 @@ std::optional<double> Value::asDouble() const {
   return std::nullopt;
 }
 
-const std::string* Value::asString() const { return std::get_if<std::string>(&data_); }
+const std::string* Value::asString() const {
+  return std::get_if<std::string>(&data_);
+}
 
-const Bytes* Value::asBytes() const { return std::get_if<Bytes>(&data_); }
+const Bytes* Value::asBytes() const {
+  return std::get_if<Bytes>(&data_);
+}
 
 const ValueList* Value::asList() const {
   if (auto* v = std::get_if<std::shared_ptr<ValueList>>(&data_)) return v->get();
@@ -327,8 +331,8 @@ void appendString(std::string& out, const std::string& s) {
 }
 
 template <typename T, typename Append>
-void appendSequence(std::string& out, const char* open, const char* close, const std::vector<T>& items,
-                    Append appendItem) {
+void appendSequence(std::string& out, const char* open, const char* close,
+                    const std::vector<T>& items, Append appendItem) {
   out += open;
   size_t shown = std::min(items.size(), kShownElements);
   for (size_t i = 0; i < shown; ++i) {

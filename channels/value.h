@@ -46,11 +46,15 @@ class ValueMap {
   bool contains(std::string_view key) const { return find(key) != nullptr; }
   void erase(std::string_view key);
 
-  size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
+  using const_iterator = std::vector<Entry>::const_iterator;
+
+  // Defined below Value: Value is incomplete here, and clang instantiates the
+  // vector members used in inline bodies right away.
+  size_t size() const;
+  bool empty() const;
   const std::vector<Entry>& entries() const { return entries_; }
-  auto begin() const { return entries_.begin(); }
-  auto end() const { return entries_.end(); }
+  const_iterator begin() const;
+  const_iterator end() const;
 
   // True when every key is a string.
   bool hasStringKeys() const;
@@ -180,5 +184,10 @@ inline void ValueMap::set(const std::string& key, Value value) {
 
 // Makes a bytes value from a copy of the given data.
 Value bytesValue(const void* data, size_t size);
+
+inline size_t ValueMap::size() const { return entries_.size(); }
+inline bool ValueMap::empty() const { return entries_.empty(); }
+inline ValueMap::const_iterator ValueMap::begin() const { return entries_.begin(); }
+inline ValueMap::const_iterator ValueMap::end() const { return entries_.end(); }
 
 }  // namespace dravel

@@ -1,6 +1,7 @@
 #include "host/capture_handler.h"
 
 #include "host/app_delegate.h"
+
 #include "host/main_flutter_window.h"
 #include "platform/image_codec.h"
 #include "platform/sim/sim_desktop.h"

@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "channels/glib_main_queue.h"
+#include "channels/virtual_main_queue.h"
+
+namespace dravel {
+namespace {
+
+TEST(VirtualMainQueueTest, DelayedTasksRunAtTheirTimeInOrder) {
+  VirtualMainQueue q;
+  std::vector<std::string> ran;
+  q.asyncAfter(2.0, [&] { ran.push_back("b@" + std::to_string(q.now())); });
+  q.asyncAfter(0.3, [&] {
+    ran.push_back("a");
+    q.asyncAfter(1.0, [&] { ran.push_back("c@" + std::to_string(q.now())); });
+  });
+  q.asyncAfter(0.3, [&] { ran.push_back("a2"); });
+  q.advance(0.29);
+  EXPECT_TRUE(ran.empty());
+  q.advance(0.01);
+  EXPECT_EQ(ran, (std::vector<std::string>{"a", "a2"}));
+  q.advance(5);
+  ASSERT_EQ(ran.size(), 4u);
+  EXPECT_EQ(ran[2], "c@" + std::to_string(1.3));
+  EXPECT_EQ(ran[3], "b@" + std::to_string(2.0));
+  EXPECT_DOUBLE_EQ(q.now(), 5.3);
+}
+
+TEST(VirtualMainQueueTest, WorkPostedFromAnotherThreadRunsOnTheCallingThread) {
+  VirtualMainQueue q;
+  std::thread::id ranOn;
+  std::thread worker([&] { q.async([&] { ranOn = std::this_thread::get_id(); }); });
+  EXPECT_TRUE(q.runUntil([&] { return ranOn != std::thread::id(); }));
+  worker.join();
+  EXPECT_EQ(ranOn, std::this_thread::get_id());
+}
+
+TEST(VirtualMainQueueTest, ModalTimersFireOnlyInsideAModalRun) {
+  VirtualMainQueue q;
+  int ticks = 0;
+  int outside = 0;
+  TimerId early = q.addModalTimer(0.5, [&] { ++outside; });
+  q.advance(10);
+  EXPECT_EQ(outside, 0);
+  q.cancelTimer(early);
+  TimerId id = q.addModalTimer(0.5, [&] {
+    if (++ticks == 3) {
+      q.cancelTimer(id);
+      q.stopModal();
+    }
+  });
+  const double start = q.now();
+  q.runModal();
+  EXPECT_EQ(ticks, 3);
+  EXPECT_DOUBLE_EQ(q.now() - start, 1.5);
+  EXPECT_FALSE(q.inModal());
+}
+
+TEST(VirtualMainQueueTest, ScriptedPressEndsAModalRunAndAnEmptyRunGivesUp) {
+  VirtualMainQueue q;
+  q.atModalTime(2.0, [&] { q.stopModal(); });
+  q.runModal();
+  EXPECT_DOUBLE_EQ(q.now(), 2.0);
+  q.runModal();  // nothing could ever stop it: returns instead of hanging
+  EXPECT_FALSE(q.inModal());
+}
+
+TEST(GLibMainQueueTest, AsyncFromAnyThreadAndDelaysRunOnTheLoop) {
+  GMainContext* context = g_main_context_new();
+  {
+    GLibMainQueue q(context);
+    std::vector<int> order;
+    std::atomic<bool> posted{false};
+    std::thread worker([&] {
+      q.async([&] { order.push_back(1); });
+      posted = true;
+    });
+    worker.join();
+    q.asyncAfter(0.01, [&] {
+      order.push_back(2);
+      q.quit();
+    });
+    q.run();
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+  }
+  g_main_context_unref(context);
+}
+
+TEST(GLibMainQueueTest, ModalTimerTicksInsideTheModalRun) {
+  GMainContext* context = g_main_context_new();
+  {
+    GLibMainQueue q(context);
+    int ticks = 0;
+    TimerId id = 0;
+    id = q.addModalTimer(0.005, [&] {
+      if (++ticks == 2) {
+        q.cancelTimer(id);
+        q.stopModal();
+      }
+    });
+    q.async([&] {
+      q.runModal();
+      q.quit();
+    });
+    q.run();
+    EXPECT_EQ(ticks, 2);
+  }
+  g_main_context_unref(context);
+}
+
+}  // namespace
+}  // namespace dravel

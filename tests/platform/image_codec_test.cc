@@ -1,0 +1,292 @@
+#include "platform/image_codec.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace dravel {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+DecodedImage sampleImage() {
+  // Opaque, translucent and fully transparent pixels, the last with a colour
+  // that straight alpha must keep.
+  DecodedImage image{3, 2, {}};
+  image.rgba = {255, 0,  0,   255, 10, 20,  30,  128, 1,  2,  3,  0,
+                0,   40, 250, 1,   90, 180, 200, 255, 77, 66, 55, 254};
+  return image;
+}
+
+// --- PNG files written directly with libpng, in layouts encodePng never
+// produces.
+
+struct PngLayout {
+  uint32_t width;
+  uint32_t height;
+  int bitDepth;
+  int colorType;
+  int interlace;
+  Bytes rows;  // Packed rows as stored; 16-bit samples big-endian.
+  std::vector<png_color> palette;
+  Bytes paletteAlpha;
+  bool colorKey = false;
+  png_color_16 key{};
+};
+
+void failPng(png_structp png, png_const_charp) {
+  png_longjmp(png, 1);
+}
+void ignorePng(png_structp, png_const_charp) {}
+void appendPng(png_structp png, png_bytep data, png_size_t length) {
+  auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + length);
+}
+void flushPng(png_structp) {}
+
+// With no rows, writes the header and a token IDAT: enough for a reader to
+// get as far as allocating the pixels.
+bool writeLayout(png_structp png, png_infop info, const PngLayout* layout) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_set_IHDR(png, info, layout->width, layout->height, layout->bitDepth, layout->colorType,
+               layout->interlace, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (!layout->palette.empty()) {
+    png_set_PLTE(png, info, layout->palette.data(), static_cast<int>(layout->palette.size()));
+  }
+  if (!layout->paletteAlpha.empty() || layout->colorKey) {
+    png_set_tRNS(png, info, layout->paletteAlpha.data(),
+                 static_cast<int>(layout->paletteAlpha.size()),
+                 layout->colorKey ? &layout->key : nullptr);
+  }
+  png_write_info(png, info);
+  if (layout->rows.empty()) {
+    static const png_byte kIdat[] = {'I', 'D', 'A', 'T', 0};
+    static const png_byte kToken[] = {0x78, 0x9c, 0x03, 0x00};
+    png_write_chunk(png, kIdat, kToken, sizeof kToken);
+    return true;
+  }
+  const size_t stride = layout->rows.size() / layout->height;
+  const int passes = png_set_interlace_handling(png);
+  for (int pass = 0; pass < passes; ++pass) {
+    for (uint32_t y = 0; y < layout->height; ++y) {
+      png_write_row(png, layout->rows.data() + y * stride);
+    }
+  }
+  png_write_end(png, nullptr);
+  return true;
+}
+
+Bytes pngWithLayout(const PngLayout& layout) {
+  Bytes out;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, failPng, ignorePng);
+  png_infop info = png_create_info_struct(png);
+  png_set_write_fn(png, &out, appendPng, flushPng);
+  const bool written = writeLayout(png, info, &layout);
+  png_destroy_write_struct(&png, &info);
+  EXPECT_TRUE(written);
+  return out;
+}
+
+struct Codec {
+  const char* name;
+  std::optional<Bytes> (*encode)(const DecodedImage&);
+  std::optional<DecodedImage> (*decode)(std::span<const uint8_t>);
+};
+const Codec kCodecs[] = {{"PNG", encodePng, decodePng}, {"TIFF", encodeTiff, decodeTiff}};
+
+TEST(ImageCodec, RoundTripKeepsEveryByte) {
+  const DecodedImage image = sampleImage();
+  for (const Codec& codec : kCodecs) {
+    SCOPED_TRACE(codec.name);
+    const auto encoded = codec.encode(image);
+    ASSERT_TRUE(encoded);
+    for (const auto& decoded : {codec.decode(*encoded), decodeImage(*encoded)}) {
+      ASSERT_TRUE(decoded);
+      EXPECT_EQ(decoded->width, image.width);
+      EXPECT_EQ(decoded->height, image.height);
+      EXPECT_EQ(decoded->rgba, image.rgba);
+    }
+  }
+}
+
+TEST(ImageCodec, TruncatedOrForeignDataIsNotAnImage) {
+  for (const Codec& codec : kCodecs) {
+    SCOPED_TRACE(codec.name);
+    const Bytes valid = *codec.encode(sampleImage());
+    for (size_t length = 0; length < valid.size(); ++length) {
+      EXPECT_FALSE(codec.decode({valid.data(), length})) << "prefix " << length;
+      EXPECT_FALSE(decodeImage({valid.data(), length})) << "prefix " << length;
+    }
+  }
+  Bytes png = *encodePng(sampleImage());
+  png[png.size() / 2] ^= 0x5a;  // Damage mid-file.
+  EXPECT_FALSE(decodePng(png));
+  Bytes tiff = {'I', 'I', 42, 0};
+  for (int i = 0; i < 200; ++i) tiff.push_back(static_cast<uint8_t>(i * 37 + 11));
+  EXPECT_FALSE(decodeTiff(tiff));
+  EXPECT_FALSE(decodeImage(Bytes{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0}));
+  EXPECT_FALSE(decodeTiff(*encodePng(sampleImage())));
+  EXPECT_FALSE(decodePng(*encodeTiff(sampleImage())));
+}
+
+TEST(ImageCodec, EncodersRefusePixelsThatDoNotMatchTheSize) {
+  DecodedImage shortPixels = sampleImage();
+  shortPixels.rgba.pop_back();
+  DecodedImage empty{0, 0, {}};
+  for (const DecodedImage* bad : {&shortPixels, &empty}) {
+    EXPECT_FALSE(encodePng(*bad));
+    EXPECT_FALSE(encodeTiff(*bad));
+  }
+}
+
+PngLayout pngLayout(uint32_t width, uint32_t height, int bitDepth, int colorType, Bytes rows) {
+  return {width, height, bitDepth, colorType, PNG_INTERLACE_NONE, std::move(rows), {}, {}};
+}
+
+TEST(PngCodec, EveryStoredLayoutBecomesStraightRgba) {
+  // Two-bit grey, interlaced: wide and tall enough for all seven passes.
+  PngLayout grey2 = pngLayout(9, 9, 2, PNG_COLOR_TYPE_GRAY, {});
+  grey2.interlace = PNG_INTERLACE_ADAM7;
+  Bytes grey2Expected;
+  for (uint32_t y = 0; y < 9; ++y) {
+    uint8_t packed[3] = {};
+    for (uint32_t x = 0; x < 9; ++x) {
+      const uint8_t level = (x + 2 * y) % 4;
+      packed[x / 4] |= level << (6 - 2 * (x % 4));
+      const auto v = static_cast<uint8_t>(level * 85);
+      grey2Expected.insert(grey2Expected.end(), {v, v, v, 255});
+    }
+    grey2.rows.insert(grey2.rows.end(), packed, packed + 3);
+  }
+  PngLayout palette = pngLayout(3, 1, 4, PNG_COLOR_TYPE_PALETTE, {0x01, 0x20});  // 0, 1, 2.
+  palette.palette = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+  palette.paletteAlpha = {0, 128};  // Shorter than the palette: the rest opaque.
+  PngLayout keyed = pngLayout(2, 1, 8, PNG_COLOR_TYPE_RGB, {1, 2, 3, 4, 5, 6});
+  keyed.colorKey = true;
+  keyed.key.red = 1;
+  keyed.key.green = 2;
+  keyed.key.blue = 3;
+  const Bytes wide = {0x33, 0x33, 0x66, 0x66, 0x99, 0x99, 0xcc, 0xcc};
+
+  const struct {
+    const char* name;
+    PngLayout layout;
+    Bytes expected;
+  } cases[] = {
+      {"grey 8-bit",
+       pngLayout(3, 1, 8, PNG_COLOR_TYPE_GRAY, {0, 128, 255}),
+       {0, 0, 0, 255, 128, 128, 128, 255, 255, 255, 255, 255}},
+      {"grey 2-bit interlaced", grey2, grey2Expected},
+      {"grey with alpha",
+       pngLayout(2, 1, 8, PNG_COLOR_TYPE_GRAY_ALPHA, {10, 20, 200, 0}),
+       {10, 10, 10, 20, 200, 200, 200, 0}},
+      {"palette with tRNS", palette, {255, 0, 0, 0, 0, 255, 0, 128, 0, 0, 255, 255}},
+      {"RGB with colour key", keyed, {1, 2, 3, 0, 4, 5, 6, 255}},
+      {"RGBA 16-bit",
+       pngLayout(1, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA, wide),
+       {0x33, 0x66, 0x99, 0xcc}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto decoded = decodePng(pngWithLayout(c.layout));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->width, c.layout.width);
+    EXPECT_EQ(decoded->height, c.layout.height);
+    EXPECT_EQ(decoded->rgba, c.expected);
+  }
+}
+
+// --- TIFF files written with libtiff, in layouts encodeTiff never produces.
+
+struct TiffLayout {
+  uint32_t width;
+  uint32_t height;
+  uint16_t bitsPerSample;
+  uint16_t extraSample;
+  uint16_t orientation;
+  Bytes pixels;  // RGBA rows; 16-bit samples in host order. Empty for a token strip only.
+};
+
+Bytes rgbaTiffWithLayout(const TiffLayout& layout) {
+  std::FILE* file = std::tmpfile();
+  if (!file) return {};
+  TIFF* tif = TIFFFdOpen(dup(fileno(file)), "layout", "w");
+  EXPECT_TRUE(tif);
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, layout.width);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, layout.height);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, layout.bitsPerSample);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &layout.extraSample);
+  TIFFSetField(tif, TIFFTAG_ORIENTATION, layout.orientation);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1);
+  Bytes pixels = layout.pixels;
+  if (pixels.empty()) {
+    uint8_t token[16] = {};
+    EXPECT_GT(TIFFWriteRawStrip(tif, 0, token, sizeof token), 0);
+  }
+  const size_t stride = pixels.size() / layout.height;
+  for (uint32_t y = 0; !pixels.empty() && y < layout.height; ++y) {
+    EXPECT_GE(TIFFWriteScanline(tif, pixels.data() + y * stride, y, 0), 0);
+  }
+  TIFFClose(tif);
+  Bytes out;
+  std::rewind(file);
+  for (int c; (c = std::fgetc(file)) != EOF;) out.push_back(static_cast<uint8_t>(c));
+  std::fclose(file);
+  return out;
+}
+
+TEST(TiffCodec, OtherLayoutsBecomeStraightTopDownRgba) {
+  const uint16_t wide[] = {0xffff, 0x8080, 0x0000, 0x8080};  // Half-transparent orange.
+  const auto* wideBytes = reinterpret_cast<const uint8_t*>(wide);
+  const struct {
+    const char* name;
+    TiffLayout layout;
+    Bytes expected;
+    int tolerance;
+  } cases[] = {
+      {"associated alpha",
+       {2, 1, 8, EXTRASAMPLE_ASSOCALPHA, ORIENTATION_TOPLEFT, {100, 50, 0, 128, 0, 0, 0, 0}},
+       {199, 100, 0, 128, 0, 0, 0, 0},
+       1},
+      {"unassociated alpha, 16-bit",
+       {1, 1, 16, EXTRASAMPLE_UNASSALPHA, ORIENTATION_TOPLEFT, {wideBytes, wideBytes + 8}},
+       {255, 128, 0, 128},
+       2},
+      {"bottom row first",
+       {1, 2, 8, EXTRASAMPLE_UNASSALPHA, ORIENTATION_BOTLEFT, {1, 2, 3, 255, 4, 5, 6, 255}},
+       {4, 5, 6, 255, 1, 2, 3, 255},
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto decoded = decodeTiff(rgbaTiffWithLayout(c.layout));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->width, c.layout.width);
+    EXPECT_EQ(decoded->height, c.layout.height);
+    ASSERT_EQ(decoded->rgba.size(), c.expected.size());
+    for (size_t i = 0; i < c.expected.size(); ++i) {
+      EXPECT_NEAR(decoded->rgba[i], c.expected[i], c.tolerance) << "byte " << i;
+    }
+  }
+}
+
+TEST(ImageCodec, OversizedImagesAreRefusedBeforeAllocating) {
+  // 100000 x 100000 would take 40 GB as RGBA.
+  EXPECT_FALSE(decodePng(pngWithLayout(pngLayout(100000, 100000, 8, PNG_COLOR_TYPE_RGB, {}))));
+  EXPECT_FALSE(decodeTiff(
+      rgbaTiffWithLayout({100000, 100000, 8, EXTRASAMPLE_UNASSALPHA, ORIENTATION_TOPLEFT, {}})));
+}
+
+}  // namespace
+}  // namespace dravel

@@ -1,0 +1,41 @@
+#include "platform/url.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace dravel {
+namespace {
+
+TEST(FileUrl, EncodesEverythingButUnreservedAndSlash) {
+  const struct {
+    const char* path;
+    const char* url;
+  } cases[] = {
+      {"/", "file:///"},
+      {"/photos/a.png", "file:///photos/a.png"},
+      {"/photos/trip/", "file:///photos/trip/"},
+      {"/Az09-._~/x", "file:///Az09-._~/x"},
+      {"/my file 100%.txt", "file:///my%20file%20100%25.txt"},
+      {"/caf\xc3\xa9/\xe2\x82\xac", "file:///caf%C3%A9/%E2%82%AC"},
+      {"/?#[]@!$&'()*+,;=:", "file:///%3F%23%5B%5D%40%21%24%26%27%28%29%2A%2B%2C%3B%3D%3A"},
+      {"/\"<>\\^`{|}\x7f", "file:///%22%3C%3E%5C%5E%60%7B%7C%7D%7F"},
+      {"/tab\there\nnl", "file:///tab%09here%0Anl"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(fileURLWithPath(c.path), c.url) << c.path;
+  }
+}
+
+TEST(FileUrl, RelativePathsResolveAgainstTheCurrentDirectory) {
+  std::string cwd = std::filesystem::current_path().string();
+  if (cwd.back() != '/') cwd += '/';
+  EXPECT_EQ(fileURLWithPath("shots/a b.png"), fileURLWithPath(cwd + "shots/a b.png"));
+  EXPECT_TRUE(fileURLWithPath("shots/a b.png").ends_with("/shots/a%20b.png"));
+  EXPECT_EQ(fileURLWithPath("out/"), fileURLWithPath(cwd + "out/"));
+  EXPECT_EQ(fileURLWithPath(""), fileURLWithPath(cwd));
+  EXPECT_TRUE(fileURLWithPath("x").starts_with("file:///"));
+}
+
+}  // namespace
+}  // namespace dravel
