@@ -206,7 +206,7 @@ gboolean SocketMessenger::Connection::onWritable(gint, GIOCondition, gpointer da
   return G_SOURCE_CONTINUE;  // flush() drops the source once everything is out
 }
 
-gboolean SocketMessenger::Connection::onReadable(gint, GIOCondition, gpointer data) {
+gboolean SocketMessenger::Connection::onReadable(gint, GIOCondition condition, gpointer data) {
   auto self = static_cast<std::weak_ptr<Connection>*>(data)->lock();
   if (!self || self->closed) return G_SOURCE_REMOVE;
   auto owner = self->owner.lock();
@@ -239,7 +239,12 @@ gboolean SocketMessenger::Connection::onReadable(gint, GIOCondition, gpointer da
         self->close();
         return G_SOURCE_REMOVE;
       }
-      // The client is done sending; answer what it asked, then close.
+      // A hang-up means the client is gone entirely; otherwise it only
+      // finished sending, and gets the answers to what it asked before we close.
+      if (condition & G_IO_HUP) {
+        self->close();
+        return G_SOURCE_REMOVE;
+      }
       self->readClosed = true;
       dropSource(self->readSource);
       self->closeIfFinished();
