@@ -6,7 +6,7 @@ SectionFields::SectionFields(const Value& value, std::string where)
     : map_(value.asMap()), where_(std::move(where)) {
   if (!map_ || !map_->hasStringKeys()) {
     map_ = nullptr;
-    error_ = (where_.empty() ? std::string("value") : where_) + ": expected a map";
+    error_ = where_.empty() ? std::string("expected a map") : where_ + ": expected a map";
   }
 }
 
