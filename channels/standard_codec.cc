@@ -216,7 +216,7 @@ class Reader {
   bool expectEnd() { return atEnd() || fail("unexpected bytes after the value"); }
 
   bool value(Value& out, int depth) {
-    uint8_t t;
+    uint8_t t = 0;
     if (!byte(t)) return false;
     switch (static_cast<StandardTag>(t)) {
       case StandardTag::Null:
@@ -304,7 +304,7 @@ class Reader {
 
   bool string(std::string& out) {
     size_t n;
-    const uint8_t* p;
+    const uint8_t* p = nullptr;
     if (!size(n) || !take(n, p)) return false;
     if (!isValidUtf8(p, n)) {
       pos_ -= n;
@@ -326,7 +326,7 @@ class Reader {
 
   template <typename T>
   bool scalar(T& out) {
-    const uint8_t* p;
+    const uint8_t* p = nullptr;
     if (!take(sizeof(T), p)) return false;
     std::memcpy(&out, p, sizeof(T));
     return true;
@@ -342,7 +342,7 @@ class Reader {
   }
 
   bool size(size_t& out) {
-    uint8_t b;
+    uint8_t b = 0;
     if (!byte(b)) return false;
     if (b < 254) {
       out = b;
@@ -442,7 +442,7 @@ Message StandardMethodCodec::encodeErrorEnvelope(const FlutterError& error) {
 std::variant<MethodEnvelope, DecodeError> StandardMethodCodec::decodeEnvelope(
     std::span<const uint8_t> bytes) {
   Reader reader(bytes);
-  uint8_t kind;
+  uint8_t kind = 0;
   if (!reader.byte(kind)) return DecodeError{"empty envelope"};
   if (kind == 0) {
     Value result;

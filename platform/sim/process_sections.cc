@@ -86,7 +86,11 @@ std::string loadRunningApplications(const Value& value, SimDesktop& desktop) {
   if (!list) return "expected a list";
   std::vector<RunningApplication> apps;
   for (size_t i = 0; i < list->size(); ++i) {
-    SectionFields fields((*list)[i], "[" + std::to_string(i) + "]");
+    // Built by appending: GCC 12 warns falsely on "literal" + std::string&&.
+    std::string where = "[";
+    where += std::to_string(i);
+    where += "]";
+    SectionFields fields((*list)[i], where);
     RunningApplication app;
     auto pid = processId(fields, "pid");
     if (fields.ok() && !pid) fields.fail("pid", "a process id");
