@@ -83,7 +83,7 @@ FrameReader::Status FrameReader::commit(size_t n) {
     frame_.kind = static_cast<FrameKind>(kind);
     frame_.requestId = getLe(header_.data() + 8, 8);
     frame_.channel.assign(channelLength, '\0');
-    frame_.payload.assign(length - kFrameFixedSize - channelLength, 0);
+    frame_.payload.resize(length - kFrameFixedSize - channelLength);
     inBody_ = true;
     bodyFill_ = 0;
     n = 0;

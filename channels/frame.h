@@ -16,8 +16,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "channels/message.h"
@@ -37,11 +40,34 @@ inline constexpr size_t kMaxChannelNameSize = 1024;
 // Larger than any screen a capture can return (an 8K screen is 133 MB).
 inline constexpr size_t kDefaultMaxFrameSize = size_t{256} << 20;
 
+// Allocates without zeroing what it makes: a payload buffer is filled by
+// read() right away, so zeroing tens of megabytes first would be wasted work.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitializedAllocator<U>;
+  };
+  UninitializedAllocator() = default;
+  template <typename U>
+  UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+using FrameBuffer = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
+
 struct Frame {
   FrameKind kind = FrameKind::kCall;
   uint64_t requestId = 0;
   std::string channel;
-  std::vector<uint8_t> payload;
+  FrameBuffer payload;
 };
 
 // The header of a frame, encoded. The payload follows it as-is, so a large

@@ -135,7 +135,7 @@ std::optional<Frame> SocketClient::readFrame(std::string* error, double timeoutS
   }
 }
 
-std::optional<std::vector<uint8_t>> SocketClient::call(const std::string& channel,
+std::optional<FrameBuffer> SocketClient::call(const std::string& channel,
                                                        const Message& payload,
                                                        std::string* error,
                                                        double timeoutSeconds) {

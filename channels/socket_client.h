@@ -28,7 +28,7 @@ class SocketClient {
   // it). Host calls that arrive meanwhile go to `onCall`. Absent, with the
   // reason in `error`, when the connection fails or `timeoutSeconds` (when
   // not negative) runs out.
-  std::optional<std::vector<uint8_t>> call(const std::string& channel, const Message& payload,
+  std::optional<FrameBuffer> call(const std::string& channel, const Message& payload,
                                            std::string* error, double timeoutSeconds = -1);
 
   // Reads the next frame. Absent on end of stream (error empty), a bad

@@ -63,12 +63,12 @@ struct SocketMessenger::OutgoingCall {
   bool done = false;
 
   // One connection's answer; empty when it did not handle the call or went away.
-  void answer(std::vector<uint8_t> payload) {
+  void answer(const FrameBuffer& payload) {
     if (outstanding > 0) --outstanding;
     if (done) return;
     if (!payload.empty()) {
       done = true;
-      if (reply) reply(Message(std::move(payload)));
+      if (reply) reply(Message(std::vector<uint8_t>(payload.begin(), payload.end())));
     } else if (outstanding == 0) {
       done = true;
       if (reply) reply(Message());
@@ -416,7 +416,7 @@ void SocketMessenger::handleFrame(const std::shared_ptr<Connection>& connection,
     }
     auto call = it->second;
     connection->pending.erase(it);
-    call->answer(std::move(frame.payload));
+    call->answer(frame.payload);
     return;
   }
 

@@ -20,7 +20,7 @@ void check(bool ok, const char* what) {
 }
 
 void checkFrame(const dravel::Frame& frame) {
-  dravel::Message payload(frame.payload);
+  dravel::Message payload(std::vector<uint8_t>(frame.payload.begin(), frame.payload.end()));
   std::vector<uint8_t> again =
       dravel::frameMessage(frame.kind, frame.requestId, frame.channel, payload).flatten();
   dravel::FrameReader reader;

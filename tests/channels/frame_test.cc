@@ -37,7 +37,8 @@ TEST(FrameReader, ReadsFramesInAnyChunking) {
     EXPECT_EQ(frames[0].kind, FrameKind::kCall);
     EXPECT_EQ(frames[0].requestId, 7u);
     EXPECT_EQ(frames[0].channel, "dravel/capture");
-    EXPECT_EQ(frames[0].payload, payload.flatten());
+    EXPECT_EQ(std::vector<uint8_t>(frames[0].payload.begin(), frames[0].payload.end()),
+              payload.flatten());
     EXPECT_EQ(frames[1].kind, FrameKind::kReply);
     EXPECT_EQ(frames[1].requestId, 9u);
     EXPECT_TRUE(frames[1].channel.empty());

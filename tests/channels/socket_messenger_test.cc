@@ -99,7 +99,7 @@ TEST_F(SocketMessengerTest, ServesCallsWithPrivatePermissionsAndRemovesTheSocket
     std::string error;
     auto reply = client.call("echo", Message({1, 2, 3}), &error, 10);
     ASSERT_TRUE(reply) << error;
-    EXPECT_EQ(*reply, (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(*reply, (FrameBuffer{1, 2, 3}));
     reply = client.call("nobody/listens", Message({1}), &error, 10);
     ASSERT_TRUE(reply) << error;
     EXPECT_TRUE(reply->empty()) << "an unhandled channel gets an empty reply";
@@ -150,7 +150,7 @@ TEST_F(SocketMessengerTest, CallsTheInterfaceOnEveryClientAndTakesTheFirstAnswer
     ASSERT_TRUE(frame) << error;
     EXPECT_EQ(frame->kind, FrameKind::kCall);
     EXPECT_EQ(frame->channel, "dravel/notifications");
-    EXPECT_EQ(frame->payload, (std::vector<uint8_t>{1}));
+    EXPECT_EQ(frame->payload, (FrameBuffer{1}));
     EXPECT_TRUE(client->sendFrame(FrameKind::kReply, frame->requestId, "", Message({42}), &error));
     sent = true;
     // Stay connected until the host has the answer.
@@ -198,7 +198,7 @@ TEST_F(SocketMessengerTest, AnswersAHalfClosedClientAndLogsAReplyToOneThatLeft) 
     ::shutdown(client->fd(), SHUT_WR);  // done sending, still listening
     asked = true;
     auto frame = client->readFrame(&error, 10);
-    gotReply = frame && frame->requestId == 1 && frame->payload == std::vector<uint8_t>{9};
+    gotReply = frame && frame->requestId == 1 && frame->payload == FrameBuffer{9};
   });
   ASSERT_TRUE(pumpUntil([&] { return held.size() == 1 && asked; }));
   held[0](Message({9}));
