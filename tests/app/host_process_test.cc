@@ -70,7 +70,13 @@ class HostProcess : public ::testing::Test {
     const char* host = std::getenv("DRAVEL_HOST_BINARY");
     if (!host) GTEST_SKIP() << "DRAVEL_HOST_BINARY is not set";
     hostBinary_ = host;
-    if (const char* ctl = std::getenv("DRAVELCTL_BINARY")) ctlBinary_ = ctl;
+    if (const char* ctl = std::getenv("DRAVELCTL_BINARY")) {
+      ctlBinary_ = ctl;
+    } else {
+      // Built next to the host.
+      auto sibling = std::filesystem::path(hostBinary_).parent_path() / "dravelctl";
+      if (std::filesystem::exists(sibling)) ctlBinary_ = sibling.string();
+    }
     char dir[] = "/tmp/dravel-e2e-XXXXXX";
     ASSERT_TRUE(::mkdtemp(dir));
     dir_ = dir;
