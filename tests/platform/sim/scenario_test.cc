@@ -181,14 +181,6 @@ TEST_F(SimDesktopChannelTest, DispatchesRegisteredActionsAndAnswersOthersNotImpl
   ASSERT_TRUE(reply);
   EXPECT_TRUE(isSuccess(*reply, Value("moved")));
   EXPECT_EQ(desktop().input().pointer, (Point{5, 1}));
-  reply = call("sim/desktop", "movePointer", Value(ValueMap{{"x", 10}, {"y", 20.5}, {"pressedButtons", 1}}));
-  ASSERT_TRUE(reply);
-  EXPECT_TRUE(isSuccess(*reply, Value()));
-  EXPECT_EQ(desktop().input().pointer, (Point{10, 20.5}));
-  EXPECT_EQ(desktop().input().buttons, 1u);
-  reply = call("sim/desktop", "movePointer", Value(ValueMap{{"x", 1}}));
-  ASSERT_TRUE(reply);
-  EXPECT_TRUE(isError(*reply, "bad_args", "movePointer needs numbers x and y"));
   reply = call("sim/desktop", "noSuchAction");
   ASSERT_TRUE(reply);
   EXPECT_TRUE(std::holds_alternative<FlutterMethodNotImplementedT>(*reply));
