@@ -8,6 +8,9 @@
 // (the captured image and the converted buffer, and no further copy).
 //
 // The host binary is DRAVEL_HOST_BINARY, else the one built alongside.
+#ifndef DRAVEL_HOST_BINARY_DEFAULT
+#define DRAVEL_HOST_BINARY_DEFAULT "dravel-host"
+#endif
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -47,13 +50,9 @@ struct Host {
   std::string startError;
 };
 
-Host& host() {
-  static Host h;
-  return h;
-}
+void stopHost();
 
-void startHost() {
-  Host& h = host();
+void startHost(Host& h) {
   const char* binary = std::getenv("DRAVEL_HOST_BINARY");
   std::string path = binary ? binary : DRAVEL_HOST_BINARY_DEFAULT;
   char dir[] = "/tmp/dravel-bench-XXXXXX";
@@ -91,6 +90,17 @@ void startHost() {
   std::stringstream text;
   text << in.rdbuf();
   h.startError = "dravel-host (" + path + ") did not start: " + text.str();
+}
+
+// Started on first use, stopped when the benchmark program exits.
+Host& host() {
+  static Host* h = [] {
+    auto* started = new Host;
+    startHost(*started);
+    std::atexit(stopHost);
+    return started;
+  }();
+  return *h;
 }
 
 void stopHost() {
@@ -285,13 +295,3 @@ void BM_SocketTransportRoundTrip(benchmark::State& state) {
 BENCHMARK(BM_SocketTransportRoundTrip)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  ::signal(SIGPIPE, SIG_IGN);
-  benchmark::Initialize(&argc, argv);
-  startHost();
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  stopHost();
-  return 0;
-}
