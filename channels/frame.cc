@@ -1,5 +1,10 @@
 #include "channels/frame.h"
 
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <new>
+
 #include <utility>
 
 namespace dravel {
@@ -15,7 +20,25 @@ uint64_t getLe(const uint8_t* p, int bytes) {
   return v;
 }
 
+constexpr size_t kHugePage = size_t{2} << 20;
+
 }  // namespace
+
+void* allocateFrameBuffer(size_t bytes) {
+  if (bytes < 4 * kHugePage) {
+    void* p = std::malloc(bytes ? bytes : 1);
+    if (!p) throw std::bad_alloc();
+    return p;
+  }
+  const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  void* p = std::aligned_alloc(kHugePage, rounded);
+  if (!p) throw std::bad_alloc();
+  // Advice only: without transparent huge pages it changes nothing.
+  ::madvise(p, rounded, MADV_HUGEPAGE);
+  return p;
+}
+
+void releaseFrameBuffer(void* p, size_t) noexcept { std::free(p); }
 
 std::vector<uint8_t> encodeFrameHeader(FrameKind kind, uint64_t requestId,
                                        const std::string& channel, size_t payloadSize) {

@@ -42,15 +42,19 @@ inline constexpr size_t kDefaultMaxFrameSize = size_t{256} << 20;
 
 // Allocates without zeroing what it makes: a payload buffer is filled by
 // read() right away, so zeroing tens of megabytes first would be wasted work.
+// Large buffers are asked to be backed by huge pages, so that the kernel's
+// copy into them takes a handful of page faults rather than thousands.
+void* allocateFrameBuffer(size_t bytes);
+void releaseFrameBuffer(void* p, size_t bytes) noexcept;
+
 template <typename T>
-struct UninitializedAllocator : std::allocator<T> {
-  template <typename U>
-  struct rebind {
-    using other = UninitializedAllocator<U>;
-  };
+struct UninitializedAllocator {
+  using value_type = T;
   UninitializedAllocator() = default;
   template <typename U>
   UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+  T* allocate(size_t n) { return static_cast<T*>(allocateFrameBuffer(n * sizeof(T))); }
+  void deallocate(T* p, size_t n) noexcept { releaseFrameBuffer(p, n * sizeof(T)); }
   template <typename U>
   void construct(U* p) noexcept {
     ::new (static_cast<void*>(p)) U;
@@ -58,6 +62,10 @@ struct UninitializedAllocator : std::allocator<T> {
   template <typename U, typename... Args>
   void construct(U* p, Args&&... args) {
     ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  template <typename U>
+  bool operator==(const UninitializedAllocator<U>&) const noexcept {
+    return true;
   }
 };
 
