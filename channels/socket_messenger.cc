@@ -294,6 +294,10 @@ std::optional<std::string> SocketMessenger::listen(const std::string& path) {
   }
   if (!S_ISDIR(st.st_mode)) return folder + " is not a folder";
   if (strict) {
+    // Not through a link someone else may have planted.
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      return "folder " + folder + " is a link or cannot be read";
+    }
     // In a shared temporary directory someone else may have made the folder first.
     if (st.st_uid != ::geteuid()) return "folder " + folder + " belongs to another user";
     if ((st.st_mode & 0077) != 0 && ::chmod(folder.c_str(), 0700) != 0) {

@@ -110,7 +110,7 @@ TEST_F(SocketMessengerTest, ServesCallsWithPrivatePermissionsAndRemovesTheSocket
 
 TEST_F(SocketMessengerTest, WritesLargeRepliesIntactToASlowReader) {
   listen();
-  auto big = std::make_shared<ByteBuffer>(24u << 20);
+  auto big = std::make_shared<ByteBuffer>(12u << 20);  // more than the socket buffers hold
   for (size_t i = 0; i < big->size(); ++i) (*big)[i] = static_cast<uint8_t>(i * 31 + (i >> 16));
   messenger_->setMessageHandlerOnChannel("big", [big](std::span<const uint8_t>, FlutterBinaryReply r) {
     Message m(std::vector<uint8_t>{7});
@@ -254,6 +254,37 @@ TEST_F(SocketMessengerTest, ReplacesAStaleSocketButRefusesOtherFilesAndLongPaths
   why = second.listen(dir_ + "/" + std::string(120, 'a'));
   ASSERT_TRUE(why);
   EXPECT_NE(why->find("longer than"), std::string::npos);
+}
+
+TEST_F(SocketMessengerTest, TheDefaultKindOfFolderMustBeOurOwnRealPrivateFolder) {
+  SocketMessenger::Options strict;
+  strict.strictFolder = true;
+  const std::string folder = dir_ + "/run";
+  std::filesystem::create_directories(folder);
+  ::chmod(folder.c_str(), 0755);
+  {
+    SocketMessenger messenger(context_, strict);
+    auto why = messenger.listen(path_);
+    ASSERT_FALSE(why) << *why;
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << "made private";
+  }
+  const std::string link = dir_ + "/link";
+  std::filesystem::create_directory_symlink(folder, link);
+  {
+    SocketMessenger messenger(context_, strict);
+    auto why = messenger.listen(link + "/host.sock");
+    ASSERT_TRUE(why);
+    EXPECT_EQ(*why, "folder " + link + " is a link or cannot be read");
+  }
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+    SocketMessenger messenger(context_, strict);
+    auto why = messenger.listen(path_);
+    ASSERT_TRUE(why);
+    EXPECT_EQ(*why, "folder " + folder + " belongs to another user");
+  }
 }
 
 }  // namespace
