@@ -45,8 +45,9 @@ void checkFrame(const dravel::Frame& frame) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const size_t chunk = (data[0] & 0x3f) + 1;
-  // Small limits exercise the size check; the top bit picks the default one.
-  const size_t limit = (data[0] & 0x80) ? dravel::kDefaultMaxFrameSize : 4096;
+  // A small limit exercises the size check; the larger one lets a header
+  // announce a buffer big enough for the huge-page allocation.
+  const size_t limit = (data[0] & 0x80) ? size_t{16} << 20 : 4096;
   std::span<const uint8_t> stream(data + 1, size - 1);
 
   dravel::FrameReader reader(limit);
