@@ -1,6 +1,8 @@
 // The host's end of the binary messenger, carried over a local (Unix domain)
 // socket: the interface, a test or dravelctl connects and exchanges frames
-// (channels/frame.h). Runs on a GLib main context, on the main thread.
+// (channels/frame.h). Runs on a GLib main context, on the main thread; the
+// reply callbacks it hands to handlers must be called there too (work done on
+// another thread hops back through mainQueue().async first).
 #pragma once
 
 #include <glib.h>
