@@ -371,6 +371,22 @@ TEST_F(HostProcess, DravelctlCallsPrintsAndReportsErrors) {
     ASSERT_TRUE(decoded);
     EXPECT_EQ(static_cast<int64_t>(decoded->width), value->intAt("width"));
     EXPECT_EQ(static_cast<int64_t>(decoded->height), value->intAt("height"));
+    // Straight RGBA again premultiplied gives the capture's BGRA back, within rounding.
+    auto bgra = value->bytesAt("bytes");
+    ASSERT_TRUE(bgra);
+    ASSERT_EQ((*bgra)->size(), decoded->rgba.size());
+    size_t mismatches = 0;
+    for (size_t i = 0; i < decoded->rgba.size(); i += 4) {
+      const int a = decoded->rgba[i + 3];
+      const int channels[3][2] = {{decoded->rgba[i], (**bgra)[i + 2]},
+                                  {decoded->rgba[i + 1], (**bgra)[i + 1]},
+                                  {decoded->rgba[i + 2], (**bgra)[i]}};
+      if (a != (**bgra)[i + 3]) ++mismatches;
+      for (const auto& [straight, premultiplied] : channels) {
+        if (std::abs((straight * a + 127) / 255 - premultiplied) > 1) ++mismatches;
+      }
+    }
+    EXPECT_EQ(mismatches, 0u);
   } else {
     EXPECT_EQ(status, 1);
     EXPECT_NE(err.find("error "), std::string::npos) << err;
