@@ -229,13 +229,13 @@ class Reader {
         out = Value(false);
         return true;
       case StandardTag::Int32: {
-        int32_t i;
+        int32_t i = 0;
         if (!scalar(i)) return false;
         out = Value(int64_t{i});
         return true;
       }
       case StandardTag::Int64: {
-        int64_t i;
+        int64_t i = 0;
         if (!scalar(i)) return false;
         out = Value(i);
         return true;
@@ -245,7 +245,7 @@ class Reader {
         // interface never sends one and the host has no use for its hex text.
         return fail("large integers are not supported");
       case StandardTag::Float64: {
-        double d;
+        double d = 0;
         if (!align(8) || !scalar(d)) return false;
         out = Value(d);
         return true;
@@ -258,7 +258,7 @@ class Reader {
       }
       case StandardTag::Uint8List: {
         size_t n;
-        const uint8_t* p;
+        const uint8_t* p = nullptr;
         if (!size(n) || !take(n, p)) return false;
         out = Value(ByteBuffer(p, p + n));
         return true;
@@ -347,11 +347,11 @@ class Reader {
     if (b < 254) {
       out = b;
     } else if (b == 254) {
-      uint16_t n;
+      uint16_t n = 0;
       if (!scalar(n)) return false;
       out = n;
     } else {
-      uint32_t n;
+      uint32_t n = 0;
       if (!scalar(n)) return false;
       out = n;
     }

@@ -5,8 +5,11 @@
 #include <memory>
 
 #include "platform/application.h"
+#include "platform/cursor.h"
+#include "platform/drawing.h"
 #include "platform/embedding.h"
 #include "platform/events.h"
+#include "platform/notification_center.h"
 #include "platform/pasteboard.h"
 #include "platform/process_info.h"
 #include "platform/running_applications.h"
@@ -32,6 +35,9 @@ class Platform {
   virtual ProcessInfo& processInfo() = 0;
   virtual WindowList& windowList() = 0;
   virtual RunningApplications& runningApplications() = 0;
+  virtual TextSystem& textSystem() = 0;
+  virtual AppNotificationCenter& appNotificationCenter() = 0;
+  virtual ObjectRuntime& objectRuntime() = 0;
 
   // Makes the main window, as the application's interface file lays it out.
   virtual std::unique_ptr<NativeWindow> createMainWindow() = 0;

@@ -7,8 +7,11 @@
 #include "platform/platform.h"
 #include "platform/sim/sim_application.h"
 #include "platform/sim/sim_embedding.h"
+#include "platform/sim/sim_object_runtime.h"
 #include "platform/sim/sim_screens.h"
 #include "platform/sim/sim_services.h"
+#include "platform/sim/sim_text_system.h"
+#include "platform/sim/sim_tray.h"
 #include "platform/sim/sim_window.h"
 #include "platform/sim/sim_window_list.h"
 
@@ -30,6 +33,11 @@ class SimDesktop : public Platform {
   SimProcessInfo& processInfo() override { return processInfo_; }
   SimWindowList& windowList() override { return windowList_; }
   SimRunningApplications& runningApplications() override { return runningApplications_; }
+  SimTextSystem& textSystem() override { return textSystem_; }
+  InProcessNotificationCenter& appNotificationCenter() override { return appNotificationCenter_; }
+  SimObjectRuntime& objectRuntime() override { return objectRuntime_; }
+  // The tray plugin's stand-in (not a service of the host's platform).
+  SimTray& tray() { return tray_; }
 
   std::unique_ptr<NativeWindow> createMainWindow() override;
   // The main window once made (owned by the host), else null.
@@ -47,6 +55,10 @@ class SimDesktop : public Platform {
   SimProcessInfo processInfo_;
   SimWindowList windowList_;
   SimRunningApplications runningApplications_;
+  SimTextSystem textSystem_;
+  InProcessNotificationCenter appNotificationCenter_;
+  SimObjectRuntime objectRuntime_;
+  SimTray tray_{appNotificationCenter_};
   SimWindow* mainWindow_ = nullptr;
 };
 

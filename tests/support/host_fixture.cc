@@ -4,6 +4,7 @@
 #include "host/capture_handler.h"
 #include "host/notifications_plugin.h"
 #include "host/sandbox.h"
+#include "host/tray_shortcuts.h"
 
 namespace dravel::testing {
 
@@ -34,6 +35,7 @@ void HostTest::TearDown() {
   CaptureHandler::shared().window.reset();
   NotificationsPlugin::resetForTesting();
   Sandbox::resetForTesting();
+  TrayShortcuts::resetForTesting();
   env_.reset();
 }
 
