@@ -1,6 +1,6 @@
 // dravelctl: talks to a running dravel-host over its socket.
 //
-//   dravelctl [--socket PATH] [--timeout SECONDS] call CHANNEL METHOD [JSON]
+//   dravelctl [--socket PATH] [--timeout SECONDS] call CHANNEL METHOD [JSON | @FILE]
 //   dravelctl [--socket PATH] [--timeout SECONDS] screenshot [--display ID] -o FILE.png
 //   dravelctl [--socket PATH] watch
 //
@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,7 @@ constexpr int kExitConnection = 3;
 
 const char* const kUsage =
     "usage: dravelctl [--socket PATH] [--timeout SECONDS] COMMAND\n"
-    "  call CHANNEL METHOD [JSON]       send one method call, print the reply as JSON\n"
+    "  call CHANNEL METHOD [JSON|@FILE] send one method call, print the reply as JSON\n"
     "      JSON integers are integers, other numbers doubles; {\"$int\": N},\n"
     "      {\"$double\": N}, {\"$hex\": \"...\"} and {\"$file\": PATH} say a type exactly\n"
     "  screenshot [--display ID] -o FILE.png\n"
@@ -119,7 +120,16 @@ int commandCall(const Context& context, const std::vector<std::string>& args) {
   }
   Value arguments;
   if (args.size() == 3) {
-    auto parsed = sim::valueFromJson(args[2], {.typedMarkers = true});
+    std::string text = args[2];
+    if (!text.empty() && text[0] == '@') {
+      std::ifstream in(text.substr(1), std::ios::binary);
+      if (!in) {
+        std::fprintf(stderr, "dravelctl: cannot read %s\n", text.c_str() + 1);
+        return kExitUsage;
+      }
+      text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    auto parsed = sim::valueFromJson(text, {.typedMarkers = true});
     if (auto* why = std::get_if<std::string>(&parsed)) {
       std::fprintf(stderr, "dravelctl: arguments: %s\n", why->c_str());
       return kExitUsage;

@@ -357,6 +357,16 @@ TEST_F(HostProcess, DravelctlCallsPrintsAndReportsErrors) {
             1);
   EXPECT_NE(err.find("error bad_scenario: process: pid: expected an integer"), std::string::npos)
       << err;
+  EXPECT_EQ(run({"call", "sim/desktop", "load",
+                 "@" + writeScenario(R"({"permissions": {"screenRecording": false}})")},
+                &out, &err),
+            0)
+      << err;
+  EXPECT_EQ(out, "null\n");
+  EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(false)));
+  EXPECT_TRUE(isSuccess(call("sim/desktop", "load",
+                             ValueMap{{"permissions", ValueMap{{"screenRecording", true}}}}),
+                        Value()));
   EXPECT_EQ(run({"call", "dravel/capture", "noSuchMethod"}, &out, &err), 1);
   EXPECT_EQ(run({"call", "sim/desktop", "load", "{not json"}, &out, &err), 2);
 
