@@ -339,7 +339,10 @@ TEST_F(HostProcess, RefusesConnectionsFromOtherUsers) {
 
 TEST_F(HostProcess, DravelctlCallsPrintsAndReportsErrors) {
   if (ctlBinary_.empty()) GTEST_SKIP() << "DRAVELCTL_BINARY is not set";
-  start();
+  // A small screen keeps the screenshot quick.
+  start({"--scenario", writeScenario(R"({"screens": [{"frame": [0, 0, 160, 100], "scale": 2.0,
+                                                      "displayId": 1}],
+                                        "mainScreen": 0, "pointer": [80, 50]})")});
   auto run = [&](std::vector<std::string> args, std::string* out, std::string* err) {
     args.insert(args.begin(), {ctlBinary_, "--socket", socket_, "--timeout", "20"});
     pid_t pid = spawn(args, dir_ + "/ctl.out", dir_ + "/ctl.err");
