@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <glib-unix.h>
 #include <limits.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -44,6 +45,14 @@ bool someoneListens(const std::string& path, int* err) {
   *err = rc == 0 ? 0 : errno;
   ::close(fd);
   return rc == 0;
+}
+
+// Whether the peer closed its end entirely, as opposed to only shutting down
+// its sending side. Asked afresh: the condition a source reports may predate
+// the close.
+bool peerHungUp(int fd) {
+  pollfd p{fd, 0, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP);
 }
 
 }  // namespace
@@ -241,7 +250,7 @@ gboolean SocketMessenger::Connection::onReadable(gint, GIOCondition condition, g
       }
       // A hang-up means the client is gone entirely; otherwise it only
       // finished sending, and gets the answers to what it asked before we close.
-      if (condition & G_IO_HUP) {
+      if ((condition & G_IO_HUP) || peerHungUp(self->fd)) {
         self->close();
         return G_SOURCE_REMOVE;
       }
