@@ -41,13 +41,13 @@ class Platform {
   virtual ProcessInfo& processInfo() = 0;
   virtual WindowList& windowList() = 0;
   virtual RunningApplications& runningApplications() = 0;
+  virtual ScreenCapture& screenCapture() = 0;
+  virtual Graphics& graphics() = 0;
   virtual UserDefaults& userDefaults() = 0;
   virtual OpenPanel& openPanel() = 0;
   virtual Bookmarks& bookmarks() = 0;
   virtual SecurityScopedAccess& securityScopedAccess() = 0;
   virtual LoginItem& loginItem() = 0;
-  virtual ScreenCapture& screenCapture() = 0;
-  virtual Graphics& graphics() = 0;
   virtual TextSystem& textSystem() = 0;
   virtual AppNotificationCenter& appNotificationCenter() = 0;
   virtual ObjectRuntime& objectRuntime() = 0;

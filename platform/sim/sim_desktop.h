@@ -9,10 +9,10 @@
 #include "platform/sim/sim_bookmarks.h"
 #include "platform/sim/sim_embedding.h"
 #include "platform/sim/sim_graphics.h"
-#include "platform/sim/sim_login_item.h"
 #include "platform/sim/sim_object_runtime.h"
-#include "platform/sim/sim_open_panel.h"
 #include "platform/sim/sim_screen_capture.h"
+#include "platform/sim/sim_login_item.h"
+#include "platform/sim/sim_open_panel.h"
 #include "platform/sim/sim_screens.h"
 #include "platform/sim/sim_services.h"
 #include "platform/sim/sim_text_system.h"
@@ -39,13 +39,13 @@ class SimDesktop : public Platform {
   SimProcessInfo& processInfo() override { return processInfo_; }
   SimWindowList& windowList() override { return windowList_; }
   SimRunningApplications& runningApplications() override { return runningApplications_; }
+  SimScreenCapture& screenCapture() override { return *screenCapture_; }
+  SimGraphics& graphics() override { return graphics_; }
   SimUserDefaults& userDefaults() override { return userDefaults_; }
   SimOpenPanel& openPanel() override { return openPanel_; }
   SimBookmarks& bookmarks() override { return bookmarks_; }
   SimSecurityScopedAccess& securityScopedAccess() override { return securityScopedAccess_; }
   SimLoginItem& loginItem() override { return loginItem_; }
-  SimScreenCapture& screenCapture() override { return *screenCapture_; }
-  SimGraphics& graphics() override { return graphics_; }
   SimTextSystem& textSystem() override { return textSystem_; }
   InProcessNotificationCenter& appNotificationCenter() override { return appNotificationCenter_; }
   SimObjectRuntime& objectRuntime() override { return objectRuntime_; }
@@ -68,12 +68,12 @@ class SimDesktop : public Platform {
   SimProcessInfo processInfo_;
   SimWindowList windowList_;
   SimRunningApplications runningApplications_;
+  SimGraphics graphics_;
   SimUserDefaults userDefaults_;
   SimOpenPanel openPanel_;
   SimBookmarks bookmarks_;
   SimSecurityScopedAccess securityScopedAccess_;
   SimLoginItem loginItem_;
-  SimGraphics graphics_;
   SimTextSystem textSystem_;
   InProcessNotificationCenter appNotificationCenter_;
   SimObjectRuntime objectRuntime_;
