@@ -4,14 +4,18 @@
 
 #include <memory>
 
+#include "platform/alerts.h"
 #include "platform/application.h"
 #include "platform/embedding.h"
 #include "platform/events.h"
+#include "platform/notification_center.h"
 #include "platform/pasteboard.h"
+#include "platform/process_control.h"
 #include "platform/process_info.h"
 #include "platform/running_applications.h"
 #include "platform/screen_capture_access.h"
 #include "platform/screens.h"
+#include "platform/update_framework.h"
 #include "platform/window.h"
 #include "platform/window_list.h"
 #include "platform/workspace.h"
@@ -32,6 +36,10 @@ class Platform {
   virtual ProcessInfo& processInfo() = 0;
   virtual WindowList& windowList() = 0;
   virtual RunningApplications& runningApplications() = 0;
+  virtual NotificationCenter& notificationCenter() = 0;
+  virtual UpdateFramework& updateFramework() = 0;
+  virtual ProcessControl& processControl() = 0;
+  virtual Alerts& alerts() = 0;
 
   // Makes the main window, as the application's interface file lays it out.
   virtual std::unique_ptr<NativeWindow> createMainWindow() = 0;

@@ -5,10 +5,14 @@
 #include <memory>
 
 #include "platform/platform.h"
+#include "platform/sim/sim_alerts.h"
 #include "platform/sim/sim_application.h"
 #include "platform/sim/sim_embedding.h"
+#include "platform/sim/sim_notification_center.h"
+#include "platform/sim/sim_process_control.h"
 #include "platform/sim/sim_screens.h"
 #include "platform/sim/sim_services.h"
+#include "platform/sim/sim_update_framework.h"
 #include "platform/sim/sim_window.h"
 #include "platform/sim/sim_window_list.h"
 
@@ -30,6 +34,10 @@ class SimDesktop : public Platform {
   SimProcessInfo& processInfo() override { return processInfo_; }
   SimWindowList& windowList() override { return windowList_; }
   SimRunningApplications& runningApplications() override { return runningApplications_; }
+  SimNotificationCenter& notificationCenter() override { return notificationCenter_; }
+  SimUpdateFramework& updateFramework() override { return updateFramework_; }
+  SimProcessControl& processControl() override { return processControl_; }
+  SimAlerts& alerts() override { return alerts_; }
 
   std::unique_ptr<NativeWindow> createMainWindow() override;
   // The main window once made (owned by the host), else null.
@@ -47,6 +55,12 @@ class SimDesktop : public Platform {
   SimProcessInfo processInfo_;
   SimWindowList windowList_;
   SimRunningApplications runningApplications_;
+  SimProcessControl processControl_{runningApplications_};
+  SimUpdateFramework updateFramework_;
+  SimAlerts alerts_;
+  // Declared last so that it goes first: its thread is joined while the
+  // other services still exist.
+  SimNotificationCenter notificationCenter_;
   SimWindow* mainWindow_ = nullptr;
 };
 

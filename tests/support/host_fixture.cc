@@ -1,6 +1,7 @@
 #include "tests/support/host_fixture.h"
 
 #include "channels/method_channel.h"
+#include "host/app_delegate.h"
 #include "host/capture_handler.h"
 #include "host/notifications_plugin.h"
 #include "host/sandbox.h"
@@ -34,6 +35,7 @@ void HostTest::TearDown() {
   CaptureHandler::shared().window.reset();
   NotificationsPlugin::resetForTesting();
   Sandbox::resetForTesting();
+  AppDelegate::debuggerAlertShown = false;
   env_.reset();
 }
 
