@@ -108,7 +108,8 @@ void VirtualMainQueue::advance(double seconds) {
     if (next > now_) now_ = next;
     runUntilIdle();
   }
-  now_ = target;
+  // A modal run inside a task may have carried the clock past the target.
+  if (now_ < target) now_ = target;
   runUntilIdle();
 }
 
