@@ -64,7 +64,10 @@ void AppDelegate::terminateOtherInstances() {
   const int ownPid = p.processInfo().processIdentifier();
   Copies others;
   for (auto& app : p.runningApplications().runningApplicationsWithBundleIdentifier(*bundleIdentifier)) {
-    if (app.processIdentifier != ownPid) others.push_back(app);
+    // A pid of 0 or below names no process of its own: signalled, it would
+    // reach a whole process group, or every process the user owns.
+    if (app.processIdentifier <= 0 || app.processIdentifier == ownPid) continue;
+    others.push_back(app);
   }
   if (others.empty()) return;
 

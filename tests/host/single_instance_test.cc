@@ -47,6 +47,19 @@ TEST_F(SingleInstance, AloneOrWithoutABundleIdentifierNothingHappens) {
   EXPECT_EQ(queue().pendingDelayed(), 0u);
 }
 
+TEST_F(SingleInstance, EntriesWithoutAProcessOfTheirOwnAreNeverSignalled) {
+  // A finished application reports pid -1; kill(-1, ...) would reach every
+  // process of the user.
+  addCopy(-1, "/Applications/Dravel.app").quitAfterTerminate = -1;
+  addCopy(0, "/Applications/Dravel.app").quitAfterTerminate = -1;
+  launch();
+  queue().advance(5);
+  EXPECT_TRUE(singleInstanceLines().empty());
+  EXPECT_TRUE(desktop().runningApplications().terminateRequests.empty());
+  EXPECT_TRUE(processes().forcedEnds.empty());
+  EXPECT_TRUE(alerts().shown.empty());
+}
+
 TEST_F(SingleInstance, ACopyThatQuitsInTimeOnlyGetsTheTerminatingLine) {
   addCopy(4200, "/Applications/Dravel.app").quitAfterTerminate = 1.5;
   launch();
