@@ -17,7 +17,7 @@ constexpr double kNotificationClickWindow = 1.5;
 
 void AppDelegate::applicationWillFinishLaunching() {
   if (!Sandbox::active()) terminateOtherInstances();
-  platform().notificationCenter().setDelegate(&NotificationsPlugin::shared());
+  platform().userNotificationCenter().setDelegate(&NotificationsPlugin::shared());
 }
 
 bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {

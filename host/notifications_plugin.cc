@@ -47,7 +47,7 @@ void NotificationsPlugin::show(std::string title, std::string body, std::string 
                                FlutterResult result) {
   // The centre answers on threads of its own: take what those steps need now,
   // and touch nothing of the plugin there.
-  NotificationCenter& center = platform().notificationCenter();
+  UserNotificationCenter& center = platform().userNotificationCenter();
   MainQueue& queue = mainQueue();
 
   NotificationRequest request;

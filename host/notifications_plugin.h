@@ -9,13 +9,13 @@
 #include "channels/binary_messenger.h"
 #include "channels/flutter_result.h"
 #include "channels/method_channel.h"
-#include "platform/notification_center.h"
+#include "platform/user_notifications.h"
 
 namespace dravel {
 
 inline constexpr const char* kNotificationsChannel = "dravel/notifications";
 
-class NotificationsPlugin : public NotificationCenterDelegate {
+class NotificationsPlugin : public UserNotificationCenterDelegate {
  public:
   // Made on first use and never released.
   static NotificationsPlugin& shared();

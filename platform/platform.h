@@ -8,7 +8,6 @@
 #include "platform/application.h"
 #include "platform/embedding.h"
 #include "platform/events.h"
-#include "platform/notification_center.h"
 #include "platform/pasteboard.h"
 #include "platform/process_control.h"
 #include "platform/process_info.h"
@@ -16,6 +15,7 @@
 #include "platform/screen_capture_access.h"
 #include "platform/screens.h"
 #include "platform/update_framework.h"
+#include "platform/user_notifications.h"
 #include "platform/window.h"
 #include "platform/window_list.h"
 #include "platform/workspace.h"
@@ -36,7 +36,7 @@ class Platform {
   virtual ProcessInfo& processInfo() = 0;
   virtual WindowList& windowList() = 0;
   virtual RunningApplications& runningApplications() = 0;
-  virtual NotificationCenter& notificationCenter() = 0;
+  virtual UserNotificationCenter& userNotificationCenter() = 0;
   virtual UpdateFramework& updateFramework() = 0;
   virtual ProcessControl& processControl() = 0;
   virtual Alerts& alerts() = 0;

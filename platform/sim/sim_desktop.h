@@ -8,11 +8,11 @@
 #include "platform/sim/sim_alerts.h"
 #include "platform/sim/sim_application.h"
 #include "platform/sim/sim_embedding.h"
-#include "platform/sim/sim_notification_center.h"
 #include "platform/sim/sim_process_control.h"
 #include "platform/sim/sim_screens.h"
 #include "platform/sim/sim_services.h"
 #include "platform/sim/sim_update_framework.h"
+#include "platform/sim/sim_user_notification_center.h"
 #include "platform/sim/sim_window.h"
 #include "platform/sim/sim_window_list.h"
 
@@ -34,7 +34,7 @@ class SimDesktop : public Platform {
   SimProcessInfo& processInfo() override { return processInfo_; }
   SimWindowList& windowList() override { return windowList_; }
   SimRunningApplications& runningApplications() override { return runningApplications_; }
-  SimNotificationCenter& notificationCenter() override { return notificationCenter_; }
+  SimUserNotificationCenter& userNotificationCenter() override { return userNotificationCenter_; }
   SimUpdateFramework& updateFramework() override { return updateFramework_; }
   SimProcessControl& processControl() override { return processControl_; }
   SimAlerts& alerts() override { return alerts_; }
@@ -60,7 +60,7 @@ class SimDesktop : public Platform {
   SimAlerts alerts_;
   // Declared last so that it goes first: its thread is joined while the
   // other services still exist.
-  SimNotificationCenter notificationCenter_;
+  SimUserNotificationCenter userNotificationCenter_;
   SimWindow* mainWindow_ = nullptr;
 };
 

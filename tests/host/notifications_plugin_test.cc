@@ -31,7 +31,7 @@ class Notifications : public HostTest {
     }
     return *reply;
   }
-  sim::SimNotificationCenter& center() { return desktop().notificationCenter(); }
+  sim::SimUserNotificationCenter& center() { return desktop().userNotificationCenter(); }
   void configure(auto change) {
     auto s = center().settings();
     change(s);
@@ -251,7 +251,7 @@ TEST_F(NotificationsBeforeRegistration, AnAnswerIsLoggedAndCompletedButNotSent) 
 TEST_F(NotificationsBeforeRegistration, TheDelegateIsSetEvenWhenSandboxed) {
   desktop().processInfo().environment["APP_SANDBOX_CONTAINER_ID"] = "app.dravel.Dravel";
   launch();
-  EXPECT_EQ(desktop().notificationCenter().delegate(), &NotificationsPlugin::shared());
+  EXPECT_EQ(desktop().userNotificationCenter().delegate(), &NotificationsPlugin::shared());
 }
 
 TEST(NotificationsScenario, SectionLoadsSettingsAndReportsDeliveries) {
@@ -263,7 +263,7 @@ TEST(NotificationsScenario, SectionLoadsSettingsAndReportsDeliveries) {
   ASSERT_NE(section, nullptr);
   EXPECT_NE(section->load(Value("yes"), *env.desktop), "");
   EXPECT_EQ(section->load(ValueMap{{"granted", false}, {"refuseRequests", "off"}}, *env.desktop), "");
-  EXPECT_FALSE(env.desktop->notificationCenter().settings().granted);
+  EXPECT_FALSE(env.desktop->userNotificationCenter().settings().granted);
   Value state = section->state(*env.desktop);
   EXPECT_EQ(state.boolAt("granted"), false);
   EXPECT_EQ(state.stringAt("refuseRequests"), "off");

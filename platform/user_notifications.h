@@ -55,9 +55,9 @@ struct NotificationResponse {
 };
 
 // Called by the centre on the main thread.
-class NotificationCenterDelegate {
+class UserNotificationCenterDelegate {
  public:
-  virtual ~NotificationCenterDelegate() = default;
+  virtual ~UserNotificationCenterDelegate() = default;
   // A notification arrives while the application is frontmost; `completion`
   // takes the presentation options.
   virtual void willPresentNotification(const NotificationRequest& notification,
@@ -68,17 +68,17 @@ class NotificationCenterDelegate {
                                   std::function<void()> completion) = 0;
 };
 
-class NotificationCenter {
+class UserNotificationCenter {
  public:
   using AuthorizationCompletion =
       std::function<void(bool granted, std::optional<NotificationError> error)>;
   using AddCompletion = std::function<void(std::optional<NotificationError> error)>;
 
-  virtual ~NotificationCenter() = default;
+  virtual ~UserNotificationCenter() = default;
 
   // The delegate is not owned; it must outlive its installation.
-  virtual void setDelegate(NotificationCenterDelegate* delegate) = 0;
-  virtual NotificationCenterDelegate* delegate() const = 0;
+  virtual void setDelegate(UserNotificationCenterDelegate* delegate) = 0;
+  virtual UserNotificationCenterDelegate* delegate() const = 0;
 
   // Asks for permission with the given options. The completion runs on a
   // thread of the centre's choosing. Safe from any thread.

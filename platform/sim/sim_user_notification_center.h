@@ -14,20 +14,21 @@
 #include <thread>
 #include <vector>
 
-#include "platform/notification_center.h"
+#include "channels/main_queue.h"
+#include "platform/user_notifications.h"
 
 namespace dravel::sim {
 
-class SimNotificationCenter : public NotificationCenter {
+class SimUserNotificationCenter : public UserNotificationCenter {
  public:
-  SimNotificationCenter();
+  SimUserNotificationCenter();
   // Runs what the centre's thread still holds, then joins it.
-  ~SimNotificationCenter() override;
-  SimNotificationCenter(const SimNotificationCenter&) = delete;
-  SimNotificationCenter& operator=(const SimNotificationCenter&) = delete;
+  ~SimUserNotificationCenter() override;
+  SimUserNotificationCenter(const SimUserNotificationCenter&) = delete;
+  SimUserNotificationCenter& operator=(const SimUserNotificationCenter&) = delete;
 
-  void setDelegate(NotificationCenterDelegate* d) override { delegate_ = d; }
-  NotificationCenterDelegate* delegate() const override { return delegate_; }
+  void setDelegate(UserNotificationCenterDelegate* d) override { delegate_ = d; }
+  UserNotificationCenterDelegate* delegate() const override { return delegate_; }
   void requestAuthorizationWithOptions(int options, AuthorizationCompletion completion) override;
   void addNotificationRequest(NotificationRequest request, AddCompletion completion) override;
 
@@ -74,11 +75,12 @@ class SimNotificationCenter : public NotificationCenter {
   void post(std::function<void()> work);
   void run();
 
-  NotificationCenterDelegate* delegate_ = nullptr;
+  UserNotificationCenterDelegate* delegate_ = nullptr;
   // Tasks posted to the main queue check this token before touching the centre.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 
   mutable std::mutex mutex_;
+  MainQueue* queue_ = nullptr;
   Settings settings_;
   std::vector<Delivered> delivered_;
   std::vector<int> authorizationRequests_;

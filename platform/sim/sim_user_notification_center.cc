@@ -1,4 +1,4 @@
-#include "platform/sim/sim_notification_center.h"
+#include "platform/sim/sim_user_notification_center.h"
 
 #include <algorithm>
 
@@ -8,9 +8,9 @@
 
 namespace dravel::sim {
 
-SimNotificationCenter::SimNotificationCenter() = default;
+SimUserNotificationCenter::SimUserNotificationCenter() = default;
 
-SimNotificationCenter::~SimNotificationCenter() {
+SimUserNotificationCenter::~SimUserNotificationCenter() {
   {
     std::lock_guard<std::mutex> lock(workMutex_);
     stopping_ = true;
@@ -19,7 +19,7 @@ SimNotificationCenter::~SimNotificationCenter() {
   if (thread_.joinable()) thread_.join();
 }
 
-void SimNotificationCenter::post(std::function<void()> work) {
+void SimUserNotificationCenter::post(std::function<void()> work) {
   {
     std::lock_guard<std::mutex> lock(workMutex_);
     work_.push_back(std::move(work));
@@ -28,7 +28,7 @@ void SimNotificationCenter::post(std::function<void()> work) {
   workReady_.notify_all();
 }
 
-void SimNotificationCenter::run() {
+void SimUserNotificationCenter::run() {
   for (;;) {
     std::function<void()> work;
     {
@@ -43,12 +43,15 @@ void SimNotificationCenter::run() {
   }
 }
 
-void SimNotificationCenter::requestAuthorizationWithOptions(int options,
+void SimUserNotificationCenter::requestAuthorizationWithOptions(int options,
                                                             AuthorizationCompletion completion) {
   bool granted;
   std::optional<NotificationError> error;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    // Requests come from the main thread: note its queue for the delegate
+    // calls that the centre's thread starts.
+    queue_ = &mainQueue();
     authorizationRequests_.push_back(options);
     granted = settings_.granted;
     if (settings_.authorizationError) error = NotificationError{*settings_.authorizationError};
@@ -56,13 +59,15 @@ void SimNotificationCenter::requestAuthorizationWithOptions(int options,
   post([completion = std::move(completion), granted, error] { completion(granted, error); });
 }
 
-void SimNotificationCenter::addNotificationRequest(NotificationRequest request,
+void SimUserNotificationCenter::addNotificationRequest(NotificationRequest request,
                                                    AddCompletion completion) {
   std::optional<NotificationError> error;
   bool present = false;
+  MainQueue* queue = nullptr;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++addRequests_;
+    queue = queue_;
     if (settings_.refuseRequests) {
       error = NotificationError{*settings_.refuseRequests};
     } else {
@@ -71,13 +76,13 @@ void SimNotificationCenter::addNotificationRequest(NotificationRequest request,
         return d.request.identifier == request.identifier;
       });
       delivered_.push_back({request, std::nullopt});
-      present = settings_.applicationActive;
+      present = settings_.applicationActive && queue;
     }
   }
   if (present) {
     // The centre asks its delegate on the main thread.
     std::weak_ptr<int> alive = alive_;
-    mainQueue().async([this, alive, request] {
+    queue->async([this, alive, request] {
       if (!alive.lock() || !delegate_) return;
       delegate_->willPresentNotification(request, [this, alive, id = request.identifier](int options) {
         if (!alive.lock()) return;
@@ -90,39 +95,39 @@ void SimNotificationCenter::addNotificationRequest(NotificationRequest request,
   post([completion = std::move(completion), error] { completion(error); });
 }
 
-void SimNotificationCenter::configure(const Settings& settings) {
+void SimUserNotificationCenter::configure(const Settings& settings) {
   std::lock_guard<std::mutex> lock(mutex_);
   settings_ = settings;
 }
 
-SimNotificationCenter::Settings SimNotificationCenter::settings() const {
+SimUserNotificationCenter::Settings SimUserNotificationCenter::settings() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return settings_;
 }
 
-std::vector<SimNotificationCenter::Delivered> SimNotificationCenter::delivered() const {
+std::vector<SimUserNotificationCenter::Delivered> SimUserNotificationCenter::delivered() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return delivered_;
 }
 
-std::vector<int> SimNotificationCenter::authorizationRequests() const {
+std::vector<int> SimUserNotificationCenter::authorizationRequests() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return authorizationRequests_;
 }
 
-int SimNotificationCenter::addRequests() const {
+int SimUserNotificationCenter::addRequests() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return addRequests_;
 }
 
-void SimNotificationCenter::clear() {
+void SimUserNotificationCenter::clear() {
   std::lock_guard<std::mutex> lock(mutex_);
   delivered_.clear();
   authorizationRequests_.clear();
   addRequests_ = 0;
 }
 
-bool SimNotificationCenter::click(const std::string& identifier,
+bool SimUserNotificationCenter::click(const std::string& identifier,
                                   const std::string& actionIdentifier) {
   std::optional<NotificationRequest> answered;
   {
@@ -137,7 +142,7 @@ bool SimNotificationCenter::click(const std::string& identifier,
   return true;
 }
 
-void SimNotificationCenter::respond(const NotificationResponse& response) {
+void SimUserNotificationCenter::respond(const NotificationResponse& response) {
   ++responses;
   if (!delegate_) return;
   std::weak_ptr<int> alive = alive_;
@@ -148,7 +153,7 @@ void SimNotificationCenter::respond(const NotificationResponse& response) {
 
 namespace {
 
-Value requestValue(const SimNotificationCenter::Delivered& d) {
+Value requestValue(const SimUserNotificationCenter::Delivered& d) {
   ValueMap m{{"identifier", d.request.identifier},
              {"title", d.request.title},
              {"body", d.request.body},
@@ -166,18 +171,18 @@ const SectionRegistrar kNotificationsSection{{
     "notifications",
     [](const Value& value, SimDesktop& desktop) -> std::string {
       if (!value.asMap()) return "notifications: expected a map";
-      SimNotificationCenter::Settings s;
+      SimUserNotificationCenter::Settings s;
       if (value.at("granted") && !value.boolAt("granted")) return "notifications.granted: expected a boolean";
       s.granted = value.boolAt("granted").value_or(true);
       s.authorizationError = value.stringAt("authorizationError");
       s.refuseRequests = value.stringAt("refuseRequests");
       s.applicationActive = value.boolAt("applicationActive").value_or(false);
-      desktop.notificationCenter().configure(s);
-      desktop.notificationCenter().clear();
+      desktop.userNotificationCenter().configure(s);
+      desktop.userNotificationCenter().clear();
       return "";
     },
     [](SimDesktop& desktop) -> Value {
-      auto& center = desktop.notificationCenter();
+      auto& center = desktop.userNotificationCenter();
       auto s = center.settings();
       ValueList delivered;
       for (auto& d : center.delivered()) delivered.push_back(requestValue(d));
@@ -216,7 +221,7 @@ const ActionRegistrar kClickNotification{{
       std::string action = args.stringAt("action").value_or("default");
       if (action == "default") action = kNotificationDefaultActionIdentifier;
       if (action == "dismiss") action = kNotificationDismissActionIdentifier;
-      result(Value(desktop.notificationCenter().click(*identifier, action)));
+      result(Value(desktop.userNotificationCenter().click(*identifier, action)));
     },
 }};
 
