@@ -193,14 +193,5 @@ TEST_F(SingleInstance, SurvivorsWithoutADebuggerGetTheSurvivorAlert) {
   EXPECT_FALSE(processes().exitStatus.has_value());
 }
 
-TEST(SingleInstancePaths, PathOfFallsBackToThePid) {
-  std::vector<RunningApplication> others = {{4200, "x", "/A/Dravel.app", "Dravel"},
-                                            {4300, "x", std::nullopt, "Dravel"},
-                                            {4200, "x", "/B/Dravel.app", "Dravel"}};
-  EXPECT_EQ(AppDelegate::pathOf(4200, others), "/A/Dravel.app");
-  EXPECT_EQ(AppDelegate::pathOf(4300, others), "pid 4300");
-  EXPECT_EQ(AppDelegate::pathOf(4400, others), "pid 4400");
-}
-
 }  // namespace
 }  // namespace dravel::testing

@@ -106,14 +106,5 @@ TEST_F(Updater, WithoutAFeedTheLogSaysNilAndAvailabilityIsAskedEachTime) {
   EXPECT_TRUE(isSuccess(updater("checkForUpdates"), Value()));
 }
 
-TEST_F(Updater, ASecondRegistrationChangesNothing) {
-  launch();
-  auto& plugin = host_.window->sparkleUpdater();
-  auto before = plugin.channel;
-  plugin.registerWith(*env_->hostEnd);
-  EXPECT_EQ(plugin.channel, before);
-  EXPECT_EQ(log().count("[Sparkle] channel registered, available=1"), 1u);
-}
-
 }  // namespace
 }  // namespace dravel::testing

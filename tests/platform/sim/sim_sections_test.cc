@@ -74,18 +74,5 @@ TEST(SimSections, AlertsScriptPressesAndThePressAction) {
   EXPECT_EQ(state.boolAt("running"), false);
 }
 
-TEST(SimSections, UpdaterLoadsTheFrameworkState) {
-  SimEnvironment env;
-  sim::SimDesktop& desktop = *env.desktop;
-  EXPECT_EQ(section("updater").load(ValueMap{{"bundled", false}, {"feedURL", "https://u.example/a"}},
-                                    desktop),
-            "");
-  EXPECT_FALSE(desktop.updateFramework().classNamed(kStandardUpdaterControllerClass));
-  Value state = section("updater").state(desktop);
-  EXPECT_EQ(state.boolAt("bundled"), false);
-  EXPECT_EQ(state.stringAt("feedURL"), "https://u.example/a");
-  EXPECT_TRUE(state.at("allowedChannels")->isNull());
-}
-
 }  // namespace
 }  // namespace dravel::testing
