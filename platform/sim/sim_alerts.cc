@@ -59,8 +59,9 @@ bool SimAlerts::press(const std::string& button) {
 
 namespace {
 
-// "alerts": {"script": [{"at": seconds on the main queue's clock, "button":
-// title (default "OK")}]}. Reports the alerts shown and whether one runs.
+// "alerts": {"script": [{"at": seconds after the scenario is loaded,
+// "button": title (default "OK")}]}. Reports the alerts shown and whether
+// one runs.
 const SectionRegistrar kAlertsSection{{
     "alerts",
     [](const Value& value, SimDesktop& desktop) -> std::string {
@@ -76,7 +77,7 @@ const SectionRegistrar kAlertsSection{{
             if (auto whole = entry.intAt("at")) at = static_cast<double>(*whole);
           }
           if (!at) return "alerts.script: every entry needs a time \"at\"";
-          alerts.scriptPress(*at, entry.stringAt("button").value_or("OK"));
+          alerts.scriptPress(mainQueue().now() + *at, entry.stringAt("button").value_or("OK"));
         }
       }
       return "";
