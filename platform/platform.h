@@ -6,8 +6,11 @@
 
 #include "platform/alerts.h"
 #include "platform/application.h"
+#include "platform/cursor.h"
+#include "platform/drawing.h"
 #include "platform/embedding.h"
 #include "platform/events.h"
+#include "platform/notification_center.h"
 #include "platform/pasteboard.h"
 #include "platform/process_control.h"
 #include "platform/process_info.h"
@@ -36,6 +39,9 @@ class Platform {
   virtual ProcessInfo& processInfo() = 0;
   virtual WindowList& windowList() = 0;
   virtual RunningApplications& runningApplications() = 0;
+  virtual TextSystem& textSystem() = 0;
+  virtual AppNotificationCenter& appNotificationCenter() = 0;
+  virtual ObjectRuntime& objectRuntime() = 0;
   virtual UserNotificationCenter& userNotificationCenter() = 0;
   virtual UpdateFramework& updateFramework() = 0;
   virtual ProcessControl& processControl() = 0;

@@ -8,9 +8,12 @@
 #include "platform/sim/sim_alerts.h"
 #include "platform/sim/sim_application.h"
 #include "platform/sim/sim_embedding.h"
+#include "platform/sim/sim_object_runtime.h"
 #include "platform/sim/sim_process_control.h"
 #include "platform/sim/sim_screens.h"
 #include "platform/sim/sim_services.h"
+#include "platform/sim/sim_text_system.h"
+#include "platform/sim/sim_tray.h"
 #include "platform/sim/sim_update_framework.h"
 #include "platform/sim/sim_user_notification_center.h"
 #include "platform/sim/sim_window.h"
@@ -34,6 +37,11 @@ class SimDesktop : public Platform {
   SimProcessInfo& processInfo() override { return processInfo_; }
   SimWindowList& windowList() override { return windowList_; }
   SimRunningApplications& runningApplications() override { return runningApplications_; }
+  SimTextSystem& textSystem() override { return textSystem_; }
+  InProcessNotificationCenter& appNotificationCenter() override { return appNotificationCenter_; }
+  SimObjectRuntime& objectRuntime() override { return objectRuntime_; }
+  // The tray plugin's stand-in (not a service of the host's platform).
+  SimTray& tray() { return tray_; }
   SimUserNotificationCenter& userNotificationCenter() override { return userNotificationCenter_; }
   SimUpdateFramework& updateFramework() override { return updateFramework_; }
   SimProcessControl& processControl() override { return processControl_; }
@@ -55,6 +63,10 @@ class SimDesktop : public Platform {
   SimProcessInfo processInfo_;
   SimWindowList windowList_;
   SimRunningApplications runningApplications_;
+  SimTextSystem textSystem_;
+  InProcessNotificationCenter appNotificationCenter_;
+  SimObjectRuntime objectRuntime_;
+  SimTray tray_{appNotificationCenter_};
   SimProcessControl processControl_{runningApplications_};
   SimUpdateFramework updateFramework_;
   SimAlerts alerts_;

@@ -5,6 +5,7 @@
 #include "host/capture_handler.h"
 #include "host/notifications_plugin.h"
 #include "host/sandbox.h"
+#include "host/tray_shortcuts.h"
 
 namespace dravel::testing {
 
@@ -35,6 +36,7 @@ void HostTest::TearDown() {
   CaptureHandler::shared().window.reset();
   NotificationsPlugin::resetForTesting();
   Sandbox::resetForTesting();
+  TrayShortcuts::resetForTesting();
   AppDelegate::debuggerAlertShown = false;
   env_.reset();
 }
