@@ -216,7 +216,7 @@ class Reader {
   bool expectEnd() { return atEnd() || fail("unexpected bytes after the value"); }
 
   bool value(Value& out, int depth) {
-    uint8_t t;
+    uint8_t t = 0;
     if (!byte(t)) return false;
     switch (static_cast<StandardTag>(t)) {
       case StandardTag::Null:
@@ -229,13 +229,13 @@ class Reader {
         out = Value(false);
         return true;
       case StandardTag::Int32: {
-        int32_t i;
+        int32_t i = 0;
         if (!scalar(i)) return false;
         out = Value(int64_t{i});
         return true;
       }
       case StandardTag::Int64: {
-        int64_t i;
+        int64_t i = 0;
         if (!scalar(i)) return false;
         out = Value(i);
         return true;
@@ -245,7 +245,7 @@ class Reader {
         // interface never sends one and the host has no use for its hex text.
         return fail("large integers are not supported");
       case StandardTag::Float64: {
-        double d;
+        double d = 0;
         if (!align(8) || !scalar(d)) return false;
         out = Value(d);
         return true;
@@ -258,7 +258,7 @@ class Reader {
       }
       case StandardTag::Uint8List: {
         size_t n;
-        const uint8_t* p;
+        const uint8_t* p = nullptr;
         if (!size(n) || !take(n, p)) return false;
         out = Value(ByteBuffer(p, p + n));
         return true;
@@ -304,7 +304,7 @@ class Reader {
 
   bool string(std::string& out) {
     size_t n;
-    const uint8_t* p;
+    const uint8_t* p = nullptr;
     if (!size(n) || !take(n, p)) return false;
     if (!isValidUtf8(p, n)) {
       pos_ -= n;
@@ -326,7 +326,7 @@ class Reader {
 
   template <typename T>
   bool scalar(T& out) {
-    const uint8_t* p;
+    const uint8_t* p = nullptr;
     if (!take(sizeof(T), p)) return false;
     std::memcpy(&out, p, sizeof(T));
     return true;
@@ -342,16 +342,16 @@ class Reader {
   }
 
   bool size(size_t& out) {
-    uint8_t b;
+    uint8_t b = 0;
     if (!byte(b)) return false;
     if (b < 254) {
       out = b;
     } else if (b == 254) {
-      uint16_t n;
+      uint16_t n = 0;
       if (!scalar(n)) return false;
       out = n;
     } else {
-      uint32_t n;
+      uint32_t n = 0;
       if (!scalar(n)) return false;
       out = n;
     }
@@ -442,7 +442,7 @@ Message StandardMethodCodec::encodeErrorEnvelope(const FlutterError& error) {
 std::variant<MethodEnvelope, DecodeError> StandardMethodCodec::decodeEnvelope(
     std::span<const uint8_t> bytes) {
   Reader reader(bytes);
-  uint8_t kind;
+  uint8_t kind = 0;
   if (!reader.byte(kind)) return DecodeError{"empty envelope"};
   if (kind == 0) {
     Value result;
