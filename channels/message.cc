@@ -34,4 +34,10 @@ void Message::appendShared(Bytes bytes) {
   pieces_.push_back(std::move(piece));
 }
 
+void Message::appendPiece(Piece piece) {
+  if (piece.size == 0) return;
+  size_ += piece.size;
+  pieces_.push_back(std::move(piece));
+}
+
 }  // namespace dravel

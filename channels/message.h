@@ -35,6 +35,8 @@ class Message {
   // Builders, used by the codec.
   void appendOwned(std::vector<uint8_t> bytes);
   void appendShared(Bytes bytes);
+  // Appends a piece of another message, sharing its data.
+  void appendPiece(Piece piece);
 
  private:
   std::vector<Piece> pieces_;

@@ -8,11 +8,22 @@
 #include "channels/flutter_result.h"
 #include "channels/method_call.h"
 #include "channels/value.h"
+#include "platform/captured_image.h"
 #include "platform/screens.h"
 
 namespace dravel {
 
 class MainFlutterWindow;
+
+// A captured screen as the interface takes it: width x height x 4 bytes, top
+// row first, rows without gaps, blue, green, red, alpha, premultiplied.
+struct PixelPayload {
+  // Null when an image of this size cannot be held in memory, or is too big
+  // for a channel message.
+  Bytes bytes;
+  int64_t width = 0;
+  int64_t height = 0;
+};
 
 class CaptureHandler {
  public:
@@ -31,6 +42,11 @@ class CaptureHandler {
 
   // Captures the whole screen and answers with its pixels and geometry.
   void captureScreen(ScreenPtr screen, FlutterResult result);
+
+  // Converts a captured image into the pixel payload: one allocation of the
+  // final size, drawn into through a BGRA bitmap context; all zero when no
+  // context can be made.
+  static PixelPayload bgraBytes(const CapturedImage& image);
 
   // The frontmost window of the application the user works in, on its screen.
   static std::optional<ValueMap> activeWindow();

@@ -1,12 +1,101 @@
 #include "host/save_folder.h"
 
-namespace dravel::SaveFolder {
+#include "host/base64.h"
+#include "platform/platform.h"
+#include "platform/url.h"
 
-// Folder panels and bookmarks are not part of the platform yet.
-void pick(std::optional<std::string>, FlutterResult result) { result(Value()); }
-void beginAccess(std::optional<std::string>, FlutterResult result) {
-  result(FlutterError::errorWithCode("unresolved", "bookmarks are not available"));
+namespace dravel::SaveFolder {
+namespace {
+
+// The folder whose access this process has opened and not yet closed. Touched
+// only on the main thread.
+struct OpenFolder {
+  std::string path;
+  // Whether the platform opened access: only an opened access is closed again.
+  bool started = false;
+};
+std::optional<OpenFolder> gAccessed;
+
+// The bookmark text of a folder; absent when its bookmark cannot be created.
+std::optional<std::string> bookmarkText(const std::string& path) {
+  std::optional<ByteBuffer> data = platform().bookmarks().createBookmark(path);
+  if (!data) return std::nullopt;
+  return base64Encode(*data);
 }
-void endAccess() {}
+
+void closeAccessed() {
+  if (gAccessed && gAccessed->started) {
+    platform().securityScopedAccess().stopAccessing(gAccessed->path);
+  }
+  gAccessed.reset();
+}
+
+}  // namespace
+
+void pick(std::optional<std::string> initialDirectory, FlutterResult result) {
+  OpenPanelConfiguration panel;
+  panel.canChooseDirectories = true;
+  panel.canChooseFiles = false;
+  panel.canCreateDirectories = true;
+  panel.allowsMultipleSelection = false;
+  if (initialDirectory) {
+    std::string url = fileURLWithPath(*initialDirectory);
+    if (!url.ends_with('/')) url += '/';
+    panel.directoryURL = std::move(url);
+  }
+  platform().application().activateIgnoringOtherApps(true);
+  platform().openPanel().begin(
+      panel, [result = std::move(result)](int response, std::optional<std::string> path) {
+        if (response != kModalResponseOK || !path) {
+          result(Value());
+          return;
+        }
+        ValueMap reply{{"path", Value(*path)}};
+        if (std::optional<std::string> bookmark = bookmarkText(*path)) {
+          reply.set("bookmark", Value(std::move(*bookmark)));
+        }
+        result(Value(std::move(reply)));
+      });
+}
+
+void beginAccess(std::optional<std::string> bookmark, FlutterResult result) {
+  if (!bookmark) {
+    result(FlutterError::errorWithCode("bad_bookmark"));
+    return;
+  }
+  std::optional<ByteBuffer> data = base64Decode(*bookmark);
+  if (!data) {
+    result(FlutterError::errorWithCode("bad_bookmark"));
+    return;
+  }
+  std::variant<ResolvedBookmark, BookmarkError> resolution =
+      platform().bookmarks().resolveBookmark(*data);
+  if (auto* error = std::get_if<BookmarkError>(&resolution)) {
+    // The folder open so far stays open.
+    result(FlutterError::errorWithCode("unresolved", error->localizedDescription));
+    return;
+  }
+  const ResolvedBookmark& folder = std::get<ResolvedBookmark>(resolution);
+
+  closeAccessed();
+  const bool started = platform().securityScopedAccess().startAccessing(folder.path);
+  gAccessed = OpenFolder{folder.path, started};
+
+  ValueMap reply{{"path", Value(folder.path)}, {"stale", Value(folder.stale)}};
+  if (folder.stale) {
+    if (std::optional<std::string> fresh = bookmarkText(folder.path)) {
+      reply.set("bookmark", Value(std::move(*fresh)));
+    }
+  }
+  result(Value(std::move(reply)));
+}
+
+void endAccess() { closeAccessed(); }
+
+std::optional<std::string> accessed() {
+  return gAccessed ? std::optional<std::string>(gAccessed->path) : std::nullopt;
+}
+
+void resetForTesting() { gAccessed.reset(); }
 
 }  // namespace dravel::SaveFolder

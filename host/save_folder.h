@@ -15,6 +15,10 @@ void pick(std::optional<std::string> initialDirectory, FlutterResult result);
 void beginAccess(std::optional<std::string> bookmark, FlutterResult result);
 // Closes the open folder, if any.
 void endAccess();
+// The path of the folder whose access is open, if any. At most one is.
+std::optional<std::string> accessed();
+// Forgets the open folder without closing it, for a fresh start in tests.
+void resetForTesting();
 }  // namespace SaveFolder
 
 }  // namespace dravel

@@ -41,11 +41,15 @@ inline bool mouseInRect(Point p, const Rect& r) {
   return p.x >= r.minX() && p.x < r.maxX() && p.y > r.minY() && p.y <= r.maxY();
 }
 
-// True when the two rectangles overlap in an area greater than zero.
+// The platform's rectangle-intersection test: true unless the intersection
+// is null, so rectangles that only touch along an edge or at a corner do
+// intersect. Rectangles with a negative width or height are taken as the
+// same rectangle with its origin moved to the other side.
 inline bool rectsIntersect(const Rect& a, const Rect& b) {
-  if (a.width <= 0 || a.height <= 0 || b.width <= 0 || b.height <= 0) return false;
-  return std::max(a.minX(), b.minX()) < std::min(a.maxX(), b.maxX()) &&
-         std::max(a.minY(), b.minY()) < std::min(a.maxY(), b.maxY());
+  auto lo = [](double origin, double length) { return length < 0 ? origin + length : origin; };
+  auto hi = [](double origin, double length) { return length < 0 ? origin : origin + length; };
+  return std::max(lo(a.x, a.width), lo(b.x, b.width)) <= std::min(hi(a.x, a.width), hi(b.x, b.width)) &&
+         std::max(lo(a.y, a.height), lo(b.y, b.height)) <= std::min(hi(a.y, a.height), hi(b.y, b.height));
 }
 
 // An sRGB colour, or one of the system's named colours (which the platform

@@ -6,18 +6,24 @@
 
 #include "platform/alerts.h"
 #include "platform/application.h"
+#include "platform/bookmarks.h"
 #include "platform/cursor.h"
 #include "platform/drawing.h"
 #include "platform/embedding.h"
 #include "platform/events.h"
+#include "platform/graphics.h"
+#include "platform/login_item.h"
 #include "platform/notification_center.h"
+#include "platform/open_panel.h"
 #include "platform/pasteboard.h"
 #include "platform/process_control.h"
 #include "platform/process_info.h"
 #include "platform/running_applications.h"
+#include "platform/screen_capture.h"
 #include "platform/screen_capture_access.h"
 #include "platform/screens.h"
 #include "platform/update_framework.h"
+#include "platform/user_defaults.h"
 #include "platform/user_notifications.h"
 #include "platform/window.h"
 #include "platform/window_list.h"
@@ -39,6 +45,13 @@ class Platform {
   virtual ProcessInfo& processInfo() = 0;
   virtual WindowList& windowList() = 0;
   virtual RunningApplications& runningApplications() = 0;
+  virtual ScreenCapture& screenCapture() = 0;
+  virtual Graphics& graphics() = 0;
+  virtual UserDefaults& userDefaults() = 0;
+  virtual OpenPanel& openPanel() = 0;
+  virtual Bookmarks& bookmarks() = 0;
+  virtual SecurityScopedAccess& securityScopedAccess() = 0;
+  virtual LoginItem& loginItem() = 0;
   virtual TextSystem& textSystem() = 0;
   virtual AppNotificationCenter& appNotificationCenter() = 0;
   virtual ObjectRuntime& objectRuntime() = 0;

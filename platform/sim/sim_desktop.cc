@@ -16,6 +16,8 @@ class SimMainWindow : public SimWindow {
 
 SimDesktop::SimDesktop(std::shared_ptr<FlutterBinaryMessenger> messenger)
     : embedding_(std::move(messenger)) {
+  windowList_.desktop = this;
+  screenCapture_ = std::make_unique<SimScreenCapture>(*this);
   // One 1440 x 900 screen at scale 2 until a scenario says otherwise.
   screens_.list.push_back(SimScreen::withDisplayId({0, 0, 1440, 900}, 2.0, 1));
   input_.pointer = {720, 450};

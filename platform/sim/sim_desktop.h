@@ -7,14 +7,20 @@
 #include "platform/platform.h"
 #include "platform/sim/sim_alerts.h"
 #include "platform/sim/sim_application.h"
+#include "platform/sim/sim_bookmarks.h"
 #include "platform/sim/sim_embedding.h"
+#include "platform/sim/sim_graphics.h"
+#include "platform/sim/sim_login_item.h"
 #include "platform/sim/sim_object_runtime.h"
+#include "platform/sim/sim_open_panel.h"
 #include "platform/sim/sim_process_control.h"
+#include "platform/sim/sim_screen_capture.h"
 #include "platform/sim/sim_screens.h"
 #include "platform/sim/sim_services.h"
 #include "platform/sim/sim_text_system.h"
 #include "platform/sim/sim_tray.h"
 #include "platform/sim/sim_update_framework.h"
+#include "platform/sim/sim_user_defaults.h"
 #include "platform/sim/sim_user_notification_center.h"
 #include "platform/sim/sim_window.h"
 #include "platform/sim/sim_window_list.h"
@@ -37,6 +43,13 @@ class SimDesktop : public Platform {
   SimProcessInfo& processInfo() override { return processInfo_; }
   SimWindowList& windowList() override { return windowList_; }
   SimRunningApplications& runningApplications() override { return runningApplications_; }
+  SimScreenCapture& screenCapture() override { return *screenCapture_; }
+  SimGraphics& graphics() override { return graphics_; }
+  SimUserDefaults& userDefaults() override { return userDefaults_; }
+  SimOpenPanel& openPanel() override { return openPanel_; }
+  SimBookmarks& bookmarks() override { return bookmarks_; }
+  SimSecurityScopedAccess& securityScopedAccess() override { return securityScopedAccess_; }
+  SimLoginItem& loginItem() override { return loginItem_; }
   SimTextSystem& textSystem() override { return textSystem_; }
   InProcessNotificationCenter& appNotificationCenter() override { return appNotificationCenter_; }
   SimObjectRuntime& objectRuntime() override { return objectRuntime_; }
@@ -63,6 +76,12 @@ class SimDesktop : public Platform {
   SimProcessInfo processInfo_;
   SimWindowList windowList_;
   SimRunningApplications runningApplications_;
+  SimGraphics graphics_;
+  SimUserDefaults userDefaults_;
+  SimOpenPanel openPanel_;
+  SimBookmarks bookmarks_;
+  SimSecurityScopedAccess securityScopedAccess_;
+  SimLoginItem loginItem_;
   SimTextSystem textSystem_;
   InProcessNotificationCenter appNotificationCenter_;
   SimObjectRuntime objectRuntime_;
@@ -70,10 +89,12 @@ class SimDesktop : public Platform {
   SimProcessControl processControl_{runningApplications_};
   SimUpdateFramework updateFramework_;
   SimAlerts alerts_;
-  // Declared last so that it goes first: its thread is joined while the
-  // other services still exist.
+  // Goes before the services above: its thread is joined while they still
+  // exist.
   SimUserNotificationCenter userNotificationCenter_;
   SimWindow* mainWindow_ = nullptr;
+  // Last, so that its worker stops before anything else goes.
+  std::unique_ptr<SimScreenCapture> screenCapture_;
 };
 
 }  // namespace dravel::sim

@@ -82,10 +82,12 @@ class SimProcessInfo : public ProcessInfo {
     if (it == environment.end()) return std::nullopt;
     return it->second;
   }
+  OperatingSystemVersion operatingSystemVersion() override { return osVersion; }
 
   int pid = 4100;
   std::optional<std::string> bundleId = std::string("app.dravel.Dravel");
   std::map<std::string, std::string> environment;
+  OperatingSystemVersion osVersion{15, 0, 0};
 };
 
 }  // namespace dravel::sim

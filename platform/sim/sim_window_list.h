@@ -10,6 +10,8 @@
 
 namespace dravel::sim {
 
+class SimDesktop;
+
 class SimWindowList : public WindowList {
  public:
   std::optional<Value> copyWindowInfo(uint32_t option, uint32_t relativeToWindow) override {
@@ -17,11 +19,20 @@ class SimWindowList : public WindowList {
     lastOption = option;
     lastRelativeTo = relativeToWindow;
     if (unreadable) return std::nullopt;
-    return Value(entries);
+    return Value(currentEntries());
   }
 
-  // Raw entries, front to back; anything at all may be put here.
+  // What the window server lists now, front to back: the host's main window
+  // first while it is on screen, then `entries`.
+  ValueList currentEntries() const;
+  // The main window's entry, absent while it is off screen.
+  std::optional<ValueMap> mainWindowEntry() const;
+
+  // Raw entries of the other applications' windows, front to back; anything
+  // at all may be put here.
   ValueList entries;
+  // The desktop whose main window is listed; set by the desktop.
+  SimDesktop* desktop = nullptr;
   bool unreadable = false;
   int reads = 0;
   uint32_t lastOption = 0;

@@ -5,6 +5,7 @@
 #include "host/capture_handler.h"
 #include "host/notifications_plugin.h"
 #include "host/sandbox.h"
+#include "host/save_folder.h"
 #include "host/tray_shortcuts.h"
 
 namespace dravel::testing {
@@ -27,15 +28,18 @@ void HostTest::SetUp() {
   env_ = std::make_unique<SimEnvironment>();
   Sandbox::resetForTesting();
   NotificationsPlugin::resetForTesting();
+  SaveFolder::resetForTesting();
 }
 
 void HostTest::TearDown() {
   // Let deferred work finish while everything still exists.
+  desktop().screenCapture().waitUntilIdle();
   queue().runUntilIdle();
   host_ = {};
   CaptureHandler::shared().window.reset();
   NotificationsPlugin::resetForTesting();
   Sandbox::resetForTesting();
+  SaveFolder::resetForTesting();
   TrayShortcuts::resetForTesting();
   AppDelegate::debuggerAlertShown = false;
   env_.reset();

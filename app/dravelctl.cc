@@ -1,0 +1,288 @@
+// dravelctl: talks to a running dravel-host over its socket.
+//
+//   dravelctl [--socket PATH] [--timeout SECONDS] call CHANNEL METHOD [JSON | @FILE]
+//   dravelctl [--socket PATH] [--timeout SECONDS] screenshot [--display ID] -o FILE.png
+//   dravelctl [--socket PATH] watch
+//
+// Exit status: 0 success, 1 an error reply (or a method nobody implements),
+// 2 bad usage, 3 no host or a broken connection.
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "channels/socket_client.h"
+#include "channels/socket_messenger.h"
+#include "channels/standard_codec.h"
+#include "platform/image_codec.h"
+#include "platform/sim/json_value.h"
+
+namespace {
+
+using namespace dravel;
+
+constexpr int kExitErrorReply = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitConnection = 3;
+
+const char* const kUsage =
+    "usage: dravelctl [--socket PATH] [--timeout SECONDS] COMMAND\n"
+    "  call CHANNEL METHOD [JSON|@FILE] send one method call, print the reply as JSON\n"
+    "      JSON integers are integers, other numbers doubles; {\"$int\": N},\n"
+    "      {\"$double\": N}, {\"$hex\": \"...\"} and {\"$file\": PATH} say a type exactly\n"
+    "  screenshot [--display ID] -o FILE.png\n"
+    "                                   capture a screen and write it as PNG\n"
+    "  watch                            print the host's calls to the interface\n"
+    "exit status: 0 success, 1 error reply, 2 bad usage, 3 no host / broken connection\n";
+
+std::string hex(const unsigned char* data, size_t size) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < size; ++i) {
+    out.push_back(digits[data[i] >> 4]);
+    out.push_back(digits[data[i] & 15]);
+  }
+  return out;
+}
+
+std::string sha256(const ByteBuffer& bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
+    return "";
+  }
+  return hex(digest, length);
+}
+
+// Raw bytes are summarised, never dumped.
+std::string renderBytes(const ByteBuffer& bytes) {
+  return "{\"$bytes\":{\"length\":" + std::to_string(bytes.size()) + ",\"sha256\":\"" +
+         sha256(bytes) + "\"}}";
+}
+
+struct Context {
+  std::string socket;
+  double timeout = -1;
+};
+
+std::unique_ptr<SocketClient> connectOrSay(const Context& context) {
+  std::string error;
+  auto client = SocketClient::connect(context.socket, &error);
+  if (!client) std::fprintf(stderr, "dravelctl: %s (is dravel-host running?)\n", error.c_str());
+  return client;
+}
+
+// Sends one call. The decoded reply; otherwise prints why and sets `exitCode`.
+std::optional<Value> callHost(const Context& context, SocketClient& client,
+                              const std::string& channel, const std::string& method,
+                              Value arguments, int& exitCode) {
+  std::string error;
+  auto reply = client.call(channel, StandardMethodCodec::encodeMethodCall({method, arguments}),
+                           &error, context.timeout);
+  if (!reply) {
+    std::fprintf(stderr, "dravelctl: %s\n", error.c_str());
+    exitCode = kExitConnection;
+    return std::nullopt;
+  }
+  if (reply->empty()) {
+    std::fprintf(stderr, "dravelctl: %s.%s is not implemented\n", channel.c_str(), method.c_str());
+    exitCode = kExitErrorReply;
+    return std::nullopt;
+  }
+  auto decoded = StandardMethodCodec::decodeEnvelope(*reply);
+  if (auto* bad = std::get_if<DecodeError>(&decoded)) {
+    std::fprintf(stderr, "dravelctl: undecodable reply (%s)\n", bad->what.c_str());
+    exitCode = kExitConnection;
+    return std::nullopt;
+  }
+  auto& envelope = std::get<MethodEnvelope>(decoded);
+  if (auto* failure = std::get_if<FlutterError>(&envelope)) {
+    std::fprintf(stderr, "error %s: %s\n", failure->code.c_str(),
+                 failure->message ? failure->message->c_str() : "(no message)");
+    if (!failure->details.isNull()) {
+      std::fprintf(stderr, "details: %s\n",
+                   sim::jsonFromValue(failure->details, -1, renderBytes).c_str());
+    }
+    exitCode = kExitErrorReply;
+    return std::nullopt;
+  }
+  return std::get<Value>(std::move(envelope));
+}
+
+int commandCall(const Context& context, const std::vector<std::string>& args) {
+  if (args.size() < 2 || args.size() > 3) {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+  Value arguments;
+  if (args.size() == 3) {
+    std::string text = args[2];
+    if (!text.empty() && text[0] == '@') {
+      std::ifstream in(text.substr(1), std::ios::binary);
+      if (!in) {
+        std::fprintf(stderr, "dravelctl: cannot read %s\n", text.c_str() + 1);
+        return kExitUsage;
+      }
+      text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    auto parsed = sim::valueFromJson(text, {.typedMarkers = true});
+    if (auto* why = std::get_if<std::string>(&parsed)) {
+      std::fprintf(stderr, "dravelctl: arguments: %s\n", why->c_str());
+      return kExitUsage;
+    }
+    arguments = std::get<Value>(std::move(parsed));
+  }
+  auto client = connectOrSay(context);
+  if (!client) return kExitConnection;
+  int exitCode = 0;
+  auto value = callHost(context, *client, args[0], args[1], std::move(arguments), exitCode);
+  if (!value) return exitCode;
+  std::printf("%s\n", sim::jsonFromValue(*value, 2, renderBytes).c_str());
+  return 0;
+}
+
+// Premultiplied blue-green-red-alpha to straight red-green-blue-alpha.
+std::vector<uint8_t> unpremultiplyBgra(const ByteBuffer& bgra) {
+  std::vector<uint8_t> rgba(bgra.size());
+  for (size_t i = 0; i + 3 < bgra.size(); i += 4) {
+    const unsigned a = bgra[i + 3];
+    auto straight = [a](unsigned c) -> uint8_t {
+      if (a == 0) return 0;
+      unsigned v = (c * 255 + a / 2) / a;
+      return static_cast<uint8_t>(v > 255 ? 255 : v);
+    };
+    rgba[i] = straight(bgra[i + 2]);
+    rgba[i + 1] = straight(bgra[i + 1]);
+    rgba[i + 2] = straight(bgra[i]);
+    rgba[i + 3] = static_cast<uint8_t>(a);
+  }
+  return rgba;
+}
+
+int commandScreenshot(const Context& context, const std::vector<std::string>& args) {
+  std::string output;
+  std::optional<int64_t> display;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if ((args[i] == "-o" || args[i] == "--output") && i + 1 < args.size()) {
+      output = args[++i];
+    } else if (args[i] == "--display" && i + 1 < args.size()) {
+      char* end = nullptr;
+      long long id = std::strtoll(args[++i].c_str(), &end, 10);
+      if (!end || *end != '\0') {
+        std::fprintf(stderr, "dravelctl: bad display id %s\n", args[i].c_str());
+        return kExitUsage;
+      }
+      display = id;
+    } else {
+      std::fputs(kUsage, stderr);
+      return kExitUsage;
+    }
+  }
+  if (output.empty()) {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+  ValueMap arguments;
+  if (display) arguments.set("displayId", Value(*display));
+  auto client = connectOrSay(context);
+  if (!client) return kExitConnection;
+  int exitCode = 0;
+  auto reply = callHost(context, *client, "dravel/capture", "captureScreen",
+                        Value(std::move(arguments)), exitCode);
+  if (!reply) return exitCode;
+  auto width = reply->intAt("width");
+  auto height = reply->intAt("height");
+  auto bytes = reply->bytesAt("bytes");
+  if (!width || !height || !bytes || *width <= 0 || *height <= 0 ||
+      static_cast<uint64_t>(*width) * static_cast<uint64_t>(*height) * 4 != (*bytes)->size()) {
+    std::fprintf(stderr, "dravelctl: the capture reply has no consistent width, height and bytes\n");
+    return kExitErrorReply;
+  }
+  DecodedImage image;
+  image.width = static_cast<uint32_t>(*width);
+  image.height = static_cast<uint32_t>(*height);
+  image.rgba = unpremultiplyBgra(**bytes);
+  auto png = encodePng(image);
+  if (!png) {
+    std::fprintf(stderr, "dravelctl: PNG encoding failed\n");
+    return kExitErrorReply;
+  }
+  std::ofstream out(output, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(png->data()), static_cast<std::streamsize>(png->size()));
+  if (!out.good()) {
+    std::fprintf(stderr, "dravelctl: cannot write %s\n", output.c_str());
+    return kExitErrorReply;
+  }
+  std::printf("%s: %ux%u\n", output.c_str(), image.width, image.height);
+  return 0;
+}
+
+int commandWatch(const Context& context) {
+  auto client = connectOrSay(context);
+  if (!client) return kExitConnection;
+  for (;;) {
+    std::string error;
+    auto frame = client->readFrame(&error);
+    if (!frame) {
+      if (!error.empty()) {
+        std::fprintf(stderr, "dravelctl: %s\n", error.c_str());
+        return kExitConnection;
+      }
+      return 0;  // the host went away
+    }
+    if (frame->kind != FrameKind::kCall) continue;
+    ValueMap line;
+    line.set("channel", Value(frame->channel));
+    auto call = StandardMethodCodec::decodeMethodCall(frame->payload);
+    if (auto* decoded = std::get_if<FlutterMethodCall>(&call)) {
+      line.set("method", Value(decoded->method));
+      line.set("arguments", decoded->arguments);
+    } else {
+      line.set("undecodable", Value(std::get<DecodeError>(call).what));
+    }
+    std::printf("%s\n", sim::jsonFromValue(Value(std::move(line)), -1, renderBytes).c_str());
+    std::fflush(stdout);
+    // Watching is not handling: the host learns that nobody took the call.
+    if (frame->requestId != 0 &&
+        !client->sendFrame(FrameKind::kReply, frame->requestId, "", Message(), &error)) {
+      std::fprintf(stderr, "dravelctl: %s\n", error.c_str());
+      return kExitConnection;
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Context context;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  size_t i = 0;
+  for (; i < args.size(); ++i) {
+    if (args[i] == "--socket" && i + 1 < args.size()) {
+      context.socket = args[++i];
+    } else if (args[i] == "--timeout" && i + 1 < args.size()) {
+      context.timeout = std::atof(args[++i].c_str());
+    } else if (args[i] == "--help" || args[i] == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else {
+      break;
+    }
+  }
+  if (context.socket.empty()) context.socket = defaultSocketPath();
+  if (i >= args.size()) {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+  const std::string command = args[i];
+  std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+  if (command == "call") return commandCall(context, rest);
+  if (command == "screenshot") return commandScreenshot(context, rest);
+  if (command == "watch" && rest.empty()) return commandWatch(context);
+  std::fputs(kUsage, stderr);
+  return kExitUsage;
+}

@@ -1,0 +1,506 @@
+#include "channels/socket_messenger.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <glib-unix.h>
+#include <limits.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <deque>
+#include <utility>
+#include <vector>
+
+#include "channels/log.h"
+
+namespace dravel {
+
+namespace {
+
+std::string errnoText(int err) { return std::strerror(err); }
+
+std::string parentFolder(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Blocking connect used to tell a live host from a stale socket file.
+bool someoneListens(const std::string& path, int* err) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    *err = errno;
+    return false;
+  }
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  *err = rc == 0 ? 0 : errno;
+  ::close(fd);
+  return rc == 0;
+}
+
+// Whether the peer closed its end entirely, as opposed to only shutting down
+// its sending side. Asked afresh: the condition a source reports may predate
+// the close.
+bool peerHungUp(int fd) {
+  pollfd p{fd, 0, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP);
+}
+
+}  // namespace
+
+std::string defaultSocketPath() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime && runtime[0] == '/') return std::string(runtime) + "/dravel/host.sock";
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = tmp && tmp[0] == '/' ? tmp : "/tmp";
+  return base + "/dravel-" + std::to_string(::geteuid()) + "/host.sock";
+}
+
+// A call from the host to the interface, shared by the connections it went to.
+struct SocketMessenger::OutgoingCall {
+  FlutterBinaryReply reply;
+  size_t outstanding = 0;
+  bool done = false;
+
+  // One connection's answer; empty when it did not handle the call or went away.
+  void answer(const FrameBuffer& payload) {
+    if (outstanding > 0) --outstanding;
+    if (done) return;
+    if (!payload.empty()) {
+      done = true;
+      if (reply) reply(Message(std::vector<uint8_t>(payload.begin(), payload.end())));
+    } else if (outstanding == 0) {
+      done = true;
+      if (reply) reply(Message());
+    }
+  }
+};
+
+struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
+  Connection(uint64_t id_, int fd_, GMainContext* context_, size_t maxFrame,
+             std::weak_ptr<SocketMessenger*> owner_)
+      : id(id_), fd(fd_), context(context_), reader(maxFrame), owner(std::move(owner_)) {}
+  ~Connection() { shutdown(); }
+
+  uint64_t id;
+  int fd;
+  GMainContext* context;
+  FrameReader reader;
+  std::weak_ptr<SocketMessenger*> owner;
+  GSource* readSource = nullptr;
+  GSource* writeSource = nullptr;
+  std::deque<Message> out;
+  size_t outOffset = 0;  // bytes of out.front() already written
+  std::map<uint64_t, std::shared_ptr<OutgoingCall>> pending;  // host calls awaiting a reply
+  size_t unanswered = 0;   // calls from the client not yet answered
+  bool readClosed = false;  // the client sent all it will send
+  bool closed = false;
+
+  static gboolean onReadable(gint, GIOCondition, gpointer data);
+  static gboolean onWritable(gint, GIOCondition, gpointer data);
+
+  GSource* watch(GIOCondition condition, GSourceFunc callback) {
+    GSource* source = g_unix_fd_source_new(fd, condition);
+    g_source_set_callback(source, callback, new std::weak_ptr<Connection>(weak_from_this()),
+                          [](gpointer p) { delete static_cast<std::weak_ptr<Connection>*>(p); });
+    g_source_attach(source, context);
+    return source;
+  }
+
+  static void dropSource(GSource*& source) {
+    if (!source) return;
+    g_source_destroy(source);
+    g_source_unref(source);
+    source = nullptr;
+  }
+
+  // Releases the socket; the host's calls still waiting on it count as unhandled.
+  void shutdown() {
+    if (closed) return;
+    closed = true;
+    dropSource(readSource);
+    dropSource(writeSource);
+    ::close(fd);
+    fd = -1;
+    out.clear();
+    auto calls = std::move(pending);
+    pending.clear();
+    for (auto& [requestId, call] : calls) call->answer({});
+  }
+
+  // Closes through the messenger when it still exists, so it forgets us.
+  void close() {
+    auto self = shared_from_this();
+    if (auto o = owner.lock(); o && *o) {
+      (*o)->closeConnection(self);
+    } else {
+      shutdown();
+    }
+  }
+
+  // A client that has sent everything and has every answer is done.
+  void closeIfFinished() {
+    if (!closed && readClosed && unanswered == 0 && out.empty()) close();
+  }
+
+  void send(Message frame) {
+    if (closed) return;
+    out.push_back(std::move(frame));
+    if (!writeSource) flush();
+  }
+
+  // Writes as much as the socket takes, straight from each piece's buffer.
+  void flush() {
+    while (!closed && !out.empty()) {
+      std::vector<iovec> iov;
+      size_t skip = outOffset;
+      for (const Message& message : out) {
+        for (const Message::Piece& piece : message.pieces()) {
+          if (skip >= piece.size) {
+            skip -= piece.size;
+            continue;
+          }
+          iov.push_back({const_cast<uint8_t*>(piece.data) + skip, piece.size - skip});
+          skip = 0;
+          if (iov.size() == IOV_MAX) break;
+        }
+        if (iov.size() == IOV_MAX) break;
+      }
+      msghdr msg{};
+      msg.msg_iov = iov.data();
+      msg.msg_iovlen = iov.size();
+      ssize_t n = ::sendmsg(fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+          if (!writeSource) writeSource = watch(G_IO_OUT, G_SOURCE_FUNC(&Connection::onWritable));
+          return;
+        }
+        NSLog("[socket] client %llu vanished during a reply (%s); connection closed",
+              static_cast<unsigned long long>(id), errnoText(errno).c_str());
+        close();
+        return;
+      }
+      size_t written = static_cast<size_t>(n);
+      while (written > 0 && !out.empty()) {
+        size_t left = out.front().size() - outOffset;
+        if (written >= left) {
+          written -= left;
+          out.pop_front();
+          outOffset = 0;
+        } else {
+          outOffset += written;
+          written = 0;
+        }
+      }
+    }
+    if (out.empty() && writeSource) dropSource(writeSource);
+    closeIfFinished();
+  }
+};
+
+gboolean SocketMessenger::Connection::onWritable(gint, GIOCondition, gpointer data) {
+  auto self = static_cast<std::weak_ptr<Connection>*>(data)->lock();
+  if (!self || self->closed) return G_SOURCE_REMOVE;
+  self->flush();
+  return G_SOURCE_CONTINUE;  // flush() drops the source once everything is out
+}
+
+gboolean SocketMessenger::Connection::onReadable(gint, GIOCondition condition, gpointer data) {
+  auto self = static_cast<std::weak_ptr<Connection>*>(data)->lock();
+  if (!self || self->closed) return G_SOURCE_REMOVE;
+  auto owner = self->owner.lock();
+  if (!owner || !*owner) {
+    self->shutdown();
+    return G_SOURCE_REMOVE;
+  }
+  SocketMessenger* messenger = *owner;
+  const unsigned long long id = self->id;
+  for (;;) {
+    std::span<uint8_t> room = self->reader.space();
+    ssize_t n = ::read(self->fd, room.data(), room.size());
+    if (n > 0) {
+      FrameReader::Status status = self->reader.commit(static_cast<size_t>(n));
+      if (status == FrameReader::Status::kError) {
+        NSLog("[socket] client %llu sent a bad frame (%s); connection closed", id,
+              self->reader.error().c_str());
+        self->close();
+        return G_SOURCE_REMOVE;
+      }
+      if (status == FrameReader::Status::kFrame) {
+        messenger->handleFrame(self, self->reader.takeFrame());
+        if (self->closed) return G_SOURCE_REMOVE;
+      }
+      continue;
+    }
+    if (n == 0) {
+      if (self->reader.midFrame()) {
+        NSLog("[socket] client %llu ended its connection inside a frame; connection closed", id);
+        self->close();
+        return G_SOURCE_REMOVE;
+      }
+      // A hang-up means the client is gone entirely; otherwise it only
+      // finished sending, and gets the answers to what it asked before we close.
+      if ((condition & G_IO_HUP) || peerHungUp(self->fd)) {
+        self->close();
+        return G_SOURCE_REMOVE;
+      }
+      self->readClosed = true;
+      dropSource(self->readSource);
+      self->closeIfFinished();
+      return G_SOURCE_REMOVE;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return G_SOURCE_CONTINUE;
+    NSLog("[socket] client %llu: read failed (%s); connection closed", id,
+          errnoText(errno).c_str());
+    self->close();
+    return G_SOURCE_REMOVE;
+  }
+}
+
+SocketMessenger::SocketMessenger(GMainContext* context) : SocketMessenger(context, Options{}) {}
+
+SocketMessenger::SocketMessenger(GMainContext* context, Options options)
+    : context_(context ? context : g_main_context_default()),
+      options_(options),
+      self_(std::make_shared<SocketMessenger*>(this)) {
+  g_main_context_ref(context_);
+}
+
+SocketMessenger::~SocketMessenger() {
+  stop();
+  *self_ = nullptr;
+  g_main_context_unref(context_);
+}
+
+std::optional<std::string> SocketMessenger::listen(const std::string& path) {
+  if (listenFd_ >= 0) return "already serving " + path_;
+  if (path.empty()) return std::string("empty socket path");
+  if (path.size() >= sizeof(sockaddr_un{}.sun_path)) {
+    return "socket path " + path + " is longer than " +
+           std::to_string(sizeof(sockaddr_un{}.sun_path) - 1) + " bytes";
+  }
+
+  const bool strict = options_.strictFolder || path == defaultSocketPath();
+  const std::string folder = parentFolder(path);
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) {
+    if (errno != ENOENT) return "cannot use folder " + folder + ": " + errnoText(errno);
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+      return "cannot create folder " + folder + ": " + errnoText(errno);
+    }
+    if (::stat(folder.c_str(), &st) != 0) return "cannot use folder " + folder + ": " + errnoText(errno);
+  }
+  if (!S_ISDIR(st.st_mode)) return folder + " is not a folder";
+  if (strict) {
+    // Not through a link someone else may have planted.
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      return "folder " + folder + " is a link or cannot be read";
+    }
+    // In a shared temporary directory someone else may have made the folder first.
+    if (st.st_uid != ::geteuid()) return "folder " + folder + " belongs to another user";
+    if ((st.st_mode & 0077) != 0 && ::chmod(folder.c_str(), 0700) != 0) {
+      return "cannot make folder " + folder + " private: " + errnoText(errno);
+    }
+  }
+
+  if (::lstat(path.c_str(), &st) == 0) {
+    if (!S_ISSOCK(st.st_mode)) return path + " exists and is not a socket";
+    int err = 0;
+    if (someoneListens(path, &err)) return "another host is already serving " + path;
+    if (err != ECONNREFUSED && err != ENOENT) {
+      return "cannot tell whether a host serves " + path + ": " + errnoText(err);
+    }
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+      return "cannot remove the stale socket " + path + ": " + errnoText(errno);
+    }
+    NSLog("[socket] replaced a stale socket at %s", path.c_str());
+  }
+
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return "cannot make a socket: " + errnoText(errno);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    int err = errno;
+    ::close(fd);
+    if (err == EADDRINUSE) return "another host is already serving " + path;
+    return "cannot bind " + path + ": " + errnoText(err);
+  }
+  if (::chmod(path.c_str(), 0600) != 0 || ::listen(fd, 16) != 0) {
+    std::string why = errnoText(errno);
+    ::close(fd);
+    ::unlink(path.c_str());
+    return "cannot serve " + path + ": " + why;
+  }
+  if (::lstat(path.c_str(), &st) == 0) {
+    socketDev_ = st.st_dev;
+    socketIno_ = st.st_ino;
+  }
+  listenFd_ = fd;
+  path_ = path;
+  listenSource_ = g_unix_fd_source_new(fd, G_IO_IN);
+  g_source_set_callback(listenSource_, G_SOURCE_FUNC(&SocketMessenger::onListenReady), this,
+                        nullptr);
+  g_source_attach(listenSource_, context_);
+  return std::nullopt;
+}
+
+void SocketMessenger::stop() {
+  if (listenSource_) {
+    g_source_destroy(listenSource_);
+    g_source_unref(listenSource_);
+    listenSource_ = nullptr;
+  }
+  if (listenFd_ >= 0) {
+    ::close(listenFd_);
+    listenFd_ = -1;
+    // Only our own socket file: a newer host may have replaced it.
+    struct stat st {};
+    if (::lstat(path_.c_str(), &st) == 0 && st.st_dev == socketDev_ && st.st_ino == socketIno_) {
+      ::unlink(path_.c_str());
+    }
+  }
+  auto all = std::move(connections_);
+  connections_.clear();
+  for (auto& [id, connection] : all) connection->shutdown();
+}
+
+gboolean SocketMessenger::onListenReady(gint, GIOCondition, gpointer data) {
+  static_cast<SocketMessenger*>(data)->acceptAll();
+  return G_SOURCE_CONTINUE;
+}
+
+void SocketMessenger::acceptAll() {
+  for (;;) {
+    int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        NSLog("[socket] accept failed (%s)", errnoText(errno).c_str());
+      }
+      return;
+    }
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
+        peer.uid != ::geteuid()) {
+      NSLog("[socket] refused a connection from uid %d (pid %d): only uid %d may connect",
+            static_cast<int>(peer.uid), static_cast<int>(peer.pid), static_cast<int>(::geteuid()));
+      ::close(fd);
+      continue;
+    }
+    // A capture is tens of megabytes: a larger send buffer means fewer wake-ups.
+    int sendBuffer = 4 << 20;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+    const uint64_t id = nextConnectionId_++;
+    auto connection =
+        std::make_shared<Connection>(id, fd, context_, options_.maxFrameSize, self_);
+    connection->readSource =
+        connection->watch(G_IO_IN, G_SOURCE_FUNC(&Connection::onReadable));
+    connections_[id] = std::move(connection);
+  }
+}
+
+void SocketMessenger::closeConnection(const std::shared_ptr<Connection>& connection) {
+  connections_.erase(connection->id);
+  connection->shutdown();
+}
+
+void SocketMessenger::handleFrame(const std::shared_ptr<Connection>& connection, Frame frame) {
+  const unsigned long long clientId = connection->id;
+  if (frame.kind == FrameKind::kReply) {
+    auto it = connection->pending.find(frame.requestId);
+    if (it == connection->pending.end()) {
+      NSLog("[socket] client %llu answered unknown request %llu; ignored", clientId,
+            static_cast<unsigned long long>(frame.requestId));
+      return;
+    }
+    auto call = it->second;
+    connection->pending.erase(it);
+    call->answer(frame.payload);
+    return;
+  }
+
+  const uint64_t requestId = frame.requestId;
+  auto handler = handlers_.find(frame.channel);
+  if (handler == handlers_.end()) {
+    // Nobody handles the channel: an empty reply, as the embedding gives.
+    if (requestId != 0) connection->send(frameMessage(FrameKind::kReply, requestId, "", Message()));
+    return;
+  }
+  // Copied: the handler may replace itself while it runs.
+  FlutterBinaryMessageHandler run = handler->second;
+  if (requestId == 0) {
+    run(frame.payload, nullptr);
+    return;
+  }
+  ++connection->unanswered;
+  std::weak_ptr<Connection> weak = connection;
+  auto answered = std::make_shared<bool>(false);
+  FlutterBinaryReply reply = [weak, requestId, answered, clientId](Message answer) {
+    if (*answered) {
+      NSLog("[socket] second reply to request %llu of client %llu dropped",
+            static_cast<unsigned long long>(requestId), clientId);
+      return;
+    }
+    *answered = true;
+    auto target = weak.lock();
+    if (!target || target->closed) {
+      NSLog("[socket] client %llu went away before the reply to request %llu", clientId,
+            static_cast<unsigned long long>(requestId));
+      return;
+    }
+    --target->unanswered;
+    target->send(frameMessage(FrameKind::kReply, requestId, "", answer));
+  };
+  run(frame.payload, std::move(reply));
+}
+
+void SocketMessenger::sendOnChannel(const std::string& channel, Message message,
+                                    FlutterBinaryReply reply) {
+  auto call = std::make_shared<OutgoingCall>();
+  call->reply = std::move(reply);
+  // Every target is counted before anything is written: a failed write closes
+  // its connection, which answers for that target at once.
+  std::vector<std::pair<std::shared_ptr<Connection>, uint64_t>> targets;
+  for (auto& [id, connection] : connections_) {
+    if (connection->closed) continue;
+    uint64_t requestId = 0;
+    if (call->reply) {
+      requestId = nextRequestId_++;
+      connection->pending[requestId] = call;
+      ++call->outstanding;
+    }
+    targets.emplace_back(connection, requestId);
+  }
+  for (auto& [connection, requestId] : targets) {
+    connection->send(frameMessage(FrameKind::kCall, requestId, channel, message));
+  }
+  if (call->reply && call->outstanding == 0 && !call->done) {
+    call->done = true;
+    call->reply(Message());
+  }
+}
+
+void SocketMessenger::setMessageHandlerOnChannel(const std::string& channel,
+                                                 FlutterBinaryMessageHandler handler) {
+  if (handler) {
+    handlers_[channel] = std::move(handler);
+  } else {
+    handlers_.erase(channel);
+  }
+}
+
+}  // namespace dravel

@@ -1,0 +1,85 @@
+// The host's end of the binary messenger, carried over a local (Unix domain)
+// socket: the interface, a test or dravelctl connects and exchanges frames
+// (channels/frame.h). Runs on a GLib main context, on the main thread; the
+// reply callbacks it hands to handlers must be called there too (work done on
+// another thread hops back through mainQueue().async first).
+#pragma once
+
+#include <glib.h>
+#include <sys/types.h>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "channels/binary_messenger.h"
+#include "channels/frame.h"
+
+namespace dravel {
+
+// "$XDG_RUNTIME_DIR/dravel/host.sock"; without that variable, a per-user
+// folder under the temporary directory: "${TMPDIR:-/tmp}/dravel-UID/host.sock".
+std::string defaultSocketPath();
+
+class SocketMessenger : public FlutterBinaryMessenger {
+ public:
+  struct Options {
+    // Frames announcing more than this are refused (the connection closes).
+    size_t maxFrameSize = kDefaultMaxFrameSize;
+    // Whether the socket's folder must belong to this user and be private
+    // (always true for the default location).
+    bool strictFolder = false;
+  };
+
+  // Uses the given context (the default context when null).
+  explicit SocketMessenger(GMainContext* context = nullptr);
+  SocketMessenger(GMainContext* context, Options options);
+  ~SocketMessenger() override;
+  SocketMessenger(const SocketMessenger&) = delete;
+  SocketMessenger& operator=(const SocketMessenger&) = delete;
+
+  // Prepares the folder (created 0700 when missing), replaces a stale socket
+  // left by a dead host, binds the socket (0600) and starts accepting. Returns
+  // why it cannot serve (another host is live on the path, for one); it then
+  // serves nothing.
+  std::optional<std::string> listen(const std::string& path);
+  // Stops accepting, closes every connection and removes the socket file.
+  void stop();
+
+  // A call from the host to the interface: written to every connected client.
+  // `reply` gets the first non-empty reply, or an empty one when no client
+  // handles the call (or none is connected).
+  void sendOnChannel(const std::string& channel, Message message,
+                     FlutterBinaryReply reply = nullptr) override;
+  void setMessageHandlerOnChannel(const std::string& channel,
+                                  FlutterBinaryMessageHandler handler) override;
+
+  const std::string& path() const { return path_; }
+  size_t connectionCount() const { return connections_.size(); }
+
+  struct Connection;
+  struct OutgoingCall;
+
+ private:
+  static gboolean onListenReady(gint fd, GIOCondition condition, gpointer data);
+  void acceptAll();
+  void handleFrame(const std::shared_ptr<Connection>& connection, Frame frame);
+  void closeConnection(const std::shared_ptr<Connection>& connection);
+
+  GMainContext* context_;
+  Options options_;
+  std::string path_;
+  int listenFd_ = -1;
+  GSource* listenSource_ = nullptr;
+  dev_t socketDev_ = 0;
+  ino_t socketIno_ = 0;
+  uint64_t nextConnectionId_ = 1;
+  uint64_t nextRequestId_ = 1;
+  std::map<uint64_t, std::shared_ptr<Connection>> connections_;
+  std::map<std::string, FlutterBinaryMessageHandler> handlers_;
+  // Connections reach back here; cleared when the messenger goes.
+  std::shared_ptr<SocketMessenger*> self_;
+};
+
+}  // namespace dravel

@@ -1,0 +1,33 @@
+// An image as a capture engine hands it over: pixel size, row stride and one
+// of the pixel layouts that the platform's engines produce.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace dravel {
+
+enum class PixelFormat {
+  // Blue, green, red, alpha in memory order; colour premultiplied by alpha.
+  kBGRAPremultiplied,
+  // Blue, green, red, then a byte with no meaning: every pixel is opaque.
+  kBGRX,
+  // Red, green, blue, alpha in memory order; colour not premultiplied.
+  kRGBAStraight,
+};
+
+struct CapturedImage {
+  int64_t width = 0;        // pixels
+  int64_t height = 0;       // pixels
+  int64_t bytesPerRow = 0;  // at least width x 4; rows may end in padding
+  PixelFormat format = PixelFormat::kBGRAPremultiplied;
+  std::vector<uint8_t> pixels;  // top row first, bytesPerRow per row
+
+  // Whether the pixel data holds every row the size promises.
+  bool isWellFormed() const;
+};
+
+using CapturedImagePtr = std::shared_ptr<const CapturedImage>;
+
+}  // namespace dravel

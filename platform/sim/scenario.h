@@ -1,0 +1,27 @@
+// Scenarios: a JSON description of everything the simulated desktop knows.
+// Each top-level key is read by the registered section that owns it
+// (scenario_registry.h); docs/scenarios.md lists them.
+#pragma once
+
+#include <string>
+#include <variant>
+
+#include "channels/value.h"
+
+namespace dravel::sim {
+
+class SimDesktop;
+
+// Reads and parses a scenario file. The value, or why it cannot be read.
+std::variant<Value, std::string> readScenarioFile(const std::string& path);
+
+// Applies a scenario map through the registered sections, in their order.
+// Each key present replaces the state its section describes; keys that no
+// section reads are ignored. Returns an empty string, or the first section's
+// complaint as "key: reason" (the sections before it stay applied).
+std::string applyScenario(const Value& scenario, SimDesktop& desktop);
+
+// What every section reports, under its key.
+ValueMap scenarioState(SimDesktop& desktop);
+
+}  // namespace dravel::sim

@@ -1,0 +1,111 @@
+#include "platform/sim/sim_open_panel.h"
+
+#include "channels/main_queue.h"
+#include "platform/sim/scenario_registry.h"
+#include "platform/sim/sim_desktop.h"
+
+namespace dravel::sim {
+namespace {
+
+void closeLater(OpenPanel::Completion completion, SimOpenPanel::Answer answer) {
+  mainQueue().async([completion = std::move(completion), answer = std::move(answer)] {
+    completion(answer.response, answer.path);
+  });
+}
+
+}  // namespace
+
+void SimOpenPanel::begin(const OpenPanelConfiguration& configuration, Completion completion) {
+  shown.push_back(configuration);
+  if (automaticAnswer) {
+    closeLater(std::move(completion), *automaticAnswer);
+    return;
+  }
+  open_.push_back(std::move(completion));
+}
+
+bool SimOpenPanel::answer(Answer answer) {
+  if (open_.empty()) return false;
+  Completion completion = std::move(open_.front());
+  open_.pop_front();
+  closeLater(std::move(completion), std::move(answer));
+  return true;
+}
+
+Value describePanelConfiguration(const OpenPanelConfiguration& c) {
+  return ValueMap{
+      {"canChooseDirectories", c.canChooseDirectories},
+      {"canChooseFiles", c.canChooseFiles},
+      {"canCreateDirectories", c.canCreateDirectories},
+      {"allowsMultipleSelection", c.allowsMultipleSelection},
+      {"directoryURL", c.directoryURL ? Value(*c.directoryURL) : Value()},
+  };
+}
+
+namespace {
+
+// An answer from {"answer": folder path or null for cancel, "response": int}.
+// The response defaults to OK with a folder and to cancel without one.
+std::optional<SimOpenPanel::Answer> readAnswer(const Value& map, std::string& error) {
+  SimOpenPanel::Answer answer = SimOpenPanel::Answer::cancel();
+  if (const Value* folder = map.at("answer")) {
+    if (const std::string* path = folder->asString()) {
+      answer = SimOpenPanel::Answer::folder(*path);
+    } else if (!folder->isNull()) {
+      error = "\"answer\" must be a folder path or null";
+      return std::nullopt;
+    }
+  }
+  if (const Value* response = map.at("response")) {
+    if (!response->asInt()) {
+      error = "\"response\" must be an integer";
+      return std::nullopt;
+    }
+    answer.response = static_cast<int>(*response->asInt());
+  }
+  return answer;
+}
+
+// "savePanel": {"answer": "/path" | null, "response": int}. Without "answer",
+// panels stay open until the "answerSavePanel" action closes them.
+const SectionRegistrar kSavePanelSection{{
+    "savePanel",
+    [](const Value& value, SimDesktop& desktop) -> std::string {
+      if (!value.asMap()) return "\"savePanel\" must be a map";
+      std::string error;
+      std::optional<SimOpenPanel::Answer> answer;
+      if (value.at("answer") || value.at("response")) {
+        answer = readAnswer(value, error);
+        if (!answer) return error;
+      }
+      SimOpenPanel& panel = desktop.openPanel();
+      panel.automaticAnswer = answer;
+      panel.shown.clear();
+      return {};
+    },
+    [](SimDesktop& desktop) -> Value {
+      SimOpenPanel& panel = desktop.openPanel();
+      ValueList shown;
+      for (const auto& c : panel.shown) shown.push_back(describePanelConfiguration(c));
+      return ValueMap{{"shown", Value(std::move(shown))},
+                      {"open", Value(static_cast<int64_t>(panel.openPanels()))}};
+    },
+}};
+
+// The user closes the oldest open panel: {"answer": "/path" | null, "response": int}.
+// Answers whether a panel was open.
+const ActionRegistrar kAnswerSavePanel{{
+    "answerSavePanel",
+    [](const Value& arguments, SimDesktop& desktop, FlutterResult result) {
+      std::string error;
+      std::optional<SimOpenPanel::Answer> answer = readAnswer(arguments.argumentsOrEmpty(), error);
+      if (!answer) {
+        result(FlutterError::errorWithCode("bad_args", error));
+        return;
+      }
+      result(Value(desktop.openPanel().answer(std::move(*answer))));
+    },
+}};
+
+}  // namespace
+}  // namespace dravel::sim

@@ -1,0 +1,468 @@
+#include "platform/sim/sim_screen_capture.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/sim/sim_desktop.h"
+
+namespace dravel::sim {
+namespace {
+
+constexpr double kTitleBarHeight = 28.0;
+constexpr uint32_t kHostWindowFill = 0x5B3FD9;
+
+std::optional<double> numberAt(const ValueMap& map, const char* key) {
+  const Value* v = map.find(key);
+  if (!v) return std::nullopt;
+  if (auto d = v->asDouble()) return *d;
+  if (auto i = v->asInt()) return static_cast<double>(*i);
+  return std::nullopt;
+}
+
+std::optional<uint32_t> parseFill(const Value* v) {
+  const std::string* text = v ? v->asString() : nullptr;
+  if (!text || text->size() != 7 || (*text)[0] != '#') return std::nullopt;
+  uint32_t rgb = 0;
+  for (size_t i = 1; i < 7; ++i) {
+    const char c = (*text)[i];
+    uint32_t digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<uint32_t>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<uint32_t>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      digit = static_cast<uint32_t>(c - 'A' + 10);
+    } else {
+      return std::nullopt;
+    }
+    rgb = rgb * 16 + digit;
+  }
+  return rgb;
+}
+
+// A calm colour picked from a name, so that windows without a fill differ.
+uint32_t colourFor(const std::string& name) {
+  static constexpr uint32_t kPalette[] = {0xE8E8EA, 0xF4E3C1, 0xCFE3F5, 0xD8F0D2, 0xF2D4DC, 0xE0DAF5};
+  size_t h = std::hash<std::string>{}(name);
+  return kPalette[h % (sizeof(kPalette) / sizeof(kPalette[0]))];
+}
+
+void setSource(cairo_t* cr, uint32_t rgb, double alpha) {
+  cairo_set_source_rgba(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0,
+                        (rgb & 0xFF) / 255.0, alpha);
+}
+
+int64_t paddedStride(int64_t width) {
+  // Engines align rows to 64 bytes and keep some room at their end.
+  return (width * 4 + 63) / 64 * 64 + 64;
+}
+
+// Cairo's premultiplied ARGB words, read back as straight RGBA bytes.
+void toStraightRGBA(uint8_t* row, int64_t width) {
+  for (int64_t x = 0; x < width; ++x) {
+    uint8_t* p = row + 4 * x;
+    const uint8_t b = p[0], g = p[1], r = p[2], a = p[3];
+    auto un = [a](uint8_t c) {
+      return a == 0 ? uint8_t{0} : static_cast<uint8_t>(std::min(255, (c * 255 + a / 2) / a));
+    };
+    p[0] = un(r);
+    p[1] = un(g);
+    p[2] = un(b);
+    p[3] = a;
+  }
+}
+
+// Titles are drawn in a small built-in 5 x 7 font, so that the simulated
+// desktop looks the same on every machine and needs no font configuration.
+struct Glyph {
+  char c;
+  uint8_t rows[7];
+};
+constexpr Glyph kGlyphs[] = {
+    {'A', {14, 17, 17, 31, 17, 17, 17}}, {'B', {30, 17, 17, 30, 17, 17, 30}},
+    {'C', {14, 17, 16, 16, 16, 17, 14}}, {'D', {30, 17, 17, 17, 17, 17, 30}},
+    {'E', {31, 16, 16, 30, 16, 16, 31}}, {'F', {31, 16, 16, 30, 16, 16, 16}},
+    {'G', {14, 17, 16, 23, 17, 17, 15}}, {'H', {17, 17, 17, 31, 17, 17, 17}},
+    {'I', {14, 4, 4, 4, 4, 4, 14}},      {'J', {7, 2, 2, 2, 2, 18, 12}},
+    {'K', {17, 18, 20, 24, 20, 18, 17}}, {'L', {16, 16, 16, 16, 16, 16, 31}},
+    {'M', {17, 27, 21, 21, 17, 17, 17}}, {'N', {17, 17, 25, 21, 19, 17, 17}},
+    {'O', {14, 17, 17, 17, 17, 17, 14}}, {'P', {30, 17, 17, 30, 16, 16, 16}},
+    {'Q', {14, 17, 17, 17, 21, 18, 13}}, {'R', {30, 17, 17, 30, 20, 18, 17}},
+    {'S', {15, 16, 16, 14, 1, 1, 30}},   {'T', {31, 4, 4, 4, 4, 4, 4}},
+    {'U', {17, 17, 17, 17, 17, 17, 14}}, {'V', {17, 17, 17, 17, 17, 10, 4}},
+    {'W', {17, 17, 17, 21, 21, 21, 10}}, {'X', {17, 17, 10, 4, 10, 17, 17}},
+    {'Y', {17, 17, 17, 10, 4, 4, 4}},    {'Z', {31, 1, 2, 4, 8, 16, 31}},
+    {'0', {14, 17, 19, 21, 25, 17, 14}}, {'1', {4, 12, 4, 4, 4, 4, 14}},
+    {'2', {14, 17, 1, 2, 4, 8, 31}},     {'3', {31, 2, 4, 2, 1, 17, 14}},
+    {'4', {2, 6, 10, 18, 31, 2, 2}},     {'5', {31, 16, 30, 1, 1, 17, 14}},
+    {'6', {6, 8, 16, 30, 17, 17, 14}},   {'7', {31, 1, 2, 4, 8, 8, 8}},
+    {'8', {14, 17, 17, 14, 17, 17, 14}}, {'9', {14, 17, 17, 15, 1, 2, 12}},
+    {'-', {0, 0, 0, 31, 0, 0, 0}},       {'.', {0, 0, 0, 0, 0, 12, 12}},
+    {' ', {0, 0, 0, 0, 0, 0, 0}},
+};
+constexpr uint8_t kUnknownGlyph[7] = {31, 17, 17, 17, 17, 17, 31};
+
+const uint8_t* glyphRows(char c) {
+  if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  for (const Glyph& g : kGlyphs) {
+    if (g.c == c) return g.rows;
+  }
+  return kUnknownGlyph;
+}
+
+// Draws `text` with its top-left corner at (x, y), each font pixel `dot` points.
+void drawText(cairo_t* cr, const std::string& text, double x, double y, double dot) {
+  for (char c : text) {
+    const uint8_t* rows = glyphRows(c);
+    for (int row = 0; row < 7; ++row) {
+      for (int col = 0; col < 5; ++col) {
+        if (rows[row] & (16 >> col)) cairo_rectangle(cr, x + col * dot, y + row * dot, dot, dot);
+      }
+    }
+    x += 6 * dot;
+  }
+  cairo_fill(cr);
+}
+
+struct DisplayHandle {
+  std::shared_ptr<const Scene> scene;
+  size_t screen = 0;
+  SimScreenCapture::Behaviour behaviour;
+};
+
+}  // namespace
+
+Scene Scene::of(SimDesktop& desktop) {
+  Scene scene;
+  for (const auto& s : desktop.screens().list) {
+    Screen screen;
+    screen.frame = s->frame();
+    screen.scale = s->backingScaleFactor();
+    const ValueMap description = s->deviceDescription();
+    const Value* number = description.find("NSScreenNumber");
+    // Read as the host reads it: a number's low 32 bits.
+    if (number && number->asInt()) {
+      screen.displayId = static_cast<uint32_t>(*number->asInt());
+    } else if (number && number->asDouble() && std::isfinite(*number->asDouble()) &&
+               std::abs(*number->asDouble()) < 9.2e18) {
+      screen.displayId = static_cast<uint32_t>(static_cast<int64_t>(*number->asDouble()));
+    }
+    scene.screens.push_back(screen);
+  }
+  if (!scene.screens.empty()) scene.primaryTop = scene.screens.front().frame.maxY();
+  const int ownPid = desktop.processInfo().pid;
+  for (const Value& entry : desktop.windowList().currentEntries()) {
+    const ValueMap* map = entry.asMap();
+    if (!map) continue;
+    const Value* boundsValue = map->find(kCGWindowBounds);
+    const ValueMap* bounds = boundsValue ? boundsValue->asMap() : nullptr;
+    if (!bounds) continue;
+    auto x = numberAt(*bounds, "X"), y = numberAt(*bounds, "Y");
+    auto w = numberAt(*bounds, "Width"), h = numberAt(*bounds, "Height");
+    if (!x || !y || !w || !h) continue;
+    Window window;
+    window.bounds = {*x, *y, *w, *h};
+    window.alpha = std::clamp(numberAt(*map, kCGWindowAlpha).value_or(1.0), 0.0, 1.0);
+    if (const Value* n = map->find(kCGWindowNumber); n && n->asInt()) {
+      window.number = static_cast<uint32_t>(*n->asInt());
+    }
+    const Value* name = map->find(kCGWindowName);
+    const Value* owner = map->find(kCGWindowOwnerName);
+    if (name && name->asString() && !name->asString()->empty()) {
+      window.title = *name->asString();
+    } else if (owner && owner->asString()) {
+      window.title = *owner->asString();
+    }
+    const Value* pid = map->find(kCGWindowOwnerPID);
+    const bool own = pid && pid->asInt() == std::optional<int64_t>(ownPid);
+    window.fill = parseFill(map->find("fill")).value_or(own ? kHostWindowFill : colourFor(window.title));
+    scene.windows.push_back(std::move(window));
+  }
+  return scene;
+}
+
+Rect Scene::topLeft(const Screen& screen) const {
+  return {screen.frame.x, primaryTop - screen.frame.maxY(), screen.frame.width,
+          screen.frame.height};
+}
+
+CapturedImagePtr renderScene(const Scene& scene, const Rect& region, int64_t width, int64_t height,
+                             const std::function<bool(size_t)>& include, PixelFormat format) {
+  if (width <= 0 || height <= 0 || width > 32768 || height > 32768 || region.width <= 0 ||
+      region.height <= 0) {
+    return nullptr;
+  }
+  auto image = std::make_shared<CapturedImage>();
+  image->width = width;
+  image->height = height;
+  image->bytesPerRow = paddedStride(width);
+  image->format = format;
+  image->pixels.assign(static_cast<size_t>(image->bytesPerRow * height), 0);
+
+  cairo_surface_t* surface = cairo_image_surface_create_for_data(
+      image->pixels.data(), format == PixelFormat::kBGRX ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32,
+      static_cast<int>(width), static_cast<int>(height), static_cast<int>(image->bytesPerRow));
+  cairo_t* cr = cairo_create(surface);
+  cairo_scale(cr, static_cast<double>(width) / region.width,
+              static_cast<double>(height) / region.height);
+  cairo_translate(cr, -region.x, -region.y);
+
+  // Outside every screen: black.
+  cairo_set_source_rgb(cr, 0, 0, 0);
+  cairo_paint(cr);
+  // Each screen's desktop picture: a vertical gradient, a little different per screen.
+  for (size_t i = 0; i < scene.screens.size(); ++i) {
+    const Rect r = scene.topLeft(scene.screens[i]);
+    cairo_pattern_t* gradient = cairo_pattern_create_linear(0, r.y, 0, r.maxY());
+    const double shift = 0.08 * static_cast<double>(i % 4);
+    cairo_pattern_add_color_stop_rgb(gradient, 0, 0.12 + shift, 0.24, 0.45);
+    cairo_pattern_add_color_stop_rgb(gradient, 1, 0.16, 0.32 + shift, 0.60);
+    cairo_rectangle(cr, r.x, r.y, r.width, r.height);
+    cairo_set_source(cr, gradient);
+    cairo_fill(cr);
+    cairo_pattern_destroy(gradient);
+  }
+  // Windows back to front.
+  for (size_t k = scene.windows.size(); k-- > 0;) {
+    if (!include(k)) continue;
+    const Scene::Window& w = scene.windows[k];
+    if (w.alpha <= 0 || w.bounds.width <= 0 || w.bounds.height <= 0) continue;
+    const Rect& b = w.bounds;
+    cairo_push_group(cr);
+    setSource(cr, w.fill, 1.0);
+    cairo_rectangle(cr, b.x, b.y, b.width, b.height);
+    cairo_fill(cr);
+    const double bar = std::min(kTitleBarHeight, b.height);
+    setSource(cr, w.fill, 1.0);
+    cairo_rectangle(cr, b.x, b.y, b.width, bar);
+    cairo_fill(cr);
+    cairo_set_source_rgba(cr, 0, 0, 0, 0.12);
+    cairo_rectangle(cr, b.x, b.y, b.width, bar);
+    cairo_fill(cr);
+    cairo_set_source_rgba(cr, 0, 0, 0, 0.35);
+    cairo_set_line_width(cr, 1.0);
+    cairo_rectangle(cr, b.x + 0.5, b.y + 0.5, b.width - 1, b.height - 1);
+    cairo_stroke(cr);
+    if (!w.title.empty() && bar >= 12) {
+      cairo_rectangle(cr, b.x, b.y, b.width, bar);
+      cairo_clip(cr);
+      // Dark text on light windows, light text on dark ones.
+      const double luma = 0.299 * ((w.fill >> 16) & 0xFF) + 0.587 * ((w.fill >> 8) & 0xFF) +
+                          0.114 * (w.fill & 0xFF);
+      const double ink = luma > 128 ? 0.0 : 1.0;
+      cairo_set_source_rgba(cr, ink, ink, ink, 0.85);
+      constexpr double kDot = 1.5;
+      drawText(cr, w.title, b.x + 12, b.y + (bar - 7 * kDot) / 2, kDot);
+      cairo_reset_clip(cr);
+    }
+    cairo_pop_group_to_source(cr);
+    cairo_paint_with_alpha(cr, w.alpha);
+  }
+  cairo_destroy(cr);
+  cairo_surface_flush(surface);
+  cairo_surface_destroy(surface);
+
+  if (format == PixelFormat::kRGBAStraight) {
+    for (int64_t y = 0; y < height; ++y) {
+      toStraightRGBA(image->pixels.data() + y * image->bytesPerRow, width);
+    }
+  }
+  return image;
+}
+
+SimScreenCapture::SimScreenCapture(SimDesktop& desktop)
+    : desktop_(desktop), worker_([this] { run(); }) {}
+
+SimScreenCapture::~SimScreenCapture() {
+  std::deque<std::function<void()>> dropped;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    dropped.swap(tasks_);
+  }
+  wake_.notify_all();
+  worker_.join();
+  // Work that never ran is released here, on the owner's thread.
+  dropped.clear();
+}
+
+void SimScreenCapture::run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
+    if (stopping_) return;
+    std::function<void()> task = std::move(tasks_.front());
+    tasks_.pop_front();
+    busy_ = true;
+    lock.unlock();
+    task();
+    task = nullptr;
+    lock.lock();
+    busy_ = false;
+    if (tasks_.empty()) idle_.notify_all();
+  }
+}
+
+void SimScreenCapture::post(std::function<void()> task) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tasks_.push_back(std::move(task));
+  }
+  wake_.notify_one();
+}
+
+void SimScreenCapture::waitUntilIdle() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  idle_.wait(lock, [this] { return stopping_ || (tasks_.empty() && !busy_); });
+}
+
+void SimScreenCapture::record(Request request) {
+  request.onWorkerThread = std::this_thread::get_id() == worker_.get_id();
+  std::lock_guard<std::mutex> lock(mutex_);
+  requests_.push_back(std::move(request));
+}
+
+std::vector<SimScreenCapture::Request> SimScreenCapture::requests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
+}
+
+void SimScreenCapture::clearRequests() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  requests_.clear();
+}
+
+void SimScreenCapture::getShareableContent(bool excludeDesktopWindows, bool onScreenWindowsOnly,
+                                           ContentHandler handler) {
+  Request request;
+  request.kind = Request::Kind::kShareableContent;
+  request.excludeDesktopWindows = excludeDesktopWindows;
+  request.onScreenWindowsOnly = onScreenWindowsOnly;
+  record(request);
+  // The content is what is on screen at this moment.
+  auto scene = std::make_shared<const Scene>(Scene::of(desktop_));
+  post([scene, behaviour = behaviour, handler = std::move(handler)] {
+    if (behaviour.shareableContentError) {
+      handler(std::nullopt, behaviour.shareableContentError);
+      return;
+    }
+    if (behaviour.shareableContentGivesNothing) {
+      handler(std::nullopt, std::nullopt);
+      return;
+    }
+    ShareableContent content;
+    for (size_t i = 0; i < scene->screens.size(); ++i) {
+      const auto& id = scene->screens[i].displayId;
+      if (!id || behaviour.unshareableDisplays.count(*id)) continue;
+      content.displays.push_back(
+          {*id, std::make_shared<const DisplayHandle>(DisplayHandle{scene, i, behaviour})});
+    }
+    for (const Scene::Window& w : scene->windows) {
+      if (w.number) content.windows.push_back({*w.number});
+    }
+    handler(std::move(content), std::nullopt);
+  });
+}
+
+void SimScreenCapture::captureImage(const ContentFilter& filter,
+                                    const StreamConfiguration& configuration,
+                                    ImageHandler handler) {
+  Request request;
+  request.kind = Request::Kind::kScreenshot;
+  request.displayID = filter.display.displayID;
+  for (const ShareableWindow& w : filter.excludedWindows) request.excludedWindows.push_back(w.windowID);
+  request.configuration = configuration;
+  record(request);
+  auto display = std::static_pointer_cast<const DisplayHandle>(filter.display.handle);
+  std::set<uint32_t> excluded(request.excludedWindows.begin(), request.excludedWindows.end());
+  post([display, excluded, configuration, handler = std::move(handler)] {
+    if (!display) {
+      handler(nullptr, std::string("The display is not valid."));
+      return;
+    }
+    const SimScreenCapture::Behaviour& b = display->behaviour;
+    if (b.screenshotError) {
+      handler(nullptr, b.screenshotError);
+      return;
+    }
+    if (b.screenshotGivesNothing) {
+      handler(nullptr, std::nullopt);
+      return;
+    }
+    const Scene& scene = *display->scene;
+    CapturedImagePtr image = renderScene(
+        scene, scene.topLeft(scene.screens[display->screen]), configuration.width,
+        configuration.height,
+        [&](size_t k) {
+          const auto& n = scene.windows[k].number;
+          return !n || !excluded.count(*n);
+        },
+        b.imageFormat.value_or(PixelFormat::kBGRAPremultiplied));
+    if (!image) {
+      handler(nullptr, std::string("The stream configuration is not valid."));
+      return;
+    }
+    handler(std::move(image), b.screenshotWarning);
+  });
+}
+
+CapturedImagePtr SimScreenCapture::displayCreateImage(uint32_t displayID) {
+  Request request;
+  request.kind = Request::Kind::kDisplayImage;
+  request.displayID = displayID;
+  record(request);
+  if (behaviour.legacyGivesNothing) return nullptr;
+  const Scene scene = Scene::of(desktop_);
+  for (const Scene::Screen& screen : scene.screens) {
+    if (screen.displayId != displayID) continue;
+    return renderScene(
+        scene, scene.topLeft(screen),
+        static_cast<int64_t>(screen.frame.width * screen.scale),
+        static_cast<int64_t>(screen.frame.height * screen.scale), [](size_t) { return true; },
+        behaviour.imageFormat.value_or(PixelFormat::kBGRX));
+  }
+  return nullptr;
+}
+
+CapturedImagePtr SimScreenCapture::windowListCreateImage(const Rect& bounds, uint32_t listOption,
+                                                         uint32_t windowID,
+                                                         uint32_t imageOption) {
+  Request request;
+  request.kind = Request::Kind::kWindowListImage;
+  request.bounds = bounds;
+  request.listOption = listOption;
+  request.windowID = windowID;
+  request.imageOption = imageOption;
+  record(request);
+  if (behaviour.legacyGivesNothing) return nullptr;
+  const Scene scene = Scene::of(desktop_);
+  // Only windows behind the given one, when asked so; all of them when the
+  // given window is not on screen.
+  size_t first = 0;
+  if (listOption & kWindowListOptionOnScreenBelowWindow) {
+    for (size_t k = 0; k < scene.windows.size(); ++k) {
+      if (scene.windows[k].number == windowID) {
+        first = k + 1;
+        break;
+      }
+    }
+  }
+  double scale = 1.0;
+  if (imageOption & kWindowImageBestResolution) {
+    for (const Scene::Screen& screen : scene.screens) {
+      const Rect r = scene.topLeft(screen);
+      const bool overlaps = std::max(r.x, bounds.x) < std::min(r.maxX(), bounds.maxX()) &&
+                            std::max(r.y, bounds.y) < std::min(r.maxY(), bounds.maxY());
+      if (overlaps) scale = std::max(scale, screen.scale);
+    }
+  }
+  return renderScene(
+      scene, bounds, static_cast<int64_t>(bounds.width * scale),
+      static_cast<int64_t>(bounds.height * scale), [first](size_t k) { return k >= first; },
+      behaviour.imageFormat.value_or(PixelFormat::kBGRAPremultiplied));
+}
+
+}  // namespace dravel::sim

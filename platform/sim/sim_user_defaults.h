@@ -1,0 +1,31 @@
+// Simulated preferences of other domains, among them the system's table of
+// symbolic hotkeys.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "platform/user_defaults.h"
+
+namespace dravel::sim {
+
+class SimUserDefaults : public UserDefaults {
+ public:
+  std::optional<Value> dictionaryForKey(const std::string& suite, const std::string& key) override;
+
+  // The stored value under a key of a domain, whatever its type; absent when
+  // nothing is stored there.
+  std::optional<Value> storedValue(const std::string& suite, const std::string& key) const;
+  // Stores any value (a map, or something malformed on purpose); absent removes it.
+  void store(const std::string& suite, const std::string& key, std::optional<Value> value);
+
+  // domain -> key -> value, as stored.
+  std::map<std::string, std::map<std::string, Value>> domains;
+  // Domains that cannot be opened at all.
+  std::set<std::string> unopenableSuites;
+  int reads = 0;
+};
+
+}  // namespace dravel::sim

@@ -1,0 +1,96 @@
+// dravelctl watch against a socket messenger in this process: the host's
+// calls to the interface are printed, one JSON line each, and answered as
+// not handled.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <fstream>
+#include <sstream>
+
+#include "channels/socket_messenger.h"
+#include "channels/standard_codec.h"
+
+namespace dravel {
+namespace {
+
+std::string dravelctlBinary() {
+  if (const char* ctl = std::getenv("DRAVELCTL_BINARY")) return ctl;
+  if (const char* host = std::getenv("DRAVEL_HOST_BINARY")) {
+    auto sibling = std::filesystem::path(host).parent_path() / "dravelctl";
+    if (std::filesystem::exists(sibling)) return sibling.string();
+  }
+  return {};
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST(DravelctlWatch, PrintsTheHostsCallsAndAnswersThemNotHandled) {
+  const std::string ctl = dravelctlBinary();
+  if (ctl.empty()) GTEST_SKIP() << "dravelctl is not built";
+  char dir[] = "/tmp/dravel-watch-XXXXXX";
+  ASSERT_TRUE(::mkdtemp(dir));
+  const std::string socket = std::string(dir) + "/host.sock";
+  const std::string out = std::string(dir) + "/watch.out";
+
+  GMainContext* context = g_main_context_new();
+  GSource* tick = g_timeout_source_new(5);
+  g_source_set_callback(tick, [](gpointer) { return gboolean(G_SOURCE_CONTINUE); }, nullptr, nullptr);
+  g_source_attach(tick, context);
+  auto pumpUntil = [&](const std::function<bool()>& done) {
+    const gint64 deadline = g_get_monotonic_time() + 20 * G_USEC_PER_SEC;
+    while (!done() && g_get_monotonic_time() < deadline) g_main_context_iteration(context, TRUE);
+    return done();
+  };
+  {
+    SocketMessenger messenger(context);
+    ASSERT_FALSE(messenger.listen(socket));
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(fd, 1);
+      ::execl(ctl.c_str(), ctl.c_str(), "--socket", socket.c_str(), "watch",
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ASSERT_TRUE(pumpUntil([&] { return messenger.connectionCount() == 1; }));
+
+    std::optional<Message> answer;
+    messenger.sendOnChannel(
+        "dravel/notifications",
+        StandardMethodCodec::encodeMethodCall({"clicked", Value(ValueMap{{"id", "shot-1"}})}),
+        [&](Message m) { answer = std::move(m); });
+    ASSERT_TRUE(pumpUntil([&] { return answer.has_value(); }));
+    EXPECT_TRUE(answer->empty()) << "watching is not handling";
+    ASSERT_TRUE(pumpUntil([&] { return readFile(out).find('\n') != std::string::npos; }));
+    EXPECT_EQ(readFile(out),
+              R"({"channel":"dravel/notifications","method":"clicked","arguments":{"id":"shot-1"}})"
+              "\n");
+
+    // The host going away ends the watch normally.
+    messenger.stop();
+    int status = -1;
+    bool ended = false;
+    ASSERT_TRUE(pumpUntil([&] {
+      if (!ended) ended = ::waitpid(pid, &status, WNOHANG) == pid;
+      return ended;
+    }));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  g_source_destroy(tick);
+  g_source_unref(tick);
+  g_main_context_unref(context);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace dravel

@@ -1,0 +1,291 @@
+#include "channels/socket_messenger.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "channels/log.h"
+#include "channels/socket_client.h"
+
+namespace dravel {
+namespace {
+
+// A messenger on a private GLib context, pumped by the test's thread while a
+// client talks to it from another thread.
+class SocketMessengerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/dravel-socket-test-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(dir));
+    dir_ = dir;
+    path_ = dir_ + "/run/host.sock";
+    context_ = g_main_context_new();
+    // Wakes the context regularly, so pumping never blocks for long.
+    tick_ = g_timeout_source_new(5);
+    g_source_set_callback(tick_, [](gpointer) { return gboolean(G_SOURCE_CONTINUE); }, nullptr, nullptr);
+    g_source_attach(tick_, context_);
+    messenger_ = std::make_unique<SocketMessenger>(context_);
+  }
+  void TearDown() override {
+    if (client_.joinable()) client_.join();
+    messenger_.reset();
+    g_source_destroy(tick_);
+    g_source_unref(tick_);
+    g_main_context_unref(context_);
+    std::filesystem::remove_all(dir_);
+  }
+
+  void listen() {
+    auto why = messenger_->listen(path_);
+    ASSERT_FALSE(why) << *why;
+  }
+
+  bool pumpUntil(const std::function<bool()>& done, double seconds = 10) {
+    const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(seconds * 1e6);
+    while (!done()) {
+      if (g_get_monotonic_time() > deadline) return false;
+      g_main_context_iteration(context_, TRUE);
+    }
+    return true;
+  }
+
+  // Runs `body` with a connected client on another thread; pumps until it ends.
+  void withClient(std::function<void(SocketClient&)> body) {
+    std::atomic<bool> finished{false};
+    client_ = std::thread([&, body] {
+      std::string error;
+      auto client = SocketClient::connect(path_, &error);
+      if (!client) {
+        ADD_FAILURE() << error;
+      } else {
+        body(*client);
+      }
+      finished = true;
+    });
+    EXPECT_TRUE(pumpUntil([&] { return finished.load(); }));
+    client_.join();
+  }
+
+  std::string dir_;
+  std::string path_;
+  GMainContext* context_ = nullptr;
+  GSource* tick_ = nullptr;
+  std::unique_ptr<SocketMessenger> messenger_;
+  std::thread client_;
+  ScopedLogCapture log_;
+};
+
+TEST_F(SocketMessengerTest, ServesCallsWithPrivatePermissionsAndRemovesTheSocketOnStop) {
+  listen();
+  struct stat st {};
+  ASSERT_EQ(::stat((dir_ + "/run").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  messenger_->setMessageHandlerOnChannel("echo", [](std::span<const uint8_t> m, FlutterBinaryReply r) {
+    r(Message(std::vector<uint8_t>(m.begin(), m.end())));
+  });
+  withClient([](SocketClient& client) {
+    std::string error;
+    auto reply = client.call("echo", Message({1, 2, 3}), &error, 10);
+    ASSERT_TRUE(reply) << error;
+    EXPECT_EQ(*reply, (FrameBuffer{1, 2, 3}));
+    reply = client.call("nobody/listens", Message({1}), &error, 10);
+    ASSERT_TRUE(reply) << error;
+    EXPECT_TRUE(reply->empty()) << "an unhandled channel gets an empty reply";
+  });
+  messenger_->stop();
+  EXPECT_NE(::access(path_.c_str(), F_OK), 0);
+}
+
+TEST_F(SocketMessengerTest, WritesLargeRepliesIntactToASlowReader) {
+  listen();
+  auto big = std::make_shared<ByteBuffer>(12u << 20);  // more than the socket buffers hold
+  for (size_t i = 0; i < big->size(); ++i) (*big)[i] = static_cast<uint8_t>(i * 31 + (i >> 16));
+  messenger_->setMessageHandlerOnChannel("big", [big](std::span<const uint8_t>, FlutterBinaryReply r) {
+    Message m(std::vector<uint8_t>{7});
+    m.appendShared(big);
+    r(std::move(m));
+  });
+  withClient([&](SocketClient& client) {
+    std::string error;
+    // Not read at once: the host must wait for room instead of blocking or dropping.
+    ASSERT_TRUE(client.sendFrame(FrameKind::kCall, 5, "big", Message({0}), &error));
+    std::this_thread::yield();
+    auto frame = client.readFrame(&error, 20);
+    ASSERT_TRUE(frame) << error;
+    EXPECT_EQ(frame->requestId, 5u);
+    ASSERT_EQ(frame->payload.size(), big->size() + 1);
+    EXPECT_EQ(frame->payload[0], 7);
+    EXPECT_TRUE(std::equal(big->begin(), big->end(), frame->payload.begin() + 1));
+  });
+}
+
+TEST_F(SocketMessengerTest, CallsTheInterfaceOnEveryClientAndTakesTheFirstAnswer) {
+  listen();
+  std::optional<Message> answer;
+  messenger_->sendOnChannel("dravel/notifications", Message({1}), [&](Message m) { answer = m; });
+  ASSERT_TRUE(answer) << "with no client the call is unhandled at once";
+  EXPECT_TRUE(answer->empty());
+
+  answer.reset();
+  std::atomic<bool> connected{false};
+  std::atomic<bool> sent{false};
+  client_ = std::thread([&] {
+    std::string error;
+    auto client = SocketClient::connect(path_, &error);
+    ASSERT_TRUE(client) << error;
+    connected = true;
+    auto frame = client->readFrame(&error, 10);
+    ASSERT_TRUE(frame) << error;
+    EXPECT_EQ(frame->kind, FrameKind::kCall);
+    EXPECT_EQ(frame->channel, "dravel/notifications");
+    EXPECT_EQ(frame->payload, (FrameBuffer{1}));
+    EXPECT_TRUE(client->sendFrame(FrameKind::kReply, frame->requestId, "", Message({42}), &error));
+    sent = true;
+    // Stay connected until the host has the answer.
+    client->readFrame(&error, 10);
+  });
+  ASSERT_TRUE(pumpUntil([&] { return messenger_->connectionCount() == 1; }));
+  messenger_->sendOnChannel("dravel/notifications", Message({1}), [&](Message m) { answer = m; });
+  ASSERT_TRUE(pumpUntil([&] { return answer.has_value(); }));
+  EXPECT_EQ(answer->flatten(), (std::vector<uint8_t>{42}));
+  messenger_->stop();
+  client_.join();
+}
+
+TEST_F(SocketMessengerTest, AClientLeavingCountsAsNotHandlingTheHostsCall) {
+  listen();
+  std::optional<Message> answer;
+  std::atomic<bool> leave{false};
+  client_ = std::thread([&] {
+    std::string error;
+    auto client = SocketClient::connect(path_, &error);
+    ASSERT_TRUE(client) << error;
+    while (!leave) std::this_thread::yield();
+  });
+  ASSERT_TRUE(pumpUntil([&] { return messenger_->connectionCount() == 1; }));
+  messenger_->sendOnChannel("c", Message({1}), [&](Message m) { answer = m; });
+  EXPECT_FALSE(answer);
+  leave = true;
+  ASSERT_TRUE(pumpUntil([&] { return answer.has_value(); }));
+  EXPECT_TRUE(answer->empty());
+}
+
+TEST_F(SocketMessengerTest, AnswersAHalfClosedClientAndLogsAReplyToOneThatLeft) {
+  listen();
+  std::vector<FlutterBinaryReply> held;
+  messenger_->setMessageHandlerOnChannel("later", [&](std::span<const uint8_t>, FlutterBinaryReply r) {
+    held.push_back(std::move(r));
+  });
+  std::atomic<bool> gotReply{false};
+  std::atomic<bool> asked{false};
+  client_ = std::thread([&] {
+    std::string error;
+    auto client = SocketClient::connect(path_, &error);
+    ASSERT_TRUE(client) << error;
+    ASSERT_TRUE(client->sendFrame(FrameKind::kCall, 1, "later", Message({1}), &error));
+    ::shutdown(client->fd(), SHUT_WR);  // done sending, still listening
+    asked = true;
+    auto frame = client->readFrame(&error, 10);
+    gotReply = frame && frame->requestId == 1 && frame->payload == FrameBuffer{9};
+  });
+  ASSERT_TRUE(pumpUntil([&] { return held.size() == 1 && asked; }));
+  held[0](Message({9}));
+  client_.join();
+  EXPECT_TRUE(gotReply);
+  ASSERT_TRUE(pumpUntil([&] { return messenger_->connectionCount() == 0; }));
+
+  // A client that goes away before its answer.
+  withClient([](SocketClient& client) {
+    std::string error;
+    ASSERT_TRUE(client.sendFrame(FrameKind::kCall, 2, "later", Message({1}), &error));
+  });
+  ASSERT_TRUE(pumpUntil([&] { return held.size() == 2 && messenger_->connectionCount() == 0; }));
+  held[1](Message({9}));
+  held[1](Message({9}));
+  auto lines = log_.lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) {
+                            return l.find("went away before the reply to request 2") !=
+                                   std::string::npos;
+                          }),
+            1);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) {
+                            return l.find("second reply to request 2") != std::string::npos;
+                          }),
+            1);
+}
+
+TEST_F(SocketMessengerTest, ReplacesAStaleSocketButRefusesOtherFilesAndLongPaths) {
+  std::filesystem::create_directories(dir_ + "/run");
+  // A socket file whose host is gone.
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strcpy(addr.sun_path, path_.c_str());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ::close(fd);
+  listen();
+  EXPECT_TRUE(log_.contains("[socket] replaced a stale socket at " + path_));
+
+  SocketMessenger second(context_);
+  auto why = second.listen(path_);
+  ASSERT_TRUE(why);
+  EXPECT_EQ(*why, "another host is already serving " + path_);
+  EXPECT_EQ(::access(path_.c_str(), F_OK), 0) << "the live host's socket stays";
+
+  std::string plain = dir_ + "/plain";
+  std::ofstream(plain) << "x";
+  why = second.listen(plain);
+  ASSERT_TRUE(why);
+  EXPECT_EQ(*why, plain + " exists and is not a socket");
+  why = second.listen(dir_ + "/" + std::string(120, 'a'));
+  ASSERT_TRUE(why);
+  EXPECT_NE(why->find("longer than"), std::string::npos);
+}
+
+TEST_F(SocketMessengerTest, TheDefaultKindOfFolderMustBeOurOwnRealPrivateFolder) {
+  SocketMessenger::Options strict;
+  strict.strictFolder = true;
+  const std::string folder = dir_ + "/run";
+  std::filesystem::create_directories(folder);
+  ::chmod(folder.c_str(), 0755);
+  {
+    SocketMessenger messenger(context_, strict);
+    auto why = messenger.listen(path_);
+    ASSERT_FALSE(why) << *why;
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << "made private";
+  }
+  const std::string link = dir_ + "/link";
+  std::filesystem::create_directory_symlink(folder, link);
+  {
+    SocketMessenger messenger(context_, strict);
+    auto why = messenger.listen(link + "/host.sock");
+    ASSERT_TRUE(why);
+    EXPECT_EQ(*why, "folder " + link + " is a link or cannot be read");
+  }
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+    SocketMessenger messenger(context_, strict);
+    auto why = messenger.listen(path_);
+    ASSERT_TRUE(why);
+    EXPECT_EQ(*why, "folder " + folder + " belongs to another user");
+  }
+}
+
+}  // namespace
+}  // namespace dravel

@@ -1,0 +1,165 @@
+#include "host/capture_handler.h"
+#include "tests/support/host_fixture.h"
+
+namespace dravel::testing {
+namespace {
+
+using sim::SimScreen;
+
+constexpr int kOwnPid = 4100;
+constexpr int kFront = 700;
+constexpr int kOther = 800;
+
+ValueMap entry(int pid, double x, double y, double w, double h) {
+  return ValueMap{{"kCGWindowLayer", 0},
+                  {"kCGWindowOwnerPID", pid},
+                  {"kCGWindowOwnerName", "App"},
+                  {"kCGWindowAlpha", 1.0},
+                  {"kCGWindowBounds", ValueMap{{"X", x}, {"Y", y}, {"Width", w}, {"Height", h}}}};
+}
+
+ValueMap with(ValueMap map, const char* key, Value value) {
+  map.set(key, std::move(value));
+  return map;
+}
+
+class ActiveWindow : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    launch();
+    // The 1440 x 900 primary and a 1920 x 1080 screen to its left, bottom
+    // edges level; the latter's top-left rectangle is (-1920, -180, 1920, 1080).
+    desktop().screens().list = {SimScreen::withDisplayId({0, 0, 1440, 900}, 2.0, 1),
+                                SimScreen::withDisplayId({-1920, 0, 1920, 1080}, 1.0, 2)};
+    desktop().processInfo().pid = kOwnPid;
+    desktop().workspace().frontmostPid = kFront;
+  }
+  void windows(std::vector<ValueMap> entries) {
+    desktop().windowList().entries.clear();
+    for (auto& e : entries) desktop().windowList().entries.emplace_back(std::move(e));
+  }
+  // winX, winY, winW, winH and the display id of the answer, or nothing.
+  std::optional<std::array<double, 5>> found() {
+    std::optional<ValueMap> map = CaptureHandler::activeWindow();
+    if (!map) return std::nullopt;
+    Value v(*map);
+    EXPECT_EQ(map->size(), 12u);
+    return std::array<double, 5>{*v.doubleAt("winX"), *v.doubleAt("winY"), *v.doubleAt("winW"),
+                                 *v.doubleAt("winH"), static_cast<double>(*v.intAt("displayId"))};
+  }
+};
+
+using Found = std::array<double, 5>;
+
+TEST_F(ActiveWindow, TheFrontmostWindowOnThePrimaryScreen) {
+  windows({entry(kFront, 100, 50, 800, 600)});
+  EXPECT_EQ(found(), (Found{100, 50, 800, 600, 1}));
+  auto reply = capture("activeWindow");
+  EXPECT_EQ(successValue(reply).doubleAt("winY"), 50.0);
+  EXPECT_EQ(desktop().windowList().lastOption, 17u);
+  EXPECT_EQ(desktop().windowList().lastRelativeTo, 0u);
+}
+
+TEST_F(ActiveWindow, AWindowOnTheLeftScreen) {
+  windows({entry(kFront, -1800, -100, 800, 600)});
+  EXPECT_EQ(found(), (Found{120, 80, 800, 600, 2}));
+}
+
+TEST_F(ActiveWindow, AWindowLinedUpWithAWholeScreenReportsTheScreen) {
+  windows({entry(kFront, -1920, -180, 1920, 1050)});
+  EXPECT_EQ(found(), (Found{0, 0, 1920, 1080, 2}));
+  // Within one point in x, y and width; the height is not compared.
+  windows({entry(kFront, -1919, -179, 1921, 300)});
+  EXPECT_EQ(found(), (Found{0, 0, 1920, 1080, 2}));
+  windows({entry(kFront, -1918, -180, 1920, 1050)});
+  EXPECT_EQ(found(), (Found{2, 0, 1920, 1050, 2}));
+}
+
+TEST_F(ActiveWindow, AScreenSizedWindowBehindTheFrontOneWins) {
+  desktop().workspace().frontmostPid.reset();
+  // Any owner qualifies now, but only the first candidate's owner may match.
+  windows({entry(kFront, 100, 50, 800, 600), entry(kOther, -1920, -180, 1920, 1080)});
+  EXPECT_EQ(found(), (Found{100, 50, 800, 600, 1}));
+  desktop().workspace().frontmostPid = kFront;
+  windows({entry(kFront, 100, 50, 800, 600), entry(kOther, -1920, -180, 1920, 1080),
+           entry(kFront, -1920, -180, 1920, 1080)});
+  EXPECT_EQ(found(), (Found{0, 0, 1920, 1080, 2}));
+  // Screens are tried in their order, whatever the order of the windows.
+  windows({entry(kFront, -1920, -180, 1920, 1080), entry(kFront, 0, 0, 1440, 875)});
+  EXPECT_EQ(found(), (Found{0, 0, 1440, 900, 1}));
+}
+
+TEST_F(ActiveWindow, TheWindowTestSkipsSmallTransparentForeignAndOwnWindows) {
+  windows({entry(kOwnPid, 10, 10, 500, 500), with(entry(kFront, 0, 0, 500, 500), "kCGWindowLayer", 25),
+           entry(kFront, 0, 0, 39.9, 500), with(entry(kFront, 0, 0, 500, 500), "kCGWindowAlpha", 0.0),
+           entry(kOther, 0, 0, 500, 500), entry(kFront, 200, 100, 40, 40)});
+  EXPECT_EQ(found(), (Found{200, 100, 40, 40, 1}));
+  ValueMap noAlpha = entry(kFront, 300, 100, 600, 400);
+  noAlpha.erase("kCGWindowAlpha");
+  windows({noAlpha});
+  EXPECT_EQ(found(), (Found{300, 100, 600, 400, 1}));
+}
+
+TEST_F(ActiveWindow, AFrontApplicationWithoutAQualifyingWindowGivesNothing) {
+  windows({entry(kOther, 100, 50, 800, 600), entry(kFront, 0, 0, 1440, 24)});
+  EXPECT_EQ(found(), std::nullopt);
+  EXPECT_TRUE(isSuccess(capture("activeWindow"), Value()));
+  windows({entry(kOwnPid, 100, 50, 800, 600)});
+  EXPECT_EQ(found(), std::nullopt);
+}
+
+TEST_F(ActiveWindow, WhenTheHostIsFrontAnyOtherApplicationCounts) {
+  desktop().workspace().frontmostPid = kOwnPid;
+  windows({entry(kOwnPid, 0, 0, 800, 600), entry(kOther, 100, 50, 800, 600)});
+  EXPECT_EQ(found(), (Found{100, 50, 800, 600, 1}));
+  // The host's own main window, listed by the window server, is never chosen.
+  capture("raiseWindow");
+  EXPECT_EQ(found(), (Found{100, 50, 800, 600, 1}));
+}
+
+TEST_F(ActiveWindow, AStraddlingWindowLandsWhereItsCentreIs) {
+  windows({entry(kFront, -300, 100, 400, 300)});  // centre at x -100: the left screen
+  EXPECT_EQ(found(), (Found{1620, 280, 400, 300, 2}));
+  windows({entry(kFront, -100, 100, 400, 300)});  // centre at x 100: the primary
+  EXPECT_EQ(found(), (Found{-100, 100, 400, 300, 1}));
+  // Centre in no screen, but overlapping the primary.
+  windows({entry(kFront, 1300, 850, 400, 300)});
+  EXPECT_EQ(found(), (Found{1300, 850, 400, 300, 1}));
+  // Only touching the primary's right edge still counts as overlapping it.
+  windows({entry(kFront, 1440, 100, 400, 300)});
+  EXPECT_EQ(found(), (Found{1440, 100, 400, 300, 1}));
+  // Nowhere near a screen.
+  windows({entry(kFront, 5000, 5000, 400, 300)});
+  EXPECT_EQ(found(), std::nullopt);
+}
+
+TEST_F(ActiveWindow, MalformedInputGivesNothingNeverAnError) {
+  desktop().windowList().unreadable = true;
+  EXPECT_EQ(found(), std::nullopt);
+  desktop().windowList().unreadable = false;
+
+  ValueMap noX = entry(kFront, 0, 0, 500, 500);
+  noX.set("kCGWindowBounds", ValueMap{{"Y", 0.0}, {"Width", 500.0}, {"Height", 500.0}});
+  windows({noX, entry(kFront, 100, 50, 800, 600)});
+  EXPECT_EQ(found(), std::nullopt);  // the first candidate has no complete bounds
+
+  windows({with(entry(kFront, 0, 0, 500, 500), "kCGWindowOwnerPID", "700"),
+           with(entry(kFront, 0, 0, 500, 500), "kCGWindowLayer", "0"),
+           with(entry(kFront, 0, 0, 500, 500), "kCGWindowBounds", ValueList{}),
+           entry(kFront, 100, 50, 800, 600)});
+  EXPECT_EQ(found(), (Found{100, 50, 800, 600, 1}));
+
+  desktop().windowList().entries = {Value(entry(kFront, 100, 50, 800, 600)), Value(3)};
+  EXPECT_EQ(found(), std::nullopt);  // not a list of maps
+
+  windows({entry(kFront, 100, 50, 800, 600)});
+  desktop().screens().list[0]->setDeviceDescription(ValueMap{});
+  EXPECT_EQ(found(), std::nullopt);  // the chosen screen has no display id
+  desktop().screens().list.clear();
+  EXPECT_EQ(found(), std::nullopt);
+  EXPECT_TRUE(isSuccess(capture("activeWindow"), Value()));
+}
+
+}  // namespace
+}  // namespace dravel::testing

@@ -1,0 +1,111 @@
+#include "host/displays.h"
+
+#include "host/capture_handler.h"
+#include "tests/support/host_fixture.h"
+
+namespace dravel::testing {
+namespace {
+
+using sim::SimScreen;
+
+class Displays : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    launch();
+  }
+  // A 1440 x 900 primary at scale 2 and a 1920 x 1080 screen to its left,
+  // bottom edges level.
+  void twoScreens() {
+    desktop().screens().list = {SimScreen::withDisplayId({0, 0, 1440, 900}, 2.0, 1),
+                                SimScreen::withDisplayId({-1920, 0, 1920, 1080}, 1.0, 2)};
+  }
+  static std::optional<uint32_t> idOf(Value number) {
+    SimScreen screen({0, 0, 10, 10}, 1.0, ValueMap{{"NSScreenNumber", std::move(number)}});
+    return displayID(screen);
+  }
+};
+
+TEST_F(Displays, DisplayIdIsTheScreenNumberAsUnsigned32Bits) {
+  EXPECT_EQ(idOf(Value(69733378)), 69733378u);
+  EXPECT_EQ(idOf(Value(int64_t{4294967295})), 4294967295u);
+  EXPECT_EQ(idOf(Value(int64_t{4294967296} + 5)), 5u);
+  EXPECT_EQ(idOf(Value(int64_t{-1})), 4294967295u);
+  EXPECT_EQ(idOf(Value(3.0)), 3u);
+  EXPECT_EQ(idOf(Value("1")), std::nullopt);
+  EXPECT_EQ(idOf(Value()), std::nullopt);
+  SimScreen without({0, 0, 10, 10}, 1.0, ValueMap{{"NSDeviceSize", 1}});
+  EXPECT_EQ(displayID(without), std::nullopt);
+}
+
+TEST_F(Displays, GeometryOfASecondScreenToTheLeft) {
+  twoScreens();
+  desktop().input().pointer = {-1000, 500};
+  ValueMap map = CaptureHandler::geometry(*desktop().screens().list[1], 2);
+  EXPECT_EQ(Value(map), Value(ValueMap{{"scale", 1.0},
+                                       {"displayId", 2},
+                                       {"screenX", -1920.0},
+                                       {"screenY", 0.0},
+                                       {"screenW", 1920.0},
+                                       {"screenH", 1080.0},
+                                       {"cursorX", 920.0},
+                                       {"cursorY", 580.0}}));
+  // The same pointer seen from the primary screen lies outside it.
+  ValueMap primary = CaptureHandler::geometry(*desktop().screens().list[0], 1);
+  EXPECT_EQ(*primary.find("cursorX"), Value(-1000.0));
+  EXPECT_EQ(*primary.find("cursorY"), Value(400.0));
+}
+
+TEST_F(Displays, GeometryReadsThePointerOnceAndEchoesTheIdUnchecked) {
+  desktop().screens().list = {SimScreen::withDisplayId({0, 0, 1440, 900}, 2.0, 1),
+                              SimScreen::withDisplayId({0, 900, 1280, 800}, 1.0, 7)};
+  desktop().input().pointer = {10, 1000};
+  const int readsBefore = desktop().input().mouseReads;
+  ValueMap above = CaptureHandler::geometry(*desktop().screens().list[1], 12345);
+  EXPECT_EQ(desktop().input().mouseReads, readsBefore + 1);
+  EXPECT_EQ(*above.find("displayId"), Value(12345));
+  EXPECT_EQ(*above.find("screenY"), Value(900.0));  // bottom-left, never flipped
+  EXPECT_EQ(*above.find("cursorY"), Value(700.0));
+  EXPECT_EQ(above.size(), 8u);
+}
+
+TEST_F(Displays, APointerOnASharedBorderBelongsToExactlyOneScreen) {
+  twoScreens();
+  // The vertical border x = 0: the left edge belongs to the primary.
+  desktop().input().pointer = {0, 500};
+  EXPECT_EQ(screenUnderCursor(), desktop().screens().list[0]);
+  desktop().input().pointer = {-0.5, 500};
+  EXPECT_EQ(screenUnderCursor(), desktop().screens().list[1]);
+  // Stacked screens: the top edge is inside, the bottom edge outside.
+  desktop().screens().list = {SimScreen::withDisplayId({0, 0, 1440, 900}, 2.0, 1),
+                              SimScreen::withDisplayId({0, 900, 1440, 900}, 2.0, 2)};
+  desktop().input().pointer = {100, 900};
+  EXPECT_EQ(screenUnderCursor(), desktop().screens().list[0]);
+  desktop().input().pointer = {100, 900.5};
+  EXPECT_EQ(screenUnderCursor(), desktop().screens().list[1]);
+}
+
+TEST_F(Displays, APointerInAGapFallsBackToTheMainScreenThenTheFirst) {
+  desktop().screens().list = {SimScreen::withDisplayId({0, 0, 1440, 900}, 2.0, 1),
+                              SimScreen::withDisplayId({1440, 0, 1920, 1200}, 1.0, 2)};
+  desktop().input().pointer = {100, 1100};  // above the shorter primary
+  desktop().screens().mainIndex = 1;
+  EXPECT_EQ(screenUnderCursor(), desktop().screens().list[1]);
+  desktop().screens().mainIndex = -1;
+  EXPECT_EQ(screenUnderCursor(), desktop().screens().list[0]);
+  desktop().screens().list.clear();
+  EXPECT_EQ(screenUnderCursor(), nullptr);
+}
+
+TEST_F(Displays, ScreenUnderCursorOnTheLeftScreenAnswersItsGeometry) {
+  twoScreens();
+  desktop().input().pointer = {-1000, 500};
+  auto reply = capture("screenUnderCursor");
+  const Value& map = successValue(reply);
+  EXPECT_EQ(map.intAt("displayId"), 2);
+  EXPECT_EQ(map.doubleAt("cursorX"), 920.0);
+  EXPECT_EQ(map.doubleAt("cursorY"), 580.0);
+}
+
+}  // namespace
+}  // namespace dravel::testing

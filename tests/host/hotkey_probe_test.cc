@@ -1,0 +1,117 @@
+#include "host/hotkey_probe.h"
+
+#include "platform/sim/sim_desktop.h"
+#include "tests/support/host_fixture.h"
+
+namespace dravel::testing {
+namespace {
+
+constexpr int64_t kShift = 0x20000;
+constexpr int64_t kMeta = 0x100000;
+
+// A system hotkey entry as the preferences store it.
+Value entry(Value enabled, Value keyCode, Value mask) {
+  return ValueMap{{"enabled", std::move(enabled)},
+                  {"value", ValueMap{{"parameters", ValueList{65535, std::move(keyCode), std::move(mask)}},
+                                     {"type", "standard"}}}};
+}
+Value entry(int64_t keyCode, int64_t mask) { return entry(1, keyCode, mask); }
+
+class HotkeyProbeTest : public HostTest {
+ protected:
+  void setTable(std::optional<Value> table) {
+    desktop().userDefaults().store("com.apple.symbolichotkeys", "AppleSymbolicHotKeys",
+                                   std::move(table));
+  }
+  void setEntries(std::vector<Value> entries) {
+    ValueMap table;
+    int id = 1;
+    for (Value& e : entries) table.set(std::to_string(id++), std::move(e));
+    setTable(Value(std::move(table)));
+  }
+  static std::optional<bool> isFree(std::optional<int64_t> keyCode,
+                                    std::vector<std::string> modifiers = {}) {
+    return HotkeyProbe::isFree(keyCode, modifiers);
+  }
+};
+
+TEST_F(HotkeyProbeTest, AbsentOrNegativeKeyCodeGivesNoAnswerWithoutReadingTheTable) {
+  setEntries({entry(21, kShift)});
+  EXPECT_EQ(isFree(std::nullopt, {"shift"}), std::nullopt);
+  EXPECT_EQ(isFree(-1, {"shift"}), std::nullopt);
+  EXPECT_EQ(isFree(-1), std::nullopt);
+  EXPECT_EQ(desktop().userDefaults().reads, 0);
+}
+
+TEST_F(HotkeyProbeTest, NoReadableTableGivesNoAnswerAndAnEmptyOneGivesTrue) {
+  EXPECT_EQ(isFree(21), std::nullopt);
+  setTable(Value(ValueList{entry(21, 0)}));  // not a map
+  EXPECT_EQ(isFree(21), std::nullopt);
+  setEntries({entry(21, 0)});
+  desktop().userDefaults().unopenableSuites.insert("com.apple.symbolichotkeys");
+  EXPECT_EQ(isFree(21), std::nullopt);
+  desktop().userDefaults().unopenableSuites.clear();
+  setEntries({});
+  EXPECT_EQ(isFree(21), true);
+}
+
+TEST_F(HotkeyProbeTest, OnlyTheFourModifierBitsOfAnEntryAreCompared) {
+  EXPECT_EQ(HotkeyProbe::modifierMask({"meta", "shift"}), 0x120000);
+  EXPECT_EQ(HotkeyProbe::modifierMask({"shift", "control", "alt", "meta", "shift"}), 0x1E0000);
+  setEntries({entry(21, 0x120000)});
+  EXPECT_EQ(isFree(21, {"meta", "shift"}), false);
+  EXPECT_EQ(isFree(21, {"shift", "meta", "meta"}), false);
+  EXPECT_EQ(isFree(21, {"meta"}), true);
+  EXPECT_EQ(isFree(22, {"meta", "shift"}), true);
+  // Key code 0 is a key like any other.
+  setEntries({entry(0, 0x40000)});
+  EXPECT_EQ(isFree(0, {"control"}), false);
+  // 0x800000 lies outside the filter.
+  setEntries({entry(21, 0x920000)});
+  EXPECT_EQ(isFree(21, {"meta", "shift"}), false);
+}
+
+TEST_F(HotkeyProbeTest, NamesAreMatchedExactlySoOthersProbeWithNoModifiers) {
+  EXPECT_EQ(HotkeyProbe::modifierMask({"Shift", "cmd", "META", ""}), 0);
+  setEntries({entry(21, kShift)});
+  EXPECT_EQ(isFree(21, {"Shift"}), true);
+  setEntries({entry(21, 0x800000)});  // no modifier bit of the four
+  EXPECT_EQ(isFree(21, {"Shift", "cmd"}), false);
+  EXPECT_EQ(isFree(21, {}), false);
+  EXPECT_EQ(isFree(21, {"shift"}), true);
+}
+
+TEST_F(HotkeyProbeTest, DisabledAndMalformedEntriesNeverTakeACombination) {
+  const int64_t m = kMeta | kShift;
+  ValueMap twoParameters{{"enabled", 1}, {"value", ValueMap{{"parameters", ValueList{65535, 21}}}}};
+  ValueMap noValue{{"enabled", 1}};
+  ValueMap valueNotMap{{"enabled", 1}, {"value", ValueList{65535, 21, m}}};
+  ValueMap parametersNotList{{"enabled", 1}, {"value", ValueMap{{"parameters", "65535,21"}}}};
+  setEntries({entry(0, 21, m), entry(false, 21, m), entry(Value(), 21, m), entry("1", 21, m),
+              entry(1, "21", m), entry(1, 21, Value()), twoParameters, noValue, valueNotMap,
+              parametersNotList, Value("not an entry"), Value(ValueList{1, 21, m})});
+  EXPECT_EQ(isFree(21, {"meta", "shift"}), true);
+}
+
+TEST_F(HotkeyProbeTest, NumbersMayBeStoredAsBooleansOrReals) {
+  setEntries({entry(true, 21.0, static_cast<double>(kMeta))});
+  EXPECT_EQ(isFree(21, {"meta"}), false);
+}
+
+TEST_F(HotkeyProbeTest, ProbeHotkeyForwardsTrueFalseAndNull) {
+  launch();
+  setEntries({entry(21, kMeta)});
+  EXPECT_TRUE(isSuccess(capture("probeHotkey", ValueMap{{"keyCode", 21}, {"modifiers", ValueList{"meta"}}}),
+                        Value(false)));
+  EXPECT_TRUE(isSuccess(capture("probeHotkey", ValueMap{{"keyCode", 21}}), Value(true)));
+  EXPECT_TRUE(isSuccess(capture("probeHotkey", ValueMap{{"modifiers", ValueList{"meta"}}}), Value()));
+  EXPECT_TRUE(isSuccess(capture("probeHotkey", ValueMap{{"keyCode", "21"}}), Value()));
+  // A modifier list with one non-string element is no list: probed without modifiers.
+  setEntries({entry(21, 0)});
+  EXPECT_TRUE(isSuccess(
+      capture("probeHotkey", ValueMap{{"keyCode", 21}, {"modifiers", ValueList{"meta", 3}}}),
+      Value(false)));
+}
+
+}  // namespace
+}  // namespace dravel::testing

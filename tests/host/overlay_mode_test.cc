@@ -1,0 +1,186 @@
+#include "host/main_flutter_window.h"
+#include "tests/support/host_fixture.h"
+
+namespace dravel::testing {
+namespace {
+
+using sim::SimScreen;
+
+class OverlayMode : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    launch();
+    desktop().screens().list = {SimScreen::withDisplayId({0, 0, 1440, 900}, 2.0, 1),
+                                SimScreen::withDisplayId({-1920, 0, 1920, 1080}, 1.0, 2)};
+  }
+  MethodResponse enter(int displayId) {
+    return capture("enterOverlay", ValueMap{{"displayId", displayId}});
+  }
+  sim::SimFlutterViewController& view() { return *desktop().embedding().viewController(); }
+};
+
+TEST_F(OverlayMode, EnterTurnsTheHiddenWindowIntoAFullScreenOverlay) {
+  ASSERT_EQ(window().alphaValue(), 0.0);  // as start-up leaves it
+  ASSERT_TRUE(isSuccess(enter(2), Value()));
+  sim::SimWindow& w = window();
+  EXPECT_TRUE(host_.window->overlayActive);
+  EXPECT_EQ(w.styleMask(), 0u);
+  EXPECT_EQ(w.level(), 1000);
+  EXPECT_EQ(w.collectionBehavior(), 337u);
+  EXPECT_FALSE(w.hasShadow());
+  EXPECT_FALSE(w.isMovable());
+  EXPECT_FALSE(w.isOpaque());
+  EXPECT_EQ(w.backgroundColor(), Color::clear());
+  EXPECT_EQ(view().backgroundColor(), Color::clear());
+  EXPECT_EQ(w.alphaValue(), 1.0);
+  EXPECT_EQ(w.frame(), (Rect{-1920, 0, 1920, 1080}));
+  EXPECT_TRUE(w.lastSetFrameDisplay);
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_TRUE(w.isKey());
+  EXPECT_EQ(desktop().application().policy, kActivationPolicyAccessory);
+  EXPECT_EQ(desktop().application().activations, 1);
+  EXPECT_TRUE(desktop().input().cursorHiddenUntilMoved);
+}
+
+TEST_F(OverlayMode, SettingsSavedOnTheFirstEntryComeBackAfterTwoEntries) {
+  sim::SimWindow& w = window();
+  const Rect normalFrame{300, 200, 1000, 700};
+  w.setFrame(normalFrame, true);
+  w.setStyleMask(kWindowStyleTitled | kWindowStyleResizable);
+  w.setLevel(3);
+  w.setCollectionBehavior(kCollectionMoveToActiveSpace);
+  const Color viewColour = Color::rgba(0.2, 0.3, 0.4, 1);
+  view().setBackgroundColor(viewColour);
+
+  ASSERT_TRUE(isSuccess(enter(1), Value()));
+  ASSERT_TRUE(isSuccess(enter(2), Value()));
+  EXPECT_EQ(w.frame(), (Rect{-1920, 0, 1920, 1080}));
+  EXPECT_TRUE(isSuccess(capture("freezeOverlay"), Value()));
+  EXPECT_TRUE(isSuccess(capture("exitOverlay"), Value()));
+
+  EXPECT_FALSE(host_.window->overlayActive);
+  EXPECT_EQ(w.frame(), normalFrame);
+  EXPECT_FALSE(w.lastSetFrameDisplay);
+  EXPECT_EQ(w.styleMask(), uint64_t{kWindowStyleTitled | kWindowStyleResizable});
+  EXPECT_EQ(w.level(), 3);
+  EXPECT_EQ(w.collectionBehavior(), uint64_t{kCollectionMoveToActiveSpace});
+  EXPECT_TRUE(w.hasShadow());
+  EXPECT_TRUE(w.isMovable());
+  EXPECT_TRUE(w.isOpaque());
+  EXPECT_EQ(w.backgroundColor(), Color::windowBackground());
+  EXPECT_EQ(view().backgroundColor(), viewColour);
+  // Hidden, still opaque, and the application stays an accessory.
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_EQ(w.alphaValue(), 1.0);
+  EXPECT_EQ(desktop().application().policy, kActivationPolicyAccessory);
+}
+
+TEST_F(OverlayMode, AViewWithoutBackgroundGetsNoneBack) {
+  view().setBackgroundColor(std::nullopt);
+  enter(1);
+  capture("exitOverlay");
+  EXPECT_EQ(view().backgroundColor(), std::nullopt);
+}
+
+TEST_F(OverlayMode, OnlyARegularApplicationBecomesAnAccessory) {
+  desktop().application().policy = kActivationPolicyProhibited;
+  enter(1);
+  EXPECT_EQ(desktop().application().policy, kActivationPolicyProhibited);
+  EXPECT_EQ(desktop().application().policyChanges, 0);
+}
+
+TEST_F(OverlayMode, LeaveWithoutTheOverlayChangesNothing) {
+  capture("raiseWindow");
+  const int orderOuts = window().orderOutCount;
+  desktop().input().buttons = 3;
+  EXPECT_TRUE(isSuccess(capture("exitOverlay"), Value()));
+  EXPECT_TRUE(window().isVisible());
+  EXPECT_EQ(window().orderOutCount, orderOuts);
+  EXPECT_TRUE(view().received.empty());
+  EXPECT_EQ(window().setFrameCount, 1);  // only start-up's
+}
+
+TEST_F(OverlayMode, StuckButtonsAreReleasedLeftFirst) {
+  enter(1);
+  window().mouseInWindow = {320, 240};
+  desktop().input().buttons = 0b111;  // left, right and middle held
+  queue().advance(2.5);
+  capture("exitOverlay");
+  ASSERT_EQ(view().received.size(), 2u);
+  EXPECT_EQ(view().received[0].selector, "mouseUp");
+  EXPECT_EQ(view().received[1].selector, "rightMouseUp");
+  const MouseEvent left{2, {320, 240}, 0, 1002.5, 4242, 0, 1, 0.0};
+  EXPECT_EQ(view().received[0].event, left);
+  MouseEvent right = left;
+  right.type = 4;
+  EXPECT_EQ(view().received[1].event, right);
+  std::vector<std::string> lines;
+  for (const std::string& line : log().lines()) {
+    if (line.rfind("[overlay]", 0) == 0) lines.push_back(line);
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{"[overlay] releasing stuck mouse button 1",
+                                             "[overlay] releasing stuck mouse button 2"}));
+}
+
+TEST_F(OverlayMode, OnlyTheLeftAndRightButtonsAreLookedAt) {
+  enter(1);
+  desktop().input().buttons = 0b100;
+  capture("exitOverlay");
+  EXPECT_TRUE(view().received.empty());
+
+  enter(1);
+  desktop().input().buttons = 0b01;
+  desktop().input().failEventCreation = true;
+  capture("exitOverlay");
+  EXPECT_TRUE(view().received.empty());
+  EXPECT_EQ(log().count("[overlay] releasing stuck mouse button 1"), 0u);
+}
+
+TEST_F(OverlayMode, FreezeMakesTheWindowOpaqueBlackButLeavesTheView) {
+  EXPECT_TRUE(isSuccess(capture("freezeOverlay"), Value()));
+  EXPECT_TRUE(window().isOpaque());
+  EXPECT_EQ(window().backgroundColor(), Color::windowBackground());
+  enter(1);
+  capture("freezeOverlay");
+  EXPECT_TRUE(window().isOpaque());
+  EXPECT_EQ(window().backgroundColor(), Color::black());
+  EXPECT_EQ(view().backgroundColor(), Color::clear());
+}
+
+TEST_F(OverlayMode, LevelBelowMenusIsForgottenByTheNextEntry) {
+  EXPECT_TRUE(isSuccess(capture("setOverlayBelowMenus", ValueMap{{"below", true}}), Value()));
+  EXPECT_EQ(window().level(), 0);  // dropped without the overlay
+  enter(1);
+  capture("setOverlayBelowMenus", ValueMap{{"below", true}});
+  EXPECT_EQ(window().level(), 100);  // pop-up menu level 101, minus one
+  capture("setOverlayBelowMenus", ValueMap{{"below", "yes"}});
+  EXPECT_EQ(window().level(), 1000);
+  capture("setOverlayBelowMenus", ValueMap{{"below", true}});
+  enter(2);
+  EXPECT_EQ(window().level(), 1000);
+  capture("exitOverlay");
+  EXPECT_EQ(window().level(), 0);
+}
+
+TEST_F(OverlayMode, TheOverlayRefusesRaiseWindowAndTopStripForwarding) {
+  enter(1);
+  const uint64_t collection = window().collectionBehavior();
+  const int activations = desktop().application().activations;
+  EXPECT_TRUE(isSuccess(capture("raiseWindow"), Value()));
+  EXPECT_EQ(window().collectionBehavior(), collection);
+  EXPECT_EQ(desktop().application().activations, activations);
+  // A left press just under the top edge takes the normal path.
+  window().deliverEvent(MouseEvent{kLeftMouseDown, {100, 890}});
+  EXPECT_TRUE(view().received.empty());
+  EXPECT_EQ(window().inheritedEvents.size(), 1u);
+}
+
+TEST_F(OverlayMode, EnterWithAnUnknownDisplayUsesTheScreenUnderThePointer) {
+  desktop().input().pointer = {-100, 100};
+  enter(99);
+  EXPECT_EQ(window().frame(), (Rect{-1920, 0, 1920, 1080}));
+}
+
+}  // namespace
+}  // namespace dravel::testing

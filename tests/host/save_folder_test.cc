@@ -1,0 +1,183 @@
+#include "host/save_folder.h"
+
+#include "channels/method_channel.h"
+#include "host/base64.h"
+#include "platform/sim/sim_desktop.h"
+#include "tests/support/host_fixture.h"
+
+namespace dravel::testing {
+namespace {
+
+using sim::SimBookmarks;
+using sim::SimOpenPanel;
+using Counts = sim::SimSecurityScopedAccess::Counts;
+
+const std::string kShots = "/Users/me/Shots";
+const std::string kDesk = "/Users/me/Desktop";
+
+std::string bookmarkOf(const std::string& path) { return base64Encode(SimBookmarks::record(path)); }
+
+TEST(Base64, EncodesAndDecodesTheStandardForms) {
+  const std::pair<std::string, std::string> vectors[] = {
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xfb\xff", "+/8="}};
+  for (const auto& [plain, text] : vectors) {
+    ByteBuffer bytes(plain.begin(), plain.end());
+    EXPECT_EQ(base64Encode(bytes), text);
+    EXPECT_EQ(base64Decode(text), bytes) << text;
+  }
+}
+
+TEST(Base64, RejectsEverythingOutsideTheStrictForm) {
+  for (const char* text : {"Zm9v\n", "Zm9v\nYmFy", "Zm9v YmFy", " Zm9v", "Zm9vYmE", "Zm9vYg", "Zg=",
+                           "Z===", "====", "Zg==Zm9v", "Zm=v", "-_8=", "Zm9v\r\n", "Zm9*"}) {
+    EXPECT_EQ(base64Decode(text), std::nullopt) << text;
+  }
+  EXPECT_EQ(base64Decode(std::string_view("Zm\0v", 4)), std::nullopt);
+  EXPECT_EQ(base64Decode(""), ByteBuffer{});
+}
+
+class SaveFolderTest : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    launch();
+  }
+  MethodResponse begin(Value bookmark) {
+    ValueMap args;
+    if (!bookmark.isNull()) args.set("bookmark", std::move(bookmark));
+    return capture("beginSaveFolderAccess", Value(std::move(args)));
+  }
+  sim::SimSecurityScopedAccess& access() { return desktop().securityScopedAccess(); }
+};
+
+TEST_F(SaveFolderTest, PickSetsUpTheFolderPanelAndAnswersPathAndBookmark) {
+  desktop().openPanel().automaticAnswer = SimOpenPanel::Answer::folder(kShots);
+  auto reply = capture("pickSaveFolder", ValueMap{{"initialDirectory", "/Users/me/My Pictures"}});
+  EXPECT_TRUE(isSuccess(reply, ValueMap{{"path", kShots}, {"bookmark", bookmarkOf(kShots)}}));
+
+  ASSERT_EQ(desktop().openPanel().shown.size(), 1u);
+  OpenPanelConfiguration expected;
+  expected.canChooseDirectories = true;
+  expected.canChooseFiles = false;
+  expected.canCreateDirectories = true;
+  expected.allowsMultipleSelection = false;
+  expected.directoryURL = "file:///Users/me/My%20Pictures/";
+  EXPECT_EQ(desktop().openPanel().shown[0], expected);
+  EXPECT_EQ(desktop().application().activations, 1);
+  // Picking opens no access.
+  EXPECT_EQ(SaveFolder::accessed(), std::nullopt);
+  EXPECT_TRUE(access().counts.empty());
+}
+
+TEST_F(SaveFolderTest, PickAnswersOnlyWhenThePanelCloses) {
+  std::optional<MethodResponse> reply;
+  FlutterMethodChannel ui("dravel/capture", &uiEnd());
+  ui.invokeMethod("pickSaveFolder", Value(), [&](MethodResponse r) { reply = std::move(r); });
+  queue().runUntilIdle();
+  EXPECT_FALSE(reply.has_value());
+  EXPECT_EQ(desktop().openPanel().shown.at(0).directoryURL, std::nullopt);
+
+  ASSERT_TRUE(desktop().openPanel().answer(SimOpenPanel::Answer::folder(kDesk)));
+  queue().runUntilIdle();
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_TRUE(isSuccess(*reply, ValueMap{{"path", kDesk}, {"bookmark", bookmarkOf(kDesk)}}));
+}
+
+TEST_F(SaveFolderTest, PickAnswersNullWithoutAnOkAndAChosenFolder) {
+  for (SimOpenPanel::Answer answer : {SimOpenPanel::Answer::cancel(),
+                                      SimOpenPanel::Answer{kModalResponseOK, std::nullopt},
+                                      SimOpenPanel::Answer{kModalResponseCancel, kShots},
+                                      SimOpenPanel::Answer{2, kShots}}) {
+    desktop().openPanel().automaticAnswer = answer;
+    EXPECT_TRUE(isSuccess(capture("pickSaveFolder"), Value()));
+  }
+  EXPECT_TRUE(desktop().bookmarks().created.empty());
+}
+
+TEST_F(SaveFolderTest, PickWithoutABookmarkStillAnswersThePath) {
+  desktop().bookmarks().uncreatable.insert(kShots);
+  desktop().openPanel().automaticAnswer = SimOpenPanel::Answer::folder(kShots);
+  EXPECT_TRUE(isSuccess(capture("pickSaveFolder"), ValueMap{{"path", kShots}}));
+}
+
+TEST_F(SaveFolderTest, AbsentOrMalformedBookmarkTextIsBadAndChangesNothing) {
+  ASSERT_TRUE(isSuccess(begin(bookmarkOf(kShots)), ValueMap{{"path", kShots}, {"stale", false}}));
+  const std::string good = bookmarkOf(kDesk);
+  for (const Value& bookmark :
+       {Value(), Value(42), Value(good + "\n"), Value(good.substr(0, 8) + "\n" + good.substr(8)),
+        Value(good.substr(0, good.size() - 1)), Value(good + " "), Value("bm90IGJhc2U2NA-_")}) {
+    EXPECT_TRUE(isError(begin(bookmark), "bad_bookmark")) << bookmark.debugString();
+  }
+  EXPECT_EQ(desktop().bookmarks().resolutions, 1);
+  EXPECT_EQ(SaveFolder::accessed(), kShots);
+  EXPECT_EQ(access().openFolders(), std::vector<std::string>{kShots});
+}
+
+TEST_F(SaveFolderTest, EmptyTextIsValidBase64AndFailsOnlyAtResolution) {
+  auto reply = begin("");
+  EXPECT_TRUE(isError(reply, "unresolved", "The bookmark data isn't in the correct format."));
+  EXPECT_EQ(desktop().bookmarks().resolutions, 1);
+}
+
+TEST_F(SaveFolderTest, ASecondBeginClosesTheFirstFolderBeforeOpeningTheNext) {
+  ASSERT_TRUE(isSuccess(begin(bookmarkOf(kShots)), ValueMap{{"path", kShots}, {"stale", false}}));
+  EXPECT_EQ(access().countsFor(kShots), (Counts{1, 1, 0}));
+  ASSERT_TRUE(isSuccess(begin(bookmarkOf(kDesk)), ValueMap{{"path", kDesk}, {"stale", false}}));
+  EXPECT_EQ(access().countsFor(kShots), (Counts{1, 1, 1}));
+  EXPECT_EQ(access().countsFor(kDesk), (Counts{1, 1, 0}));
+  EXPECT_EQ(SaveFolder::accessed(), kDesk);
+
+  // The same folder again: closed, then opened once more.
+  ASSERT_TRUE(isSuccess(begin(bookmarkOf(kDesk)), ValueMap{{"path", kDesk}, {"stale", false}}));
+  EXPECT_EQ(access().countsFor(kDesk), (Counts{2, 2, 1}));
+  EXPECT_EQ(access().openFolders(), std::vector<std::string>{kDesk});
+}
+
+TEST_F(SaveFolderTest, AFailedBeginLeavesTheOpenFolderOpen) {
+  ASSERT_TRUE(isSuccess(begin(bookmarkOf(kShots)), ValueMap{{"path", kShots}, {"stale", false}}));
+  desktop().bookmarks().unresolvable.insert(kDesk);
+  EXPECT_TRUE(isError(begin(bookmarkOf(kDesk)), "unresolved",
+                      "The folder \"/Users/me/Desktop\" couldn't be found."));
+  EXPECT_TRUE(isError(begin(base64Encode(SimBookmarks::record(kDesk, 2))), "unresolved",
+                      "The bookmark data was made by an unknown version."));
+  EXPECT_EQ(SaveFolder::accessed(), kShots);
+  EXPECT_EQ(access().countsFor(kShots), (Counts{1, 1, 0}));
+  EXPECT_EQ(access().countsFor(kDesk), Counts{});
+}
+
+TEST_F(SaveFolderTest, AStaleBookmarkOpensTheFolderAndComesWithAFreshOne) {
+  desktop().bookmarks().stale.insert(kShots);
+  EXPECT_TRUE(isSuccess(begin(bookmarkOf(kShots)),
+                        ValueMap{{"path", kShots}, {"stale", true}, {"bookmark", bookmarkOf(kShots)}}));
+  EXPECT_EQ(desktop().bookmarks().created, std::vector<std::string>{kShots});
+
+  desktop().bookmarks().uncreatable.insert(kShots);
+  EXPECT_TRUE(isSuccess(begin(bookmarkOf(kShots)), ValueMap{{"path", kShots}, {"stale", true}}));
+  EXPECT_TRUE(access().isOpen(kShots));
+}
+
+TEST_F(SaveFolderTest, EndClosesTheOpenFolderOnce) {
+  EXPECT_TRUE(isSuccess(capture("endSaveFolderAccess"), Value()));
+  EXPECT_TRUE(access().counts.empty());
+
+  ASSERT_TRUE(isSuccess(begin(bookmarkOf(kShots)), ValueMap{{"path", kShots}, {"stale", false}}));
+  EXPECT_TRUE(isSuccess(capture("endSaveFolderAccess"), Value()));
+  EXPECT_TRUE(isSuccess(capture("endSaveFolderAccess"), Value()));
+  EXPECT_EQ(access().countsFor(kShots), (Counts{1, 1, 1}));
+  EXPECT_EQ(SaveFolder::accessed(), std::nullopt);
+  EXPECT_TRUE(access().openFolders().empty());
+}
+
+TEST_F(SaveFolderTest, AnAccessThePlatformDidNotOpenIsRecordedButNeverClosed) {
+  access().refused.insert(kShots);
+  EXPECT_TRUE(isSuccess(begin(bookmarkOf(kShots)), ValueMap{{"path", kShots}, {"stale", false}}));
+  EXPECT_EQ(SaveFolder::accessed(), kShots);
+  ASSERT_TRUE(isSuccess(begin(bookmarkOf(kDesk)), ValueMap{{"path", kDesk}, {"stale", false}}));
+  EXPECT_TRUE(isSuccess(capture("endSaveFolderAccess"), Value()));
+  EXPECT_EQ(access().countsFor(kShots), (Counts{1, 0, 0}));
+  EXPECT_EQ(access().countsFor(kDesk), (Counts{1, 1, 1}));
+}
+
+}  // namespace
+}  // namespace dravel::testing
