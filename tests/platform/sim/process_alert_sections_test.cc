@@ -23,7 +23,7 @@ std::optional<MethodResponse> runAction(const std::string& name, Value args, sim
   return answer;
 }
 
-TEST(SimSections, ProcessesLoadTheirBehaviourAndReportWhatHappened) {
+TEST(ProcessAndAlertSections, ProcessesLoadTheirBehaviourAndReportWhatHappened) {
   SimEnvironment env;
   sim::SimDesktop& desktop = *env.desktop;
   desktop.runningApplications().apps.push_back({4200, "app.dravel.Dravel", "/A.app", "Dravel"});
@@ -51,7 +51,7 @@ TEST(SimSections, ProcessesLoadTheirBehaviourAndReportWhatHappened) {
   EXPECT_TRUE(state.at("exitStatus")->isNull());
 }
 
-TEST(SimSections, AlertsScriptPressesAndThePressAction) {
+TEST(ProcessAndAlertSections, AlertsScriptPressesAndThePressAction) {
   SimEnvironment env;
   sim::SimDesktop& desktop = *env.desktop;
   EXPECT_EQ(section("alerts").load(ValueMap{{"script", ValueList{ValueMap{{"at", 2}}}}}, desktop), "");
