@@ -44,8 +44,8 @@ class NotificationsPlugin : public UserNotificationCenterDelegate {
  private:
   NotificationsPlugin() = default;
   void handle(const FlutterMethodCall& call, FlutterResult result);
-  void show(std::string title, std::string body, std::string id,
-            std::optional<std::string> payload, bool sound, FlutterResult result);
+  void show(std::string title, std::string body, std::string id, std::optional<std::string> payload,
+            bool sound, FlutterResult result);
 };
 
 }  // namespace dravel

@@ -18,7 +18,9 @@ constexpr double kDebuggerAlertTick = 0.5;
 using Copies = std::vector<RunningApplication>;
 
 // How the logs name a copy.
-std::string logPath(const RunningApplication& copy) { return copy.bundlePath.value_or("?"); }
+std::string logPath(const RunningApplication& copy) {
+  return copy.bundlePath.value_or("?");
+}
 
 std::vector<int> alive(const std::vector<int>& pids) {
   std::vector<int> out;
@@ -51,8 +53,7 @@ void graceCheck(const std::vector<int>& asked, const Copies& others) {
     NSLog("[SingleInstance] pid=%d survived terminate, SIGKILL", pid);
     platform().processControl().forceEnd(pid);
   }
-  mainQueue().asyncAfter(kFinalCheckDelay,
-                         [survivors, others] { finalCheck(survivors, others); });
+  mainQueue().asyncAfter(kFinalCheckDelay, [survivors, others] { finalCheck(survivors, others); });
 }
 
 }  // namespace
@@ -63,7 +64,8 @@ void AppDelegate::terminateOtherInstances() {
   if (!bundleIdentifier) return;
   const int ownPid = p.processInfo().processIdentifier();
   Copies others;
-  for (auto& app : p.runningApplications().runningApplicationsWithBundleIdentifier(*bundleIdentifier)) {
+  for (auto& app :
+       p.runningApplications().runningApplicationsWithBundleIdentifier(*bundleIdentifier)) {
     // A pid of 0 or below names no process of its own: signalled, it would
     // reach a whole process group, or every process the user owns.
     if (app.processIdentifier <= 0 || app.processIdentifier == ownPid) continue;
@@ -107,10 +109,11 @@ void AppDelegate::showDebuggerAlert(const std::vector<int>& pids, const std::str
   AlertContent alert;
   alert.style = kAlertStyleWarning;
   alert.messageText = "Another copy of Dravel is running under the Xcode debugger";
-  alert.informativeText = std::string(
-      "Our quit signal paused it in Xcode (\"Thread 1: signal SIGKILL\"); a process under the "
-      "debugger cannot be closed from outside. Press Continue or Stop in Xcode: this dialog "
-      "closes by itself once ") +
+  alert.informativeText =
+      std::string(
+          "Our quit signal paused it in Xcode (\"Thread 1: signal SIGKILL\"); a process under the "
+          "debugger cannot be closed from outside. Press Continue or Stop in Xcode: this dialog "
+          "closes by itself once ") +
       "that copy exits, and the hotkeys start working here.\n" + paths;
   alert.buttons = {"OK"};
 

@@ -45,6 +45,8 @@ bool LinuxProcessControl::isTracedOrStopped(int pid) {
   return statusShowsTracedOrStopped(text.str());
 }
 
-void LinuxProcessControl::exitProcess(int status) { std::exit(status); }
+void LinuxProcessControl::exitProcess(int status) {
+  std::exit(status);
+}
 
 }  // namespace dravel::linux_platform

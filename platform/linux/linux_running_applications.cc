@@ -21,19 +21,21 @@ std::optional<std::string> readLink(const std::string& path) {
 }
 
 bool allDigits(const std::string& s) {
-  return !s.empty() && std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
+  return !s.empty() &&
+         std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
 }  // namespace
 
-LinuxRunningApplications::LinuxRunningApplications(std::string bundleIdentifier, std::string procRoot)
+LinuxRunningApplications::LinuxRunningApplications(std::string bundleIdentifier,
+                                                   std::string procRoot)
     : bundleIdentifier_(std::move(bundleIdentifier)), procRoot_(std::move(procRoot)) {}
 
 std::vector<RunningApplication> LinuxRunningApplications::runningApplications() {
   std::vector<RunningApplication> out;
   // Compared as files (device and inode), so a copy is found even when it
   // was started through another path or link.
-  struct stat own{};
+  struct stat own {};
   if (::stat((procRoot_ + "/self/exe").c_str(), &own) != 0) return out;
 
   std::error_code ec;
@@ -41,7 +43,7 @@ std::vector<RunningApplication> LinuxRunningApplications::runningApplications() 
     const std::string name = entry.path().filename().string();
     if (!allDigits(name) || name.size() > 9) continue;
     const std::string exe = procRoot_ + "/" + name + "/exe";
-    struct stat other{};
+    struct stat other {};
     // Processes of other users cannot be read; they are not ours to close.
     if (::stat(exe.c_str(), &other) != 0) continue;
     if (other.st_dev != own.st_dev || other.st_ino != own.st_ino) continue;
@@ -49,7 +51,8 @@ std::vector<RunningApplication> LinuxRunningApplications::runningApplications() 
     app.processIdentifier = std::stoi(name);
     app.bundleIdentifier = bundleIdentifier_;
     app.bundlePath = readLink(exe);
-    if (app.bundlePath) app.localizedName = std::filesystem::path(*app.bundlePath).filename().string();
+    if (app.bundlePath)
+      app.localizedName = std::filesystem::path(*app.bundlePath).filename().string();
     out.push_back(std::move(app));
   }
   std::sort(out.begin(), out.end(), [](const RunningApplication& a, const RunningApplication& b) {

@@ -45,7 +45,9 @@ void SimAlerts::abortModal() {
   mainQueue().stopModal();
 }
 
-void SimAlerts::scriptPress(double at, std::string button) { script.emplace(at, std::move(button)); }
+void SimAlerts::scriptPress(double at, std::string button) {
+  script.emplace(at, std::move(button));
+}
 
 bool SimAlerts::press(const std::string& button) {
   if (runs_.empty() || runs_.back().response) return false;

@@ -21,7 +21,9 @@ SimProcess& SimProcessControl::process(int pid) {
   return processes.emplace(pid, p).first->second;
 }
 
-bool SimProcessControl::isAlive(int pid) { return process(pid).alive; }
+bool SimProcessControl::isAlive(int pid) {
+  return process(pid).alive;
+}
 
 void SimProcessControl::forceEnd(int pid) {
   forcedEnds.push_back(pid);
@@ -86,7 +88,8 @@ const SectionRegistrar kProcessesSection{{
         SimProcess& p = control.process(static_cast<int>(*pid));
         p.alive = entry.boolAt("alive").value_or(true);
         if (auto q = entry.doubleAt("quitAfterTerminate")) p.quitAfterTerminate = *q;
-        if (auto q = entry.intAt("quitAfterTerminate")) p.quitAfterTerminate = static_cast<double>(*q);
+        if (auto q = entry.intAt("quitAfterTerminate"))
+          p.quitAfterTerminate = static_cast<double>(*q);
         if (entry.boolAt("ignoresTerminate").value_or(false)) p.quitAfterTerminate = -1;
         p.traced = entry.boolAt("traced").value_or(false);
         p.stopped = entry.boolAt("stopped").value_or(false);

@@ -7,7 +7,8 @@ namespace dravel::sim {
 
 class SimUpdater : public Updater {
  public:
-  explicit SimUpdater(std::weak_ptr<SimUpdateFramework*> framework) : framework_(std::move(framework)) {}
+  explicit SimUpdater(std::weak_ptr<SimUpdateFramework*> framework)
+      : framework_(std::move(framework)) {}
 
   bool startUpdater(std::string& error) override {
     SimUpdateFramework* fw = framework();
@@ -98,7 +99,9 @@ std::optional<std::set<std::string>> SimUpdateFramework::allowedChannels() {
   return live_ ? live_->allowedChannels() : std::nullopt;
 }
 
-bool SimUpdateFramework::started() const { return live_ && live_->started(); }
+bool SimUpdateFramework::started() const {
+  return live_ && live_->started();
+}
 
 namespace {
 

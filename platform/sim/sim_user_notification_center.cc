@@ -43,8 +43,8 @@ void SimUserNotificationCenter::run() {
   }
 }
 
-void SimUserNotificationCenter::requestAuthorizationWithOptions(int options,
-                                                            AuthorizationCompletion completion) {
+void SimUserNotificationCenter::requestAuthorizationWithOptions(
+    int options, AuthorizationCompletion completion) {
   bool granted;
   std::optional<NotificationError> error;
   {
@@ -60,7 +60,7 @@ void SimUserNotificationCenter::requestAuthorizationWithOptions(int options,
 }
 
 void SimUserNotificationCenter::addNotificationRequest(NotificationRequest request,
-                                                   AddCompletion completion) {
+                                                       AddCompletion completion) {
   std::optional<NotificationError> error;
   bool present = false;
   MainQueue* queue = nullptr;
@@ -72,9 +72,8 @@ void SimUserNotificationCenter::addNotificationRequest(NotificationRequest reque
       error = NotificationError{*settings_.refuseRequests};
     } else {
       // The same identifier takes the place of the notification on screen.
-      std::erase_if(delivered_, [&](const Delivered& d) {
-        return d.request.identifier == request.identifier;
-      });
+      std::erase_if(delivered_,
+                    [&](const Delivered& d) { return d.request.identifier == request.identifier; });
       delivered_.push_back({request, std::nullopt});
       present = settings_.applicationActive && queue;
     }
@@ -84,12 +83,14 @@ void SimUserNotificationCenter::addNotificationRequest(NotificationRequest reque
     std::weak_ptr<int> alive = alive_;
     queue->async([this, alive, request] {
       if (!alive.lock() || !delegate_) return;
-      delegate_->willPresentNotification(request, [this, alive, id = request.identifier](int options) {
-        if (!alive.lock()) return;
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (auto& d : delivered_)
-          if (d.request.identifier == id) d.presentation = options;
-      });
+      delegate_->willPresentNotification(request,
+                                         [this, alive, id = request.identifier](int options) {
+                                           if (!alive.lock()) return;
+                                           std::lock_guard<std::mutex> lock(mutex_);
+                                           for (auto& d : delivered_)
+                                             if (d.request.identifier == id)
+                                               d.presentation = options;
+                                         });
     });
   }
   post([completion = std::move(completion), error] { completion(error); });
@@ -128,7 +129,7 @@ void SimUserNotificationCenter::clear() {
 }
 
 bool SimUserNotificationCenter::click(const std::string& identifier,
-                                  const std::string& actionIdentifier) {
+                                      const std::string& actionIdentifier) {
   std::optional<NotificationRequest> answered;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -163,7 +164,9 @@ Value requestValue(const SimUserNotificationCenter::Delivered& d) {
   return m;
 }
 
-Value optionalString(const std::optional<std::string>& s) { return s ? Value(*s) : Value(); }
+Value optionalString(const std::optional<std::string>& s) {
+  return s ? Value(*s) : Value();
+}
 
 // "notifications": {"granted": bool, "authorizationError": text or null,
 // "refuseRequests": text or null, "applicationActive": bool}.
@@ -172,7 +175,8 @@ const SectionRegistrar kNotificationsSection{{
     [](const Value& value, SimDesktop& desktop) -> std::string {
       if (!value.asMap()) return "notifications: expected a map";
       SimUserNotificationCenter::Settings s;
-      if (value.at("granted") && !value.boolAt("granted")) return "notifications.granted: expected a boolean";
+      if (value.at("granted") && !value.boolAt("granted"))
+        return "notifications.granted: expected a boolean";
       s.granted = value.boolAt("granted").value_or(true);
       s.authorizationError = value.stringAt("authorizationError");
       s.refuseRequests = value.stringAt("refuseRequests");

@@ -262,7 +262,8 @@ TEST(NotificationsScenario, SectionLoadsSettingsAndReportsDeliveries) {
     if (s.key == "notifications") section = &s;
   ASSERT_NE(section, nullptr);
   EXPECT_NE(section->load(Value("yes"), *env.desktop), "");
-  EXPECT_EQ(section->load(ValueMap{{"granted", false}, {"refuseRequests", "off"}}, *env.desktop), "");
+  EXPECT_EQ(section->load(ValueMap{{"granted", false}, {"refuseRequests", "off"}}, *env.desktop),
+            "");
   EXPECT_FALSE(env.desktop->userNotificationCenter().settings().granted);
   Value state = section->state(*env.desktop);
   EXPECT_EQ(state.boolAt("granted"), false);

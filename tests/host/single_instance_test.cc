@@ -6,7 +6,8 @@ namespace dravel::testing {
 namespace {
 
 constexpr const char* kBundle = "app.dravel.Dravel";
-constexpr const char* kDebuggerMessage = "Another copy of Dravel is running under the Xcode debugger";
+constexpr const char* kDebuggerMessage =
+    "Another copy of Dravel is running under the Xcode debugger";
 constexpr const char* kDebuggerInformative =
     "Our quit signal paused it in Xcode (\"Thread 1: signal SIGKILL\"); a process under the "
     "debugger cannot be closed from outside. Press Continue or Stop in Xcode: this dialog closes "
@@ -34,7 +35,8 @@ class SingleInstance : public HostTest {
 };
 
 TEST_F(SingleInstance, AloneOrWithoutABundleIdentifierNothingHappens) {
-  desktop().runningApplications().apps.push_back({4200, std::string("com.example.Other"), {}, "Other"});
+  desktop().runningApplications().apps.push_back(
+      {4200, std::string("com.example.Other"), {}, "Other"});
   launch();
   EXPECT_TRUE(singleInstanceLines().empty());
   EXPECT_EQ(queue().pendingDelayed(), 0u);
@@ -79,8 +81,9 @@ TEST_F(SingleInstance, ACopyIgnoringTheRequestIsForcedAfterTwoSeconds) {
   addCopy(4300, "/Users/me/Dravel.app").quitAfterTerminate = 0.5;
   launch();
   EXPECT_EQ(singleInstanceLines(),
-            (std::vector<std::string>{"[SingleInstance] terminating stale copy pid=4200 at ?",
-                                      "[SingleInstance] terminating stale copy pid=4300 at /Users/me/Dravel.app"}));
+            (std::vector<std::string>{
+                "[SingleInstance] terminating stale copy pid=4200 at ?",
+                "[SingleInstance] terminating stale copy pid=4300 at /Users/me/Dravel.app"}));
   queue().advance(1.99);
   EXPECT_TRUE(processes().forcedEnds.empty());
   queue().advance(0.01);
@@ -107,8 +110,9 @@ TEST_F(SingleInstance, ACopyUnderADebuggerWinsAndNobodyIsAskedToQuit) {
 TEST_F(SingleInstance, AStoppedCopyCountsAsDebugged) {
   addCopy(4200, std::nullopt).stopped = true;
   launch();
-  EXPECT_EQ(singleInstanceLines(),
-            std::vector<std::string>{"[SingleInstance] pid=4200 is under debugger at ? - yielding"});
+  EXPECT_EQ(
+      singleInstanceLines(),
+      std::vector<std::string>{"[SingleInstance] pid=4200 is under debugger at ? - yielding"});
   EXPECT_EQ(processes().exitStatus, 0);
 }
 
@@ -186,10 +190,11 @@ TEST_F(SingleInstance, SurvivorsWithoutADebuggerGetTheSurvivorAlert) {
   EXPECT_EQ(alerts().shown[0].content.buttons, std::vector<std::string>{"OK"});
   EXPECT_EQ(alerts().shown[0].response, kAlertFirstButtonReturn);
   EXPECT_EQ(singleInstanceLines(),
-            (std::vector<std::string>{"[SingleInstance] terminating stale copy pid=4200 at ?",
-                                      "[SingleInstance] terminating stale copy pid=4300 at /Applications/Dravel.app",
-                                      "[SingleInstance] pid=4200 survived terminate, SIGKILL",
-                                      "[SingleInstance] pid=4300 survived terminate, SIGKILL"}));
+            (std::vector<std::string>{
+                "[SingleInstance] terminating stale copy pid=4200 at ?",
+                "[SingleInstance] terminating stale copy pid=4300 at /Applications/Dravel.app",
+                "[SingleInstance] pid=4200 survived terminate, SIGKILL",
+                "[SingleInstance] pid=4300 survived terminate, SIGKILL"}));
   EXPECT_FALSE(processes().exitStatus.has_value());
 }
 

@@ -35,7 +35,8 @@ TEST_F(Updater, WithoutTheFrameworkEveryMethodAnswersNegatively) {
   EXPECT_EQ(framework().classLookups, std::vector<std::string>{"SPUStandardUpdaterController"});
   EXPECT_EQ(framework().controllersMade, 0);
   EXPECT_TRUE(isSuccess(updater("isAvailable"), Value(false)));
-  EXPECT_TRUE(isError(updater("checkForUpdates"), "unavailable", "Sparkle updater is not available"));
+  EXPECT_TRUE(
+      isError(updater("checkForUpdates"), "unavailable", "Sparkle updater is not available"));
   EXPECT_TRUE(isSuccess(updater("setBetaChannel", Value(true)), Value()));
   EXPECT_EQ(host_.window->sparkleUpdater().channelDelegate, nullptr);
   EXPECT_EQ(desktop().application().activations, 0);
@@ -44,17 +45,19 @@ TEST_F(Updater, WithoutTheFrameworkEveryMethodAnswersNegatively) {
 TEST_F(Updater, AFailedStartLeavesUpdatesOff) {
   framework().startError = "The appcast address is malformed.";
   launch();
-  EXPECT_EQ(sparkleLines(),
-            (std::vector<std::string>{
-                "[Sparkle] updater.start failed: The appcast address is malformed. - in-app update off",
-                "[Sparkle] channel registered, available=0"}));
+  EXPECT_EQ(
+      sparkleLines(),
+      (std::vector<std::string>{
+          "[Sparkle] updater.start failed: The appcast address is malformed. - in-app update off",
+          "[Sparkle] channel registered, available=0"}));
   // The controller was made without starting its updater, then dropped.
   EXPECT_EQ(framework().controllersMade, 1);
   EXPECT_EQ(framework().lastStartingUpdater, false);
   EXPECT_FALSE(framework().started());
   EXPECT_FALSE(framework().allowedChannels().has_value());
   EXPECT_TRUE(isSuccess(updater("isAvailable"), Value(false)));
-  EXPECT_TRUE(isError(updater("checkForUpdates"), "unavailable", "Sparkle updater is not available"));
+  EXPECT_TRUE(
+      isError(updater("checkForUpdates"), "unavailable", "Sparkle updater is not available"));
   EXPECT_TRUE(framework().checks.empty());
 }
 
@@ -95,9 +98,11 @@ TEST_F(Updater, AStartedUpdaterChecksOnRequestAndFollowsTheBetaFlag) {
 TEST_F(Updater, WithoutAFeedTheLogSaysNilAndAvailabilityIsAskedEachTime) {
   framework().canCheck = false;
   launch();
-  EXPECT_EQ(sparkleLines(), (std::vector<std::string>{"[Sparkle] updater started, feed=nil",
-                                                      "[Sparkle] channel registered, available=0"}));
-  EXPECT_TRUE(isError(updater("checkForUpdates"), "unavailable", "Sparkle updater is not available"));
+  EXPECT_EQ(sparkleLines(),
+            (std::vector<std::string>{"[Sparkle] updater started, feed=nil",
+                                      "[Sparkle] channel registered, available=0"}));
+  EXPECT_TRUE(
+      isError(updater("checkForUpdates"), "unavailable", "Sparkle updater is not available"));
   // The beta flag still reaches the started updater's delegate.
   updater("setBetaChannel", Value(true));
   EXPECT_EQ(framework().allowedChannels(), (std::set<std::string>{"beta"}));

@@ -132,7 +132,8 @@ TEST(LinuxRunningApplications, OtherCopiesAreFoundByTheirExecutable) {
   ASSERT_NE(find(child.pid()), copies.end());
   ASSERT_NE(find(::getpid()), copies.end());
   EXPECT_EQ(find(child.pid())->bundleIdentifier, "app.dravel.Dravel");
-  EXPECT_EQ(find(child.pid())->bundlePath, std::filesystem::read_symlink("/proc/self/exe").string());
+  EXPECT_EQ(find(child.pid())->bundlePath,
+            std::filesystem::read_symlink("/proc/self/exe").string());
   EXPECT_TRUE(std::is_sorted(copies.begin(), copies.end(), [](auto& a, auto& b) {
     return a.processIdentifier < b.processIdentifier;
   }));

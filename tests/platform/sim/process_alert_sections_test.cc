@@ -15,7 +15,8 @@ const sim::ScenarioSection& section(const std::string& key) {
   return all.front();
 }
 
-std::optional<MethodResponse> runAction(const std::string& name, Value args, sim::SimDesktop& desktop) {
+std::optional<MethodResponse> runAction(const std::string& name, Value args,
+                                        sim::SimDesktop& desktop) {
   std::optional<MethodResponse> answer;
   for (auto& a : sim::simActions())
     if (a.name == name)
@@ -29,11 +30,12 @@ TEST(ProcessAndAlertSections, ProcessesLoadTheirBehaviourAndReportWhatHappened) 
   desktop.runningApplications().apps.push_back({4200, "app.dravel.Dravel", "/A.app", "Dravel"});
   EXPECT_NE(section("processes").load(ValueMap{}, desktop), "");
   EXPECT_NE(section("processes").load(ValueList{ValueMap{{"traced", true}}}, desktop), "");
-  EXPECT_EQ(section("processes").load(
-                ValueList{ValueMap{{"pid", 4200}, {"ignoresTerminate", true}, {"traced", true}},
+  EXPECT_EQ(
+      section("processes")
+          .load(ValueList{ValueMap{{"pid", 4200}, {"ignoresTerminate", true}, {"traced", true}},
                           ValueMap{{"pid", 4300}, {"quitAfterTerminate", 1.5}}},
                 desktop),
-            "");
+      "");
   auto& control = desktop.processControl();
   EXPECT_TRUE(control.isTracedOrStopped(4200));
   EXPECT_EQ(control.process(4300).quitAfterTerminate, 1.5);
@@ -54,7 +56,8 @@ TEST(ProcessAndAlertSections, ProcessesLoadTheirBehaviourAndReportWhatHappened) 
 TEST(ProcessAndAlertSections, AlertsScriptPressesAndThePressAction) {
   SimEnvironment env;
   sim::SimDesktop& desktop = *env.desktop;
-  EXPECT_EQ(section("alerts").load(ValueMap{{"script", ValueList{ValueMap{{"at", 2}}}}}, desktop), "");
+  EXPECT_EQ(section("alerts").load(ValueMap{{"script", ValueList{ValueMap{{"at", 2}}}}}, desktop),
+            "");
   AlertContent alert{kAlertStyleWarning, "Title", "Text", {"OK", "Cancel"}};
   EXPECT_EQ(desktop.alerts().runModal(alert), kAlertFirstButtonReturn);
   EXPECT_DOUBLE_EQ(env.queue.now(), 2.0);
