@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/sim/scenario_registry.h"
+#include "platform/sim/section_fields.h"
 #include "platform/sim/sim_desktop.h"
 
 namespace dravel::sim {
@@ -67,21 +68,29 @@ namespace {
 const SectionRegistrar kAlertsSection{{
     "alerts",
     [](const Value& value, SimDesktop& desktop) -> std::string {
-      if (!value.asMap()) return "alerts: expected a map";
+      SectionFields fields(value, "");
+      const ValueList* script = fields.list("script");
+      if (!fields.ok()) return fields.error();
+      std::vector<std::pair<double, std::string>> presses;
+      for (size_t i = 0; script && i < script->size(); ++i) {
+        std::string where = "script[";
+        where += std::to_string(i);
+        where += "]";
+        const Value& entry = (*script)[i];
+        SectionFields press(entry, where);
+        std::optional<double> at;
+        if (const Value* v = entry.at("at")) {
+          if (auto d = v->asDouble()) at = *d;
+          if (auto n = v->asInt()) at = static_cast<double>(*n);
+        }
+        if (press.ok() && !at) press.fail("at", "a number");
+        auto button = press.string("button");
+        if (!press.ok()) return press.error();
+        presses.emplace_back(*at, button.value_or("OK"));
+      }
       auto& alerts = desktop.alerts();
       alerts.script.clear();
-      if (const Value* script = value.at("script")) {
-        auto* list = script->asList();
-        if (!list) return "alerts.script: expected a list";
-        for (auto& entry : *list) {
-          auto at = entry.doubleAt("at");
-          if (!at) {
-            if (auto whole = entry.intAt("at")) at = static_cast<double>(*whole);
-          }
-          if (!at) return "alerts.script: every entry needs a time \"at\"";
-          alerts.scriptPress(mainQueue().now() + *at, entry.stringAt("button").value_or("OK"));
-        }
-      }
+      for (auto& [at, button] : presses) alerts.scriptPress(mainQueue().now() + at, button);
       return "";
     },
     [](SimDesktop& desktop) -> Value {

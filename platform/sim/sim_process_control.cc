@@ -1,9 +1,11 @@
 #include "platform/sim/sim_process_control.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "channels/main_queue.h"
 #include "platform/sim/scenario_registry.h"
+#include "platform/sim/section_fields.h"
 #include "platform/sim/sim_desktop.h"
 
 namespace dravel::sim {
@@ -69,6 +71,16 @@ void SimProcessControl::end(int pid) {
 
 namespace {
 
+// A number of either kind; absent when missing.
+std::optional<double> number(const Value& map, SectionFields& fields, const char* key) {
+  const Value* v = map.at(key);
+  if (!v) return std::nullopt;
+  if (auto d = v->asDouble()) return d;
+  if (auto i = v->asInt()) return static_cast<double>(*i);
+  fields.fail(key, "a number");
+  return std::nullopt;
+}
+
 // "processes": a list of {"pid": int, "quitAfterTerminate": seconds (negative
 // ignores the request), "ignoresTerminate": bool, "traced": bool, "stopped":
 // bool, "permissionDenied": bool, "alive": bool}. Reported as a map with the
@@ -76,25 +88,39 @@ namespace {
 const SectionRegistrar kProcessesSection{{
     "processes",
     [](const Value& value, SimDesktop& desktop) -> std::string {
-      auto* list = value.asList();
-      if (!list) return "processes: expected a list";
+      const ValueList* list = value.asList();
+      if (!list) return "expected a list";
+      std::vector<SimProcess> loaded;
+      for (size_t i = 0; i < list->size(); ++i) {
+        std::string where = "[";
+        where += std::to_string(i);
+        where += "]";
+        const Value& entry = (*list)[i];
+        SectionFields fields(entry, where);
+        auto pid = fields.integer("pid");
+        if (fields.ok() && (!pid || *pid > INT_MAX || *pid < INT_MIN))
+          fields.fail("pid", "a process id");
+        auto quitAfter = number(entry, fields, "quitAfterTerminate");
+        auto ignores = fields.boolean("ignoresTerminate");
+        auto traced = fields.boolean("traced");
+        auto stopped = fields.boolean("stopped");
+        auto denied = fields.boolean("permissionDenied");
+        auto alive = fields.boolean("alive");
+        if (!fields.ok()) return fields.error();
+        SimProcess p;
+        p.pid = static_cast<int>(*pid);
+        p.alive = alive.value_or(true);
+        p.quitAfterTerminate = ignores.value_or(false) ? -1 : quitAfter.value_or(0);
+        p.traced = traced.value_or(false);
+        p.stopped = stopped.value_or(false);
+        p.permissionDenied = denied.value_or(false);
+        loaded.push_back(p);
+      }
       auto& control = desktop.processControl();
       control.processes.clear();
       control.forcedEnds.clear();
       control.exitStatus.reset();
-      for (auto& entry : *list) {
-        auto pid = entry.intAt("pid");
-        if (!pid) return "processes: every entry needs an integer pid";
-        SimProcess& p = control.process(static_cast<int>(*pid));
-        p.alive = entry.boolAt("alive").value_or(true);
-        if (auto q = entry.doubleAt("quitAfterTerminate")) p.quitAfterTerminate = *q;
-        if (auto q = entry.intAt("quitAfterTerminate"))
-          p.quitAfterTerminate = static_cast<double>(*q);
-        if (entry.boolAt("ignoresTerminate").value_or(false)) p.quitAfterTerminate = -1;
-        p.traced = entry.boolAt("traced").value_or(false);
-        p.stopped = entry.boolAt("stopped").value_or(false);
-        p.permissionDenied = entry.boolAt("permissionDenied").value_or(false);
-      }
+      for (auto& p : loaded) control.processes[p.pid] = p;
       return "";
     },
     [](SimDesktop& desktop) -> Value {

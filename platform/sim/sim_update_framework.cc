@@ -1,6 +1,7 @@
 #include "platform/sim/sim_update_framework.h"
 
 #include "platform/sim/scenario_registry.h"
+#include "platform/sim/section_fields.h"
 #include "platform/sim/sim_desktop.h"
 
 namespace dravel::sim {
@@ -116,12 +117,17 @@ Value stringsValue(const std::set<std::string>& strings) {
 const SectionRegistrar kUpdaterSection{{
     "updater",
     [](const Value& value, SimDesktop& desktop) -> std::string {
-      if (!value.asMap()) return "updater: expected a map";
+      SectionFields fields(value, "");
+      auto bundled = fields.boolean("bundled");
+      auto startError = fields.nullableString("startError");
+      auto feedURL = fields.nullableString("feedURL");
+      auto canCheck = fields.boolean("canCheck");
+      if (!fields.ok()) return fields.error();
       auto& fw = desktop.updateFramework();
-      fw.bundled = value.boolAt("bundled").value_or(true);
-      fw.startError = value.stringAt("startError");
-      fw.feedURL = value.stringAt("feedURL");
-      fw.canCheck = value.boolAt("canCheck").value_or(true);
+      fw.bundled = bundled.value_or(true);
+      fw.startError = startError.value_or(std::nullopt);
+      fw.feedURL = feedURL.value_or(std::nullopt);
+      fw.canCheck = canCheck.value_or(true);
       fw.checks.clear();
       return "";
     },

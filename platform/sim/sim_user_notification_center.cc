@@ -4,6 +4,7 @@
 
 #include "channels/main_queue.h"
 #include "platform/sim/scenario_registry.h"
+#include "platform/sim/section_fields.h"
 #include "platform/sim/sim_desktop.h"
 
 namespace dravel::sim {
@@ -173,14 +174,17 @@ Value optionalString(const std::optional<std::string>& s) {
 const SectionRegistrar kNotificationsSection{{
     "notifications",
     [](const Value& value, SimDesktop& desktop) -> std::string {
-      if (!value.asMap()) return "notifications: expected a map";
+      SectionFields fields(value, "");
+      auto granted = fields.boolean("granted");
+      auto authorizationError = fields.nullableString("authorizationError");
+      auto refuseRequests = fields.nullableString("refuseRequests");
+      auto applicationActive = fields.boolean("applicationActive");
+      if (!fields.ok()) return fields.error();
       SimUserNotificationCenter::Settings s;
-      if (value.at("granted") && !value.boolAt("granted"))
-        return "notifications.granted: expected a boolean";
-      s.granted = value.boolAt("granted").value_or(true);
-      s.authorizationError = value.stringAt("authorizationError");
-      s.refuseRequests = value.stringAt("refuseRequests");
-      s.applicationActive = value.boolAt("applicationActive").value_or(false);
+      s.granted = granted.value_or(s.granted);
+      if (authorizationError) s.authorizationError = *authorizationError;
+      if (refuseRequests) s.refuseRequests = *refuseRequests;
+      s.applicationActive = applicationActive.value_or(s.applicationActive);
       desktop.userNotificationCenter().configure(s);
       desktop.userNotificationCenter().clear();
       return "";
