@@ -186,6 +186,9 @@ int main(int argc, char** argv) {
   }
 
   setPlatform(nullptr);
+  // The desktop joins its engines' threads, which may still hand a finished
+  // capture to the main queue: it goes while the queue is still installed.
+  desktop.reset();
   setMainQueue(nullptr);
   removeLogSink(syslogSink);
   removeLogSink(stderrSink);
