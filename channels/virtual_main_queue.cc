@@ -108,7 +108,8 @@ void VirtualMainQueue::advance(double seconds) {
     if (next > now_) now_ = next;
     runUntilIdle();
   }
-  now_ = target;
+  // A modal run inside a task may have carried the clock past the target.
+  if (now_ < target) now_ = target;
   runUntilIdle();
 }
 
@@ -136,10 +137,14 @@ void VirtualMainQueue::runModal() {
   ++modalDepth_;
   const bool outerStop = stopRequested_;
   stopRequested_ = false;
+  const double started = now_;
   for (;;) {
     runUntilIdle();
     if (stopRequested_) break;
     double next = nextEventTime();
+    // A repeating modal timer alone would keep a forgotten modal run going
+    // for ever: give up after an hour of virtual time.
+    if (next != std::numeric_limits<double>::infinity() && next - started > kModalRunLimit) break;
     if (next == std::numeric_limits<double>::infinity()) {
       // Nothing can ever end this run: give up instead of hanging.
       bool posted;

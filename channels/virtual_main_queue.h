@@ -15,6 +15,8 @@ namespace dravel {
 
 class VirtualMainQueue : public MainQueue {
  public:
+  static constexpr double kModalRunLimit = 3600.0;
+
   VirtualMainQueue();
 
   void async(Task task) override;
@@ -24,7 +26,8 @@ class VirtualMainQueue : public MainQueue {
   void cancelTimer(TimerId id) override;
   // Advances virtual time from one due task or modal timer to the next until
   // stopModal() is called. Returns early (with the modal run abandoned) when
-  // nothing at all is left to run, so a broken test cannot hang.
+  // nothing at all is left to run, or when the run would pass
+  // kModalRunLimit seconds of virtual time, so a broken test cannot hang.
   void runModal() override;
   void stopModal() override;
   bool inModal() const override { return modalDepth_ > 0; }

@@ -17,9 +17,7 @@ constexpr double kNotificationClickWindow = 1.5;
 
 void AppDelegate::applicationWillFinishLaunching() {
   if (!Sandbox::active()) terminateOtherInstances();
-  // The notification centre's delegate is the notifications plugin; its
-  // registration with the centre happens where the plugin registers.
-  (void)NotificationsPlugin::shared();
+  platform().userNotificationCenter().setDelegate(&NotificationsPlugin::shared());
 }
 
 bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {

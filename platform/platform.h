@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "platform/alerts.h"
 #include "platform/application.h"
 #include "platform/bookmarks.h"
 #include "platform/cursor.h"
@@ -15,12 +16,15 @@
 #include "platform/notification_center.h"
 #include "platform/open_panel.h"
 #include "platform/pasteboard.h"
+#include "platform/process_control.h"
 #include "platform/process_info.h"
 #include "platform/running_applications.h"
 #include "platform/screen_capture.h"
 #include "platform/screen_capture_access.h"
 #include "platform/screens.h"
+#include "platform/update_framework.h"
 #include "platform/user_defaults.h"
+#include "platform/user_notifications.h"
 #include "platform/window.h"
 #include "platform/window_list.h"
 #include "platform/workspace.h"
@@ -51,6 +55,10 @@ class Platform {
   virtual TextSystem& textSystem() = 0;
   virtual AppNotificationCenter& appNotificationCenter() = 0;
   virtual ObjectRuntime& objectRuntime() = 0;
+  virtual UserNotificationCenter& userNotificationCenter() = 0;
+  virtual UpdateFramework& updateFramework() = 0;
+  virtual ProcessControl& processControl() = 0;
+  virtual Alerts& alerts() = 0;
 
   // Makes the main window, as the application's interface file lays it out.
   virtual std::unique_ptr<NativeWindow> createMainWindow() = 0;

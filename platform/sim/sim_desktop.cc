@@ -21,6 +21,7 @@ SimDesktop::SimDesktop(std::shared_ptr<FlutterBinaryMessenger> messenger)
   // One 1440 x 900 screen at scale 2 until a scenario says otherwise.
   screens_.list.push_back(SimScreen::withDisplayId({0, 0, 1440, 900}, 2.0, 1));
   input_.pointer = {720, 450};
+  runningApplications_.onTerminate = [this](int pid) { processControl_.terminateRequested(pid); };
 }
 
 SimDesktop::~SimDesktop() = default;

@@ -5,19 +5,23 @@
 #include <memory>
 
 #include "platform/platform.h"
+#include "platform/sim/sim_alerts.h"
 #include "platform/sim/sim_application.h"
 #include "platform/sim/sim_bookmarks.h"
 #include "platform/sim/sim_embedding.h"
 #include "platform/sim/sim_graphics.h"
-#include "platform/sim/sim_object_runtime.h"
-#include "platform/sim/sim_screen_capture.h"
 #include "platform/sim/sim_login_item.h"
+#include "platform/sim/sim_object_runtime.h"
 #include "platform/sim/sim_open_panel.h"
+#include "platform/sim/sim_process_control.h"
+#include "platform/sim/sim_screen_capture.h"
 #include "platform/sim/sim_screens.h"
 #include "platform/sim/sim_services.h"
 #include "platform/sim/sim_text_system.h"
 #include "platform/sim/sim_tray.h"
+#include "platform/sim/sim_update_framework.h"
 #include "platform/sim/sim_user_defaults.h"
+#include "platform/sim/sim_user_notification_center.h"
 #include "platform/sim/sim_window.h"
 #include "platform/sim/sim_window_list.h"
 
@@ -51,6 +55,10 @@ class SimDesktop : public Platform {
   SimObjectRuntime& objectRuntime() override { return objectRuntime_; }
   // The tray plugin's stand-in (not a service of the host's platform).
   SimTray& tray() { return tray_; }
+  SimUserNotificationCenter& userNotificationCenter() override { return userNotificationCenter_; }
+  SimUpdateFramework& updateFramework() override { return updateFramework_; }
+  SimProcessControl& processControl() override { return processControl_; }
+  SimAlerts& alerts() override { return alerts_; }
 
   std::unique_ptr<NativeWindow> createMainWindow() override;
   // The main window once made (owned by the host), else null.
@@ -78,6 +86,12 @@ class SimDesktop : public Platform {
   InProcessNotificationCenter appNotificationCenter_;
   SimObjectRuntime objectRuntime_;
   SimTray tray_{appNotificationCenter_};
+  SimProcessControl processControl_{runningApplications_};
+  SimUpdateFramework updateFramework_;
+  SimAlerts alerts_;
+  // Goes before the services above: its thread is joined while they still
+  // exist.
+  SimUserNotificationCenter userNotificationCenter_;
   SimWindow* mainWindow_ = nullptr;
   // Last, so that its worker stops before anything else goes.
   std::unique_ptr<SimScreenCapture> screenCapture_;

@@ -1,6 +1,7 @@
 // The simulated window server's list and running applications.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -50,11 +51,14 @@ class SimRunningApplications : public RunningApplications {
   }
   bool terminate(int processIdentifier) override {
     terminateRequests.push_back(processIdentifier);
+    if (onTerminate) onTerminate(processIdentifier);
     return true;
   }
 
   std::vector<RunningApplication> apps;
   std::vector<int> terminateRequests;
+  // Passes a quit request on to the simulated process.
+  std::function<void(int processIdentifier)> onTerminate;
 };
 
 }  // namespace dravel::sim

@@ -68,6 +68,22 @@ TEST(VirtualMainQueueTest, ScriptedPressEndsAModalRunAndAnEmptyRunGivesUp) {
   EXPECT_FALSE(q.inModal());
 }
 
+TEST(VirtualMainQueueTest, AModalRunInsideAdvanceKeepsItsLaterClock) {
+  VirtualMainQueue q;
+  // Nothing stops this run but the repeating timer's own limit.
+  q.addModalTimer(0.5, [] {});
+  q.asyncAfter(1.0, [&] {
+    q.atModalTime(4.0, [&] { q.stopModal(); });
+    q.runModal();
+  });
+  q.advance(2.0);
+  EXPECT_DOUBLE_EQ(q.now(), 4.0);
+  // A forgotten repeating timer gives up after the limit instead of hanging.
+  q.runModal();
+  EXPECT_FALSE(q.inModal());
+  EXPECT_LE(q.now(), 4.0 + VirtualMainQueue::kModalRunLimit);
+}
+
 TEST(GLibMainQueueTest, AsyncFromAnyThreadAndDelaysRunOnTheLoop) {
   GMainContext* context = g_main_context_new();
   {

@@ -1,6 +1,7 @@
 #include "tests/support/host_fixture.h"
 
 #include "channels/method_channel.h"
+#include "host/app_delegate.h"
 #include "host/capture_handler.h"
 #include "host/notifications_plugin.h"
 #include "host/sandbox.h"
@@ -40,6 +41,7 @@ void HostTest::TearDown() {
   Sandbox::resetForTesting();
   SaveFolder::resetForTesting();
   TrayShortcuts::resetForTesting();
+  AppDelegate::debuggerAlertShown = false;
   env_.reset();
 }
 

@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+#include <sys/ptrace.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+
+#include "platform/linux/linux_process_control.h"
+#include "platform/linux/linux_running_applications.h"
+
+namespace dravel::linux_platform {
+namespace {
+
+// A forked copy of this test program that waits for signals. It is killed
+// and reaped when the object goes, whatever the test did to it.
+class Child {
+ public:
+  explicit Child(bool ignoreTerminate = false) {
+    int ready[2];
+    if (::pipe(ready) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      if (ignoreTerminate) ::signal(SIGTERM, SIG_IGN);
+      char c = 'r';
+      (void)!::write(ready[1], &c, 1);
+      for (;;) ::pause();
+    }
+    ::close(ready[1]);
+    char c;
+    // The child is set up once it writes.
+    if (pid_ > 0) (void)!::read(ready[0], &c, 1);
+    ::close(ready[0]);
+  }
+  ~Child() {
+    if (pid_ > 0 && !reaped_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  int pid() const { return pid_; }
+  // Waits for the child's end and returns its wait status.
+  int reap() {
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    reaped_ = true;
+    return status;
+  }
+
+ private:
+  int pid_ = -1;
+  bool reaped_ = false;
+};
+
+TEST(LinuxProcessControl, AChildIgnoringTerminateLivesUntilForced) {
+  Child child(/*ignoreTerminate=*/true);
+  ASSERT_GT(child.pid(), 0);
+  LinuxProcessControl control;
+  LinuxRunningApplications apps("app.dravel.Dravel");
+  EXPECT_TRUE(apps.terminate(child.pid()));
+  // An ignored signal is discarded when sent: the child is certainly alive.
+  EXPECT_TRUE(control.isAlive(child.pid()));
+  EXPECT_FALSE(control.isTracedOrStopped(child.pid()));
+
+  control.forceEnd(child.pid());
+  const int status = child.reap();
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGKILL);
+  // Reaped: no such process any more.
+  EXPECT_FALSE(control.isAlive(child.pid()));
+  EXPECT_FALSE(control.isTracedOrStopped(child.pid()));
+}
+
+TEST(LinuxProcessControl, AProcessThatCannotBeSignalledCountsAsAlive) {
+  LinuxProcessControl control;
+  // pid 1 exists; for an ordinary user kill() fails with EPERM.
+  EXPECT_TRUE(control.isAlive(1));
+}
+
+TEST(LinuxProcessControl, AStoppedChildIsTracedOrStoppedUntilContinued) {
+  Child child;
+  ASSERT_GT(child.pid(), 0);
+  LinuxProcessControl control;
+  ASSERT_EQ(::kill(child.pid(), SIGSTOP), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child.pid(), &status, WUNTRACED), child.pid());
+  ASSERT_TRUE(WIFSTOPPED(status));
+  EXPECT_TRUE(control.isTracedOrStopped(child.pid()));
+  EXPECT_TRUE(control.isAlive(child.pid()));
+
+  ASSERT_EQ(::kill(child.pid(), SIGCONT), 0);
+  ASSERT_EQ(::waitpid(child.pid(), &status, WCONTINUED), child.pid());
+  EXPECT_FALSE(control.isTracedOrStopped(child.pid()));
+}
+
+TEST(LinuxProcessControl, AChildUnderPtraceIsTraced) {
+  Child child;
+  ASSERT_GT(child.pid(), 0);
+  if (::ptrace(PTRACE_SEIZE, child.pid(), nullptr, nullptr) != 0) {
+    GTEST_SKIP() << "ptrace is not permitted here (errno " << errno << ")";
+  }
+  LinuxProcessControl control;
+  // Seized without stopping it: the tracer's pid alone marks it.
+  EXPECT_TRUE(control.isTracedOrStopped(child.pid()));
+  control.forceEnd(child.pid());
+  const int status = child.reap();
+  EXPECT_TRUE(WIFSIGNALED(status));
+}
+
+TEST(LinuxProcessControl, StatusTextFields) {
+  EXPECT_FALSE(statusShowsTracedOrStopped("Name:\tdravel\nState:\tS (sleeping)\nTracerPid:\t0\n"));
+  EXPECT_TRUE(statusShowsTracedOrStopped("State:\tT (stopped)\nTracerPid:\t0\n"));
+  EXPECT_TRUE(statusShowsTracedOrStopped("State:\tt (tracing stop)\nTracerPid:\t812\n"));
+  EXPECT_TRUE(statusShowsTracedOrStopped("State:\tR (running)\nTracerPid:\t812\n"));
+  EXPECT_FALSE(statusShowsTracedOrStopped(""));
+}
+
+TEST(LinuxRunningApplications, OtherCopiesAreFoundByTheirExecutable) {
+  Child child;
+  ASSERT_GT(child.pid(), 0);
+  LinuxRunningApplications apps("app.dravel.Dravel");
+  auto copies = apps.runningApplicationsWithBundleIdentifier("app.dravel.Dravel");
+  auto find = [&](int pid) {
+    return std::find_if(copies.begin(), copies.end(),
+                        [pid](const RunningApplication& a) { return a.processIdentifier == pid; });
+  };
+  ASSERT_NE(find(child.pid()), copies.end());
+  ASSERT_NE(find(::getpid()), copies.end());
+  EXPECT_EQ(find(child.pid())->bundleIdentifier, "app.dravel.Dravel");
+  EXPECT_EQ(find(child.pid())->bundlePath,
+            std::filesystem::read_symlink("/proc/self/exe").string());
+  EXPECT_TRUE(std::is_sorted(copies.begin(), copies.end(), [](auto& a, auto& b) {
+    return a.processIdentifier < b.processIdentifier;
+  }));
+  // Processes of other programs are not copies (pid 1 is never this test).
+  EXPECT_EQ(find(1), copies.end());
+  EXPECT_TRUE(apps.runningApplicationsWithBundleIdentifier("com.example.Other").empty());
+}
+
+}  // namespace
+}  // namespace dravel::linux_platform
