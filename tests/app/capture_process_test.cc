@@ -1,20 +1,14 @@
 // End-to-end: dravelctl screenshots of a dravel-host running the default
 // scenario, with the main window on screen and with the overlay entered.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <array>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "platform/image_codec.h"
+#include "tests/support/host_process.h"
 
 namespace dravel::testing {
 namespace {
@@ -22,82 +16,24 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Rgb = std::array<int, 3>;
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(o, 1);
-    ::dup2(e, 2);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  return pid;
-}
-
-int waitFor(pid_t pid, double seconds) {
-  auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-  for (;;) {
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid) {
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    if (Clock::now() > deadline) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
-
-class CaptureProcess : public ::testing::Test {
+class CaptureProcess : public HostProcessTest {
  protected:
   void SetUp() override {
-    const char* host = std::getenv("DRAVEL_HOST_BINARY");
-    if (!host) GTEST_SKIP() << "DRAVEL_HOST_BINARY is not set";
-    host_ = host;
-    if (const char* ctl = std::getenv("DRAVELCTL_BINARY")) {
-      ctl_ = ctl;
-    } else {
-      ctl_ = (std::filesystem::path(host_).parent_path() / "dravelctl").string();
-    }
-    if (!std::filesystem::exists(ctl_)) GTEST_SKIP() << "no dravelctl";
-    char dir[] = "/tmp/dravel-capture-e2e-XXXXXX";
-    ASSERT_TRUE(::mkdtemp(dir));
-    dir_ = dir;
-    socket_ = dir_ + "/run/host.sock";
+    HostProcessTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    if (ctlBinary_.empty()) GTEST_SKIP() << "no dravelctl";
     // The repository's default scenario: two screens and a few windows.
     const auto scenario = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() /
                           "scenarios" / "default.json";
     ASSERT_TRUE(std::filesystem::exists(scenario)) << scenario;
-    pid_ = spawn({host_, "--platform", "sim", "--socket", socket_, "--scenario", scenario.string()},
-                 dir_ + "/host.out", dir_ + "/host.log");
+    start({"--scenario", scenario.string()});
+    if (HasFatalFailure()) return;
     // Ready once a call goes through.
     auto deadline = Clock::now() + std::chrono::seconds(20);
     while (ctl({"call", "dravel/capture", "hasPermission"}) != 0) {
-      ASSERT_LT(Clock::now(), deadline) << readFile(dir_ + "/host.log");
+      ASSERT_LT(Clock::now(), deadline) << hostLog();
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-  }
-
-  void TearDown() override {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      if (waitFor(pid_, 10) < 0) ::kill(pid_, SIGKILL), waitFor(pid_, 10);
-    }
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
-  }
-
-  int ctl(std::vector<std::string> args) {
-    args.insert(args.begin(), {ctl_, "--socket", socket_, "--timeout", "20"});
-    return waitFor(spawn(args, dir_ + "/ctl.out", dir_ + "/ctl.err"), 30);
   }
 
   // A screenshot of the screen under the pointer, decoded.
@@ -116,9 +52,6 @@ class CaptureProcess : public ::testing::Test {
     const size_t i = (static_cast<size_t>(y) * image.width + x) * 4;
     return {image.rgba[i], image.rgba[i + 1], image.rgba[i + 2]};
   }
-
-  std::string host_, ctl_, dir_, socket_;
-  pid_t pid_ = -1;
 };
 
 // The primary screen is 1440 x 900 points at scale 2. The point (300, 300)

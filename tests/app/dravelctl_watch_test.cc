@@ -1,7 +1,6 @@
 // dravelctl watch against a socket messenger in this process: the host's
 // calls to the interface are printed, one JSON line each, and answered as
 // not handled.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,30 +8,13 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <fstream>
-#include <sstream>
 
 #include "channels/socket_messenger.h"
 #include "channels/standard_codec.h"
+#include "tests/support/host_process.h"
 
-namespace dravel {
+namespace dravel::testing {
 namespace {
-
-std::string dravelctlBinary() {
-  if (const char* ctl = std::getenv("DRAVELCTL_BINARY")) return ctl;
-  if (const char* host = std::getenv("DRAVEL_HOST_BINARY")) {
-    auto sibling = std::filesystem::path(host).parent_path() / "dravelctl";
-    if (std::filesystem::exists(sibling)) return sibling.string();
-  }
-  return {};
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 TEST(DravelctlWatch, PrintsTheHostsCallsAndAnswersThemNotHandled) {
   const std::string ctl = dravelctlBinary();
@@ -54,14 +36,7 @@ TEST(DravelctlWatch, PrintsTheHostsCallsAndAnswersThemNotHandled) {
   {
     SocketMessenger messenger(context);
     ASSERT_FALSE(messenger.listen(socket));
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(fd, 1);
-      ::execl(ctl.c_str(), ctl.c_str(), "--socket", socket.c_str(), "watch",
-              static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
+    pid_t pid = spawn({ctl, "--socket", socket, "watch"}, out, std::string(dir) + "/watch.err");
     ASSERT_TRUE(pumpUntil([&] { return messenger.connectionCount() == 1; }));
 
     std::optional<Message> answer;
@@ -93,4 +68,4 @@ TEST(DravelctlWatch, PrintsTheHostsCallsAndAnswersThemNotHandled) {
 }
 
 }  // namespace
-}  // namespace dravel
+}  // namespace dravel::testing

@@ -2,120 +2,39 @@
 // autostart channel of the real dravel-host binary, on simulated desktops
 // given as scenario files and changed over "sim/desktop".
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include "channels/socket_client.h"
 #include "channels/standard_codec.h"
 #include "host/screen_recording_access.h"
 #include "tests/support/host_fixture.h"
+#include "tests/support/host_process.h"
 
 namespace dravel::testing {
 namespace {
 
 using namespace std::chrono_literals;
 
-class HostOnScenario : public ::testing::Test {
+class HostOnScenario : public HostProcessTest {
  protected:
-  void SetUp() override {
-    const char* host = std::getenv("DRAVEL_HOST_BINARY");
-    if (!host) GTEST_SKIP() << "DRAVEL_HOST_BINARY is not set";
-    char dir[] = "/tmp/dravel-folder-e2e-XXXXXX";
-    ASSERT_TRUE(::mkdtemp(dir));
-    dir_ = dir;
-    socket_ = dir_ + "/host.sock";
-    binary_ = host;
-  }
-
   void TearDown() override {
     if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << log();
+      EXPECT_EQ(stopHost(), 0) << hostLog();
     }
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+    HostProcessTest::TearDown();
   }
 
-  // Starts the host on a scenario and waits until it serves.
-  void start(const std::string& scenarioJson) {
-    const std::string scenario = dir_ + "/scenario.json";
-    std::ofstream(scenario) << scenarioJson;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      std::freopen((dir_ + "/host.log").c_str(), "w", stderr);
-      std::freopen("/dev/null", "w", stdout);
-      ::execl(binary_.c_str(), binary_.c_str(), "--platform", "sim", "--socket", socket_.c_str(),
-              "--scenario", scenario.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    for (auto deadline = std::chrono::steady_clock::now() + 20s;
-         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(5ms)) {
-      std::string error;
-      if (SocketClient::connect(socket_, &error)) return;
-      ASSERT_EQ(::waitpid(pid_, nullptr, WNOHANG), 0) << "the host ended early\n" << log();
-    }
-    FAIL() << "the host did not start serving\n" << log();
-  }
+  void start(const std::string& scenarioJson) { startOnScenario(scenarioJson); }
 
-  std::unique_ptr<SocketClient> connect() {
-    std::string error;
-    auto client = SocketClient::connect(socket_, &error);
-    EXPECT_TRUE(client) << error;
-    return client;
-  }
-
-  static MethodResponse decode(const FrameBuffer& reply) {
-    if (reply.empty()) return FlutterMethodNotImplemented;
-    auto decoded = StandardMethodCodec::decodeEnvelope(reply);
-    if (!std::holds_alternative<MethodEnvelope>(decoded)) {
-      return FlutterError::errorWithCode("test_bad_reply");
-    }
-    auto& envelope = std::get<MethodEnvelope>(decoded);
-    if (auto* v = std::get_if<Value>(&envelope)) return *v;
-    return std::get<FlutterError>(envelope);
-  }
-
-  MethodResponse call(const std::string& channel, const std::string& method, Value args = Value()) {
-    auto client = connect();
-    if (!client) return FlutterError::errorWithCode("test_no_connection");
-    std::string error;
-    auto reply = client->call(channel, StandardMethodCodec::encodeMethodCall({method, args}), &error, 20);
-    if (!reply) {
-      ADD_FAILURE() << channel << "." << method << ": " << error;
-      return FlutterError::errorWithCode("test_no_reply");
-    }
-    return decode(*reply);
-  }
   MethodResponse capture(const std::string& method, Value args = Value()) {
     return call("dravel/capture", method, std::move(args));
   }
   MethodResponse autostart(const std::string& method, Value args = Value()) {
     return call("dravel/autostart", method, std::move(args));
   }
-  Value state(const std::string& key) {
-    const Value all = successValue(call("sim/desktop", "state"));
-    const Value* section = all.at(key);
-    return section ? *section : Value();
-  }
   void load(Value scenario) { ASSERT_TRUE(isSuccess(call("sim/desktop", "load", std::move(scenario)), Value())); }
-
-  std::string log() {
-    std::ifstream in(dir_ + "/host.log");
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
-  std::string binary_;
-  std::string dir_;
-  std::string socket_;
-  pid_t pid_ = -1;
 };
 
 TEST_F(HostOnScenario, PermissionProbesAndTheSettingsPane) {
@@ -209,7 +128,7 @@ TEST_F(HostOnScenario, SaveFolderPickBeginAndEnd) {
   EXPECT_TRUE(isSuccess(call("sim/desktop", "answerSavePanel", ValueMap{{"answer", Value()}}), Value(true)));
   auto frame = waiting->readFrame(&error, 20);
   ASSERT_TRUE(frame) << error;
-  EXPECT_TRUE(isSuccess(decode(frame->payload), Value()));
+  EXPECT_TRUE(isSuccess(decodeReply(frame->payload), Value()));
 }
 
 }  // namespace

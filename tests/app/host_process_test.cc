@@ -1,153 +1,34 @@
 // End-to-end: the real dravel-host binary, driven over its socket.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "channels/socket_client.h"
 #include "channels/standard_codec.h"
 #include "platform/image_codec.h"
 #include "tests/support/host_fixture.h"
+#include "tests/support/host_process.h"
 
 namespace dravel::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Runs a program with stdout and stderr into files; returns its pid.
-pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(o, 1);
-    ::dup2(e, 2);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  return pid;
-}
-
-// Waits for a child to end; its exit status, or -1 after the deadline.
-int waitFor(pid_t pid, double seconds) {
-  auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-  for (;;) {
-    int status = 0;
-    pid_t r = ::waitpid(pid, &status, WNOHANG);
-    if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    if (Clock::now() > deadline) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
-
-struct Reply {
-  std::optional<MethodResponse> response;  // absent: no reply (connection ended)
-};
-
-class HostProcess : public ::testing::Test {
+class HostProcess : public HostProcessTest {
  protected:
-  void SetUp() override {
-    const char* host = std::getenv("DRAVEL_HOST_BINARY");
-    if (!host) GTEST_SKIP() << "DRAVEL_HOST_BINARY is not set";
-    hostBinary_ = host;
-    if (const char* ctl = std::getenv("DRAVELCTL_BINARY")) {
-      ctlBinary_ = ctl;
-    } else {
-      // Built next to the host.
-      auto sibling = std::filesystem::path(hostBinary_).parent_path() / "dravelctl";
-      if (std::filesystem::exists(sibling)) ctlBinary_ = sibling.string();
-    }
-    char dir[] = "/tmp/dravel-e2e-XXXXXX";
-    ASSERT_TRUE(::mkdtemp(dir));
-    dir_ = dir;
-    socket_ = dir_ + "/run/host.sock";
-  }
-
   void TearDown() override {
     if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      int status = waitFor(pid_, 10);
-      if (status < 0) ::kill(pid_, SIGKILL), waitFor(pid_, 10);
+      int status = stopHost();
       EXPECT_EQ(status, 0) << "the host stops cleanly on SIGTERM\n" << hostLog();
       EXPECT_NE(::access(socket_.c_str(), F_OK), 0) << "and removes its socket";
     }
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
-  }
-
-  std::vector<std::string> hostArgs(const std::vector<std::string>& extra) {
-    std::vector<std::string> argv = {hostBinary_, "--platform", "sim", "--socket", socket_};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    return argv;
-  }
-
-  // Starts the host and waits until it accepts connections.
-  void start(const std::vector<std::string>& extra = {}) {
-    pid_ = spawn(hostArgs(extra), dir_ + "/host.out", dir_ + "/host.log");
-    auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (Clock::now() < deadline) {
-      std::string error;
-      if (SocketClient::connect(socket_, &error)) return;
-      int status = 0;
-      ASSERT_NE(::waitpid(pid_, &status, WNOHANG), pid_) << "the host ended early\n" << hostLog();
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    FAIL() << "the host did not start serving\n" << hostLog();
-  }
-
-  std::string hostLog() { return readFile(dir_ + "/host.log"); }
-
-  std::unique_ptr<SocketClient> connect() {
-    std::string error;
-    auto client = SocketClient::connect(socket_, &error);
-    EXPECT_TRUE(client) << error;
-    return client;
-  }
-
-  // One call on a fresh connection, decoded.
-  MethodResponse call(const std::string& channel, const std::string& method,
-                      Value arguments = Value()) {
-    auto client = connect();
-    if (!client) return FlutterError::errorWithCode("test_no_connection");
-    return call(*client, channel, method, std::move(arguments));
-  }
-  MethodResponse call(SocketClient& client, const std::string& channel, const std::string& method,
-                      Value arguments = Value()) {
-    std::string error;
-    auto reply = client.call(channel, StandardMethodCodec::encodeMethodCall({method, arguments}),
-                             &error, 20);
-    if (!reply) {
-      ADD_FAILURE() << channel << "." << method << ": " << error;
-      return FlutterError::errorWithCode("test_no_reply");
-    }
-    if (reply->empty()) return FlutterMethodNotImplemented;
-    auto decoded = StandardMethodCodec::decodeEnvelope(*reply);
-    if (auto* bad = std::get_if<DecodeError>(&decoded)) {
-      ADD_FAILURE() << bad->what;
-      return FlutterError::errorWithCode("test_bad_reply");
-    }
-    auto& envelope = std::get<MethodEnvelope>(decoded);
-    if (auto* v = std::get_if<Value>(&envelope)) return *v;
-    return std::get<FlutterError>(envelope);
+    HostProcessTest::TearDown();
   }
 
   // True when the host ends the connection without sending anything more.
@@ -158,24 +39,8 @@ class HostProcess : public ::testing::Test {
   }
 
   void expectLogLine(const std::string& part) {
-    auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (hostLog().find(part) == std::string::npos && Clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    EXPECT_NE(hostLog().find(part), std::string::npos) << part << "\n" << hostLog();
+    EXPECT_TRUE(logHas(part)) << part << "\n" << hostLog();
   }
-
-  std::string writeScenario(const std::string& json) {
-    std::string path = dir_ + "/scenario.json";
-    std::ofstream(path) << json;
-    return path;
-  }
-
-  std::string hostBinary_;
-  std::string ctlBinary_;
-  std::string dir_;
-  std::string socket_;
-  pid_t pid_ = -1;
 };
 
 TEST_F(HostProcess, StartsLikeTheApplicationAndServesItsChannels) {
@@ -343,24 +208,16 @@ TEST_F(HostProcess, DravelctlCallsPrintsAndReportsErrors) {
   start({"--scenario", writeScenario(R"({"screens": [{"frame": [0, 0, 160, 100], "scale": 2.0,
                                                       "displayId": 1}],
                                         "mainScreen": 0, "pointer": [80, 50]})")});
-  auto run = [&](std::vector<std::string> args, std::string* out, std::string* err) {
-    args.insert(args.begin(), {ctlBinary_, "--socket", socket_, "--timeout", "20"});
-    pid_t pid = spawn(args, dir_ + "/ctl.out", dir_ + "/ctl.err");
-    int status = waitFor(pid, 30);
-    *out = readFile(dir_ + "/ctl.out");
-    *err = readFile(dir_ + "/ctl.err");
-    return status;
-  };
   std::string out, err;
-  EXPECT_EQ(run({"call", "dravel/capture", "screenUnderCursor"}, &out, &err), 0) << err;
+  EXPECT_EQ(ctl({"call", "dravel/capture", "screenUnderCursor"}, &out, &err), 0) << err;
   EXPECT_NE(out.find("\"displayId\": 1"), std::string::npos) << out;
 
-  EXPECT_EQ(run({"call", "sim/desktop", "load", R"({"process": {"pid": {"$double": 1}}})"}, &out,
+  EXPECT_EQ(ctl({"call", "sim/desktop", "load", R"({"process": {"pid": {"$double": 1}}})"}, &out,
                 &err),
             1);
   EXPECT_NE(err.find("error bad_scenario: process: pid: expected an integer"), std::string::npos)
       << err;
-  EXPECT_EQ(run({"call", "sim/desktop", "load",
+  EXPECT_EQ(ctl({"call", "sim/desktop", "load",
                  "@" + writeScenario(R"({"permissions": {"screenRecording": false}})")},
                 &out, &err),
             0)
@@ -370,13 +227,13 @@ TEST_F(HostProcess, DravelctlCallsPrintsAndReportsErrors) {
   EXPECT_TRUE(isSuccess(call("sim/desktop", "load",
                              ValueMap{{"permissions", ValueMap{{"screenRecording", true}}}}),
                         Value()));
-  EXPECT_EQ(run({"call", "dravel/capture", "noSuchMethod"}, &out, &err), 1);
-  EXPECT_EQ(run({"call", "sim/desktop", "load", "{not json"}, &out, &err), 2);
+  EXPECT_EQ(ctl({"call", "dravel/capture", "noSuchMethod"}, &out, &err), 1);
+  EXPECT_EQ(ctl({"call", "sim/desktop", "load", "{not json"}, &out, &err), 2);
 
   // The screenshot is the capture reply, written as PNG.
   auto capture = call("dravel/capture", "captureScreen");
   std::string png = dir_ + "/shot.png";
-  int status = run({"screenshot", "-o", png}, &out, &err);
+  int status = ctl({"screenshot", "-o", png}, &out, &err);
   if (auto* value = std::get_if<Value>(&capture)) {
     ASSERT_EQ(status, 0) << err;
     auto decoded = decodePng(std::span<const uint8_t>(

@@ -1,0 +1,196 @@
+#include "tests/support/host_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "channels/standard_codec.h"
+#include "tests/support/host_fixture.h"
+
+namespace dravel::testing {
+
+using Clock = std::chrono::steady_clock;
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(o, 1);
+    ::dup2(e, 2);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+int waitFor(pid_t pid, double seconds) {
+  auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+  for (;;) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    if (Clock::now() > deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+bool waitUntil(const std::function<bool()>& done, double seconds) {
+  const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+int stopProcess(pid_t pid) {
+  if (pid <= 0) return -1;
+  ::kill(pid, SIGTERM);
+  int status = waitFor(pid, 10);
+  if (status < 0) ::kill(pid, SIGKILL), waitFor(pid, 10);
+  return status;
+}
+
+std::string hostBinary() {
+  const char* host = std::getenv("DRAVEL_HOST_BINARY");
+  return host ? host : "";
+}
+
+std::string dravelctlBinary() {
+  if (const char* ctl = std::getenv("DRAVELCTL_BINARY")) return ctl;
+  const std::string host = hostBinary();
+  if (host.empty()) return {};
+  auto sibling = std::filesystem::path(host).parent_path() / "dravelctl";
+  return std::filesystem::exists(sibling) ? sibling.string() : std::string();
+}
+
+MethodResponse decodeReply(const FrameBuffer& reply) {
+  if (reply.empty()) return FlutterMethodNotImplemented;
+  auto decoded = StandardMethodCodec::decodeEnvelope(reply);
+  if (auto* bad = std::get_if<DecodeError>(&decoded)) {
+    ADD_FAILURE() << bad->what;
+    return FlutterError::errorWithCode("test_bad_reply");
+  }
+  auto& envelope = std::get<MethodEnvelope>(decoded);
+  if (auto* v = std::get_if<Value>(&envelope)) return *v;
+  return std::get<FlutterError>(envelope);
+}
+
+void HostProcessTest::SetUp() {
+  hostBinary_ = hostBinary();
+  if (hostBinary_.empty()) GTEST_SKIP() << "DRAVEL_HOST_BINARY is not set";
+  ctlBinary_ = dravelctlBinary();
+  char dir[] = "/tmp/dravel-e2e-XXXXXX";
+  ASSERT_TRUE(::mkdtemp(dir));
+  dir_ = dir;
+  socket_ = dir_ + "/run/host.sock";
+}
+
+void HostProcessTest::TearDown() {
+  stopHost();
+  if (!dir_.empty()) std::filesystem::remove_all(dir_);
+}
+
+std::vector<std::string> HostProcessTest::hostArgs(const std::vector<std::string>& extra) const {
+  std::vector<std::string> argv = {hostBinary_, "--platform", "sim", "--socket", socket_};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  return argv;
+}
+
+void HostProcessTest::start(const std::vector<std::string>& extra) {
+  pid_ = spawn(hostArgs(extra), dir_ + "/host.out", dir_ + "/host.log");
+  auto deadline = Clock::now() + std::chrono::seconds(20);
+  while (Clock::now() < deadline) {
+    std::string error;
+    if (SocketClient::connect(socket_, &error)) return;
+    int status = 0;
+    ASSERT_NE(::waitpid(pid_, &status, WNOHANG), pid_) << "the host ended early\n" << hostLog();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  FAIL() << "the host did not start serving\n" << hostLog();
+}
+
+void HostProcessTest::startOnScenario(const std::string& json) {
+  stopHost();
+  start({"--scenario", writeScenario(json)});
+}
+
+int HostProcessTest::stopHost() {
+  const int status = stopProcess(pid_);
+  pid_ = -1;
+  return status;
+}
+
+std::string HostProcessTest::hostLog() const { return readFile(dir_ + "/host.log"); }
+
+bool HostProcessTest::logHas(const std::string& part) const {
+  return waitUntil([&] { return hostLog().find(part) != std::string::npos; }, 10);
+}
+
+std::string HostProcessTest::writeScenario(const std::string& json) const {
+  std::string path = dir_ + "/scenario.json";
+  std::ofstream(path) << json;
+  return path;
+}
+
+std::unique_ptr<SocketClient> HostProcessTest::connect() {
+  std::string error;
+  auto client = SocketClient::connect(socket_, &error);
+  EXPECT_TRUE(client) << error;
+  return client;
+}
+
+MethodResponse HostProcessTest::call(const std::string& channel, const std::string& method,
+                                     Value arguments) {
+  auto client = connect();
+  if (!client) return FlutterError::errorWithCode("test_no_connection");
+  return call(*client, channel, method, std::move(arguments));
+}
+
+MethodResponse HostProcessTest::call(SocketClient& client, const std::string& channel,
+                                     const std::string& method, Value arguments) {
+  std::string error;
+  auto reply = client.call(channel, StandardMethodCodec::encodeMethodCall({method, arguments}),
+                           &error, 20);
+  if (!reply) {
+    ADD_FAILURE() << channel << "." << method << ": " << error;
+    return FlutterError::errorWithCode("test_no_reply");
+  }
+  return decodeReply(*reply);
+}
+
+Value HostProcessTest::state(const std::string& key) {
+  const Value all = successValue(call("sim/desktop", "state"));
+  const Value* section = all.at(key);
+  return section ? *section : Value();
+}
+
+int HostProcessTest::ctl(std::vector<std::string> args, std::string* out, std::string* err) {
+  args.insert(args.begin(), {ctlBinary_, "--socket", socket_, "--timeout", "20"});
+  const int status = waitFor(spawn(args, dir_ + "/ctl.out", dir_ + "/ctl.err"), 30);
+  if (out) *out = readFile(dir_ + "/ctl.out");
+  if (err) *err = readFile(dir_ + "/ctl.err");
+  return status;
+}
+
+}  // namespace dravel::testing

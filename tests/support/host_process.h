@@ -1,0 +1,86 @@
+// The harness shared by the end-to-end tests: the real dravel-host and
+// dravelctl binaries run as child processes, talking over a private socket in
+// a temporary directory.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "channels/flutter_result.h"
+#include "channels/socket_client.h"
+
+namespace dravel::testing {
+
+// The whole of a file; empty when it cannot be read.
+std::string readFile(const std::string& path);
+
+// Runs a program with stdout and stderr into files; returns its pid.
+pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err);
+
+// Waits for a child to end; its exit status (128 + the signal when killed), or
+// -1 after the deadline.
+int waitFor(pid_t pid, double seconds);
+
+// Polls until `done` holds; false when the deadline passes first.
+bool waitUntil(const std::function<bool()>& done, double seconds = 20);
+
+// Ends a child with SIGTERM and waits for it, killing it when it does not end
+// within 10 s. The status of the SIGTERM wait, as waitFor gives it.
+int stopProcess(pid_t pid);
+
+// The host binary from DRAVEL_HOST_BINARY; empty when unset.
+std::string hostBinary();
+// DRAVELCTL_BINARY, else the dravelctl built next to the host; empty when
+// there is none.
+std::string dravelctlBinary();
+
+// A method call's reply frame, decoded; failures are reported.
+MethodResponse decodeReply(const FrameBuffer& reply);
+
+// A test that runs dravel-host on the simulated platform. Skips when no host
+// binary is given; the temporary directory goes at the end.
+class HostProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  // Stops the host (without checking how it ended) and removes the directory.
+  void TearDown() override;
+
+  // The host's command line with the simulated platform and the private socket.
+  std::vector<std::string> hostArgs(const std::vector<std::string>& extra = {}) const;
+  // Starts the host and waits until it accepts connections.
+  void start(const std::vector<std::string>& extra = {});
+  // Starts the host on a scenario given as JSON.
+  void startOnScenario(const std::string& json);
+  // Stops a running host; its status as stopProcess gives it, or -1 when none runs.
+  int stopHost();
+
+  std::string hostLog() const;
+  // True when the host log shows `part` within 10 s.
+  bool logHas(const std::string& part) const;
+  std::string writeScenario(const std::string& json) const;
+
+  std::unique_ptr<SocketClient> connect();
+  // One call on a fresh connection, decoded.
+  MethodResponse call(const std::string& channel, const std::string& method,
+                      Value arguments = Value());
+  MethodResponse call(SocketClient& client, const std::string& channel, const std::string& method,
+                      Value arguments = Value());
+  // A section of the simulated desktop's state; null when absent.
+  Value state(const std::string& key);
+
+  // Runs dravelctl on the host's socket; its exit status, with its output when asked for.
+  int ctl(std::vector<std::string> args, std::string* out = nullptr, std::string* err = nullptr);
+
+  std::string hostBinary_;
+  std::string ctlBinary_;  // empty when dravelctl is not built
+  std::string dir_;
+  std::string socket_;
+  pid_t pid_ = -1;
+};
+
+}  // namespace dravel::testing
