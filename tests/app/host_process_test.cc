@@ -217,9 +217,9 @@ TEST_F(HostProcess, DravelctlCallsPrintsAndReportsErrors) {
             1);
   EXPECT_NE(err.find("error bad_scenario: process: pid: expected an integer"), std::string::npos)
       << err;
-  EXPECT_EQ(ctl({"call", "sim/desktop", "load",
-                 "@" + writeScenario(R"({"permissions": {"screenRecording": false}})")},
-                &out, &err),
+  std::string argumentsFile = "@";
+  argumentsFile += writeScenario(R"({"permissions": {"screenRecording": false}})");
+  EXPECT_EQ(ctl({"call", "sim/desktop", "load", argumentsFile}, &out, &err),
             0)
       << err;
   EXPECT_EQ(out, "null\n");
