@@ -1,5 +1,7 @@
 #include "channels/frame.h"
 
+#include <climits>
+
 #include <sys/mman.h>
 
 #include <cstdlib>
@@ -120,5 +122,18 @@ FrameReader::Status FrameReader::commit(size_t n) {
 }
 
 Frame FrameReader::takeFrame() { return std::move(frame_); }
+
+bool appendIovecs(const Message& message, size_t& skip, std::vector<iovec>& iov) {
+  for (const Message::Piece& piece : message.pieces()) {
+    if (iov.size() >= IOV_MAX) return false;
+    if (skip >= piece.size) {
+      skip -= piece.size;
+      continue;
+    }
+    iov.push_back({const_cast<uint8_t*>(piece.data) + skip, piece.size - skip});
+    skip = 0;
+  }
+  return iov.size() < IOV_MAX;
+}
 
 }  // namespace dravel

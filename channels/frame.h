@@ -23,6 +23,8 @@
 #include <utility>
 #include <vector>
 
+#include <sys/uio.h>
+
 #include "channels/message.h"
 
 namespace dravel {
@@ -143,5 +145,10 @@ bool FrameReader::feed(std::span<const uint8_t> bytes, F&& onFrame) {
   }
   return !failed_;
 }
+
+// Adds the pieces of `message` to `iov` for one scatter write, skipping the
+// first `skip` bytes (already written) and stopping at IOV_MAX entries.
+// `skip` is reduced by the bytes it passed over. Returns false once `iov` is full.
+bool appendIovecs(const Message& message, size_t& skip, std::vector<iovec>& iov);
 
 }  // namespace dravel

@@ -75,15 +75,7 @@ bool SocketClient::sendFrame(FrameKind kind, uint64_t requestId, const std::stri
   while (offset < frame.size()) {
     std::vector<iovec> iov;
     size_t skip = offset;
-    for (const Message::Piece& piece : frame.pieces()) {
-      if (skip >= piece.size) {
-        skip -= piece.size;
-        continue;
-      }
-      iov.push_back({const_cast<uint8_t*>(piece.data) + skip, piece.size - skip});
-      skip = 0;
-      if (iov.size() == IOV_MAX) break;
-    }
+    appendIovecs(frame, skip, iov);
     msghdr msg{};
     msg.msg_iov = iov.data();
     msg.msg_iovlen = iov.size();

@@ -164,16 +164,7 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
       std::vector<iovec> iov;
       size_t skip = outOffset;
       for (const Message& message : out) {
-        for (const Message::Piece& piece : message.pieces()) {
-          if (skip >= piece.size) {
-            skip -= piece.size;
-            continue;
-          }
-          iov.push_back({const_cast<uint8_t*>(piece.data) + skip, piece.size - skip});
-          skip = 0;
-          if (iov.size() == IOV_MAX) break;
-        }
-        if (iov.size() == IOV_MAX) break;
+        if (!appendIovecs(message, skip, iov)) break;
       }
       msghdr msg{};
       msg.msg_iov = iov.data();
