@@ -273,6 +273,43 @@ CapturedImagePtr renderScene(const Scene& scene, const Rect& region, int64_t wid
   return image;
 }
 
+CapturedImagePtr RenderCache::render(const Scene& scene, const Rect& region, int64_t width,
+                                     int64_t height, const std::function<bool(size_t)>& include,
+                                     PixelFormat format) {
+  std::vector<bool> included(scene.windows.size());
+  for (size_t k = 0; k < included.size(); ++k) included[k] = include(k);
+  auto matches = [&](const Entry& e) {
+    return e.width == width && e.height == height && e.format == format && e.region == region &&
+           e.included == included && e.scene == scene;
+  };
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+      if (!matches(*it)) continue;
+      std::rotate(it, it + 1, entries_.end());
+      return entries_.back().image;
+    }
+  }
+  // Drawn outside the lock: another thread may render something else meanwhile.
+  CapturedImagePtr image = renderScene(scene, region, width, height, include, format);
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++drawn_;
+  if (!image) return image;
+  if (entries_.size() >= kCapacity) entries_.erase(entries_.begin());
+  entries_.push_back({scene, region, width, height, std::move(included), format, image});
+  return image;
+}
+
+size_t RenderCache::drawn() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return drawn_;
+}
+
+void RenderCache::clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  entries_.clear();
+}
+
 SimScreenCapture::SimScreenCapture(SimDesktop& desktop)
     : desktop_(desktop), worker_([this] { run(); }) {}
 
@@ -378,7 +415,7 @@ void SimScreenCapture::captureImage(const ContentFilter& filter,
   record(request);
   auto display = std::static_pointer_cast<const DisplayHandle>(filter.display.handle);
   std::set<uint32_t> excluded(request.excludedWindows.begin(), request.excludedWindows.end());
-  post([display, excluded, configuration, handler = std::move(handler)] {
+  post([this, display, excluded, configuration, handler = std::move(handler)] {
     if (!display) {
       handler(nullptr, std::string("The display is not valid."));
       return;
@@ -393,7 +430,7 @@ void SimScreenCapture::captureImage(const ContentFilter& filter,
       return;
     }
     const Scene& scene = *display->scene;
-    CapturedImagePtr image = renderScene(
+    CapturedImagePtr image = renders.render(
         scene, scene.topLeft(scene.screens[display->screen]), configuration.width,
         configuration.height,
         [&](size_t k) {
@@ -418,7 +455,7 @@ CapturedImagePtr SimScreenCapture::displayCreateImage(uint32_t displayID) {
   const Scene scene = Scene::of(desktop_);
   for (const Scene::Screen& screen : scene.screens) {
     if (screen.displayId != displayID) continue;
-    return renderScene(
+    return renders.render(
         scene, scene.topLeft(screen),
         static_cast<int64_t>(screen.frame.width * screen.scale),
         static_cast<int64_t>(screen.frame.height * screen.scale), [](size_t) { return true; },
@@ -459,7 +496,7 @@ CapturedImagePtr SimScreenCapture::windowListCreateImage(const Rect& bounds, uin
       if (overlaps) scale = std::max(scale, screen.scale);
     }
   }
-  return renderScene(
+  return renders.render(
       scene, bounds, static_cast<int64_t>(bounds.width * scale),
       static_cast<int64_t>(bounds.height * scale), [first](size_t k) { return k >= first; },
       behaviour.imageFormat.value_or(PixelFormat::kBGRAPremultiplied));

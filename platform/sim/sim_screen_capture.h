@@ -28,6 +28,7 @@ struct Scene {
     std::optional<uint32_t> displayId;
     Rect frame;  // global bottom-left points
     double scale = 1;
+    bool operator==(const Screen&) const = default;
   };
   struct Window {
     std::optional<uint32_t> number;
@@ -35,10 +36,13 @@ struct Scene {
     double alpha = 1;
     std::string title;
     uint32_t fill = 0xB0B4BA;  // 0xRRGGBB
+    bool operator==(const Window&) const = default;
   };
   std::vector<Screen> screens;
   std::vector<Window> windows;  // front to back
   double primaryTop = 0;        // top edge of the primary screen
+
+  bool operator==(const Scene&) const = default;
 
   static Scene of(SimDesktop& desktop);
   // A screen's rectangle in global top-left space.
@@ -50,6 +54,36 @@ struct Scene {
 // padded as a real engine pads them.
 CapturedImagePtr renderScene(const Scene& scene, const Rect& region, int64_t width, int64_t height,
                              const std::function<bool(size_t)>& include, PixelFormat format);
+
+// The last few renderings, reused while nothing they show has changed: a
+// real engine hands out the compositor's finished frame instead of drawing
+// the desktop anew for every capture. Safe to use from any thread.
+class RenderCache {
+ public:
+  static constexpr size_t kCapacity = 2;
+
+  // The rendering of `scene` as renderScene makes it, drawn only when no kept
+  // one has the same scene, region, size, included windows and layout.
+  CapturedImagePtr render(const Scene& scene, const Rect& region, int64_t width, int64_t height,
+                          const std::function<bool(size_t)>& include, PixelFormat format);
+  // How many renderings were drawn rather than reused.
+  size_t drawn() const;
+  void clear();
+
+ private:
+  struct Entry {
+    Scene scene;
+    Rect region;
+    int64_t width = 0;
+    int64_t height = 0;
+    std::vector<bool> included;
+    PixelFormat format = PixelFormat::kBGRAPremultiplied;
+    CapturedImagePtr image;
+  };
+  mutable std::mutex mutex_;
+  std::vector<Entry> entries_;  // most recently used last
+  size_t drawn_ = 0;
+};
 
 class SimScreenCapture : public ScreenCapture {
  public:
@@ -108,6 +142,7 @@ class SimScreenCapture : public ScreenCapture {
   void clearRequests();
 
   Behaviour behaviour;
+  RenderCache renders;
 
  private:
   void post(std::function<void()> task);

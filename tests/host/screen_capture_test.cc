@@ -145,6 +145,28 @@ TEST_F(ScreenCapturePipeline, TheOverlayIsLeftOutOnTheScreenshotServiceRoute) {
   EXPECT_EQ(engine().requests()[1].excludedWindows, std::vector<uint32_t>{4242});
 }
 
+TEST_F(ScreenCapturePipeline, AnUnchangedDesktopIsDrawnOnceAndAChangedOneAgain) {
+  const size_t before = engine().renders.drawn();
+  auto first = capture("captureScreen", ValueMap{{"displayId", 1}});
+  auto second = capture("captureScreen", ValueMap{{"displayId", 1}});
+  EXPECT_EQ(engine().renders.drawn(), before + 1);
+  EXPECT_EQ(pixelAt(successValue(second), 600, 500), kRed);
+
+  // The red window moves away: the next capture is drawn anew, and the
+  // earlier reply keeps its own pixels.
+  desktop().windowList().entries[0] = Value(windowEntry(10, 500, 800, 100, 400, 300, "#FF0000"));
+  auto moved = capture("captureScreen", ValueMap{{"displayId", 1}});
+  EXPECT_EQ(engine().renders.drawn(), before + 2);
+  EXPECT_NE(pixelAt(successValue(moved), 600, 500), kRed);
+  EXPECT_EQ(pixelAt(successValue(first), 600, 500), kRed);
+
+  // The other screen and the window-server route are drawings of their own.
+  capture("captureScreen", ValueMap{{"displayId", 2}});
+  useWindowServerRoute();
+  capture("captureScreen", ValueMap{{"displayId", 2}});
+  EXPECT_EQ(engine().renders.drawn(), before + 4);
+}
+
 TEST_F(ScreenCapturePipeline, TheWindowServerRouteTakesTheDisplayOrTheWindowsBelowTheOverlay) {
   useWindowServerRoute();
   auto whole = capture("captureScreen", ValueMap{{"displayId", 2}});
