@@ -49,7 +49,7 @@ std::string hex(const unsigned char* data, size_t size) {
   return out;
 }
 
-std::string sha256(const ByteBuffer& bytes) {
+std::string sha256(std::span<const uint8_t> bytes) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
@@ -59,7 +59,7 @@ std::string sha256(const ByteBuffer& bytes) {
 }
 
 // Raw bytes are summarised, never dumped.
-std::string renderBytes(const ByteBuffer& bytes) {
+std::string renderBytes(std::span<const uint8_t> bytes) {
   return "{\"$bytes\":{\"length\":" + std::to_string(bytes.size()) + ",\"sha256\":\"" +
          sha256(bytes) + "\"}}";
 }
@@ -88,7 +88,7 @@ std::optional<Value> callHost(const Context& context, SocketClient& client,
     exitCode = kExitConnection;
     return std::nullopt;
   }
-  if (reply->empty()) {
+  if ((*reply)->empty()) {
     std::fprintf(stderr, "dravelctl: %s.%s is not implemented\n", channel.c_str(), method.c_str());
     exitCode = kExitErrorReply;
     return std::nullopt;
@@ -146,7 +146,7 @@ int commandCall(const Context& context, const std::vector<std::string>& args) {
 }
 
 // Premultiplied blue-green-red-alpha to straight red-green-blue-alpha.
-std::vector<uint8_t> unpremultiplyBgra(const ByteBuffer& bgra) {
+std::vector<uint8_t> unpremultiplyBgra(std::span<const uint8_t> bgra) {
   std::vector<uint8_t> rgba(bgra.size());
   for (size_t i = 0; i + 3 < bgra.size(); i += 4) {
     const unsigned a = bgra[i + 3];

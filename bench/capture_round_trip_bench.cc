@@ -142,7 +142,7 @@ std::string captureOnce(SocketClient& client) {
                            StandardMethodCodec::encodeMethodCall({"captureScreen", Value(arguments)}),
                            &error, 60);
   if (!reply) return "no reply: " + error;
-  if (reply->empty()) return "captureScreen is not implemented";
+  if ((*reply)->empty()) return "captureScreen is not implemented";
   auto decoded = StandardMethodCodec::decodeEnvelope(*reply);
   if (auto* bad = std::get_if<DecodeError>(&decoded)) return "undecodable reply: " + bad->what;
   auto& envelope = std::get<MethodEnvelope>(decoded);

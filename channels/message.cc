@@ -29,7 +29,7 @@ void Message::appendOwned(std::vector<uint8_t> bytes) {
 
 void Message::appendShared(Bytes bytes) {
   if (!bytes || bytes->empty()) return;
-  Piece piece{bytes, bytes->data(), bytes->size()};
+  Piece piece{bytes.owner(), bytes->data(), bytes->size()};
   size_ += piece.size;
   pieces_.push_back(std::move(piece));
 }

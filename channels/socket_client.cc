@@ -127,10 +127,8 @@ std::optional<Frame> SocketClient::readFrame(std::string* error, double timeoutS
   }
 }
 
-std::optional<FrameBuffer> SocketClient::call(const std::string& channel,
-                                                       const Message& payload,
-                                                       std::string* error,
-                                                       double timeoutSeconds) {
+std::optional<Bytes> SocketClient::call(const std::string& channel, const Message& payload,
+                                        std::string* error, double timeoutSeconds) {
   const uint64_t id = nextRequestId();
   if (!sendFrame(FrameKind::kCall, id, channel, payload, error)) return std::nullopt;
   const double deadline = timeoutSeconds < 0 ? -1 : monotonicSeconds() + timeoutSeconds;
@@ -150,7 +148,10 @@ std::optional<FrameBuffer> SocketClient::call(const std::string& channel,
       return std::nullopt;
     }
     if (frame->kind == FrameKind::kReply) {
-      if (frame->requestId == id) return std::move(frame->payload);
+      if (frame->requestId == id) {
+        auto reply = std::make_shared<const FrameBuffer>(std::move(frame->payload));
+        return Bytes(reply, std::span<const uint8_t>(*reply));
+      }
       continue;  // a reply to an earlier call that was given up on
     }
     Message answer = onCall ? onCall(*frame) : Message();

@@ -198,6 +198,9 @@ bool isValidUtf8(const uint8_t* p, size_t n) {
 class Reader {
  public:
   explicit Reader(std::span<const uint8_t> bytes) : data_(bytes.data()), size_(bytes.size()) {}
+  // Large raw-bytes values refer to their place in `message` instead of being copied.
+  explicit Reader(const Bytes& message)
+      : data_(message->data()), size_(message->size()), owner_(message.owner()) {}
 
   bool atEnd() const { return pos_ == size_; }
   DecodeError error() const { return DecodeError{error_}; }
@@ -260,7 +263,11 @@ class Reader {
         size_t n;
         const uint8_t* p = nullptr;
         if (!size(n) || !take(n, p)) return false;
-        out = Value(ByteBuffer(p, p + n));
+        if (owner_ && n >= StandardMessageCodec::kShareThreshold) {
+          out = Value(Bytes(owner_, {p, n}));
+        } else {
+          out = Value(ByteBuffer(p, p + n));
+        }
         return true;
       }
       case StandardTag::Int32List:
@@ -379,6 +386,7 @@ class Reader {
 
   const uint8_t* data_;
   size_t size_;
+  std::shared_ptr<const void> owner_;
   size_t pos_ = 0;
   std::string error_;
 };
@@ -391,23 +399,15 @@ Message StandardMessageCodec::encode(const Value& value) {
   return std::move(writer).finish();
 }
 
-std::variant<Value, DecodeError> StandardMessageCodec::decode(std::span<const uint8_t> bytes) {
-  Reader reader(bytes);
+namespace {
+
+std::variant<Value, DecodeError> decodeValue(Reader& reader) {
   Value value;
   if (!reader.value(value, 0) || !reader.expectEnd()) return reader.error();
   return value;
 }
 
-Message StandardMethodCodec::encodeMethodCall(const FlutterMethodCall& call) {
-  Writer writer;
-  writer.string(call.method);
-  writer.value(call.arguments);
-  return std::move(writer).finish();
-}
-
-std::variant<FlutterMethodCall, DecodeError> StandardMethodCodec::decodeMethodCall(
-    std::span<const uint8_t> bytes) {
-  Reader reader(bytes);
+std::variant<FlutterMethodCall, DecodeError> decodeCall(Reader& reader) {
   Value method;
   if (!reader.value(method, 0)) return reader.error();
   if (!method.asString()) {
@@ -419,29 +419,7 @@ std::variant<FlutterMethodCall, DecodeError> StandardMethodCodec::decodeMethodCa
   return call;
 }
 
-Message StandardMethodCodec::encodeSuccessEnvelope(const Value& result) {
-  Writer writer;
-  writer.byte(0);
-  writer.value(result);
-  return std::move(writer).finish();
-}
-
-Message StandardMethodCodec::encodeErrorEnvelope(const FlutterError& error) {
-  Writer writer;
-  writer.byte(1);
-  writer.string(error.code);
-  if (error.message) {
-    writer.string(*error.message);
-  } else {
-    writer.byte(tag(StandardTag::Null));
-  }
-  writer.value(error.details);
-  return std::move(writer).finish();
-}
-
-std::variant<MethodEnvelope, DecodeError> StandardMethodCodec::decodeEnvelope(
-    std::span<const uint8_t> bytes) {
-  Reader reader(bytes);
+std::variant<MethodEnvelope, DecodeError> decodeEnvelopeFrom(Reader& reader) {
   uint8_t kind = 0;
   if (!reader.byte(kind)) return DecodeError{"empty envelope"};
   if (kind == 0) {
@@ -473,6 +451,69 @@ std::variant<MethodEnvelope, DecodeError> StandardMethodCodec::decodeEnvelope(
   if (const std::string* text = message.asString()) error.message = *text;
   error.details = std::move(details);
   return MethodEnvelope(std::move(error));
+}
+
+}  // namespace
+
+std::variant<Value, DecodeError> StandardMessageCodec::decode(std::span<const uint8_t> bytes) {
+  Reader reader(bytes);
+  return decodeValue(reader);
+}
+
+std::variant<Value, DecodeError> StandardMessageCodec::decode(const Bytes& message) {
+  Reader reader(message);
+  return decodeValue(reader);
+}
+
+Message StandardMethodCodec::encodeMethodCall(const FlutterMethodCall& call) {
+  Writer writer;
+  writer.string(call.method);
+  writer.value(call.arguments);
+  return std::move(writer).finish();
+}
+
+std::variant<FlutterMethodCall, DecodeError> StandardMethodCodec::decodeMethodCall(
+    std::span<const uint8_t> bytes) {
+  Reader reader(bytes);
+  return decodeCall(reader);
+}
+
+std::variant<FlutterMethodCall, DecodeError> StandardMethodCodec::decodeMethodCall(
+    const Bytes& message) {
+  Reader reader(message);
+  return decodeCall(reader);
+}
+
+Message StandardMethodCodec::encodeSuccessEnvelope(const Value& result) {
+  Writer writer;
+  writer.byte(0);
+  writer.value(result);
+  return std::move(writer).finish();
+}
+
+Message StandardMethodCodec::encodeErrorEnvelope(const FlutterError& error) {
+  Writer writer;
+  writer.byte(1);
+  writer.string(error.code);
+  if (error.message) {
+    writer.string(*error.message);
+  } else {
+    writer.byte(tag(StandardTag::Null));
+  }
+  writer.value(error.details);
+  return std::move(writer).finish();
+}
+
+std::variant<MethodEnvelope, DecodeError> StandardMethodCodec::decodeEnvelope(
+    std::span<const uint8_t> bytes) {
+  Reader reader(bytes);
+  return decodeEnvelopeFrom(reader);
+}
+
+std::variant<MethodEnvelope, DecodeError> StandardMethodCodec::decodeEnvelope(
+    const Bytes& message) {
+  Reader reader(message);
+  return decodeEnvelopeFrom(reader);
 }
 
 }  // namespace dravel

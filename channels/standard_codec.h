@@ -42,11 +42,16 @@ class StandardMessageCodec {
  public:
   // Nesting deeper than this is a decode error rather than a stack overflow.
   static constexpr int kMaxDepth = 128;
-  // Raw-bytes values at least this large are referenced, not copied, when encoding.
+  // Raw-bytes values at least this large are referenced, not copied, when
+  // encoding (and when decoding from a shared buffer).
   static constexpr size_t kShareThreshold = 64 * 1024;
 
   static Message encode(const Value& value);
   static std::variant<Value, DecodeError> decode(std::span<const uint8_t> bytes);
+  // The same, from a shared buffer: raw-bytes values of kShareThreshold bytes
+  // or more refer to their place in `message`, which they keep alive, instead
+  // of being copied. Every decode below has this form as well.
+  static std::variant<Value, DecodeError> decode(const Bytes& message);
 };
 
 // A successful or failed method result as it travels in an envelope.
@@ -57,10 +62,12 @@ class StandardMethodCodec {
   static Message encodeMethodCall(const FlutterMethodCall& call);
   static std::variant<FlutterMethodCall, DecodeError> decodeMethodCall(
       std::span<const uint8_t> bytes);
+  static std::variant<FlutterMethodCall, DecodeError> decodeMethodCall(const Bytes& message);
 
   static Message encodeSuccessEnvelope(const Value& result);
   static Message encodeErrorEnvelope(const FlutterError& error);
   static std::variant<MethodEnvelope, DecodeError> decodeEnvelope(std::span<const uint8_t> bytes);
+  static std::variant<MethodEnvelope, DecodeError> decodeEnvelope(const Bytes& message);
 };
 
 }  // namespace dravel

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace dravel {
 
@@ -22,13 +23,23 @@ bool sameFloats(const std::vector<T>& a, const std::vector<T>& b) {
   return true;
 }
 
-bool sameBytes(const Bytes& a, const Bytes& b) {
-  if (a == b) return true;
-  if (!a || !b) return (!a || a->empty()) && (!b || b->empty());
-  return *a == *b;
-}
 
 }  // namespace
+
+// Bytes
+
+bool ByteView::operator==(const ByteView& other) const {
+  if (size_ != other.size_) return false;
+  return size_ == 0 || data_ == other.data_ || std::memcmp(data_, other.data_, size_) == 0;
+}
+
+Bytes::Bytes(std::shared_ptr<const ByteBuffer> buffer)
+    : view_(buffer ? ByteView(buffer->data(), buffer->size()) : ByteView()) {
+  owner_ = std::move(buffer);
+}
+
+Bytes::Bytes(std::shared_ptr<const void> owner, std::span<const uint8_t> bytes)
+    : owner_(std::move(owner)), view_(owner_ ? ByteView(bytes.data(), bytes.size()) : ByteView()) {}
 
 // ValueMap
 
@@ -245,7 +256,7 @@ bool Value::operator==(const Value& other) const {
     case Type::kString:
       return std::get<std::string>(data_) == std::get<std::string>(other.data_);
     case Type::kBytes:
-      return sameBytes(std::get<Bytes>(data_), std::get<Bytes>(other.data_));
+      return *std::get<Bytes>(data_) == *std::get<Bytes>(other.data_);
     case Type::kInt32List:
       return std::get<Int32List>(data_) == std::get<Int32List>(other.data_);
     case Type::kInt64List:
@@ -332,7 +343,7 @@ void appendString(std::string& out, const std::string& s) {
 
 template <typename T, typename Append>
 void appendSequence(std::string& out, const char* open, const char* close,
-                    const std::vector<T>& items, Append appendItem) {
+                    std::span<const T> items, Append appendItem) {
   out += open;
   size_t shown = std::min(items.size(), kShownElements);
   for (size_t i = 0; i < shown; ++i) {
@@ -361,9 +372,9 @@ void appendValue(std::string& out, const Value& value) {
       appendString(out, *value.asString());
       break;
     case Value::Type::kBytes: {
-      const ByteBuffer& bytes = **value.asBytes();
+      const ByteView& bytes = **value.asBytes();
       out += "bytes";
-      appendSequence(out, "[", "]", bytes, [&out](uint8_t b) {
+      appendSequence(out, "[", "]", bytes.span(), [&out](uint8_t b) {
         char hex[4];
         std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned>(b));
         out += hex;
@@ -372,30 +383,30 @@ void appendValue(std::string& out, const Value& value) {
     }
     case Value::Type::kInt32List:
       out += "int32";
-      appendSequence(out, "[", "]", value.asInt32List()->values,
+      appendSequence(out, "[", "]", std::span(value.asInt32List()->values),
                      [&out](int32_t v) { out += std::to_string(v); });
       break;
     case Value::Type::kInt64List:
       out += "int64";
-      appendSequence(out, "[", "]", value.asInt64List()->values,
+      appendSequence(out, "[", "]", std::span(value.asInt64List()->values),
                      [&out](int64_t v) { out += std::to_string(v); });
       break;
     case Value::Type::kFloat32List:
       out += "float32";
-      appendSequence(out, "[", "]", value.asFloat32List()->values,
+      appendSequence(out, "[", "]", std::span(value.asFloat32List()->values),
                      [&out](float v) { appendFloat(out, v); });
       break;
     case Value::Type::kFloat64List:
       out += "float64";
-      appendSequence(out, "[", "]", value.asFloat64List()->values,
+      appendSequence(out, "[", "]", std::span(value.asFloat64List()->values),
                      [&out](double v) { appendFloat(out, v); });
       break;
     case Value::Type::kList:
-      appendSequence(out, "[", "]", *value.asList(),
+      appendSequence(out, "[", "]", std::span(*value.asList()),
                      [&out](const Value& v) { appendValue(out, v); });
       break;
     case Value::Type::kMap:
-      appendSequence(out, "{", "}", value.asMap()->entries(), [&out](const ValueMap::Entry& e) {
+      appendSequence(out, "{", "}", std::span(value.asMap()->entries()), [&out](const ValueMap::Entry& e) {
         appendValue(out, e.first);
         out += ": ";
         appendValue(out, e.second);

@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -15,10 +16,62 @@ namespace dravel {
 
 class Value;
 
-// Raw bytes. Shared and immutable once wrapped, so a large payload (a captured
-// screen) moves from the buffer it was produced in to the transport without a copy.
+// Bytes being built.
 using ByteBuffer = std::vector<uint8_t>;
-using Bytes = std::shared_ptr<const ByteBuffer>;
+
+// A read-only run of bytes: what a Bytes handle refers to.
+class ByteView {
+ public:
+  ByteView() = default;
+  ByteView(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+  const uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const uint8_t* begin() const { return data_; }
+  const uint8_t* end() const { return data_ + size_; }
+  uint8_t operator[](size_t i) const { return data_[i]; }
+  std::span<const uint8_t> span() const { return {data_, size_}; }
+  operator std::span<const uint8_t>() const { return span(); }
+  ByteBuffer toBuffer() const { return ByteBuffer(begin(), end()); }
+
+  // By content.
+  bool operator==(const ByteView& other) const;
+  bool operator==(const ByteBuffer& other) const {
+    return *this == ByteView(other.data(), other.size());
+  }
+
+ private:
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+// Raw bytes, shared and immutable: a buffer of their own, or a part of a
+// larger buffer (a received message) that they keep alive. Copies share the
+// bytes, so a large payload (a captured screen) moves from the buffer it was
+// produced in to the transport, and from a received message to its reader,
+// without a copy. Used like a pointer to the bytes; null refers to none.
+class Bytes {
+ public:
+  Bytes() = default;
+  Bytes(std::nullptr_t) {}
+  // The whole of `buffer`.
+  Bytes(std::shared_ptr<const ByteBuffer> buffer);
+  Bytes(std::shared_ptr<ByteBuffer> buffer)
+      : Bytes(std::shared_ptr<const ByteBuffer>(std::move(buffer))) {}
+  // `bytes`, which lie in memory that `owner` keeps alive.
+  Bytes(std::shared_ptr<const void> owner, std::span<const uint8_t> bytes);
+
+  explicit operator bool() const { return owner_ != nullptr; }
+  const ByteView& operator*() const { return view_; }
+  const ByteView* operator->() const { return &view_; }
+  // What keeps the bytes alive.
+  const std::shared_ptr<const void>& owner() const { return owner_; }
+
+ private:
+  std::shared_ptr<const void> owner_;
+  ByteView view_;
+};
 
 using ValueList = std::vector<Value>;
 
@@ -114,7 +167,7 @@ class Value {
   Value(std::string v) : data_(std::move(v)) {}
   Value(std::string_view v) : data_(std::string(v)) {}
   // A null pointer is taken as no bytes, so a bytes value always has a buffer.
-  Value(Bytes v) : data_(v ? std::move(v) : std::make_shared<const ByteBuffer>()) {}
+  Value(Bytes v) : data_(v ? std::move(v) : Bytes(std::make_shared<const ByteBuffer>())) {}
   Value(ByteBuffer v) : data_(Bytes(std::make_shared<const ByteBuffer>(std::move(v)))) {}
   Value(Int32List v) : data_(std::move(v)) {}
   Value(Int64List v) : data_(std::move(v)) {}

@@ -183,14 +183,14 @@ void CaptureHandler::copyPng(const Value& args, const FlutterResult& result) {
     result(FlutterError::errorWithCode("bad_png"));
     return;
   }
-  const ByteBuffer& bytes = **png;
+  const ByteView& bytes = **png;
   std::optional<DecodedImage> image = decodeImage(bytes);
   if (!image) {
     result(FlutterError::errorWithCode("bad_png"));
     return;
   }
   PasteboardItem item;
-  item.setData(kPasteboardTypePNG, bytes);
+  item.setData(kPasteboardTypePNG, bytes.toBuffer());
   if (std::optional<std::vector<uint8_t>> tiff = encodeTiff(*image)) {
     item.setData(kPasteboardTypeTIFF, std::move(*tiff));
   }

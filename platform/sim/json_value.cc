@@ -126,7 +126,7 @@ json toJson(const Value& value, const BytesRenderer& bytes, int depth) {
     case Value::Type::kString:
       return *value.asString();
     case Value::Type::kBytes: {
-      const ByteBuffer& buffer = **value.asBytes();
+      const ByteView& buffer = **value.asBytes();
       if (bytes) return json::parse(bytes(buffer));
       return json{{"$bytes", buffer.size()}};
     }

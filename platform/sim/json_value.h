@@ -24,7 +24,7 @@ struct JsonReadOptions {
 std::variant<Value, std::string> valueFromJson(std::string_view text, JsonReadOptions options = {});
 
 // How raw bytes are written out; by default as {"$bytes": LENGTH}.
-using BytesRenderer = std::function<std::string(const ByteBuffer& bytes)>;
+using BytesRenderer = std::function<std::string(std::span<const uint8_t> bytes)>;
 
 // A channel value as JSON text. Map keys that are not strings are written
 // through their debug rendering; non-finite doubles as null.

@@ -99,10 +99,10 @@ TEST_F(SocketMessengerTest, ServesCallsWithPrivatePermissionsAndRemovesTheSocket
     std::string error;
     auto reply = client.call("echo", Message({1, 2, 3}), &error, 10);
     ASSERT_TRUE(reply) << error;
-    EXPECT_EQ(*reply, (FrameBuffer{1, 2, 3}));
+    EXPECT_EQ(**reply, (ByteBuffer{1, 2, 3}));
     reply = client.call("nobody/listens", Message({1}), &error, 10);
     ASSERT_TRUE(reply) << error;
-    EXPECT_TRUE(reply->empty()) << "an unhandled channel gets an empty reply";
+    EXPECT_TRUE((*reply)->empty()) << "an unhandled channel gets an empty reply";
   });
   messenger_->stop();
   EXPECT_NE(::access(path_.c_str(), F_OK), 0);

@@ -168,6 +168,41 @@ TEST(StandardCodecTest, LargeBytesAreSharedAndAlignmentSpansPieces) {
   EXPECT_NE(copied.pieces()[0].data + 4, small->data());
 }
 
+TEST(StandardCodecTest, DecodingFromASharedBufferLeavesLargeBytesWhereTheyLie) {
+  const size_t large = StandardMessageCodec::kShareThreshold;
+  ValueMap map;
+  map.set("small", Value(ByteBuffer(large - 1, 1)));
+  map.set("large", Value(ByteBuffer(large, 2)));
+  auto flat = std::make_shared<const ByteBuffer>(
+      StandardMethodCodec::encodeSuccessEnvelope(Value(map)).flatten());
+  const uint8_t* begin = flat->data();
+  const uint8_t* end = begin + flat->size();
+
+  auto decoded = StandardMethodCodec::decodeEnvelope(Bytes(flat));
+  flat.reset();  // the decoded value alone keeps the message alive
+  ASSERT_TRUE(std::holds_alternative<MethodEnvelope>(decoded));
+  const Value& value = std::get<Value>(std::get<MethodEnvelope>(decoded));
+  EXPECT_EQ(value, Value(map));
+  const Bytes in = *value.bytesAt("large");
+  const Bytes copied = *value.bytesAt("small");
+  EXPECT_TRUE(in->data() > begin && in->data() + in->size() <= end);
+  EXPECT_FALSE(copied->data() >= begin && copied->data() < end);
+  EXPECT_EQ((*in)[large - 1], 2);
+
+  // A part of a larger buffer decodes the same way, and a bad one still fails.
+  auto padded = std::make_shared<ByteBuffer>(3, 0);
+  const Message message = StandardMessageCodec::encode(Value(map));
+  for (const Message::Piece& piece : message.pieces()) {
+    padded->insert(padded->end(), piece.data, piece.data + piece.size);
+  }
+  const Bytes part(padded, std::span<const uint8_t>(*padded).subspan(3));
+  auto again = StandardMessageCodec::decode(part);
+  ASSERT_TRUE(std::holds_alternative<Value>(again));
+  EXPECT_EQ(std::get<Value>(again), Value(map));
+  const Bytes truncated(padded, std::span<const uint8_t>(*padded).subspan(3, 100));
+  EXPECT_TRUE(std::holds_alternative<DecodeError>(StandardMessageCodec::decode(truncated)));
+}
+
 TEST(StandardCodecTest, MethodCallsAndEnvelopesDecode) {
   auto call = StandardMethodCodec::decodeMethodCall(
       StandardMethodCodec::encodeMethodCall({"open", ValueMap{{"path", "/x"}}}).flatten());

@@ -14,7 +14,7 @@ TEST(ValueTest, TypedReadsDoNotConvert) {
   EXPECT_FALSE(Value(true).asInt());
   EXPECT_FALSE(Value("7").asInt());
   EXPECT_EQ(Value(int64_t{1} << 40).asInt(), int64_t{1} << 40);
-  EXPECT_EQ(Value(Bytes()).asBytes()->get()->size(), 0u);  // a null buffer reads as empty
+  EXPECT_EQ((*Value(Bytes()).asBytes())->size(), 0u);  // a null buffer reads as empty
 }
 
 TEST(ValueTest, MapSetFindErase) {

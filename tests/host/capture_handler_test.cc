@@ -87,7 +87,7 @@ TEST_F(CaptureDispatch, CopyPngLeavesTheClipboardAloneOnBadInput) {
   PasteboardItem old;
   old.setData("public.utf8-plain-text", {'h', 'i'});
   desktop().pasteboard().contents = {old};
-  ByteBuffer truncated = **pngBytes().asBytes();
+  ByteBuffer truncated = (*pngBytes().asBytes())->toBuffer();
   truncated.resize(truncated.size() / 2);
   for (const Value& args :
        {Value(), Value(ValueMap{{"png", "not bytes"}}), Value(ValueMap{{"png", ByteBuffer{1, 2, 3}}}),

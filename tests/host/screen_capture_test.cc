@@ -236,7 +236,7 @@ TEST_F(ScreenCapturePipeline, WithoutABitmapContextTheReplyIsAllZeroOfTheRightSi
   const Value& map = successValue(reply);
   EXPECT_EQ(map.intAt("width"), 2880);
   EXPECT_EQ(map.intAt("height"), 1800);
-  const ByteBuffer& bytes = **map.asMap()->find("bytes")->asBytes();
+  const ByteView& bytes = **map.asMap()->find("bytes")->asBytes();
   ASSERT_EQ(bytes.size(), 20736000u);
   EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; }));
 }

@@ -84,7 +84,7 @@ std::string dravelctlBinary() {
   return std::filesystem::exists(sibling) ? sibling.string() : std::string();
 }
 
-MethodResponse decodeReply(const FrameBuffer& reply) {
+MethodResponse decodeReply(std::span<const uint8_t> reply) {
   if (reply.empty()) return FlutterMethodNotImplemented;
   auto decoded = StandardMethodCodec::decodeEnvelope(reply);
   if (auto* bad = std::get_if<DecodeError>(&decoded)) {
@@ -176,7 +176,7 @@ MethodResponse HostProcessTest::call(SocketClient& client, const std::string& ch
     ADD_FAILURE() << channel << "." << method << ": " << error;
     return FlutterError::errorWithCode("test_no_reply");
   }
-  return decodeReply(*reply);
+  return decodeReply(**reply);
 }
 
 Value HostProcessTest::state(const std::string& key) {

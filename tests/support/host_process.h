@@ -40,7 +40,7 @@ std::string hostBinary();
 std::string dravelctlBinary();
 
 // A method call's reply frame, decoded; failures are reported.
-MethodResponse decodeReply(const FrameBuffer& reply);
+MethodResponse decodeReply(std::span<const uint8_t> reply);
 
 // A test that runs dravel-host on the simulated platform. Skips when no host
 // binary is given; the temporary directory goes at the end.

@@ -117,7 +117,7 @@ TEST(JsonValue, WritesBytesThroughTheRendererAndOddKeysReadably) {
   map.set("nan", Value(std::nan("")));
   EXPECT_EQ(sim::jsonFromValue(Value(map), -1), R"({"1":"one","b":{"$bytes":3},"nan":null})");
   EXPECT_EQ(sim::jsonFromValue(Value(ByteBuffer{1}), -1,
-                               [](const ByteBuffer& b) { return std::to_string(b.size() * 10); }),
+                               [](std::span<const uint8_t> b) { return std::to_string(b.size() * 10); }),
             "10");
 }
 
