@@ -80,19 +80,18 @@ void registerHostExtras(const LaunchedHost& host) {
 
   // "reopen" {"hasVisibleWindows": bool}: a click on the application's icon.
   // Without the argument, whether the main window is on screen.
-  sim::registerSimAction({"reopen", [delegate](const Value& arguments, sim::SimDesktop& desktop,
-                                               FlutterResult result) {
-                            auto self = delegate.lock();
-                            if (!self) {
-                              result(FlutterError::errorWithCode("unavailable", "no delegate"));
-                              return;
-                            }
-                            bool visible = desktop.mainWindow() && desktop.mainWindow()->isVisible();
-                            visible = arguments.argumentsOrEmpty()
-                                          .boolAt("hasVisibleWindows")
-                                          .value_or(visible);
-                            result(Value(self->applicationShouldHandleReopen(visible)));
-                          }});
+  sim::registerSimAction(
+      {"reopen",
+       [delegate](const Value& arguments, sim::SimDesktop& desktop, FlutterResult result) {
+         auto self = delegate.lock();
+         if (!self) {
+           result(FlutterError::errorWithCode("unavailable", "no delegate"));
+           return;
+         }
+         bool visible = desktop.mainWindow() && desktop.mainWindow()->isVisible();
+         visible = arguments.argumentsOrEmpty().boolAt("hasVisibleWindows").value_or(visible);
+         result(Value(self->applicationShouldHandleReopen(visible)));
+       }});
 
   // The main window's state, with the overlay fields the host keeps.
   sim::registerScenarioSection(
@@ -130,7 +129,9 @@ void watchSignal(int signal, GLibMainQueue& queue) {
 
 // The simulated desktop draws window titles through fontconfig, whose caches
 // live until the process ends; not leaks of the host. Read by LeakSanitizer.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
 
 int main(int argc, char** argv) {
   Options options;

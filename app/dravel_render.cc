@@ -154,6 +154,10 @@ int run(const std::string& dir) {
 }  // namespace dravel
 
 // Fontconfig's caches live until the process ends; not leaks of this tool.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
 
-int main(int argc, char** argv) { return dravel::run(argc > 1 ? argv[1] : "."); }
+int main(int argc, char** argv) {
+  return dravel::run(argc > 1 ? argv[1] : ".");
+}

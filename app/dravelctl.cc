@@ -199,7 +199,8 @@ int commandScreenshot(const Context& context, const std::vector<std::string>& ar
   auto bytes = reply->bytesAt("bytes");
   if (!width || !height || !bytes || *width <= 0 || *height <= 0 ||
       static_cast<uint64_t>(*width) * static_cast<uint64_t>(*height) * 4 != (*bytes)->size()) {
-    std::fprintf(stderr, "dravelctl: the capture reply has no consistent width, height and bytes\n");
+    std::fprintf(stderr,
+                 "dravelctl: the capture reply has no consistent width, height and bytes\n");
     return kExitErrorReply;
   }
   DecodedImage image;

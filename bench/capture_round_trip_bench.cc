@@ -64,7 +64,8 @@ void startHost(Host& h) {
   h.socket = h.dir + "/host.sock";
   const std::string scenario = h.dir + "/scenario.json";
   // One 1440 x 900 point screen at scale 2: 2880 x 1800 pixels.
-  std::ofstream(scenario) << R"({"screens": [{"frame": [0, 0, 1440, 900], "scale": 2.0, "displayId": 1}],
+  std::ofstream(scenario)
+      << R"({"screens": [{"frame": [0, 0, 1440, 900], "scale": 2.0, "displayId": 1}],
     "mainScreen": 0, "pointer": [720, 450], "windows": [], "permissions": {"screenRecording": true}})";
   const std::string log = h.dir + "/host.log";
   h.pid = ::fork();
@@ -138,9 +139,9 @@ std::string captureOnce(SocketClient& client) {
   ValueMap arguments;
   arguments.set("displayId", Value(1));
   std::string error;
-  auto reply = client.call("dravel/capture",
-                           StandardMethodCodec::encodeMethodCall({"captureScreen", Value(arguments)}),
-                           &error, 60);
+  auto reply = client.call(
+      "dravel/capture", StandardMethodCodec::encodeMethodCall({"captureScreen", Value(arguments)}),
+      &error, 60);
   if (!reply) return "no reply: " + error;
   if ((*reply)->empty()) return "captureScreen is not implemented";
   auto decoded = StandardMethodCodec::decodeEnvelope(*reply);

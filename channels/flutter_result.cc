@@ -36,6 +36,8 @@ void FlutterResult::operator()(MethodResponse response) const {
   if (sink) sink(std::move(response));
 }
 
-bool FlutterResult::answered() const { return state_ && state_->answered; }
+bool FlutterResult::answered() const {
+  return state_ && state_->answered;
+}
 
 }  // namespace dravel

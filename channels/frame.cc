@@ -40,7 +40,9 @@ void* allocateFrameBuffer(size_t bytes) {
   return p;
 }
 
-void releaseFrameBuffer(void* p, size_t) noexcept { std::free(p); }
+void releaseFrameBuffer(void* p, size_t) noexcept {
+  std::free(p);
+}
 
 std::vector<uint8_t> encodeFrameHeader(FrameKind kind, uint64_t requestId,
                                        const std::string& channel, size_t payloadSize) {
@@ -91,7 +93,8 @@ FrameReader::Status FrameReader::commit(size_t n) {
     const uint8_t kind = header_[4];
     const uint8_t flags = header_[5];
     const uint64_t channelLength = getLe(header_.data() + 6, 2);
-    if (length < kFrameFixedSize) return fail("frame length " + std::to_string(length) + " too short");
+    if (length < kFrameFixedSize)
+      return fail("frame length " + std::to_string(length) + " too short");
     if (length > maxFrameSize_) {
       return fail("frame of " + std::to_string(length) + " bytes over the limit of " +
                   std::to_string(maxFrameSize_));
@@ -121,7 +124,9 @@ FrameReader::Status FrameReader::commit(size_t n) {
   return Status::kFrame;
 }
 
-Frame FrameReader::takeFrame() { return std::move(frame_); }
+Frame FrameReader::takeFrame() {
+  return std::move(frame_);
+}
 
 bool appendIovecs(const Message& message, size_t& skip, std::vector<iovec>& iov) {
   for (const Message::Piece& piece : message.pieces()) {

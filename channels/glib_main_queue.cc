@@ -12,7 +12,9 @@ gboolean runTaskOnce(gpointer data) {
   return G_SOURCE_REMOVE;
 }
 
-void deleteTaskBox(gpointer data) { delete static_cast<TaskBox*>(data); }
+void deleteTaskBox(gpointer data) {
+  delete static_cast<TaskBox*>(data);
+}
 
 }  // namespace
 
@@ -23,7 +25,8 @@ struct GLibMainQueue::ModalTimer {
 };
 
 GLibMainQueue::GLibMainQueue(GMainContext* context)
-    : context_(context ? g_main_context_ref(context) : g_main_context_ref(g_main_context_default())),
+    : context_(context ? g_main_context_ref(context)
+                       : g_main_context_ref(g_main_context_default())),
       loop_(g_main_loop_new(context_, FALSE)) {}
 
 GLibMainQueue::~GLibMainQueue() {
@@ -52,7 +55,9 @@ void GLibMainQueue::asyncAfter(double seconds, Task task) {
   g_source_unref(source);
 }
 
-double GLibMainQueue::now() const { return static_cast<double>(g_get_monotonic_time()) / 1e6; }
+double GLibMainQueue::now() const {
+  return static_cast<double>(g_get_monotonic_time()) / 1e6;
+}
 
 gboolean GLibMainQueue::onModalTimer(gpointer data) {
   auto* timer = static_cast<ModalTimer*>(data);
@@ -99,8 +104,12 @@ void GLibMainQueue::stopModal() {
   if (!modalLoops_.empty()) g_main_loop_quit(modalLoops_.back());
 }
 
-void GLibMainQueue::run() { g_main_loop_run(loop_); }
+void GLibMainQueue::run() {
+  g_main_loop_run(loop_);
+}
 
-void GLibMainQueue::quit() { g_main_loop_quit(loop_); }
+void GLibMainQueue::quit() {
+  g_main_loop_quit(loop_);
+}
 
 }  // namespace dravel

@@ -70,9 +70,15 @@ void StderrLogSink::write(const std::string& line) {
   std::fflush(stderr);
 }
 
-SyslogLogSink::SyslogLogSink(const char* ident) { openlog(ident, LOG_PID, LOG_USER); }
-SyslogLogSink::~SyslogLogSink() { closelog(); }
-void SyslogLogSink::write(const std::string& line) { syslog(LOG_NOTICE, "%s", line.c_str()); }
+SyslogLogSink::SyslogLogSink(const char* ident) {
+  openlog(ident, LOG_PID, LOG_USER);
+}
+SyslogLogSink::~SyslogLogSink() {
+  closelog();
+}
+void SyslogLogSink::write(const std::string& line) {
+  syslog(LOG_NOTICE, "%s", line.c_str());
+}
 
 void CapturingLogSink::write(const std::string& line) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -84,7 +90,9 @@ std::vector<std::string> CapturingLogSink::lines() const {
   return lines_;
 }
 
-bool CapturingLogSink::contains(const std::string& line) const { return count(line) > 0; }
+bool CapturingLogSink::contains(const std::string& line) const {
+  return count(line) > 0;
+}
 
 size_t CapturingLogSink::count(const std::string& line) const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -99,6 +107,8 @@ void CapturingLogSink::clear() {
 ScopedLogCapture::ScopedLogCapture() : sink_(std::make_shared<CapturingLogSink>()) {
   addLogSink(sink_);
 }
-ScopedLogCapture::~ScopedLogCapture() { removeLogSink(sink_); }
+ScopedLogCapture::~ScopedLogCapture() {
+  removeLogSink(sink_);
+}
 
 }  // namespace dravel

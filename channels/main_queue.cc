@@ -17,6 +17,8 @@ MainQueue& mainQueue() {
   return *gQueue;
 }
 
-void setMainQueue(MainQueue* queue) { gQueue = queue; }
+void setMainQueue(MainQueue* queue) {
+  gQueue = queue;
+}
 
 }  // namespace dravel

@@ -63,27 +63,27 @@ void FlutterMethodChannel::invokeMethod(const std::string& method, Value argumen
 
 void FlutterMethodChannel::invokeMethod(const std::string& method, Value arguments,
                                         std::function<void(MethodResponse)> callback) const {
-  messenger_->sendOnChannel(
-      name_, StandardMethodCodec::encodeMethodCall({method, std::move(arguments)}),
-      [callback = std::move(callback)](Message reply) {
-        if (!callback) return;
-        if (reply.empty()) {
-          callback(FlutterMethodNotImplemented);
-          return;
-        }
-        auto bytes = reply.flatten();
-        auto decoded = StandardMethodCodec::decodeEnvelope(bytes);
-        if (auto* error = std::get_if<DecodeError>(&decoded)) {
-          callback(FlutterError::errorWithCode("bad_reply", error->what));
-          return;
-        }
-        auto& envelope = std::get<MethodEnvelope>(decoded);
-        if (auto* value = std::get_if<Value>(&envelope)) {
-          callback(std::move(*value));
-        } else {
-          callback(std::get<FlutterError>(std::move(envelope)));
-        }
-      });
+  messenger_->sendOnChannel(name_,
+                            StandardMethodCodec::encodeMethodCall({method, std::move(arguments)}),
+                            [callback = std::move(callback)](Message reply) {
+                              if (!callback) return;
+                              if (reply.empty()) {
+                                callback(FlutterMethodNotImplemented);
+                                return;
+                              }
+                              auto bytes = reply.flatten();
+                              auto decoded = StandardMethodCodec::decodeEnvelope(bytes);
+                              if (auto* error = std::get_if<DecodeError>(&decoded)) {
+                                callback(FlutterError::errorWithCode("bad_reply", error->what));
+                                return;
+                              }
+                              auto& envelope = std::get<MethodEnvelope>(decoded);
+                              if (auto* value = std::get_if<Value>(&envelope)) {
+                                callback(std::move(*value));
+                              } else {
+                                callback(std::get<FlutterError>(std::move(envelope)));
+                              }
+                            });
 }
 
 }  // namespace dravel

@@ -8,9 +8,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <limits.h>
 #include <cmath>
 #include <cstring>
-#include <limits.h>
 
 namespace dravel {
 namespace {
@@ -53,7 +53,9 @@ std::unique_ptr<SocketClient> SocketClient::connect(const std::string& path, std
 
 SocketClient::SocketClient(int fd, size_t maxFrameSize) : fd_(fd), reader_(maxFrameSize) {}
 
-SocketClient::~SocketClient() { ::close(fd_); }
+SocketClient::~SocketClient() {
+  ::close(fd_);
+}
 
 bool SocketClient::sendBytes(std::span<const uint8_t> bytes, std::string* error) {
   while (!bytes.empty()) {

@@ -29,8 +29,8 @@ class SocketClient {
   // leaves a large raw-bytes value where it was received. Host calls that
   // arrive meanwhile go to `onCall`. Absent, with the reason in `error`, when
   // the connection fails or `timeoutSeconds` (when not negative) runs out.
-  std::optional<Bytes> call(const std::string& channel, const Message& payload,
-                            std::string* error, double timeoutSeconds = -1);
+  std::optional<Bytes> call(const std::string& channel, const Message& payload, std::string* error,
+                            double timeoutSeconds = -1);
 
   // Reads the next frame. Absent on end of stream (error empty), a bad
   // stream, or timeout (error set).

@@ -22,7 +22,9 @@ namespace dravel {
 
 namespace {
 
-std::string errnoText(int err) { return std::strerror(err); }
+std::string errnoText(int err) {
+  return std::strerror(err);
+}
 
 std::string parentFolder(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -101,7 +103,7 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
   std::deque<Message> out;
   size_t outOffset = 0;  // bytes of out.front() already written
   std::map<uint64_t, std::shared_ptr<OutgoingCall>> pending;  // host calls awaiting a reply
-  size_t unanswered = 0;   // calls from the client not yet answered
+  size_t unanswered = 0;    // calls from the client not yet answered
   bool readClosed = false;  // the client sent all it will send
   bool closed = false;
 
@@ -290,7 +292,8 @@ std::optional<std::string> SocketMessenger::listen(const std::string& path) {
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
       return "cannot create folder " + folder + ": " + errnoText(errno);
     }
-    if (::stat(folder.c_str(), &st) != 0) return "cannot use folder " + folder + ": " + errnoText(errno);
+    if (::stat(folder.c_str(), &st) != 0)
+      return "cannot use folder " + folder + ": " + errnoText(errno);
   }
   if (!S_ISDIR(st.st_mode)) return folder + " is not a folder";
   if (strict) {
@@ -385,8 +388,7 @@ void SocketMessenger::acceptAll() {
     }
     ucred peer{};
     socklen_t length = sizeof peer;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
-        peer.uid != ::geteuid()) {
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != ::geteuid()) {
       NSLog("[socket] refused a connection from uid %d (pid %d): only uid %d may connect",
             static_cast<int>(peer.uid), static_cast<int>(peer.pid), static_cast<int>(::geteuid()));
       ::close(fd);
@@ -396,10 +398,8 @@ void SocketMessenger::acceptAll() {
     int sendBuffer = 4 << 20;
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
     const uint64_t id = nextConnectionId_++;
-    auto connection =
-        std::make_shared<Connection>(id, fd, context_, options_.maxFrameSize, self_);
-    connection->readSource =
-        connection->watch(G_IO_IN, G_SOURCE_FUNC(&Connection::onReadable));
+    auto connection = std::make_shared<Connection>(id, fd, context_, options_.maxFrameSize, self_);
+    connection->readSource = connection->watch(G_IO_IN, G_SOURCE_FUNC(&Connection::onReadable));
     connections_[id] = std::move(connection);
   }
 }

@@ -23,7 +23,6 @@ bool sameFloats(const std::vector<T>& a, const std::vector<T>& b) {
   return true;
 }
 
-
 }  // namespace
 
 // Bytes
@@ -342,8 +341,8 @@ void appendString(std::string& out, const std::string& s) {
 }
 
 template <typename T, typename Append>
-void appendSequence(std::string& out, const char* open, const char* close,
-                    std::span<const T> items, Append appendItem) {
+void appendSequence(std::string& out, const char* open, const char* close, std::span<const T> items,
+                    Append appendItem) {
   out += open;
   size_t shown = std::min(items.size(), kShownElements);
   for (size_t i = 0; i < shown; ++i) {
@@ -406,11 +405,12 @@ void appendValue(std::string& out, const Value& value) {
                      [&out](const Value& v) { appendValue(out, v); });
       break;
     case Value::Type::kMap:
-      appendSequence(out, "{", "}", std::span(value.asMap()->entries()), [&out](const ValueMap::Entry& e) {
-        appendValue(out, e.first);
-        out += ": ";
-        appendValue(out, e.second);
-      });
+      appendSequence(out, "{", "}", std::span(value.asMap()->entries()),
+                     [&out](const ValueMap::Entry& e) {
+                       appendValue(out, e.first);
+                       out += ": ";
+                       appendValue(out, e.second);
+                     });
       break;
   }
 }

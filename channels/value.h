@@ -238,9 +238,17 @@ inline void ValueMap::set(const std::string& key, Value value) {
 // Makes a bytes value from a copy of the given data.
 Value bytesValue(const void* data, size_t size);
 
-inline size_t ValueMap::size() const { return entries_.size(); }
-inline bool ValueMap::empty() const { return entries_.empty(); }
-inline ValueMap::const_iterator ValueMap::begin() const { return entries_.begin(); }
-inline ValueMap::const_iterator ValueMap::end() const { return entries_.end(); }
+inline size_t ValueMap::size() const {
+  return entries_.size();
+}
+inline bool ValueMap::empty() const {
+  return entries_.empty();
+}
+inline ValueMap::const_iterator ValueMap::begin() const {
+  return entries_.begin();
+}
+inline ValueMap::const_iterator ValueMap::end() const {
+  return entries_.end();
+}
 
 }  // namespace dravel

@@ -26,7 +26,9 @@ TimerId VirtualMainQueue::addModalTimer(double interval, Task task) {
   return id;
 }
 
-void VirtualMainQueue::cancelTimer(TimerId id) { modalTimers_.erase(id); }
+void VirtualMainQueue::cancelTimer(TimerId id) {
+  modalTimers_.erase(id);
+}
 
 size_t VirtualMainQueue::drainPosted() {
   size_t ran = 0;
@@ -129,9 +131,13 @@ bool VirtualMainQueue::runUntil(const std::function<bool()>& done, double timeou
   }
 }
 
-size_t VirtualMainQueue::pendingDelayed() const { return delayed_.size(); }
+size_t VirtualMainQueue::pendingDelayed() const {
+  return delayed_.size();
+}
 
-void VirtualMainQueue::atModalTime(double at, Task fn) { modalScript_.emplace(at, std::move(fn)); }
+void VirtualMainQueue::atModalTime(double at, Task fn) {
+  modalScript_.emplace(at, std::move(fn));
+}
 
 void VirtualMainQueue::runModal() {
   ++modalDepth_;

@@ -2,8 +2,8 @@
 // first byte picks, and decodes each frame's payload as the host and the
 // client would. Every frame read must frame again to the bytes it came from,
 // and the reader must never hand out space after it failed.
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <span>
 #include <vector>

@@ -35,8 +35,8 @@ BadgedMenuItemView::BadgedMenuItemView(const std::string& title,
   } else if (hint) {
     trailing = hint_->intrinsicContentSize().width;
   }
-  const double width = std::ceil(label_->intrinsicContentSize().width + kLabelLeft +
-                                 kRightMargin + trailing + kRightMargin);
+  const double width = std::ceil(label_->intrinsicContentSize().width + kLabelLeft + kRightMargin +
+                                 trailing + kRightMargin);
   setFrame({0, 0, width, kHeight});
   setAutoresizingMask(kViewWidthSizable);
 
@@ -71,12 +71,12 @@ void BadgedMenuItemView::layout() {
   highlight_->setFrame({kHighlightInset, 0, w - 2 * kHighlightInset, h});
 
   const Size pillSize = pill_->image() ? pill_->image()->size() : Size{0, 0};
-  pill_->setFrame({w - kRightMargin - pillSize.width, (h - pillSize.height) * 0.5,
-                   pillSize.width, pillSize.height});
+  pill_->setFrame({w - kRightMargin - pillSize.width, (h - pillSize.height) * 0.5, pillSize.width,
+                   pillSize.height});
 
   const Size hintSize = hint_->isHidden() ? Size{0, 0} : hint_->intrinsicContentSize();
-  hint_->setFrame({w - kRightMargin - hintSize.width, (h - hintSize.height) * 0.5,
-                   hintSize.width, hintSize.height});
+  hint_->setFrame({w - kRightMargin - hintSize.width, (h - hintSize.height) * 0.5, hintSize.width,
+                   hintSize.height});
 
   const View& trailing = hint_->isHidden() ? static_cast<const View&>(*pill_) : *hint_;
   const double trailingX = trailing.frame().minX();

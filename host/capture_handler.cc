@@ -137,8 +137,7 @@ void CaptureHandler::handle(const FlutterMethodCall& call, FlutterResult result)
   }
   if (method == "probeHotkey") {
     std::optional<bool> free = HotkeyProbe::isFree(
-        args.intAt("keyCode"),
-        args.stringListAt("modifiers").value_or(std::vector<std::string>{}));
+        args.intAt("keyCode"), args.stringListAt("modifiers").value_or(std::vector<std::string>{}));
     result(free ? Value(*free) : Value());
     return;
   }

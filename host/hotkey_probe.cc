@@ -52,10 +52,14 @@ std::optional<std::pair<int64_t, int64_t>> enabledShortcut(const Value& entry) {
 int64_t modifierMask(const std::vector<std::string>& modifiers) {
   int64_t mask = 0;
   for (const std::string& name : modifiers) {
-    if (name == "shift") mask |= 0x20000;
-    else if (name == "control") mask |= 0x40000;
-    else if (name == "alt") mask |= 0x80000;
-    else if (name == "meta") mask |= 0x100000;
+    if (name == "shift")
+      mask |= 0x20000;
+    else if (name == "control")
+      mask |= 0x40000;
+    else if (name == "alt")
+      mask |= 0x80000;
+    else if (name == "meta")
+      mask |= 0x100000;
   }
   return mask;
 }

@@ -74,7 +74,9 @@ void MainFlutterWindow::sendEvent(const MouseEvent& event) {
   native_->sendEventInherited(event);
 }
 
-void MainFlutterWindow::close() { orderOut(); }
+void MainFlutterWindow::close() {
+  orderOut();
+}
 
 void MainFlutterWindow::orderOut() {
   native_->orderOut();

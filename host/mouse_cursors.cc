@@ -75,8 +75,8 @@ std::shared_ptr<Cursor> makeCursor(double angle) {
 
 BezierPath arrowPath() {
   static constexpr Point kVertices[] = {
-      {-9.0, 0.0}, {-3.0, 4.5},  {-3.0, 1.5},  {3.0, 1.5},   {3.0, 4.5},
-      {9.0, 0.0},  {3.0, -4.5},  {3.0, -1.5},  {-3.0, -1.5}, {-3.0, -4.5},
+      {-9.0, 0.0}, {-3.0, 4.5}, {-3.0, 1.5}, {3.0, 1.5},   {3.0, 4.5},
+      {9.0, 0.0},  {3.0, -4.5}, {3.0, -1.5}, {-3.0, -1.5}, {-3.0, -4.5},
   };
   BezierPath path;
   path.moveToPoint(kVertices[0]);

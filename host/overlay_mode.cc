@@ -68,12 +68,11 @@ void MainFlutterWindow::exitOverlay() {
       int type;
       int button;
     };
-    for (const Release& release : {Release{kLeftButtonBit, kLeftMouseUp, 1},
-                                   Release{kRightButtonBit, kRightMouseUp, 2}}) {
+    for (const Release& release :
+         {Release{kLeftButtonBit, kLeftMouseUp, 1}, Release{kRightButtonBit, kRightMouseUp, 2}}) {
       if (!(pressed & release.bit)) continue;
-      std::optional<MouseEvent> event =
-          input.mouseEvent(release.type, location, 0, input.systemUptime(),
-                           native_->windowNumber(), 0, 1, 0.0);
+      std::optional<MouseEvent> event = input.mouseEvent(
+          release.type, location, 0, input.systemUptime(), native_->windowNumber(), 0, 1, 0.0);
       if (!event) continue;
       NSLog("[overlay] releasing stuck mouse button %d", release.button);
       if (release.type == kLeftMouseUp) {

@@ -90,12 +90,16 @@ void beginAccess(std::optional<std::string> bookmark, FlutterResult result) {
   result(Value(std::move(reply)));
 }
 
-void endAccess() { closeAccessed(); }
+void endAccess() {
+  closeAccessed();
+}
 
 std::optional<std::string> accessed() {
   return gAccessed ? std::optional<std::string>(gAccessed->path) : std::nullopt;
 }
 
-void resetForTesting() { gAccessed.reset(); }
+void resetForTesting() {
+  gAccessed.reset();
+}
 
 }  // namespace dravel::SaveFolder

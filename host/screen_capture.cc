@@ -97,8 +97,8 @@ void captureWithWindowServer(const Screen& screen, uint32_t displayID,
   } else {
     const Rect frame = screen.frame();
     const std::vector<ScreenPtr> screens = platform().screens().screens();
-    const double primaryTop = screens.empty() || !screens.front() ? frame.maxY()
-                                                                  : screens.front()->frame().maxY();
+    const double primaryTop =
+        screens.empty() || !screens.front() ? frame.maxY() : screens.front()->frame().maxY();
     const Rect bounds{frame.x, primaryTop - frame.maxY(), frame.width, frame.height};
     image = engine.windowListCreateImage(bounds, kWindowListOptionOnScreenBelowWindow,
                                          static_cast<uint32_t>(*excludeWindow),

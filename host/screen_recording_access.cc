@@ -15,7 +15,7 @@ namespace {
 
 // Owners of system windows that every session has, whatever the permission.
 const std::set<std::string, std::less<>> kSystemWindowOwners = {"Dock", "Window Server",
-                                                                 "WindowServer"};
+                                                                "WindowServer"};
 
 constexpr uint32_t kWindowListOption =
     kWindowListOptionOnScreenOnly | kWindowListExcludeDesktopElements;
@@ -67,10 +67,9 @@ bool isValidURL(std::string_view address) {
     if (!isAlpha(c) && !isDigit(c) && c != '+' && c != '-' && c != '.') return false;
   }
   constexpr std::string_view kOther = "-._~:/?#[]@!$&'()*+,;=%";
-  return std::all_of(address.begin() + static_cast<std::ptrdiff_t>(colon) + 1, address.end(),
-                     [&](char c) {
-                       return isAlpha(c) || isDigit(c) || kOther.find(c) != std::string_view::npos;
-                     });
+  return std::all_of(
+      address.begin() + static_cast<std::ptrdiff_t>(colon) + 1, address.end(),
+      [&](char c) { return isAlpha(c) || isDigit(c) || kOther.find(c) != std::string_view::npos; });
 }
 
 }  // namespace
@@ -101,7 +100,8 @@ std::optional<bool> windowNamesVisible() {
 bool isPromptVisible() {
   std::set<int32_t> agentPids;
   for (const RunningApplication& app : platform().runningApplications().runningApplications()) {
-    if (app.bundleIdentifier == kPromptAgentBundleIdentifier) agentPids.insert(app.processIdentifier);
+    if (app.bundleIdentifier == kPromptAgentBundleIdentifier)
+      agentPids.insert(app.processIdentifier);
   }
   if (agentPids.empty()) return false;
   std::optional<Value> list = platform().windowList().copyWindowInfo(kWindowListOption, 0);

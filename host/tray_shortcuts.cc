@@ -37,7 +37,9 @@ std::shared_ptr<TrayShortcuts>& TrayShortcuts::instance() {
   return *holder;
 }
 
-TrayShortcuts& TrayShortcuts::shared() { return *instance(); }
+TrayShortcuts& TrayShortcuts::shared() {
+  return *instance();
+}
 
 void TrayShortcuts::update(const std::vector<ValueMap>& items,
                            const std::map<std::string, std::string>& badges,

@@ -75,15 +75,27 @@ Size PangoTextSystem::sizeOfString(const std::string& text, const Font& font) {
   return size;
 }
 
-Color labelColor() { return {0, 0, 0, 0.85, "labelColor"}; }
-Color secondaryLabelColor() { return {0, 0, 0, 0.5, "secondaryLabelColor"}; }
-Color disabledControlTextColor() { return {0, 0, 0, 0.25, "disabledControlTextColor"}; }
-Color selectedMenuItemTextColor() { return {1, 1, 1, 1, "selectedMenuItemTextColor"}; }
-Color selectionMaterialColor() { return {0.0, 0.388, 0.882, 1, "selectionMaterial"}; }
+Color labelColor() {
+  return {0, 0, 0, 0.85, "labelColor"};
+}
+Color secondaryLabelColor() {
+  return {0, 0, 0, 0.5, "secondaryLabelColor"};
+}
+Color disabledControlTextColor() {
+  return {0, 0, 0, 0.25, "disabledControlTextColor"};
+}
+Color selectedMenuItemTextColor() {
+  return {1, 1, 1, 1, "selectedMenuItemTextColor"};
+}
+Color selectionMaterialColor() {
+  return {0.0, 0.388, 0.882, 1, "selectionMaterial"};
+}
 
 // ---- Text ----
 
-Size AttributedString::size() const { return platform().textSystem().sizeOfString(string, font); }
+Size AttributedString::size() const {
+  return platform().textSystem().sizeOfString(string, font);
+}
 
 void AttributedString::drawAtPoint(Point point) const {
   GraphicsContext* ctx = GraphicsContext::current();
@@ -127,7 +139,9 @@ GraphicsContext::~GraphicsContext() {
   cairo_destroy(cr_);
 }
 
-GraphicsContext* GraphicsContext::current() { return gCurrentContext; }
+GraphicsContext* GraphicsContext::current() {
+  return gCurrentContext;
+}
 
 void GraphicsContext::saveGraphicsState() {
   cairo_save(cr_);
@@ -143,9 +157,15 @@ void GraphicsContext::restoreGraphicsState() {
   }
 }
 
-void GraphicsContext::translate(double x, double y) { cairo_translate(cr_, x, y); }
-void GraphicsContext::rotate(double radians) { cairo_rotate(cr_, radians); }
-void GraphicsContext::scaleBy(double sx, double sy) { cairo_scale(cr_, sx, sy); }
+void GraphicsContext::translate(double x, double y) {
+  cairo_translate(cr_, x, y);
+}
+void GraphicsContext::rotate(double radians) {
+  cairo_rotate(cr_, radians);
+}
+void GraphicsContext::scaleBy(double sx, double sy) {
+  cairo_scale(cr_, sx, sy);
+}
 
 void GraphicsContext::clipToRect(const Rect& rect) {
   cairo_new_path(cr_);
@@ -158,12 +178,13 @@ void GraphicsContext::clipToRoundedRect(const Rect& rect, double radius) {
   cairo_clip(cr_);
 }
 
-ScopedCurrentContext::ScopedCurrentContext(GraphicsContext* context)
-    : previous_(gCurrentContext) {
+ScopedCurrentContext::ScopedCurrentContext(GraphicsContext* context) : previous_(gCurrentContext) {
   gCurrentContext = context;
 }
 
-ScopedCurrentContext::~ScopedCurrentContext() { gCurrentContext = previous_; }
+ScopedCurrentContext::~ScopedCurrentContext() {
+  gCurrentContext = previous_;
+}
 
 // ---- Paths ----
 
@@ -201,21 +222,33 @@ BezierPath BezierPath::bezierPathWithRoundedRect(const Rect& r, double xRadius, 
   return path;
 }
 
-void BezierPath::moveToPoint(Point p) { elements_.push_back({Element::kMove, {p, {}, {}}}); }
-void BezierPath::lineToPoint(Point p) { elements_.push_back({Element::kLine, {p, {}, {}}}); }
-void BezierPath::closePath() { elements_.push_back({Element::kClose, {}}); }
+void BezierPath::moveToPoint(Point p) {
+  elements_.push_back({Element::kMove, {p, {}, {}}});
+}
+void BezierPath::lineToPoint(Point p) {
+  elements_.push_back({Element::kLine, {p, {}, {}}});
+}
+void BezierPath::closePath() {
+  elements_.push_back({Element::kClose, {}});
+}
 
 void BezierPath::appendTo(cairo_t* cr) const {
   cairo_new_path(cr);
   for (const auto& e : elements_) {
     switch (e.kind) {
-      case Element::kMove: cairo_move_to(cr, e.points[0].x, e.points[0].y); break;
-      case Element::kLine: cairo_line_to(cr, e.points[0].x, e.points[0].y); break;
+      case Element::kMove:
+        cairo_move_to(cr, e.points[0].x, e.points[0].y);
+        break;
+      case Element::kLine:
+        cairo_line_to(cr, e.points[0].x, e.points[0].y);
+        break;
       case Element::kCurve:
         cairo_curve_to(cr, e.points[0].x, e.points[0].y, e.points[1].x, e.points[1].y,
                        e.points[2].x, e.points[2].y);
         break;
-      case Element::kClose: cairo_close_path(cr); break;
+      case Element::kClose:
+        cairo_close_path(cr);
+        break;
     }
   }
 }
@@ -279,8 +312,7 @@ Bitmap::Pixel Bitmap::atPoint(double x, double y, double scale) const {
   return at(px, py);
 }
 
-Bitmap renderToBitmap(Size size, double scale,
-                      const std::function<void(GraphicsContext&)>& draw) {
+Bitmap renderToBitmap(Size size, double scale, const std::function<void(GraphicsContext&)>& draw) {
   Bitmap bitmap;
   bitmap.width = std::max(1, static_cast<int>(std::ceil(size.width * scale - 1e-9)));
   bitmap.height = std::max(1, static_cast<int>(std::ceil(size.height * scale - 1e-9)));

@@ -48,8 +48,10 @@ inline bool mouseInRect(Point p, const Rect& r) {
 inline bool rectsIntersect(const Rect& a, const Rect& b) {
   auto lo = [](double origin, double length) { return length < 0 ? origin + length : origin; };
   auto hi = [](double origin, double length) { return length < 0 ? origin : origin + length; };
-  return std::max(lo(a.x, a.width), lo(b.x, b.width)) <= std::min(hi(a.x, a.width), hi(b.x, b.width)) &&
-         std::max(lo(a.y, a.height), lo(b.y, b.height)) <= std::min(hi(a.y, a.height), hi(b.y, b.height));
+  return std::max(lo(a.x, a.width), lo(b.x, b.width)) <=
+             std::min(hi(a.x, a.width), hi(b.x, b.width)) &&
+         std::max(lo(a.y, a.height), lo(b.y, b.height)) <=
+             std::min(hi(a.y, a.height), hi(b.y, b.height));
 }
 
 // An sRGB colour, or one of the system's named colours (which the platform
@@ -64,9 +66,7 @@ struct Color {
   static Color clear() { return {0, 0, 0, 0, "clearColor"}; }
   static Color black() { return {0, 0, 0, 1, "blackColor"}; }
   static Color white() { return {1, 1, 1, 1, "whiteColor"}; }
-  static Color windowBackground() {
-    return {0.925, 0.925, 0.925, 1, "windowBackgroundColor"};
-  }
+  static Color windowBackground() { return {0.925, 0.925, 0.925, 1, "windowBackgroundColor"}; }
   static Color rgba(double r, double g, double b, double a) { return {r, g, b, a, ""}; }
   bool operator==(const Color&) const = default;
 };

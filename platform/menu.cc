@@ -67,8 +67,7 @@ double Menu::layoutItems(double minimumWidth) {
     if (item->view()) {
       width = std::max(width, item->view()->frame().width);
     } else {
-      const Size s =
-          AttributedString{item->title(), Font::menuFontOfSize(0), labelColor()}.size();
+      const Size s = AttributedString{item->title(), Font::menuFontOfSize(0), labelColor()}.size();
       width = std::max(width, s.width + kStandardMargins);
     }
   }

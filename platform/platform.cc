@@ -17,6 +17,8 @@ Platform& platform() {
   return *gPlatform;
 }
 
-void setPlatform(Platform* p) { gPlatform = p; }
+void setPlatform(Platform* p) {
+  gPlatform = p;
+}
 
 }  // namespace dravel

@@ -52,8 +52,8 @@ struct StreamConfiguration {
 
 class ScreenCapture {
  public:
-  using ContentHandler =
-      std::function<void(std::optional<ShareableContent> content, std::optional<std::string> error)>;
+  using ContentHandler = std::function<void(std::optional<ShareableContent> content,
+                                            std::optional<std::string> error)>;
   using ImageHandler =
       std::function<void(CapturedImagePtr image, std::optional<std::string> error)>;
 

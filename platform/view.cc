@@ -7,7 +7,9 @@
 namespace dravel {
 namespace {
 
-Value rectValue(const Rect& r) { return ValueList{r.x, r.y, r.width, r.height}; }
+Value rectValue(const Rect& r) {
+  return ValueList{r.x, r.y, r.width, r.height};
+}
 
 Value colorValue(const Color& c) {
   if (!c.name.empty()) return c.name;

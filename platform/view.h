@@ -29,7 +29,11 @@ enum AutoresizingMask : unsigned {
 };
 
 // Text alignment, as the host's toolkit numbers it.
-enum TextAlignment : int { kTextAlignmentLeft = 0, kTextAlignmentRight = 1, kTextAlignmentCenter = 2 };
+enum TextAlignment : int {
+  kTextAlignmentLeft = 0,
+  kTextAlignmentRight = 1,
+  kTextAlignmentCenter = 2
+};
 
 // A view's backing layer: only the settings that change how it is drawn.
 struct Layer {
@@ -155,7 +159,10 @@ class ImageView : public View {
   std::shared_ptr<Image> image_;
 };
 
-enum VisualEffectMaterial : int { kVisualEffectMaterialMenu = 5, kVisualEffectMaterialSelection = 4 };
+enum VisualEffectMaterial : int {
+  kVisualEffectMaterialMenu = 5,
+  kVisualEffectMaterialSelection = 4
+};
 enum VisualEffectBlendingMode : int {
   kVisualEffectBlendingModeBehindWindow = 0,
   kVisualEffectBlendingModeWithinWindow = 1,

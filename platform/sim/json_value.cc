@@ -33,7 +33,8 @@ Value fromJson(const json& j, const JsonReadOptions& options, int depth) {
       return Value(static_cast<int64_t>(j.get<int64_t>()));
     case json::value_t::number_unsigned: {
       uint64_t u = j.get<uint64_t>();
-      if (u > static_cast<uint64_t>(INT64_MAX)) throw ReadError{"integer " + j.dump() + " too large"};
+      if (u > static_cast<uint64_t>(INT64_MAX))
+        throw ReadError{"integer " + j.dump() + " too large"};
       return Value(static_cast<int64_t>(u));
     }
     case json::value_t::number_float:

@@ -72,7 +72,9 @@ Value revealedState(SimDesktop& desktop) {
   return Value(std::move(list));
 }
 
-Value openedState(SimDesktop& desktop) { return stringList(desktop.workspace().opened); }
+Value openedState(SimDesktop& desktop) {
+  return stringList(desktop.workspace().opened);
+}
 
 const SectionRegistrar mainWindowSection{{"mainWindow", nullptr, mainWindowState, 100}};
 const SectionRegistrar clipboardSection{{"clipboard", nullptr, clipboardState, 100}};

@@ -41,7 +41,9 @@ std::vector<SimAction> simActions();
 
 // Registers at static-initialisation time: `static SectionRegistrar r{{...}};`
 struct SectionRegistrar {
-  explicit SectionRegistrar(ScenarioSection section) { registerScenarioSection(std::move(section)); }
+  explicit SectionRegistrar(ScenarioSection section) {
+    registerScenarioSection(std::move(section));
+  }
 };
 struct ActionRegistrar {
   explicit ActionRegistrar(SimAction action) { registerSimAction(std::move(action)); }

@@ -18,7 +18,8 @@ ByteBuffer SimBookmarks::record(const std::string& path, uint8_t version) {
   ByteBuffer data(kMagic, kMagic + 4);
   data.push_back(version);
   const auto length = static_cast<uint32_t>(path.size());
-  for (int shift = 24; shift >= 0; shift -= 8) data.push_back(static_cast<uint8_t>(length >> shift));
+  for (int shift = 24; shift >= 0; shift -= 8)
+    data.push_back(static_cast<uint8_t>(length >> shift));
   data.insert(data.end(), path.begin(), path.end());
   return data;
 }
@@ -58,7 +59,9 @@ bool SimSecurityScopedAccess::startAccessing(const std::string& path) {
   return true;
 }
 
-void SimSecurityScopedAccess::stopAccessing(const std::string& path) { ++counts[path].stops; }
+void SimSecurityScopedAccess::stopAccessing(const std::string& path) {
+  ++counts[path].stops;
+}
 
 bool SimSecurityScopedAccess::isOpen(const std::string& path) const {
   Counts c = countsFor(path);

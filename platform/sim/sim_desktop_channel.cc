@@ -19,7 +19,8 @@ std::vector<std::string> RecentLogSink::lines() const {
 }
 
 SimDesktopChannel::SimDesktopChannel(SimDesktop& desktop, FlutterBinaryMessenger& messenger)
-    : desktop_(desktop), messenger_(messenger),
+    : desktop_(desktop),
+      messenger_(messenger),
       log_(std::make_shared<RecentLogSink>(kLogCapacity)) {
   addLogSink(log_);
   FlutterMethodChannel channel(kSimDesktopChannel, &messenger_);

@@ -187,120 +187,119 @@ Value captureState(SimDesktop& desktop) {
 
 const SectionRegistrar kScreens{{"screens", loadScreens, screensState, 10}};
 
-const SectionRegistrar kMainScreen{{
-    "mainScreen",
-    [](const Value& v, SimDesktop& desktop) -> std::string {
-      if (v.isNull()) {
-        desktop.screens().mainIndex = -1;
-        return "";
-      }
-      if (!v.asInt()) return "mainScreen: an index into screens, or null";
-      const int64_t i = *v.asInt();
-      desktop.screens().mainIndex =
-          i < 0 || i >= static_cast<int64_t>(desktop.screens().list.size()) ? -1 : static_cast<int>(i);
-      return "";
-    },
-    [](SimDesktop& desktop) -> Value {
-      return desktop.screens().mainScreen() ? Value(desktop.screens().mainIndex) : Value();
-    },
-    11}};
+const SectionRegistrar kMainScreen{
+    {"mainScreen",
+     [](const Value& v, SimDesktop& desktop) -> std::string {
+       if (v.isNull()) {
+         desktop.screens().mainIndex = -1;
+         return "";
+       }
+       if (!v.asInt()) return "mainScreen: an index into screens, or null";
+       const int64_t i = *v.asInt();
+       desktop.screens().mainIndex =
+           i < 0 || i >= static_cast<int64_t>(desktop.screens().list.size()) ? -1
+                                                                             : static_cast<int>(i);
+       return "";
+     },
+     [](SimDesktop& desktop) -> Value {
+       return desktop.screens().mainScreen() ? Value(desktop.screens().mainIndex) : Value();
+     },
+     11}};
 
-const SectionRegistrar kPointer{{
-    "pointer",
-    [](const Value& v, SimDesktop& desktop) -> std::string {
-      auto xy = numbers(v, 2);
-      if (!xy) return "pointer: expected [x, y]";
-      desktop.input().pointer = {(*xy)[0], (*xy)[1]};
-      return "";
-    },
-    [](SimDesktop& desktop) -> Value {
-      return numberList({desktop.input().pointer.x, desktop.input().pointer.y});
-    }}};
+const SectionRegistrar kPointer{
+    {"pointer",
+     [](const Value& v, SimDesktop& desktop) -> std::string {
+       auto xy = numbers(v, 2);
+       if (!xy) return "pointer: expected [x, y]";
+       desktop.input().pointer = {(*xy)[0], (*xy)[1]};
+       return "";
+     },
+     [](SimDesktop& desktop) -> Value {
+       return numberList({desktop.input().pointer.x, desktop.input().pointer.y});
+     }}};
 
-const SectionRegistrar kPressedButtons{{
-    "pressedButtons",
-    [](const Value& v, SimDesktop& desktop) -> std::string {
-      if (!v.asInt() || *v.asInt() < 0) return "pressedButtons: a non-negative integer bit set";
-      desktop.input().buttons = static_cast<uint64_t>(*v.asInt());
-      return "";
-    },
-    [](SimDesktop& desktop) -> Value {
-      return Value(static_cast<int64_t>(desktop.input().buttons));
-    }}};
+const SectionRegistrar kPressedButtons{
+    {"pressedButtons",
+     [](const Value& v, SimDesktop& desktop) -> std::string {
+       if (!v.asInt() || *v.asInt() < 0) return "pressedButtons: a non-negative integer bit set";
+       desktop.input().buttons = static_cast<uint64_t>(*v.asInt());
+       return "";
+     },
+     [](SimDesktop& desktop) -> Value {
+       return Value(static_cast<int64_t>(desktop.input().buttons));
+     }}};
 
-const SectionRegistrar kWindows{{
-    "windows",
-    [](const Value& v, SimDesktop& desktop) -> std::string {
-      // Entries stay raw: malformed ones are part of what a scenario may say.
-      if (!v.asList()) return "windows: expected a list of window entries";
-      desktop.windowList().entries = *v.asList();
-      return "";
-    },
-    [](SimDesktop& desktop) -> Value { return Value(desktop.windowList().entries); },
-    20}};
+const SectionRegistrar kWindows{
+    {"windows",
+     [](const Value& v, SimDesktop& desktop) -> std::string {
+       // Entries stay raw: malformed ones are part of what a scenario may say.
+       if (!v.asList()) return "windows: expected a list of window entries";
+       desktop.windowList().entries = *v.asList();
+       return "";
+     },
+     [](SimDesktop& desktop) -> Value { return Value(desktop.windowList().entries); }, 20}};
 
-const SectionRegistrar kWindowListUnreadable{{
-    "windowListUnreadable",
-    [](const Value& v, SimDesktop& desktop) -> std::string {
-      if (!v.asBool()) return "windowListUnreadable: expected a boolean";
-      desktop.windowList().unreadable = *v.asBool();
-      return "";
-    },
-    [](SimDesktop& desktop) -> Value { return Value(desktop.windowList().unreadable); }}};
+const SectionRegistrar kWindowListUnreadable{
+    {"windowListUnreadable",
+     [](const Value& v, SimDesktop& desktop) -> std::string {
+       if (!v.asBool()) return "windowListUnreadable: expected a boolean";
+       desktop.windowList().unreadable = *v.asBool();
+       return "";
+     },
+     [](SimDesktop& desktop) -> Value { return Value(desktop.windowList().unreadable); }}};
 
-const SectionRegistrar kFrontmostPid{{
-    "frontmostPid",
-    [](const Value& v, SimDesktop& desktop) -> std::string {
-      if (v.isNull()) {
-        desktop.workspace().frontmostPid.reset();
-        return "";
-      }
-      if (!v.asInt()) return "frontmostPid: an integer or null";
-      desktop.workspace().frontmostPid = static_cast<int>(*v.asInt());
-      return "";
-    },
-    [](SimDesktop& desktop) -> Value {
-      auto pid = desktop.workspace().frontmostPid;
-      return pid ? Value(*pid) : Value();
-    }}};
+const SectionRegistrar kFrontmostPid{{"frontmostPid",
+                                      [](const Value& v, SimDesktop& desktop) -> std::string {
+                                        if (v.isNull()) {
+                                          desktop.workspace().frontmostPid.reset();
+                                          return "";
+                                        }
+                                        if (!v.asInt()) return "frontmostPid: an integer or null";
+                                        desktop.workspace().frontmostPid =
+                                            static_cast<int>(*v.asInt());
+                                        return "";
+                                      },
+                                      [](SimDesktop& desktop) -> Value {
+                                        auto pid = desktop.workspace().frontmostPid;
+                                        return pid ? Value(*pid) : Value();
+                                      }}};
 
-const SectionRegistrar kOsVersion{{
-    "osVersion",
-    [](const Value& v, SimDesktop& desktop) -> std::string {
-      const ValueList* list = v.asList();
-      if (!list || list->empty() || list->size() > 3) return "osVersion: [major, minor, patch]";
-      int parts[3] = {0, 0, 0};
-      for (size_t i = 0; i < list->size(); ++i) {
-        if (!(*list)[i].asInt()) return "osVersion: [major, minor, patch]";
-        parts[i] = static_cast<int>(*(*list)[i].asInt());
-      }
-      desktop.processInfo().osVersion = {parts[0], parts[1], parts[2]};
-      return "";
-    },
-    [](SimDesktop& desktop) -> Value {
-      const OperatingSystemVersion& v = desktop.processInfo().osVersion;
-      return Value(ValueList{Value(v.majorVersion), Value(v.minorVersion), Value(v.patchVersion)});
-    }}};
+const SectionRegistrar kOsVersion{
+    {"osVersion",
+     [](const Value& v, SimDesktop& desktop) -> std::string {
+       const ValueList* list = v.asList();
+       if (!list || list->empty() || list->size() > 3) return "osVersion: [major, minor, patch]";
+       int parts[3] = {0, 0, 0};
+       for (size_t i = 0; i < list->size(); ++i) {
+         if (!(*list)[i].asInt()) return "osVersion: [major, minor, patch]";
+         parts[i] = static_cast<int>(*(*list)[i].asInt());
+       }
+       desktop.processInfo().osVersion = {parts[0], parts[1], parts[2]};
+       return "";
+     },
+     [](SimDesktop& desktop) -> Value {
+       const OperatingSystemVersion& v = desktop.processInfo().osVersion;
+       return Value(ValueList{Value(v.majorVersion), Value(v.minorVersion), Value(v.patchVersion)});
+     }}};
 
 const SectionRegistrar kCapture{{"capture", loadCapture, captureState}};
 
 // The user moves the pointer: {"x", "y"} in global bottom-left points.
-const ActionRegistrar kMovePointer{{
-    "movePointer",
-    [](const Value& args, SimDesktop& desktop, FlutterResult result) {
-      const Value* x = args.at("x");
-      const Value* y = args.at("y");
-      auto nx = x ? number(*x) : std::nullopt;
-      auto ny = y ? number(*y) : std::nullopt;
-      if (!nx || !ny) {
-        result(FlutterError::errorWithCode("bad_args", "x and y expected"));
-        return;
-      }
-      desktop.input().pointer = {*nx, *ny};
-      // Moving the mouse shows a pointer hidden until it moves.
-      desktop.input().cursorHiddenUntilMoved = false;
-      result(Value());
-    }}};
+const ActionRegistrar kMovePointer{
+    {"movePointer", [](const Value& args, SimDesktop& desktop, FlutterResult result) {
+       const Value* x = args.at("x");
+       const Value* y = args.at("y");
+       auto nx = x ? number(*x) : std::nullopt;
+       auto ny = y ? number(*y) : std::nullopt;
+       if (!nx || !ny) {
+         result(FlutterError::errorWithCode("bad_args", "x and y expected"));
+         return;
+       }
+       desktop.input().pointer = {*nx, *ny};
+       // Moving the mouse shows a pointer hidden until it moves.
+       desktop.input().cursorHiddenUntilMoved = false;
+       result(Value());
+     }}};
 
 }  // namespace
 }  // namespace dravel::sim

@@ -5,7 +5,9 @@
 
 namespace dravel::sim {
 
-SimObjectRuntime::SimObjectRuntime() { reset(); }
+SimObjectRuntime::SimObjectRuntime() {
+  reset();
+}
 
 void SimObjectRuntime::reset() {
   classes_.clear();
@@ -41,7 +43,9 @@ bool SimObjectRuntime::setClassMethodImplementation(const std::string& className
   return true;
 }
 
-void SimObjectRuntime::removeClass(const std::string& className) { classes_.erase(className); }
+void SimObjectRuntime::removeClass(const std::string& className) {
+  classes_.erase(className);
+}
 
 void SimObjectRuntime::removeClassMethod(const std::string& className,
                                          const std::string& selector) {
@@ -49,8 +53,7 @@ void SimObjectRuntime::removeClassMethod(const std::string& className,
   if (c != classes_.end()) c->second.erase(selector);
 }
 
-bool SimObjectRuntime::isReplaced(const std::string& className,
-                                  const std::string& selector) const {
+bool SimObjectRuntime::isReplaced(const std::string& className, const std::string& selector) const {
   auto c = classes_.find(className);
   if (c == classes_.end()) return false;
   auto m = c->second.find(selector);

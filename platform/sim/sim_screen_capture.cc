@@ -45,7 +45,8 @@ std::optional<uint32_t> parseFill(const Value* v) {
 
 // A calm colour picked from a name, so that windows without a fill differ.
 uint32_t colourFor(const std::string& name) {
-  static constexpr uint32_t kPalette[] = {0xE8E8EA, 0xF4E3C1, 0xCFE3F5, 0xD8F0D2, 0xF2D4DC, 0xE0DAF5};
+  static constexpr uint32_t kPalette[] = {0xE8E8EA, 0xF4E3C1, 0xCFE3F5,
+                                          0xD8F0D2, 0xF2D4DC, 0xE0DAF5};
   size_t h = std::hash<std::string>{}(name);
   return kPalette[h % (sizeof(kPalette) / sizeof(kPalette[0]))];
 }
@@ -178,7 +179,8 @@ Scene Scene::of(SimDesktop& desktop) {
     }
     const Value* pid = map->find(kCGWindowOwnerPID);
     const bool own = pid && pid->asInt() == std::optional<int64_t>(ownPid);
-    window.fill = parseFill(map->find("fill")).value_or(own ? kHostWindowFill : colourFor(window.title));
+    window.fill =
+        parseFill(map->find("fill")).value_or(own ? kHostWindowFill : colourFor(window.title));
     scene.windows.push_back(std::move(window));
   }
   return scene;
@@ -410,7 +412,8 @@ void SimScreenCapture::captureImage(const ContentFilter& filter,
   Request request;
   request.kind = Request::Kind::kScreenshot;
   request.displayID = filter.display.displayID;
-  for (const ShareableWindow& w : filter.excludedWindows) request.excludedWindows.push_back(w.windowID);
+  for (const ShareableWindow& w : filter.excludedWindows)
+    request.excludedWindows.push_back(w.windowID);
   request.configuration = configuration;
   record(request);
   auto display = std::static_pointer_cast<const DisplayHandle>(filter.display.handle);
@@ -456,8 +459,7 @@ CapturedImagePtr SimScreenCapture::displayCreateImage(uint32_t displayID) {
   for (const Scene::Screen& screen : scene.screens) {
     if (screen.displayId != displayID) continue;
     return renders.render(
-        scene, scene.topLeft(screen),
-        static_cast<int64_t>(screen.frame.width * screen.scale),
+        scene, scene.topLeft(screen), static_cast<int64_t>(screen.frame.width * screen.scale),
         static_cast<int64_t>(screen.frame.height * screen.scale), [](size_t) { return true; },
         behaviour.imageFormat.value_or(PixelFormat::kBGRX));
   }
@@ -465,8 +467,7 @@ CapturedImagePtr SimScreenCapture::displayCreateImage(uint32_t displayID) {
 }
 
 CapturedImagePtr SimScreenCapture::windowListCreateImage(const Rect& bounds, uint32_t listOption,
-                                                         uint32_t windowID,
-                                                         uint32_t imageOption) {
+                                                         uint32_t windowID, uint32_t imageOption) {
   Request request;
   request.kind = Request::Kind::kWindowListImage;
   request.bounds = bounds;

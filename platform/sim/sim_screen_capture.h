@@ -133,8 +133,8 @@ class SimScreenCapture : public ScreenCapture {
   void captureImage(const ContentFilter& filter, const StreamConfiguration& configuration,
                     ImageHandler handler) override;
   CapturedImagePtr displayCreateImage(uint32_t displayID) override;
-  CapturedImagePtr windowListCreateImage(const Rect& bounds, uint32_t listOption,
-                                         uint32_t windowID, uint32_t imageOption) override;
+  CapturedImagePtr windowListCreateImage(const Rect& bounds, uint32_t listOption, uint32_t windowID,
+                                         uint32_t imageOption) override;
 
   // Blocks until the worker has run everything handed to it so far.
   void waitUntilIdle();

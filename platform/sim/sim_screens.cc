@@ -10,14 +10,16 @@ std::shared_ptr<SimScreen> SimScreen::withDisplayId(Rect frame, double scale, ui
   return std::make_shared<SimScreen>(frame, scale, std::move(description));
 }
 
-double SimInput::systemUptime() { return uptimeBase + mainQueue().now(); }
+double SimInput::systemUptime() {
+  return uptimeBase + mainQueue().now();
+}
 
 std::optional<MouseEvent> SimInput::mouseEvent(int type, Point location, uint64_t modifierFlags,
                                                double timestamp, int64_t windowNumber,
                                                int64_t eventNumber, int64_t clickCount,
                                                double pressure) {
   if (failEventCreation) return std::nullopt;
-  return MouseEvent{type,          location,   modifierFlags, timestamp,
+  return MouseEvent{type,         location,    modifierFlags, timestamp,
                     windowNumber, eventNumber, clickCount,    pressure};
 }
 

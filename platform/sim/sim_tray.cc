@@ -126,8 +126,8 @@ Value trayPerformedState(SimDesktop& desktop) {
 const SectionRegistrar kTrayMenusSection{{"trayMenus", loadTrayMenus, trayMenusState, 150}};
 // Titles of tray items whose action ran (state only).
 const SectionRegistrar kTrayPerformedSection{
-    {"trayPerformed", [](const Value&, SimDesktop&) { return std::string(); },
-     trayPerformedState, 150}};
+    {"trayPerformed", [](const Value&, SimDesktop&) { return std::string(); }, trayPerformedState,
+     150}};
 
 // "buildTrayMenu" {"labels": [...], "className": "TrayMenu"}: the tray plugin
 // builds a menu; answers its index and the menu as built.

@@ -69,9 +69,10 @@ class SimWindow : public NativeWindow {
   void setAttachedSheet(bool s) { sheet_ = s; }
   std::optional<Rect> contentViewFrame() const override {
     if (!hasContentView_) return std::nullopt;
-    double titleBar = (styleMask_ & kWindowStyleTitled) && !(styleMask_ & kWindowStyleFullSizeContentView)
-                          ? kTitleBarHeight
-                          : 0.0;
+    double titleBar =
+        (styleMask_ & kWindowStyleTitled) && !(styleMask_ & kWindowStyleFullSizeContentView)
+            ? kTitleBarHeight
+            : 0.0;
     return Rect{0, 0, frame_.width, std::max(0.0, frame_.height - titleBar)};
   }
   void setHasContentView(bool f) { hasContentView_ = f; }

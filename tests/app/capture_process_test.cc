@@ -23,8 +23,9 @@ class CaptureProcess : public HostProcessTest {
     if (IsSkipped() || HasFatalFailure()) return;
     if (ctlBinary_.empty()) GTEST_SKIP() << "no dravelctl";
     // The repository's default scenario: two screens and a few windows.
-    const auto scenario = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() /
-                          "scenarios" / "default.json";
+    const auto scenario =
+        std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "scenarios" /
+        "default.json";
     ASSERT_TRUE(std::filesystem::exists(scenario)) << scenario;
     start({"--scenario", scenario.string()});
     if (HasFatalFailure()) return;
@@ -41,8 +42,8 @@ class CaptureProcess : public HostProcessTest {
     const std::string png = dir_ + "/shot.png";
     EXPECT_EQ(ctl({"screenshot", "-o", png}), 0) << readFile(dir_ + "/ctl.err");
     const std::string bytes = readFile(png);
-    auto image = decodePng(std::span<const uint8_t>(
-        reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    auto image = decodePng(
+        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
     EXPECT_TRUE(image);
     return image.value_or(DecodedImage{});
   }

@@ -26,7 +26,8 @@ TEST(DravelctlWatch, PrintsTheHostsCallsAndAnswersThemNotHandled) {
 
   GMainContext* context = g_main_context_new();
   GSource* tick = g_timeout_source_new(5);
-  g_source_set_callback(tick, [](gpointer) { return gboolean(G_SOURCE_CONTINUE); }, nullptr, nullptr);
+  g_source_set_callback(
+      tick, [](gpointer) { return gboolean(G_SOURCE_CONTINUE); }, nullptr, nullptr);
   g_source_attach(tick, context);
   auto pumpUntil = [&](const std::function<bool()>& done) {
     const gint64 deadline = g_get_monotonic_time() + 20 * G_USEC_PER_SEC;

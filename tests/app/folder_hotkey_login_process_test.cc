@@ -34,7 +34,9 @@ class HostOnScenario : public HostProcessTest {
   MethodResponse autostart(const std::string& method, Value args = Value()) {
     return call("dravel/autostart", method, std::move(args));
   }
-  void load(Value scenario) { ASSERT_TRUE(isSuccess(call("sim/desktop", "load", std::move(scenario)), Value())); }
+  void load(Value scenario) {
+    ASSERT_TRUE(isSuccess(call("sim/desktop", "load", std::move(scenario)), Value()));
+  }
 };
 
 TEST_F(HostOnScenario, PermissionProbesAndTheSettingsPane) {
@@ -45,9 +47,10 @@ TEST_F(HostOnScenario, PermissionProbesAndTheSettingsPane) {
                  "kCGWindowBounds": {"X": 10, "Y": 40, "Width": 400, "Height": 300}}],
     "runningApplications": [{"pid": 901, "bundleIdentifier": "com.apple.accessibility.universalAccessAuthWarn",
                              "name": "universalAccessAuthWarn"}],
-    "settings": {"unopenable": [")" + std::string(ScreenRecordingAccess::kFirstSettingsAddress) + R"("]}
+    "settings": {"unopenable": [")" +
+        std::string(ScreenRecordingAccess::kFirstSettingsAddress) + R"("]}
   })");
-  EXPECT_TRUE(isSuccess(capture("hasPermission"), Value(false)));  // only an untitled window
+  EXPECT_TRUE(isSuccess(capture("hasPermission"), Value(false)));    // only an untitled window
   EXPECT_TRUE(isSuccess(capture("isPromptVisible"), Value(false)));  // the agent has no window
 
   load(ValueMap{{"windows", ValueList{ValueMap{{"kCGWindowLayer", 0},
@@ -61,9 +64,11 @@ TEST_F(HostOnScenario, PermissionProbesAndTheSettingsPane) {
 
   EXPECT_TRUE(isSuccess(capture("openSettings"), Value()));
   const Value settings = state("settings");
-  EXPECT_EQ(*settings.at("attempts"), Value(ValueList{ScreenRecordingAccess::kFirstSettingsAddress,
-                                                      ScreenRecordingAccess::kSecondSettingsAddress}));
-  EXPECT_EQ(*settings.at("opened"), Value(ValueList{ScreenRecordingAccess::kSecondSettingsAddress}));
+  EXPECT_EQ(*settings.at("attempts"),
+            Value(ValueList{ScreenRecordingAccess::kFirstSettingsAddress,
+                            ScreenRecordingAccess::kSecondSettingsAddress}));
+  EXPECT_EQ(*settings.at("opened"),
+            Value(ValueList{ScreenRecordingAccess::kSecondSettingsAddress}));
 }
 
 TEST_F(HostOnScenario, HotkeyProbeAndAutostart) {
@@ -73,13 +78,15 @@ TEST_F(HostOnScenario, HotkeyProbeAndAutostart) {
                 "broken": {"enabled": 1, "value": {"parameters": [32, 50]}}},
     "loginItem": {"status": 2}
   })");
-  EXPECT_TRUE(isSuccess(capture("probeHotkey", ValueMap{{"keyCode", 49}, {"modifiers", ValueList{"meta"}}}),
-                        Value(false)));
+  EXPECT_TRUE(
+      isSuccess(capture("probeHotkey", ValueMap{{"keyCode", 49}, {"modifiers", ValueList{"meta"}}}),
+                Value(false)));
   EXPECT_TRUE(isSuccess(
       capture("probeHotkey", ValueMap{{"keyCode", 49}, {"modifiers", ValueList{"meta", "shift"}}}),
       Value(true)));
   EXPECT_TRUE(isSuccess(capture("probeHotkey", ValueMap{{"keyCode", 50}}), Value(true)));
-  EXPECT_TRUE(isSuccess(capture("probeHotkey", ValueMap{{"modifiers", ValueList{"meta"}}}), Value()));
+  EXPECT_TRUE(
+      isSuccess(capture("probeHotkey", ValueMap{{"modifiers", ValueList{"meta"}}}), Value()));
   load(ValueMap{{"hotkeys", Value()}});
   EXPECT_TRUE(isSuccess(capture("probeHotkey", ValueMap{{"keyCode", 49}}), Value()));
 
@@ -92,17 +99,21 @@ TEST_F(HostOnScenario, HotkeyProbeAndAutostart) {
   EXPECT_TRUE(isError(autostart("setEnabled", ValueMap{{"enabled", true}}), "autostart_failed",
                       "Operation not permitted"));
   EXPECT_TRUE(std::holds_alternative<FlutterMethodNotImplementedT>(autostart("IsEnabled")));
-  EXPECT_EQ(state("loginItem"), Value(ValueMap{{"status", 0}, {"registers", 1}, {"unregisters", 0}}));
+  EXPECT_EQ(state("loginItem"),
+            Value(ValueMap{{"status", 0}, {"registers", 1}, {"unregisters", 0}}));
 }
 
 TEST_F(HostOnScenario, SaveFolderPickBeginAndEnd) {
   const std::string shots = "/Users/me/Shots";
-  start(R"({"savePanel": {"answer": "/Users/me/Shots"}, "bookmarks": {"stale": ["/Users/me/Shots"]}})");
-  const Value picked = successValue(capture("pickSaveFolder", ValueMap{{"initialDirectory", "/Users/me"}}));
+  start(
+      R"({"savePanel": {"answer": "/Users/me/Shots"}, "bookmarks": {"stale": ["/Users/me/Shots"]}})");
+  const Value picked =
+      successValue(capture("pickSaveFolder", ValueMap{{"initialDirectory", "/Users/me"}}));
   ASSERT_EQ(picked.stringAt("path"), shots);
   std::optional<std::string> bookmark = picked.stringAt("bookmark");
   ASSERT_TRUE(bookmark);
-  EXPECT_EQ(*state("savePanel").at("shown")->asList()->at(0).at("directoryURL"), Value("file:///Users/me/"));
+  EXPECT_EQ(*state("savePanel").at("shown")->asList()->at(0).at("directoryURL"),
+            Value("file:///Users/me/"));
 
   EXPECT_TRUE(isSuccess(capture("beginSaveFolderAccess", ValueMap{{"bookmark", *bookmark}}),
                         ValueMap{{"path", shots}, {"stale", true}, {"bookmark", *bookmark}}));
@@ -124,8 +135,10 @@ TEST_F(HostOnScenario, SaveFolderPickBeginAndEnd) {
   ASSERT_TRUE(waiting->sendFrame(FrameKind::kCall, waiting->nextRequestId(), "dravel/capture",
                                  StandardMethodCodec::encodeMethodCall({"pickSaveFolder", Value()}),
                                  &error));
-  for (int i = 0; i < 200 && *state("savePanel").at("open") != Value(1); ++i) std::this_thread::sleep_for(5ms);
-  EXPECT_TRUE(isSuccess(call("sim/desktop", "answerSavePanel", ValueMap{{"answer", Value()}}), Value(true)));
+  for (int i = 0; i < 200 && *state("savePanel").at("open") != Value(1); ++i)
+    std::this_thread::sleep_for(5ms);
+  EXPECT_TRUE(isSuccess(call("sim/desktop", "answerSavePanel", ValueMap{{"answer", Value()}}),
+                        Value(true)));
   auto frame = waiting->readFrame(&error, 20);
   ASSERT_TRUE(frame) << error;
   EXPECT_TRUE(isSuccess(decodeReply(frame->payload), Value()));

@@ -53,8 +53,8 @@ TEST_F(HostProcess, StartsLikeTheApplicationAndServesItsChannels) {
 
   auto geometry = call("dravel/capture", "screenUnderCursor");
   const Value& g = successValue(geometry);
-  for (const char* key : {"scale", "displayId", "screenX", "screenY", "screenW", "screenH",
-                          "cursorX", "cursorY"}) {
+  for (const char* key :
+       {"scale", "displayId", "screenX", "screenY", "screenW", "screenH", "cursorX", "cursorY"}) {
     EXPECT_TRUE(g.at(key)) << key;
   }
   EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(true)));
@@ -83,9 +83,9 @@ TEST_F(HostProcess, LoadsScenariosAtStartAndOverTheChannel) {
   start({"--scenario", writeScenario(R"({"permissions": {"screenRecording": false},
                                         "futureSection": 1})")});
   EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(false)));
-  EXPECT_TRUE(isSuccess(call("sim/desktop", "load",
-                             ValueMap{{"permissions", ValueMap{{"screenRecording", true}}}}),
-                        Value()));
+  EXPECT_TRUE(isSuccess(
+      call("sim/desktop", "load", ValueMap{{"permissions", ValueMap{{"screenRecording", true}}}}),
+      Value()));
   EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(true)));
   EXPECT_TRUE(isError(call("sim/desktop", "load", ValueMap{{"permissions", 1}}), "bad_scenario",
                       "permissions: expected a map"));
@@ -95,7 +95,8 @@ TEST_F(HostProcess, RefusesABadScenarioFileAtStart) {
   std::string path = writeScenario(R"({"process": {"pid": "one"}})");
   pid_t pid = spawn(hostArgs({"--scenario", path}), dir_ + "/bad.out", dir_ + "/bad.log");
   EXPECT_EQ(waitFor(pid, 20), 1);
-  EXPECT_NE(readFile(dir_ + "/bad.log").find("process: pid: expected an integer"), std::string::npos)
+  EXPECT_NE(readFile(dir_ + "/bad.log").find("process: pid: expected an integer"),
+            std::string::npos)
       << readFile(dir_ + "/bad.log");
   EXPECT_NE(::access(socket_.c_str(), F_OK), 0);
 }
@@ -192,9 +193,9 @@ TEST_F(HostProcess, RefusesConnectionsFromOtherUsers) {
     std::string error;
     auto client = SocketClient::connect(socket_, &error);
     if (!client) ::_exit(11);
-    auto reply = client->call("dravel/capture",
-                              StandardMethodCodec::encodeMethodCall({"hasPermission", Value()}),
-                              &error, 10);
+    auto reply =
+        client->call("dravel/capture",
+                     StandardMethodCodec::encodeMethodCall({"hasPermission", Value()}), &error, 10);
     ::_exit(reply ? 12 : 0);  // 0: the host closed without answering
   }
   EXPECT_EQ(waitFor(child, 30), 0);
@@ -212,21 +213,19 @@ TEST_F(HostProcess, DravelctlCallsPrintsAndReportsErrors) {
   EXPECT_EQ(ctl({"call", "dravel/capture", "screenUnderCursor"}, &out, &err), 0) << err;
   EXPECT_NE(out.find("\"displayId\": 1"), std::string::npos) << out;
 
-  EXPECT_EQ(ctl({"call", "sim/desktop", "load", R"({"process": {"pid": {"$double": 1}}})"}, &out,
-                &err),
-            1);
+  EXPECT_EQ(
+      ctl({"call", "sim/desktop", "load", R"({"process": {"pid": {"$double": 1}}})"}, &out, &err),
+      1);
   EXPECT_NE(err.find("error bad_scenario: process: pid: expected an integer"), std::string::npos)
       << err;
   std::string argumentsFile = "@";
   argumentsFile += writeScenario(R"({"permissions": {"screenRecording": false}})");
-  EXPECT_EQ(ctl({"call", "sim/desktop", "load", argumentsFile}, &out, &err),
-            0)
-      << err;
+  EXPECT_EQ(ctl({"call", "sim/desktop", "load", argumentsFile}, &out, &err), 0) << err;
   EXPECT_EQ(out, "null\n");
   EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(false)));
-  EXPECT_TRUE(isSuccess(call("sim/desktop", "load",
-                             ValueMap{{"permissions", ValueMap{{"screenRecording", true}}}}),
-                        Value()));
+  EXPECT_TRUE(isSuccess(
+      call("sim/desktop", "load", ValueMap{{"permissions", ValueMap{{"screenRecording", true}}}}),
+      Value()));
   EXPECT_EQ(ctl({"call", "dravel/capture", "noSuchMethod"}, &out, &err), 1);
   EXPECT_EQ(ctl({"call", "sim/desktop", "load", "{not json"}, &out, &err), 2);
 

@@ -25,7 +25,8 @@ class HostChannels : public HostProcessTest {
 
 TEST_F(HostChannels, AClickedNotificationReachesDravelctlWatch) {
   start("{}");
-  watch_ = spawn({ctlBinary_, "--socket", socket_, "watch"}, dir_ + "/watch.out", dir_ + "/watch.err");
+  watch_ =
+      spawn({ctlBinary_, "--socket", socket_, "watch"}, dir_ + "/watch.out", dir_ + "/watch.err");
   const std::string watched = dir_ + "/watch.out";
   // Calls to the interface go to the clients connected at the time: click
   // probes until the watcher shows one.

@@ -7,10 +7,11 @@
 namespace dravel {
 namespace {
 
-std::vector<uint8_t> bytesOf(const Message& m) { return m.flatten(); }
+std::vector<uint8_t> bytesOf(const Message& m) {
+  return m.flatten();
+}
 
-std::vector<Frame> readAll(FrameReader& reader, const std::vector<uint8_t>& stream,
-                           size_t chunk) {
+std::vector<Frame> readAll(FrameReader& reader, const std::vector<uint8_t>& stream, size_t chunk) {
   std::vector<Frame> frames;
   for (size_t i = 0; i < stream.size(); i += chunk) {
     size_t n = std::min(chunk, stream.size() - i);
@@ -26,7 +27,8 @@ TEST(FrameReader, ReadsFramesInAnyChunking) {
   std::iota(big->begin(), big->end(), 0);
   Message payload(std::vector<uint8_t>{1, 2, 3});
   payload.appendShared(big);
-  std::vector<uint8_t> stream = bytesOf(frameMessage(FrameKind::kCall, 7, "dravel/capture", payload));
+  std::vector<uint8_t> stream =
+      bytesOf(frameMessage(FrameKind::kCall, 7, "dravel/capture", payload));
   auto second = bytesOf(frameMessage(FrameKind::kReply, 9, "", Message()));
   stream.insert(stream.end(), second.begin(), second.end());
 
@@ -63,8 +65,13 @@ TEST(FrameReader, RefusesBadHeadersAtOnce) {
     std::vector<uint8_t> header;
   };
   auto header = [](uint32_t length, uint8_t kind, uint8_t flags, uint16_t channelLength) {
-    std::vector<uint8_t> h = {uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16),
-                              uint8_t(length >> 24), kind, flags, uint8_t(channelLength),
+    std::vector<uint8_t> h = {uint8_t(length),
+                              uint8_t(length >> 8),
+                              uint8_t(length >> 16),
+                              uint8_t(length >> 24),
+                              kind,
+                              flags,
+                              uint8_t(channelLength),
                               uint8_t(channelLength >> 8)};
     h.resize(kFrameHeaderSize, 0);
     return h;
@@ -89,7 +96,8 @@ TEST(FrameReader, RefusesBadHeadersAtOnce) {
 }
 
 TEST(FrameReader, KnowsWhenAStreamEndsInsideAFrame) {
-  auto stream = bytesOf(frameMessage(FrameKind::kCall, 1, "c", Message(std::vector<uint8_t>(10, 1))));
+  auto stream =
+      bytesOf(frameMessage(FrameKind::kCall, 1, "c", Message(std::vector<uint8_t>(10, 1))));
   for (size_t cut : {size_t{1}, kFrameHeaderSize - 1, kFrameHeaderSize, stream.size() - 1}) {
     FrameReader reader;
     std::vector<uint8_t> part(stream.begin(), stream.begin() + static_cast<long>(cut));

@@ -22,8 +22,9 @@ struct Pair {
 std::optional<MethodResponse> callOnce(InProcessMessenger& ui, const std::string& channel,
                                        const std::string& method, Value args = {}) {
   std::optional<MethodResponse> reply;
-  FlutterMethodChannel(channel, &ui).invokeMethod(method, std::move(args),
-                                                  [&](MethodResponse r) { reply = std::move(r); });
+  FlutterMethodChannel(channel, &ui).invokeMethod(method, std::move(args), [&](MethodResponse r) {
+    reply = std::move(r);
+  });
   return reply;
 }
 

@@ -31,7 +31,8 @@ class SocketMessengerTest : public ::testing::Test {
     context_ = g_main_context_new();
     // Wakes the context regularly, so pumping never blocks for long.
     tick_ = g_timeout_source_new(5);
-    g_source_set_callback(tick_, [](gpointer) { return gboolean(G_SOURCE_CONTINUE); }, nullptr, nullptr);
+    g_source_set_callback(
+        tick_, [](gpointer) { return gboolean(G_SOURCE_CONTINUE); }, nullptr, nullptr);
     g_source_attach(tick_, context_);
     messenger_ = std::make_unique<SocketMessenger>(context_);
   }
@@ -92,9 +93,10 @@ TEST_F(SocketMessengerTest, ServesCallsWithPrivatePermissionsAndRemovesTheSocket
   ASSERT_EQ(::stat(path_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-  messenger_->setMessageHandlerOnChannel("echo", [](std::span<const uint8_t> m, FlutterBinaryReply r) {
-    r(Message(std::vector<uint8_t>(m.begin(), m.end())));
-  });
+  messenger_->setMessageHandlerOnChannel("echo",
+                                         [](std::span<const uint8_t> m, FlutterBinaryReply r) {
+                                           r(Message(std::vector<uint8_t>(m.begin(), m.end())));
+                                         });
   withClient([](SocketClient& client) {
     std::string error;
     auto reply = client.call("echo", Message({1, 2, 3}), &error, 10);
@@ -112,11 +114,12 @@ TEST_F(SocketMessengerTest, WritesLargeRepliesIntactToASlowReader) {
   listen();
   auto big = std::make_shared<ByteBuffer>(12u << 20);  // more than the socket buffers hold
   for (size_t i = 0; i < big->size(); ++i) (*big)[i] = static_cast<uint8_t>(i * 31 + (i >> 16));
-  messenger_->setMessageHandlerOnChannel("big", [big](std::span<const uint8_t>, FlutterBinaryReply r) {
-    Message m(std::vector<uint8_t>{7});
-    m.appendShared(big);
-    r(std::move(m));
-  });
+  messenger_->setMessageHandlerOnChannel("big",
+                                         [big](std::span<const uint8_t>, FlutterBinaryReply r) {
+                                           Message m(std::vector<uint8_t>{7});
+                                           m.appendShared(big);
+                                           r(std::move(m));
+                                         });
   withClient([&](SocketClient& client) {
     std::string error;
     // Not read at once: the host must wait for room instead of blocking or dropping.
@@ -185,9 +188,9 @@ TEST_F(SocketMessengerTest, AClientLeavingCountsAsNotHandlingTheHostsCall) {
 TEST_F(SocketMessengerTest, AnswersAHalfClosedClientAndLogsAReplyToOneThatLeft) {
   listen();
   std::vector<FlutterBinaryReply> held;
-  messenger_->setMessageHandlerOnChannel("later", [&](std::span<const uint8_t>, FlutterBinaryReply r) {
-    held.push_back(std::move(r));
-  });
+  messenger_->setMessageHandlerOnChannel(
+      "later",
+      [&](std::span<const uint8_t>, FlutterBinaryReply r) { held.push_back(std::move(r)); });
   std::atomic<bool> gotReply{false};
   std::atomic<bool> asked{false};
   client_ = std::thread([&] {

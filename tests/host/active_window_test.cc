@@ -91,9 +91,10 @@ TEST_F(ActiveWindow, AScreenSizedWindowBehindTheFrontOneWins) {
 }
 
 TEST_F(ActiveWindow, TheWindowTestSkipsSmallTransparentForeignAndOwnWindows) {
-  windows({entry(kOwnPid, 10, 10, 500, 500), with(entry(kFront, 0, 0, 500, 500), "kCGWindowLayer", 25),
-           entry(kFront, 0, 0, 39.9, 500), with(entry(kFront, 0, 0, 500, 500), "kCGWindowAlpha", 0.0),
-           entry(kOther, 0, 0, 500, 500), entry(kFront, 200, 100, 40, 40)});
+  windows(
+      {entry(kOwnPid, 10, 10, 500, 500), with(entry(kFront, 0, 0, 500, 500), "kCGWindowLayer", 25),
+       entry(kFront, 0, 0, 39.9, 500), with(entry(kFront, 0, 0, 500, 500), "kCGWindowAlpha", 0.0),
+       entry(kOther, 0, 0, 500, 500), entry(kFront, 200, 100, 40, 40)});
   EXPECT_EQ(found(), (Found{200, 100, 40, 40, 1}));
   ValueMap noAlpha = entry(kFront, 300, 100, 600, 400);
   noAlpha.erase("kCGWindowAlpha");

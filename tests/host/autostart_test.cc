@@ -23,7 +23,8 @@ class AutostartTest : public HostTest {
 };
 
 TEST_F(AutostartTest, IsEnabledOnlyForTheEnabledStatus) {
-  for (int status : {int{kLoginItemNotRegistered}, int{kLoginItemRequiresApproval}, int{kLoginItemNotFound}, 7}) {
+  for (int status : {int{kLoginItemNotRegistered}, int{kLoginItemRequiresApproval},
+                     int{kLoginItemNotFound}, 7}) {
     item().currentStatus = status;
     EXPECT_TRUE(isSuccess(autostart("isEnabled"), Value(false))) << status;
   }
@@ -36,9 +37,10 @@ TEST_F(AutostartTest, SetEnabledRegistersOnlyForABooleanTrue) {
   EXPECT_EQ(item().registers, 1);
   EXPECT_EQ(item().currentStatus, kLoginItemEnabled);
 
-  for (const Value& args : {Value(), Value(true), Value(ValueList{true}), Value(ValueMap{}),
-                            Value(ValueMap{{"enabled", "true"}}), Value(ValueMap{{"enabled", 1}}),
-                            Value(ValueMap{{"enabled", false}}), Value(ValueMap{{"Enabled", true}})}) {
+  for (const Value& args :
+       {Value(), Value(true), Value(ValueList{true}), Value(ValueMap{}),
+        Value(ValueMap{{"enabled", "true"}}), Value(ValueMap{{"enabled", 1}}),
+        Value(ValueMap{{"enabled", false}}), Value(ValueMap{{"Enabled", true}})}) {
     item().currentStatus = kLoginItemEnabled;
     EXPECT_TRUE(isSuccess(autostart("setEnabled", args), Value())) << args.debugString();
     EXPECT_EQ(item().currentStatus, kLoginItemNotRegistered) << args.debugString();

@@ -145,8 +145,8 @@ TEST_F(BadgedMenuItemViewTest, StatesSetTextColoursAndHighlightButThePillStaysRe
     item_->setEnabled(c.enabled);
     item_->setHighlighted(c.highlighted);
     const Bitmap bitmap = renderView(*view, 2);
-    SCOPED_TRACE(::testing::Message() << "enabled " << c.enabled << " highlighted "
-                                      << c.highlighted);
+    SCOPED_TRACE(::testing::Message()
+                 << "enabled " << c.enabled << " highlighted " << c.highlighted);
     EXPECT_EQ(view->label().textColor(), c.label);
     EXPECT_EQ(view->hint().textColor(), c.hint);
     EXPECT_EQ(view->highlight().isHidden(), !c.highlightShown);

@@ -33,8 +33,8 @@ TEST_F(CaptureDispatch, UnknownNamesAndOtherLetterCasesAreNotImplemented) {
 }
 
 TEST_F(CaptureDispatch, ArgumentsThatAreNotAMapActAsAnEmptyMap) {
-  for (const Value& args : {Value(), Value(ValueList{Value("path")}), Value(42),
-                            Value(ValueMap{{"path", Value(7)}})}) {
+  for (const Value& args :
+       {Value(), Value(ValueList{Value("path")}), Value(42), Value(ValueMap{{"path", Value(7)}})}) {
     EXPECT_TRUE(isError(capture("revealFile", args), "bad_args", "path expected"))
         << args.debugString();
   }
@@ -42,8 +42,8 @@ TEST_F(CaptureDispatch, ArgumentsThatAreNotAMapActAsAnEmptyMap) {
 }
 
 TEST_F(CaptureDispatch, RevealFileSelectsTheFileWithoutCheckingItExists) {
-  EXPECT_TRUE(isSuccess(capture("revealFile", ValueMap{{"path", "/tmp/no such/shot.png"}}),
-                        Value()));
+  EXPECT_TRUE(
+      isSuccess(capture("revealFile", ValueMap{{"path", "/tmp/no such/shot.png"}}), Value()));
   ASSERT_EQ(desktop().workspace().revealed.size(), 1u);
   EXPECT_EQ(desktop().workspace().revealed[0],
             std::vector<std::string>{"file:///tmp/no%20such/shot.png"});
@@ -90,8 +90,9 @@ TEST_F(CaptureDispatch, CopyPngLeavesTheClipboardAloneOnBadInput) {
   ByteBuffer truncated = (*pngBytes().asBytes())->toBuffer();
   truncated.resize(truncated.size() / 2);
   for (const Value& args :
-       {Value(), Value(ValueMap{{"png", "not bytes"}}), Value(ValueMap{{"png", ByteBuffer{1, 2, 3}}}),
-        Value(ValueMap{{"png", truncated}}), Value(ValueMap{{"png", ByteBuffer{}}})}) {
+       {Value(), Value(ValueMap{{"png", "not bytes"}}),
+        Value(ValueMap{{"png", ByteBuffer{1, 2, 3}}}), Value(ValueMap{{"png", truncated}}),
+        Value(ValueMap{{"png", ByteBuffer{}}})}) {
     EXPECT_TRUE(isError(capture("copyPng", args), "bad_png")) << args.debugString();
   }
   EXPECT_EQ(desktop().pasteboard().contents, std::vector<PasteboardItem>{old});

@@ -11,11 +11,14 @@ constexpr int64_t kMeta = 0x100000;
 
 // A system hotkey entry as the preferences store it.
 Value entry(Value enabled, Value keyCode, Value mask) {
-  return ValueMap{{"enabled", std::move(enabled)},
-                  {"value", ValueMap{{"parameters", ValueList{65535, std::move(keyCode), std::move(mask)}},
-                                     {"type", "standard"}}}};
+  return ValueMap{
+      {"enabled", std::move(enabled)},
+      {"value", ValueMap{{"parameters", ValueList{65535, std::move(keyCode), std::move(mask)}},
+                         {"type", "standard"}}}};
 }
-Value entry(int64_t keyCode, int64_t mask) { return entry(1, keyCode, mask); }
+Value entry(int64_t keyCode, int64_t mask) {
+  return entry(1, keyCode, mask);
+}
 
 class HotkeyProbeTest : public HostTest {
  protected:
@@ -101,10 +104,12 @@ TEST_F(HotkeyProbeTest, NumbersMayBeStoredAsBooleansOrReals) {
 TEST_F(HotkeyProbeTest, ProbeHotkeyForwardsTrueFalseAndNull) {
   launch();
   setEntries({entry(21, kMeta)});
-  EXPECT_TRUE(isSuccess(capture("probeHotkey", ValueMap{{"keyCode", 21}, {"modifiers", ValueList{"meta"}}}),
-                        Value(false)));
+  EXPECT_TRUE(
+      isSuccess(capture("probeHotkey", ValueMap{{"keyCode", 21}, {"modifiers", ValueList{"meta"}}}),
+                Value(false)));
   EXPECT_TRUE(isSuccess(capture("probeHotkey", ValueMap{{"keyCode", 21}}), Value(true)));
-  EXPECT_TRUE(isSuccess(capture("probeHotkey", ValueMap{{"modifiers", ValueList{"meta"}}}), Value()));
+  EXPECT_TRUE(
+      isSuccess(capture("probeHotkey", ValueMap{{"modifiers", ValueList{"meta"}}}), Value()));
   EXPECT_TRUE(isSuccess(capture("probeHotkey", ValueMap{{"keyCode", "21"}}), Value()));
   // A modifier list with one non-string element is no list: probed without modifiers.
   setEntries({entry(21, 0)});

@@ -79,8 +79,8 @@ TEST_F(MouseCursorsTest, ScenarioCanTakeTheLookupAway) {
 
 TEST(ArrowPath, IsTheTenVertexDoubleArrow) {
   const BezierPath path = MouseCursors::arrowPath();
-  const Point expected[] = {{-9, 0},  {-3, 4.5},  {-3, 1.5},  {3, 1.5},   {3, 4.5},
-                            {9, 0},   {3, -4.5},  {3, -1.5},  {-3, -1.5}, {-3, -4.5}};
+  const Point expected[] = {{-9, 0}, {-3, 4.5}, {-3, 1.5}, {3, 1.5},   {3, 4.5},
+                            {9, 0},  {3, -4.5}, {3, -1.5}, {-3, -1.5}, {-3, -4.5}};
   ASSERT_EQ(path.elements().size(), 11u);
   for (size_t i = 0; i < 10; ++i) {
     EXPECT_EQ(path.elements()[i].kind,
@@ -90,8 +90,12 @@ TEST(ArrowPath, IsTheTenVertexDoubleArrow) {
   EXPECT_EQ(path.elements()[10].kind, BezierPath::Element::kClose);
 }
 
-bool isBlack(Bitmap::Pixel p) { return p.a == 255 && p.r < 40 && p.g < 40 && p.b < 40; }
-bool isWhite(Bitmap::Pixel p) { return p.a > 200 && p.r > 200 && p.g > 200 && p.b > 200; }
+bool isBlack(Bitmap::Pixel p) {
+  return p.a == 255 && p.r < 40 && p.g < 40 && p.b < 40;
+}
+bool isWhite(Bitmap::Pixel p) {
+  return p.a > 200 && p.r > 200 && p.g > 200 && p.b > 200;
+}
 
 // Along the arrow's axis (dx, dy), a unit diagonal, at `d` points from the centre.
 Bitmap::Pixel alongAxis(const Bitmap& b, double dx, double dy, double d, double scale) {

@@ -15,12 +15,19 @@ using Counts = sim::SimSecurityScopedAccess::Counts;
 const std::string kShots = "/Users/me/Shots";
 const std::string kDesk = "/Users/me/Desktop";
 
-std::string bookmarkOf(const std::string& path) { return base64Encode(SimBookmarks::record(path)); }
+std::string bookmarkOf(const std::string& path) {
+  return base64Encode(SimBookmarks::record(path));
+}
 
 TEST(Base64, EncodesAndDecodesTheStandardForms) {
-  const std::pair<std::string, std::string> vectors[] = {
-      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
-      {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xfb\xff", "+/8="}};
+  const std::pair<std::string, std::string> vectors[] = {{"", ""},
+                                                         {"f", "Zg=="},
+                                                         {"fo", "Zm8="},
+                                                         {"foo", "Zm9v"},
+                                                         {"foob", "Zm9vYg=="},
+                                                         {"fooba", "Zm9vYmE="},
+                                                         {"foobar", "Zm9vYmFy"},
+                                                         {"\xfb\xff", "+/8="}};
   for (const auto& [plain, text] : vectors) {
     ByteBuffer bytes(plain.begin(), plain.end());
     EXPECT_EQ(base64Encode(bytes), text);
@@ -29,8 +36,8 @@ TEST(Base64, EncodesAndDecodesTheStandardForms) {
 }
 
 TEST(Base64, RejectsEverythingOutsideTheStrictForm) {
-  for (const char* text : {"Zm9v\n", "Zm9v\nYmFy", "Zm9v YmFy", " Zm9v", "Zm9vYmE", "Zm9vYg", "Zg=",
-                           "Z===", "====", "Zg==Zm9v", "Zm=v", "-_8=", "Zm9v\r\n", "Zm9*"}) {
+  for (const char* text : {"Zm9v\n", "Zm9v\nYmFy", "Zm9v YmFy", " Zm9v", "Zm9vYmE", "Zm9vYg",
+                           "Zg=", "Z===", "====", "Zg==Zm9v", "Zm=v", "-_8=", "Zm9v\r\n", "Zm9*"}) {
     EXPECT_EQ(base64Decode(text), std::nullopt) << text;
   }
   EXPECT_EQ(base64Decode(std::string_view("Zm\0v", 4)), std::nullopt);
@@ -85,10 +92,9 @@ TEST_F(SaveFolderTest, PickAnswersOnlyWhenThePanelCloses) {
 }
 
 TEST_F(SaveFolderTest, PickAnswersNullWithoutAnOkAndAChosenFolder) {
-  for (SimOpenPanel::Answer answer : {SimOpenPanel::Answer::cancel(),
-                                      SimOpenPanel::Answer{kModalResponseOK, std::nullopt},
-                                      SimOpenPanel::Answer{kModalResponseCancel, kShots},
-                                      SimOpenPanel::Answer{2, kShots}}) {
+  for (SimOpenPanel::Answer answer :
+       {SimOpenPanel::Answer::cancel(), SimOpenPanel::Answer{kModalResponseOK, std::nullopt},
+        SimOpenPanel::Answer{kModalResponseCancel, kShots}, SimOpenPanel::Answer{2, kShots}}) {
     desktop().openPanel().automaticAnswer = answer;
     EXPECT_TRUE(isSuccess(capture("pickSaveFolder"), Value()));
   }
@@ -148,8 +154,9 @@ TEST_F(SaveFolderTest, AFailedBeginLeavesTheOpenFolderOpen) {
 
 TEST_F(SaveFolderTest, AStaleBookmarkOpensTheFolderAndComesWithAFreshOne) {
   desktop().bookmarks().stale.insert(kShots);
-  EXPECT_TRUE(isSuccess(begin(bookmarkOf(kShots)),
-                        ValueMap{{"path", kShots}, {"stale", true}, {"bookmark", bookmarkOf(kShots)}}));
+  EXPECT_TRUE(
+      isSuccess(begin(bookmarkOf(kShots)),
+                ValueMap{{"path", kShots}, {"stale", true}, {"bookmark", bookmarkOf(kShots)}}));
   EXPECT_EQ(desktop().bookmarks().created, std::vector<std::string>{kShots});
 
   desktop().bookmarks().uncreatable.insert(kShots);

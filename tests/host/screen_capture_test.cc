@@ -113,8 +113,8 @@ TEST_F(ScreenCapturePipeline, EveryAnswerComesFromALaterTurnOfTheMainQueue) {
 }
 
 TEST_F(ScreenCapturePipeline, AScreenWithoutANumberIsAnsweredAtOnceWithoutCapturing) {
-  desktop().screens().list = {std::make_shared<SimScreen>(Rect{0, 0, 1440, 900}, 2.0,
-                                                          ValueMap{{"NSScreenNumber", "1"}})};
+  desktop().screens().list = {
+      std::make_shared<SimScreen>(Rect{0, 0, 1440, 900}, 2.0, ValueMap{{"NSScreenNumber", "1"}})};
   std::optional<MethodResponse> answer;
   CaptureHandler::shared().captureScreen(
       desktop().screens().list[0],
@@ -202,15 +202,14 @@ TEST_F(ScreenCapturePipeline, EachFailureIsCaptureFailedWithItsMessage) {
       {"no content", [](auto& b) { b.shareableContentGivesNothing = true; },
        "display not shareable"},
       {"display left out", [](auto& b) { b.unshareableDisplays = {1}; }, "display not shareable"},
-      {"screenshot error", [](auto& b) { b.screenshotError = "Stream failed."; },
-       "Stream failed."},
+      {"screenshot error", [](auto& b) { b.screenshotError = "Stream failed."; }, "Stream failed."},
       {"screenshot gives nothing", [](auto& b) { b.screenshotGivesNothing = true; }, "no image"},
   };
   for (const Case& c : cases) {
     engine().behaviour = {};
     c.set(engine().behaviour);
-    EXPECT_TRUE(isError(capture("captureScreen", ValueMap{{"displayId", 1}}), "capture_failed",
-                        c.message))
+    EXPECT_TRUE(
+        isError(capture("captureScreen", ValueMap{{"displayId", 1}}), "capture_failed", c.message))
         << c.name;
   }
   engine().behaviour = {};
@@ -285,9 +284,11 @@ TEST_F(PixelConversion, OnePixelInEachLayout) {
 TEST_F(PixelConversion, PremultiplicationIsCorrectlyRoundedForEveryValue) {
   std::vector<uint8_t> in;
   for (int a = 0; a < 256; ++a) {
-    for (int c = 0; c < 256; ++c) in.insert(in.end(), {uint8_t(c), 0, uint8_t(255 - c), uint8_t(a)});
+    for (int c = 0; c < 256; ++c)
+      in.insert(in.end(), {uint8_t(c), 0, uint8_t(255 - c), uint8_t(a)});
   }
-  PixelPayload p = CaptureHandler::bgraBytes(image(256, 256, 256 * 4, PixelFormat::kRGBAStraight, in));
+  PixelPayload p =
+      CaptureHandler::bgraBytes(image(256, 256, 256 * 4, PixelFormat::kRGBAStraight, in));
   ASSERT_TRUE(p.bytes);
   for (int a = 0; a < 256; ++a) {
     for (int c = 0; c < 256; ++c) {

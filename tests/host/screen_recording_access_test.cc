@@ -37,7 +37,8 @@ TEST_F(PermissionProbe, FlagFalseAnswersFalseWithoutReadingTheWindowList) {
 }
 
 TEST_F(PermissionProbe, ATitledOrdinaryWindowOfAnotherApplicationProvesIt) {
-  showWindows({windowEntry(kOtherPid, 0, "Notes"), windowEntry(kOtherPid, 0, "Safari", "Start Page")});
+  showWindows(
+      {windowEntry(kOtherPid, 0, "Notes"), windowEntry(kOtherPid, 0, "Safari", "Start Page")});
   EXPECT_EQ(ScreenRecordingAccess::windowNamesVisible(), true);
   EXPECT_TRUE(isSuccess(capture("hasPermission"), Value(true)));
   EXPECT_EQ(desktop().windowList().lastOption, 17u);
@@ -79,8 +80,7 @@ TEST_F(PermissionProbe, MistypedEntriesAreSkippedAndCountNothing) {
                windowEntry(int64_t{1} << 32, 0, "Safari", "Title"),  // not a 32-bit pid
                windowEntry(kOtherPid, 0.0, "Safari", "Title"),
                windowEntry(kOtherPid, "0", "Safari", "Title"),
-               windowEntry(kOtherPid, 0, Value(), "Title"),
-               windowEntry(kOtherPid, 0, 7, "Title")});
+               windowEntry(kOtherPid, 0, Value(), "Title"), windowEntry(kOtherPid, 0, 7, "Title")});
   EXPECT_EQ(ScreenRecordingAccess::windowNamesVisible(), std::nullopt);
 }
 
@@ -101,7 +101,8 @@ TEST_F(PermissionProbe, AListOfAnotherShapeOrNoListGivesNoAnswer) {
 
 TEST_F(PermissionProbe, PromptIsVisibleOnlyWhileTheAgentHasAWindow) {
   const int agent = 777;
-  showWindows({windowEntry(kOtherPid, 0, "Safari", "Title"), ValueMap{{"kCGWindowOwnerPID", agent}}});
+  showWindows(
+      {windowEntry(kOtherPid, 0, "Safari", "Title"), ValueMap{{"kCGWindowOwnerPID", agent}}});
   // Bundle ids are compared exactly; an application without one never matches.
   runApp(agent, "com.apple.accessibility.UniversalAccessAuthWarn");
   runApp(kOtherPid, std::nullopt);
@@ -119,7 +120,8 @@ TEST_F(PermissionProbe, PromptIsVisibleOnlyWhileTheAgentHasAWindow) {
 
 TEST_F(PermissionProbe, OpenSettingsTriesTheSecondAddressOnlyWhenTheFirstFails) {
   const std::string first =
-      "x-apple.systempreferences:com.apple.settings.PrivacySecurity.extension?Privacy_ScreenCapture";
+      "x-apple.systempreferences:com.apple.settings.PrivacySecurity.extension?Privacy_"
+      "ScreenCapture";
   const std::string second =
       "x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture";
   EXPECT_TRUE(isSuccess(capture("openSettings"), Value()));

@@ -16,11 +16,11 @@ TEST_F(StartUp, RegistersThePluginSetInOrderThenTheChannelsAndEndsHidden) {
   host_.window = std::make_shared<MainFlutterWindow>(std::move(native));
   host_.window->awakeFromNib();
 
-  const std::vector<std::string> keys = {
-      "EmojiPickerFlutterPlugin", "FileSelectorPlugin",      "HotkeyManagerMacosPlugin",
-      "FPPPackageInfoPlusPlugin", "ScreenRetrieverMacosPlugin", "SharePlusMacosPlugin",
-      "SharedPreferencesPlugin",  "TrayManagerPlugin",       "UrlLauncherPlugin",
-      "WindowManagerPlugin"};
+  const std::vector<std::string> keys = {"EmojiPickerFlutterPlugin",   "FileSelectorPlugin",
+                                         "HotkeyManagerMacosPlugin",   "FPPPackageInfoPlusPlugin",
+                                         "ScreenRetrieverMacosPlugin", "SharePlusMacosPlugin",
+                                         "SharedPreferencesPlugin",    "TrayManagerPlugin",
+                                         "UrlLauncherPlugin",          "WindowManagerPlugin"};
   EXPECT_EQ(desktop().embedding().registrarRequests, keys);
   ASSERT_EQ(desktop().embedding().registrations.size(), keys.size());
   for (size_t i = 0; i < keys.size(); ++i) {

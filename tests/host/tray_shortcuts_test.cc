@@ -29,8 +29,8 @@ class TrayShortcutsTest : public HostTest {
     launch();
   }
   void setShortcuts(ValueList items, ValueMap badges = {}) {
-    EXPECT_TRUE(isSuccess(capture("setTrayShortcuts",
-                                  ValueMap{{"items", std::move(items)}, {"badges", std::move(badges)}}),
+    EXPECT_TRUE(isSuccess(capture("setTrayShortcuts", ValueMap{{"items", std::move(items)},
+                                                               {"badges", std::move(badges)}}),
                           Value()));
   }
   std::shared_ptr<Menu> build(ValueList labels, const char* className = "TrayMenu") {
@@ -59,10 +59,11 @@ TEST_F(TrayShortcutsTest, ItemsGetTheirKeysAndModifierMasksAsTheyAreAdded) {
       item("Dup", "h", strings({"control"})),
       item("", "i"),
   });
-  auto menu = build(strings({"Both", "WrongCase", "Twice", "NoModifiers", "Mixed", "All", "Dup", ""}));
+  auto menu =
+      build(strings({"Both", "WrongCase", "Twice", "NoModifiers", "Mixed", "All", "Dup", ""}));
   const std::pair<const char*, uint64_t> expected[] = {
-      {"a", 0x120000}, {"b", 0}, {"c", 0x100000}, {"d", 0},
-      {"e", 0},        {"f", 0x1E0000}, {"h", 0x40000}, {"i", 0},
+      {"a", 0x120000}, {"b", 0},        {"c", 0x100000}, {"d", 0},
+      {"e", 0},        {"f", 0x1E0000}, {"h", 0x40000},  {"i", 0},
   };
   for (size_t i = 0; i < std::size(expected); ++i) {
     EXPECT_EQ(at(menu, i).keyEquivalent(), expected[i].first) << i;

@@ -14,8 +14,10 @@ TEST_F(DrawingTest, TextIsDrawnWithinItsMeasuredBox) {
                               Color::black()};
   const Size box = text.size();
   for (double scale : {1.0, 2.0}) {
-    const Bitmap b = renderToBitmap({box.width + 20, box.height + 20}, scale,
-                                    [&](GraphicsContext&) { text.drawAtPoint({10, 10}); });
+    const Bitmap b =
+        renderToBitmap({box.width + 20, box.height + 20}, scale, [&](GraphicsContext&) {
+          text.drawAtPoint({10, 10});
+        });
     int minX = b.width, maxX = -1, minY = b.height, maxY = -1;
     for (int y = 0; y < b.height; ++y) {
       for (int x = 0; x < b.width; ++x) {

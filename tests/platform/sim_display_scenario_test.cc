@@ -27,21 +27,22 @@ class DisplayScenario : public HostTest {
 };
 
 TEST_F(DisplayScenario, ScreensKeepRawDeviceDescriptions) {
-  EXPECT_EQ(load("screens",
-                 list({Value(ValueMap{{"frame", list({0, 0, 1440, 900})}, {"scale", 2},
-                                      {"displayId", 69733378}}),
-                       Value(ValueMap{{"frame", list({-1920, 0, 1920, 1080})},
-                                      {"deviceDescription", ValueMap{{"NSScreenNumber", "x"}}}})})),
-            "");
+  EXPECT_EQ(
+      load("screens",
+           list({Value(ValueMap{
+                     {"frame", list({0, 0, 1440, 900})}, {"scale", 2}, {"displayId", 69733378}}),
+                 Value(ValueMap{{"frame", list({-1920, 0, 1920, 1080})},
+                                {"deviceDescription", ValueMap{{"NSScreenNumber", "x"}}}})})),
+      "");
   EXPECT_EQ(load("mainScreen", Value()), "");
   auto& screens = desktop().screens();
   ASSERT_EQ(screens.list.size(), 2u);
   EXPECT_EQ(screens.list[1]->frame(), (Rect{-1920, 0, 1920, 1080}));
   EXPECT_EQ(screens.list[1]->backingScaleFactor(), 1.0);
   EXPECT_EQ(screens.mainScreen(), nullptr);
-  EXPECT_EQ(state("screens").asList()->at(0).asMap()->find("deviceDescription")->intAt(
-                "NSScreenNumber"),
-            69733378);
+  EXPECT_EQ(
+      state("screens").asList()->at(0).asMap()->find("deviceDescription")->intAt("NSScreenNumber"),
+      69733378);
   // The second screen has no display id.
   desktop().input().pointer = {-1000, 500};
   EXPECT_TRUE(isError(capture("screenUnderCursor"), "no_screen"));

@@ -20,7 +20,8 @@ class SimSections : public HostTest {
   MethodResponse act(const std::string& name, Value args) {
     std::optional<MethodResponse> reply;
     for (auto& a : sim::simActions())
-      if (a.name == name) a.run(args, desktop(), FlutterResult(name, [&](MethodResponse r) { reply = r; }));
+      if (a.name == name)
+        a.run(args, desktop(), FlutterResult(name, [&](MethodResponse r) { reply = r; }));
     queue().runUntilIdle();
     return reply.value_or(FlutterError::errorWithCode("test_no_reply"));
   }
@@ -69,7 +70,9 @@ TEST_F(SimSections, HotkeysThatAreNotAMapAreKeptButReadAsNoTable) {
 
 TEST_F(SimSections, SavePanelAnswersOnItsOwnOrWaitsForTheUser) {
   std::vector<Closed> closed;
-  auto record = [&](int response, std::optional<std::string> path) { closed.emplace_back(response, path); };
+  auto record = [&](int response, std::optional<std::string> path) {
+    closed.emplace_back(response, path);
+  };
   EXPECT_EQ(load("savePanel", ValueMap{{"answer", "/pics"}}), "");
   desktop().openPanel().begin({}, record);
   EXPECT_TRUE(closed.empty());  // never before begin returns
@@ -84,7 +87,8 @@ TEST_F(SimSections, SavePanelAnswersOnItsOwnOrWaitsForTheUser) {
   EXPECT_TRUE(isSuccess(act("answerSavePanel", ValueMap{{"answer", "/docs"}}), Value(true)));
   EXPECT_TRUE(isSuccess(act("answerSavePanel", ValueMap{{"answer", Value()}}), Value(true)));
   EXPECT_TRUE(isSuccess(act("answerSavePanel", Value()), Value(false)));
-  EXPECT_EQ(closed, (std::vector<Closed>{Closed(1, "/pics"), Closed(1, "/docs"), Closed(0, std::nullopt)}));
+  EXPECT_EQ(closed,
+            (std::vector<Closed>{Closed(1, "/pics"), Closed(1, "/docs"), Closed(0, std::nullopt)}));
 }
 
 }  // namespace

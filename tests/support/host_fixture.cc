@@ -45,10 +45,12 @@ void HostTest::TearDown() {
   env_.reset();
 }
 
-void HostTest::launch() { host_ = launchHost(); }
+void HostTest::launch() {
+  host_ = launchHost();
+}
 
-std::optional<MethodResponse> HostTest::call(const std::string& channel,
-                                             const std::string& method, Value arguments) {
+std::optional<MethodResponse> HostTest::call(const std::string& channel, const std::string& method,
+                                             Value arguments) {
   std::optional<MethodResponse> reply;
   FlutterMethodChannel ui(channel, env_->uiEnd.get());
   ui.invokeMethod(method, std::move(arguments),
@@ -79,8 +81,8 @@ std::string describe(const MethodResponse& r) {
 ::testing::AssertionResult isSuccess(const MethodResponse& r, const Value& expected) {
   auto* v = std::get_if<Value>(&r);
   if (v && *v == expected) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "expected success " << expected.debugString()
-                                       << ", got " << describe(r);
+  return ::testing::AssertionFailure()
+         << "expected success " << expected.debugString() << ", got " << describe(r);
 }
 
 ::testing::AssertionResult isError(const MethodResponse& r, const std::string& code,

@@ -141,7 +141,9 @@ int HostProcessTest::stopHost() {
   return status;
 }
 
-std::string HostProcessTest::hostLog() const { return readFile(dir_ + "/host.log"); }
+std::string HostProcessTest::hostLog() const {
+  return readFile(dir_ + "/host.log");
+}
 
 bool HostProcessTest::logHas(const std::string& part) const {
   return waitUntil([&] { return hostLog().find(part) != std::string::npos; }, 10);
@@ -170,8 +172,8 @@ MethodResponse HostProcessTest::call(const std::string& channel, const std::stri
 MethodResponse HostProcessTest::call(SocketClient& client, const std::string& channel,
                                      const std::string& method, Value arguments) {
   std::string error;
-  auto reply = client.call(channel, StandardMethodCodec::encodeMethodCall({method, arguments}),
-                           &error, 20);
+  auto reply =
+      client.call(channel, StandardMethodCodec::encodeMethodCall({method, arguments}), &error, 20);
   if (!reply) {
     ADD_FAILURE() << channel << "." << method << ": " << error;
     return FlutterError::errorWithCode("test_no_reply");

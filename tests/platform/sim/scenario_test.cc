@@ -30,7 +30,8 @@ TEST_F(Scenario, LoadsTheProcessSectionsAndIgnoresKeysNoSectionReads) {
                             {"pid": 6}],
     "application": {"activationPolicy": 1},
     "someFutureSection": {"anything": [1, 2]}
-  })"), desktop());
+  })"),
+                                       desktop());
   ASSERT_EQ(why, "");
   EXPECT_EQ(desktop().processInfo().pid, 77);
   EXPECT_EQ(desktop().processInfo().bundleId, std::nullopt);
@@ -38,8 +39,7 @@ TEST_F(Scenario, LoadsTheProcessSectionsAndIgnoresKeysNoSectionReads) {
   EXPECT_FALSE(desktop().screenCaptureAccess().granted);
   EXPECT_TRUE(desktop().screenCaptureAccess().grantOnRequest);
   ASSERT_EQ(desktop().runningApplications().apps.size(), 2u);
-  EXPECT_EQ(desktop().runningApplications().apps[0],
-            (RunningApplication{5, "a.b", "/A.app", "A"}));
+  EXPECT_EQ(desktop().runningApplications().apps[0], (RunningApplication{5, "a.b", "/A.app", "A"}));
   EXPECT_EQ(desktop().runningApplications().apps[1], (RunningApplication{6, {}, {}, ""}));
   EXPECT_EQ(desktop().application().policy, kActivationPolicyAccessory);
 
@@ -90,7 +90,8 @@ TEST(JsonValue, ReadsTypedMarkersOnlyWhenAsked) {
   std::string file = ::testing::TempDir() + "/json_value_test.bin";
   std::ofstream(file, std::ios::binary) << std::string("\x00\xff", 2);
   const std::string text = R"({"i": 2, "d": 2.0, "ti": {"$int": 3}, "td": {"$double": 3},
-    "h": {"$hex": "0aFF"}, "f": {"$file": ")" + file + R"("}, "big": 9223372036854775807})";
+    "h": {"$hex": "0aFF"}, "f": {"$file": ")" +
+                           file + R"("}, "big": 9223372036854775807})";
   Value typed = std::get<Value>(sim::valueFromJson(text, {.typedMarkers = true}));
   EXPECT_EQ(typed.at("i")->type(), Value::Type::kInt);
   EXPECT_EQ(typed.at("d")->type(), Value::Type::kDouble);
@@ -105,7 +106,8 @@ TEST(JsonValue, ReadsTypedMarkersOnlyWhenAsked) {
 
   for (const char* bad : {R"({"$hex": "abc"})", R"({"$hex": "zz"})", R"({"$int": 1.5})",
                           R"({"$file": "/nonexistent/x"})", R"(18446744073709551615)", "{"}) {
-    EXPECT_TRUE(std::holds_alternative<std::string>(sim::valueFromJson(bad, {.typedMarkers = true})))
+    EXPECT_TRUE(
+        std::holds_alternative<std::string>(sim::valueFromJson(bad, {.typedMarkers = true})))
         << bad;
   }
 }
@@ -116,9 +118,10 @@ TEST(JsonValue, WritesBytesThroughTheRendererAndOddKeysReadably) {
   map.set("b", Value(ByteBuffer{1, 2, 3}));
   map.set("nan", Value(std::nan("")));
   EXPECT_EQ(sim::jsonFromValue(Value(map), -1), R"({"1":"one","b":{"$bytes":3},"nan":null})");
-  EXPECT_EQ(sim::jsonFromValue(Value(ByteBuffer{1}), -1,
-                               [](std::span<const uint8_t> b) { return std::to_string(b.size() * 10); }),
-            "10");
+  EXPECT_EQ(
+      sim::jsonFromValue(Value(ByteBuffer{1}), -1,
+                         [](std::span<const uint8_t> b) { return std::to_string(b.size() * 10); }),
+      "10");
 }
 
 class SimDesktopChannelTest : public HostTest {
