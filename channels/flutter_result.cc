@@ -8,6 +8,7 @@ struct FlutterResult::State {
   std::string description;
   Sink sink;
   bool answered = false;
+  std::shared_ptr<Requester> requester;
 
   ~State() {
     if (answered || !sink) return;
@@ -21,6 +22,7 @@ FlutterResult::FlutterResult(std::string description, Sink sink)
     : state_(std::make_shared<State>()) {
   state_->description = std::move(description);
   state_->sink = std::move(sink);
+  state_->requester = currentRequester();
 }
 
 void FlutterResult::operator()(MethodResponse response) const {
@@ -38,6 +40,15 @@ void FlutterResult::operator()(MethodResponse response) const {
 
 bool FlutterResult::answered() const {
   return state_ && state_->answered;
+}
+
+bool FlutterResult::requesterGone() const {
+  return state_ && state_->requester->gone();
+}
+
+std::shared_ptr<Requester> FlutterResult::requester() const {
+  if (!state_) return std::make_shared<Requester>();
+  return state_->requester;
 }
 
 }  // namespace dravel

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "channels/method_call.h"
+#include "channels/requester.h"
 #include "channels/value.h"
 
 namespace dravel {
@@ -23,6 +24,8 @@ class FlutterResult {
 
   FlutterResult() = default;
   // `description` names the call in log lines ("dravel/capture.captureScreen").
+  // The result keeps the requester of the call being dispatched now
+  // (channels/requester.h).
   FlutterResult(std::string description, Sink sink);
 
   void operator()(MethodResponse response) const;
@@ -34,6 +37,12 @@ class FlutterResult {
   void operator()(std::nullptr_t) const { (*this)(Value()); }
 
   bool answered() const;
+  // Whether the one who asked has gone, so that the answer would be read by
+  // nobody. Any thread.
+  bool requesterGone() const;
+  // The requester itself, to hand to a worker thread or to watch for its
+  // going; never null.
+  std::shared_ptr<Requester> requester() const;
   explicit operator bool() const { return state_ != nullptr; }
 
  private:

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "channels/log.h"
+#include "channels/requester.h"
 
 namespace dravel {
 
@@ -106,6 +107,8 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
   size_t unanswered = 0;    // calls from the client not yet answered
   bool readClosed = false;  // the client sent all it will send
   bool closed = false;
+  // Marked gone when the connection closes, so that work for its calls stops.
+  std::shared_ptr<Requester> requester = std::make_shared<Requester>();
 
   static gboolean onReadable(gint, GIOCondition, gpointer data);
   static gboolean onWritable(gint, GIOCondition, gpointer data);
@@ -137,6 +140,7 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
     auto calls = std::move(pending);
     pending.clear();
     for (auto& [requestId, call] : calls) call->answer({});
+    requester->markGone();
   }
 
   // Closes through the messenger when it still exists, so it forgets us.
@@ -433,6 +437,7 @@ void SocketMessenger::handleFrame(const std::shared_ptr<Connection>& connection,
   }
   // Copied: the handler may replace itself while it runs.
   FlutterBinaryMessageHandler run = handler->second;
+  ScopedRequester current(connection->requester);
   if (requestId == 0) {
     run(frame.payload, nullptr);
     return;

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "channels/log.h"
+#include "channels/requester.h"
 #include "channels/socket_client.h"
 
 namespace dravel {
@@ -229,6 +230,35 @@ TEST_F(SocketMessengerTest, AnswersAHalfClosedClientAndLogsAReplyToOneThatLeft) 
                             return l.find("second reply to request 2") != std::string::npos;
                           }),
             1);
+}
+
+TEST_F(SocketMessengerTest, CallsOfAClientThatLeftReportTheirRequesterGone) {
+  listen();
+  std::vector<std::shared_ptr<Requester>> requesters;
+  int goneCallbacks = 0;
+  messenger_->setMessageHandlerOnChannel(
+      "later", [&](std::span<const uint8_t>, FlutterBinaryReply) {
+        auto requester = currentRequester();
+        requester->onGone([&] { ++goneCallbacks; });
+        uint64_t removed = requester->onGone([&] { goneCallbacks += 100; });
+        requester->removeOnGone(removed);
+        requesters.push_back(std::move(requester));
+      });
+  withClient([](SocketClient& client) {
+    std::string error;
+    ASSERT_TRUE(client.sendFrame(FrameKind::kCall, 1, "later", Message({1}), &error));
+    ASSERT_TRUE(client.sendFrame(FrameKind::kCall, 2, "later", Message({1}), &error));
+  });
+  ASSERT_TRUE(pumpUntil([&] { return requesters.size() == 2; }));
+  // Both calls came over one connection: one requester.
+  EXPECT_EQ(requesters[0], requesters[1]);
+  ASSERT_TRUE(pumpUntil([&] { return messenger_->connectionCount() == 0; }));
+  EXPECT_TRUE(requesters[0]->gone());
+  EXPECT_EQ(goneCallbacks, 2);
+  // A callback added once gone runs at once; outside any call nobody is gone.
+  EXPECT_EQ(requesters[0]->onGone([&] { ++goneCallbacks; }), 0u);
+  EXPECT_EQ(goneCallbacks, 3);
+  EXPECT_FALSE(currentRequester()->gone());
 }
 
 TEST_F(SocketMessengerTest, ReplacesAStaleSocketButRefusesOtherFilesAndLongPaths) {
