@@ -12,6 +12,13 @@ constexpr int64_t kRelevantModifiers = 0x1E0000;
 
 // A number of the stored table: an integer, a double or a boolean, read as
 // the platform reads numbers. Absent for anything else.
+//
+// Key codes and masks are compared as whole 64-bit integers, never cut to 32
+// bits: a key code of 2^32 + 5 is not key 5, and mask bits above bit 31 are
+// outside the modifier filter like any other. A double no 64-bit integer can
+// hold (beyond about 9.2e18, infinite or NaN) has no integer reading here, so
+// its entry is skipped as malformed rather than given a saturated or
+// undefined value.
 struct Number {
   bool boolValue;
   int64_t integerValue;
@@ -22,7 +29,7 @@ std::optional<Number> number(const Value* value) {
   if (std::optional<bool> b = value->asBool()) return Number{*b, *b ? 1 : 0};
   if (std::optional<int64_t> i = value->asInt()) return Number{*i != 0, *i};
   if (std::optional<double> d = value->asDouble()) {
-    // Truncated like an integer conversion; a value no integer can hold matches no key.
+    // Truncated toward zero, like an integer conversion.
     if (!std::isfinite(*d) || std::fabs(*d) >= 9.2e18) return std::nullopt;
     return Number{*d != 0, static_cast<int64_t>(*d)};
   }

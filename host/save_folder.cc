@@ -11,7 +11,10 @@ namespace {
 // only on the main thread.
 struct OpenFolder {
   std::string path;
-  // Whether the platform opened access: only an opened access is closed again.
+  // Whether the platform opened access. Access is stopped only when its start
+  // succeeded: starts and stops are counted in pairs by the platform, and a
+  // stop without its start would close an access that another holder opened.
+  // A folder whose start failed is still the accessed folder.
   bool started = false;
 };
 std::optional<OpenFolder> gAccessed;

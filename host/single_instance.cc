@@ -66,8 +66,10 @@ void AppDelegate::terminateOtherInstances() {
   Copies others;
   for (auto& app :
        p.runningApplications().runningApplicationsWithBundleIdentifier(*bundleIdentifier)) {
-    // A pid of 0 or below names no process of its own: signalled, it would
-    // reach a whole process group, or every process the user owns.
+    // Entries with a pid of 0 or below are skipped: such an entry names no
+    // process, and signalling it would reach a whole process group (0) or
+    // every process the user may signal (-1), so it is never asked to quit,
+    // probed or killed.
     if (app.processIdentifier <= 0 || app.processIdentifier == ownPid) continue;
     others.push_back(app);
   }

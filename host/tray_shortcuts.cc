@@ -1,5 +1,7 @@
 #include "host/tray_shortcuts.h"
 
+#include <string_view>
+
 #include "host/badged_menu_item_view.h"
 #include "platform/menu.h"
 #include "platform/platform.h"
@@ -27,6 +29,13 @@ std::vector<std::string> modifierNames(const ValueMap& item) {
     names.push_back(*s);
   }
   return names;
+}
+
+// The class's own name: a runtime that qualifies class names with their
+// module ("tray_manager.TrayMenu") still names the same class.
+std::string_view bareClassName(std::string_view name) {
+  const size_t dot = name.rfind('.');
+  return dot == std::string_view::npos ? name : name.substr(dot + 1);
 }
 
 }  // namespace
@@ -71,7 +80,7 @@ void TrayShortcuts::update(const std::vector<ValueMap>& items,
 void TrayShortcuts::didAddItem(const AppNotification& notification) {
   auto* menu = dynamic_cast<Menu*>(notification.object.get());
   if (!menu) return;
-  if (menu->className() != "TrayMenu") return;
+  if (bareClassName(menu->className()) != "TrayMenu") return;
 
   if (!notification.userInfo) return;
   const Value* indexValue = notification.userInfo->find("NSMenuItemIndex");

@@ -1,7 +1,7 @@
 // Key equivalents, badges and hints on the items of the tray menu. The tray
 // menu is built by the interface's tray plugin, which knows nothing of them;
 // this watches menus for added items and decorates the items of menus of
-// class "TrayMenu" as they are added.
+// class "TrayMenu" (with or without a module prefix) as they are added.
 #pragma once
 
 #include <cstdint>

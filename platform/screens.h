@@ -1,4 +1,15 @@
 // Screens: frames in global bottom-left space, scale, device description.
+//
+// Global coordinates, as every implementation gives them and the geometry code
+// relies on:
+// * bottom-left space: the origin is the bottom-left corner of the primary
+//   screen, y grows upward; screen frames and the pointer are in it;
+// * top-left space (the window list's bounds): the origin is the top-left
+//   corner of the primary screen, y grows downward; a rectangle flips between
+//   the two by the primary screen's height.
+// The primary screen is the first of `Screens::screens()`, so its frame's
+// origin is (0, 0) and other screens lie around it, at negative coordinates
+// when left of or below it.
 #pragma once
 
 #include <memory>
@@ -26,7 +37,8 @@ using ScreenPtr = std::shared_ptr<Screen>;
 class Screens {
  public:
   virtual ~Screens() = default;
-  // All screens in the system's order; the first is the primary screen.
+  // All screens in the system's order; the first is the primary screen, whose
+  // bottom-left corner is the origin (0, 0) of global coordinates.
   virtual std::vector<ScreenPtr> screens() = 0;
   // The screen with the key window, or none.
   virtual ScreenPtr mainScreen() = 0;

@@ -32,6 +32,9 @@ void View::setFrame(const Rect& frame) {
   const double dh = frame.height - old.height;
   for (auto& sub : subviews_) {
     Rect f = sub->frame();
+    // A stretched length never goes below zero, and one that is not a number
+    // (an infinite size taken from an infinite one) is read as 0 as well:
+    // std::max keeps its first argument when the comparison fails.
     if (sub->autoresizingMask() & kViewWidthSizable) f.width = std::max(0.0, f.width + dw);
     if (sub->autoresizingMask() & kViewHeightSizable) f.height = std::max(0.0, f.height + dh);
     if (!(f == sub->frame())) sub->setFrame(f);

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/platform.h"
+#include "platform/sim/recent_log.h"
 #include "platform/sim/sim_alerts.h"
 #include "platform/sim/sim_application.h"
 #include "platform/sim/sim_bookmarks.h"
@@ -63,9 +64,14 @@ class SimDesktop : public Platform {
   std::unique_ptr<NativeWindow> createMainWindow() override;
   // The main window once made (owned by the host), else null.
   SimWindow* mainWindow() const { return mainWindow_; }
+  // Every log line since the desktop was made (the most recent
+  // RecentLog::kCapacity), as the "log" state reports them.
+  const RecentLog& hostLog() const { return hostLog_; }
 
  private:
   friend class SimMainWindow;
+  // First, so that it keeps lines from the desktop's whole life.
+  RecentLog hostLog_;
   SimApplication application_;
   SimEmbedding embedding_;
   SimScreens screens_;

@@ -7,22 +7,8 @@
 
 namespace dravel::sim {
 
-void RecentLogSink::write(const std::string& line) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  lines_.push_back(line);
-  while (lines_.size() > capacity_) lines_.pop_front();
-}
-
-std::vector<std::string> RecentLogSink::lines() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return {lines_.begin(), lines_.end()};
-}
-
 SimDesktopChannel::SimDesktopChannel(SimDesktop& desktop, FlutterBinaryMessenger& messenger)
-    : desktop_(desktop),
-      messenger_(messenger),
-      log_(std::make_shared<RecentLogSink>(kLogCapacity)) {
-  addLogSink(log_);
+    : desktop_(desktop), messenger_(messenger) {
   FlutterMethodChannel channel(kSimDesktopChannel, &messenger_);
   channel.setMethodCallHandler([this](const FlutterMethodCall& call, FlutterResult result) {
     if (call.method == "load") {
@@ -50,13 +36,12 @@ SimDesktopChannel::SimDesktopChannel(SimDesktop& desktop, FlutterBinaryMessenger
 
 SimDesktopChannel::~SimDesktopChannel() {
   messenger_.setMessageHandlerOnChannel(kSimDesktopChannel, nullptr);
-  removeLogSink(log_);
 }
 
 Value SimDesktopChannel::state() const {
   ValueMap state = scenarioState(desktop_);
   ValueList lines;
-  for (const std::string& line : log_->lines()) lines.push_back(Value(line));
+  for (const std::string& line : desktop_.hostLog().lines()) lines.push_back(Value(line));
   state.set("log", Value(std::move(lines)));
   return Value(std::move(state));
 }

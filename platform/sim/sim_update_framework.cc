@@ -59,6 +59,7 @@ class SimUpdaterController : public UpdaterController {
   void checkForUpdates() override {
     auto fw = framework_.lock();
     if (!fw) return;
+    if ((*fw)->onCheck) (*fw)->onCheck();
     (*fw)->checks.push_back(allowedChannels().value_or(std::set<std::string>{}));
   }
 

@@ -3,6 +3,7 @@
 // channels its delegate allowed at each.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -45,6 +46,9 @@ class SimUpdateFramework : public UpdateFramework {
   std::optional<bool> lastStartingUpdater;
   // One entry per check: the channels the delegate allowed at that time.
   std::vector<std::set<std::string>> checks;
+  // Run as each check begins, so that a test sees what the host had done
+  // just before it.
+  std::function<void()> onCheck;
 
  private:
   friend class SimUpdaterController;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -65,6 +66,19 @@ TEST_F(HostProcess, StartsLikeTheApplicationAndServesItsChannels) {
   EXPECT_EQ(*state.at("mainWindow")->at("visible"), Value(false));
   EXPECT_EQ(*state.at("mainWindow")->at("alpha"), Value(0.0));
   EXPECT_EQ(*state.at("mainWindow")->at("overlayActive"), Value(false));
+  // The log holds the host's lines since it started, its start-up included.
+  const ValueList* log = state.at("log")->asList();
+  ASSERT_TRUE(log);
+  auto startsWith = [&](const std::string& prefix) {
+    return std::find_if(log->begin(), log->end(), [&](const Value& line) {
+      return line.asString() && line.asString()->starts_with(prefix);
+    });
+  };
+  auto registered = startsWith("[Sparkle] channel registered");
+  auto serving = startsWith("[host] serving ");
+  EXPECT_NE(registered, log->end()) << hostLog();
+  EXPECT_NE(serving, log->end()) << hostLog();
+  EXPECT_LT(registered, serving);
 
   // A reopen with no visible window shows the window 0.3 s later.
   EXPECT_TRUE(isSuccess(call("sim/desktop", "reopen", ValueMap{{"hasVisibleWindows", false}}),

@@ -1,5 +1,6 @@
 #include "host/badged_menu_item_view.h"
 
+#include <array>
 #include <cmath>
 
 #include "platform/menu.h"
@@ -203,6 +204,41 @@ TEST_F(BadgedMenuItemViewTest, PillImageIsRedWithWhiteTextAtEveryResolution) {
     }
     EXPECT_GT(white, 0);
   }
+}
+
+// The rows and columns that hold fully white pixels: {minX, minY, maxX, maxY}.
+std::array<int, 4> whiteBox(const Bitmap& bitmap) {
+  std::array<int, 4> box{bitmap.width, bitmap.height, -1, -1};
+  for (int y = 0; y < bitmap.height; ++y) {
+    for (int x = 0; x < bitmap.width; ++x) {
+      const auto p = bitmap.at(x, y);
+      if (p.r > 240 && p.g > 240 && p.b > 240 && p.a > 240) {
+        box = {std::min(box[0], x), std::min(box[1], y), std::max(box[2], x), std::max(box[3], y)};
+      }
+    }
+  }
+  return box;
+}
+
+TEST_F(BadgedMenuItemViewTest, PillTextIsCentredVerticallyInThePill) {
+  // The text's line box is 1.2 x 11 = 13.2 high, so it is drawn from
+  // (7, (18 - 13.2) / 2 = 2.4): the same glyphs drawn there on their own
+  // land on exactly the same pixels.
+  const AttributedString text{"42", Font::systemFontOfSize(11, FontWeight::kSemibold),
+                              Color::white()};
+  ASSERT_NEAR(text.size().height, 13.2, 1e-9);
+  constexpr double kScale = 4;
+  const Bitmap pill = renderImage(*BadgedMenuItemView::pillImage("42"), kScale);
+  const Bitmap alone = renderToBitmap({29, 18}, kScale, [&](GraphicsContext&) {
+    text.drawAtPoint({7, 2.4});
+  });
+  const auto expected = whiteBox(alone);
+  ASSERT_GE(expected[3], expected[1]) << "the text drew nothing";
+  const auto actual = whiteBox(pill);
+  for (size_t i = 0; i < 4; ++i) EXPECT_NEAR(actual[i], expected[i], 1) << i;
+  // And the ink sits around the pill's middle row, clear of its top and bottom.
+  EXPECT_GT(actual[1], 2.4 * kScale - 1);
+  EXPECT_LT(actual[3], (18 - 2.4) * kScale + 1);
 }
 
 TEST_F(BadgedMenuItemViewTest, ClickClosesTheMenuAtOnceAndActsOnceOnALaterTurn) {

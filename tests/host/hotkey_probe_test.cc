@@ -1,5 +1,8 @@
 #include "host/hotkey_probe.h"
 
+#include <cmath>
+#include <limits>
+
 #include "platform/sim/sim_desktop.h"
 #include "tests/support/host_fixture.h"
 
@@ -99,6 +102,31 @@ TEST_F(HotkeyProbeTest, DisabledAndMalformedEntriesNeverTakeACombination) {
 TEST_F(HotkeyProbeTest, NumbersMayBeStoredAsBooleansOrReals) {
   setEntries({entry(true, 21.0, static_cast<double>(kMeta))});
   EXPECT_EQ(isFree(21, {"meta"}), false);
+}
+
+TEST_F(HotkeyProbeTest, NumbersBeyondThirtyTwoBitsAreComparedWhole) {
+  const int64_t big = (int64_t{1} << 32) + 21;
+  // A key code of 2^32 + 21 is not key 21, either way round.
+  setEntries({entry(big, kMeta)});
+  EXPECT_EQ(isFree(21, {"meta"}), true);
+  EXPECT_EQ(isFree(big, {"meta"}), false);
+  setEntries({entry(21, kMeta)});
+  EXPECT_EQ(isFree(big, {"meta"}), true);
+  // Mask bits above bit 31 lie outside the modifier filter.
+  setEntries({entry(21, (int64_t{1} << 40) | kMeta)});
+  EXPECT_EQ(isFree(21, {"meta"}), false);
+  // Reals no 64-bit integer can hold make the entry malformed: it takes nothing,
+  // not even the key its saturated or wrapped value might name.
+  for (double huge : {1e19, -1e19, 9.3e18, HUGE_VAL, -HUGE_VAL, std::nan("")}) {
+    setEntries({entry(1, huge, kMeta), entry(1, 21.0, huge)});
+    for (int64_t key : {int64_t{0}, int64_t{21}, std::numeric_limits<int64_t>::max()}) {
+      EXPECT_EQ(isFree(key, {"meta"}), true) << huge << " " << key;
+      EXPECT_EQ(isFree(key), true) << huge << " " << key;
+    }
+  }
+  // A real below the bound still reads as its integer.
+  setEntries({entry(1, 9.0e18, static_cast<double>(kMeta))});
+  EXPECT_EQ(isFree(int64_t{9'000'000'000'000'000'000}, {"meta"}), false);
 }
 
 TEST_F(HotkeyProbeTest, ProbeHotkeyForwardsTrueFalseAndNull) {

@@ -115,8 +115,8 @@ TEST(DiagonalCursorPixels, TipsSitAboutSixPointFourFromTheCentreWithAWhiteRim) {
     ASSERT_EQ(b.width, 96);
     for (double sign : {1.0, -1.0}) {
       SCOPED_TRACE(::testing::Message() << "axis " << c.dx << "," << c.dy << " sign " << sign);
-      // 9 points out is (6.36, 6.36) on each axis.
-      EXPECT_NEAR(9 * r, 6.36, 0.01);
+      // The tips are 9 points out along the diagonal, (6.36, 6.36) on each
+      // axis: black up to them, a white rim just beyond, nothing further.
       EXPECT_TRUE(isBlack(alongAxis(b, sign * c.dx, sign * c.dy, 0, kScale)));
       EXPECT_TRUE(isBlack(alongAxis(b, sign * c.dx, sign * c.dy, 8, kScale)));
       EXPECT_TRUE(isWhite(alongAxis(b, sign * c.dx, sign * c.dy, 9.6, kScale)));
@@ -141,6 +141,10 @@ TEST(DiagonalCursorPixels, TheTwoCursorsMirrorEachOtherAcrossTheVerticalAxis) {
     const Bitmap a = renderImage(*MouseCursors::northWestSouthEast()->image(), scale);
     const Bitmap b = renderImage(*MouseCursors::northEastSouthWest()->image(), scale);
     ASSERT_EQ(a.width, b.width);
+    // Two empty images would mirror each other too.
+    int opaque = 0;
+    for (size_t i = 3; i < a.rgba.size(); i += 4) opaque += a.rgba[i] == 255;
+    EXPECT_GT(opaque, 20 * scale * scale) << "scale " << scale;
     // Coverage mirrors almost exactly; where the black body meets the white
     // rim, the rasterizer's sample pattern (not mirror-symmetric) shades an
     // edge pixel a little differently on either side.
@@ -160,8 +164,25 @@ TEST(DiagonalCursorPixels, TheTwoCursorsMirrorEachOtherAcrossTheVerticalAxis) {
   }
 }
 
-TEST(DiagonalCursorPixels, WithoutAGraphicsContextTheHandlerDrawsNothing) {
-  EXPECT_FALSE(MouseCursors::makeCursor(-45)->image()->drawInRect({0, 0, 24, 24}));
+TEST(DiagonalCursorPixels, DrawnIntoARectangleTheArrowIsCentredOnItAndScaledToIt) {
+  // Into the right half of a 72 x 48 canvas, at twice the image's size: the
+  // centre lands at (48, 24) and the tips 18 points out along the diagonal.
+  constexpr double kScale = 2;
+  const auto image = MouseCursors::makeCursor(-45)->image();
+  bool drawn = false;
+  const Bitmap b = renderToBitmap({72, 48}, kScale, [&](GraphicsContext&) {
+    drawn = image->drawInRect({24, 0, 48, 48});
+  });
+  EXPECT_TRUE(drawn);
+  const double r = std::sqrt(0.5);
+  EXPECT_TRUE(isBlack(b.atPoint(48, 24, kScale)));
+  EXPECT_TRUE(isBlack(b.atPoint(48 + 16 * r, 24 - 16 * r, kScale)));
+  EXPECT_TRUE(isBlack(b.atPoint(48 - 16 * r, 24 + 16 * r, kScale)));
+  EXPECT_EQ(b.atPoint(48 + 22 * r, 24 - 22 * r, kScale).a, 0);
+  EXPECT_EQ(b.atPoint(48 + 16 * r, 24 + 16 * r, kScale).a, 0);  // the other diagonal
+  EXPECT_EQ(b.atPoint(12, 24, kScale).a, 0);  // the canvas's own centre stays clear
+  // Without a current context nothing is drawn and the drawing reports it.
+  EXPECT_FALSE(image->drawInRect({0, 0, 24, 24}));
 }
 
 }  // namespace

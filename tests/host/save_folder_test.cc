@@ -77,6 +77,19 @@ TEST_F(SaveFolderTest, PickSetsUpTheFolderPanelAndAnswersPathAndBookmark) {
   EXPECT_TRUE(access().counts.empty());
 }
 
+TEST_F(SaveFolderTest, AnInitialFolderGivenWithItsTrailingSlashKeepsOneSlash) {
+  desktop().openPanel().automaticAnswer = SimOpenPanel::Answer::cancel();
+  for (const auto& [path, address] :
+       {std::pair<const char*, const char*>{"/Users/me/Shots/", "file:///Users/me/Shots/"},
+        {"/Users/me/Shots", "file:///Users/me/Shots/"},
+        {"/Users/me/My Pictures/", "file:///Users/me/My%20Pictures/"},
+        {"/", "file:///"}}) {
+    ASSERT_TRUE(
+        isSuccess(capture("pickSaveFolder", ValueMap{{"initialDirectory", path}}), Value()));
+    EXPECT_EQ(desktop().openPanel().shown.back().directoryURL, address) << path;
+  }
+}
+
 TEST_F(SaveFolderTest, PickAnswersOnlyWhenThePanelCloses) {
   std::optional<MethodResponse> reply;
   FlutterMethodChannel ui("dravel/capture", &uiEnd());

@@ -95,6 +95,33 @@ TEST_F(Updater, AStartedUpdaterChecksOnRequestAndFollowsTheBetaFlag) {
   EXPECT_TRUE(std::holds_alternative<FlutterMethodNotImplementedT>(*reply));
 }
 
+TEST_F(Updater, ACheckBringsTheApplicationToTheFrontBeforeTheFrameworkChecks) {
+  launch();
+  std::vector<int> activationsAtCheck;
+  framework().onCheck = [&] { activationsAtCheck.push_back(desktop().application().activations); };
+  EXPECT_TRUE(isSuccess(updater("checkForUpdates"), Value()));
+  EXPECT_TRUE(isSuccess(updater("checkForUpdates"), Value()));
+  EXPECT_EQ(activationsAtCheck, (std::vector<int>{1, 2}));
+  EXPECT_EQ(desktop().application().activations, 2);
+}
+
+TEST_F(Updater, RegisteringASecondTimeChangesNothing) {
+  launch();
+  SparkleUpdaterPlugin& plugin = host_.window->sparkleUpdater();
+  const std::shared_ptr<FlutterMethodChannel> first = plugin.channel;
+  ASSERT_TRUE(first);
+  auto [otherHost, otherUi] = InProcessMessenger::makePair();
+  plugin.registerWith(*env_->hostEnd);
+  plugin.registerWith(*otherHost);
+  EXPECT_EQ(plugin.channel, first);
+  EXPECT_FALSE(otherHost->hasHandler(kUpdaterChannel));
+  EXPECT_EQ(sparkleLines().size(), 2u) << "one start line and one channel line";
+  EXPECT_EQ(log().count("[Sparkle] channel registered, available=1"), 1u);
+  // The first registration still answers, once.
+  EXPECT_TRUE(isSuccess(updater("checkForUpdates"), Value()));
+  EXPECT_EQ(framework().checks.size(), 1u);
+}
+
 TEST_F(Updater, WithoutAFeedTheLogSaysNilAndAvailabilityIsAskedEachTime) {
   framework().canCheck = false;
   launch();

@@ -119,13 +119,22 @@ TEST_F(TrayShortcutsTest, BadgeTakesThePlaceOfAHintAndNeedsNoShortcut) {
   EXPECT_EQ(both->frame().width, hinted->frame().width);
 }
 
-TEST_F(TrayShortcutsTest, OnlyMenusOfClassTrayMenuAreDecoratedSubmenusByTheirOwnClass) {
+TEST_F(TrayShortcutsTest,
+       OnlyMenusOfClassTrayMenuAreDecoratedModulePrefixAsideSubmenusByTheirOwnClass) {
   setShortcuts({item("Open", "o")}, {{"Open", "1"}});
   auto other = build(strings({"Open"}), "NSMenu");
   EXPECT_EQ(at(other, 0).keyEquivalent(), "");
   EXPECT_EQ(at(other, 0).view(), nullptr);
+  // The class is compared by its own name, whatever module qualifies it.
   auto qualified = build(strings({"Open"}), "tray_manager.TrayMenu");
-  EXPECT_EQ(at(qualified, 0).view(), nullptr);
+  EXPECT_TRUE(badged(at(qualified, 0)));
+  EXPECT_EQ(at(qualified, 0).keyEquivalent(), "o");
+  for (const char* near : {"tray_manager.TrayMenuX", "TrayMenuExtra", "tray_manager.", "TrayMenu.",
+                           "trayMenu", "tray_manager.NSMenu"}) {
+    auto menu = build(strings({"Open"}), near);
+    EXPECT_EQ(at(menu, 0).view(), nullptr) << near;
+    EXPECT_EQ(at(menu, 0).keyEquivalent(), "") << near;
+  }
 
   auto menu = build(ValueList{
       ValueMap{{"label", "Open"},

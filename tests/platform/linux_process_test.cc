@@ -77,9 +77,24 @@ TEST(LinuxProcessControl, AChildIgnoringTerminateLivesUntilForced) {
 }
 
 TEST(LinuxProcessControl, AProcessThatCannotBeSignalledCountsAsAlive) {
-  LinuxProcessControl control;
-  // pid 1 exists; for an ordinary user kill() fails with EPERM.
-  EXPECT_TRUE(control.isAlive(1));
+  // pid 1 exists; for an ordinary user kill() fails with EPERM. Root may
+  // signal it, so the check runs in a child that gives up root first.
+  enum : int { kAlive = 0, kGone = 1, kSignallable = 2, kCannotDropRoot = 3 };
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+      ::_exit(kCannotDropRoot);
+    errno = 0;
+    if (::kill(1, 0) == 0 || errno != EPERM) ::_exit(kSignallable);
+    ::_exit(LinuxProcessControl().isAlive(1) ? kAlive : kGone);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == kCannotDropRoot) GTEST_SKIP() << "cannot become an ordinary user";
+  ASSERT_NE(WEXITSTATUS(status), kSignallable) << "pid 1 can be signalled here";
+  EXPECT_EQ(WEXITSTATUS(status), kAlive);
 }
 
 TEST(LinuxProcessControl, AStoppedChildIsTracedOrStoppedUntilContinued) {

@@ -1,5 +1,7 @@
 // Scenario sections and actions of the simulated hotkey table, folder panel,
 // bookmarks, login item and settings addresses.
+#include <gmock/gmock.h>
+
 #include "platform/sim/scenario_registry.h"
 #include "platform/sim/sim_desktop.h"
 #include "tests/support/host_fixture.h"
@@ -8,6 +10,7 @@ namespace dravel::testing {
 namespace {
 
 using sim::SimBookmarks;
+using ::testing::HasSubstr;
 using Closed = std::pair<int, std::optional<std::string>>;
 
 class SimSections : public HostTest {
@@ -15,7 +18,8 @@ class SimSections : public HostTest {
   std::string load(const std::string& key, const Value& value) {
     for (auto& s : sim::scenarioSections())
       if (s.key == key) return s.load(value, desktop());
-    return "no section " + key;
+    ADD_FAILURE() << "no section " << key;
+    return "";
   }
   MethodResponse act(const std::string& name, Value args) {
     std::optional<MethodResponse> reply;
@@ -50,11 +54,11 @@ TEST_F(SimSections, ARefusedSectionChangesNothing) {
   ASSERT_EQ(load("loginItem", ValueMap{{"status", 2}, {"refuseRegister", "Needs approval"}}), "");
   EXPECT_EQ(load("loginItem", ValueMap{{"status", 1}, {"refuseUnregister", 5}}),
             "refuseUnregister: expected a string or null");
-  EXPECT_NE(load("loginItem", ValueMap{{"status", 4}}), "");
+  EXPECT_THAT(load("loginItem", ValueMap{{"status", 4}}), HasSubstr("status"));
   EXPECT_EQ(desktop().loginItem().status(), kLoginItemRequiresApproval);
   EXPECT_EQ(desktop().loginItem().registerService(), "Needs approval");
-  EXPECT_NE(load("settings", ValueMap{{"unopenable", ValueList{1}}}), "");
-  EXPECT_NE(load("savePanel", ValueMap{{"response", "ok"}}), "");
+  EXPECT_THAT(load("settings", ValueMap{{"unopenable", ValueList{1}}}), HasSubstr("unopenable"));
+  EXPECT_THAT(load("savePanel", ValueMap{{"response", "ok"}}), HasSubstr("response"));
 }
 
 TEST_F(SimSections, HotkeysThatAreNotAMapAreKeptButReadAsNoTable) {

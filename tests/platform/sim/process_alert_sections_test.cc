@@ -1,4 +1,5 @@
 // The scenario sections and actions of processes, alerts and the updater.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "platform/sim/scenario_registry.h"
@@ -6,6 +7,8 @@
 
 namespace dravel::testing {
 namespace {
+
+using ::testing::HasSubstr;
 
 const sim::ScenarioSection& section(const std::string& key) {
   static std::vector<sim::ScenarioSection> all = sim::scenarioSections();
@@ -28,8 +31,9 @@ TEST(ProcessAndAlertSections, ProcessesLoadTheirBehaviourAndReportWhatHappened) 
   SimEnvironment env;
   sim::SimDesktop& desktop = *env.desktop;
   desktop.runningApplications().apps.push_back({4200, "app.dravel.Dravel", "/A.app", "Dravel"});
-  EXPECT_NE(section("processes").load(ValueMap{}, desktop), "");
-  EXPECT_NE(section("processes").load(ValueList{ValueMap{{"traced", true}}}, desktop), "");
+  EXPECT_THAT(section("processes").load(ValueMap{}, desktop), HasSubstr("list"));
+  EXPECT_THAT(section("processes").load(ValueList{ValueMap{{"traced", true}}}, desktop),
+              HasSubstr("pid"));
   EXPECT_EQ(
       section("processes")
           .load(ValueList{ValueMap{{"pid", 4200}, {"ignoresTerminate", true}, {"traced", true}},

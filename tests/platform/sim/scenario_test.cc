@@ -1,5 +1,6 @@
 #include "platform/sim/scenario.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 
@@ -158,6 +159,21 @@ TEST_F(SimDesktopChannelTest, LoadsScenariosAndReportsState) {
   const ValueList* log = state.at("log")->asList();
   ASSERT_TRUE(log);
   EXPECT_NE(std::find(log->begin(), log->end(), Value("[test] a line")), log->end());
+}
+
+TEST_F(SimDesktopChannelTest, TheLogHoldsTheLinesOfTheStartUpBeforeTheChannelWasMade) {
+  // The fixture launched the host before it made the channel.
+  NSLog("[test] after the start-up");
+  const Value state = channel_->state();
+  const ValueList* log = state.at("log")->asList();
+  ASSERT_TRUE(log);
+  auto startUp = std::find_if(log->begin(), log->end(), [](const Value& line) {
+    return line.asString() && line.asString()->starts_with("[Sparkle] channel registered");
+  });
+  ASSERT_NE(startUp, log->end()) << "the updater's registration during the launch";
+  auto later = std::find(log->begin(), log->end(), Value("[test] after the start-up"));
+  ASSERT_NE(later, log->end());
+  EXPECT_LT(startUp, later);
 }
 
 TEST_F(SimDesktopChannelTest, ReportsTheClipboardRevealedFilesAndOpenedAddresses) {
