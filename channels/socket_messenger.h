@@ -30,6 +30,16 @@ class SocketMessenger : public FlutterBinaryMessenger {
     // Whether the socket's folder must belong to this user and be private
     // (always true for the default location).
     bool strictFolder = false;
+    // A client's requests are not read while more than this many bytes of
+    // replies wait to be written to it, or while this many of its calls are
+    // unanswered; reading resumes as it drains. What one client makes the
+    // host hold is then about maxQueuedReplyBytes plus one reply per
+    // unanswered call, however many calls it sends without reading.
+    size_t maxQueuedReplyBytes = size_t{16} << 20;
+    size_t maxUnansweredCalls = 32;
+    // A connection that has sent part of a frame and nothing more for this
+    // long is closed (time spent with its reading paused does not count).
+    double frameIdleTimeoutSeconds = 30;
   };
 
   // Uses the given context (the default context when null).
@@ -57,6 +67,10 @@ class SocketMessenger : public FlutterBinaryMessenger {
 
   const std::string& path() const { return path_; }
   size_t connectionCount() const { return connections_.size(); }
+  // Bytes of replies and calls waiting to be written, over every connection.
+  size_t queuedBytes() const;
+  // Connections whose reading is paused until their replies drain.
+  size_t pausedConnectionCount() const;
 
   struct Connection;
   struct OutgoingCall;
