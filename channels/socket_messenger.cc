@@ -51,6 +51,10 @@ bool someoneListens(const std::string& path, int* err) {
   return rc == 0;
 }
 
+// Pauses in accepting while the process is out of descriptors.
+constexpr unsigned kFirstAcceptBackoffMs = 50;
+constexpr unsigned kMaxAcceptBackoffMs = 1000;
+
 // Whether the peer closed its end entirely, as opposed to only shutting down
 // its sending side. Asked afresh: the condition a source reports may predate
 // the close.
@@ -435,19 +439,19 @@ std::optional<std::string> SocketMessenger::listen(const std::string& path) {
   }
   listenFd_ = fd;
   path_ = path;
-  listenSource_ = g_unix_fd_source_new(fd, G_IO_IN);
-  g_source_set_callback(listenSource_, G_SOURCE_FUNC(&SocketMessenger::onListenReady), this,
-                        nullptr);
-  g_source_attach(listenSource_, context_);
+  watchListener();
   return std::nullopt;
 }
 
 void SocketMessenger::stop() {
-  if (listenSource_) {
-    g_source_destroy(listenSource_);
-    g_source_unref(listenSource_);
-    listenSource_ = nullptr;
+  for (GSource** source : {&listenSource_, &acceptRetry_}) {
+    if (!*source) continue;
+    g_source_destroy(*source);
+    g_source_unref(*source);
+    *source = nullptr;
   }
+  acceptFailures_ = 0;
+  acceptBackoffMs_ = 0;
   if (listenFd_ >= 0) {
     ::close(listenFd_);
     listenFd_ = -1;
@@ -462,20 +466,65 @@ void SocketMessenger::stop() {
   for (auto& [id, connection] : all) connection->shutdown();
 }
 
+void SocketMessenger::watchListener() {
+  listenSource_ = g_unix_fd_source_new(listenFd_, G_IO_IN);
+  g_source_set_callback(listenSource_, G_SOURCE_FUNC(&SocketMessenger::onListenReady), this,
+                        nullptr);
+  g_source_attach(listenSource_, context_);
+}
+
 gboolean SocketMessenger::onListenReady(gint, GIOCondition, gpointer data) {
   static_cast<SocketMessenger*>(data)->acceptAll();
   return G_SOURCE_CONTINUE;
+}
+
+gboolean SocketMessenger::onAcceptRetry(gpointer data) {
+  auto* self = static_cast<SocketMessenger*>(data);
+  g_source_unref(self->acceptRetry_);
+  self->acceptRetry_ = nullptr;
+  self->watchListener();
+  self->acceptAll();
+  return G_SOURCE_REMOVE;
+}
+
+void SocketMessenger::backOffAccepting(int err) {
+  if (acceptFailures_++ == 0) {
+    NSLog("[socket] cannot accept connections (%s); waiting for descriptors to free up",
+          errnoText(err).c_str());
+  }
+  // The listening socket stays readable while connections wait, so watching
+  // it now would only spin: look again after a pause that grows to 1 s.
+  acceptBackoffMs_ = std::clamp(acceptBackoffMs_ * 2, kFirstAcceptBackoffMs, kMaxAcceptBackoffMs);
+  if (listenSource_) {
+    g_source_destroy(listenSource_);
+    g_source_unref(listenSource_);
+    listenSource_ = nullptr;
+  }
+  if (!acceptRetry_) {
+    acceptRetry_ = g_timeout_source_new(acceptBackoffMs_);
+    g_source_set_callback(acceptRetry_, &SocketMessenger::onAcceptRetry, this, nullptr);
+    g_source_attach(acceptRetry_, context_);
+  }
 }
 
 void SocketMessenger::acceptAll() {
   for (;;) {
     int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
-      if (errno == EINTR || errno == ECONNABORTED) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) {
-        NSLog("[socket] accept failed (%s)", errnoText(errno).c_str());
+      const int err = errno;
+      if (err == EINTR || err == ECONNABORTED) continue;
+      if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
+        backOffAccepting(err);
+      } else if (err != EAGAIN && err != EWOULDBLOCK) {
+        NSLog("[socket] accept failed (%s)", errnoText(err).c_str());
       }
       return;
+    }
+    if (acceptFailures_ > 0) {
+      NSLog("[socket] accepting connections again after %llu failed attempts",
+            static_cast<unsigned long long>(acceptFailures_));
+      acceptFailures_ = 0;
+      acceptBackoffMs_ = 0;
     }
     ucred peer{};
     socklen_t length = sizeof peer;

@@ -77,7 +77,11 @@ class SocketMessenger : public FlutterBinaryMessenger {
 
  private:
   static gboolean onListenReady(gint fd, GIOCondition condition, gpointer data);
+  static gboolean onAcceptRetry(gpointer data);
+  void watchListener();
   void acceptAll();
+  // Out of descriptors: stops watching the listening socket for a while.
+  void backOffAccepting(int err);
   void handleFrame(const std::shared_ptr<Connection>& connection, Frame frame);
   void closeConnection(const std::shared_ptr<Connection>& connection);
 
@@ -86,6 +90,11 @@ class SocketMessenger : public FlutterBinaryMessenger {
   std::string path_;
   int listenFd_ = -1;
   GSource* listenSource_ = nullptr;
+  GSource* acceptRetry_ = nullptr;  // armed while accepting is backed off
+  // The current run of failed accepts (0 when accepting works) and the next
+  // wait before trying again.
+  uint64_t acceptFailures_ = 0;
+  unsigned acceptBackoffMs_ = 0;
   dev_t socketDev_ = 0;
   ino_t socketIno_ = 0;
   uint64_t nextConnectionId_ = 1;

@@ -1,6 +1,8 @@
 #include "channels/socket_messenger.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -375,8 +377,8 @@ TEST_F(SocketMessengerTest, AClientStalledInsideAFrameIsDroppedAndOthersAreServe
     std::string error;
     auto client = SocketClient::connect(path_, &error);
     ASSERT_TRUE(client) << error;
-    // The header of a 200 MB call and a few of its bytes, then nothing.
-    std::vector<uint8_t> start = encodeFrameHeader(FrameKind::kCall, 1, "echo", 200 << 20);
+    // The header of a 32 MB call and a few of its bytes, then nothing.
+    std::vector<uint8_t> start = encodeFrameHeader(FrameKind::kCall, 1, "echo", 32 << 20);
     start.insert(start.end(), {'e', 'c', 'h', 'o', 1, 2, 3});
     ASSERT_TRUE(client->sendBytes(start, &error));
     auto frame = client->readFrame(&error, 30);
@@ -422,6 +424,71 @@ TEST_F(SocketMessengerTest, AClientStalledInsideAFrameIsDroppedAndOthersAreServe
     ASSERT_TRUE(reply) << error;
     EXPECT_EQ(**reply, (ByteBuffer{7}));
   });
+}
+
+TEST_F(SocketMessengerTest, OutOfDescriptorsItBacksOffLogsOnceAndServesWhenTheyFree) {
+  listen();
+  messenger_->setMessageHandlerOnChannel("echo",
+                                         [](std::span<const uint8_t> m, FlutterBinaryReply r) {
+                                           r(Message(std::vector<uint8_t>(m.begin(), m.end())));
+                                         });
+  // The client connects (its descriptor made first) and waits in the backlog.
+  std::string error;
+  auto client = SocketClient::connect(path_, &error);
+  ASSERT_TRUE(client) << error;
+
+  // Every descriptor the process may have is taken.
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 512);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  std::vector<int> filler;
+  for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) filler.push_back(fd);
+  const int openErrno = errno;
+  auto freeAll = [&] {
+    for (int fd : filler) ::close(fd);
+    filler.clear();
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+  };
+  ASSERT_EQ(openErrno, EMFILE);
+
+  // A spinning host would try (and log) on every turn of the loop.
+  for (int i = 0; i < 200; ++i) g_main_context_iteration(context_, FALSE);
+  const gint64 until = g_get_monotonic_time() + 300000;
+  while (g_get_monotonic_time() < until) g_main_context_iteration(context_, TRUE);
+  EXPECT_EQ(messenger_->connectionCount(), 0u);
+  auto failures = [&] {
+    auto lines = log_.lines();
+    return std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+      return l.find("[socket] cannot accept connections") != std::string::npos ||
+             l.find("[socket] accept failed") != std::string::npos;
+    });
+  };
+  EXPECT_EQ(failures(), 1);
+  EXPECT_TRUE(log_.contains(
+      "[socket] cannot accept connections (Too many open files); waiting for descriptors to "
+      "free up"));
+  freeAll();
+
+  // Once descriptors are free again, the waiting client is served.
+  std::atomic<bool> answered{false};
+  client_ = std::thread([&] {
+    std::string why;
+    auto reply = client->call("echo", Message({3}), &why, 20);
+    EXPECT_TRUE(reply) << why;
+    answered = reply && **reply == ByteBuffer{3};
+  });
+  EXPECT_TRUE(pumpUntil([&] { return answered.load(); }, 20));
+  client_.join();
+  EXPECT_EQ(failures(), 1);
+  auto lines = log_.lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) {
+                            return l.find("[socket] accepting connections again after") !=
+                                   std::string::npos;
+                          }),
+            1);
 }
 
 TEST_F(SocketMessengerTest, ReplacesAStaleSocketButRefusesOtherFilesAndLongPaths) {
