@@ -144,8 +144,11 @@ int main(int argc, char** argv) {
   if (options.socket.empty()) options.socket = defaultSocketPath();
   ::signal(SIGPIPE, SIG_IGN);
 
-  auto stderrSink = std::make_shared<StderrLogSink>();
-  auto syslogSink = std::make_shared<SyslogLogSink>("dravel-host");
+  // Behind a queue of their own: a full pipe or a stalled syslog never holds
+  // up the main thread, and a line repeated in a loop is folded.
+  auto stderrSink = std::make_shared<ThrottledLogSink>(std::make_shared<StderrLogSink>());
+  auto syslogSink =
+      std::make_shared<ThrottledLogSink>(std::make_shared<SyslogLogSink>("dravel-host"));
   addLogSink(stderrSink);
   addLogSink(syslogSink);
 
