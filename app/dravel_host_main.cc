@@ -161,11 +161,15 @@ int main(int argc, char** argv) {
   int status = 0;
   if (!options.scenario.empty()) {
     auto scenario = sim::readScenarioFile(options.scenario);
+    // A read error names the scenario already.
     std::string why = std::holds_alternative<std::string>(scenario)
                           ? std::get<std::string>(scenario)
                           : sim::applyScenario(std::get<Value>(scenario), *desktop);
+    if (!why.empty() && std::holds_alternative<Value>(scenario)) {
+      why = "scenario " + options.scenario + ": " + why;
+    }
     if (!why.empty()) {
-      std::fprintf(stderr, "dravel-host: scenario %s: %s\n", options.scenario.c_str(), why.c_str());
+      std::fprintf(stderr, "dravel-host: %s\n", why.c_str());
       status = 1;
     }
   }

@@ -1,6 +1,8 @@
 #include "channels/log.h"
 
+#include <errno.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -200,8 +202,19 @@ void StderrLogSink::write(const std::string& line) {
   localtime_r(&ts.tv_sec, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  std::fprintf(stderr, "%s.%03ld dravel-host: %s\n", stamp, ts.tv_nsec / 1000000, line.c_str());
-  std::fflush(stderr);
+  char millis[32];
+  std::snprintf(millis, sizeof millis, ".%03ld", ts.tv_nsec / 1000000);
+  const std::string text = std::string(stamp) + millis + " dravel-host: " + line + "\n";
+  // Straight to the descriptor, not through stdio: a write blocked on a full
+  // pipe then holds no lock that the rest of the process (its exit included)
+  // would wait for.
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
 }
 
 SyslogLogSink::SyslogLogSink(const char* ident) {

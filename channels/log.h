@@ -93,7 +93,7 @@ class ThrottledLogSink : public LogSink {
     LogFolder::Clock::duration foldWindow = std::chrono::seconds(10);
     size_t queueCapacity = 4096;
     // How long closing waits for queued lines to reach a target that blocks.
-    LogFolder::Clock::duration drainTimeout = std::chrono::milliseconds(300);
+    LogFolder::Clock::duration drainTimeout = std::chrono::milliseconds(200);
   };
 
   explicit ThrottledLogSink(std::shared_ptr<LogSink> target);
