@@ -36,7 +36,7 @@ class SocketMessenger : public FlutterBinaryMessenger {
     // host hold is then about maxQueuedReplyBytes plus one reply per
     // unanswered call, however many calls it sends without reading.
     size_t maxQueuedReplyBytes = size_t{16} << 20;
-    size_t maxUnansweredCalls = 32;
+    size_t maxUnansweredCalls = 16;
     // A connection that has sent part of a frame and nothing more for this
     // long is closed (time spent with its reading paused does not count).
     double frameIdleTimeoutSeconds = 30;
