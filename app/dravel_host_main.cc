@@ -144,8 +144,11 @@ int main(int argc, char** argv) {
   if (options.socket.empty()) options.socket = defaultSocketPath();
   ::signal(SIGPIPE, SIG_IGN);
 
-  auto stderrSink = std::make_shared<StderrLogSink>();
-  auto syslogSink = std::make_shared<SyslogLogSink>("dravel-host");
+  // Behind a queue of their own: a full pipe or a stalled syslog never holds
+  // up the main thread, and a line repeated in a loop is folded.
+  auto stderrSink = std::make_shared<ThrottledLogSink>(std::make_shared<StderrLogSink>());
+  auto syslogSink =
+      std::make_shared<ThrottledLogSink>(std::make_shared<SyslogLogSink>("dravel-host"));
   addLogSink(stderrSink);
   addLogSink(syslogSink);
 
@@ -158,11 +161,15 @@ int main(int argc, char** argv) {
   int status = 0;
   if (!options.scenario.empty()) {
     auto scenario = sim::readScenarioFile(options.scenario);
+    // A read error names the scenario already.
     std::string why = std::holds_alternative<std::string>(scenario)
                           ? std::get<std::string>(scenario)
                           : sim::applyScenario(std::get<Value>(scenario), *desktop);
+    if (!why.empty() && std::holds_alternative<Value>(scenario)) {
+      why = "scenario " + options.scenario + ": " + why;
+    }
     if (!why.empty()) {
-      std::fprintf(stderr, "dravel-host: scenario %s: %s\n", options.scenario.c_str(), why.c_str());
+      std::fprintf(stderr, "dravel-host: %s\n", why.c_str());
       status = 1;
     }
   }

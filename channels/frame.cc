@@ -111,7 +111,16 @@ FrameReader::Status FrameReader::commit(size_t n) {
     frame_.kind = static_cast<FrameKind>(kind);
     frame_.requestId = getLe(header_.data() + 8, 8);
     frame_.channel.assign(channelLength, '\0');
-    frame_.payload.resize(length - kFrameFixedSize - channelLength);
+    // The payload's buffer is reserved whole but not touched: its pages
+    // become resident only as bytes arrive, so a frame cut short holds
+    // little memory (and the connection's idle limit drops it).
+    const size_t payloadSize = length - kFrameFixedSize - channelLength;
+    try {
+      frame_.payload.resize(payloadSize);
+    } catch (const std::bad_alloc&) {
+      frame_ = Frame{};
+      return fail("no memory for a frame of " + std::to_string(length) + " bytes");
+    }
     inBody_ = true;
     bodyFill_ = 0;
     n = 0;

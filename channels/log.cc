@@ -1,6 +1,8 @@
 #include "channels/log.h"
 
+#include <errno.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -59,6 +61,140 @@ void removeLogSink(const std::shared_ptr<LogSink>& sink) {
   s.erase(std::remove(s.begin(), s.end(), sink), s.end());
 }
 
+std::vector<std::string> LogFolder::add(const std::string& line, Clock::time_point now) {
+  std::vector<std::string> out;
+  if (inRun_ && line == line_ && now - runStart_ < window_) {
+    ++held_;
+    return out;
+  }
+  if (auto summary = flush()) out.push_back(std::move(*summary));
+  line_ = line;
+  inRun_ = true;
+  runStart_ = now;
+  out.push_back(line);
+  return out;
+}
+
+std::optional<std::string> LogFolder::expire(Clock::time_point now) {
+  if (!inRun_ || now - runStart_ < window_) return std::nullopt;
+  return flush();
+}
+
+std::optional<std::string> LogFolder::flush() {
+  std::optional<std::string> out;
+  if (inRun_ && held_ > 0) out = summary(line_, held_);
+  inRun_ = false;
+  held_ = 0;
+  line_.clear();
+  return out;
+}
+
+std::optional<LogFolder::Clock::time_point> LogFolder::deadline() const {
+  if (!inRun_ || held_ == 0) return std::nullopt;
+  return runStart_ + window_;
+}
+
+std::string LogFolder::summary(const std::string& line, uint64_t repeats) {
+  return line + " ... repeated " + std::to_string(repeats) + " times";
+}
+
+// Shared with the writer thread, which may outlive the sink when its target
+// blocks at the end.
+struct ThrottledLogSink::State {
+  State(std::shared_ptr<LogSink> target_, Options options_)
+      : target(std::move(target_)), options(options_), folder(options_.foldWindow) {}
+
+  std::shared_ptr<LogSink> target;
+  Options options;
+  std::mutex mutex;
+  std::condition_variable wake;     // for the writer: lines, a deadline or the end
+  std::condition_variable drained;  // for the closing sink: the writer finished
+  LogFolder folder;
+  std::deque<std::string> queue;
+  uint64_t dropped = 0;
+  uint64_t droppedUnreported = 0;
+  bool stopping = false;
+  bool finished = false;
+
+  // With the mutex held.
+  void enqueue(std::string line) {
+    if (queue.size() >= options.queueCapacity) {
+      ++dropped;
+      ++droppedUnreported;
+      return;
+    }
+    reportDrops();
+    queue.push_back(std::move(line));
+  }
+
+  // The report takes the place of the lines it stands for; it may go one
+  // past the capacity.
+  void reportDrops() {
+    if (droppedUnreported == 0) return;
+    queue.push_back("[log] " + std::to_string(droppedUnreported) +
+                    " lines dropped: the log could not keep up");
+    droppedUnreported = 0;
+  }
+};
+
+ThrottledLogSink::ThrottledLogSink(std::shared_ptr<LogSink> target)
+    : ThrottledLogSink(std::move(target), Options{}) {}
+
+ThrottledLogSink::ThrottledLogSink(std::shared_ptr<LogSink> target, Options options)
+    : state_(std::make_shared<State>(std::move(target), options)) {
+  std::thread(&ThrottledLogSink::run, state_).detach();
+}
+
+ThrottledLogSink::~ThrottledLogSink() {
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  state_->stopping = true;
+  state_->wake.notify_one();
+  state_->drained.wait_for(lock, state_->options.drainTimeout, [&] { return state_->finished; });
+}
+
+void ThrottledLogSink::write(const std::string& line) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  if (state_->stopping) return;
+  for (std::string& out : state_->folder.add(line, LogFolder::Clock::now())) {
+    state_->enqueue(std::move(out));
+  }
+  state_->wake.notify_one();
+}
+
+uint64_t ThrottledLogSink::dropped() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->dropped;
+}
+
+void ThrottledLogSink::run(std::shared_ptr<State> state) {
+  std::unique_lock<std::mutex> lock(state->mutex);
+  for (;;) {
+    if (auto summary = state->folder.expire(LogFolder::Clock::now())) {
+      state->enqueue(std::move(*summary));
+    }
+    if (state->queue.empty() && state->stopping) {
+      if (auto summary = state->folder.flush()) state->enqueue(std::move(*summary));
+      state->reportDrops();
+      if (state->queue.empty()) break;
+    }
+    if (state->queue.empty()) {
+      if (auto deadline = state->folder.deadline()) {
+        state->wake.wait_until(lock, *deadline);
+      } else {
+        state->wake.wait(lock);
+      }
+      continue;
+    }
+    std::string line = std::move(state->queue.front());
+    state->queue.pop_front();
+    lock.unlock();
+    state->target->write(line);
+    lock.lock();
+  }
+  state->finished = true;
+  state->drained.notify_all();
+}
+
 void StderrLogSink::write(const std::string& line) {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
@@ -66,8 +202,19 @@ void StderrLogSink::write(const std::string& line) {
   localtime_r(&ts.tv_sec, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  std::fprintf(stderr, "%s.%03ld dravel-host: %s\n", stamp, ts.tv_nsec / 1000000, line.c_str());
-  std::fflush(stderr);
+  char millis[32];
+  std::snprintf(millis, sizeof millis, ".%03ld", ts.tv_nsec / 1000000);
+  const std::string text = std::string(stamp) + millis + " dravel-host: " + line + "\n";
+  // Straight to the descriptor, not through stdio: a write blocked on a full
+  // pipe then holds no lock that the rest of the process (its exit included)
+  // would wait for.
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
 }
 
 SyslogLogSink::SyslogLogSink(const char* ident) {

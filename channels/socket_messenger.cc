@@ -11,6 +11,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <utility>
@@ -49,6 +50,10 @@ bool someoneListens(const std::string& path, int* err) {
   ::close(fd);
   return rc == 0;
 }
+
+// Pauses in accepting while the process is out of descriptors.
+constexpr unsigned kFirstAcceptBackoffMs = 50;
+constexpr unsigned kMaxAcceptBackoffMs = 1000;
 
 // Whether the peer closed its end entirely, as opposed to only shutting down
 // its sending side. Asked afresh: the condition a source reports may predate
@@ -89,20 +94,30 @@ struct SocketMessenger::OutgoingCall {
 };
 
 struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
-  Connection(uint64_t id_, int fd_, GMainContext* context_, size_t maxFrame,
+  Connection(uint64_t id_, int fd_, GMainContext* context_, const Options& options,
              std::weak_ptr<SocketMessenger*> owner_)
-      : id(id_), fd(fd_), context(context_), reader(maxFrame), owner(std::move(owner_)) {}
+      : id(id_),
+        fd(fd_),
+        context(context_),
+        limits(options),
+        reader(options.maxFrameSize),
+        owner(std::move(owner_)) {}
   ~Connection() { shutdown(); }
 
   uint64_t id;
   int fd;
   GMainContext* context;
+  Options limits;
   FrameReader reader;
   std::weak_ptr<SocketMessenger*> owner;
-  GSource* readSource = nullptr;
+  GSource* readSource = nullptr;  // readable, or only hang-up while reading is paused
   GSource* writeSource = nullptr;
+  GSource* idleTimer = nullptr;  // armed while part of a frame is held
   std::deque<Message> out;
-  size_t outOffset = 0;  // bytes of out.front() already written
+  size_t outOffset = 0;    // bytes of out.front() already written
+  size_t queuedBytes = 0;  // bytes in `out` not yet written
+  bool readingPaused = false;
+  gint64 lastProgress = 0;  // when bytes last arrived (monotonic, µs)
   std::map<uint64_t, std::shared_ptr<OutgoingCall>> pending;  // host calls awaiting a reply
   size_t unanswered = 0;    // calls from the client not yet answered
   bool readClosed = false;  // the client sent all it will send
@@ -112,13 +127,20 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
 
   static gboolean onReadable(gint, GIOCondition, gpointer data);
   static gboolean onWritable(gint, GIOCondition, gpointer data);
+  static gboolean onHangUp(gint, GIOCondition, gpointer data);
+  static gboolean onIdleCheck(gpointer data);
 
-  GSource* watch(GIOCondition condition, GSourceFunc callback) {
-    GSource* source = g_unix_fd_source_new(fd, condition);
-    g_source_set_callback(source, callback, new std::weak_ptr<Connection>(weak_from_this()),
+  template <typename Callback>
+  GSource* attach(GSource* source, Callback callback) {
+    g_source_set_callback(source, G_SOURCE_FUNC(callback),
+                          new std::weak_ptr<Connection>(weak_from_this()),
                           [](gpointer p) { delete static_cast<std::weak_ptr<Connection>*>(p); });
     g_source_attach(source, context);
     return source;
+  }
+
+  GSource* watch(GIOCondition condition, GSourceFunc callback) {
+    return attach(g_unix_fd_source_new(fd, condition), callback);
   }
 
   static void dropSource(GSource*& source) {
@@ -134,9 +156,11 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
     closed = true;
     dropSource(readSource);
     dropSource(writeSource);
+    dropSource(idleTimer);
     ::close(fd);
     fd = -1;
     out.clear();
+    queuedBytes = 0;
     auto calls = std::move(pending);
     pending.clear();
     for (auto& [requestId, call] : calls) call->answer({});
@@ -160,8 +184,42 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
 
   void send(Message frame) {
     if (closed) return;
+    queuedBytes += frame.size();
     out.push_back(std::move(frame));
     if (!writeSource) flush();
+    resumeReadingIfDrained();
+  }
+
+  bool overLimits() const {
+    return queuedBytes > limits.maxQueuedReplyBytes || unanswered >= limits.maxUnansweredCalls;
+  }
+
+  // Stops reading the client's frames until its replies drain; only its
+  // hanging up is still noticed.
+  void pauseReading() {
+    if (readingPaused || closed) return;
+    readingPaused = true;
+    dropSource(readSource);
+    readSource = watch(GIOCondition(G_IO_HUP | G_IO_ERR), G_SOURCE_FUNC(&Connection::onHangUp));
+  }
+
+  void resumeReadingIfDrained() {
+    if (!readingPaused || closed || overLimits()) return;
+    readingPaused = false;
+    dropSource(readSource);
+    lastProgress = g_get_monotonic_time();
+    readSource = watch(G_IO_IN, G_SOURCE_FUNC(&Connection::onReadable));
+  }
+
+  // Bytes arrived: a frame left unfinished must progress within the idle time.
+  void noteProgress() {
+    lastProgress = g_get_monotonic_time();
+    if (reader.midFrame() && !idleTimer) armIdleTimer(limits.frameIdleTimeoutSeconds);
+  }
+
+  void armIdleTimer(double seconds) {
+    const auto ms = static_cast<guint>(std::clamp(seconds * 1000, 1.0, 1e9));
+    idleTimer = attach(g_timeout_source_new(ms), &Connection::onIdleCheck);
   }
 
   // Writes as much as the socket takes, straight from each piece's buffer.
@@ -188,6 +246,7 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
         return;
       }
       size_t written = static_cast<size_t>(n);
+      queuedBytes -= std::min(queuedBytes, written);
       while (written > 0 && !out.empty()) {
         size_t left = out.front().size() - outOffset;
         if (written >= left) {
@@ -202,8 +261,35 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
     }
     if (out.empty() && writeSource) dropSource(writeSource);
     closeIfFinished();
+    resumeReadingIfDrained();
   }
 };
+
+gboolean SocketMessenger::Connection::onHangUp(gint, GIOCondition, gpointer data) {
+  auto self = static_cast<std::weak_ptr<Connection>*>(data)->lock();
+  if (!self || self->closed) return G_SOURCE_REMOVE;
+  self->close();
+  return G_SOURCE_REMOVE;
+}
+
+gboolean SocketMessenger::Connection::onIdleCheck(gpointer data) {
+  auto self = static_cast<std::weak_ptr<Connection>*>(data)->lock();
+  if (!self || self->closed) return G_SOURCE_REMOVE;
+  dropSource(self->idleTimer);
+  if (!self->reader.midFrame()) return G_SOURCE_REMOVE;
+  const double timeout = self->limits.frameIdleTimeoutSeconds;
+  // Paused reading is the host's doing, not the client's: it does not count.
+  if (self->readingPaused) self->lastProgress = g_get_monotonic_time();
+  const double idle = static_cast<double>(g_get_monotonic_time() - self->lastProgress) / 1e6;
+  if (idle < timeout) {
+    self->armIdleTimer(timeout - idle);
+    return G_SOURCE_REMOVE;
+  }
+  NSLog("[socket] client %llu sent part of a frame and nothing more for %g s; connection closed",
+        static_cast<unsigned long long>(self->id), timeout);
+  self->close();
+  return G_SOURCE_REMOVE;
+}
 
 gboolean SocketMessenger::Connection::onWritable(gint, GIOCondition, gpointer data) {
   auto self = static_cast<std::weak_ptr<Connection>*>(data)->lock();
@@ -227,6 +313,7 @@ gboolean SocketMessenger::Connection::onReadable(gint, GIOCondition condition, g
     ssize_t n = ::read(self->fd, room.data(), room.size());
     if (n > 0) {
       FrameReader::Status status = self->reader.commit(static_cast<size_t>(n));
+      self->noteProgress();
       if (status == FrameReader::Status::kError) {
         NSLog("[socket] client %llu sent a bad frame (%s); connection closed", id,
               self->reader.error().c_str());
@@ -236,6 +323,10 @@ gboolean SocketMessenger::Connection::onReadable(gint, GIOCondition condition, g
       if (status == FrameReader::Status::kFrame) {
         messenger->handleFrame(self, self->reader.takeFrame());
         if (self->closed) return G_SOURCE_REMOVE;
+        if (self->overLimits()) {
+          self->pauseReading();
+          return G_SOURCE_REMOVE;
+        }
       }
       continue;
     }
@@ -348,19 +439,19 @@ std::optional<std::string> SocketMessenger::listen(const std::string& path) {
   }
   listenFd_ = fd;
   path_ = path;
-  listenSource_ = g_unix_fd_source_new(fd, G_IO_IN);
-  g_source_set_callback(listenSource_, G_SOURCE_FUNC(&SocketMessenger::onListenReady), this,
-                        nullptr);
-  g_source_attach(listenSource_, context_);
+  watchListener();
   return std::nullopt;
 }
 
 void SocketMessenger::stop() {
-  if (listenSource_) {
-    g_source_destroy(listenSource_);
-    g_source_unref(listenSource_);
-    listenSource_ = nullptr;
+  for (GSource** source : {&listenSource_, &acceptRetry_}) {
+    if (!*source) continue;
+    g_source_destroy(*source);
+    g_source_unref(*source);
+    *source = nullptr;
   }
+  acceptFailures_ = 0;
+  acceptBackoffMs_ = 0;
   if (listenFd_ >= 0) {
     ::close(listenFd_);
     listenFd_ = -1;
@@ -375,20 +466,65 @@ void SocketMessenger::stop() {
   for (auto& [id, connection] : all) connection->shutdown();
 }
 
+void SocketMessenger::watchListener() {
+  listenSource_ = g_unix_fd_source_new(listenFd_, G_IO_IN);
+  g_source_set_callback(listenSource_, G_SOURCE_FUNC(&SocketMessenger::onListenReady), this,
+                        nullptr);
+  g_source_attach(listenSource_, context_);
+}
+
 gboolean SocketMessenger::onListenReady(gint, GIOCondition, gpointer data) {
   static_cast<SocketMessenger*>(data)->acceptAll();
   return G_SOURCE_CONTINUE;
+}
+
+gboolean SocketMessenger::onAcceptRetry(gpointer data) {
+  auto* self = static_cast<SocketMessenger*>(data);
+  g_source_unref(self->acceptRetry_);
+  self->acceptRetry_ = nullptr;
+  self->watchListener();
+  self->acceptAll();
+  return G_SOURCE_REMOVE;
+}
+
+void SocketMessenger::backOffAccepting(int err) {
+  if (acceptFailures_++ == 0) {
+    NSLog("[socket] cannot accept connections (%s); waiting for descriptors to free up",
+          errnoText(err).c_str());
+  }
+  // The listening socket stays readable while connections wait, so watching
+  // it now would only spin: look again after a pause that grows to 1 s.
+  acceptBackoffMs_ = std::clamp(acceptBackoffMs_ * 2, kFirstAcceptBackoffMs, kMaxAcceptBackoffMs);
+  if (listenSource_) {
+    g_source_destroy(listenSource_);
+    g_source_unref(listenSource_);
+    listenSource_ = nullptr;
+  }
+  if (!acceptRetry_) {
+    acceptRetry_ = g_timeout_source_new(acceptBackoffMs_);
+    g_source_set_callback(acceptRetry_, &SocketMessenger::onAcceptRetry, this, nullptr);
+    g_source_attach(acceptRetry_, context_);
+  }
 }
 
 void SocketMessenger::acceptAll() {
   for (;;) {
     int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
-      if (errno == EINTR || errno == ECONNABORTED) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) {
-        NSLog("[socket] accept failed (%s)", errnoText(errno).c_str());
+      const int err = errno;
+      if (err == EINTR || err == ECONNABORTED) continue;
+      if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
+        backOffAccepting(err);
+      } else if (err != EAGAIN && err != EWOULDBLOCK) {
+        NSLog("[socket] accept failed (%s)", errnoText(err).c_str());
       }
       return;
+    }
+    if (acceptFailures_ > 0) {
+      NSLog("[socket] accepting connections again after %llu failed attempts",
+            static_cast<unsigned long long>(acceptFailures_));
+      acceptFailures_ = 0;
+      acceptBackoffMs_ = 0;
     }
     ucred peer{};
     socklen_t length = sizeof peer;
@@ -402,10 +538,22 @@ void SocketMessenger::acceptAll() {
     int sendBuffer = 4 << 20;
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
     const uint64_t id = nextConnectionId_++;
-    auto connection = std::make_shared<Connection>(id, fd, context_, options_.maxFrameSize, self_);
+    auto connection = std::make_shared<Connection>(id, fd, context_, options_, self_);
     connection->readSource = connection->watch(G_IO_IN, G_SOURCE_FUNC(&Connection::onReadable));
     connections_[id] = std::move(connection);
   }
+}
+
+size_t SocketMessenger::queuedBytes() const {
+  size_t total = 0;
+  for (const auto& [id, connection] : connections_) total += connection->queuedBytes;
+  return total;
+}
+
+size_t SocketMessenger::pausedConnectionCount() const {
+  size_t paused = 0;
+  for (const auto& [id, connection] : connections_) paused += connection->readingPaused ? 1 : 0;
+  return paused;
 }
 
 void SocketMessenger::closeConnection(const std::shared_ptr<Connection>& connection) {

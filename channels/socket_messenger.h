@@ -30,6 +30,16 @@ class SocketMessenger : public FlutterBinaryMessenger {
     // Whether the socket's folder must belong to this user and be private
     // (always true for the default location).
     bool strictFolder = false;
+    // A client's requests are not read while more than this many bytes of
+    // replies wait to be written to it, or while this many of its calls are
+    // unanswered; reading resumes as it drains. What one client makes the
+    // host hold is then about maxQueuedReplyBytes plus one reply per
+    // unanswered call, however many calls it sends without reading.
+    size_t maxQueuedReplyBytes = size_t{16} << 20;
+    size_t maxUnansweredCalls = 16;
+    // A connection that has sent part of a frame and nothing more for this
+    // long is closed (time spent with its reading paused does not count).
+    double frameIdleTimeoutSeconds = 30;
   };
 
   // Uses the given context (the default context when null).
@@ -57,13 +67,21 @@ class SocketMessenger : public FlutterBinaryMessenger {
 
   const std::string& path() const { return path_; }
   size_t connectionCount() const { return connections_.size(); }
+  // Bytes of replies and calls waiting to be written, over every connection.
+  size_t queuedBytes() const;
+  // Connections whose reading is paused until their replies drain.
+  size_t pausedConnectionCount() const;
 
   struct Connection;
   struct OutgoingCall;
 
  private:
   static gboolean onListenReady(gint fd, GIOCondition condition, gpointer data);
+  static gboolean onAcceptRetry(gpointer data);
+  void watchListener();
   void acceptAll();
+  // Out of descriptors: stops watching the listening socket for a while.
+  void backOffAccepting(int err);
   void handleFrame(const std::shared_ptr<Connection>& connection, Frame frame);
   void closeConnection(const std::shared_ptr<Connection>& connection);
 
@@ -72,6 +90,11 @@ class SocketMessenger : public FlutterBinaryMessenger {
   std::string path_;
   int listenFd_ = -1;
   GSource* listenSource_ = nullptr;
+  GSource* acceptRetry_ = nullptr;  // armed while accepting is backed off
+  // The current run of failed accepts (0 when accepting works) and the next
+  // wait before trying again.
+  uint64_t acceptFailures_ = 0;
+  unsigned acceptBackoffMs_ = 0;
   dev_t socketDev_ = 0;
   ino_t socketIno_ = 0;
   uint64_t nextConnectionId_ = 1;

@@ -18,6 +18,16 @@ constexpr uint8_t tag(StandardTag t) {
   return static_cast<uint8_t>(t);
 }
 
+// A shared node on the heap (a list, a map, a copied bytes buffer): its
+// control block and container header, rounded up.
+constexpr size_t kNodeCharge = 64;
+static_assert(kNodeCharge >= 2 * sizeof(void*) + sizeof(ValueList) &&
+              kNodeCharge >= 2 * sizeof(void*) + sizeof(ValueMap) &&
+              kNodeCharge >= 2 * sizeof(void*) + sizeof(ByteBuffer));
+
+// Strings up to this length live inside the string object itself.
+const size_t kInPlaceString = std::string().capacity();
+
 // Writes values into a Message. Alignment padding is computed from the start
 // of the whole message, across the pieces already handed to it.
 class Writer {
@@ -197,10 +207,16 @@ bool isValidUtf8(const uint8_t* p, size_t n) {
 // input; sizes are checked against what is left before anything is allocated.
 class Reader {
  public:
-  explicit Reader(std::span<const uint8_t> bytes) : data_(bytes.data()), size_(bytes.size()) {}
+  explicit Reader(std::span<const uint8_t> bytes)
+      : data_(bytes.data()),
+        size_(bytes.size()),
+        budget_(StandardMessageCodec::decodeBudget(size_)) {}
   // Large raw-bytes values refer to their place in `message` instead of being copied.
   explicit Reader(const Bytes& message)
-      : data_(message->data()), size_(message->size()), owner_(message.owner()) {}
+      : data_(message->data()),
+        size_(message->size()),
+        owner_(message.owner()),
+        budget_(StandardMessageCodec::decodeBudget(size_)) {}
 
   bool atEnd() const { return pos_ == size_; }
   DecodeError error() const { return DecodeError{error_}; }
@@ -262,7 +278,7 @@ class Reader {
       case StandardTag::Uint8List: {
         size_t n;
         const uint8_t* p = nullptr;
-        if (!size(n) || !take(n, p)) return false;
+        if (!size(n) || !take(n, p) || !charge(kNodeCharge + n)) return false;
         if (owner_ && n >= StandardMessageCodec::kShareThreshold) {
           out = Value(Bytes(owner_, {p, n}));
         } else {
@@ -283,6 +299,7 @@ class Reader {
         if (!enterContainer(depth) || !size(n)) return false;
         // Every element takes at least one byte.
         if (n > remaining()) return fail("list size past the end");
+        if (!chargeElements(n, sizeof(Value))) return false;
         ValueList list(n);
         for (Value& element : list) {
           if (!value(element, depth + 1)) return false;
@@ -295,7 +312,9 @@ class Reader {
         if (!enterContainer(depth) || !size(n)) return false;
         // Every entry takes at least two bytes.
         if (n > remaining() / 2) return fail("map size past the end");
+        if (!chargeElements(n, sizeof(ValueMap::Entry))) return false;
         ValueMap map;
+        map.reserve(n);
         for (size_t i = 0; i < n; ++i) {
           Value key, element;
           if (!value(key, depth + 1) || !value(element, depth + 1)) return false;
@@ -317,6 +336,7 @@ class Reader {
       pos_ -= n;
       return fail("string is not valid UTF-8");
     }
+    if (n > kInPlaceString && !charge(n + 1)) return false;
     out.assign(reinterpret_cast<const char*>(p), n);
     return true;
   }
@@ -365,6 +385,24 @@ class Reader {
     return true;
   }
 
+  // Counts `bytes` that the value being decoded is about to allocate.
+  bool charge(size_t bytes) {
+    if (bytes > budget_ - spent_) return overBudget();
+    spent_ += bytes;
+    return true;
+  }
+
+  // A container node with `n` elements of `elementSize` bytes each.
+  bool chargeElements(size_t n, size_t elementSize) {
+    if (n > (budget_ - spent_) / elementSize) return overBudget();
+    return charge(kNodeCharge + n * elementSize);
+  }
+
+  bool overBudget() {
+    return fail("message expands past its decoding budget of " + std::to_string(budget_) +
+                " bytes");
+  }
+
   bool enterContainer(int depth) {
     if (depth >= StandardMessageCodec::kMaxDepth) return fail("nesting too deep");
     return true;
@@ -376,6 +414,7 @@ class Reader {
     size_t n;
     if (!size(n) || !align(sizeof(T))) return false;
     if (n > remaining() / sizeof(T)) return fail("typed list size past the end");
+    if (!charge(n * sizeof(T))) return false;
     List list;
     list.values.resize(n);
     if (n > 0) std::memcpy(list.values.data(), data_ + pos_, n * sizeof(T));
@@ -387,11 +426,47 @@ class Reader {
   const uint8_t* data_;
   size_t size_;
   std::shared_ptr<const void> owner_;
+  size_t budget_;
+  size_t spent_ = 0;
   size_t pos_ = 0;
   std::string error_;
 };
 
 }  // namespace
+
+size_t heapFootprint(const Value& value) {
+  constexpr size_t kNode = 2 * sizeof(void*);  // a shared node's control block
+  switch (value.type()) {
+    case Value::Type::kString: {
+      const std::string& s = *value.asString();
+      return s.capacity() > kInPlaceString ? s.capacity() + 1 : 0;
+    }
+    case Value::Type::kBytes:
+      return kNode + sizeof(ByteBuffer) + (*value.asBytes())->size();
+    case Value::Type::kInt32List:
+      return value.asInt32List()->values.capacity() * sizeof(int32_t);
+    case Value::Type::kInt64List:
+      return value.asInt64List()->values.capacity() * sizeof(int64_t);
+    case Value::Type::kFloat32List:
+      return value.asFloat32List()->values.capacity() * sizeof(float);
+    case Value::Type::kFloat64List:
+      return value.asFloat64List()->values.capacity() * sizeof(double);
+    case Value::Type::kList: {
+      const ValueList& list = *value.asList();
+      size_t total = kNode + sizeof(ValueList) + list.capacity() * sizeof(Value);
+      for (const Value& element : list) total += heapFootprint(element);
+      return total;
+    }
+    case Value::Type::kMap: {
+      const ValueMap& map = *value.asMap();
+      size_t total = kNode + sizeof(ValueMap) + map.entries().capacity() * sizeof(ValueMap::Entry);
+      for (const auto& [key, element] : map) total += heapFootprint(key) + heapFootprint(element);
+      return total;
+    }
+    default:
+      return 0;
+  }
+}
 
 Message StandardMessageCodec::encode(const Value& value) {
   Writer writer;

@@ -46,6 +46,24 @@ class StandardMessageCodec {
   // encoding (and when decoding from a shared buffer).
   static constexpr size_t kShareThreshold = 64 * 1024;
 
+  // What a decoded message may take in memory: a few bytes on the wire can
+  // stand for far more once decoded (a null inside a list is one byte that
+  // becomes a whole Value), so a decode charges what it is about to allocate
+  // against this budget and fails, before allocating, once the budget is
+  // spent. The budget is kMaxExpansion times the message's size plus
+  // kExpansionAllowance, and never more than kMaxDecodedSize. Real messages
+  // (maps with string keys, numbers, strings, bytes) stay well below 10
+  // times their size; only long runs of nulls, booleans or empty containers
+  // come near the limit.
+  static constexpr size_t kMaxExpansion = 16;
+  static constexpr size_t kExpansionAllowance = size_t{1} << 20;
+  static constexpr size_t kMaxDecodedSize = size_t{1} << 30;
+  static constexpr size_t decodeBudget(size_t messageSize) {
+    const size_t limit = (kMaxDecodedSize - kExpansionAllowance) / kMaxExpansion;
+    if (messageSize >= limit) return kMaxDecodedSize;
+    return messageSize * kMaxExpansion + kExpansionAllowance;
+  }
+
   static Message encode(const Value& value);
   static std::variant<Value, DecodeError> decode(std::span<const uint8_t> bytes);
   // The same, from a shared buffer: raw-bytes values of kShareThreshold bytes
@@ -53,6 +71,12 @@ class StandardMessageCodec {
   // of being copied. Every decode below has this form as well.
   static std::variant<Value, DecodeError> decode(const Bytes& message);
 };
+
+// The heap memory that `value` holds: its containers' storage, strings longer
+// than fit in place, typed lists and raw bytes (counted whole, even when they
+// share a larger buffer). A decoded value's footprint stays within
+// StandardMessageCodec::decodeBudget of the message it came from.
+size_t heapFootprint(const Value& value);
 
 // A successful or failed method result as it travels in an envelope.
 using MethodEnvelope = std::variant<Value, FlutterError>;

@@ -92,6 +92,8 @@ class ValueMap {
   // Appends without looking for an existing key. The decoder uses it to keep a
   // received map as it came; with a repeated key, the last entry wins in find().
   void append(Value key, Value value);
+  // Makes room for `n` entries in all.
+  void reserve(size_t n);
   const Value* find(std::string_view key) const;
   const Value* find(const Value& key) const;
   const Value* find(const char* key) const { return find(std::string_view(key)); }
@@ -240,6 +242,9 @@ Value bytesValue(const void* data, size_t size);
 
 inline size_t ValueMap::size() const {
   return entries_.size();
+}
+inline void ValueMap::reserve(size_t n) {
+  entries_.reserve(n);
 }
 inline bool ValueMap::empty() const {
   return entries_.empty();

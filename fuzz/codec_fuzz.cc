@@ -1,6 +1,7 @@
 // Decodes arbitrary bytes as a message, a method call and an envelope. Whatever
-// decodes must encode again, decode to an equal value, and encode to the same
-// bytes the second time (the encoder's output is canonical).
+// decodes must stay within the decoding budget of its input's size, encode
+// again, decode to an equal value, and encode to the same bytes the second
+// time (the encoder's output is canonical).
 #include <cstdio>
 #include <cstdlib>
 #include <span>
@@ -19,6 +20,15 @@ using dravel::MethodEnvelope;
 using dravel::StandardMessageCodec;
 using dravel::StandardMethodCodec;
 using dravel::Value;
+
+// What decoding `input` left on the heap must fit its budget.
+void checkBudget(size_t footprint, std::span<const uint8_t> input) {
+  const size_t budget = StandardMessageCodec::decodeBudget(input.size());
+  if (footprint <= budget) return;
+  std::fprintf(stderr, "codec_fuzz: %zu bytes of input decoded into %zu bytes (budget %zu)\n",
+               input.size(), footprint, budget);
+  std::abort();
+}
 
 void check(bool ok, const char* what) {
   if (ok) return;
@@ -59,6 +69,7 @@ void messageRoundTrip(std::span<const uint8_t> input) {
   auto result = StandardMessageCodec::decode(input);
   auto* value = std::get_if<Value>(&result);
   if (!value) return;
+  checkBudget(dravel::heapFootprint(*value), input);
   readAsArguments(*value);
   std::vector<uint8_t> first = flat(StandardMessageCodec::encode(*value));
   Value again = decodedOrDie(StandardMessageCodec::decode(first), "message re-decode");
@@ -70,6 +81,8 @@ void methodCallRoundTrip(std::span<const uint8_t> input) {
   auto result = StandardMethodCodec::decodeMethodCall(input);
   auto* call = std::get_if<FlutterMethodCall>(&result);
   if (!call) return;
+  checkBudget(dravel::heapFootprint(Value(call->method)) + dravel::heapFootprint(call->arguments),
+              input);
   std::vector<uint8_t> first = flat(StandardMethodCodec::encodeMethodCall(*call));
   FlutterMethodCall again =
       decodedOrDie(StandardMethodCodec::decodeMethodCall(first), "method call re-decode");
@@ -95,6 +108,15 @@ void envelopeRoundTrip(std::span<const uint8_t> input) {
   auto result = StandardMethodCodec::decodeEnvelope(input);
   auto* envelope = std::get_if<MethodEnvelope>(&result);
   if (!envelope) return;
+  if (auto* value = std::get_if<Value>(envelope)) {
+    checkBudget(dravel::heapFootprint(*value), input);
+  } else {
+    const FlutterError& error = std::get<FlutterError>(*envelope);
+    checkBudget(dravel::heapFootprint(Value(error.code)) +
+                    dravel::heapFootprint(Value(error.message.value_or(""))) +
+                    dravel::heapFootprint(error.details),
+                input);
+  }
   std::vector<uint8_t> first = flat(encodeEnvelope(*envelope));
   MethodEnvelope again =
       decodedOrDie(StandardMethodCodec::decodeEnvelope(first), "envelope re-decode");

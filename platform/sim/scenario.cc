@@ -24,7 +24,10 @@ std::string applyScenario(const Value& scenario, SimDesktop& desktop) {
     const Value* value = map->find(section.key);
     if (!value || !section.load) continue;
     std::string why = section.load(*value, desktop);
-    if (!why.empty()) return section.key + ": " + why;
+    if (why.empty()) continue;
+    // Some sections name themselves already; the key is said once.
+    if (why.rfind(section.key + ":", 0) == 0) return why;
+    return section.key + ": " + why;
   }
   return {};
 }

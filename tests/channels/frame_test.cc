@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <fstream>
 #include <numeric>
+#include <string>
 
 namespace dravel {
 namespace {
@@ -104,6 +108,51 @@ TEST(FrameReader, KnowsWhenAStreamEndsInsideAFrame) {
     EXPECT_TRUE(readAll(reader, part, part.size()).empty());
     EXPECT_TRUE(reader.midFrame()) << cut;
   }
+}
+
+// The process's resident memory, from /proc.
+size_t residentBytes() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stoul(line.substr(6)) * 1024;
+  }
+  return 0;
+}
+
+TEST(FrameReader, AFrameCutShortHoldsOnlyWhatArrivedAndNoMemoryIsABadFrame) {
+  // 64 MiB announced, 1 KiB sent.
+  const size_t before = residentBytes();
+  FrameReader reader;
+  std::vector<uint8_t> start = encodeFrameHeader(FrameKind::kCall, 1, "c", 64 << 20);
+  start.push_back('c');
+  start.resize(start.size() + 1024, 7);
+  ASSERT_TRUE(reader.feed(start, [](Frame) { ADD_FAILURE() << "no frame is complete"; }));
+  EXPECT_TRUE(reader.midFrame());
+  EXPECT_LT(residentBytes(), before + (16 << 20));
+
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's allocator cannot run under an address-space limit";
+#else
+  // A frame whose buffer cannot be had fails the stream instead of throwing.
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_AS, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = 1ul << 40;  // reduced below to what is mapped plus 512 MiB
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmSize:", 0) == 0)
+      low.rlim_cur = std::stoul(line.substr(7)) * 1024 + (512 << 20);
+  }
+  ASSERT_EQ(::setrlimit(RLIMIT_AS, &low), 0);
+  FrameReader big(size_t{4} << 30);
+  const std::vector<uint8_t> header =
+      encodeFrameHeader(FrameKind::kCall, 1, "", (size_t{4} << 30) - 64);
+  const bool ok = big.feed(header, [](Frame) {});
+  ::setrlimit(RLIMIT_AS, &saved);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(big.error(),
+            "no memory for a frame of " + std::to_string((size_t{4} << 30) - 52) + " bytes");
+#endif
 }
 
 }  // namespace

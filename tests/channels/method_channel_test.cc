@@ -110,6 +110,29 @@ TEST(MethodChannelTest, UndecodableCallIsAnsweredWithoutReachingTheHandler) {
   EXPECT_EQ(std::get<FlutterError>(std::get<MethodEnvelope>(envelope)).code, "bad_call");
 }
 
+TEST(MethodChannelTest, ACallThatWouldExpandPastItsBudgetIsABadCall) {
+  Pair p;
+  ScopedLogCapture log;
+  int calls = 0;
+  FlutterMethodChannel("dravel/test", p.host.get())
+      .setMethodCallHandler([&](const FlutterMethodCall&, FlutterResult r) {
+        ++calls;
+        r(Value());
+      });
+  // "m" with a list of a million nulls: 1 MB that would decode to about 40 MB.
+  std::vector<uint8_t> call{7, 1, 'm', 12, 255, 0x40, 0x42, 0x0f, 0x00};
+  call.resize(call.size() + 1000000, 0);
+  std::optional<Message> reply;
+  p.ui->sendOnChannel("dravel/test", Message(call), [&](Message r) { reply = std::move(r); });
+  EXPECT_EQ(calls, 0);
+  ASSERT_TRUE(reply);
+  auto envelope = StandardMethodCodec::decodeEnvelope(reply->flatten());
+  ASSERT_TRUE(std::holds_alternative<MethodEnvelope>(envelope));
+  const auto& error = std::get<FlutterError>(std::get<MethodEnvelope>(envelope));
+  EXPECT_EQ(error.code, "bad_call");
+  EXPECT_NE(error.message.value_or("").find("decoding budget"), std::string::npos);
+}
+
 TEST(MethodChannelTest, InvokeMethodWithoutReplyReachesTheInterface) {
   Pair p;
   std::vector<FlutterMethodCall> seen;

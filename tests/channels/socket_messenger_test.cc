@@ -1,6 +1,8 @@
 #include "channels/socket_messenger.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -11,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <thread>
 
 #include "channels/log.h"
@@ -259,6 +262,233 @@ TEST_F(SocketMessengerTest, CallsOfAClientThatLeftReportTheirRequesterGone) {
   EXPECT_EQ(requesters[0]->onGone([&] { ++goneCallbacks; }), 0u);
   EXPECT_EQ(goneCallbacks, 3);
   EXPECT_FALSE(currentRequester()->gone());
+}
+
+TEST_F(SocketMessengerTest, AClientThatDoesNotReadItsRepliesIsNotReadEither) {
+  SocketMessenger::Options options;
+  options.maxQueuedReplyBytes = 4 << 20;
+  messenger_ = std::make_unique<SocketMessenger>(context_, options);
+  listen();
+  constexpr size_t kReply = 1 << 20;
+  constexpr uint64_t kCalls = 100;
+  auto big = std::make_shared<ByteBuffer>(kReply, 0x5a);
+  size_t handled = 0;
+  messenger_->setMessageHandlerOnChannel("big",
+                                         [&](std::span<const uint8_t>, FlutterBinaryReply r) {
+                                           ++handled;
+                                           Message m;
+                                           m.appendShared(big);
+                                           r(std::move(m));
+                                         });
+  std::atomic<bool> sent{false}, mayRead{false};
+  std::map<uint64_t, int> answers;
+  client_ = std::thread([&] {
+    std::string error;
+    auto client = SocketClient::connect(path_, &error);
+    ASSERT_TRUE(client) << error;
+    for (uint64_t id = 1; id <= kCalls; ++id) {
+      ASSERT_TRUE(client->sendFrame(FrameKind::kCall, id, "big", Message({0}), &error)) << error;
+    }
+    sent = true;
+    while (!mayRead) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (uint64_t i = 0; i < kCalls; ++i) {
+      auto frame = client->readFrame(&error, 20);
+      ASSERT_TRUE(frame) << error;
+      EXPECT_EQ(frame->payload.size(), kReply);
+      ++answers[frame->requestId];
+    }
+  });
+  ASSERT_TRUE(pumpUntil([&] { return sent && messenger_->pausedConnectionCount() == 1; }));
+  // However long the host goes on, it neither reads more calls nor queues more replies.
+  const size_t handledWhenPaused = handled;
+  for (int i = 0; i < 40; ++i) g_main_context_iteration(context_, TRUE);
+  EXPECT_EQ(handled, handledWhenPaused);
+  EXPECT_LT(handled, kCalls);
+  EXPECT_LE(messenger_->queuedBytes(), options.maxQueuedReplyBytes + kReply + kFrameHeaderSize);
+
+  // Once the client reads, every call is answered exactly once.
+  mayRead = true;
+  ASSERT_TRUE(pumpUntil([&] { return answers.size() == kCalls || !client_.joinable(); }, 60));
+  client_.join();
+  EXPECT_EQ(handled, kCalls);
+  ASSERT_EQ(answers.size(), kCalls);
+  for (const auto& [id, count] : answers) EXPECT_EQ(count, 1) << id;
+  EXPECT_EQ(answers.begin()->first, 1u);
+  EXPECT_EQ(answers.rbegin()->first, kCalls);
+}
+
+TEST_F(SocketMessengerTest, CallsPipelinedPastTheUnansweredLimitWaitTheirTurn) {
+  SocketMessenger::Options options;
+  options.maxUnansweredCalls = 4;
+  messenger_ = std::make_unique<SocketMessenger>(context_, options);
+  listen();
+  std::vector<std::pair<uint64_t, FlutterBinaryReply>> held;
+  messenger_->setMessageHandlerOnChannel("later",
+                                         [&](std::span<const uint8_t> m, FlutterBinaryReply r) {
+                                           held.emplace_back(m[0], std::move(r));
+                                         });
+  constexpr uint64_t kCalls = 20;
+  std::atomic<bool> sent{false};
+  std::map<uint64_t, int> answers;
+  client_ = std::thread([&] {
+    std::string error;
+    auto client = SocketClient::connect(path_, &error);
+    ASSERT_TRUE(client) << error;
+    for (uint64_t id = 1; id <= kCalls; ++id) {
+      ASSERT_TRUE(client->sendFrame(FrameKind::kCall, id, "later",
+                                    Message({static_cast<uint8_t>(id)}), &error));
+    }
+    sent = true;
+    for (uint64_t i = 0; i < kCalls; ++i) {
+      auto frame = client->readFrame(&error, 20);
+      ASSERT_TRUE(frame) << error;
+      EXPECT_EQ(frame->payload, FrameBuffer{static_cast<uint8_t>(frame->requestId)});
+      ++answers[frame->requestId];
+    }
+  });
+  ASSERT_TRUE(pumpUntil([&] { return sent && messenger_->pausedConnectionCount() == 1; }));
+  for (int i = 0; i < 20; ++i) g_main_context_iteration(context_, TRUE);
+  EXPECT_EQ(held.size(), options.maxUnansweredCalls);
+  // Each answer lets one more call in.
+  size_t answered = 0;
+  while (answered < kCalls) {
+    ASSERT_TRUE(pumpUntil([&] { return held.size() > answered; }));
+    EXPECT_LE(held.size() - answered, options.maxUnansweredCalls);
+    auto& [value, reply] = held[answered++];
+    reply(Message({static_cast<uint8_t>(value)}));
+  }
+  ASSERT_TRUE(pumpUntil([&] { return answers.size() == kCalls || !client_.joinable(); }));
+  client_.join();
+  ASSERT_EQ(answers.size(), kCalls);
+  for (const auto& [id, count] : answers) EXPECT_EQ(count, 1) << id;
+}
+
+TEST_F(SocketMessengerTest, AClientStalledInsideAFrameIsDroppedAndOthersAreServed) {
+  SocketMessenger::Options options;
+  options.frameIdleTimeoutSeconds = 0.5;
+  messenger_ = std::make_unique<SocketMessenger>(context_, options);
+  listen();
+  messenger_->setMessageHandlerOnChannel("echo",
+                                         [](std::span<const uint8_t> m, FlutterBinaryReply r) {
+                                           r(Message(std::vector<uint8_t>(m.begin(), m.end())));
+                                         });
+  std::atomic<bool> dropped{false}, slowDone{false};
+  client_ = std::thread([&] {
+    std::string error;
+    auto client = SocketClient::connect(path_, &error);
+    ASSERT_TRUE(client) << error;
+    // The header of a 32 MB call and a few of its bytes, then nothing.
+    std::vector<uint8_t> start = encodeFrameHeader(FrameKind::kCall, 1, "echo", 32 << 20);
+    start.insert(start.end(), {'e', 'c', 'h', 'o', 1, 2, 3});
+    ASSERT_TRUE(client->sendBytes(start, &error));
+    auto frame = client->readFrame(&error, 30);
+    EXPECT_FALSE(frame);
+    dropped = true;
+  });
+  // A client that sends its frame slowly, a few bytes at a time but with
+  // progress well within the idle time, is served.
+  std::thread slow([&] {
+    struct Done {
+      std::atomic<bool>& flag;
+      ~Done() { flag = true; }
+    } done{slowDone};
+    std::string error;
+    auto client = SocketClient::connect(path_, &error);
+    ASSERT_TRUE(client) << error;
+    Message frame = frameMessage(FrameKind::kCall, 2, "echo", Message({4, 5, 6}));
+    std::vector<uint8_t> bytes = frame.flatten();
+    for (size_t i = 0; i < bytes.size(); i += 4) {
+      ASSERT_TRUE(client->sendBytes(
+          std::span<const uint8_t>(bytes).subspan(i, std::min<size_t>(4, bytes.size() - i)),
+          &error));
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    auto reply = client->readFrame(&error, 30);
+    ASSERT_TRUE(reply) << error;
+    EXPECT_EQ(reply->payload, (FrameBuffer{4, 5, 6}));
+  });
+  ASSERT_TRUE(pumpUntil([&] { return dropped && slowDone; }, 30));
+  client_.join();
+  slow.join();
+  auto lines = log_.lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) {
+                            return l.find(
+                                       "sent part of a frame and nothing more for 0.5 s; "
+                                       "connection closed") != std::string::npos;
+                          }),
+            1);
+  withClient([](SocketClient& client) {
+    std::string error;
+    auto reply = client.call("echo", Message({7}), &error, 10);
+    ASSERT_TRUE(reply) << error;
+    EXPECT_EQ(**reply, (ByteBuffer{7}));
+  });
+}
+
+TEST_F(SocketMessengerTest, OutOfDescriptorsItBacksOffLogsOnceAndServesWhenTheyFree) {
+  listen();
+  messenger_->setMessageHandlerOnChannel("echo",
+                                         [](std::span<const uint8_t> m, FlutterBinaryReply r) {
+                                           r(Message(std::vector<uint8_t>(m.begin(), m.end())));
+                                         });
+  // The client connects (its descriptor made first) and waits in the backlog.
+  std::string error;
+  auto client = SocketClient::connect(path_, &error);
+  ASSERT_TRUE(client) << error;
+
+  // Every descriptor the process may have is taken.
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 512);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  std::vector<int> filler;
+  for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) filler.push_back(fd);
+  const int openErrno = errno;
+  auto freeAll = [&] {
+    for (int fd : filler) ::close(fd);
+    filler.clear();
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+  };
+  ASSERT_EQ(openErrno, EMFILE);
+
+  // A spinning host would try (and log) on every turn of the loop.
+  for (int i = 0; i < 200; ++i) g_main_context_iteration(context_, FALSE);
+  const gint64 until = g_get_monotonic_time() + 300000;
+  while (g_get_monotonic_time() < until) g_main_context_iteration(context_, TRUE);
+  EXPECT_EQ(messenger_->connectionCount(), 0u);
+  auto failures = [&] {
+    auto lines = log_.lines();
+    return std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+      return l.find("[socket] cannot accept connections") != std::string::npos ||
+             l.find("[socket] accept failed") != std::string::npos;
+    });
+  };
+  EXPECT_EQ(failures(), 1);
+  EXPECT_TRUE(log_.contains(
+      "[socket] cannot accept connections (Too many open files); waiting for descriptors to "
+      "free up"));
+  freeAll();
+
+  // Once descriptors are free again, the waiting client is served.
+  std::atomic<bool> answered{false};
+  client_ = std::thread([&] {
+    std::string why;
+    auto reply = client->call("echo", Message({3}), &why, 20);
+    EXPECT_TRUE(reply) << why;
+    answered = reply && **reply == ByteBuffer{3};
+  });
+  EXPECT_TRUE(pumpUntil([&] { return answered.load(); }, 20));
+  client_.join();
+  EXPECT_EQ(failures(), 1);
+  auto lines = log_.lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) {
+                            return l.find("[socket] accepting connections again after") !=
+                                   std::string::npos;
+                          }),
+            1);
 }
 
 TEST_F(SocketMessengerTest, ReplacesAStaleSocketButRefusesOtherFilesAndLongPaths) {

@@ -276,5 +276,78 @@ TEST(StandardCodecTest, RejectsMalformedInput) {
   EXPECT_FALSE(envelopeOk({1, 7, 1, 'c', 0, 0, 3, 1, 0, 0, 0}));  // stack trace is an int
 }
 
+// A list header announcing `n` elements, followed by `element` n times.
+Buffer repeatedList(size_t n, const Buffer& element) {
+  Buffer out{12, 255};
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(n >> (8 * i)));
+  out.reserve(out.size() + n * element.size());
+  for (size_t i = 0; i < n; ++i) out.insert(out.end(), element.begin(), element.end());
+  return out;
+}
+
+std::string decodeError(const Buffer& bytes) {
+  auto result = StandardMessageCodec::decode(bytes);
+  auto* error = std::get_if<DecodeError>(&result);
+  return error ? error->what : "";
+}
+
+TEST(StandardCodecTest, RefusesMessagesThatExpandPastTheirBudget) {
+  // A million nulls: one byte each on the wire, a whole Value each decoded.
+  const Buffer nulls = repeatedList(1000000, {0});
+  EXPECT_NE(decodeError(nulls).find("decoding budget"), std::string::npos) << decodeError(nulls);
+  // The same expansion spread over nested lists, maps of nulls, empty lists
+  // and booleans.
+  Buffer inner = repeatedList(1000, {0});
+  EXPECT_NE(decodeError(repeatedList(1000, inner)).find("decoding budget"), std::string::npos);
+  EXPECT_NE(decodeError(repeatedList(500000, {13, 1, 0, 0})).find("decoding budget"),
+            std::string::npos);
+  EXPECT_NE(decodeError(repeatedList(500000, {12, 0})).find("decoding budget"), std::string::npos);
+  EXPECT_NE(decodeError(repeatedList(1000000, {1})).find("decoding budget"), std::string::npos);
+  // As a method call and in a reply envelope.
+  Buffer call{7, 1, 'm'};
+  call.insert(call.end(), nulls.begin(), nulls.end());
+  EXPECT_FALSE(
+      std::holds_alternative<FlutterMethodCall>(StandardMethodCodec::decodeMethodCall(call)));
+  Buffer envelope{0};
+  envelope.insert(envelope.end(), nulls.begin(), nulls.end());
+  EXPECT_FALSE(
+      std::holds_alternative<MethodEnvelope>(StandardMethodCodec::decodeEnvelope(envelope)));
+
+  // Small messages always have the allowance: a few thousand nulls decode.
+  EXPECT_TRUE(decodes(repeatedList(5000, {0})));
+}
+
+TEST(StandardCodecTest, LargeRealMessagesDecodeWithinTheirBudget) {
+  // 20 MB of bytes, copied or shared.
+  ByteBuffer pixels(20 << 20);
+  for (size_t i = 0; i < pixels.size(); i += 4096) pixels[i] = static_cast<uint8_t>(i >> 12);
+  const Buffer big = encoded(Value(ValueMap{{"png", pixels}, {"scale", 2.0}}));
+  Value copied = decoded(big);
+  EXPECT_EQ(copied.bytesAt("png").value_or(nullptr)->size(), pixels.size());
+  auto shared = StandardMessageCodec::decode(Bytes(std::make_shared<const ByteBuffer>(big)));
+  ASSERT_TRUE(std::holds_alternative<Value>(shared));
+  EXPECT_EQ(std::get<Value>(shared), copied);
+
+  // A window list: thousands of maps with string keys, numbers and strings.
+  ValueList windows;
+  for (int i = 0; i < 5000; ++i) {
+    windows.push_back(
+        ValueMap{{"id", i},
+                 {"pid", 1000 + i},
+                 {"title", "Window " + std::to_string(i)},
+                 {"layer", 0},
+                 {"onScreen", i % 2 == 0},
+                 {"alpha", 1.0},
+                 {"bounds", ValueMap{{"x", i}, {"y", 2 * i}, {"w", 640}, {"h", 480}}}});
+  }
+  const Buffer list = encoded(Value(windows));
+  Value back = decoded(list);
+  EXPECT_EQ(back, Value(windows));
+  EXPECT_LE(heapFootprint(back), StandardMessageCodec::decodeBudget(list.size()));
+  // The same list of small ints is within the budget too.
+  ValueList numbers(200000, Value(123456));
+  EXPECT_TRUE(decodes(encoded(Value(numbers))));
+}
+
 }  // namespace
 }  // namespace dravel

@@ -1,0 +1,143 @@
+// End-to-end: what dravel-host writes to its log, and that writing it never
+// holds up the host.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "channels/socket_client.h"
+#include "channels/standard_codec.h"
+#include "tests/support/host_fixture.h"
+#include "tests/support/host_process.h"
+
+namespace dravel::testing {
+namespace {
+
+using HostLog = HostProcessTest;
+
+// How many times `part` occurs in `text`.
+size_t occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(HostLog, AnErrorProvokedInALoopIsFoldedIntoACount) {
+  start();
+  auto client = connect();
+  ASSERT_TRUE(client);
+  constexpr int kCalls = 300;
+  std::string error;
+  for (int i = 1; i <= kCalls; ++i) {
+    ASSERT_TRUE(client->sendFrame(FrameKind::kCall, i, "sim/desktop", Message({7, 200}), &error));
+  }
+  for (int i = 1; i <= kCalls; ++i) {
+    auto frame = client->readFrame(&error, 20);
+    ASSERT_TRUE(frame) << error;
+    EXPECT_TRUE(isError(decodeReply(frame->payload), "bad_call", "size past the end at byte 2"));
+  }
+  client.reset();
+  EXPECT_EQ(stopHost(), 0);
+
+  // Every call is accounted for, in a handful of lines: the line itself, then
+  // "... repeated N times" for the rest of each run.
+  const std::string log = hostLog();
+  const std::string line = "[channels] sim/desktop: undecodable call (size past the end at byte 2)";
+  std::istringstream lines(log);
+  int told = 0, written = 0;
+  const std::regex repeated(" \\.\\.\\. repeated ([0-9]+) times$");
+  for (std::string l; std::getline(lines, l);) {
+    const size_t at = l.find(line);
+    if (at == std::string::npos) continue;
+    ++written;
+    std::smatch m;
+    const std::string rest = l.substr(at + line.size());
+    if (rest.empty()) {
+      ++told;
+    } else if (std::regex_match(rest, m, repeated)) {
+      told += std::stoi(m[1]);
+    } else {
+      ADD_FAILURE() << "unexpected line: " << l;
+    }
+  }
+  EXPECT_EQ(told, kCalls) << log;
+  EXPECT_LE(written, 4) << log;
+  EXPECT_EQ(occurrences(log, "[host] stopping"), 1u);
+}
+
+TEST_F(HostLog, AHostWhoseStandardErrorIsAFullPipeStillServesAndStops) {
+  int pipeFds[2];
+  ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+  // Filled before the host starts; nobody reads it.
+  ASSERT_EQ(::fcntl(pipeFds[1], F_SETFL, O_NONBLOCK), 0);
+  std::vector<char> chunk(4096, 'x');
+  while (::write(pipeFds[1], chunk.data(), chunk.size()) > 0) {
+  }
+  ASSERT_EQ(::fcntl(pipeFds[1], F_SETFL, 0), 0);
+
+  std::vector<std::string> args = hostArgs();
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_ = ::fork();
+  ASSERT_GE(pid_, 0);
+  if (pid_ == 0) {
+    ::dup2(pipeFds[1], 2);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(pipeFds[1]);
+
+  // It serves (its start-up lines are logged on the way) and answers calls
+  // that each log an error.
+  std::unique_ptr<SocketClient> client;
+  ASSERT_TRUE(waitUntil([&] {
+    std::string why;
+    client = SocketClient::connect(socket_, &why);
+    return client != nullptr;
+  }));
+  std::string error;
+  for (int i = 0; i < 50; ++i) {
+    auto reply =
+        client->call("sim/desktop", Message({7, static_cast<uint8_t>(200 - i)}), &error, 20);
+    ASSERT_TRUE(reply) << error;
+    auto envelope = StandardMethodCodec::decodeEnvelope(**reply);
+    ASSERT_TRUE(std::holds_alternative<MethodEnvelope>(envelope));
+    EXPECT_EQ(std::get<FlutterError>(std::get<MethodEnvelope>(envelope)).code, "bad_call");
+  }
+  client.reset();
+  // And it stops cleanly on SIGTERM, the pipe still full.
+  const int status = stopHost();
+  ::close(pipeFds[0]);
+  EXPECT_EQ(status, 0);
+}
+
+TEST_F(HostLog, ScenarioErrorsNameTheScenarioAndTheSectionOnce) {
+  const std::string badJson = writeScenario("{bad");
+  pid_t pid = spawn(hostArgs({"--scenario", badJson}), dir_ + "/json.out", dir_ + "/json.log");
+  EXPECT_EQ(waitFor(pid, 20), 1);
+  std::string err = readFile(dir_ + "/json.log");
+  EXPECT_EQ(err.rfind("dravel-host: scenario " + badJson + ": ", 0), 0u) << err;
+  EXPECT_EQ(occurrences(err, badJson), 1u) << err;
+
+  const std::string badScreen = writeScenario(R"({"screens": [{"frame": "x"}]})");
+  pid = spawn(hostArgs({"--scenario", badScreen}), dir_ + "/screen.out", dir_ + "/screen.log");
+  EXPECT_EQ(waitFor(pid, 20), 1);
+  err = readFile(dir_ + "/screen.log");
+  EXPECT_EQ(err, "dravel-host: scenario " + badScreen +
+                     ": screens: \"frame\" must be [x, y, width, height]\n");
+
+  start();
+  EXPECT_TRUE(isError(
+      call("sim/desktop", "load", ValueMap{{"screens", ValueList{ValueMap{{"frame", "x"}}}}}),
+      "bad_scenario", "screens: \"frame\" must be [x, y, width, height]"));
+}
+
+}  // namespace
+}  // namespace dravel::testing
