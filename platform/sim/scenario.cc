@@ -1,19 +1,16 @@
 #include "platform/sim/scenario.h"
 
-#include <fstream>
-#include <iterator>
-
 #include "platform/sim/json_value.h"
 #include "platform/sim/scenario_registry.h"
 
 namespace dravel::sim {
 
 std::variant<Value, std::string> readScenarioFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "cannot read scenario " + path;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  auto parsed = valueFromJson(text);
-  if (auto* why = std::get_if<std::string>(&parsed)) return "scenario " + path + ": " + *why;
+  std::string why;
+  auto text = readInputFile(path, kMaxJsonFileSize, &why);
+  if (!text) return "scenario " + why;
+  auto parsed = valueFromJson(*text);
+  if (auto* bad = std::get_if<std::string>(&parsed)) return "scenario " + path + ": " + *bad;
   return parsed;
 }
 
