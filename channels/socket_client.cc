@@ -272,6 +272,7 @@ std::optional<Bytes> SocketClient::call(const std::string& channel, const Messag
     std::string why;
     auto frame = readFrame(&why, left);
     if (!frame) {
+      if (deadline >= 0 && monotonicSeconds() >= deadline) why = "timed out waiting for the reply";
       setError(error, why.empty() ? "the host closed the connection" : why);
       return std::nullopt;
     }

@@ -15,18 +15,31 @@ void closeLater(OpenPanel::Completion completion, SimOpenPanel::Answer answer) {
 
 }  // namespace
 
-void SimOpenPanel::begin(const OpenPanelConfiguration& configuration, Completion completion) {
+uint64_t SimOpenPanel::begin(const OpenPanelConfiguration& configuration, Completion completion) {
   shown.push_back(configuration);
+  const uint64_t id = nextId_++;
   if (automaticAnswer) {
     closeLater(std::move(completion), *automaticAnswer);
+    return id;
+  }
+  open_.push_back({id, std::move(completion)});
+  return id;
+}
+
+void SimOpenPanel::cancel(uint64_t panel) {
+  for (auto it = open_.begin(); it != open_.end(); ++it) {
+    if (it->id != panel) continue;
+    Completion completion = std::move(it->completion);
+    open_.erase(it);
+    ++cancelled;
+    closeLater(std::move(completion), Answer::cancel());
     return;
   }
-  open_.push_back(std::move(completion));
 }
 
 bool SimOpenPanel::answer(Answer answer) {
   if (open_.empty()) return false;
-  Completion completion = std::move(open_.front());
+  Completion completion = std::move(open_.front().completion);
   open_.pop_front();
   closeLater(std::move(completion), std::move(answer));
   return true;
@@ -81,6 +94,7 @@ const SectionRegistrar kSavePanelSection{{
       SimOpenPanel& panel = desktop.openPanel();
       panel.automaticAnswer = answer;
       panel.shown.clear();
+      panel.cancelled = 0;
       return {};
     },
     [](SimDesktop& desktop) -> Value {
@@ -88,7 +102,8 @@ const SectionRegistrar kSavePanelSection{{
       ValueList shown;
       for (const auto& c : panel.shown) shown.push_back(describePanelConfiguration(c));
       return ValueMap{{"shown", Value(std::move(shown))},
-                      {"open", Value(static_cast<int64_t>(panel.openPanels()))}};
+                      {"open", Value(static_cast<int64_t>(panel.openPanels()))},
+                      {"cancelled", Value(panel.cancelled)}};
     },
 }};
 
