@@ -17,10 +17,20 @@ std::variant<Value, std::string> readScenarioFile(const std::string& path) {
 std::string applyScenario(const Value& scenario, SimDesktop& desktop) {
   const ValueMap* map = scenario.asMap();
   if (!map || !map->hasStringKeys()) return "a scenario is a map with string keys";
-  for (const ScenarioSection& section : scenarioSections()) {
+  const std::vector<ScenarioSection> sections = scenarioSections();
+  for (const ScenarioSection& section : sections) {
+    const Value* value = map->find(section.key);
+    if (!value || !section.load) continue;
+    // A section that cannot check ahead could refuse after others loaded.
+    if (!section.check) return section.key + ": this section cannot be checked before it loads";
+    std::string why = section.check(*value);
+    if (!why.empty()) return section.key + ": " + why;
+  }
+  for (const ScenarioSection& section : sections) {
     const Value* value = map->find(section.key);
     if (!value || !section.load) continue;
     std::string why = section.load(*value, desktop);
+    // Only a section whose check misses what its load refuses gets here.
     if (!why.empty()) return section.key + ": " + why;
   }
   return {};

@@ -1,7 +1,10 @@
 #include "platform/sim/sim_open_panel.h"
 
+#include <climits>
+
 #include "channels/main_queue.h"
 #include "platform/sim/scenario_registry.h"
+#include "platform/sim/section_fields.h"
 #include "platform/sim/sim_desktop.h"
 
 namespace dravel::sim {
@@ -70,20 +73,18 @@ std::optional<SimOpenPanel::Answer> readAnswer(const Value& map, std::string& er
     }
   }
   if (const Value* response = map.at("response")) {
-    if (!response->asInt()) {
-      error = "response: expected an integer";
-      return std::nullopt;
-    }
-    answer.response = static_cast<int>(*response->asInt());
+    auto code = boundedInteger(*response, "response", INT_MIN, INT_MAX, error);
+    if (!code) return std::nullopt;
+    answer.response = static_cast<int>(*code);
   }
   return answer;
 }
 
 // "savePanel": {"answer": "/path" | null, "response": int}. Without "answer",
 // panels stay open until the "answerSavePanel" action closes them.
-const SectionRegistrar kSavePanelSection{{
+const SectionRegistrar kSavePanelSection{checkedSection(
     "savePanel",
-    [](const Value& value, SimDesktop& desktop) -> std::string {
+    [](const Value& value, SimDesktop* desktop) -> std::string {
       if (!value.asMap()) return "expected a map";
       std::string error;
       std::optional<SimOpenPanel::Answer> answer;
@@ -91,7 +92,8 @@ const SectionRegistrar kSavePanelSection{{
         answer = readAnswer(value, error);
         if (!answer) return error;
       }
-      SimOpenPanel& panel = desktop.openPanel();
+      if (!desktop) return {};
+      SimOpenPanel& panel = desktop->openPanel();
       panel.automaticAnswer = answer;
       panel.shown.clear();
       panel.cancelled = 0;
@@ -104,8 +106,7 @@ const SectionRegistrar kSavePanelSection{{
       return ValueMap{{"shown", Value(std::move(shown))},
                       {"open", Value(static_cast<int64_t>(panel.openPanels()))},
                       {"cancelled", Value(panel.cancelled)}};
-    },
-}};
+    })};
 
 // The user closes the oldest open panel: {"answer": "/path" | null, "response": int}.
 // Answers whether a panel was open.

@@ -143,6 +143,22 @@ TEST_F(ProgramEdges, FilesThatCannotBeReadAreRefusedWithStatus2) {
   }
 }
 
+TEST_F(ProgramEdges, AScenarioFileOutOfBoundsIsRefusedWithStatus1) {
+  const std::pair<std::string, std::string> cases[] = {
+      {R"({"screens": [{"frame": [0, 0, 1e308, 900], "displayId": 1}]})",
+       "screens[0].frame width: 1e+308 is out of range"},
+      {R"({"screens": [{"frame": [0, 0, 1440, 900], "displayId": -1}]})",
+       "screens[0].displayId: -1 is out of range (0 to 4294967295)"},
+      {R"({"pointer": [0, -0.0], "screens": [{"frame": [0, 0, 1440, 0], "displayId": 1}]})",
+       "screens[0].frame height: 0 is out of range"},
+  };
+  for (const auto& [json, why] : cases) {
+    EXPECT_EQ(run(hostArgs({"--scenario", writeScenario(json)}), {}, 20), 1) << json;
+    EXPECT_NE(err_.find(why), std::string::npos) << err_;
+    EXPECT_NE(::access(socket_.c_str(), F_OK), 0) << "the host served anyway";
+  }
+}
+
 TEST_F(ProgramEdges, TimeoutsCoverConnectingAndSending) {
   // A host whose backlog is full: connecting waits for room that never comes.
   const std::string full = dir_ + "/full.sock";
