@@ -46,7 +46,18 @@ std::string describeUser(uid_t uid) {
   return text;
 }
 
-std::optional<std::string> checkSocketOwnership(const std::string& path, bool strictFolder) {
+namespace {
+
+// Why a socket cannot be used; `refusal` when it (or its folder) is another
+// user's, as opposed to a folder that cannot be inspected at all.
+struct OwnershipProblem {
+  OwnershipProblem(std::string text, bool isRefusal = true)
+      : why(std::move(text)), refusal(isRefusal) {}
+  std::string why;
+  bool refusal;
+};
+
+std::optional<OwnershipProblem> ownershipProblem(const std::string& path, bool strictFolder) {
   const uid_t me = ::geteuid();
   const bool strict = strictFolder || path == defaultSocketPath();
   const size_t slash = path.rfind('/');
@@ -55,7 +66,8 @@ std::optional<std::string> checkSocketOwnership(const std::string& path, bool st
                                                         : path.substr(0, slash);
   struct stat st {};
   if ((strict ? ::lstat(folder.c_str(), &st) : ::stat(folder.c_str(), &st)) != 0) {
-    return "cannot inspect socket folder " + folder + ": " + std::strerror(errno);
+    return OwnershipProblem{"cannot inspect socket folder " + folder + ": " + std::strerror(errno),
+                            false};
   }
   if (S_ISLNK(st.st_mode)) {
     return "refusing socket folder " + folder + ": it is a symbolic link";
@@ -82,6 +94,14 @@ std::optional<std::string> checkSocketOwnership(const std::string& path, bool st
   return std::nullopt;
 }
 
+}  // namespace
+
+std::optional<std::string> checkSocketOwnership(const std::string& path, bool strictFolder) {
+  auto problem = ownershipProblem(path, strictFolder);
+  if (!problem) return std::nullopt;
+  return problem->why;
+}
+
 std::unique_ptr<SocketClient> SocketClient::connect(const std::string& path, std::string* error,
                                                     size_t maxFrameSize) {
   ConnectOptions options;
@@ -98,9 +118,11 @@ std::unique_ptr<SocketClient> SocketClient::connect(const std::string& path, std
     return nullptr;
   }
   if (!options.trustOtherUsers) {
-    if (auto why = checkSocketOwnership(path)) {
-      if (refused) *refused = why->rfind("refusing", 0) == 0;
-      setError(error, *why);
+    // Checked before anything is sent; the listener's credentials, checked
+    // after connecting, also cover a socket swapped in between.
+    if (auto problem = ownershipProblem(path, false)) {
+      if (refused) *refused = problem->refusal;
+      setError(error, problem->why);
       return nullptr;
     }
   }
