@@ -1,9 +1,16 @@
 // dravel-host: the host as a process. It starts the way the application
 // starts, serves the interface's channels over a local socket, and runs until
-// SIGTERM or SIGINT.
+// a terminating signal (SIGTERM, SIGINT, SIGHUP and the others of
+// kStopSignals) asks it to stop, which it does cleanly, removing its socket.
+//
+// Exit status: 0 after a stop, 1 a refused scenario or a socket it cannot
+// serve, 2 bad usage or a scenario file that cannot be read.
+#include <fcntl.h>
 #include <glib-unix.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -16,6 +23,7 @@
 #include "host/capture_handler.h"
 #include "host/launch.h"
 #include "host/main_flutter_window.h"
+#include "platform/sim/json_value.h"
 #include "platform/sim/observed_state.h"
 #include "platform/sim/scenario.h"
 #include "platform/sim/scenario_registry.h"
@@ -113,16 +121,58 @@ void registerHostExtras(const LaunchedHost& host) {
        100});
 }
 
-gboolean onStopSignal(gpointer data) {
+// Signals whose default action ends the process and that the host has no
+// other use for (with the real-time signals, caught as well): each is a request to stop, served by
+// the main loop so that the socket goes. SIGPIPE stays ignored (a vanished client is noticed on its
+// connection); SIGKILL and SIGSTOP cannot be caught; SIGSEGV, SIGBUS, SIGFPE,
+// SIGILL, SIGABRT and SIGTRAP report faults, not requests, and keep their
+// default action.
+constexpr int kStopSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1,
+                                SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
+                                SIGXFSZ, SIGPOLL, SIGSTKFLT, SIGPWR,  SIGSYS};
+
+// The write end of the pipe that carries a caught signal to the main loop.
+int stopPipeWrite = -1;
+
+void onStopSignalCaught(int signal) {
+  const int saved = errno;
+  const unsigned char number = static_cast<unsigned char>(signal);
+  // A full pipe already holds a stop request.
+  [[maybe_unused]] ssize_t n = ::write(stopPipeWrite, &number, 1);
+  errno = saved;
+}
+
+gboolean onStopRequested(gint fd, GIOCondition, gpointer data) {
+  unsigned char number = 0;
+  if (::read(fd, &number, 1) == 1) {
+    NSLog("[host] signal %d (%s): stopping", number, strsignal(number));
+  }
   static_cast<GLibMainQueue*>(data)->quit();
   return G_SOURCE_CONTINUE;
 }
 
-void watchSignal(int signal, GLibMainQueue& queue) {
-  GSource* source = g_unix_signal_source_new(signal);
-  g_source_set_callback(source, onStopSignal, &queue, nullptr);
+// Catches every signal of kStopSignals. The first asks the main loop to stop;
+// the handler is reset by it (SA_RESETHAND), so a second one of the same kind
+// ends a host that no longer responds the way the signal always would.
+// Returns why it cannot, or an empty string.
+std::string catchStopSignals(GLibMainQueue& queue) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    return std::string("cannot make the signal pipe: ") + std::strerror(errno);
+  }
+  stopPipeWrite = fds[1];
+  GSource* source = g_unix_fd_source_new(fds[0], G_IO_IN);
+  g_source_set_callback(source, G_SOURCE_FUNC(onStopRequested), &queue, nullptr);
   g_source_attach(source, queue.context());
   g_source_unref(source);
+  struct sigaction action {};
+  action.sa_handler = onStopSignalCaught;
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  sigfillset(&action.sa_mask);
+  for (int signal : kStopSignals) ::sigaction(signal, &action, nullptr);
+  // The real-time signals end a process by default too.
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) ::sigaction(signal, &action, nullptr);
+  return {};
 }
 
 }  // namespace
@@ -144,6 +194,18 @@ int main(int argc, char** argv) {
   if (options.socket.empty()) options.socket = defaultSocketPath();
   ::signal(SIGPIPE, SIG_IGN);
 
+  // The scenario file is read before anything starts: one that cannot be
+  // read (missing, a folder, a FIFO, a device, too large) is a usage error.
+  std::optional<std::string> scenarioText;
+  if (!options.scenario.empty()) {
+    std::string why;
+    scenarioText = sim::readInputFile(options.scenario, sim::kMaxJsonFileSize, &why);
+    if (!scenarioText) {
+      std::fprintf(stderr, "dravel-host: scenario %s\n", why.c_str());
+      return 2;
+    }
+  }
+
   // Behind a queue of their own: a full pipe or a stalled syslog never holds
   // up the main thread, and a line repeated in a loop is folded.
   auto stderrSink = std::make_shared<ThrottledLogSink>(std::make_shared<StderrLogSink>());
@@ -159,16 +221,21 @@ int main(int argc, char** argv) {
   setPlatform(desktop.get());
 
   int status = 0;
-  if (!options.scenario.empty()) {
-    auto scenario = sim::readScenarioFile(options.scenario);
-    // A read error names the scenario already.
+  if (scenarioText) {
+    auto scenario = sim::valueFromJson(*scenarioText);
     std::string why = std::holds_alternative<std::string>(scenario)
                           ? std::get<std::string>(scenario)
                           : sim::applyScenario(std::get<Value>(scenario), *desktop);
-    if (!why.empty() && std::holds_alternative<Value>(scenario)) {
-      why = "scenario " + options.scenario + ": " + why;
-    }
+    if (!why.empty()) why = "scenario " + options.scenario + ": " + why;
     if (!why.empty()) {
+      std::fprintf(stderr, "dravel-host: %s\n", why.c_str());
+      status = 1;
+    }
+  }
+  // Caught before the socket exists: a stop requested while the host starts
+  // is served as soon as the main loop runs, and the socket goes then.
+  if (status == 0) {
+    if (std::string why = catchStopSignals(queue); !why.empty()) {
       std::fprintf(stderr, "dravel-host: %s\n", why.c_str());
       status = 1;
     }
@@ -183,8 +250,6 @@ int main(int argc, char** argv) {
     LaunchedHost host = launchHost();
     registerHostExtras(host);
     auto simChannel = std::make_unique<sim::SimDesktopChannel>(*desktop, *messenger);
-    watchSignal(SIGTERM, queue);
-    watchSignal(SIGINT, queue);
     NSLog("[host] serving %s", options.socket.c_str());
     queue.run();
     NSLog("[host] stopping");

@@ -5,13 +5,16 @@
 //   dravelctl [--socket PATH] watch
 //
 // Exit status: 0 success, 1 an error reply (or a method nobody implements),
-// 2 bad usage, 3 no host or a broken connection.
+// 2 bad usage (or an argument file that cannot be read), 3 no host, a broken
+// connection or a timeout, 4 a socket or host of another user refused.
 #include <openssl/evp.h>
 
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -28,16 +31,27 @@ using namespace dravel;
 constexpr int kExitErrorReply = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitConnection = 3;
+constexpr int kExitUntrusted = 4;
+
+// Connecting and each call give up after this long unless --timeout says
+// otherwise: generous enough for the largest capture the host makes.
+constexpr double kDefaultTimeoutSeconds = 60;
+// The longest --timeout taken: a day.
+constexpr double kMaxTimeoutSeconds = 86400;
 
 const char* const kUsage =
     "usage: dravelctl [--socket PATH] [--timeout SECONDS] COMMAND\n"
+    "  --socket PATH     the host's socket (default: the host's default socket)\n"
+    "  --timeout SECONDS how long connecting and each call may take, more than 0 and\n"
+    "                    at most 86400 (default 60); watch waits for calls without end\n"
     "  call CHANNEL METHOD [JSON|@FILE] send one method call, print the reply as JSON\n"
     "      JSON integers are integers, other numbers doubles; {\"$int\": N},\n"
     "      {\"$double\": N}, {\"$hex\": \"...\"} and {\"$file\": PATH} say a type exactly\n"
     "  screenshot [--display ID] -o FILE.png\n"
     "                                   capture a screen and write it as PNG\n"
     "  watch                            print the host's calls to the interface\n"
-    "exit status: 0 success, 1 error reply, 2 bad usage, 3 no host / broken connection\n";
+    "exit status: 0 success, 1 error reply, 2 bad usage or unreadable file,\n"
+    "  3 no host / broken connection / timeout, 4 socket or host of another user\n";
 
 std::string hex(const unsigned char* data, size_t size) {
   static const char* digits = "0123456789abcdef";
@@ -66,13 +80,39 @@ std::string renderBytes(std::span<const uint8_t> bytes) {
 
 struct Context {
   std::string socket;
-  double timeout = -1;
+  double timeout = kDefaultTimeoutSeconds;
 };
 
-std::unique_ptr<SocketClient> connectOrSay(const Context& context) {
+int usage() {
+  std::fputs(kUsage, stderr);
+  return kExitUsage;
+}
+
+// Channel names travel in the frame header, which bounds them.
+bool validChannel(const std::string& channel) {
+  if (!channel.empty() && channel.size() <= kMaxChannelNameSize) return true;
+  std::fprintf(stderr, "dravelctl: a channel name has 1 to %zu bytes\n", kMaxChannelNameSize);
+  return false;
+}
+
+// The socket's owner and the listener's credentials are checked: a socket of
+// another user, or a listener running as one, is refused before anything is
+// sent, so nothing of this call reaches them and nothing they answer is used.
+std::unique_ptr<SocketClient> connectOrSay(const Context& context, int& exitCode) {
   std::string error;
-  auto client = SocketClient::connect(context.socket, &error);
-  if (!client) std::fprintf(stderr, "dravelctl: %s (is dravel-host running?)\n", error.c_str());
+  bool refused = false;
+  ConnectOptions options;
+  options.timeoutSeconds = context.timeout;
+  auto client = SocketClient::connect(context.socket, &error, options, &refused);
+  if (!client) {
+    if (refused) {
+      std::fprintf(stderr, "dravelctl: %s\n", error.c_str());
+      exitCode = kExitUntrusted;
+    } else {
+      std::fprintf(stderr, "dravelctl: %s (is dravel-host running?)\n", error.c_str());
+      exitCode = kExitConnection;
+    }
+  }
   return client;
 }
 
@@ -114,20 +154,23 @@ std::optional<Value> callHost(const Context& context, SocketClient& client,
 }
 
 int commandCall(const Context& context, const std::vector<std::string>& args) {
-  if (args.size() < 2 || args.size() > 3) {
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
+  if (args.size() < 2 || args.size() > 3) return usage();
+  if (!validChannel(args[0])) return usage();
+  if (args[1].empty()) {
+    std::fprintf(stderr, "dravelctl: empty method name\n");
+    return usage();
   }
   Value arguments;
   if (args.size() == 3) {
     std::string text = args[2];
     if (!text.empty() && text[0] == '@') {
-      std::ifstream in(text.substr(1), std::ios::binary);
-      if (!in) {
-        std::fprintf(stderr, "dravelctl: cannot read %s\n", text.c_str() + 1);
+      std::string why;
+      auto contents = sim::readInputFile(text.substr(1), sim::kMaxJsonFileSize, &why);
+      if (!contents) {
+        std::fprintf(stderr, "dravelctl: %s\n", why.c_str());
         return kExitUsage;
       }
-      text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      text = std::move(*contents);
     }
     auto parsed = sim::valueFromJson(text, {.typedMarkers = true});
     if (auto* why = std::get_if<std::string>(&parsed)) {
@@ -136,9 +179,9 @@ int commandCall(const Context& context, const std::vector<std::string>& args) {
     }
     arguments = std::get<Value>(std::move(parsed));
   }
-  auto client = connectOrSay(context);
-  if (!client) return kExitConnection;
   int exitCode = 0;
+  auto client = connectOrSay(context, exitCode);
+  if (!client) return exitCode;
   auto value = callHost(context, *client, args[0], args[1], std::move(arguments), exitCode);
   if (!value) return exitCode;
   std::printf("%s\n", sim::jsonFromValue(*value, 2, renderBytes).c_str());
@@ -170,27 +213,27 @@ int commandScreenshot(const Context& context, const std::vector<std::string>& ar
     if ((args[i] == "-o" || args[i] == "--output") && i + 1 < args.size()) {
       output = args[++i];
     } else if (args[i] == "--display" && i + 1 < args.size()) {
+      // Display ids are unsigned 32-bit numbers.
+      const std::string& text = args[++i];
       char* end = nullptr;
-      long long id = std::strtoll(args[++i].c_str(), &end, 10);
-      if (!end || *end != '\0') {
-        std::fprintf(stderr, "dravelctl: bad display id %s\n", args[i].c_str());
-        return kExitUsage;
+      errno = 0;
+      long long id = std::strtoll(text.c_str(), &end, 10);
+      if (text.empty() || !end || *end != '\0' || errno == ERANGE || id < 0 || id > UINT32_MAX) {
+        std::fprintf(stderr, "dravelctl: bad display id \"%s\" (0 to %u)\n", text.c_str(),
+                     UINT32_MAX);
+        return usage();
       }
       display = id;
     } else {
-      std::fputs(kUsage, stderr);
-      return kExitUsage;
+      return usage();
     }
   }
-  if (output.empty()) {
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
-  }
+  if (output.empty()) return usage();
   ValueMap arguments;
   if (display) arguments.set("displayId", Value(*display));
-  auto client = connectOrSay(context);
-  if (!client) return kExitConnection;
   int exitCode = 0;
+  auto client = connectOrSay(context, exitCode);
+  if (!client) return exitCode;
   auto reply = callHost(context, *client, "dravel/capture", "captureScreen",
                         Value(std::move(arguments)), exitCode);
   if (!reply) return exitCode;
@@ -222,9 +265,11 @@ int commandScreenshot(const Context& context, const std::vector<std::string>& ar
   return 0;
 }
 
+// The timeout covers connecting; the host's calls may come at any time.
 int commandWatch(const Context& context) {
-  auto client = connectOrSay(context);
-  if (!client) return kExitConnection;
+  int exitCode = 0;
+  auto client = connectOrSay(context, exitCode);
+  if (!client) return exitCode;
   for (;;) {
     std::string error;
     auto frame = client->readFrame(&error);
@@ -263,10 +308,24 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   size_t i = 0;
   for (; i < args.size(); ++i) {
-    if (args[i] == "--socket" && i + 1 < args.size()) {
+    if (args[i] == "--socket" && i + 1 < args.size() && !args[i + 1].empty()) {
       context.socket = args[++i];
+    } else if (args[i] == "--socket") {
+      std::fprintf(stderr, "dravelctl: --socket needs a path\n");
+      return usage();
     } else if (args[i] == "--timeout" && i + 1 < args.size()) {
-      context.timeout = std::atof(args[++i].c_str());
+      const std::string& text = args[++i];
+      char* end = nullptr;
+      errno = 0;
+      const double seconds = std::strtod(text.c_str(), &end);
+      if (text.empty() || !end || *end != '\0' || errno == ERANGE || !std::isfinite(seconds) ||
+          !(seconds > 0) || seconds > kMaxTimeoutSeconds) {
+        std::fprintf(stderr,
+                     "dravelctl: bad timeout \"%s\": a number of seconds above 0, at most %g\n",
+                     text.c_str(), kMaxTimeoutSeconds);
+        return usage();
+      }
+      context.timeout = seconds;
     } else if (args[i] == "--help" || args[i] == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -275,15 +334,11 @@ int main(int argc, char** argv) {
     }
   }
   if (context.socket.empty()) context.socket = defaultSocketPath();
-  if (i >= args.size()) {
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
-  }
+  if (i >= args.size()) return usage();
   const std::string command = args[i];
   std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
   if (command == "call") return commandCall(context, rest);
   if (command == "screenshot") return commandScreenshot(context, rest);
   if (command == "watch" && rest.empty()) return commandWatch(context);
-  std::fputs(kUsage, stderr);
-  return kExitUsage;
+  return usage();
 }

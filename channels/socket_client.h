@@ -2,6 +2,7 @@
 // and the benchmarks use to talk to a running host.
 #pragma once
 
+#include <sys/types.h>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,11 +16,41 @@
 
 namespace dravel {
 
+struct ConnectOptions {
+  // Frames from the host announcing more than this end the connection.
+  size_t maxFrameSize = kDefaultMaxFrameSize;
+  // How long connecting may wait for a host whose backlog is full; negative
+  // waits as long as it takes.
+  double timeoutSeconds = -1;
+  // Whether the socket may belong to another user. Off, the client checks
+  // the socket and its folder before connecting and the listener's
+  // credentials after (see checkSocketOwnership); only tests that play
+  // another user turn it on.
+  bool trustOtherUsers = false;
+};
+
+// Why a socket (or the folder holding it) cannot be trusted, or nothing. The
+// default socket path, and any path when `strictFolder`, must lie in a folder
+// that is not a symbolic link, belongs to this user and that no one else may
+// write to. Another path may lie in a folder of this user or of root that no
+// one else may write to or that is sticky (as /tmp is), links followed: the
+// user chose the place. In both cases the socket file itself must be a socket
+// of this user.
+std::optional<std::string> checkSocketOwnership(const std::string& path, bool strictFolder = false);
+
+// "uid 1000 (alice)": a user id, with its name when it has one.
+std::string describeUser(uid_t uid);
+
 class SocketClient {
  public:
-  // Connects to the host's socket. Null, with the reason in `error`, when it cannot.
+  // Connects to the host's socket. Null, with the reason in `error`, when it
+  // cannot; `refused` (when given) tells a socket or listener of another user
+  // from a host that is not there.
   static std::unique_ptr<SocketClient> connect(const std::string& path, std::string* error,
                                                size_t maxFrameSize = kDefaultMaxFrameSize);
+  static std::unique_ptr<SocketClient> connect(const std::string& path, std::string* error,
+                                               const ConnectOptions& options,
+                                               bool* refused = nullptr);
   ~SocketClient();
   SocketClient(const SocketClient&) = delete;
   SocketClient& operator=(const SocketClient&) = delete;
@@ -28,7 +59,8 @@ class SocketClient {
   // it). The reply's buffer is shared, so decoding it from the returned bytes
   // leaves a large raw-bytes value where it was received. Host calls that
   // arrive meanwhile go to `onCall`. Absent, with the reason in `error`, when
-  // the connection fails or `timeoutSeconds` (when not negative) runs out.
+  // the connection fails or `timeoutSeconds` (when not negative) runs out;
+  // the timeout covers sending the call as well as waiting for the reply.
   std::optional<Bytes> call(const std::string& channel, const Message& payload, std::string* error,
                             double timeoutSeconds = -1);
 
@@ -36,8 +68,9 @@ class SocketClient {
   // stream, or timeout (error set).
   std::optional<Frame> readFrame(std::string* error, double timeoutSeconds = -1);
 
+  // Absent a timeout (negative), waits as long as the host takes to read.
   bool sendFrame(FrameKind kind, uint64_t requestId, const std::string& channel,
-                 const Message& payload, std::string* error);
+                 const Message& payload, std::string* error, double timeoutSeconds = -1);
   // Writes raw bytes, framed or not (tests of bad input).
   bool sendBytes(std::span<const uint8_t> bytes, std::string* error);
 

@@ -47,9 +47,17 @@ void pick(std::optional<std::string> initialDirectory, FlutterResult result) {
     panel.directoryURL = std::move(url);
   }
   platform().application().activateIgnoringOtherApps(true);
-  platform().openPanel().begin(
-      panel, [result = std::move(result)](int response, std::optional<std::string> path) {
-        if (response != kModalResponseOK || !path) {
+  // A panel asked for by a client that has gone is closed: nobody would read
+  // the folder chosen in it. The reply (null, as for a cancel) then goes
+  // nowhere, and nothing is made of the folder.
+  std::shared_ptr<Requester> requester = result.requester();
+  auto watch = std::make_shared<uint64_t>(0);
+  const uint64_t id =
+      platform().openPanel().begin(panel, [result = std::move(result), requester, watch](
+                                              int response, std::optional<std::string> path) {
+        if (requester && *watch != 0) requester->removeOnGone(*watch);
+        *watch = 0;
+        if (response != kModalResponseOK || !path || (requester && requester->gone())) {
           result(Value());
           return;
         }
@@ -59,6 +67,9 @@ void pick(std::optional<std::string> initialDirectory, FlutterResult result) {
         }
         result(Value(std::move(reply)));
       });
+  if (requester) {
+    *watch = requester->onGone([id] { platform().openPanel().cancel(id); });
+  }
 }
 
 void beginAccess(std::optional<std::string> bookmark, FlutterResult result) {

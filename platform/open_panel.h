@@ -1,6 +1,7 @@
 // The folder and file chooser.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -30,8 +31,14 @@ class OpenPanel {
 
   virtual ~OpenPanel() = default;
   // Shows a panel without blocking. `completion` runs once, on the main
-  // queue, when the user closes the panel; never before this returns.
-  virtual void begin(const OpenPanelConfiguration& configuration, Completion completion) = 0;
+  // queue, when the panel closes; never before this returns. Returns a number
+  // that names the panel for cancel().
+  virtual uint64_t begin(const OpenPanelConfiguration& configuration, Completion completion) = 0;
+  // Closes a panel still open as if the user cancelled it: its completion
+  // runs (later, on the main queue) with kModalResponseCancel and no path.
+  // Nothing happens when that panel has already closed. A real desktop takes
+  // its dialog down (the portal request's Close, or hiding the native chooser).
+  virtual void cancel(uint64_t panel) = 0;
 };
 
 }  // namespace dravel

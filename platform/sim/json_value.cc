@@ -1,8 +1,12 @@
 #include "platform/sim/json_value.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 namespace dravel::sim {
@@ -83,10 +87,10 @@ Value fromJson(const json& j, const JsonReadOptions& options, int depth) {
     }
     if (key == "$file") {
       if (!v.is_string()) throw ReadError{"$file needs a path"};
-      std::ifstream in(v.get<std::string>(), std::ios::binary);
-      if (!in) throw ReadError{"$file: cannot read " + v.get<std::string>()};
-      ByteBuffer bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      return Value(std::move(bytes));
+      std::string why;
+      auto contents = readInputFile(v.get<std::string>(), kMaxBytesFileSize, &why);
+      if (!contents) throw ReadError{"$file: " + why};
+      return Value(ByteBuffer(contents->begin(), contents->end()));
     }
   }
   ValueMap map;
@@ -157,6 +161,47 @@ json toJson(const Value& value, const BytesRenderer& bytes, int depth) {
 }
 
 }  // namespace
+
+std::optional<std::string> readInputFile(const std::string& path, size_t maxBytes,
+                                         std::string* error) {
+  auto fail = [&](const std::string& why) -> std::optional<std::string> {
+    if (error) *error = "cannot read " + path + ": " + why;
+    return std::nullopt;
+  };
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return fail(std::strerror(errno));
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return fail(std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) return fail("it is a folder");
+  if (!S_ISREG(st.st_mode)) return fail("not a regular file");
+  const std::string tooLarge = "larger than " + std::to_string(maxBytes) + " bytes";
+  if (static_cast<uint64_t>(st.st_size) > maxBytes) return fail(tooLarge);
+  // Ordinary reads from here on: a regular file never blocks, but the flag
+  // is dropped all the same.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::string contents;
+  contents.resize(static_cast<size_t>(st.st_size));
+  size_t done = 0;
+  // A file that grows meanwhile is read up to the bound and refused beyond it.
+  for (;;) {
+    if (done > maxBytes) return fail(tooLarge);
+    if (done == contents.size()) contents.resize(contents.size() + 4096);
+    ssize_t n = ::read(fd, contents.data() + done, contents.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail(std::strerror(errno));
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  if (done > maxBytes) return fail(tooLarge);
+  contents.resize(done);
+  return contents;
+}
 
 std::variant<Value, std::string> valueFromJson(std::string_view text, JsonReadOptions options) {
   json parsed;

@@ -20,7 +20,7 @@ std::optional<int> processId(SectionFields& fields, const char* key) {
 }
 
 // {"pid": int, "bundleIdentifier": string or null, "environment": {name: value}}
-std::string loadProcess(const Value& value, SimDesktop& desktop) {
+std::string loadProcess(const Value& value, SimDesktop* desktop) {
   SectionFields fields(value, "");
   const SimProcessInfo defaults;
   auto pid = processId(fields, "pid");
@@ -37,8 +37,8 @@ std::string loadProcess(const Value& value, SimDesktop& desktop) {
       env[*name.asString()] = *text;
     }
   }
-  if (!fields.ok()) return fields.error();
-  SimProcessInfo& info = desktop.processInfo();
+  if (!fields.ok() || !desktop) return fields.error();
+  SimProcessInfo& info = desktop->processInfo();
   info.pid = pid.value_or(defaults.pid);
   info.bundleId = bundle ? *bundle : defaults.bundleId;
   info.environment = std::move(env);
@@ -57,13 +57,13 @@ Value processState(SimDesktop& desktop) {
 }
 
 // {"screenRecording": bool, "grantOnRequest": bool}
-std::string loadPermissions(const Value& value, SimDesktop& desktop) {
+std::string loadPermissions(const Value& value, SimDesktop* desktop) {
   SectionFields fields(value, "");
   const SimScreenCaptureAccess defaults;
   auto granted = fields.boolean("screenRecording");
   auto grantOnRequest = fields.boolean("grantOnRequest");
-  if (!fields.ok()) return fields.error();
-  SimScreenCaptureAccess& access = desktop.screenCaptureAccess();
+  if (!fields.ok() || !desktop) return fields.error();
+  SimScreenCaptureAccess& access = desktop->screenCaptureAccess();
   access.granted = granted.value_or(defaults.granted);
   access.grantOnRequest = grantOnRequest.value_or(defaults.grantOnRequest);
   return {};
@@ -81,7 +81,7 @@ Value permissionsState(SimDesktop& desktop) {
 
 // [{"pid": int, "bundleIdentifier": string or null, "bundlePath": string or
 // null, "name": string}, ...]
-std::string loadRunningApplications(const Value& value, SimDesktop& desktop) {
+std::string loadRunningApplications(const Value& value, SimDesktop* desktop) {
   const ValueList* list = value.asList();
   if (!list) return "expected a list";
   std::vector<RunningApplication> apps;
@@ -104,7 +104,7 @@ std::string loadRunningApplications(const Value& value, SimDesktop& desktop) {
     app.localizedName = name.value_or("");
     apps.push_back(std::move(app));
   }
-  desktop.runningApplications().apps = std::move(apps);
+  if (desktop) desktop->runningApplications().apps = std::move(apps);
   return {};
 }
 
@@ -122,15 +122,15 @@ Value runningApplicationsState(SimDesktop& desktop) {
 }
 
 // {"activationPolicy": 0 regular, 1 accessory, 2 prohibited}
-std::string loadApplication(const Value& value, SimDesktop& desktop) {
+std::string loadApplication(const Value& value, SimDesktop* desktop) {
   SectionFields fields(value, "");
   auto policy = fields.integer("activationPolicy");
   if (policy && (*policy < kActivationPolicyRegular || *policy > kActivationPolicyProhibited)) {
     fields.fail("activationPolicy", "0 (regular), 1 (accessory) or 2 (prohibited)");
   }
   auto hidden = fields.boolean("hidden");
-  if (!fields.ok()) return fields.error();
-  SimApplication& application = desktop.application();
+  if (!fields.ok() || !desktop) return fields.error();
+  SimApplication& application = desktop->application();
   application.policy = static_cast<int>(policy.value_or(kActivationPolicyRegular));
   application.hidden = hidden.value_or(false);
   return {};
@@ -145,11 +145,13 @@ Value applicationState(SimDesktop& desktop) {
   return Value(std::move(state));
 }
 
-const SectionRegistrar processSection{{"process", loadProcess, processState, 10}};
-const SectionRegistrar permissionsSection{{"permissions", loadPermissions, permissionsState, 10}};
+const SectionRegistrar processSection{checkedSection("process", loadProcess, processState, 10)};
+const SectionRegistrar permissionsSection{
+    checkedSection("permissions", loadPermissions, permissionsState, 10)};
 const SectionRegistrar runningApplicationsSection{
-    {"runningApplications", loadRunningApplications, runningApplicationsState, 10}};
-const SectionRegistrar applicationSection{{"application", loadApplication, applicationState, 10}};
+    checkedSection("runningApplications", loadRunningApplications, runningApplicationsState, 10)};
+const SectionRegistrar applicationSection{
+    checkedSection("application", loadApplication, applicationState, 10)};
 
 }  // namespace
 }  // namespace dravel::sim

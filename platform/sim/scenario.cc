@@ -1,33 +1,46 @@
 #include "platform/sim/scenario.h"
 
-#include <fstream>
-#include <iterator>
-
 #include "platform/sim/json_value.h"
 #include "platform/sim/scenario_registry.h"
 
 namespace dravel::sim {
 
 std::variant<Value, std::string> readScenarioFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "cannot read scenario " + path;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  auto parsed = valueFromJson(text);
-  if (auto* why = std::get_if<std::string>(&parsed)) return "scenario " + path + ": " + *why;
+  std::string why;
+  auto text = readInputFile(path, kMaxJsonFileSize, &why);
+  if (!text) return "scenario " + why;
+  auto parsed = valueFromJson(*text);
+  if (auto* bad = std::get_if<std::string>(&parsed)) return "scenario " + path + ": " + *bad;
   return parsed;
 }
+
+namespace {
+
+// Some sections name themselves already; the key is said once.
+std::string named(const std::string& key, const std::string& why) {
+  if (why.rfind(key + ":", 0) == 0) return why;
+  return key + ": " + why;
+}
+
+}  // namespace
 
 std::string applyScenario(const Value& scenario, SimDesktop& desktop) {
   const ValueMap* map = scenario.asMap();
   if (!map || !map->hasStringKeys()) return "a scenario is a map with string keys";
-  for (const ScenarioSection& section : scenarioSections()) {
+  const std::vector<ScenarioSection> sections = scenarioSections();
+  for (const ScenarioSection& section : sections) {
+    const Value* value = map->find(section.key);
+    if (!value || !section.load) continue;
+    // A section that cannot check ahead could refuse after others loaded.
+    if (!section.check) return section.key + ": this section cannot be checked before it loads";
+    std::string why = section.check(*value);
+    if (!why.empty()) return named(section.key, why);
+  }
+  for (const ScenarioSection& section : sections) {
     const Value* value = map->find(section.key);
     if (!value || !section.load) continue;
     std::string why = section.load(*value, desktop);
-    if (why.empty()) continue;
-    // Some sections name themselves already; the key is said once.
-    if (why.rfind(section.key + ":", 0) == 0) return why;
-    return section.key + ": " + why;
+    if (!why.empty()) return named(section.key, why);
   }
   return {};
 }

@@ -17,8 +17,9 @@ std::variant<Value, std::string> readScenarioFile(const std::string& path);
 
 // Applies a scenario map through the registered sections, in their order.
 // Each key present replaces the state its section describes; keys that no
-// section reads are ignored. Returns an empty string, or the first section's
-// complaint as "key: reason" (the sections before it stay applied).
+// section reads are ignored. All or nothing: every section present is checked
+// before any loads, so a refused scenario changes nothing. Returns an empty
+// string, or the first section's complaint as "key: reason".
 std::string applyScenario(const Value& scenario, SimDesktop& desktop);
 
 // What every section reports, under its key.

@@ -21,6 +21,19 @@ std::vector<SimAction>& actions() {
 
 }  // namespace
 
+ScenarioSection checkedSection(std::string key, SectionLoader loader,
+                               std::function<Value(SimDesktop& desktop)> state, int order) {
+  ScenarioSection section;
+  section.key = std::move(key);
+  section.load = [loader](const Value& value, SimDesktop& desktop) {
+    return loader(value, &desktop);
+  };
+  section.check = [loader](const Value& value) { return loader(value, nullptr); };
+  section.state = std::move(state);
+  section.order = order;
+  return section;
+}
+
 void registerScenarioSection(ScenarioSection section) {
   std::lock_guard<std::mutex> lock(registryMutex());
   auto& all = sections();

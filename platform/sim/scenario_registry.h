@@ -25,7 +25,21 @@ struct ScenarioSection {
   std::function<Value(SimDesktop& desktop)> state;
   // Lower orders load first (screens before windows, for example).
   int order = 100;
+  // Gives every refusal `load` would give for `value`, changing nothing. A
+  // scenario is checked section by section before any section loads, so a
+  // refused scenario leaves the desktop as it was. Every section with a
+  // `load` has one (checkedSection makes both from one function).
+  std::function<std::string(const Value& value)> check = nullptr;
 };
+
+// A section's reading of its value: it reads and checks everything before it
+// changes anything, and when given no desktop (null) it stops there.
+using SectionLoader = std::function<std::string(const Value& value, SimDesktop* desktop)>;
+
+// A section whose `load` and `check` are the one loader, with and without
+// the desktop.
+ScenarioSection checkedSection(std::string key, SectionLoader loader,
+                               std::function<Value(SimDesktop& desktop)> state, int order = 100);
 
 struct SimAction {
   // The method name on "sim/desktop".

@@ -1,6 +1,7 @@
 #include "platform/sim/sim_alerts.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "platform/sim/scenario_registry.h"
@@ -65,9 +66,9 @@ namespace {
 // "alerts": {"script": [{"at": seconds after the scenario is loaded,
 // "button": title (default "OK")}]}. Reports the alerts shown and whether
 // one runs.
-const SectionRegistrar kAlertsSection{{
+const SectionRegistrar kAlertsSection{checkedSection(
     "alerts",
-    [](const Value& value, SimDesktop& desktop) -> std::string {
+    [](const Value& value, SimDesktop* desktop) -> std::string {
       SectionFields fields(value, "");
       const ValueList* script = fields.list("script");
       if (!fields.ok()) return fields.error();
@@ -82,13 +83,18 @@ const SectionRegistrar kAlertsSection{{
         if (const Value* v = entry.at("at")) {
           if (auto d = v->asDouble()) at = *d;
           if (auto n = v->asInt()) at = static_cast<double>(*n);
+          if (press.ok() && at && !(std::isfinite(*at) && *at >= 0 && *at <= kMaxScriptedDelay)) {
+            press.fail("at", "a number of seconds from 0 to " + describeNumber(kMaxScriptedDelay) +
+                                 ", got " + describeNumber(*at));
+          }
         }
         if (press.ok() && !at) press.fail("at", "a number");
         auto button = press.string("button");
         if (!press.ok()) return press.error();
         presses.emplace_back(*at, button.value_or("OK"));
       }
-      auto& alerts = desktop.alerts();
+      if (!desktop) return "";
+      auto& alerts = desktop->alerts();
       alerts.script.clear();
       for (auto& [at, button] : presses) alerts.scriptPress(mainQueue().now() + at, button);
       return "";
@@ -107,8 +113,7 @@ const SectionRegistrar kAlertsSection{{
         shown.push_back(m);
       }
       return ValueMap{{"shown", shown}, {"running", alerts.running()}};
-    },
-}};
+    })};
 
 // "pressAlertButton": {"button": title, default "OK"}: presses a button of
 // the alert that runs now. Answers whether it did.

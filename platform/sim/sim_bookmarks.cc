@@ -104,9 +104,9 @@ Value pathList(const std::vector<std::string>& paths) {
 
 // "bookmarks": {"uncreatable": [paths], "stale": [paths], "unresolvable": [paths],
 // "refuseAccess": [paths]}. Loading it also forgets every access made so far.
-const SectionRegistrar kBookmarksSection{{
+const SectionRegistrar kBookmarksSection{checkedSection(
     "bookmarks",
-    [](const Value& value, SimDesktop& desktop) -> std::string {
+    [](const Value& value, SimDesktop* desktop) -> std::string {
       if (!value.asMap()) return "expected a map";
       // Read everything first, so that a refused load changes nothing.
       constexpr std::array<const char*, 4> kKeys = {"uncreatable", "stale", "unresolvable",
@@ -115,8 +115,9 @@ const SectionRegistrar kBookmarksSection{{
       for (size_t i = 0; i < kKeys.size(); ++i) {
         if (std::string error = readPathSet(value, kKeys[i], sets[i]); !error.empty()) return error;
       }
-      SimBookmarks& bookmarks = desktop.bookmarks();
-      SimSecurityScopedAccess& access = desktop.securityScopedAccess();
+      if (!desktop) return {};
+      SimBookmarks& bookmarks = desktop->bookmarks();
+      SimSecurityScopedAccess& access = desktop->securityScopedAccess();
       bookmarks.uncreatable = std::move(sets[0]);
       bookmarks.stale = std::move(sets[1]);
       bookmarks.unresolvable = std::move(sets[2]);
@@ -135,8 +136,7 @@ const SectionRegistrar kBookmarksSection{{
       return ValueMap{{"created", pathList(desktop.bookmarks().created)},
                       {"open", pathList(access.openFolders())},
                       {"access", Value(std::move(counts))}};
-    },
-}};
+    })};
 
 }  // namespace
 }  // namespace dravel::sim

@@ -34,9 +34,9 @@ std::string readRefusal(const Value& section, const char* key, std::optional<std
 
 // "loginItem": {"status": 0..3, "needsApproval": bool, "refuseRegister": text | null,
 // "refuseUnregister": text | null}.
-const SectionRegistrar kLoginItemSection{{
+const SectionRegistrar kLoginItemSection{checkedSection(
     "loginItem",
-    [](const Value& value, SimDesktop& desktop) -> std::string {
+    [](const Value& value, SimDesktop* desktop) -> std::string {
       if (!value.asMap()) return "expected a map";
       SimLoginItem item;
       if (const Value* status = value.at("status")) {
@@ -55,7 +55,7 @@ const SectionRegistrar kLoginItemSection{{
                                   std::pair{"refuseUnregister", &item.unregisterRefusal}}) {
         if (std::string error = readRefusal(value, key, *refusal); !error.empty()) return error;
       }
-      desktop.loginItem() = item;
+      if (desktop) desktop->loginItem() = item;
       return {};
     },
     [](SimDesktop& desktop) -> Value {
@@ -63,8 +63,7 @@ const SectionRegistrar kLoginItemSection{{
       return ValueMap{{"status", item.currentStatus},
                       {"registers", item.registers},
                       {"unregisters", item.unregisters}};
-    },
-}};
+    })};
 
 }  // namespace
 }  // namespace dravel::sim

@@ -102,9 +102,10 @@ namespace {
 
 // "cursorLookup": {"pluginClass": bool, "cursorFromKind": bool}; either false
 // takes that part of the embedding away. Absent keys mean present.
-std::string loadCursorLookup(const Value& value, SimDesktop& desktop) {
+std::string loadCursorLookup(const Value& value, SimDesktop* desktop) {
   if (!value.asMap()) return "cursorLookup: a map expected";
-  SimObjectRuntime& runtime = desktop.objectRuntime();
+  if (!desktop) return "";
+  SimObjectRuntime& runtime = desktop->objectRuntime();
   runtime.reset();
   runtime.embeddingLookups.clear();
   if (value.boolAt("cursorFromKind") == false) {
@@ -138,7 +139,8 @@ Value describeCursor(const std::shared_ptr<Cursor>& cursor) {
   return m;
 }
 
-const SectionRegistrar kCursorLookupSection{{"cursorLookup", loadCursorLookup, cursorLookupState}};
+const SectionRegistrar kCursorLookupSection{
+    checkedSection("cursorLookup", loadCursorLookup, cursorLookupState)};
 
 // "cursorForKind" {"kind": string}: the interface asks the embedding for a
 // cursor; answers the cursor's name (null for a drawn one), hot spot and size.

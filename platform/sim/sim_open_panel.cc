@@ -1,7 +1,10 @@
 #include "platform/sim/sim_open_panel.h"
 
+#include <climits>
+
 #include "channels/main_queue.h"
 #include "platform/sim/scenario_registry.h"
+#include "platform/sim/section_fields.h"
 #include "platform/sim/sim_desktop.h"
 
 namespace dravel::sim {
@@ -15,18 +18,31 @@ void closeLater(OpenPanel::Completion completion, SimOpenPanel::Answer answer) {
 
 }  // namespace
 
-void SimOpenPanel::begin(const OpenPanelConfiguration& configuration, Completion completion) {
+uint64_t SimOpenPanel::begin(const OpenPanelConfiguration& configuration, Completion completion) {
   shown.push_back(configuration);
+  const uint64_t id = nextId_++;
   if (automaticAnswer) {
     closeLater(std::move(completion), *automaticAnswer);
+    return id;
+  }
+  open_.push_back({id, std::move(completion)});
+  return id;
+}
+
+void SimOpenPanel::cancel(uint64_t panel) {
+  for (auto it = open_.begin(); it != open_.end(); ++it) {
+    if (it->id != panel) continue;
+    Completion completion = std::move(it->completion);
+    open_.erase(it);
+    ++cancelled;
+    closeLater(std::move(completion), Answer::cancel());
     return;
   }
-  open_.push_back(std::move(completion));
 }
 
 bool SimOpenPanel::answer(Answer answer) {
   if (open_.empty()) return false;
-  Completion completion = std::move(open_.front());
+  Completion completion = std::move(open_.front().completion);
   open_.pop_front();
   closeLater(std::move(completion), std::move(answer));
   return true;
@@ -57,20 +73,18 @@ std::optional<SimOpenPanel::Answer> readAnswer(const Value& map, std::string& er
     }
   }
   if (const Value* response = map.at("response")) {
-    if (!response->asInt()) {
-      error = "response: expected an integer";
-      return std::nullopt;
-    }
-    answer.response = static_cast<int>(*response->asInt());
+    auto code = boundedInteger(*response, "response", INT_MIN, INT_MAX, error);
+    if (!code) return std::nullopt;
+    answer.response = static_cast<int>(*code);
   }
   return answer;
 }
 
 // "savePanel": {"answer": "/path" | null, "response": int}. Without "answer",
 // panels stay open until the "answerSavePanel" action closes them.
-const SectionRegistrar kSavePanelSection{{
+const SectionRegistrar kSavePanelSection{checkedSection(
     "savePanel",
-    [](const Value& value, SimDesktop& desktop) -> std::string {
+    [](const Value& value, SimDesktop* desktop) -> std::string {
       if (!value.asMap()) return "expected a map";
       std::string error;
       std::optional<SimOpenPanel::Answer> answer;
@@ -78,9 +92,11 @@ const SectionRegistrar kSavePanelSection{{
         answer = readAnswer(value, error);
         if (!answer) return error;
       }
-      SimOpenPanel& panel = desktop.openPanel();
+      if (!desktop) return {};
+      SimOpenPanel& panel = desktop->openPanel();
       panel.automaticAnswer = answer;
       panel.shown.clear();
+      panel.cancelled = 0;
       return {};
     },
     [](SimDesktop& desktop) -> Value {
@@ -88,9 +104,9 @@ const SectionRegistrar kSavePanelSection{{
       ValueList shown;
       for (const auto& c : panel.shown) shown.push_back(describePanelConfiguration(c));
       return ValueMap{{"shown", Value(std::move(shown))},
-                      {"open", Value(static_cast<int64_t>(panel.openPanels()))}};
-    },
-}};
+                      {"open", Value(static_cast<int64_t>(panel.openPanels()))},
+                      {"cancelled", Value(panel.cancelled)}};
+    })};
 
 // The user closes the oldest open panel: {"answer": "/path" | null, "response": int}.
 // Answers whether a panel was open.

@@ -2,6 +2,7 @@
 // and closes it with an answer that a test or scenario gives.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <optional>
 #include <string>
@@ -21,7 +22,9 @@ class SimOpenPanel : public OpenPanel {
     static Answer cancel() { return {kModalResponseCancel, std::nullopt}; }
   };
 
-  void begin(const OpenPanelConfiguration& configuration, Completion completion) override;
+  uint64_t begin(const OpenPanelConfiguration& configuration, Completion completion) override;
+  // Counted in `cancelled` when the panel was still open.
+  void cancel(uint64_t panel) override;
 
   // Closes the oldest panel still open with `answer`; its completion runs on a
   // later turn of the main queue. False when no panel is open.
@@ -33,9 +36,16 @@ class SimOpenPanel : public OpenPanel {
   std::optional<Answer> automaticAnswer;
   // Every panel shown, in order.
   std::vector<OpenPanelConfiguration> shown;
+  // Panels closed through cancel() rather than by the user.
+  int64_t cancelled = 0;
 
  private:
-  std::deque<Completion> open_;
+  struct Open {
+    uint64_t id;
+    Completion completion;
+  };
+  std::deque<Open> open_;
+  uint64_t nextId_ = 1;
 };
 
 // The configuration as it is reported in the desktop's state.

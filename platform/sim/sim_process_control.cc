@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 #include "channels/main_queue.h"
 #include "platform/sim/scenario_registry.h"
@@ -71,13 +72,17 @@ void SimProcessControl::end(int pid) {
 
 namespace {
 
-// A number of either kind; absent when missing.
-std::optional<double> number(const Value& map, SectionFields& fields, const char* key) {
+// A number of seconds of either kind, finite and at most kMaxScriptedDelay
+// either way; absent when missing.
+std::optional<double> seconds(const Value& map, SectionFields& fields, const char* key) {
   const Value* v = map.at(key);
   if (!v) return std::nullopt;
-  if (auto d = v->asDouble()) return d;
-  if (auto i = v->asInt()) return static_cast<double>(*i);
-  fields.fail(key, "a number");
+  std::optional<double> d = v->asDouble();
+  if (auto i = v->asInt()) d = static_cast<double>(*i);
+  if (d && std::isfinite(*d) && std::fabs(*d) <= kMaxScriptedDelay) return d;
+  fields.fail(key, "a number of seconds from -" + describeNumber(kMaxScriptedDelay) + " to " +
+                       describeNumber(kMaxScriptedDelay) +
+                       (d ? ", got " + describeNumber(*d) : std::string()));
   return std::nullopt;
 }
 
@@ -85,9 +90,9 @@ std::optional<double> number(const Value& map, SectionFields& fields, const char
 // ignores the request), "ignoresTerminate": bool, "traced": bool, "stopped":
 // bool, "permissionDenied": bool, "alive": bool}. Reported as a map with the
 // entries, the forced ends and this process's exit status.
-const SectionRegistrar kProcessesSection{{
+const SectionRegistrar kProcessesSection{checkedSection(
     "processes",
-    [](const Value& value, SimDesktop& desktop) -> std::string {
+    [](const Value& value, SimDesktop* desktop) -> std::string {
       const ValueList* list = value.asList();
       if (!list) return "expected a list";
       std::vector<SimProcess> loaded;
@@ -100,7 +105,7 @@ const SectionRegistrar kProcessesSection{{
         auto pid = fields.integer("pid");
         if (fields.ok() && (!pid || *pid > INT_MAX || *pid < INT_MIN))
           fields.fail("pid", "a process id");
-        auto quitAfter = number(entry, fields, "quitAfterTerminate");
+        auto quitAfter = seconds(entry, fields, "quitAfterTerminate");
         auto ignores = fields.boolean("ignoresTerminate");
         auto traced = fields.boolean("traced");
         auto stopped = fields.boolean("stopped");
@@ -116,7 +121,8 @@ const SectionRegistrar kProcessesSection{{
         p.permissionDenied = denied.value_or(false);
         loaded.push_back(p);
       }
-      auto& control = desktop.processControl();
+      if (!desktop) return "";
+      auto& control = desktop->processControl();
       control.processes.clear();
       control.forcedEnds.clear();
       control.exitStatus.reset();
@@ -142,8 +148,7 @@ const SectionRegistrar kProcessesSection{{
       return m;
     },
     // After the running applications, whose pids it refers to.
-    200,
-}};
+    200)};
 
 // "endProcess": {"pid": int}: the process quits now (for a copy under a
 // debugger: the developer pressed Stop). Answers whether it was alive.

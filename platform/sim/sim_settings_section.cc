@@ -19,9 +19,9 @@ Value settingsAddresses(const std::vector<std::string>& urls) {
 
 // "settings": {"unopenable": [addresses]}. The state lists the settings
 // addresses tried ("attempts") and opened ("opened"), in order.
-const SectionRegistrar kSettingsSection{{
+const SectionRegistrar kSettingsSection{checkedSection(
     "settings",
-    [](const Value& value, SimDesktop& desktop) -> std::string {
+    [](const Value& value, SimDesktop* desktop) -> std::string {
       if (!value.asMap()) return "expected a map";
       std::map<std::string, bool> unopenable;
       if (const Value* list = value.at("unopenable")) {
@@ -31,7 +31,7 @@ const SectionRegistrar kSettingsSection{{
           unopenable[*item.asString()] = true;
         }
       }
-      desktop.workspace().unopenableURLs = std::move(unopenable);
+      if (desktop) desktop->workspace().unopenableURLs = std::move(unopenable);
       return {};
     },
     [](SimDesktop& desktop) -> Value {
@@ -42,8 +42,7 @@ const SectionRegistrar kSettingsSection{{
       return ValueMap{{"unopenable", Value(std::move(unopenable))},
                       {"attempts", settingsAddresses(workspace.openAttempts)},
                       {"opened", settingsAddresses(workspace.opened)}};
-    },
-}};
+    })};
 
 }  // namespace
 }  // namespace dravel::sim

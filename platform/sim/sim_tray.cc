@@ -98,15 +98,37 @@ Value SimTray::describeMenu(const Menu& menu) {
 
 namespace {
 
+// What build() would refuse in a menu description, found without building
+// (building announces the items).
+std::string descriptionProblem(const Value& description) {
+  if (!description.asMap()) return "a menu map expected";
+  const Value* labels = description.at("labels");
+  if (!labels || !labels->asList()) return "\"labels\" list expected";
+  for (const Value& entry : *labels->asList()) {
+    if (entry.asString()) continue;
+    if (!entry.stringAt("label")) return "a label or {\"label\": ...} expected";
+    if (const Value* sub = entry.at("submenu")) {
+      if (std::string problem = descriptionProblem(*sub); !problem.empty()) return problem;
+    }
+  }
+  return "";
+}
+
 // "trayMenus": a list of menu descriptions (see SimTray::buildMenu), built in order.
-std::string loadTrayMenus(const Value& value, SimDesktop& desktop) {
+std::string loadTrayMenus(const Value& value, SimDesktop* desktop) {
   const ValueList* list = value.asList();
   if (!list) return "trayMenus: a list expected";
-  desktop.tray().menus.clear();
-  desktop.tray().performed.clear();
+  for (const Value& description : *list) {
+    if (std::string problem = descriptionProblem(description); !problem.empty()) {
+      return "trayMenus: " + problem;
+    }
+  }
+  if (!desktop) return "";
+  desktop->tray().menus.clear();
+  desktop->tray().performed.clear();
   for (const Value& description : *list) {
     std::string error;
-    if (!desktop.tray().buildMenu(description, &error)) return "trayMenus: " + error;
+    if (!desktop->tray().buildMenu(description, &error)) return "trayMenus: " + error;
   }
   return "";
 }
@@ -123,11 +145,12 @@ Value trayPerformedState(SimDesktop& desktop) {
   return titles;
 }
 
-const SectionRegistrar kTrayMenusSection{{"trayMenus", loadTrayMenus, trayMenusState, 150}};
+const SectionRegistrar kTrayMenusSection{
+    checkedSection("trayMenus", loadTrayMenus, trayMenusState, 150)};
 // Titles of tray items whose action ran (state only).
-const SectionRegistrar kTrayPerformedSection{
-    {"trayPerformed", [](const Value&, SimDesktop&) { return std::string(); }, trayPerformedState,
-     150}};
+const SectionRegistrar kTrayPerformedSection{checkedSection(
+    "trayPerformed", [](const Value&, SimDesktop*) { return std::string(); }, trayPerformedState,
+    150)};
 
 // "buildTrayMenu" {"labels": [...], "className": "TrayMenu"}: the tray plugin
 // builds a menu; answers its index and the menu as built.

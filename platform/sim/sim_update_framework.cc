@@ -115,16 +115,16 @@ Value stringsValue(const std::set<std::string>& strings) {
 
 // "updater": {"bundled": bool, "startError": text or null, "feedURL": text or
 // null, "canCheck": bool}. Read by the host when it starts.
-const SectionRegistrar kUpdaterSection{{
+const SectionRegistrar kUpdaterSection{checkedSection(
     "updater",
-    [](const Value& value, SimDesktop& desktop) -> std::string {
+    [](const Value& value, SimDesktop* desktop) -> std::string {
       SectionFields fields(value, "");
       auto bundled = fields.boolean("bundled");
       auto startError = fields.nullableString("startError");
       auto feedURL = fields.nullableString("feedURL");
       auto canCheck = fields.boolean("canCheck");
-      if (!fields.ok()) return fields.error();
-      auto& fw = desktop.updateFramework();
+      if (!fields.ok() || !desktop) return fields.error();
+      auto& fw = desktop->updateFramework();
       fw.bundled = bundled.value_or(true);
       fw.startError = startError.value_or(std::nullopt);
       fw.feedURL = feedURL.value_or(std::nullopt);
@@ -146,8 +146,7 @@ const SectionRegistrar kUpdaterSection{{
       m.set("feedURL", fw.feedURL ? Value(*fw.feedURL) : Value());
       m.set("allowedChannels", allowed ? stringsValue(*allowed) : Value());
       return m;
-    },
-}};
+    })};
 
 }  // namespace
 

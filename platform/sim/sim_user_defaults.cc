@@ -40,10 +40,12 @@ namespace {
 
 // "hotkeys": the symbolic hotkey table exactly as the system would store it
 // (entries may be malformed on purpose), or null when there is none.
-const SectionRegistrar kHotkeysSection{{
+const SectionRegistrar kHotkeysSection{checkedSection(
     "hotkeys",
-    [](const Value& value, SimDesktop& desktop) -> std::string {
-      SimUserDefaults& defaults = desktop.userDefaults();
+    [](const Value& value, SimDesktop* desktop) -> std::string {
+      // Any value: a malformed table is part of what a scenario may say.
+      if (!desktop) return {};
+      SimUserDefaults& defaults = desktop->userDefaults();
       defaults.unopenableSuites.erase(kSymbolicHotkeysSuite);
       defaults.store(kSymbolicHotkeysSuite, kSymbolicHotkeysKey,
                      value.isNull() ? std::nullopt : std::optional<Value>(value));
@@ -53,8 +55,7 @@ const SectionRegistrar kHotkeysSection{{
       return desktop.userDefaults()
           .storedValue(kSymbolicHotkeysSuite, kSymbolicHotkeysKey)
           .value_or(Value());
-    },
-}};
+    })};
 
 }  // namespace
 }  // namespace dravel::sim

@@ -171,22 +171,22 @@ Value optionalString(const std::optional<std::string>& s) {
 
 // "notifications": {"granted": bool, "authorizationError": text or null,
 // "refuseRequests": text or null, "applicationActive": bool}.
-const SectionRegistrar kNotificationsSection{{
+const SectionRegistrar kNotificationsSection{checkedSection(
     "notifications",
-    [](const Value& value, SimDesktop& desktop) -> std::string {
+    [](const Value& value, SimDesktop* desktop) -> std::string {
       SectionFields fields(value, "");
       auto granted = fields.boolean("granted");
       auto authorizationError = fields.nullableString("authorizationError");
       auto refuseRequests = fields.nullableString("refuseRequests");
       auto applicationActive = fields.boolean("applicationActive");
-      if (!fields.ok()) return fields.error();
+      if (!fields.ok() || !desktop) return fields.error();
       SimUserNotificationCenter::Settings s;
       s.granted = granted.value_or(s.granted);
       if (authorizationError) s.authorizationError = *authorizationError;
       if (refuseRequests) s.refuseRequests = *refuseRequests;
       s.applicationActive = applicationActive.value_or(s.applicationActive);
-      desktop.userNotificationCenter().configure(s);
-      desktop.userNotificationCenter().clear();
+      desktop->userNotificationCenter().configure(s);
+      desktop->userNotificationCenter().clear();
       return "";
     },
     [](SimDesktop& desktop) -> Value {
@@ -206,8 +206,7 @@ const SectionRegistrar kNotificationsSection{{
                  {"responses", center.responses},
                  {"completedResponses", center.completedResponses}};
       return m;
-    },
-}};
+    })};
 
 // "clickNotification": {"identifier": text} or {"id": text} (the identifier
 // is then "dravel." and the id); "action": "default" (the click on the

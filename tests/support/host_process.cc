@@ -27,8 +27,21 @@ std::string readFile(const std::string& path) {
 }
 
 pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err) {
+  return spawn(argv, out, err, {});
+}
+
+pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err,
+            const std::vector<std::string>& environment) {
   pid_t pid = ::fork();
   if (pid == 0) {
+    for (const std::string& change : environment) {
+      const size_t equals = change.find('=');
+      if (equals == std::string::npos) {
+        ::unsetenv(change.c_str());
+      } else {
+        ::setenv(change.substr(0, equals).c_str(), change.c_str() + equals + 1, 1);
+      }
+    }
     int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(o, 1);

@@ -21,6 +21,10 @@ std::string readFile(const std::string& path);
 
 // Runs a program with stdout and stderr into files; returns its pid.
 pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err);
+// The same with a changed environment: each "NAME=VALUE" is set, each bare
+// "NAME" removed.
+pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err,
+            const std::vector<std::string>& environment);
 
 // Waits for a child to end; its exit status (128 + the signal when killed), or
 // -1 after the deadline.

@@ -1,0 +1,344 @@
+// dravelctl and dravel-host at their edges: whom dravelctl trusts, how long it
+// waits, which arguments and files the two programs take, and how the host
+// ends on a signal.
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "channels/frame.h"
+#include "channels/standard_codec.h"
+#include "tests/support/host_process.h"
+
+namespace dravel::testing {
+namespace {
+
+class ProgramEdges : public HostProcessTest {
+ protected:
+  void SetUp() override {
+    HostProcessTest::SetUp();
+    if (IsSkipped()) return;
+    if (ctlBinary_.empty()) GTEST_SKIP() << "no dravelctl binary";
+  }
+
+  // Runs a program; its exit status, or -1 when it had to be killed after
+  // `seconds` (it hung).
+  int run(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {},
+          double seconds = 30) {
+    pid_t pid = spawn(argv, dir_ + "/run.out", dir_ + "/run.err", environment);
+    int status = waitFor(pid, seconds);
+    if (status < 0) {
+      ::kill(pid, SIGKILL);
+      waitFor(pid, 10);
+    }
+    err_ = readFile(dir_ + "/run.err");
+    return status;
+  }
+  int ctlRun(std::vector<std::string> args, const std::vector<std::string>& environment = {},
+             double seconds = 30) {
+    args.insert(args.begin(), ctlBinary_);
+    return run(args, environment, seconds);
+  }
+
+  // A folder of the given mode (the umask left out).
+  std::string folder(const std::string& name, mode_t mode) {
+    std::string path = dir_ + "/" + name;
+    EXPECT_EQ(::mkdir(path.c_str(), 0700), 0) << path;
+    EXPECT_EQ(::chmod(path.c_str(), mode), 0);
+    return path;
+  }
+
+  // A socket bound at `path`, listening with no room for waiting connections.
+  int listener(const std::string& path, int backlog = 0) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << path;
+    EXPECT_EQ(::listen(fd, backlog), 0);
+    return fd;
+  }
+
+  std::string err_;
+};
+
+const passwd* nobodyUser() {
+  return ::getpwnam("nobody");
+}
+
+TEST_F(ProgramEdges, DravelctlRefusesBadArgumentsWithItsUsage) {
+  const std::string none = dir_ + "/none.sock";
+  const std::vector<std::vector<std::string>> bad = {
+      {"--timeout", "abc", "call", "a", "b"},
+      {"--timeout", "-5", "call", "a", "b"},
+      {"--timeout", "nan", "call", "a", "b"},
+      {"--timeout", "inf", "call", "a", "b"},
+      {"--timeout", "0", "call", "a", "b"},
+      {"--timeout", "", "call", "a", "b"},
+      {"screenshot", "--display", "", "-o", dir_ + "/shot.png"},
+      {"screenshot", "--display", "-1", "-o", dir_ + "/shot.png"},
+      {"screenshot", "--display", "4294967296", "-o", dir_ + "/shot.png"},
+      {"call", "", "state"},
+      {"call", std::string(kMaxChannelNameSize + 1, 'c'), "state"},
+      {"call", "sim/desktop", ""},
+  };
+  for (std::vector<std::string> args : bad) {
+    args.insert(args.begin(), {"--socket", none});
+    EXPECT_EQ(ctlRun(args), 2) << args[2] << " " << args[3] << "\n" << err_;
+    EXPECT_NE(err_.find("usage: dravelctl"), std::string::npos) << err_;
+  }
+  // The bounds themselves are taken: they get as far as the missing host.
+  EXPECT_EQ(ctlRun({"--socket", none, "--timeout", "0.5", "call",
+                    std::string(kMaxChannelNameSize, 'c'), "state"}),
+            3)
+      << err_;
+  EXPECT_EQ(ctlRun({"--socket", none, "screenshot", "--display", "4294967295", "-o", "x.png"}), 3)
+      << err_;
+}
+
+TEST_F(ProgramEdges, FilesThatCannotBeReadAreRefusedWithStatus2) {
+  const std::string fifo = dir_ + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string large = dir_ + "/large.json";
+  {
+    std::ofstream(large) << "{}";
+    // Sparse: a size above the cap costs no disk.
+    ASSERT_EQ(::truncate(large.c_str(), (off_t{64} << 20) + 1), 0);
+  }
+  // Raw bytes read for {"$file": PATH} may be as large as a frame.
+  const std::string huge = dir_ + "/huge.bin";
+  {
+    std::ofstream(huge) << "x";
+    ASSERT_EQ(::truncate(huge.c_str(), (off_t{256} << 20) + 1), 0);
+  }
+  const std::string folderPath = folder("folder", 0700);
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {folderPath, "it is a folder"},
+      {"/dev/zero", "not a regular file"},
+      {fifo, "not a regular file"},
+      {large, "larger than"},
+      {dir_ + "/missing.json", "No such file"},
+  };
+  for (const auto& [path, why] : files) {
+    EXPECT_EQ(ctlRun({"--socket", dir_ + "/none.sock", "call", "sim/desktop", "load", "@" + path}),
+              2)
+        << path;
+    EXPECT_NE(err_.find("cannot read " + path + ": " + why), std::string::npos) << err_;
+    const std::string bytesPath = path == large ? huge : path;
+    const std::string marker = R"({"bytes": {"$file": ")" + bytesPath + R"("}})";
+    EXPECT_EQ(ctlRun({"--socket", dir_ + "/none.sock", "call", "a", "b", marker}), 2) << path;
+    EXPECT_NE(err_.find("cannot read " + bytesPath + ": " + why), std::string::npos) << err_;
+
+    std::vector<std::string> host = hostArgs({"--scenario", path});
+    EXPECT_EQ(run(host), 2) << path;
+    EXPECT_NE(err_.find("cannot read " + path + ": " + why), std::string::npos) << err_;
+    EXPECT_NE(::access(socket_.c_str(), F_OK), 0) << "the host served anyway";
+  }
+}
+
+TEST_F(ProgramEdges, AScenarioFileOutOfBoundsIsRefusedWithStatus1) {
+  const std::pair<std::string, std::string> cases[] = {
+      {R"({"screens": [{"frame": [0, 0, 1e308, 900], "displayId": 1}]})",
+       "screens[0].frame width: 1e+308 is out of range"},
+      {R"({"screens": [{"frame": [0, 0, 1440, 900], "displayId": -1}]})",
+       "screens[0].displayId: -1 is out of range (0 to 4294967295)"},
+      {R"({"pointer": [0, -0.0], "screens": [{"frame": [0, 0, 1440, 0], "displayId": 1}]})",
+       "screens[0].frame height: 0 is out of range"},
+  };
+  for (const auto& [json, why] : cases) {
+    EXPECT_EQ(run(hostArgs({"--scenario", writeScenario(json)}), {}, 20), 1) << json;
+    EXPECT_NE(err_.find(why), std::string::npos) << err_;
+    EXPECT_NE(::access(socket_.c_str(), F_OK), 0) << "the host served anyway";
+  }
+}
+
+TEST_F(ProgramEdges, TimeoutsCoverConnectingAndSending) {
+  // A host whose backlog is full: connecting waits for room that never comes.
+  const std::string full = dir_ + "/full.sock";
+  int listenFd = listener(full);
+  std::vector<int> waiting;
+  for (int i = 0; i < 64; ++i) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, full.c_str(), sizeof addr.sun_path - 1);
+    const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    waiting.push_back(fd);
+    if (!connected) break;
+  }
+  EXPECT_EQ(ctlRun({"--socket", full, "--timeout", "0.5", "call", "a", "b"}), 3) << err_;
+  EXPECT_NE(err_.find("timed out connecting to " + full), std::string::npos) << err_;
+  EXPECT_EQ(ctlRun({"--socket", full, "--timeout", "0.5", "watch"}), 3) << err_;
+  for (int fd : waiting) ::close(fd);
+  ::close(listenFd);
+
+  // A host that takes the connection but never reads: the call cannot even
+  // be sent, and the timeout covers that too.
+  const std::string deaf = dir_ + "/deaf.sock";
+  listenFd = listener(deaf, 4);
+  const std::string bytes = dir_ + "/bytes.bin";
+  std::ofstream(bytes) << std::string(16 << 20, 'x');
+  EXPECT_EQ(ctlRun({"--socket", deaf, "--timeout", "0.5", "call", "a", "b",
+                    R"({"$file": ")" + bytes + R"("})"}),
+            3)
+      << err_;
+  EXPECT_NE(err_.find("timed out sending"), std::string::npos) << err_;
+  // A small call is sent, and its reply never comes.
+  EXPECT_EQ(ctlRun({"--socket", deaf, "--timeout", "0.5", "call", "a", "b"}), 3) << err_;
+  EXPECT_NE(err_.find("timed out waiting for the reply"), std::string::npos) << err_;
+  ::close(listenFd);
+}
+
+TEST_F(ProgramEdges, DravelctlRefusesSocketFoldersOthersControl) {
+  // The default socket lies under XDG_RUNTIME_DIR, or under the temporary
+  // folder without it.
+  const std::string xdg = folder("xdg", 0700);
+  const std::vector<std::string> underXdg = {"XDG_RUNTIME_DIR=" + xdg};
+  const std::string tmp = folder("tmp", 0700);
+  const std::string own = "dravel-" + std::to_string(::geteuid());
+  const std::vector<std::string> underTmp = {"XDG_RUNTIME_DIR", "TMPDIR=" + tmp};
+
+  // A private folder of our own with nothing in it: no host, not a refusal.
+  folder("xdg/dravel", 0700);
+  EXPECT_EQ(ctlRun({"call", "a", "b"}, underXdg), 3) << err_;
+
+  ASSERT_EQ(::chmod((xdg + "/dravel").c_str(), 0777), 0);
+  EXPECT_EQ(ctlRun({"call", "a", "b"}, underXdg), 4) << err_;
+  EXPECT_NE(err_.find("refusing socket folder " + xdg +
+                      "/dravel: other users may write to it "
+                      "(mode 0777)"),
+            std::string::npos)
+      << err_;
+
+  folder("tmp/" + own, 0777);
+  EXPECT_EQ(ctlRun({"call", "a", "b"}, underTmp), 4) << err_;
+  EXPECT_NE(err_.find("mode 0777"), std::string::npos) << err_;
+  ::rmdir((tmp + "/" + own).c_str());
+
+  // A link, even to a private folder of our own.
+  folder("elsewhere", 0700);
+  ASSERT_EQ(::symlink((dir_ + "/elsewhere").c_str(), (tmp + "/" + own).c_str()), 0);
+  EXPECT_EQ(ctlRun({"call", "a", "b"}, underTmp), 4) << err_;
+  EXPECT_NE(err_.find("is a symbolic link"), std::string::npos) << err_;
+
+  // A path given with --socket may lie in a shared sticky folder, not in one
+  // anybody may change.
+  folder("open", 0777);
+  EXPECT_EQ(ctlRun({"--socket", dir_ + "/open/host.sock", "call", "a", "b"}), 4) << err_;
+  ASSERT_EQ(::chmod((dir_ + "/open").c_str(), 01777), 0);
+  EXPECT_EQ(ctlRun({"--socket", dir_ + "/open/host.sock", "call", "a", "b"}), 3) << err_;
+
+  if (::geteuid() != 0) return;
+  const passwd* nobody = nobodyUser();
+  if (!nobody) return;
+  const std::string theirs = folder("xdg/dravel-theirs", 0700);
+  ASSERT_EQ(::rmdir((xdg + "/dravel").c_str()), 0);
+  ASSERT_EQ(::rename(theirs.c_str(), (xdg + "/dravel").c_str()), 0);
+  ASSERT_EQ(::chown((xdg + "/dravel").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  EXPECT_EQ(ctlRun({"call", "a", "b"}, underXdg), 4) << err_;
+  EXPECT_NE(err_.find("belongs to uid " + std::to_string(nobody->pw_uid) +
+                      " (nobody), not to "
+                      "uid 0 (root)"),
+            std::string::npos)
+      << err_;
+
+  // A socket of another user in a folder of ours.
+  const int fd = listener(dir_ + "/planted.sock", 4);
+  ASSERT_EQ(::chown((dir_ + "/planted.sock").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  EXPECT_EQ(ctlRun({"--socket", dir_ + "/planted.sock", "call", "a", "b"}), 4) << err_;
+  EXPECT_NE(err_.find("refusing socket " + dir_ + "/planted.sock: it belongs to uid " +
+                      std::to_string(nobody->pw_uid)),
+            std::string::npos)
+      << err_;
+  ::close(fd);
+}
+
+TEST_F(ProgramEdges, DravelctlSendsNothingToAListenerOfAnotherUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  const passwd* nobody = nobodyUser();
+  if (!nobody) GTEST_SKIP() << "no user nobody";
+  // Everything about the socket is ours but the process listening on it: it
+  // binds as us, then becomes the other user before it listens, and answers
+  // any call with a fake one-pixel screenshot.
+  const std::string xdg = folder("xdg", 0700);
+  folder("xdg/dravel", 0700);
+  const std::string path = xdg + "/dravel/host.sock";
+  const std::vector<uint8_t> fake =
+      frameMessage(FrameKind::kReply, 1, "",
+                   StandardMethodCodec::encodeSuccessEnvelope(
+                       ValueMap{{"width", 1}, {"height", 1}, {"bytes", ByteBuffer{1, 2, 3, 255}}}))
+          .flatten();
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const uid_t otherUid = nobody->pw_uid;
+  const gid_t otherGid = nobody->pw_gid;
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::alarm(30);
+    if (::setgid(otherGid) != 0 || ::setuid(otherUid) != 0 || ::listen(fd, 4) != 0) ::_exit(10);
+    int connection = ::accept(fd, nullptr, nullptr);
+    if (connection < 0) ::_exit(11);
+    char buffer[4096];
+    ssize_t n = ::read(connection, buffer, sizeof buffer);
+    if (n <= 0) ::_exit(0);  // nothing was sent
+    [[maybe_unused]] ssize_t w = ::write(connection, fake.data(), fake.size());
+    ::_exit(1);
+  }
+  ::close(fd);
+  const std::string shot = dir_ + "/shot.png";
+  EXPECT_EQ(ctlRun({"screenshot", "-o", shot}, {"XDG_RUNTIME_DIR=" + xdg}), 4) << err_;
+  EXPECT_NE(err_.find("refusing the host at " + path + ": it runs as uid " +
+                      std::to_string(otherUid) + " (nobody)"),
+            std::string::npos)
+      << err_;
+  EXPECT_NE(::access(shot.c_str(), F_OK), 0) << "the fake screenshot was written";
+  EXPECT_EQ(waitFor(child, 30), 0) << "the other user's listener received the call";
+}
+
+TEST_F(ProgramEdges, EveryTerminatingSignalStopsTheHostAndRemovesItsSocket) {
+  for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+                     SIGPROF, SIGXCPU, SIGXFSZ}) {
+    start();
+    ASSERT_EQ(::kill(pid_, signal), 0);
+    const int status = waitFor(pid_, 20);
+    if (status < 0) stopHost();
+    pid_ = -1;
+    EXPECT_EQ(status, 0) << strsignal(signal) << "\n" << hostLog();
+    EXPECT_NE(::access(socket_.c_str(), F_OK), 0) << strsignal(signal) << ": socket left behind";
+    EXPECT_TRUE(logHas("[host] signal " + std::to_string(signal) + " (")) << hostLog();
+  }
+}
+
+TEST_F(ProgramEdges, AFolderPanelOfAClientThatLeftIsClosed) {
+  start();
+  auto client = connect();
+  ASSERT_TRUE(client);
+  std::string error;
+  ASSERT_TRUE(client->sendFrame(
+      FrameKind::kCall, client->nextRequestId(), "dravel/capture",
+      StandardMethodCodec::encodeMethodCall({"pickSaveFolder", ValueMap{}}), &error))
+      << error;
+  ASSERT_TRUE(waitUntil([&] {
+    const Value panel = state("savePanel");
+    return panel.intAt("open") == 1;
+  }));
+  client.reset();
+  EXPECT_TRUE(waitUntil([&] {
+    const Value panel = state("savePanel");
+    return panel.intAt("open") == 0 && panel.intAt("cancelled") == 1;
+  })) << hostLog();
+  EXPECT_TRUE(logHas("went away before the reply")) << hostLog();
+}
+
+}  // namespace
+}  // namespace dravel::testing
