@@ -93,6 +93,7 @@ void GLibMainQueue::cancelTimer(TimerId id) {
 }
 
 void GLibMainQueue::runModal() {
+  if (quitting_) return;
   GMainLoop* loop = g_main_loop_new(context_, FALSE);
   modalLoops_.push_back(loop);
   g_main_loop_run(loop);
@@ -105,10 +106,13 @@ void GLibMainQueue::stopModal() {
 }
 
 void GLibMainQueue::run() {
+  quitting_ = false;
   g_main_loop_run(loop_);
 }
 
 void GLibMainQueue::quit() {
+  quitting_ = true;
+  for (GMainLoop* loop : modalLoops_) g_main_loop_quit(loop);
   g_main_loop_quit(loop_);
 }
 

@@ -27,6 +27,8 @@ class GLibMainQueue : public MainQueue {
 
   // Runs the main loop until quit() is called.
   void run();
+  // Ends the main loop and every modal run inside it; modal runs asked for
+  // afterwards return at once, so a stop is never held up by an alert.
   void quit();
   GMainContext* context() const { return context_; }
 
@@ -37,6 +39,7 @@ class GLibMainQueue : public MainQueue {
   GMainContext* context_;
   GMainLoop* loop_;
   std::vector<GMainLoop*> modalLoops_;
+  bool quitting_ = false;
   std::map<TimerId, ModalTimer*> modalTimers_;
   TimerId nextTimer_ = 1;
 };

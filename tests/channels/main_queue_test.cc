@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "channels/glib_main_queue.h"
 #include "channels/virtual_main_queue.h"
@@ -123,6 +125,34 @@ TEST(GLibMainQueueTest, ModalTimerTicksInsideTheModalRun) {
     });
     q.run();
     EXPECT_EQ(ticks, 2);
+  }
+  g_main_context_unref(context);
+}
+
+TEST(GLibMainQueueTest, QuitEndsTheModalRunsItInterrupts) {
+  GMainContext* context = g_main_context_new();
+  {
+    GLibMainQueue q(context);
+    std::vector<std::string> steps;
+    TimerId stop = q.addModalTimer(0.005, [&] {
+      q.cancelTimer(stop);
+      q.quit();
+    });
+    // Only when the stop did not end a modal run.
+    q.addModalTimer(2.0, [&] {
+      steps.push_back("modal still running");
+      q.stopModal();
+    });
+    q.async([&] {
+      q.runModal();
+      steps.push_back("outer modal ended");
+      // Asked for after the stop: no run at all.
+      q.runModal();
+      steps.push_back("later modal returned");
+    });
+    q.run();
+    EXPECT_EQ(steps, (std::vector<std::string>{"outer modal ended", "later modal returned"}));
+    EXPECT_FALSE(q.inModal());
   }
   g_main_context_unref(context);
 }
