@@ -23,9 +23,7 @@ class CaptureProcess : public HostProcessTest {
     if (IsSkipped() || HasFatalFailure()) return;
     if (ctlBinary_.empty()) GTEST_SKIP() << "no dravelctl";
     // The repository's default scenario: two screens and a few windows.
-    const auto scenario =
-        std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "scenarios" /
-        "default.json";
+    const auto scenario = std::filesystem::path(DRAVEL_SOURCE_DIR) / "scenarios" / "default.json";
     ASSERT_TRUE(std::filesystem::exists(scenario)) << scenario;
     start({"--scenario", scenario.string()});
     if (HasFatalFailure()) return;
