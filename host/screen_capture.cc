@@ -98,8 +98,8 @@ void captureWithScreenCaptureKit(uint32_t displayID, double scale, Size size,
   engine->getShareableContent(
       false, true,
       [engine, displayID, scale, size, excludeWindow, requester = std::move(requester),
-       completion = std::move(completion)](
-          std::optional<ShareableContent> content, std::optional<std::string> error) {
+       completion = std::move(completion)](std::optional<ShareableContent> content,
+                                           std::optional<std::string> error) {
         const ShareableDisplay* display = nullptr;
         if (content) {
           for (const ShareableDisplay& candidate : content->displays) {

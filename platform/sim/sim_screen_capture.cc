@@ -218,8 +218,8 @@ void drawWindow(cairo_t* cr, const Scene::Window& w) {
     cairo_rectangle(cr, b.x, b.y, b.width, bar);
     cairo_clip(cr);
     // Dark text on light windows, light text on dark ones.
-    const double luma = 0.299 * ((w.fill >> 16) & 0xFF) + 0.587 * ((w.fill >> 8) & 0xFF) +
-                        0.114 * (w.fill & 0xFF);
+    const double luma =
+        0.299 * ((w.fill >> 16) & 0xFF) + 0.587 * ((w.fill >> 8) & 0xFF) + 0.114 * (w.fill & 0xFF);
     const double ink = luma > 128 ? 0.0 : 1.0;
     cairo_set_source_rgba(cr, ink, ink, ink, 0.85);
     constexpr double kDot = 1.5;
@@ -252,9 +252,8 @@ BandResult drawBand(const Scene& scene, const Rect& region, int64_t width, int64
                     const std::function<bool(size_t)>& include, cairo_format_t cairoFormat,
                     uint8_t* data, int64_t firstRow, int64_t rows, int64_t stride,
                     const RenderControl& control, std::string& failure) {
-  cairo_surface_t* surface =
-      cairo_image_surface_create_for_data(data, cairoFormat, static_cast<int>(width),
-                                          static_cast<int>(rows), static_cast<int>(stride));
+  cairo_surface_t* surface = cairo_image_surface_create_for_data(
+      data, cairoFormat, static_cast<int>(width), static_cast<int>(rows), static_cast<int>(stride));
   cairo_t* cr = cairo_create(surface);
   cairo_translate(cr, 0, -static_cast<double>(firstRow));
   cairo_scale(cr, static_cast<double>(width) / region.width,
@@ -345,9 +344,9 @@ CapturedImagePtr renderScene(const Scene& scene, const Rect& region, int64_t wid
     if (control.cancelled && control.cancelled()) return fail("The capture was cancelled.");
     const int64_t rows = std::min(bandRows, height - firstRow);
     std::string failure;
-    const BandResult band =
-        drawBand(scene, region, width, height, include, cairoFormat,
-                 image->pixels.data() + firstRow * stride, firstRow, rows, stride, control, failure);
+    const BandResult band = drawBand(scene, region, width, height, include, cairoFormat,
+                                     image->pixels.data() + firstRow * stride, firstRow, rows,
+                                     stride, control, failure);
     if (band == BandResult::kCancelled) return fail("The capture was cancelled.");
     if (band == BandResult::kFailed) return fail(std::move(failure));
   }
@@ -563,21 +562,21 @@ void SimScreenCapture::captureImage(const ContentFilter& filter,
     std::string failure;
     CapturedImagePtr image;
     try {
-      image = renders.render(
-          scene, scene.topLeft(scene.screens[display->screen]), configuration.width,
-          configuration.height,
-          [&](size_t k) {
-            const auto& n = scene.windows[k].number;
-            return !n || !excluded.count(*n);
-          },
-          b.imageFormat.value_or(PixelFormat::kBGRAPremultiplied), {cancelled, &failure});
+      image = renders.render(scene, scene.topLeft(scene.screens[display->screen]),
+                             configuration.width, configuration.height,
+                             [&](size_t k) {
+                               const auto& n = scene.windows[k].number;
+                               return !n || !excluded.count(*n);
+                             },
+                             b.imageFormat.value_or(PixelFormat::kBGRAPremultiplied),
+                             {cancelled, &failure});
     } catch (const std::bad_alloc&) {
       failure = "Not enough memory to capture the display.";
     }
     if (!image) {
       if (cancelled()) ++cancelled_;
-      handler(nullptr, failure.empty() ? std::string("The stream configuration is not valid.")
-                                       : failure);
+      handler(nullptr,
+              failure.empty() ? std::string("The stream configuration is not valid.") : failure);
       return;
     }
     handler(std::move(image), b.screenshotWarning);
