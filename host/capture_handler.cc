@@ -338,6 +338,14 @@ void CaptureHandler::copyPng(const Value& args, const FlutterResult& result) {
     result(FlutterError::errorWithCode("bad_png"));
     return;
   }
+  // An image whose header is unreadable or declares more than
+  // kMaxDecodedPixels is refused at once, before any decoding: a small file
+  // cannot make the host allocate for a huge image or wait behind other copies.
+  std::optional<ImageSize> declared = declaredImageSize(**png);
+  if (!declared || !withinDecodeBound(*declared)) {
+    result(FlutterError::errorWithCode("bad_png"));
+    return;
+  }
   Copies& state = copies();
   const uint64_t number = state.next++;
   state.waiting[number] = result;

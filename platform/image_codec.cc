@@ -393,6 +393,36 @@ bool hasTiffMagic(std::span<const uint8_t> data) {
 
 }  // namespace
 
+std::optional<ImageSize> declaredImageSize(std::span<const uint8_t> data) {
+  if (hasPngSignature(data)) {
+    // The first chunk must be IHDR: length 13, type, width, height (big-endian).
+    constexpr size_t kIhdrEnd = 8 + 8 + 13;
+    if (data.size() < kIhdrEnd) return std::nullopt;
+    auto be32 = [&](size_t at) {
+      return uint32_t{data[at]} << 24 | uint32_t{data[at + 1]} << 16 |
+             uint32_t{data[at + 2]} << 8 | uint32_t{data[at + 3]};
+    };
+    if (be32(8) != 13 || std::memcmp(data.data() + 12, "IHDR", 4) != 0) return std::nullopt;
+    return ImageSize{be32(16), be32(20)};
+  }
+  if (hasTiffMagic(data)) {
+    TiffSource source{data.data(), data.size(), 0};
+    const TiffFile tif =
+        openTiff("r", &source, tiffSourceRead, tiffSourceWrite, tiffSourceSeek, tiffSourceSize);
+    ImageSize size;
+    if (!tif || !TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &size.width) ||
+        !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &size.height)) {
+      return std::nullopt;
+    }
+    return size;
+  }
+  return std::nullopt;
+}
+
+bool withinDecodeBound(const ImageSize& size) {
+  return acceptableSize(size.width, size.height);
+}
+
 std::optional<DecodedImage> decodeImage(std::span<const uint8_t> data) {
   if (hasPngSignature(data)) return decodePng(data);
   if (hasTiffMagic(data)) return decodeTiff(data);

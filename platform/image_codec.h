@@ -27,6 +27,17 @@ inline constexpr uint64_t kMaxDecodedPixels = uint64_t{1} << 27;
 // kMaxDecodedPixels at 16 bits per sample is never needed.
 inline constexpr uint64_t kMaxTiffChunkBytes = kMaxDecodedPixels * 8;
 
+// The pixel size an image declares: a PNG's header, a TIFF's first
+// directory. Nothing is decoded and no pixel memory is taken. Absent when the
+// data is neither, or its header cannot be read.
+struct ImageSize {
+  uint32_t width = 0;
+  uint32_t height = 0;
+};
+std::optional<ImageSize> declaredImageSize(std::span<const uint8_t> data);
+// Whether a decode of an image of this size would be attempted at all.
+bool withinDecodeBound(const ImageSize& size);
+
 // Decodes PNG or TIFF data. Absent when the data is not a decodable image.
 std::optional<DecodedImage> decodeImage(std::span<const uint8_t> data);
 std::optional<DecodedImage> decodePng(std::span<const uint8_t> data);
