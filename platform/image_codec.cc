@@ -399,8 +399,8 @@ std::optional<ImageSize> declaredImageSize(std::span<const uint8_t> data) {
     constexpr size_t kIhdrEnd = 8 + 8 + 13;
     if (data.size() < kIhdrEnd) return std::nullopt;
     auto be32 = [&](size_t at) {
-      return uint32_t{data[at]} << 24 | uint32_t{data[at + 1]} << 16 |
-             uint32_t{data[at + 2]} << 8 | uint32_t{data[at + 3]};
+      return uint32_t{data[at]} << 24 | uint32_t{data[at + 1]} << 16 | uint32_t{data[at + 2]} << 8 |
+             uint32_t{data[at + 3]};
     };
     if (be32(8) != 13 || std::memcmp(data.data() + 12, "IHDR", 4) != 0) return std::nullopt;
     return ImageSize{be32(16), be32(20)};
