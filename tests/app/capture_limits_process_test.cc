@@ -60,7 +60,8 @@ TEST_F(CaptureLimitsProcess, AnImageBombIsRefusedAtOnceWhileAnotherCopyDecodes) 
   // Alone: refused without the host ever holding its pixels (1 GiB).
   const long peakBefore = statusKb(pid_, "VmHWM");
   const auto asked = Clock::now();
-  EXPECT_TRUE(isError(call("dravel/capture", "copyPng", ValueMap{{"png", Value(bomb)}}), "bad_png"));
+  EXPECT_TRUE(
+      isError(call("dravel/capture", "copyPng", ValueMap{{"png", Value(bomb)}}), "bad_png"));
   EXPECT_LT(secondsSince(asked), 1.0);
   EXPECT_LT(statusKb(pid_, "VmHWM") - peakBefore, 128 * 1024);
 
@@ -74,8 +75,8 @@ TEST_F(CaptureLimitsProcess, AnImageBombIsRefusedAtOnceWhileAnotherCopyDecodes) 
                               copyCall(uniformPng(6000, 6000, 5)), &error))
       << error;
   const auto bombAsked = Clock::now();
-  EXPECT_TRUE(
-      isError(call(*other, "dravel/capture", "copyPng", ValueMap{{"png", Value(bomb)}}), "bad_png"));
+  EXPECT_TRUE(isError(call(*other, "dravel/capture", "copyPng", ValueMap{{"png", Value(bomb)}}),
+                      "bad_png"));
   EXPECT_LT(secondsSince(bombAsked), 1.0);
   EXPECT_TRUE(isSuccess(call(*other, "dravel/capture", "hasPermission"), Value(true)));
   EXPECT_FALSE(slow->readFrame(&error, 0)) << "the large copy was answered first";
@@ -94,8 +95,8 @@ TEST_F(CaptureLimitsProcess, ACaptureWithoutMemoryForItFailsAndTheHostGoesOn) {
     // fails large allocations itself instead.
     const char* old = std::getenv("ASAN_OPTIONS");
     const std::string saved = old ? old : "";
-    const std::string limited =
-        (saved.empty() ? "" : saved + ":") + "allocator_may_return_null=1:max_allocation_size_mb=64";
+    const std::string limited = (saved.empty() ? "" : saved + ":") +
+                                "allocator_may_return_null=1:max_allocation_size_mb=64";
     ::setenv("ASAN_OPTIONS", limited.c_str(), 1);
     startOnScenario(scenario);
     if (old) {
@@ -167,6 +168,10 @@ TEST_F(CaptureLimitsProcess, SigtermDuringALongRenderingEndsTheHostPromptly) {
   ASSERT_EQ(::kill(pid_, SIGTERM), 0);
   const int status = waitFor(pid_, 30);
   const double took = secondsSince(signalled);
+  if (status < 0) {
+    ::kill(pid_, SIGKILL);
+    waitFor(pid_, 10);
+  }
   pid_ = -1;
   EXPECT_EQ(status, 0) << hostLog();
   // The sanitizers' own exit work (leak check) comes on top under them.
