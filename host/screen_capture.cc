@@ -184,7 +184,11 @@ void answerCapture(uint64_t number, const CapturedImagePtr& image,
   }
   PixelPayload payload = CaptureHandler::bgraBytes(*image);
   if (!payload.bytes) {
-    context->result(FlutterError::errorWithCode("capture_failed", "image too large"));
+    // Past the size check above, only memory for the payload can be missing.
+    context->result(FlutterError::errorWithCode("capture_failed",
+                                                "image too large: no memory for the pixels of " +
+                                                    std::to_string(image->width) + " x " +
+                                                    std::to_string(image->height)));
     return;
   }
   const double elapsedMs = (mainQueue().now() - context->t0) * 1000.0;
