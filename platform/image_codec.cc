@@ -406,9 +406,11 @@ std::optional<ImageSize> declaredImageSize(std::span<const uint8_t> data) {
     return ImageSize{be32(16), be32(20)};
   }
   if (hasTiffMagic(data)) {
+    // Strip and tile tables are loaded only when asked for ("O"): reading
+    // the size takes the directory's entries, however long those tables.
     TiffSource source{data.data(), data.size(), 0};
     const TiffFile tif =
-        openTiff("r", &source, tiffSourceRead, tiffSourceWrite, tiffSourceSeek, tiffSourceSize);
+        openTiff("rO", &source, tiffSourceRead, tiffSourceWrite, tiffSourceSeek, tiffSourceSize);
     ImageSize size;
     if (!tif || !TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &size.width) ||
         !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &size.height)) {
