@@ -2,7 +2,6 @@
 
 #include <malloc.h>
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
@@ -55,9 +54,8 @@ class CopyLane {
     try {
       std::thread([self = self_.lock()] { self->drain(); }).detach();
     } catch (const std::system_error&) {
-      // No thread to be had: the job runs on a later turn of the main
-      // loop instead, still in order.
-      running_ = false;
+      // No thread to be had: the jobs run on a later turn of the main loop
+      // instead, still in order (the lane counts as running until then).
       mainQueue().async([self = self_.lock()] { self->drain(); });
     }
     return true;

@@ -71,6 +71,7 @@ TEST_F(CaptureLimitsProcess, AnImageBombIsRefusedAtOnceWhileAnotherCopyDecodes) 
   auto other = connect();
   ASSERT_TRUE(slow && other);
   std::string error;
+  const long residentBefore = statusKb(pid_, "VmRSS");
   ASSERT_TRUE(slow->sendFrame(FrameKind::kCall, 7, "dravel/capture",
                               copyCall(uniformPng(6000, 6000, 5)), &error))
       << error;
@@ -84,6 +85,10 @@ TEST_F(CaptureLimitsProcess, AnImageBombIsRefusedAtOnceWhileAnotherCopyDecodes) 
   ASSERT_TRUE(reply) << error;
   EXPECT_EQ(reply->requestId, 7u);
   EXPECT_TRUE(isSuccess(decodeReply(reply->payload), Value()));
+  // Afterwards the host keeps what the clipboard holds (the TIFF of
+  // 6000 x 6000 x 4 bytes and the small PNG), not the decode's buffers.
+  const long clipboardKb = 6000L * 6000 * 4 / 1024;
+  EXPECT_LT(statusKb(pid_, "VmRSS") - residentBefore, clipboardKb + 64 * 1024);
 }
 
 TEST_F(CaptureLimitsProcess, ACaptureWithoutMemoryForItFailsAndTheHostGoesOn) {
