@@ -262,6 +262,7 @@ PixelPayload CaptureHandler::bgraBytes(const CapturedImage& image) {
     return payload;
   }
   ByteBuffer buffer;
+  if (!canAllocate(static_cast<size_t>(total))) return payload;
   try {
     buffer.reserve(static_cast<size_t>(total));
   } catch (const std::length_error&) {

@@ -330,7 +330,9 @@ CapturedImagePtr renderScene(const Scene& scene, const Rect& region, int64_t wid
     image->height = height;
     image->bytesPerRow = paddedStride(width);
     image->format = format;
-    image->pixels.assign(static_cast<size_t>(image->bytesPerRow * height), 0);
+    const auto size = static_cast<size_t>(image->bytesPerRow * height);
+    if (!canAllocate(size)) throw std::bad_alloc();
+    image->pixels.assign(size, 0);
   } catch (const std::bad_alloc&) {
     return fail("Not enough memory for a " + std::to_string(width) + " x " +
                 std::to_string(height) + " image.");
