@@ -256,6 +256,9 @@ int main(int argc, char** argv) {
     messenger->stop();
     simChannel.reset();
     CaptureHandler::shared().window.reset();
+    // A clipboard copy still decoding is left to finish on its own thread,
+    // unanswered; the host does not wait for it.
+    CaptureHandler::shared().abandonCopies();
   }
 
   setPlatform(nullptr);

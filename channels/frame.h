@@ -41,6 +41,10 @@ inline constexpr size_t kFrameHeaderSize = kFrameLengthFieldSize + kFrameFixedSi
 inline constexpr size_t kMaxChannelNameSize = 1024;
 // Larger than any screen a capture can return (an 8K screen is 133 MB).
 inline constexpr size_t kDefaultMaxFrameSize = size_t{256} << 20;
+// The largest payload a reply frame can carry within kDefaultMaxFrameSize (a
+// reply has no channel name): what the host may send is what every reader
+// takes.
+inline constexpr size_t kMaxReplyPayloadSize = kDefaultMaxFrameSize - kFrameFixedSize;
 
 // Allocates without zeroing what it makes: a payload buffer is filled by
 // read() right away, so zeroing tens of megabytes first would be wasted work.

@@ -1,6 +1,7 @@
 // Active window detection: the frontmost ordinary window of the application
 // the user works in, or the whole screen that application fills, placed on
 // its screen in that screen's top-left space.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -89,10 +90,12 @@ std::optional<ValueMap> CaptureHandler::activeWindow() {
       kWindowListOptionOnScreenOnly | kWindowListExcludeDesktopElements, 0);
   const ValueList* list = info ? info->asList() : nullptr;
   if (!list) return std::nullopt;
+  // Only the frontmost entries count, whatever the platform hands over.
+  const size_t count = std::min(list->size(), kMaxWindowListEntries);
   std::vector<const ValueMap*> entries;
-  entries.reserve(list->size());
-  for (const Value& item : *list) {
-    const ValueMap* map = item.asMap();
+  entries.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    const ValueMap* map = (*list)[i].asMap();
     if (!map || !map->hasStringKeys()) return std::nullopt;
     entries.push_back(map);
   }

@@ -1,10 +1,18 @@
 #include "host/capture_handler.h"
 
+#include <malloc.h>
+
+#include <deque>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "channels/log.h"
+#include "channels/main_queue.h"
 #include "host/displays.h"
 #include "host/hotkey_probe.h"
 #include "host/main_flutter_window.h"
@@ -16,6 +24,152 @@
 #include "platform/url.h"
 
 namespace dravel {
+namespace {
+
+// Gives the memory freed by a large decode back to the system: glibc keeps
+// freed memory in its arenas (one per thread that allocated), where it would
+// stay counted against the host.
+void returnFreedMemory() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
+}
+
+// The clipboard copies: decoded and encoded one at a time, in the order they
+// were asked, on a thread of their own that lives while there is work. Each
+// job hands its outcome to the main queue, so answers and clipboard writes
+// happen on the main thread in the same order; a later copy is never
+// overwritten by an earlier, slower one.
+class CopyLane {
+ public:
+  using Job = std::function<void()>;
+
+  // Main thread. False when the lane was abandoned.
+  bool post(Job job) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) return false;
+    jobs_.push_back(std::move(job));
+    if (running_) return true;
+    running_ = true;
+    try {
+      std::thread([self = self_.lock()] { self->drain(); }).detach();
+    } catch (const std::system_error&) {
+      // No thread to be had: the jobs run on a later turn of the main loop
+      // instead, still in order (the lane counts as running until then).
+      mainQueue().async([self = self_.lock()] { self->drain(); });
+    }
+    return true;
+  }
+
+  // From the lane's jobs: hands `task` to the main queue unless the lane was
+  // abandoned. Done under the lane's lock, so that once abandon() returns no
+  // job reaches the main queue.
+  void deliver(Task task) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!closed_) mainQueue().async(std::move(task));
+  }
+
+  // Main thread. Jobs not started are dropped; one running finishes on its
+  // own thread and delivers nothing.
+  void abandon() {
+    std::deque<Job> dropped;
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    dropped.swap(jobs_);
+  }
+
+  static std::shared_ptr<CopyLane> make() {
+    auto lane = std::shared_ptr<CopyLane>(new CopyLane());
+    lane->self_ = lane;
+    return lane;
+  }
+
+ private:
+  CopyLane() = default;
+
+  void drain() {
+    for (;;) {
+      Job job;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (jobs_.empty() || closed_) {
+          running_ = false;
+          return;
+        }
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+      }
+      job();
+      job = nullptr;
+      returnFreedMemory();
+    }
+  }
+
+  std::weak_ptr<CopyLane> self_;
+  std::mutex mutex_;
+  std::deque<Job> jobs_;
+  bool running_ = false;
+  bool closed_ = false;
+};
+
+// Main-thread state of the copies: the lane, and the calls waiting for their
+// outcome, by number. Replies never leave the main thread.
+struct Copies {
+  std::shared_ptr<CopyLane> lane = CopyLane::make();
+  std::map<uint64_t, FlutterResult> waiting;
+  uint64_t next = 1;
+};
+
+Copies& copies() {
+  static auto* const state = new Copies();
+  return *state;
+}
+
+// What decoding one copy gave: the item to put on the clipboard, or none
+// when the image is refused.
+struct CopyOutcome {
+  std::optional<PasteboardItem> item;
+};
+
+// Off the main thread: the PNG as given plus a TIFF of the same pixels, or a
+// refusal. An image above kMaxDecodedPixels is refused from its header.
+CopyOutcome decodeForClipboard(const ByteView& bytes) {
+  CopyOutcome outcome;
+  try {
+    std::optional<DecodedImage> image = decodeImage(bytes);
+    if (!image) return outcome;
+    PasteboardItem item;
+    item.setData(kPasteboardTypePNG, bytes.toBuffer());
+    std::optional<std::vector<uint8_t>> tiff = encodeTiff(*image);
+    image.reset();
+    if (tiff) item.setData(kPasteboardTypeTIFF, std::move(*tiff));
+    outcome.item = std::move(item);
+  } catch (const std::bad_alloc&) {
+    outcome.item.reset();  // Refused like any image it cannot hold.
+  }
+  return outcome;
+}
+
+// On the main thread, in call order.
+void finishCopy(uint64_t number, CopyOutcome outcome) {
+  auto found = copies().waiting.find(number);
+  if (found == copies().waiting.end()) return;
+  const FlutterResult result = std::move(found->second);
+  copies().waiting.erase(found);
+  if (!outcome.item) {
+    result(FlutterError::errorWithCode("bad_png"));
+    return;
+  }
+  Pasteboard& pasteboard = platform().pasteboard();
+  pasteboard.clearContents();
+  pasteboard.writeObjects({std::move(*outcome.item)});
+  outcome.item.reset();
+  result(Value());
+  // What the clipboard held before is freed on this thread.
+  returnFreedMemory();
+}
+
+}  // namespace
 
 CaptureHandler& CaptureHandler::shared() {
   // A function-local static is made exactly once, even with racing callers.
@@ -182,21 +336,47 @@ void CaptureHandler::copyPng(const Value& args, const FlutterResult& result) {
     result(FlutterError::errorWithCode("bad_png"));
     return;
   }
-  const ByteView& bytes = **png;
-  std::optional<DecodedImage> image = decodeImage(bytes);
-  if (!image) {
+  // An image whose header is unreadable or declares more than
+  // kMaxDecodedPixels is refused at once, before any decoding: a small file
+  // cannot make the host allocate for a huge image or wait behind other copies.
+  std::optional<ImageSize> declared = declaredImageSize(**png);
+  if (!declared || !withinDecodeBound(*declared)) {
     result(FlutterError::errorWithCode("bad_png"));
     return;
   }
-  PasteboardItem item;
-  item.setData(kPasteboardTypePNG, bytes.toBuffer());
-  if (std::optional<std::vector<uint8_t>> tiff = encodeTiff(*image)) {
-    item.setData(kPasteboardTypeTIFF, std::move(*tiff));
+  Copies& state = copies();
+  const uint64_t number = state.next++;
+  state.waiting[number] = result;
+  std::shared_ptr<CopyLane> lane = state.lane;
+  std::weak_ptr<CopyLane> weakLane = lane;
+  const bool posted =
+      lane->post([weakLane, number, bytes = std::move(*png), requester = result.requester()] {
+        // When nobody will read the answer, nothing is decoded and the
+        // clipboard stays as it is.
+        CopyOutcome outcome = requester->gone() ? CopyOutcome{} : decodeForClipboard(*bytes);
+        if (auto alive = weakLane.lock()) {
+          alive->deliver([number, outcome = std::move(outcome)]() mutable {
+            finishCopy(number, std::move(outcome));
+          });
+        }
+      });
+  if (!posted) {
+    state.waiting.erase(number);
+    result(FlutterError::errorWithCode("bad_png"));
   }
-  Pasteboard& pasteboard = platform().pasteboard();
-  pasteboard.clearContents();
-  pasteboard.writeObjects({std::move(item)});
-  result(Value());
+}
+
+void CaptureHandler::abandonCopies() {
+  Copies& state = copies();
+  state.lane->abandon();
+  state.lane = CopyLane::make();
+  // Dropped here, on the main thread.
+  std::map<uint64_t, FlutterResult> dropped;
+  dropped.swap(state.waiting);
+}
+
+size_t CaptureHandler::copiesInFlight() const {
+  return copies().waiting.size();
 }
 
 void CaptureHandler::raiseWindow() {

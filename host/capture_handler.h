@@ -51,10 +51,18 @@ class CaptureHandler {
   // The frontmost window of the application the user works in, on its screen.
   static std::optional<ValueMap> activeWindow();
 
+  // Main thread. Abandons the clipboard copies still being decoded: none of
+  // them writes the clipboard or reaches the main queue any more, and their
+  // calls are dropped. For shutdown; later copies work again.
+  void abandonCopies();
+  // Clipboard copies asked for and not yet answered.
+  size_t copiesInFlight() const;
+
  private:
   CaptureHandler() = default;
   // The screen with the given display id, else the screen under the pointer.
   static ScreenPtr selectScreen(std::optional<int64_t> displayId);
+  // Decodes off the main thread (see capture_handler.cc) and answers later.
   void copyPng(const Value& args, const FlutterResult& result);
   void raiseWindow();
 };

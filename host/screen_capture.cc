@@ -2,11 +2,15 @@
 // the pixels of a whole screen and its geometry.
 #include <cmath>
 #include <limits>
+#include <map>
 #include <new>
 #include <stdexcept>
+#include <string>
 
+#include "channels/frame.h"
 #include "channels/log.h"
 #include "channels/main_queue.h"
+#include "channels/standard_codec.h"
 #include "host/capture_handler.h"
 #include "host/displays.h"
 #include "host/main_flutter_window.h"
@@ -33,6 +37,50 @@ struct CaptureContext {
   uint32_t displayID = 0;
 };
 
+// Captures in flight, by number; main thread only. Replies never leave the
+// main thread: an engine's completion carries only the number, so a
+// completion that arrives late (or never) cannot answer or drop a reply on
+// another thread.
+std::map<uint64_t, std::shared_ptr<CaptureContext>>& pendingCaptures() {
+  static auto* const pending = new std::map<uint64_t, std::shared_ptr<CaptureContext>>();
+  return *pending;
+}
+uint64_t gNextCapture = 1;
+
+// Bytes the standard codec spends on the length of a raw-bytes value.
+uint64_t sizeFieldLength(uint64_t n) {
+  return n < 254 ? 1 : n <= 0xFFFF ? 3 : 5;
+}
+
+// The encoded size of the success reply for a capture of `width` x `height`
+// pixels: the geometry map, "width" and "height", then "bytes" last, so the
+// alignment of what comes before does not depend on the pixels.
+uint64_t captureReplySize(const ValueMap& geometry, int64_t width, int64_t height) {
+  ValueMap reply = geometry;
+  reply.set("width", Value(width));
+  reply.set("height", Value(height));
+  reply.set("bytes", Value(ByteBuffer{}));
+  const uint64_t rest = StandardMethodCodec::encodeSuccessEnvelope(Value(std::move(reply))).size();
+  const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4;
+  return rest - sizeFieldLength(0) + sizeFieldLength(pixels) + pixels;
+}
+
+// Why a capture of this size cannot be answered, or nothing when it can: its
+// reply must fit the one frame limit both ends of the socket enforce.
+std::optional<std::string> replyTooLarge(const ValueMap& geometry, int64_t width, int64_t height) {
+  // Beyond 2^31 pixels a side no reply could fit; this also keeps the
+  // products below from overflowing.
+  if (width > (int64_t{1} << 31) || height > (int64_t{1} << 31)) {
+    return "image too large: " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels cannot be sent";
+  }
+  const uint64_t size = captureReplySize(geometry, width, height);
+  if (size <= kMaxReplyPayloadSize) return std::nullopt;
+  return "image too large: " + std::to_string(width) + " x " + std::to_string(height) +
+         " pixels make a reply of " + std::to_string(size) + " bytes, over the " +
+         std::to_string(kMaxReplyPayloadSize) + " a reply can carry";
+}
+
 // Points times scale, truncated toward zero; sizes that are not finite,
 // negative or absurd give zero rather than an undefined conversion.
 int64_t pixelLength(double points, double scale) {
@@ -44,12 +92,14 @@ int64_t pixelLength(double points, double scale) {
 
 void captureWithScreenCaptureKit(uint32_t displayID, double scale, Size size,
                                  std::optional<int64_t> excludeWindow,
+                                 std::shared_ptr<Requester> requester,
                                  CaptureCompletion completion) {
   ScreenCapture* engine = &platform().screenCapture();
   engine->getShareableContent(
       false, true,
-      [engine, displayID, scale, size, excludeWindow, completion = std::move(completion)](
-          std::optional<ShareableContent> content, std::optional<std::string> error) {
+      [engine, displayID, scale, size, excludeWindow, requester = std::move(requester),
+       completion = std::move(completion)](std::optional<ShareableContent> content,
+                                           std::optional<std::string> error) {
         const ShareableDisplay* display = nullptr;
         if (content) {
           for (const ShareableDisplay& candidate : content->displays) {
@@ -78,6 +128,8 @@ void captureWithScreenCaptureKit(uint32_t displayID, double scale, Size size,
         configuration.showsCursor = false;
         configuration.captureResolution = kCaptureResolutionBest;
         configuration.pixelFormat = kPixelFormatBGRA;
+        // The engine drops the rendering once the caller has gone.
+        configuration.cancelled = [requester] { return requester->gone(); };
         engine->captureImage(filter, configuration,
                              [completion](CapturedImagePtr image, std::optional<std::string> e) {
                                completion(std::move(image), std::move(e));
@@ -108,25 +160,44 @@ void captureWithWindowServer(const Screen& screen, uint32_t displayID,
 }
 
 // On the main thread, a later turn after the capture completed.
-void answerCapture(const CaptureContext& context, const CapturedImagePtr& image,
+void answerCapture(uint64_t number, const CapturedImagePtr& image,
                    const std::optional<std::string>& message) {
-  if (!image) {
-    context.result(FlutterError::errorWithCode("capture_failed", message.value_or("no image")));
+  auto found = pendingCaptures().find(number);
+  if (found == pendingCaptures().end()) return;
+  const std::shared_ptr<CaptureContext> context = std::move(found->second);
+  pendingCaptures().erase(found);
+  if (context->result.requesterGone()) {
+    // Nobody will read it: no conversion, and no reply sent anywhere.
+    context->result(FlutterError::errorWithCode("capture_failed", "the caller has gone"));
     return;
+  }
+  if (!image) {
+    context->result(FlutterError::errorWithCode("capture_failed", message.value_or("no image")));
+    return;
+  }
+  ValueMap reply = CaptureHandler::geometry(*context->screen, context->displayID);
+  if (image->width > 0 && image->height > 0) {
+    if (auto why = replyTooLarge(reply, image->width, image->height)) {
+      context->result(FlutterError::errorWithCode("capture_failed", *why));
+      return;
+    }
   }
   PixelPayload payload = CaptureHandler::bgraBytes(*image);
   if (!payload.bytes) {
-    context.result(FlutterError::errorWithCode("capture_failed", "image too large"));
+    // Past the size check above, only memory for the payload can be missing.
+    context->result(FlutterError::errorWithCode("capture_failed",
+                                                "image too large: no memory for the pixels of " +
+                                                    std::to_string(image->width) + " x " +
+                                                    std::to_string(image->height)));
     return;
   }
-  const double elapsedMs = (mainQueue().now() - context.t0) * 1000.0;
+  const double elapsedMs = (mainQueue().now() - context->t0) * 1000.0;
   NSLog("[Capture] %dx%d in %.0f ms", static_cast<int>(payload.width),
         static_cast<int>(payload.height), elapsedMs);
-  ValueMap reply = CaptureHandler::geometry(*context.screen, context.displayID);
   reply.set("width", Value(payload.width));
   reply.set("height", Value(payload.height));
   reply.set("bytes", Value(std::move(payload.bytes)));
-  context.result(Value(std::move(reply)));
+  context->result(Value(std::move(reply)));
 }
 
 }  // namespace
@@ -137,27 +208,43 @@ void CaptureHandler::captureScreen(ScreenPtr screen, FlutterResult result) {
     result(FlutterError::errorWithCode("no_screen"));
     return;
   }
+  if (result.requesterGone()) {
+    // The connection closed before its call was served: nothing is drawn.
+    result(FlutterError::errorWithCode("capture_failed", "the caller has gone"));
+    return;
+  }
+  // The reply must fit a frame: refused before anything is drawn.
+  const double scale = screen->backingScaleFactor();
+  const Size size = screen->frame().size();
+  if (auto why = replyTooLarge(geometry(*screen, *id), pixelLength(size.width, scale),
+                               pixelLength(size.height, scale))) {
+    result(FlutterError::errorWithCode("capture_failed", *why));
+    return;
+  }
   auto context = std::make_shared<CaptureContext>();
   context->t0 = mainQueue().now();
 
   std::optional<int64_t> excludeWindow;
   if (auto w = window.lock(); w && w->overlayActive) excludeWindow = w->native().windowNumber();
 
+  std::shared_ptr<Requester> requester = result.requester();
   context->result = std::move(result);
   context->screen = screen;
   context->displayID = *id;
+  const uint64_t number = gNextCapture++;
+  pendingCaptures()[number] = context;
   // Every completion, from whichever thread, answers through one hop to the
   // main queue.
-  CaptureCompletion completion = [context](CapturedImagePtr image,
-                                           std::optional<std::string> message) {
-    mainQueue().async([context, image = std::move(image), message = std::move(message)] {
-      answerCapture(*context, image, message);
+  CaptureCompletion completion = [number](CapturedImagePtr image,
+                                          std::optional<std::string> message) {
+    mainQueue().async([number, image = std::move(image), message = std::move(message)] {
+      answerCapture(number, image, message);
     });
   };
 
   if (platform().processInfo().isOperatingSystemAtLeastVersion(kScreenshotServiceVersion)) {
-    captureWithScreenCaptureKit(*id, screen->backingScaleFactor(), screen->frame().size(),
-                                excludeWindow, std::move(completion));
+    captureWithScreenCaptureKit(*id, scale, size, excludeWindow, std::move(requester),
+                                std::move(completion));
   } else {
     captureWithWindowServer(*screen, *id, excludeWindow, std::move(completion));
   }
@@ -175,6 +262,7 @@ PixelPayload CaptureHandler::bgraBytes(const CapturedImage& image) {
     return payload;
   }
   ByteBuffer buffer;
+  if (!canAllocate(static_cast<size_t>(total))) return payload;
   try {
     buffer.reserve(static_cast<size_t>(total));
   } catch (const std::length_error&) {

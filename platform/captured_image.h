@@ -2,7 +2,9 @@
 // of the pixel layouts that the platform's engines produce.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -29,5 +31,18 @@ struct CapturedImage {
 };
 
 using CapturedImagePtr = std::shared_ptr<const CapturedImage>;
+
+// Whether a block of `bytes` can be allocated now, asked without throwing.
+// Large pixel buffers are checked with it before they are made: some
+// allocators (the sanitizers') end the process on a failed throwing
+// allocation instead of throwing std::bad_alloc. The allocation that follows
+// still handles std::bad_alloc.
+inline bool canAllocate(size_t bytes) {
+  void* probe = std::malloc(bytes);
+  // Keeps the compiler from eliding the unused allocation.
+  asm volatile("" : : "r"(probe) : "memory");
+  std::free(probe);
+  return probe != nullptr;
+}
 
 }  // namespace dravel

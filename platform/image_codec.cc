@@ -17,13 +17,11 @@
 namespace dravel {
 namespace {
 
-// Largest pixel buffer a decode may produce. Anything bigger is treated as
-// hostile or broken rather than allocated.
-constexpr uint64_t kMaxRgbaBytes = uint64_t{1} << 30;
-
+// An image larger than kMaxDecodedPixels is treated as hostile or broken
+// rather than allocated.
 bool acceptableSize(uint64_t width, uint64_t height) {
   // Both factors fit in 32 bits, so the product cannot overflow 64 bits.
-  return width > 0 && height > 0 && width * height <= kMaxRgbaBytes / 4;
+  return width > 0 && height > 0 && width * height <= kMaxDecodedPixels;
 }
 
 // Sizes the pixel buffer for the image, reporting failure instead of throwing.
@@ -52,6 +50,7 @@ bool hasConsistentPixels(const DecodedImage& image) {
 // by the jump.
 
 constexpr png_uint_32 kPngMaxDimension = 0x7fffffff;
+constexpr png_alloc_size_t kPngMaxChunkBytes = png_alloc_size_t{8} << 20;
 
 void pngError(png_structp png, png_const_charp /*message*/) {
   png_longjmp(png, 1);
@@ -294,7 +293,7 @@ TiffFile openTiff(const char* mode, thandle_t handle, TIFFReadWriteProc read,
   TIFFOpenOptionsSetErrorHandlerExtR(options.get(), tiffDropMessage, nullptr);
   TIFFOpenOptionsSetWarningHandlerExtR(options.get(), tiffDropMessage, nullptr);
   // Garbage can claim huge tables; cap what libtiff allocates for them.
-  TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(kMaxRgbaBytes));
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(kMaxTiffChunkBytes));
   return TiffFile(TIFFClientOpenExt("memory", mode, handle, read, write, seek, tiffClose, size,
                                     tiffMap, tiffUnmap, options.get()));
 }
@@ -341,18 +340,21 @@ bool readScanlines(TIFF* tif, DecodedImage& image) {
 // raster carries associated alpha whatever the file stores (unassociated
 // alpha is premultiplied on the way), so it is divided back out here.
 bool readThroughRgbaRaster(TIFF* tif, DecodedImage& image) {
-  std::vector<uint32_t> raster;
-  try {
-    raster.resize(size_t{image.width} * image.height);
-  } catch (const std::bad_alloc&) {
+  // The raster is read straight into the image's own buffer (one 32-bit word
+  // per pixel, as many bytes as the RGBA result) and converted in place, so
+  // the decode never holds the pixels twice.
+  static_assert(sizeof(uint32_t) == 4);
+  uint8_t* bytes = image.rgba.data();
+  if (reinterpret_cast<uintptr_t>(bytes) % alignof(uint32_t) != 0) return false;
+  if (!TIFFReadRGBAImageOriented(tif, image.width, image.height, reinterpret_cast<uint32_t*>(bytes),
+                                 ORIENTATION_TOPLEFT, 1)) {
     return false;
   }
-  if (!TIFFReadRGBAImageOriented(tif, image.width, image.height, raster.data(), ORIENTATION_TOPLEFT,
-                                 1)) {
-    return false;
-  }
-  uint8_t* out = image.rgba.data();
-  for (const uint32_t pixel : raster) {
+  const size_t pixels = size_t{image.width} * image.height;
+  for (size_t i = 0; i < pixels; ++i) {
+    uint8_t* out = bytes + i * 4;
+    uint32_t pixel = 0;
+    std::memcpy(&pixel, out, sizeof pixel);
     const uint32_t alpha = TIFFGetA(pixel);
     const uint32_t channels[3] = {TIFFGetR(pixel), TIFFGetG(pixel), TIFFGetB(pixel)};
     for (uint32_t value : channels) {
@@ -363,9 +365,16 @@ bool readThroughRgbaRaster(TIFF* tif, DecodedImage& image) {
       }
       *out++ = static_cast<uint8_t>(value);
     }
-    *out++ = static_cast<uint8_t>(alpha);
+    *out = static_cast<uint8_t>(alpha);
   }
   return true;
+}
+
+// Whether the strips or tiles libtiff would read are of a sane size: a small
+// file can declare a single strip or tile far larger than its image.
+bool acceptableChunks(TIFF* tif) {
+  const uint64_t chunk = TIFFIsTiled(tif) ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
+  return chunk > 0 && chunk <= kMaxTiffChunkBytes;
 }
 
 bool hasPngSignature(std::span<const uint8_t> data) {
@@ -384,6 +393,38 @@ bool hasTiffMagic(std::span<const uint8_t> data) {
 
 }  // namespace
 
+std::optional<ImageSize> declaredImageSize(std::span<const uint8_t> data) {
+  if (hasPngSignature(data)) {
+    // The first chunk must be IHDR: length 13, type, width, height (big-endian).
+    constexpr size_t kIhdrEnd = 8 + 8 + 13;
+    if (data.size() < kIhdrEnd) return std::nullopt;
+    auto be32 = [&](size_t at) {
+      return uint32_t{data[at]} << 24 | uint32_t{data[at + 1]} << 16 | uint32_t{data[at + 2]} << 8 |
+             uint32_t{data[at + 3]};
+    };
+    if (be32(8) != 13 || std::memcmp(data.data() + 12, "IHDR", 4) != 0) return std::nullopt;
+    return ImageSize{be32(16), be32(20)};
+  }
+  if (hasTiffMagic(data)) {
+    // Strip and tile tables are loaded only when asked for ("O"): reading
+    // the size takes the directory's entries, however long those tables.
+    TiffSource source{data.data(), data.size(), 0};
+    const TiffFile tif =
+        openTiff("rO", &source, tiffSourceRead, tiffSourceWrite, tiffSourceSeek, tiffSourceSize);
+    ImageSize size;
+    if (!tif || !TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &size.width) ||
+        !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &size.height)) {
+      return std::nullopt;
+    }
+    return size;
+  }
+  return std::nullopt;
+}
+
+bool withinDecodeBound(const ImageSize& size) {
+  return acceptableSize(size.width, size.height);
+}
+
 std::optional<DecodedImage> decodeImage(std::span<const uint8_t> data) {
   if (hasPngSignature(data)) return decodePng(data);
   if (hasTiffMagic(data)) return decodeTiff(data);
@@ -400,6 +441,8 @@ std::optional<DecodedImage> decodePng(std::span<const uint8_t> data) {
   // Our own size limit is the one that matters; libpng's default would refuse
   // wide but short images that are fine.
   png_set_user_limits(reader.png, kPngMaxDimension, kPngMaxDimension);
+  // Text and profile chunks are inflated into memory too: keep that small.
+  png_set_chunk_malloc_max(reader.png, kPngMaxChunkBytes);
   PngSource source{data.data(), data.size(), 0};
   png_set_read_fn(reader.png, &source, pngRead);
 
@@ -429,7 +472,8 @@ std::optional<DecodedImage> decodeTiff(std::span<const uint8_t> data) {
   DecodedImage image;
   if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &image.width) ||
       !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &image.height) ||
-      !acceptableSize(image.width, image.height) || !allocatePixels(image)) {
+      !acceptableSize(image.width, image.height) || !acceptableChunks(tif.get()) ||
+      !allocatePixels(image)) {
     return std::nullopt;
   }
   const bool read = isStraightRgbaStrips(tif.get(), image.width)

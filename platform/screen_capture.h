@@ -48,6 +48,10 @@ struct StreamConfiguration {
   bool showsCursor = true;
   int captureResolution = 0;
   uint32_t pixelFormat = 0;
+  // Polled by the engine, from its own thread, before and while it renders:
+  // once it holds, nobody will read the image, and the engine stops and
+  // answers with an error instead. Null: never.
+  std::function<bool()> cancelled;
 };
 
 class ScreenCapture {

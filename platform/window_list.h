@@ -1,8 +1,10 @@
 // The window server's list of windows, entry by entry as it gives them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "channels/value.h"
 
@@ -22,12 +24,32 @@ inline constexpr const char* kCGWindowAlpha = "kCGWindowAlpha";
 inline constexpr const char* kCGWindowBounds = "kCGWindowBounds";
 inline constexpr const char* kCGWindowNumber = "kCGWindowNumber";
 
+// Bounds on what is read from the window server's list. Every implementation
+// applies them where it reads raw entries, and the host again where it walks
+// a list: at most kMaxWindowListEntries entries (the frontmost ones), and
+// window titles and owner names of at most kMaxWindowTitleBytes, cut on a
+// UTF-8 boundary. A list is walked on the main thread for every capture and
+// "activeWindow", so its size must not be up to whoever names a window.
+inline constexpr size_t kMaxWindowListEntries = 1024;
+inline constexpr size_t kMaxWindowTitleBytes = 1024;
+
+// The longest start of `text` of at most `maxBytes` bytes that does not end
+// inside a UTF-8 sequence.
+inline std::string_view truncateUtf8(std::string_view text, size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  size_t end = maxBytes;
+  // Back off continuation bytes (10xxxxxx) to the start of their sequence,
+  // which is then left out whole.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
 class WindowList {
  public:
   virtual ~WindowList() = default;
   // The window entries, front to back, as the window server gives them: a
-  // list of maps normally, but callers must not rely on that shape. Absent
-  // when the list cannot be read.
+  // list of maps normally, but callers must not rely on that shape. Within
+  // the bounds above. Absent when the list cannot be read.
   virtual std::optional<Value> copyWindowInfo(uint32_t option, uint32_t relativeToWindow) = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "channels/log.h"
 #include "platform/sim/sim_desktop.h"
 
 namespace dravel::sim {
@@ -114,9 +115,11 @@ const uint8_t* glyphRows(char c) {
   return kUnknownGlyph;
 }
 
-// Draws `text` with its top-left corner at (x, y), each font pixel `dot` points.
-void drawText(cairo_t* cr, const std::string& text, double x, double y, double dot) {
+// Draws `text` with its top-left corner at (x, y), each font pixel `dot`
+// points, up to the right edge `maxX`.
+void drawText(cairo_t* cr, const std::string& text, double x, double y, double dot, double maxX) {
   for (char c : text) {
+    if (x >= maxX) break;
     const uint8_t* rows = glyphRows(c);
     for (int row = 0; row < 7; ++row) {
       for (int col = 0; col < 5; ++col) {
@@ -191,23 +194,68 @@ Rect Scene::topLeft(const Screen& screen) const {
           screen.frame.height};
 }
 
-CapturedImagePtr renderScene(const Scene& scene, const Rect& region, int64_t width, int64_t height,
-                             const std::function<bool(size_t)>& include, PixelFormat format) {
-  if (width <= 0 || height <= 0 || width > 32768 || height > 32768 || region.width <= 0 ||
-      region.height <= 0) {
-    return nullptr;
-  }
-  auto image = std::make_shared<CapturedImage>();
-  image->width = width;
-  image->height = height;
-  image->bytesPerRow = paddedStride(width);
-  image->format = format;
-  image->pixels.assign(static_cast<size_t>(image->bytesPerRow * height), 0);
+namespace {
 
+// Draws one window: its body, title bar, frame and title.
+void drawWindow(cairo_t* cr, const Scene::Window& w) {
+  const Rect& b = w.bounds;
+  setSource(cr, w.fill, 1.0);
+  cairo_rectangle(cr, b.x, b.y, b.width, b.height);
+  cairo_fill(cr);
+  const double bar = std::min(kTitleBarHeight, b.height);
+  setSource(cr, w.fill, 1.0);
+  cairo_rectangle(cr, b.x, b.y, b.width, bar);
+  cairo_fill(cr);
+  cairo_set_source_rgba(cr, 0, 0, 0, 0.12);
+  cairo_rectangle(cr, b.x, b.y, b.width, bar);
+  cairo_fill(cr);
+  cairo_set_source_rgba(cr, 0, 0, 0, 0.35);
+  cairo_set_line_width(cr, 1.0);
+  cairo_rectangle(cr, b.x + 0.5, b.y + 0.5, b.width - 1, b.height - 1);
+  cairo_stroke(cr);
+  if (!w.title.empty() && bar >= 12) {
+    cairo_save(cr);
+    cairo_rectangle(cr, b.x, b.y, b.width, bar);
+    cairo_clip(cr);
+    // Dark text on light windows, light text on dark ones.
+    const double luma =
+        0.299 * ((w.fill >> 16) & 0xFF) + 0.587 * ((w.fill >> 8) & 0xFF) + 0.114 * (w.fill & 0xFF);
+    const double ink = luma > 128 ? 0.0 : 1.0;
+    cairo_set_source_rgba(cr, ink, ink, ink, 0.85);
+    constexpr double kDot = 1.5;
+    drawText(cr, w.title, b.x + 12, b.y + (bar - 7 * kDot) / 2, kDot, b.maxX());
+    cairo_restore(cr);
+  }
+}
+
+// Clips to `bounds` widened to whole device pixels, so that a scratch
+// surface made next covers only the window and its edges keep their
+// coverage.
+void clipToDevicePixels(cairo_t* cr, const Rect& bounds) {
+  double x0 = bounds.x, y0 = bounds.y, x1 = bounds.maxX(), y1 = bounds.maxY();
+  cairo_user_to_device(cr, &x0, &y0);
+  cairo_user_to_device(cr, &x1, &y1);
+  const double left = std::floor(std::min(x0, x1)), top = std::floor(std::min(y0, y1));
+  const double right = std::ceil(std::max(x0, x1)), bottom = std::ceil(std::max(y0, y1));
+  cairo_save(cr);
+  cairo_identity_matrix(cr);
+  cairo_rectangle(cr, left, top, right - left, bottom - top);
+  cairo_restore(cr);
+  cairo_clip(cr);
+}
+
+enum class BandResult { kDrawn, kCancelled, kFailed };
+
+// Draws rows [firstRow, firstRow + rows) of the image into `data`, which
+// holds exactly those rows.
+BandResult drawBand(const Scene& scene, const Rect& region, int64_t width, int64_t height,
+                    const std::function<bool(size_t)>& include, cairo_format_t cairoFormat,
+                    uint8_t* data, int64_t firstRow, int64_t rows, int64_t stride,
+                    const RenderControl& control, std::string& failure) {
   cairo_surface_t* surface = cairo_image_surface_create_for_data(
-      image->pixels.data(), format == PixelFormat::kBGRX ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32,
-      static_cast<int>(width), static_cast<int>(height), static_cast<int>(image->bytesPerRow));
+      data, cairoFormat, static_cast<int>(width), static_cast<int>(rows), static_cast<int>(stride));
   cairo_t* cr = cairo_create(surface);
+  cairo_translate(cr, 0, -static_cast<double>(firstRow));
   cairo_scale(cr, static_cast<double>(width) / region.width,
               static_cast<double>(height) / region.height);
   cairo_translate(cr, -region.x, -region.y);
@@ -227,45 +275,83 @@ CapturedImagePtr renderScene(const Scene& scene, const Rect& region, int64_t wid
     cairo_fill(cr);
     cairo_pattern_destroy(gradient);
   }
-  // Windows back to front.
+  // Windows back to front. An opaque window is drawn straight in; a
+  // translucent one through a scratch surface the size of the window.
+  BandResult result = BandResult::kDrawn;
   for (size_t k = scene.windows.size(); k-- > 0;) {
+    if (control.cancelled && control.cancelled()) {
+      result = BandResult::kCancelled;
+      break;
+    }
     if (!include(k)) continue;
     const Scene::Window& w = scene.windows[k];
     if (w.alpha <= 0 || w.bounds.width <= 0 || w.bounds.height <= 0) continue;
-    const Rect& b = w.bounds;
-    cairo_push_group(cr);
-    setSource(cr, w.fill, 1.0);
-    cairo_rectangle(cr, b.x, b.y, b.width, b.height);
-    cairo_fill(cr);
-    const double bar = std::min(kTitleBarHeight, b.height);
-    setSource(cr, w.fill, 1.0);
-    cairo_rectangle(cr, b.x, b.y, b.width, bar);
-    cairo_fill(cr);
-    cairo_set_source_rgba(cr, 0, 0, 0, 0.12);
-    cairo_rectangle(cr, b.x, b.y, b.width, bar);
-    cairo_fill(cr);
-    cairo_set_source_rgba(cr, 0, 0, 0, 0.35);
-    cairo_set_line_width(cr, 1.0);
-    cairo_rectangle(cr, b.x + 0.5, b.y + 0.5, b.width - 1, b.height - 1);
-    cairo_stroke(cr);
-    if (!w.title.empty() && bar >= 12) {
-      cairo_rectangle(cr, b.x, b.y, b.width, bar);
-      cairo_clip(cr);
-      // Dark text on light windows, light text on dark ones.
-      const double luma = 0.299 * ((w.fill >> 16) & 0xFF) + 0.587 * ((w.fill >> 8) & 0xFF) +
-                          0.114 * (w.fill & 0xFF);
-      const double ink = luma > 128 ? 0.0 : 1.0;
-      cairo_set_source_rgba(cr, ink, ink, ink, 0.85);
-      constexpr double kDot = 1.5;
-      drawText(cr, w.title, b.x + 12, b.y + (bar - 7 * kDot) / 2, kDot);
-      cairo_reset_clip(cr);
+    if (w.alpha >= 1) {
+      drawWindow(cr, w);
+      continue;
     }
+    cairo_save(cr);
+    clipToDevicePixels(cr, w.bounds);
+    cairo_push_group(cr);
+    drawWindow(cr, w);
     cairo_pop_group_to_source(cr);
     cairo_paint_with_alpha(cr, w.alpha);
+    cairo_restore(cr);
   }
+  cairo_status_t status = cairo_status(cr);
+  if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_status(surface);
   cairo_destroy(cr);
   cairo_surface_flush(surface);
   cairo_surface_destroy(surface);
+  if (result == BandResult::kDrawn && status != CAIRO_STATUS_SUCCESS) {
+    failure = std::string("Drawing the image failed: ") + cairo_status_to_string(status) + ".";
+    result = BandResult::kFailed;
+  }
+  return result;
+}
+
+}  // namespace
+
+CapturedImagePtr renderScene(const Scene& scene, const Rect& region, int64_t width, int64_t height,
+                             const std::function<bool(size_t)>& include, PixelFormat format,
+                             const RenderControl& control) {
+  auto fail = [&control](std::string why) -> CapturedImagePtr {
+    if (control.failure) *control.failure = std::move(why);
+    return nullptr;
+  };
+  if (width <= 0 || height <= 0 || width > 32768 || height > 32768 || region.width <= 0 ||
+      region.height <= 0) {
+    return nullptr;
+  }
+  std::shared_ptr<CapturedImage> image;
+  try {
+    image = std::make_shared<CapturedImage>();
+    image->width = width;
+    image->height = height;
+    image->bytesPerRow = paddedStride(width);
+    image->format = format;
+    const auto size = static_cast<size_t>(image->bytesPerRow * height);
+    if (!canAllocate(size)) throw std::bad_alloc();
+    image->pixels.assign(size, 0);
+  } catch (const std::bad_alloc&) {
+    return fail("Not enough memory for a " + std::to_string(width) + " x " +
+                std::to_string(height) + " image.");
+  }
+
+  const cairo_format_t cairoFormat =
+      format == PixelFormat::kBGRX ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32;
+  const int64_t stride = image->bytesPerRow;
+  const int64_t bandRows = std::max<int64_t>(1, kRenderBandBytes / stride);
+  for (int64_t firstRow = 0; firstRow < height; firstRow += bandRows) {
+    if (control.cancelled && control.cancelled()) return fail("The capture was cancelled.");
+    const int64_t rows = std::min(bandRows, height - firstRow);
+    std::string failure;
+    const BandResult band = drawBand(scene, region, width, height, include, cairoFormat,
+                                     image->pixels.data() + firstRow * stride, firstRow, rows,
+                                     stride, control, failure);
+    if (band == BandResult::kCancelled) return fail("The capture was cancelled.");
+    if (band == BandResult::kFailed) return fail(std::move(failure));
+  }
 
   if (format == PixelFormat::kRGBAStraight) {
     for (int64_t y = 0; y < height; ++y) {
@@ -277,7 +363,7 @@ CapturedImagePtr renderScene(const Scene& scene, const Rect& region, int64_t wid
 
 CapturedImagePtr RenderCache::render(const Scene& scene, const Rect& region, int64_t width,
                                      int64_t height, const std::function<bool(size_t)>& include,
-                                     PixelFormat format) {
+                                     PixelFormat format, const RenderControl& control) {
   std::vector<bool> included(scene.windows.size());
   for (size_t k = 0; k < included.size(); ++k) included[k] = include(k);
   auto matches = [&](const Entry& e) {
@@ -293,12 +379,22 @@ CapturedImagePtr RenderCache::render(const Scene& scene, const Rect& region, int
     }
   }
   // Drawn outside the lock: another thread may render something else meanwhile.
-  CapturedImagePtr image = renderScene(scene, region, width, height, include, format);
+  CapturedImagePtr image = renderScene(scene, region, width, height, include, format, control);
   std::lock_guard<std::mutex> lock(mutex_);
   ++drawn_;
   if (!image) return image;
-  if (entries_.size() >= kCapacity) entries_.erase(entries_.begin());
-  entries_.push_back({scene, region, width, height, std::move(included), format, image});
+  const size_t size = image->pixels.size();
+  if (size > kMaxBytes) return image;
+  while (!entries_.empty() && (entries_.size() >= kCapacity || bytes_ + size > kMaxBytes)) {
+    bytes_ -= entries_.front().image->pixels.size();
+    entries_.erase(entries_.begin());
+  }
+  try {
+    entries_.push_back({scene, region, width, height, std::move(included), format, image});
+    bytes_ += size;
+  } catch (const std::bad_alloc&) {
+    // Not kept: the rendering is still handed out.
+  }
   return image;
 }
 
@@ -307,9 +403,20 @@ size_t RenderCache::drawn() const {
   return drawn_;
 }
 
+size_t RenderCache::bytes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return bytes_;
+}
+
+size_t RenderCache::entries() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return entries_.size();
+}
+
 void RenderCache::clear() {
   std::lock_guard<std::mutex> lock(mutex_);
   entries_.clear();
+  bytes_ = 0;
 }
 
 SimScreenCapture::SimScreenCapture(SimDesktop& desktop)
@@ -319,6 +426,8 @@ SimScreenCapture::~SimScreenCapture() {
   std::deque<std::function<void()>> dropped;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    // A rendering in progress polls this and stops at its next band, so the
+    // join below does not wait for it to finish.
     stopping_ = true;
     dropped.swap(tasks_);
   }
@@ -326,6 +435,10 @@ SimScreenCapture::~SimScreenCapture() {
   worker_.join();
   // Work that never ran is released here, on the owner's thread.
   dropped.clear();
+}
+
+size_t SimScreenCapture::cancelledCaptures() const {
+  return cancelled_.load();
 }
 
 void SimScreenCapture::run() {
@@ -337,7 +450,13 @@ void SimScreenCapture::run() {
     tasks_.pop_front();
     busy_ = true;
     lock.unlock();
-    task();
+    // The worker's boundary: whatever a task throws ends that task, never the
+    // process. Tasks answer their own failures; this is the last resort.
+    try {
+      task();
+    } catch (const std::exception& e) {
+      NSLog("[capture] an engine task failed: %s", e.what());
+    }
     task = nullptr;
     lock.lock();
     busy_ = false;
@@ -432,17 +551,34 @@ void SimScreenCapture::captureImage(const ContentFilter& filter,
       handler(nullptr, std::nullopt);
       return;
     }
+    // Stops when the engine goes or when whoever asked no longer wants it.
+    auto cancelled = [this, &configuration] {
+      return stopping_.load() || (configuration.cancelled && configuration.cancelled());
+    };
+    if (cancelled()) {
+      ++cancelled_;
+      handler(nullptr, std::string("The capture was cancelled."));
+      return;
+    }
     const Scene& scene = *display->scene;
-    CapturedImagePtr image = renders.render(
-        scene, scene.topLeft(scene.screens[display->screen]), configuration.width,
-        configuration.height,
-        [&](size_t k) {
-          const auto& n = scene.windows[k].number;
-          return !n || !excluded.count(*n);
-        },
-        b.imageFormat.value_or(PixelFormat::kBGRAPremultiplied));
+    std::string failure;
+    CapturedImagePtr image;
+    try {
+      image = renders.render(scene, scene.topLeft(scene.screens[display->screen]),
+                             configuration.width, configuration.height,
+                             [&](size_t k) {
+                               const auto& n = scene.windows[k].number;
+                               return !n || !excluded.count(*n);
+                             },
+                             b.imageFormat.value_or(PixelFormat::kBGRAPremultiplied),
+                             {cancelled, &failure});
+    } catch (const std::bad_alloc&) {
+      failure = "Not enough memory to capture the display.";
+    }
     if (!image) {
-      handler(nullptr, std::string("The stream configuration is not valid."));
+      if (cancelled()) ++cancelled_;
+      handler(nullptr,
+              failure.empty() ? std::string("The stream configuration is not valid.") : failure);
       return;
     }
     handler(std::move(image), b.screenshotWarning);
@@ -458,10 +594,14 @@ CapturedImagePtr SimScreenCapture::displayCreateImage(uint32_t displayID) {
   const Scene scene = Scene::of(desktop_);
   for (const Scene::Screen& screen : scene.screens) {
     if (screen.displayId != displayID) continue;
-    return renders.render(
-        scene, scene.topLeft(screen), static_cast<int64_t>(screen.frame.width * screen.scale),
-        static_cast<int64_t>(screen.frame.height * screen.scale), [](size_t) { return true; },
-        behaviour.imageFormat.value_or(PixelFormat::kBGRX));
+    try {
+      return renders.render(
+          scene, scene.topLeft(screen), static_cast<int64_t>(screen.frame.width * screen.scale),
+          static_cast<int64_t>(screen.frame.height * screen.scale), [](size_t) { return true; },
+          behaviour.imageFormat.value_or(PixelFormat::kBGRX));
+    } catch (const std::bad_alloc&) {
+      return nullptr;  // The window server gives no image.
+    }
   }
   return nullptr;
 }
@@ -497,10 +637,14 @@ CapturedImagePtr SimScreenCapture::windowListCreateImage(const Rect& bounds, uin
       if (overlaps) scale = std::max(scale, screen.scale);
     }
   }
-  return renders.render(
-      scene, bounds, static_cast<int64_t>(bounds.width * scale),
-      static_cast<int64_t>(bounds.height * scale), [first](size_t k) { return k >= first; },
-      behaviour.imageFormat.value_or(PixelFormat::kBGRAPremultiplied));
+  try {
+    return renders.render(
+        scene, bounds, static_cast<int64_t>(bounds.width * scale),
+        static_cast<int64_t>(bounds.height * scale), [first](size_t k) { return k >= first; },
+        behaviour.imageFormat.value_or(PixelFormat::kBGRAPremultiplied));
+  } catch (const std::bad_alloc&) {
+    return nullptr;  // The window server gives no image.
+  }
 }
 
 }  // namespace dravel::sim

@@ -5,6 +5,7 @@
 // the engines can fail is a switch.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -49,25 +50,51 @@ struct Scene {
   Rect topLeft(const Screen& screen) const;
 };
 
+// How a rendering may end early, and why it made no image.
+struct RenderControl {
+  // Polled between bands of rows and between windows; once it holds, the
+  // rendering stops and makes no image. Null: never.
+  std::function<bool()> cancelled;
+  // When no image comes, why (when given).
+  std::string* failure = nullptr;
+};
+
 // Renders `region` (global top-left points) at `width` x `height` pixels, with
 // the windows for which `include(index)` holds, in the given layout. Rows are
-// padded as a real engine pads them.
+// padded as a real engine pads them. The image is drawn in bands of about
+// kRenderBandBytes, so that a cancellation is seen soon and the scratch
+// surfaces of translucent windows stay small. None when the size is not
+// valid, when memory for the image cannot be had (allocation failure is an
+// answer here, never an exception), or when cancelled.
+inline constexpr int64_t kRenderBandBytes = int64_t{16} << 20;
+// Window titles drawn beyond a window's right edge are not laid out at all.
 CapturedImagePtr renderScene(const Scene& scene, const Rect& region, int64_t width, int64_t height,
-                             const std::function<bool(size_t)>& include, PixelFormat format);
+                             const std::function<bool(size_t)>& include, PixelFormat format,
+                             const RenderControl& control = {});
 
 // The last few renderings, reused while nothing they show has changed: a
 // real engine hands out the compositor's finished frame instead of drawing
 // the desktop anew for every capture. Safe to use from any thread.
+//
+// The cache holds at most kCapacity renderings and at most kMaxBytes of
+// pixels: the least recently used go first, and a rendering larger than
+// kMaxBytes is handed out but never kept.
 class RenderCache {
  public:
   static constexpr size_t kCapacity = 2;
+  static constexpr size_t kMaxBytes = size_t{160} << 20;
 
   // The rendering of `scene` as renderScene makes it, drawn only when no kept
   // one has the same scene, region, size, included windows and layout.
   CapturedImagePtr render(const Scene& scene, const Rect& region, int64_t width, int64_t height,
-                          const std::function<bool(size_t)>& include, PixelFormat format);
-  // How many renderings were drawn rather than reused.
+                          const std::function<bool(size_t)>& include, PixelFormat format,
+                          const RenderControl& control = {});
+  // How many renderings were drawn rather than reused (cancelled and failed
+  // ones included).
   size_t drawn() const;
+  // Bytes of pixels kept now.
+  size_t bytes() const;
+  size_t entries() const;
   void clear();
 
  private:
@@ -82,6 +109,7 @@ class RenderCache {
   };
   mutable std::mutex mutex_;
   std::vector<Entry> entries_;  // most recently used last
+  size_t bytes_ = 0;
   size_t drawn_ = 0;
 };
 
@@ -124,6 +152,9 @@ class SimScreenCapture : public ScreenCapture {
   };
 
   explicit SimScreenCapture(SimDesktop& desktop);
+  // Stops the worker without waiting for a rendering to finish: work not yet
+  // started is dropped, and a rendering in progress stops at its next band
+  // and is answered as cancelled.
   ~SimScreenCapture() override;
   SimScreenCapture(const SimScreenCapture&) = delete;
   SimScreenCapture& operator=(const SimScreenCapture&) = delete;
@@ -144,6 +175,10 @@ class SimScreenCapture : public ScreenCapture {
   Behaviour behaviour;
   RenderCache renders;
 
+  // Captures that were asked for but abandoned before or while rendering
+  // because their configuration said cancelled, for tests.
+  size_t cancelledCaptures() const;
+
  private:
   void post(std::function<void()> task);
   void record(Request request);
@@ -156,7 +191,9 @@ class SimScreenCapture : public ScreenCapture {
   std::deque<std::function<void()>> tasks_;
   std::vector<Request> requests_;
   bool busy_ = false;
-  bool stopping_ = false;
+  // Set when the engine goes: a rendering in progress stops at its next band.
+  std::atomic<bool> stopping_{false};
+  std::atomic<size_t> cancelled_{0};
   std::thread worker_;
 };
 

@@ -1,5 +1,7 @@
 #include "platform/sim/sim_window_list.h"
 
+#include <algorithm>
+
 #include "platform/sim/sim_desktop.h"
 
 namespace dravel::sim {
@@ -25,11 +27,37 @@ std::optional<ValueMap> SimWindowList::mainWindowEntry() const {
                   {kCGWindowBounds, Value(std::move(bounds))}};
 }
 
+namespace {
+
+// An entry as read, with its names cut to the bound. Anything that is not a
+// map is passed on as it is.
+Value boundedEntry(const Value& entry) {
+  const ValueMap* map = entry.asMap();
+  if (!map) return entry;
+  ValueMap bounded;
+  for (const auto& [key, value] : map->entries()) {
+    const std::string* name = key.asString();
+    const std::string* text = value.asString();
+    if (name && text && (*name == kCGWindowName || *name == kCGWindowOwnerName) &&
+        text->size() > kMaxWindowTitleBytes) {
+      bounded.append(key, Value(std::string(truncateUtf8(*text, kMaxWindowTitleBytes))));
+    } else {
+      bounded.append(key, value);
+    }
+  }
+  return Value(std::move(bounded));
+}
+
+}  // namespace
+
 ValueList SimWindowList::currentEntries() const {
   ValueList all;
-  all.reserve(entries.size() + 1);
+  all.reserve(std::min(entries.size() + 1, kMaxWindowListEntries));
   if (auto own = mainWindowEntry()) all.emplace_back(std::move(*own));
-  all.insert(all.end(), entries.begin(), entries.end());
+  for (const Value& entry : entries) {
+    if (all.size() >= kMaxWindowListEntries) break;
+    all.push_back(boundedEntry(entry));
+  }
   return all;
 }
 

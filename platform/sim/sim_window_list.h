@@ -23,7 +23,9 @@ class SimWindowList : public WindowList {
   }
 
   // What the window server lists now, front to back: the host's main window
-  // first while it is on screen, then `entries`.
+  // first while it is on screen, then `entries`; at most
+  // kMaxWindowListEntries of them, their titles and owner names cut to
+  // kMaxWindowTitleBytes.
   ValueList currentEntries() const;
   // The main window's entry, absent while it is off screen.
   std::optional<ValueMap> mainWindowEntry() const;

@@ -37,6 +37,7 @@ void HostTest::TearDown() {
   queue().runUntilIdle();
   host_ = {};
   CaptureHandler::shared().window.reset();
+  CaptureHandler::shared().abandonCopies();
   NotificationsPlugin::resetForTesting();
   Sandbox::resetForTesting();
   SaveFolder::resetForTesting();

@@ -1,0 +1,194 @@
+// End-to-end limits of a running dravel-host: an image bomb answered at once
+// while another copy decodes, a capture the process has no memory for, and a
+// SIGTERM while a long rendering runs.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "channels/standard_codec.h"
+#include "tests/support/host_fixture.h"
+#include "tests/support/host_process.h"
+#include "tests/support/png_maker.h"
+
+namespace dravel::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// A field of /proc/PID/status in kB; -1 when absent.
+long statusKb(pid_t pid, const std::string& field) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+  }
+  return -1;
+}
+
+double secondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+class CaptureLimitsProcess : public HostProcessTest {
+ protected:
+  static Message copyCall(const ByteBuffer& png) {
+    return StandardMethodCodec::encodeMethodCall({"copyPng", ValueMap{{"png", Value(png)}}});
+  }
+};
+
+TEST_F(CaptureLimitsProcess, AnImageBombIsRefusedAtOnceWhileAnotherCopyDecodes) {
+  start();
+  if (HasFatalFailure()) return;
+  const ByteBuffer bomb = pngDeclaring(16384, 16384);
+
+  // Alone: refused without the host ever holding its pixels (1 GiB).
+  const long peakBefore = statusKb(pid_, "VmHWM");
+  const auto asked = Clock::now();
+  EXPECT_TRUE(
+      isError(call("dravel/capture", "copyPng", ValueMap{{"png", Value(bomb)}}), "bad_png"));
+  EXPECT_LT(secondsSince(asked), 1.0);
+  EXPECT_LT(statusKb(pid_, "VmHWM") - peakBefore, 128 * 1024);
+
+  // While a large, legitimate copy decodes for one client, another client's
+  // bomb is answered, and the large copy only after it.
+  auto slow = connect();
+  auto other = connect();
+  ASSERT_TRUE(slow && other);
+  std::string error;
+  const long residentBefore = statusKb(pid_, "VmRSS");
+  ASSERT_TRUE(slow->sendFrame(FrameKind::kCall, 7, "dravel/capture",
+                              copyCall(uniformPng(6000, 6000, 5)), &error))
+      << error;
+  const auto bombAsked = Clock::now();
+  EXPECT_TRUE(isError(call(*other, "dravel/capture", "copyPng", ValueMap{{"png", Value(bomb)}}),
+                      "bad_png"));
+  EXPECT_LT(secondsSince(bombAsked), 1.0);
+  EXPECT_TRUE(isSuccess(call(*other, "dravel/capture", "hasPermission"), Value(true)));
+  EXPECT_FALSE(slow->readFrame(&error, 0)) << "the large copy was answered first";
+  std::optional<Frame> reply = slow->readFrame(&error, 60);
+  ASSERT_TRUE(reply) << error;
+  EXPECT_EQ(reply->requestId, 7u);
+  EXPECT_TRUE(isSuccess(decodeReply(reply->payload), Value()));
+  // Afterwards the host keeps what the clipboard holds (the TIFF of
+  // 6000 x 6000 x 4 bytes and the small PNG), not the decode's buffers. (The
+  // sanitizer's allocator holds freed memory in quarantine on purpose.)
+  if (!kSanitized) {
+    const long clipboardKb = 6000L * 6000 * 4 / 1024;
+    EXPECT_LT(statusKb(pid_, "VmRSS") - residentBefore, clipboardKb + 64 * 1024);
+  }
+  // And it ends cleanly (under the sanitizers: without leaks).
+  EXPECT_EQ(stopHost(), 0) << hostLog();
+}
+
+TEST_F(CaptureLimitsProcess, ACaptureWithoutMemoryForItFailsAndTheHostGoesOn) {
+  // A 6000 x 6000 screen: 144 MB of pixels, far below the frame limit.
+  const std::string scenario =
+      R"({"screens": [{"frame": [0, 0, 6000, 6000], "scale": 1, "displayId": 1}]})";
+  if (kSanitized) {
+    // The sanitizer's allocator cannot run under an address-space limit; it
+    // fails large allocations itself instead.
+    const char* old = std::getenv("ASAN_OPTIONS");
+    const std::string saved = old ? old : "";
+    const std::string limited = (saved.empty() ? "" : saved + ":") +
+                                "allocator_may_return_null=1:max_allocation_size_mb=64";
+    ::setenv("ASAN_OPTIONS", limited.c_str(), 1);
+    startOnScenario(scenario);
+    if (old) {
+      ::setenv("ASAN_OPTIONS", saved.c_str(), 1);
+    } else {
+      ::unsetenv("ASAN_OPTIONS");
+    }
+  } else {
+    startOnScenario(scenario);
+  }
+  if (HasFatalFailure()) return;
+  if (!kSanitized) {
+    // What the host has mapped now, and 64 MiB more.
+    const long mappedKb = statusKb(pid_, "VmSize");
+    ASSERT_GT(mappedKb, 0);
+    const rlim_t limit = static_cast<rlim_t>(mappedKb + 64 * 1024) * 1024;
+    const rlimit bounded{limit, limit};
+    ASSERT_EQ(::prlimit(pid_, RLIMIT_AS, &bounded, nullptr), 0) << std::strerror(errno);
+  }
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto reply = call("dravel/capture", "captureScreen", ValueMap{{"displayId", 1}});
+    auto* failed = std::get_if<FlutterError>(&reply);
+    ASSERT_TRUE(failed) << "attempt " << attempt;
+    EXPECT_EQ(failed->code, "capture_failed");
+    EXPECT_FALSE(failed->message.value_or("").empty());
+    EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(true)));
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid_, &status, WNOHANG), 0) << "the host ended\n" << hostLog();
+  EXPECT_EQ(stopHost(), 0) << hostLog();
+}
+
+TEST_F(CaptureLimitsProcess, SigtermDuringALongRenderingEndsTheHostPromptly) {
+  // An 8000 x 8000 screen (just under the frame limit) under many translucent
+  // windows: drawing it takes far longer than the host may take to exit.
+  std::ostringstream scenario;
+  scenario << R"({"screens": [{"frame": [0, 0, 8000, 8000], "scale": 1, "displayId": 1}],)"
+           << R"("windows": [)";
+  for (int i = 0; i < 60; ++i) {
+    scenario << (i ? "," : "") << R"({"kCGWindowLayer": 0, "kCGWindowOwnerPID": )" << 900 + i
+             << R"(, "kCGWindowAlpha": 0.5, "kCGWindowBounds": {"X": )" << i
+             << R"(, "Y": 0, "Width": 7900, "Height": 7900}})";
+  }
+  scenario << "]}";
+  startOnScenario(scenario.str());
+  if (HasFatalFailure()) return;
+
+  auto client = connect();
+  ASSERT_TRUE(client);
+  std::string error;
+  ASSERT_TRUE(client->sendFrame(
+      FrameKind::kCall, 1, "dravel/capture",
+      StandardMethodCodec::encodeMethodCall({"captureScreen", ValueMap{{"displayId", 1}}}),
+      &error));
+  // The engine has begun drawing once the screenshot is asked for.
+  ASSERT_TRUE(waitUntil([&] {
+    const Value capture = state("capture");
+    const Value* requests = capture.at("requests");
+    const ValueList* list = requests ? requests->asList() : nullptr;
+    if (!list) return false;
+    for (const Value& r : *list) {
+      if (r.stringAt("kind") == std::optional<std::string>("screenshot")) return true;
+    }
+    return false;
+  })) << hostLog();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_TRUE(client->readFrame(&error, 0) == std::nullopt) << "the rendering already ended";
+
+  const auto signalled = Clock::now();
+  ASSERT_EQ(::kill(pid_, SIGTERM), 0);
+  const int status = waitFor(pid_, 30);
+  const double took = secondsSince(signalled);
+  if (status < 0) {
+    ::kill(pid_, SIGKILL);
+    waitFor(pid_, 10);
+  }
+  pid_ = -1;
+  EXPECT_EQ(status, 0) << hostLog();
+  // The sanitizers' own exit work (leak check) comes on top under them.
+  EXPECT_LT(took, kSanitized ? 3.0 : 1.0);
+  EXPECT_NE(::access(socket_.c_str(), F_OK), 0) << "the socket was left behind";
+}
+
+}  // namespace
+}  // namespace dravel::testing

@@ -1,0 +1,186 @@
+// "copyPng" under hostile and large input: the declared size is refused
+// before anything is allocated, decoding runs off the main thread, and
+// copies reach the clipboard in the order they were asked.
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "channels/method_channel.h"
+#include "channels/requester.h"
+#include "host/capture_handler.h"
+#include "platform/image_codec.h"
+#include "tests/support/host_fixture.h"
+#include "tests/support/png_maker.h"
+
+namespace dravel::testing {
+namespace {
+
+// A field of /proc/self/status in kB; -1 when absent.
+long statusKb(const std::string& field) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+  }
+  return -1;
+}
+
+// Starts a new peak-memory measurement: VmHWM falls back to VmRSS.
+bool resetPeakMemory() {
+  std::ofstream out("/proc/self/clear_refs");
+  out << "5";
+  out.flush();
+  return static_cast<bool>(out);
+}
+
+class CopyPng : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    launch();
+    PasteboardItem old;
+    old.setData("public.utf8-plain-text", {'h', 'i'});
+    before_ = {old};
+    desktop().pasteboard().contents = before_;
+  }
+
+  MethodResponse copy(const ByteBuffer& png) {
+    return capture("copyPng", ValueMap{{"png", Value(png)}});
+  }
+
+  bool clipboardUntouched() {
+    return desktop().pasteboard().contents == before_ && desktop().pasteboard().writes == 0;
+  }
+
+  std::vector<PasteboardItem> before_;
+};
+
+TEST_F(CopyPng, ImagesDeclaringMoreThanTheBoundAreRefusedBeforeAnyPixelIsAllocated) {
+  ASSERT_TRUE(resetPeakMemory()) << "no peak-memory reset on this system";
+  const long baseline = statusKb("VmRSS");
+  // 16384 x 16384 is 2^28 pixels; 11586 x 11586 just over 2^27; and one
+  // row of 2^27 + 1 pixels.
+  for (const auto& [width, height] : std::vector<std::pair<uint32_t, uint32_t>>{
+           {16384, 16384}, {11586, 11586}, {(1u << 27) + 1, 1}}) {
+    const ByteBuffer bomb = pngDeclaring(width, height);
+    ASSERT_EQ(declaredImageSize(bomb)->width, width);
+    EXPECT_FALSE(withinDecodeBound(*declaredImageSize(bomb)));
+    EXPECT_TRUE(isError(copy(bomb), "bad_png")) << width << " x " << height;
+    EXPECT_FALSE(decodeImage(bomb)) << width << " x " << height;
+  }
+  EXPECT_TRUE(clipboardUntouched());
+  // Allocating the pixels of any of them would take at least 512 MiB.
+  EXPECT_LT(statusKb("VmHWM") - baseline, 64 * 1024);
+  // The bound lets every real screen through.
+  EXPECT_TRUE(withinDecodeBound({7680, 4320}));
+  EXPECT_TRUE(withinDecodeBound({1u << 27, 1}));
+}
+
+// A little-endian TIFF of `width` x `height` as written by encodeTiff, its
+// size tags then changed to declare `declaredWidth` x `declaredHeight`.
+ByteBuffer tiffDeclaring(uint16_t declaredWidth, uint16_t declaredHeight) {
+  DecodedImage image{2, 2, ByteBuffer(16, 200)};
+  ByteBuffer tiff = *encodeTiff(image);
+  auto le = [&](size_t at, int bytes) {
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | tiff[at + i];
+    return v;
+  };
+  EXPECT_EQ(tiff[0], 'I');
+  const size_t ifd = le(4, 4);
+  for (size_t i = 0, n = le(ifd, 2); i < n; ++i) {
+    const size_t entry = ifd + 2 + 12 * i;
+    const uint32_t tag = le(entry, 2);
+    if (tag != 256 && tag != 257) continue;  // ImageWidth, ImageLength
+    const uint16_t v = tag == 256 ? declaredWidth : declaredHeight;
+    tiff[entry + 8] = static_cast<uint8_t>(v);
+    tiff[entry + 9] = static_cast<uint8_t>(v >> 8);
+    tiff[entry + 10] = 0;
+    tiff[entry + 11] = 0;
+  }
+  return tiff;
+}
+
+TEST_F(CopyPng, TiffsAreMeasuredByTheirDirectoryAndRefusedTheSameWay) {
+  const ByteBuffer fine = tiffDeclaring(2, 2);
+  ASSERT_TRUE(declaredImageSize(fine));
+  EXPECT_EQ(declaredImageSize(fine)->width, 2u);
+  EXPECT_TRUE(decodeImage(fine));
+
+  const ByteBuffer bomb = tiffDeclaring(60000, 60000);
+  ASSERT_TRUE(declaredImageSize(bomb));
+  EXPECT_EQ(declaredImageSize(bomb)->height, 60000u);
+  EXPECT_FALSE(decodeImage(bomb));
+  EXPECT_TRUE(isError(copy(bomb), "bad_png"));
+  EXPECT_TRUE(clipboardUntouched());
+}
+
+TEST_F(CopyPng, AScreenshotSizedImageStillCopiesWithItsTiff) {
+  const ByteBuffer png = uniformPng(3840, 2160, 40);
+  EXPECT_TRUE(isSuccess(copy(png), Value()));
+  auto items = desktop().pasteboard().items();
+  ASSERT_EQ(items.size(), 1u);
+  ASSERT_NE(items[0].dataForType(kPasteboardTypePNG), nullptr);
+  EXPECT_EQ(*items[0].dataForType(kPasteboardTypePNG), png);
+  const ByteBuffer* tiff = items[0].dataForType(kPasteboardTypeTIFF);
+  ASSERT_NE(tiff, nullptr);
+  std::optional<DecodedImage> decoded = decodeTiff(*tiff);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->width, 3840u);
+  EXPECT_EQ(decoded->height, 2160u);
+  EXPECT_EQ(decoded->rgba[0], 40);
+  EXPECT_EQ(CaptureHandler::shared().copiesInFlight(), 0u);
+}
+
+TEST_F(CopyPng, CopiesAnswerAndReachTheClipboardInCallOrder) {
+  // A slow copy, a refused one and a quick one, asked without waiting: the
+  // quick one must not be overwritten by the slow one finishing later.
+  const ByteBuffer slow = uniformPng(3840, 2160, 1);
+  const ByteBuffer quick = uniformPng(2, 1, 2);
+  FlutterMethodChannel ui("dravel/capture", &uiEnd());
+  std::vector<std::string> answered;
+  auto note = [&answered](std::string name) {
+    return [&answered, name](MethodResponse r) {
+      answered.push_back(name + (std::holds_alternative<Value>(r) ? " ok" : " refused"));
+    };
+  };
+  ui.invokeMethod("copyPng", ValueMap{{"png", Value(slow)}}, note("slow"));
+  ui.invokeMethod("copyPng", ValueMap{{"png", Value(ByteBuffer{1, 2, 3})}}, note("garbage"));
+  ui.invokeMethod("copyPng", ValueMap{{"png", Value(quick)}}, note("quick"));
+  queue().runUntil([&] { return answered.size() == 3; }, 20.0);
+  // A refusal is answered at once; the two copies in the order asked.
+  EXPECT_EQ(answered, (std::vector<std::string>{"garbage refused", "slow ok", "quick ok"}));
+  auto items = desktop().pasteboard().items();
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(*items[0].dataForType(kPasteboardTypePNG), quick);
+  EXPECT_EQ(desktop().pasteboard().writes, 2);
+}
+
+TEST_F(CopyPng, ACopyForACallerThatHasGoneLeavesTheClipboardAlone) {
+  auto requester = std::make_shared<Requester>();
+  requester->markGone();
+  ScopedRequester scope(requester);
+  EXPECT_TRUE(isError(copy(uniformPng(64, 64, 9)), "bad_png"));
+  EXPECT_TRUE(clipboardUntouched());
+}
+
+TEST_F(CopyPng, AbandonedCopiesNeverWriteTheClipboard) {
+  FlutterMethodChannel ui("dravel/capture", &uiEnd());
+  ui.invokeMethod("copyPng", ValueMap{{"png", Value(uniformPng(1920, 1080, 3))}},
+                  [](MethodResponse) {});
+  queue().runUntilIdle();
+  CaptureHandler::shared().abandonCopies();
+  EXPECT_EQ(CaptureHandler::shared().copiesInFlight(), 0u);
+  // Whatever the abandoned lane was doing, it reaches neither the queue nor
+  // the clipboard; a copy asked afterwards works.
+  const ByteBuffer next = uniformPng(2, 2, 4);
+  EXPECT_TRUE(isSuccess(copy(next), Value()));
+  queue().runUntilIdle();
+  auto items = desktop().pasteboard().items();
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(*items[0].dataForType(kPasteboardTypePNG), next);
+  EXPECT_EQ(desktop().pasteboard().writes, 1);
+}
+
+}  // namespace
+}  // namespace dravel::testing
