@@ -81,8 +81,10 @@ std::optional<std::string> replyTooLarge(const ValueMap& geometry, int64_t width
          std::to_string(kMaxReplyPayloadSize) + " a reply can carry";
 }
 
-// Points times scale, truncated toward zero; sizes that are not finite,
-// negative or absurd give zero rather than an undefined conversion.
+// Points times scale, truncated toward zero. A length that is not a finite
+// positive number (NaN, infinite, zero or negative) reads as 0, and an
+// absurdly large one is held at 9.0e15 pixels, so the conversion to an
+// integer is always defined; either way the image-size checks refuse it.
 int64_t pixelLength(double points, double scale) {
   const double pixels = std::trunc(points * scale);
   if (!std::isfinite(pixels) || pixels <= 0) return 0;
