@@ -19,6 +19,7 @@
 #include "channels/glib_main_queue.h"
 #include "channels/log.h"
 #include "channels/socket_messenger.h"
+#include "channels/stop_request.h"
 #include "host/app_delegate.h"
 #include "host/capture_handler.h"
 #include "host/launch.h"
@@ -136,6 +137,8 @@ int stopPipeWrite = -1;
 
 void onStopSignalCaught(int signal) {
   const int saved = errno;
+  // Seen at once by a rendering that holds the main thread.
+  requestProcessStop();
   const unsigned char number = static_cast<unsigned char>(signal);
   // A full pipe already holds a stop request.
   [[maybe_unused]] ssize_t n = ::write(stopPipeWrite, &number, 1);

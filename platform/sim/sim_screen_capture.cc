@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "channels/log.h"
+#include "channels/stop_request.h"
 #include "platform/sim/sim_desktop.h"
 
 namespace dravel::sim {
@@ -553,7 +554,8 @@ void SimScreenCapture::captureImage(const ContentFilter& filter,
     }
     // Stops when the engine goes or when whoever asked no longer wants it.
     auto cancelled = [this, &configuration] {
-      return stopping_.load() || (configuration.cancelled && configuration.cancelled());
+      return stopping_.load() || processStopRequested() ||
+             (configuration.cancelled && configuration.cancelled());
     };
     if (cancelled()) {
       ++cancelled_;
@@ -585,6 +587,16 @@ void SimScreenCapture::captureImage(const ContentFilter& filter,
   });
 }
 
+namespace {
+
+// The window server's routes draw on the caller's (main) thread: nothing but
+// a stop of the whole process cancels them.
+bool stopRequested() {
+  return processStopRequested();
+}
+
+}  // namespace
+
 CapturedImagePtr SimScreenCapture::displayCreateImage(uint32_t displayID) {
   Request request;
   request.kind = Request::Kind::kDisplayImage;
@@ -598,7 +610,7 @@ CapturedImagePtr SimScreenCapture::displayCreateImage(uint32_t displayID) {
       return renders.render(
           scene, scene.topLeft(screen), static_cast<int64_t>(screen.frame.width * screen.scale),
           static_cast<int64_t>(screen.frame.height * screen.scale), [](size_t) { return true; },
-          behaviour.imageFormat.value_or(PixelFormat::kBGRX));
+          behaviour.imageFormat.value_or(PixelFormat::kBGRX), {stopRequested});
     } catch (const std::bad_alloc&) {
       return nullptr;  // The window server gives no image.
     }
@@ -641,7 +653,7 @@ CapturedImagePtr SimScreenCapture::windowListCreateImage(const Rect& bounds, uin
     return renders.render(
         scene, bounds, static_cast<int64_t>(bounds.width * scale),
         static_cast<int64_t>(bounds.height * scale), [first](size_t k) { return k >= first; },
-        behaviour.imageFormat.value_or(PixelFormat::kBGRAPremultiplied));
+        behaviour.imageFormat.value_or(PixelFormat::kBGRAPremultiplied), {stopRequested});
   } catch (const std::bad_alloc&) {
     return nullptr;  // The window server gives no image.
   }
