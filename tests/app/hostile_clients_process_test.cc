@@ -1,0 +1,143 @@
+// End-to-end: a running dravel-host among clients that misbehave at once
+// (garbage, a client that asks for captures and never reads them, one that
+// stops in the middle of a large frame) keeps answering a well-behaved client,
+// holds a bounded amount of memory, and still stops cleanly.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "channels/socket_client.h"
+#include "channels/standard_codec.h"
+#include "tests/support/host_fixture.h"
+#include "tests/support/host_process.h"
+
+namespace dravel::testing {
+namespace {
+
+// A field of /proc/PID/status in kB; -1 when absent.
+long statusKb(pid_t pid, const std::string& field) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+  }
+  return -1;
+}
+
+void putLittleEndian(std::vector<uint8_t>& out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+// The header of a call frame that announces `payloadSize` bytes of payload.
+std::vector<uint8_t> callHeader(const std::string& channel, uint64_t requestId,
+                                size_t payloadSize) {
+  std::vector<uint8_t> out;
+  putLittleEndian(out, kFrameFixedSize + channel.size() + payloadSize, 4);
+  out.push_back(static_cast<uint8_t>(FrameKind::kCall));
+  out.push_back(0);
+  putLittleEndian(out, channel.size(), 2);
+  putLittleEndian(out, requestId, 8);
+  out.insert(out.end(), channel.begin(), channel.end());
+  return out;
+}
+
+class HostileClientsProcess : public HostProcessTest {
+ protected:
+  size_t captureRequests() {
+    const Value capture = state("capture");
+    const Value* requests = capture.at("requests");
+    const ValueList* list = requests ? requests->asList() : nullptr;
+    return list ? list->size() : 0;
+  }
+
+  void expectAnswering() {
+    EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(true))) << hostLog();
+  }
+};
+
+TEST_F(HostileClientsProcess, MisbehavingClientsLeaveTheHostAnsweringWithinBoundedMemory) {
+  // One 1920 x 1080 screen: every capture reply is about 8 MB.
+  startOnScenario(R"({"screens": [{"frame": [0, 0, 1920, 1080], "scale": 1, "displayId": 1}]})");
+  if (HasFatalFailure()) return;
+  expectAnswering();
+  const long baseKb = statusKb(pid_, "VmRSS");
+  ASSERT_GT(baseKb, 0);
+  std::string error;
+
+  // Garbage: a frame of an unknown kind, one longer than any frame may be, and
+  // bytes that are no frame at all. Each such connection is closed.
+  std::vector<uint8_t> unknownKind = callHeader("", 0, 0);
+  unknownKind[4] = 9;
+  std::vector<uint8_t> tooLong = callHeader("", 0, 0);
+  tooLong[0] = tooLong[1] = tooLong[2] = tooLong[3] = 0xFF;
+  for (const std::vector<uint8_t>& garbage :
+       {unknownKind, tooLong, std::vector<uint8_t>(4096, 0xA5)}) {
+    auto client = connect();
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(client->sendBytes(garbage, &error)) << error;
+    auto frame = client->readFrame(&error, 10);
+    EXPECT_FALSE(frame);
+    EXPECT_NE(error, "timed out");
+  }
+  expectAnswering();
+
+  // A client that stops a few bytes into a frame announcing 200 MiB.
+  auto stalled = connect();
+  ASSERT_TRUE(stalled);
+  std::vector<uint8_t> part = callHeader("dravel/capture", 1, size_t{200} << 20);
+  part.resize(part.size() + 1024, 0);
+  ASSERT_TRUE(stalled->sendBytes(part, &error)) << error;
+
+  // A client that pipelines captures and never reads what comes back.
+  constexpr int kPipelined = 80;
+  auto greedy = connect();
+  ASSERT_TRUE(greedy);
+  const Message capture = StandardMethodCodec::encodeMethodCall({"captureScreen", ValueMap{}});
+  for (int i = 1; i <= kPipelined; ++i) {
+    ASSERT_TRUE(greedy->sendFrame(FrameKind::kCall, static_cast<uint64_t>(i), "dravel/capture",
+                                  capture, &error))
+        << error;
+  }
+
+  // The host stops taking the greedy client's calls while their replies wait,
+  // and meanwhile answers everybody else.
+  size_t taken = 0;
+  ASSERT_TRUE(waitUntil([&] {
+    const size_t before = captureRequests();
+    usleep(300 * 1000);
+    taken = captureRequests();
+    return taken > 0 && taken == before;
+  })) << hostLog();
+  EXPECT_LT(taken, static_cast<size_t>(kPipelined)) << "every pipelined capture was taken";
+  expectAnswering();
+  auto geometry = call("dravel/capture", "screenUnderCursor");
+  EXPECT_TRUE(std::holds_alternative<Value>(geometry));
+
+  // Without the bounds the host would hold every reply (80 x 8 MB) and the
+  // announced 200 MiB frame.
+  const long grownKb = statusKb(pid_, "VmRSS") - baseKb;
+  EXPECT_LT(grownKb, 400 * 1024) << "the host grew by " << grownKb << " kB";
+
+  // Once the greedy client reads, every capture is answered exactly once.
+  std::vector<int> answers(kPipelined + 1, 0);
+  for (int i = 0; i < kPipelined; ++i) {
+    auto frame = greedy->readFrame(&error, 60);
+    ASSERT_TRUE(frame) << error << "\n" << hostLog();
+    ASSERT_GE(frame->requestId, 1u);
+    ASSERT_LE(frame->requestId, static_cast<uint64_t>(kPipelined));
+    ++answers[frame->requestId];
+  }
+  for (int i = 1; i <= kPipelined; ++i) EXPECT_EQ(answers[i], 1) << "request " << i;
+
+  // The stalled client is still connected (its idle time has not run out) and
+  // the host stops cleanly, removing its socket.
+  expectAnswering();
+  EXPECT_EQ(stopHost(), 0) << hostLog();
+  EXPECT_NE(::access(socket_.c_str(), F_OK), 0) << "the socket was left behind";
+}
+
+}  // namespace
+}  // namespace dravel::testing
