@@ -1,6 +1,7 @@
 #include "channels/log.h"
 
 #include <errno.h>
+#include <sys/uio.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <iostream>
+#include <new>
 
 namespace dravel {
 namespace {
@@ -24,13 +26,22 @@ std::vector<std::shared_ptr<LogSink>>& sinks() {
 
 }  // namespace
 
+// Logging never ends the process: a line that cannot be made or written for
+// want of memory is dropped, whichever thread logs it.
 void logLine(const std::string& line) {
   std::vector<std::shared_ptr<LogSink>> copy;
-  {
+  try {
     std::lock_guard<std::mutex> lock(sinksMutex());
     copy = sinks();
+  } catch (const std::bad_alloc&) {
+    return;
   }
-  for (auto& sink : copy) sink->write(line);
+  for (auto& sink : copy) {
+    try {
+      sink->write(line);
+    } catch (const std::bad_alloc&) {
+    }
+  }
 }
 
 void NSLog(const char* format, ...) {
@@ -41,10 +52,15 @@ void NSLog(const char* format, ...) {
   int n = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
   std::string line;
-  if (n > 0) {
-    line.resize(static_cast<size_t>(n) + 1);
-    std::vsnprintf(line.data(), line.size(), format, again);
-    line.resize(static_cast<size_t>(n));
+  try {
+    if (n > 0) {
+      line.resize(static_cast<size_t>(n) + 1);
+      std::vsnprintf(line.data(), line.size(), format, again);
+      line.resize(static_cast<size_t>(n));
+    }
+  } catch (const std::bad_alloc&) {
+    va_end(again);
+    return;
   }
   va_end(again);
   logLine(line);
@@ -188,7 +204,11 @@ void ThrottledLogSink::run(std::shared_ptr<State> state) {
     std::string line = std::move(state->queue.front());
     state->queue.pop_front();
     lock.unlock();
-    state->target->write(line);
+    try {
+      state->target->write(line);
+    } catch (const std::bad_alloc&) {
+      // The line is lost; the writer goes on with the next.
+    }
     lock.lock();
   }
   state->finished = true;
@@ -202,18 +222,36 @@ void StderrLogSink::write(const std::string& line) {
   localtime_r(&ts.tv_sec, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  char millis[32];
-  std::snprintf(millis, sizeof millis, ".%03ld", ts.tv_nsec / 1000000);
-  const std::string text = std::string(stamp) + millis + " dravel-host: " + line + "\n";
+  char prefix[64];
+  const int prefixLength =
+      std::snprintf(prefix, sizeof prefix, "%s.%03ld dravel-host: ", stamp, ts.tv_nsec / 1000000);
+  if (prefixLength < 0) return;
+  char newline[] = "\n";
   // Straight to the descriptor, not through stdio: a write blocked on a full
   // pipe then holds no lock that the rest of the process (its exit included)
-  // would wait for.
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
+  // would wait for. Nothing is allocated, so a line still goes out when
+  // memory has run out.
+  iovec pieces[3] = {
+      {prefix, std::min(static_cast<size_t>(prefixLength), sizeof prefix - 1)},
+      {const_cast<char*>(line.data()), line.size()},
+      {newline, 1},
+  };
+  iovec* next = pieces;
+  int left = 3;
+  while (left > 0) {
+    ssize_t n = ::writev(STDERR_FILENO, next, left);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
-    done += static_cast<size_t>(n);
+    size_t written = static_cast<size_t>(n);
+    while (left > 0 && written >= next->iov_len) {
+      written -= next->iov_len;
+      ++next;
+      --left;
+    }
+    if (left > 0) {
+      next->iov_base = static_cast<char*>(next->iov_base) + written;
+      next->iov_len -= written;
+    }
   }
 }
 

@@ -92,6 +92,34 @@ int64_t pixelLength(double points, double scale) {
   return static_cast<int64_t>(pixels);
 }
 
+// Asks the engine for the display's image, leaving out the window to exclude.
+void requestImage(ScreenCapture& engine, const ShareableContent& content,
+                  const ShareableDisplay& display, double scale, Size size,
+                  std::optional<int64_t> excludeWindow, const std::shared_ptr<Requester>& requester,
+                  const CaptureCompletion& completion) {
+  ContentFilter filter;
+  filter.display = display;
+  if (excludeWindow) {
+    for (const ShareableWindow& window : content.windows) {
+      if (static_cast<int64_t>(window.windowID) == *excludeWindow) {
+        filter.excludedWindows.push_back(window);
+      }
+    }
+  }
+  StreamConfiguration configuration;
+  configuration.width = pixelLength(size.width, scale);
+  configuration.height = pixelLength(size.height, scale);
+  configuration.showsCursor = false;
+  configuration.captureResolution = kCaptureResolutionBest;
+  configuration.pixelFormat = kPixelFormatBGRA;
+  // The engine drops the rendering once the caller has gone.
+  configuration.cancelled = [requester] { return requester->gone(); };
+  engine.captureImage(filter, configuration,
+                      [completion](CapturedImagePtr image, std::optional<std::string> e) {
+                        completion(std::move(image), std::move(e));
+                      });
+}
+
 void captureWithScreenCaptureKit(uint32_t displayID, double scale, Size size,
                                  std::optional<int64_t> excludeWindow,
                                  std::shared_ptr<Requester> requester,
@@ -115,27 +143,14 @@ void captureWithScreenCaptureKit(uint32_t displayID, double scale, Size size,
           completion(nullptr, error.value_or("display not shareable"));
           return;
         }
-        ContentFilter filter;
-        filter.display = *display;
-        if (excludeWindow) {
-          for (const ShareableWindow& window : content->windows) {
-            if (static_cast<int64_t>(window.windowID) == *excludeWindow) {
-              filter.excludedWindows.push_back(window);
-            }
-          }
+        // Out of memory while asking for the image, the capture fails rather
+        // than leave its caller waiting.
+        try {
+          requestImage(*engine, *content, *display, scale, size, excludeWindow, requester,
+                       completion);
+        } catch (const std::bad_alloc&) {
+          completion(nullptr, std::string("Out of memory."));
         }
-        StreamConfiguration configuration;
-        configuration.width = pixelLength(size.width, scale);
-        configuration.height = pixelLength(size.height, scale);
-        configuration.showsCursor = false;
-        configuration.captureResolution = kCaptureResolutionBest;
-        configuration.pixelFormat = kPixelFormatBGRA;
-        // The engine drops the rendering once the caller has gone.
-        configuration.cancelled = [requester] { return requester->gone(); };
-        engine->captureImage(filter, configuration,
-                             [completion](CapturedImagePtr image, std::optional<std::string> e) {
-                               completion(std::move(image), std::move(e));
-                             });
       });
 }
 
@@ -239,9 +254,16 @@ void CaptureHandler::captureScreen(ScreenPtr screen, FlutterResult result) {
   // main queue.
   CaptureCompletion completion = [number](CapturedImagePtr image,
                                           std::optional<std::string> message) {
-    mainQueue().async([number, image = std::move(image), message = std::move(message)] {
-      answerCapture(number, image, message);
-    });
+    try {
+      mainQueue().async([number, image = std::move(image), message = std::move(message)] {
+        answerCapture(number, image, message);
+      });
+    } catch (const std::bad_alloc&) {
+      // Out of memory the capture still gets its answer: a smaller hop.
+      image.reset();
+      mainQueue().async(
+          [number] { answerCapture(number, nullptr, std::string("Out of memory.")); });
+    }
   };
 
   if (platform().processInfo().isOperatingSystemAtLeastVersion(kScreenshotServiceVersion)) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "channels/log.h"
 #include "channels/stop_request.h"
@@ -456,7 +457,11 @@ void SimScreenCapture::run() {
     try {
       task();
     } catch (const std::exception& e) {
-      NSLog("[capture] an engine task failed: %s", e.what());
+      // Out of memory, even the line may not be written; the thread goes on.
+      try {
+        NSLog("[capture] an engine task failed: %s", e.what());
+      } catch (...) {
+      }
     }
     task = nullptr;
     lock.lock();
@@ -494,6 +499,27 @@ void SimScreenCapture::clearRequests() {
   requests_.clear();
 }
 
+namespace {
+
+// Runs an engine task that answers through a handler. When memory runs out
+// before the task has answered, `noMemory` answers instead, so the caller is
+// never left waiting; once the handler has the answer, what it does with it
+// is its own affair.
+template <typename Body, typename NoMemory>
+void answerEvenWithoutMemory(Body&& body, NoMemory&& noMemory) {
+  bool answered = false;
+  try {
+    body(answered);
+  } catch (const std::bad_alloc&) {
+    if (!answered) noMemory();
+  }
+}
+
+// Short enough to need no allocation of its own.
+constexpr char kNoMemory[] = "Out of memory.";
+
+}  // namespace
+
 void SimScreenCapture::getShareableContent(bool excludeDesktopWindows, bool onScreenWindowsOnly,
                                            ContentHandler handler) {
   Request request;
@@ -504,25 +530,34 @@ void SimScreenCapture::getShareableContent(bool excludeDesktopWindows, bool onSc
   // The content is what is on screen at this moment.
   auto scene = std::make_shared<const Scene>(Scene::of(desktop_));
   post([scene, behaviour = behaviour, handler = std::move(handler)] {
-    if (behaviour.shareableContentError) {
-      handler(std::nullopt, behaviour.shareableContentError);
-      return;
-    }
-    if (behaviour.shareableContentGivesNothing) {
-      handler(std::nullopt, std::nullopt);
-      return;
-    }
-    ShareableContent content;
-    for (size_t i = 0; i < scene->screens.size(); ++i) {
-      const auto& id = scene->screens[i].displayId;
-      if (!id || behaviour.unshareableDisplays.count(*id)) continue;
-      content.displays.push_back(
-          {*id, std::make_shared<const DisplayHandle>(DisplayHandle{scene, i, behaviour})});
-    }
-    for (const Scene::Window& w : scene->windows) {
-      if (w.number) content.windows.push_back({*w.number});
-    }
-    handler(std::move(content), std::nullopt);
+    answerEvenWithoutMemory(
+        [&](bool& answered) {
+          auto answer = [&](std::optional<ShareableContent> content,
+                            std::optional<std::string> error) {
+            answered = true;
+            handler(std::move(content), std::move(error));
+          };
+          if (behaviour.shareableContentError) {
+            answer(std::nullopt, behaviour.shareableContentError);
+            return;
+          }
+          if (behaviour.shareableContentGivesNothing) {
+            answer(std::nullopt, std::nullopt);
+            return;
+          }
+          ShareableContent content;
+          for (size_t i = 0; i < scene->screens.size(); ++i) {
+            const auto& id = scene->screens[i].displayId;
+            if (!id || behaviour.unshareableDisplays.count(*id)) continue;
+            content.displays.push_back(
+                {*id, std::make_shared<const DisplayHandle>(DisplayHandle{scene, i, behaviour})});
+          }
+          for (const Scene::Window& w : scene->windows) {
+            if (w.number) content.windows.push_back({*w.number});
+          }
+          answer(std::move(content), std::nullopt);
+        },
+        [&] { handler(std::nullopt, std::string(kNoMemory)); });
   });
 }
 
@@ -539,51 +574,59 @@ void SimScreenCapture::captureImage(const ContentFilter& filter,
   auto display = std::static_pointer_cast<const DisplayHandle>(filter.display.handle);
   std::set<uint32_t> excluded(request.excludedWindows.begin(), request.excludedWindows.end());
   post([this, display, excluded, configuration, handler = std::move(handler)] {
-    if (!display) {
-      handler(nullptr, std::string("The display is not valid."));
-      return;
-    }
-    const SimScreenCapture::Behaviour& b = display->behaviour;
-    if (b.screenshotError) {
-      handler(nullptr, b.screenshotError);
-      return;
-    }
-    if (b.screenshotGivesNothing) {
-      handler(nullptr, std::nullopt);
-      return;
-    }
-    // Stops when the engine goes or when whoever asked no longer wants it.
-    auto cancelled = [this, &configuration] {
-      return stopping_.load() || processStopRequested() ||
-             (configuration.cancelled && configuration.cancelled());
-    };
-    if (cancelled()) {
-      ++cancelled_;
-      handler(nullptr, std::string("The capture was cancelled."));
-      return;
-    }
-    const Scene& scene = *display->scene;
-    std::string failure;
-    CapturedImagePtr image;
-    try {
-      image = renders.render(scene, scene.topLeft(scene.screens[display->screen]),
-                             configuration.width, configuration.height,
-                             [&](size_t k) {
-                               const auto& n = scene.windows[k].number;
-                               return !n || !excluded.count(*n);
-                             },
-                             b.imageFormat.value_or(PixelFormat::kBGRAPremultiplied),
-                             {cancelled, &failure});
-    } catch (const std::bad_alloc&) {
-      failure = "Not enough memory to capture the display.";
-    }
-    if (!image) {
-      if (cancelled()) ++cancelled_;
-      handler(nullptr,
-              failure.empty() ? std::string("The stream configuration is not valid.") : failure);
-      return;
-    }
-    handler(std::move(image), b.screenshotWarning);
+    answerEvenWithoutMemory(
+        [&](bool& answered) {
+          auto answer = [&](CapturedImagePtr image, std::optional<std::string> error) {
+            answered = true;
+            handler(std::move(image), std::move(error));
+          };
+          if (!display) {
+            answer(nullptr, std::string("The display is not valid."));
+            return;
+          }
+          const SimScreenCapture::Behaviour& b = display->behaviour;
+          if (b.screenshotError) {
+            answer(nullptr, b.screenshotError);
+            return;
+          }
+          if (b.screenshotGivesNothing) {
+            answer(nullptr, std::nullopt);
+            return;
+          }
+          // Stops when the engine goes or when whoever asked no longer wants it.
+          auto cancelled = [this, &configuration] {
+            return stopping_.load() || processStopRequested() ||
+                   (configuration.cancelled && configuration.cancelled());
+          };
+          if (cancelled()) {
+            ++cancelled_;
+            answer(nullptr, std::string("The capture was cancelled."));
+            return;
+          }
+          const Scene& scene = *display->scene;
+          std::string failure;
+          CapturedImagePtr image;
+          try {
+            image = renders.render(scene, scene.topLeft(scene.screens[display->screen]),
+                                   configuration.width, configuration.height,
+                                   [&](size_t k) {
+                                     const auto& n = scene.windows[k].number;
+                                     return !n || !excluded.count(*n);
+                                   },
+                                   b.imageFormat.value_or(PixelFormat::kBGRAPremultiplied),
+                                   {cancelled, &failure});
+          } catch (const std::bad_alloc&) {
+            failure = "Not enough memory to capture the display.";
+          }
+          if (!image) {
+            if (cancelled()) ++cancelled_;
+            answer(nullptr, failure.empty() ? std::string("The stream configuration is not valid.")
+                                            : failure);
+            return;
+          }
+          answer(std::move(image), b.screenshotWarning);
+        },
+        [&] { handler(nullptr, std::string(kNoMemory)); });
   });
 }
 

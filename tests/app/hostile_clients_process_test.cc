@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -13,19 +12,10 @@
 #include "channels/standard_codec.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/host_process.h"
+#include "tests/support/proc_status.h"
 
 namespace dravel::testing {
 namespace {
-
-// A field of /proc/PID/status in kB; -1 when absent.
-long statusKb(pid_t pid, const std::string& field) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
-  }
-  return -1;
-}
 
 void putLittleEndian(std::vector<uint8_t>& out, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
@@ -63,7 +53,7 @@ TEST_F(HostileClientsProcess, MisbehavingClientsLeaveTheHostAnsweringWithinBound
   startOnScenario(R"({"screens": [{"frame": [0, 0, 1920, 1080], "scale": 1, "displayId": 1}]})");
   if (HasFatalFailure()) return;
   expectAnswering();
-  const long baseKb = statusKb(pid_, "VmRSS");
+  const long baseKb = procStatusKb("VmRSS", pid_);
   ASSERT_GT(baseKb, 0);
   std::string error;
 
@@ -118,7 +108,7 @@ TEST_F(HostileClientsProcess, MisbehavingClientsLeaveTheHostAnsweringWithinBound
 
   // Without the bounds the host would hold every reply (80 x 8 MB) and the
   // announced 200 MiB frame.
-  const long grownKb = statusKb(pid_, "VmRSS") - baseKb;
+  const long grownKb = procStatusKb("VmRSS", pid_) - baseKb;
   EXPECT_LT(grownKb, 400 * 1024) << "the host grew by " << grownKb << " kB";
 
   // Once the greedy client reads, every capture is answered exactly once.

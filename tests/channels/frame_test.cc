@@ -8,6 +8,8 @@
 #include <numeric>
 #include <string>
 
+#include "tests/support/proc_status.h"
+
 namespace dravel {
 namespace {
 
@@ -110,25 +112,16 @@ TEST(FrameReader, KnowsWhenAStreamEndsInsideAFrame) {
   }
 }
 
-// The process's resident memory, from /proc.
-size_t residentBytes() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stoul(line.substr(6)) * 1024;
-  }
-  return 0;
-}
-
 TEST(FrameReader, AFrameCutShortHoldsOnlyWhatArrivedAndNoMemoryIsABadFrame) {
   // 64 MiB announced, 1 KiB sent.
-  const size_t before = residentBytes();
+  const size_t before = static_cast<size_t>(testing::procStatusKb("VmRSS")) * 1024;
   FrameReader reader;
   std::vector<uint8_t> start = encodeFrameHeader(FrameKind::kCall, 1, "c", 64 << 20);
   start.push_back('c');
   start.resize(start.size() + 1024, 7);
   ASSERT_TRUE(reader.feed(start, [](Frame) { ADD_FAILURE() << "no frame is complete"; }));
   EXPECT_TRUE(reader.midFrame());
-  EXPECT_LT(residentBytes(), before + (16 << 20));
+  EXPECT_LT(static_cast<size_t>(testing::procStatusKb("VmRSS")) * 1024, before + (16 << 20));
 
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizer's allocator cannot run under an address-space limit";

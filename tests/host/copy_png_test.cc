@@ -11,19 +11,10 @@
 #include "platform/image_codec.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/png_maker.h"
+#include "tests/support/proc_status.h"
 
 namespace dravel::testing {
 namespace {
-
-// A field of /proc/self/status in kB; -1 when absent.
-long statusKb(const std::string& field) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
-  }
-  return -1;
-}
 
 // Starts a new peak-memory measurement: VmHWM falls back to VmRSS.
 bool resetPeakMemory() {
@@ -57,7 +48,7 @@ class CopyPng : public HostTest {
 
 TEST_F(CopyPng, ImagesDeclaringMoreThanTheBoundAreRefusedBeforeAnyPixelIsAllocated) {
   ASSERT_TRUE(resetPeakMemory()) << "no peak-memory reset on this system";
-  const long baseline = statusKb("VmRSS");
+  const long baseline = procStatusKb("VmRSS");
   // 16384 x 16384 is 2^28 pixels; 11586 x 11586 just over 2^27; and one
   // row of 2^27 + 1 pixels.
   for (const auto& [width, height] : std::vector<std::pair<uint32_t, uint32_t>>{
@@ -70,7 +61,7 @@ TEST_F(CopyPng, ImagesDeclaringMoreThanTheBoundAreRefusedBeforeAnyPixelIsAllocat
   }
   EXPECT_TRUE(clipboardUntouched());
   // Allocating the pixels of any of them would take at least 512 MiB.
-  EXPECT_LT(statusKb("VmHWM") - baseline, 64 * 1024);
+  EXPECT_LT(procStatusKb("VmHWM") - baseline, 64 * 1024);
   // The bound lets every real screen through.
   EXPECT_TRUE(withinDecodeBound({7680, 4320}));
   EXPECT_TRUE(withinDecodeBound({1u << 27, 1}));
