@@ -21,7 +21,7 @@ class CaptureProcess : public HostProcessTest {
   void SetUp() override {
     HostProcessTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    if (ctlBinary_.empty()) GTEST_SKIP() << "no dravelctl";
+    ASSERT_FALSE(ctlBinary_.empty()) << "no dravelctl beside the host";
     // The repository's default scenario: two screens and a few windows.
     const auto scenario = std::filesystem::path(DRAVEL_SOURCE_DIR) / "scenarios" / "default.json";
     ASSERT_TRUE(std::filesystem::exists(scenario)) << scenario;

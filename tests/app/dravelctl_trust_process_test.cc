@@ -24,8 +24,8 @@ class ProgramEdges : public HostProcessTest {
  protected:
   void SetUp() override {
     HostProcessTest::SetUp();
-    if (IsSkipped()) return;
-    if (ctlBinary_.empty()) GTEST_SKIP() << "no dravelctl binary";
+    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_FALSE(ctlBinary_.empty()) << "no dravelctl beside the host";
   }
 
   // Runs a program; its exit status, or -1 when it had to be killed after

@@ -222,7 +222,7 @@ TEST_F(HostProcess, RefusesConnectionsFromOtherUsers) {
 }
 
 TEST_F(HostProcess, DravelctlCallsPrintsAndReportsErrors) {
-  if (ctlBinary_.empty()) GTEST_SKIP() << "DRAVELCTL_BINARY is not set";
+  ASSERT_FALSE(ctlBinary_.empty()) << "no dravelctl beside the host";
   // A small screen keeps the screenshot quick.
   start({"--scenario", writeScenario(R"({"screens": [{"frame": [0, 0, 160, 100], "scale": 2.0,
                                                       "displayId": 1}],
