@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "channels/socket_messenger.h"
+#include "channels/socket_path.h"
 
 namespace dravel {
 namespace {
@@ -60,10 +60,7 @@ struct OwnershipProblem {
 std::optional<OwnershipProblem> ownershipProblem(const std::string& path, bool strictFolder) {
   const uid_t me = ::geteuid();
   const bool strict = strictFolder || path == defaultSocketPath();
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "."
-                             : slash == 0               ? "/"
-                                                        : path.substr(0, slash);
+  const std::string folder = parentFolder(path);
   struct stat st {};
   if ((strict ? ::lstat(folder.c_str(), &st) : ::stat(folder.c_str(), &st)) != 0) {
     return OwnershipProblem{"cannot inspect socket folder " + folder + ": " + std::strerror(errno),

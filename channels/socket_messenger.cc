@@ -19,6 +19,7 @@
 
 #include "channels/log.h"
 #include "channels/requester.h"
+#include "channels/socket_path.h"
 
 namespace dravel {
 
@@ -26,29 +27,6 @@ namespace {
 
 std::string errnoText(int err) {
   return std::strerror(err);
-}
-
-std::string parentFolder(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// Blocking connect used to tell a live host from a stale socket file.
-bool someoneListens(const std::string& path, int* err) {
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    *err = errno;
-    return false;
-  }
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  *err = rc == 0 ? 0 : errno;
-  ::close(fd);
-  return rc == 0;
 }
 
 // Pauses in accepting while the process is out of descriptors.
@@ -64,14 +42,6 @@ bool peerHungUp(int fd) {
 }
 
 }  // namespace
-
-std::string defaultSocketPath() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && runtime[0] == '/') return std::string(runtime) + "/dravel/host.sock";
-  const char* tmp = std::getenv("TMPDIR");
-  std::string base = tmp && tmp[0] == '/' ? tmp : "/tmp";
-  return base + "/dravel-" + std::to_string(::geteuid()) + "/host.sock";
-}
 
 // A call from the host to the interface, shared by the connections it went to.
 struct SocketMessenger::OutgoingCall {
@@ -379,42 +349,7 @@ std::optional<std::string> SocketMessenger::listen(const std::string& path) {
            std::to_string(sizeof(sockaddr_un{}.sun_path) - 1) + " bytes";
   }
 
-  const bool strict = options_.strictFolder || path == defaultSocketPath();
-  const std::string folder = parentFolder(path);
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0) {
-    if (errno != ENOENT) return "cannot use folder " + folder + ": " + errnoText(errno);
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-      return "cannot create folder " + folder + ": " + errnoText(errno);
-    }
-    if (::stat(folder.c_str(), &st) != 0)
-      return "cannot use folder " + folder + ": " + errnoText(errno);
-  }
-  if (!S_ISDIR(st.st_mode)) return folder + " is not a folder";
-  if (strict) {
-    // Not through a link someone else may have planted.
-    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-      return "folder " + folder + " is a link or cannot be read";
-    }
-    // In a shared temporary directory someone else may have made the folder first.
-    if (st.st_uid != ::geteuid()) return "folder " + folder + " belongs to another user";
-    if ((st.st_mode & 0077) != 0 && ::chmod(folder.c_str(), 0700) != 0) {
-      return "cannot make folder " + folder + " private: " + errnoText(errno);
-    }
-  }
-
-  if (::lstat(path.c_str(), &st) == 0) {
-    if (!S_ISSOCK(st.st_mode)) return path + " exists and is not a socket";
-    int err = 0;
-    if (someoneListens(path, &err)) return "another host is already serving " + path;
-    if (err != ECONNREFUSED && err != ENOENT) {
-      return "cannot tell whether a host serves " + path + ": " + errnoText(err);
-    }
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-      return "cannot remove the stale socket " + path + ": " + errnoText(errno);
-    }
-    NSLog("[socket] replaced a stale socket at %s", path.c_str());
-  }
+  if (auto why = prepareSocketPath(path, options_.strictFolder)) return why;
 
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return "cannot make a socket: " + errnoText(errno);
@@ -433,6 +368,7 @@ std::optional<std::string> SocketMessenger::listen(const std::string& path) {
     ::unlink(path.c_str());
     return "cannot serve " + path + ": " + why;
   }
+  struct stat st {};
   if (::lstat(path.c_str(), &st) == 0) {
     socketDev_ = st.st_dev;
     socketIno_ = st.st_ino;

@@ -15,12 +15,9 @@
 
 #include "channels/binary_messenger.h"
 #include "channels/frame.h"
+#include "channels/socket_path.h"
 
 namespace dravel {
-
-// "$XDG_RUNTIME_DIR/dravel/host.sock"; without that variable, a per-user
-// folder under the temporary directory: "${TMPDIR:-/tmp}/dravel-UID/host.sock".
-std::string defaultSocketPath();
 
 class SocketMessenger : public FlutterBinaryMessenger {
  public:

@@ -1,0 +1,23 @@
+// Where the host's socket lives, and the checks on its folder that the host
+// makes before it serves there.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace dravel {
+
+// "$XDG_RUNTIME_DIR/dravel/host.sock"; without that variable, a per-user
+// folder under the temporary directory: "${TMPDIR:-/tmp}/dravel-UID/host.sock".
+std::string defaultSocketPath();
+
+// The folder part of a socket path ("." when it has none).
+std::string parentFolder(const std::string& path);
+
+// Makes `path` ready for a host to bind: its folder made (0700) when missing
+// and, when `strictFolder`, required to be this user's own real folder and
+// made private; a stale socket left by a dead host removed. Why it cannot be
+// used (another host is live there, for one), or nothing.
+std::optional<std::string> prepareSocketPath(const std::string& path, bool strictFolder);
+
+}  // namespace dravel
