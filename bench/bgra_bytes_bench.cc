@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "bench/bench_desktop.h"
 #include "host/capture_handler.h"
 #include "platform/sim/sim_desktop.h"
 
@@ -19,16 +20,6 @@ namespace {
 constexpr int64_t kWidth = 2880;
 constexpr int64_t kHeight = 1800;
 constexpr size_t kPayload = static_cast<size_t>(kWidth * kHeight * 4);
-
-// The simulated desktop supplies the bitmap contexts.
-sim::SimDesktop& desktop() {
-  static auto* d = [] {
-    auto* made = new sim::SimDesktop(nullptr);
-    setPlatform(made);
-    return made;
-  }();
-  return *d;
-}
 
 CapturedImage makeImage(PixelFormat format) {
   CapturedImage image;
@@ -63,7 +54,7 @@ void BM_Memcpy(benchmark::State& state) {
 BENCHMARK(BM_Memcpy)->Unit(benchmark::kMillisecond);
 
 void BM_BgraBytes(benchmark::State& state, PixelFormat format) {
-  desktop();
+  benchDesktop();  // the simulated desktop supplies the bitmap contexts
   const CapturedImage image = makeImage(format);
   std::vector<uint8_t> copySource(kPayload, 1), copyTarget(kPayload, 0);
   // Each conversion is paired with a memcpy timed right next to it, so that

@@ -9,20 +9,12 @@
 
 #include <memory>
 
+#include "bench/bench_desktop.h"
 #include "host/capture_handler.h"
 #include "platform/sim/sim_desktop.h"
 
 namespace dravel {
 namespace {
-
-sim::SimDesktop& desktop() {
-  static auto* d = [] {
-    auto* made = new sim::SimDesktop(nullptr);
-    setPlatform(made);
-    return made;
-  }();
-  return *d;
-}
 
 void listWindows(int64_t count) {
   ValueList entries;
@@ -38,7 +30,7 @@ void listWindows(int64_t count) {
                                                                 {"Width", 600.0},
                                                                 {"Height", 400.0}}}}));
   }
-  desktop().windowList().entries = std::move(entries);
+  benchDesktop().windowList().entries = std::move(entries);
 }
 
 // Seconds of one call divided by the number of windows.
@@ -51,8 +43,8 @@ benchmark::Counter perWindow(const benchmark::State& state) {
 void BM_DisplayImageWithWindows(benchmark::State& state) {
   listWindows(state.range(0));
   for (auto _ : state) {
-    desktop().screenCapture().renders.clear();
-    CapturedImagePtr image = desktop().screenCapture().displayCreateImage(1);
+    benchDesktop().screenCapture().renders.clear();
+    CapturedImagePtr image = benchDesktop().screenCapture().displayCreateImage(1);
     benchmark::DoNotOptimize(image.get());
   }
   state.counters["per_window"] = perWindow(state);

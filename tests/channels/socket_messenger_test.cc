@@ -85,6 +85,14 @@ class SocketMessengerTest : public ::testing::Test {
   GMainContext* context_ = nullptr;
   GSource* tick_ = nullptr;
   std::unique_ptr<SocketMessenger> messenger_;
+  // How many logged lines hold `part`.
+  size_t linesWith(const std::string& part) const {
+    auto lines = log_.lines();
+    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+      return l.find(part) != std::string::npos;
+    }));
+  }
+
   std::thread client_;
   ScopedLogCapture log_;
 };
@@ -221,18 +229,8 @@ TEST_F(SocketMessengerTest, AnswersAHalfClosedClientAndLogsAReplyToOneThatLeft) 
   ASSERT_TRUE(pumpUntil([&] { return held.size() == 2 && messenger_->connectionCount() == 0; }));
   held[1](Message({9}));
   held[1](Message({9}));
-  auto lines = log_.lines();
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                          [](const std::string& l) {
-                            return l.find("went away before the reply to request 2") !=
-                                   std::string::npos;
-                          }),
-            1);
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                          [](const std::string& l) {
-                            return l.find("second reply to request 2") != std::string::npos;
-                          }),
-            1);
+  EXPECT_EQ(linesWith("went away before the reply to request 2"), 1u);
+  EXPECT_EQ(linesWith("second reply to request 2"), 1u);
 }
 
 TEST_F(SocketMessengerTest, CallsOfAClientThatLeftReportTheirRequesterGone) {
@@ -410,14 +408,9 @@ TEST_F(SocketMessengerTest, AClientStalledInsideAFrameIsDroppedAndOthersAreServe
   ASSERT_TRUE(pumpUntil([&] { return dropped && slowDone; }, 30));
   client_.join();
   slow.join();
-  auto lines = log_.lines();
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                          [](const std::string& l) {
-                            return l.find(
-                                       "sent part of a frame and nothing more for 0.5 s; "
-                                       "connection closed") != std::string::npos;
-                          }),
-            1);
+  EXPECT_EQ(linesWith("sent part of a frame and nothing more for 0.5 s; "
+                      "connection closed"),
+            1u);
   withClient([](SocketClient& client) {
     std::string error;
     auto reply = client.call("echo", Message({7}), &error, 10);
@@ -466,13 +459,9 @@ TEST_F(SocketMessengerTest, OutOfDescriptorsItBacksOffLogsOnceAndServesWhenTheyF
   freeAll();
   EXPECT_EQ(connectedWhileOut, 0u);
   auto failures = [&] {
-    auto lines = log_.lines();
-    return std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
-      return l.find("[socket] cannot accept connections") != std::string::npos ||
-             l.find("[socket] accept failed") != std::string::npos;
-    });
+    return linesWith("[socket] cannot accept connections") + linesWith("[socket] accept failed");
   };
-  EXPECT_EQ(failures(), 1);
+  EXPECT_EQ(failures(), 1u);
   EXPECT_TRUE(log_.contains(
       "[socket] cannot accept connections (Too many open files); waiting for descriptors to "
       "free up"));
@@ -487,14 +476,8 @@ TEST_F(SocketMessengerTest, OutOfDescriptorsItBacksOffLogsOnceAndServesWhenTheyF
   });
   EXPECT_TRUE(pumpUntil([&] { return answered.load(); }, 20));
   client_.join();
-  EXPECT_EQ(failures(), 1);
-  auto lines = log_.lines();
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                          [](const std::string& l) {
-                            return l.find("[socket] accepting connections again after") !=
-                                   std::string::npos;
-                          }),
-            1);
+  EXPECT_EQ(failures(), 1u);
+  EXPECT_EQ(linesWith("[socket] accepting connections again after"), 1u);
 }
 
 TEST_F(SocketMessengerTest, ReplacesAStaleSocketButRefusesOtherFilesAndLongPaths) {
