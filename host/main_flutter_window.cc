@@ -17,10 +17,16 @@ constexpr double kTopStripHeight = 60.0;
 MainFlutterWindow::MainFlutterWindow(std::unique_ptr<NativeWindow> native)
     : native_(std::move(native)), sparkleUpdater_(std::make_unique<SparkleUpdaterPlugin>()) {
   native_->setEventDispatcher([this](const MouseEvent& event) { sendEvent(event); });
+  NativeWindowOverrides overrides;
+  overrides.close = [this] { close(); };
+  overrides.orderOut = [this] { orderOut(); };
+  overrides.canBecomeKey = [this] { return canBecomeKey(); };
+  native_->setOverrides(std::move(overrides));
 }
 
 MainFlutterWindow::~MainFlutterWindow() {
   native_->setEventDispatcher(nullptr);
+  native_->setOverrides({});
   native_->setContentViewController(nullptr);
 }
 

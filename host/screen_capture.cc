@@ -19,9 +19,6 @@
 namespace dravel {
 namespace {
 
-// The screenshot service is used from this system version on.
-constexpr OperatingSystemVersion kScreenshotServiceVersion{14, 0, 0};
-
 // The largest raw-bytes value a channel message can carry (its length is
 // written in 32 bits): a bigger payload could never reach the interface.
 constexpr int64_t kMaxPayloadBytes = 0xFFFFFFFF;
@@ -266,7 +263,7 @@ void CaptureHandler::captureScreen(ScreenPtr screen, FlutterResult result) {
     }
   };
 
-  if (platform().processInfo().isOperatingSystemAtLeastVersion(kScreenshotServiceVersion)) {
+  if (platform().screenCapture().screenshotServiceAvailable()) {
     captureWithScreenCaptureKit(*id, scale, size, excludeWindow, std::move(requester),
                                 std::move(completion));
   } else {

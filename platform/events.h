@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "platform/geometry.h"
@@ -31,6 +32,9 @@ struct MouseEvent {
   int64_t eventNumber = 0;
   int64_t clickCount = 0;
   double pressure = 0;
+  // The platform's own event this one was made from, if any, kept alive
+  // with it (what it points to is the platform's business).
+  std::shared_ptr<const void> nativeEvent;
   bool operator==(const MouseEvent&) const = default;
 };
 

@@ -63,6 +63,10 @@ class ScreenCapture {
 
   virtual ~ScreenCapture() = default;
 
+  // Whether the screenshot service below can be used on this system; when it
+  // cannot, captures take the window server's synchronous route.
+  virtual bool screenshotServiceAvailable() = 0;
+
   // Screenshot service. Both call their handler exactly once, on a thread of
   // the engine's choosing; an error is its localized description.
   virtual void getShareableContent(bool excludeDesktopWindows, bool onScreenWindowsOnly,

@@ -32,6 +32,17 @@ enum WindowCollection : uint64_t {
   kCollectionFullScreenAuxiliary = 1 << 8,
 };
 
+// What the host's window class overrides: the platform calls these instead
+// of its own behaviour once the host has installed them.
+struct NativeWindowOverrides {
+  // A close request from the user or the window manager.
+  std::function<void()> close;
+  // The platform ordering the window out by its own means.
+  std::function<void()> orderOut;
+  // Whether the window may take keyboard focus.
+  std::function<bool()> canBecomeKey;
+};
+
 class NativeWindow {
  public:
   virtual ~NativeWindow() = default;
@@ -77,6 +88,8 @@ class NativeWindow {
   // Where the platform delivers events for this window; the host installs its
   // dispatch here. Without one, events take the platform's own path.
   virtual void setEventDispatcher(std::function<void(const MouseEvent&)> dispatcher) = 0;
+  // Installs the host's overrides (empty ones: the platform's own behaviour).
+  virtual void setOverrides(NativeWindowOverrides overrides) = 0;
 };
 
 }  // namespace dravel

@@ -117,6 +117,10 @@ constexpr char kNoMemory[] = "Out of memory.";
 
 }  // namespace
 
+bool SimScreenCapture::screenshotServiceAvailable() {
+  return desktop_.processInfo().isOperatingSystemAtLeastVersion({14, 0, 0});
+}
+
 void SimScreenCapture::getShareableContent(bool excludeDesktopWindows, bool onScreenWindowsOnly,
                                            ContentHandler handler) {
   Request request;

@@ -69,6 +69,8 @@ class SimScreenCapture : public ScreenCapture {
   SimScreenCapture(const SimScreenCapture&) = delete;
   SimScreenCapture& operator=(const SimScreenCapture&) = delete;
 
+  // The simulated system has the service from version 14 on.
+  bool screenshotServiceAvailable() override;
   void getShareableContent(bool excludeDesktopWindows, bool onScreenWindowsOnly,
                            ContentHandler handler) override;
   void captureImage(const ContentFilter& filter, const StreamConfiguration& configuration,

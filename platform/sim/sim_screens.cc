@@ -19,8 +19,8 @@ std::optional<MouseEvent> SimInput::mouseEvent(int type, Point location, uint64_
                                                int64_t eventNumber, int64_t clickCount,
                                                double pressure) {
   if (failEventCreation) return std::nullopt;
-  return MouseEvent{type,         location,    modifierFlags, timestamp,
-                    windowNumber, eventNumber, clickCount,    pressure};
+  return MouseEvent{type,        location,   modifierFlags, timestamp, windowNumber,
+                    eventNumber, clickCount, pressure,      nullptr};
 }
 
 }  // namespace dravel::sim

@@ -90,6 +90,27 @@ class SimWindow : public NativeWindow {
   void setEventDispatcher(std::function<void(const MouseEvent&)> d) override {
     dispatcher_ = std::move(d);
   }
+  void setOverrides(NativeWindowOverrides o) override { overrides_ = std::move(o); }
+  // The user's close button: the host's close when it has one, else the
+  // window just goes.
+  void userClose() {
+    if (overrides_.close) {
+      overrides_.close();
+    } else {
+      orderOut();
+    }
+  }
+  // The system ordering the window out (for example when the application is
+  // hidden): through the host's override when it has one.
+  void systemOrderOut() {
+    if (overrides_.orderOut) {
+      overrides_.orderOut();
+    } else {
+      orderOut();
+    }
+  }
+  // Whether the window would take keyboard focus now.
+  bool canBecomeKey() const { return overrides_.canBecomeKey ? overrides_.canBecomeKey() : true; }
   // A user's event arriving at this window.
   void deliverEvent(const MouseEvent& e) {
     if (dispatcher_) {
@@ -128,6 +149,7 @@ class SimWindow : public NativeWindow {
   bool hasContentView_ = true;
   FlutterViewController* contentViewController_ = nullptr;
   std::function<void(const MouseEvent&)> dispatcher_;
+  NativeWindowOverrides overrides_;
 };
 
 }  // namespace dravel::sim

@@ -110,7 +110,7 @@ TEST_F(OverlayMode, StuckButtonsAreReleasedLeftFirst) {
   ASSERT_EQ(view().received.size(), 2u);
   EXPECT_EQ(view().received[0].selector, "mouseUp");
   EXPECT_EQ(view().received[1].selector, "rightMouseUp");
-  const MouseEvent left{2, {320, 240}, 0, 1002.5, 4242, 0, 1, 0.0};
+  const MouseEvent left{2, {320, 240}, 0, 1002.5, 4242, 0, 1, 0.0, nullptr};
   EXPECT_EQ(view().received[0].event, left);
   MouseEvent right = left;
   right.type = 4;
@@ -171,7 +171,7 @@ TEST_F(OverlayMode, TheOverlayRefusesRaiseWindowAndTopStripForwarding) {
   EXPECT_EQ(window().collectionBehavior(), collection);
   EXPECT_EQ(desktop().application().activations, activations);
   // A left press just under the top edge takes the normal path.
-  window().deliverEvent(MouseEvent{kLeftMouseDown, {100, 890}});
+  window().deliverEvent(MouseEvent{kLeftMouseDown, {100, 890}, 0, 0, 0, 0, 0, 0, nullptr});
   EXPECT_TRUE(view().received.empty());
   EXPECT_EQ(window().inheritedEvents.size(), 1u);
 }

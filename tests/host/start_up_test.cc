@@ -65,6 +65,22 @@ TEST_F(StartUp, CloseOnlyHidesAndRaiseWindowBringsBackTheSameWindow) {
   EXPECT_TRUE(env_->hostEnd->hasHandler("dravel/capture"));
 }
 
+TEST_F(StartUp, ThePlatformsCloseAndOrderOutReachTheHostsWindow) {
+  launch();
+  window().makeKeyAndOrderFront();
+  window().setAlphaValue(0.0);
+  // The close button hides through the host (which also restores alpha 0).
+  window().userClose();
+  EXPECT_FALSE(window().isVisible());
+  EXPECT_EQ(window().alphaValue(), 1.0);
+  window().makeKeyAndOrderFront();
+  window().setAlphaValue(0.0);
+  window().systemOrderOut();
+  EXPECT_FALSE(window().isVisible());
+  EXPECT_EQ(window().alphaValue(), 1.0);
+  EXPECT_TRUE(window().canBecomeKey());
+}
+
 TEST_F(StartUp, WindowAndDelegatePolicies) {
   launch();
   EXPECT_TRUE(host_.window->canBecomeKey());
