@@ -1,0 +1,106 @@
+#include "tests/support/x_desktop.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include <X11/Xlib.h>
+
+extern char** environ;
+
+namespace dravel::testing {
+
+namespace {
+
+std::string readAll(int fd) {
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      text.append(buffer, static_cast<size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+::testing::AssertionResult requireTestDesktop() {
+  const char* display = std::getenv("DISPLAY");
+  if (!display || !*display) {
+    return ::testing::AssertionFailure()
+           << "no DISPLAY: run this test on the test desktop (scripts/test-desktop run -- ...)";
+  }
+  Display* connection = XOpenDisplay(display);
+  if (!connection) {
+    return ::testing::AssertionFailure() << "the X server " << display << " does not answer";
+  }
+  XCloseDisplay(connection);
+  return ::testing::AssertionSuccess();
+}
+
+bool runCommand(const std::vector<std::string>& argv, std::string* out, std::string* err) {
+  int outPipe[2];
+  int errPipe[2];
+  if (::pipe2(outPipe, O_CLOEXEC) != 0) return false;
+  if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+    ::close(outPipe[0]);
+    ::close(outPipe[1]);
+    return false;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  if (spawned != 0) {
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    if (err) *err = std::string("cannot run ") + argv[0] + ": " + std::strerror(spawned);
+    return false;
+  }
+  // stderr is small for these tools; stdout (xwd) may be large.
+  std::string text = readAll(outPipe[0]);
+  std::string errors = readAll(errPipe[0]);
+  ::close(outPipe[0]);
+  ::close(errPipe[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (out) *out = std::move(text);
+  if (err) *err = std::move(errors);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string commandOutput(const std::vector<std::string>& argv) {
+  std::string out;
+  std::string err;
+  if (!runCommand(argv, &out, &err)) {
+    std::string line;
+    for (const std::string& a : argv) line += a + " ";
+    ADD_FAILURE() << "command failed: " << line << "\n" << err;
+  }
+  return out;
+}
+
+unsigned long windowNamed(const std::string& name) {
+  std::string out;
+  if (!runCommand({"xdotool", "search", "--name", "^" + name + "$"}, &out)) return 0;
+  return std::strtoul(out.c_str(), nullptr, 10);
+}
+
+}  // namespace dravel::testing

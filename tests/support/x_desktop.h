@@ -1,0 +1,27 @@
+// Helpers for tests that run on the private test desktop (scripts/test-desktop),
+// whose own tools serve as oracles.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace dravel::testing {
+
+// Whether this process runs on the test desktop (DISPLAY set and the X server
+// answering); adds a failure saying how to run the test when not.
+::testing::AssertionResult requireTestDesktop();
+
+// Runs a program (found on PATH) and returns what it wrote to stdout;
+// records a test failure when it cannot run or exits with a non-zero status.
+std::string commandOutput(const std::vector<std::string>& argv);
+// The same, returning whether it succeeded instead of failing the test.
+bool runCommand(const std::vector<std::string>& argv, std::string* out = nullptr,
+                std::string* err = nullptr);
+
+// The id of the one window whose name is exactly `name` (xdotool search);
+// 0 when there is none.
+unsigned long windowNamed(const std::string& name);
+
+}  // namespace dravel::testing
