@@ -49,7 +49,7 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const 
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    ::execv(args[0], args.data());
+    ::execvp(args[0], args.data());
     ::_exit(127);
   }
   return pid;
@@ -126,13 +126,13 @@ void HostProcessTest::TearDown() {
 }
 
 std::vector<std::string> HostProcessTest::hostArgs(const std::vector<std::string>& extra) const {
-  std::vector<std::string> argv = {hostBinary_, "--platform", "sim", "--socket", socket_};
+  std::vector<std::string> argv = {hostBinary_, "--platform", platform_, "--socket", socket_};
   argv.insert(argv.end(), extra.begin(), extra.end());
   return argv;
 }
 
 void HostProcessTest::start(const std::vector<std::string>& extra) {
-  pid_ = spawn(hostArgs(extra), dir_ + "/host.out", dir_ + "/host.log");
+  pid_ = spawn(hostArgs(extra), dir_ + "/host.out", dir_ + "/host.log", hostEnvironment_);
   auto deadline = Clock::now() + std::chrono::seconds(20);
   while (Clock::now() < deadline) {
     std::string error;

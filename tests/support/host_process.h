@@ -19,7 +19,8 @@ namespace dravel::testing {
 // The whole of a file; empty when it cannot be read.
 std::string readFile(const std::string& path);
 
-// Runs a program with stdout and stderr into files; returns its pid.
+// Runs a program (a bare name is looked up on PATH) with stdout and stderr
+// into files; returns its pid.
 pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err);
 // The same with a changed environment: each "NAME=VALUE" is set, each bare
 // "NAME" removed.
@@ -54,7 +55,7 @@ class HostProcessTest : public ::testing::Test {
   // Stops the host (without checking how it ended) and removes the directory.
   void TearDown() override;
 
-  // The host's command line with the simulated platform and the private socket.
+  // The host's command line with the platform and the private socket.
   std::vector<std::string> hostArgs(const std::vector<std::string>& extra = {}) const;
   // Starts the host and waits until it accepts connections.
   void start(const std::vector<std::string>& extra = {});
@@ -80,6 +81,10 @@ class HostProcessTest : public ::testing::Test {
   // Runs dravelctl on the host's socket; its exit status, with its output when asked for.
   int ctl(std::vector<std::string> args, std::string* out = nullptr, std::string* err = nullptr);
 
+  // The desktop the host serves ("sim" unless a test says otherwise) and
+  // changes to its environment, as spawn takes them.
+  std::string platform_ = "sim";
+  std::vector<std::string> hostEnvironment_;
   std::string hostBinary_;
   std::string ctlBinary_;  // empty when dravelctl is not built
   std::string dir_;

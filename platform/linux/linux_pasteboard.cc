@@ -1,0 +1,109 @@
+#include "platform/linux/linux_pasteboard.h"
+
+#include <gtk/gtk.h>
+
+#include "channels/log.h"
+
+namespace dravel::linux_platform {
+
+std::string mimeTypeForPasteboardType(const std::string& type) {
+  if (type == kPasteboardTypePNG) return "image/png";
+  if (type == kPasteboardTypeTIFF) return "image/tiff";
+  return type;
+}
+
+// What GTK holds while the host owns the clipboard.
+struct GtkPasteboard::Offer {
+  GtkPasteboard* owner;
+  uint64_t generation;
+  std::shared_ptr<const std::vector<PasteboardItem>> items;
+
+  static void get(GtkClipboard*, GtkSelectionData* selection, guint info, gpointer data) {
+    auto* offer = static_cast<Offer*>(data);
+    if (offer->items->empty()) return;
+    const PasteboardItem& item = offer->items->front();
+    if (info >= item.representations.size()) return;
+    const ByteBuffer& bytes = item.representations[info].second;
+    gtk_selection_data_set(selection, gtk_selection_data_get_target(selection), 8, bytes.data(),
+                           static_cast<gint>(bytes.size()));
+  }
+
+  // GTK lets go: the host replaced its own offer, cleared it, or another
+  // program took the clipboard.
+  static void clear(GtkClipboard*, gpointer data) {
+    auto* offer = static_cast<Offer*>(data);
+    if (offer->owner && offer->owner->generation_ == offer->generation && offer->owner->owned_) {
+      offer->owner->owned_.reset();
+      NSLog("[clipboard] another program took the clipboard");
+    }
+    delete offer;
+  }
+};
+
+namespace {
+
+GtkClipboard* clipboard() {
+  GdkDisplay* display = gdk_display_get_default();
+  return display ? gtk_clipboard_get_for_display(display, GDK_SELECTION_CLIPBOARD) : nullptr;
+}
+
+}  // namespace
+
+GtkPasteboard::GtkPasteboard() = default;
+
+GtkPasteboard::~GtkPasteboard() {
+  if (!owned_) return;
+  ++generation_;
+  owned_.reset();
+  if (GtkClipboard* board = clipboard()) {
+    // A clipboard manager keeps a copy; without one the content goes with us.
+    gtk_clipboard_store(board);
+    gtk_clipboard_clear(board);
+  }
+}
+
+int64_t GtkPasteboard::clearContents() {
+  ++generation_;
+  if (owned_) {
+    owned_.reset();
+    if (GtkClipboard* board = clipboard()) gtk_clipboard_clear(board);
+  }
+  return ++changeCount_;
+}
+
+bool GtkPasteboard::writeObjects(std::vector<PasteboardItem> items) {
+  GtkClipboard* board = clipboard();
+  if (!board || items.empty() || items.front().representations.empty()) return false;
+  auto shared = std::make_shared<const std::vector<PasteboardItem>>(std::move(items));
+  const PasteboardItem& item = shared->front();
+  std::vector<std::string> names;
+  std::vector<GtkTargetEntry> targets;
+  names.reserve(item.representations.size());
+  for (const auto& representation : item.representations) {
+    names.push_back(mimeTypeForPasteboardType(representation.first));
+  }
+  for (size_t i = 0; i < names.size(); ++i) {
+    targets.push_back(
+        GtkTargetEntry{const_cast<gchar*>(names[i].c_str()), 0, static_cast<guint>(i)});
+  }
+  const uint64_t generation = ++generation_;
+  auto* offer = new Offer{this, generation, shared};
+  if (!gtk_clipboard_set_with_data(board, targets.data(), static_cast<guint>(targets.size()),
+                                   Offer::get, Offer::clear, offer)) {
+    delete offer;
+    NSLog("[clipboard] the desktop refused the clipboard");
+    return false;
+  }
+  offer->owner = this;
+  owned_ = std::move(shared);
+  // Every target may be stored by a clipboard manager.
+  gtk_clipboard_set_can_store(board, nullptr, 0);
+  ++changeCount_;
+  return true;
+}
+
+std::vector<PasteboardItem> GtkPasteboard::items() const {
+  return owned_ ? *owned_ : std::vector<PasteboardItem>{};
+}
+
+}  // namespace dravel::linux_platform

@@ -1,0 +1,48 @@
+#include "platform/linux/linux_process_info.h"
+
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace dravel::linux_platform {
+
+int LinuxProcessInfo::processIdentifier() {
+  return static_cast<int>(::getpid());
+}
+
+std::optional<std::string> LinuxProcessInfo::environmentValue(const std::string& name) {
+  if (const char* value = std::getenv(name.c_str())) return std::string(value);
+  if (name == kSandboxContainerKey) {
+    if (const char* flatpak = std::getenv("FLATPAK_ID")) return std::string(flatpak);
+  }
+  return std::nullopt;
+}
+
+OperatingSystemVersion LinuxProcessInfo::operatingSystemVersion() {
+  struct utsname names {};
+  if (::uname(&names) != 0) return {};
+  return versionFromRelease(names.release);
+}
+
+OperatingSystemVersion versionFromRelease(const std::string& release) {
+  int parts[3] = {0, 0, 0};
+  size_t at = 0;
+  for (int i = 0; i < 3 && at < release.size(); ++i) {
+    size_t digits = 0;
+    long value = 0;
+    while (at + digits < release.size() && release[at + digits] >= '0' &&
+           release[at + digits] <= '9' && digits < 9) {
+      value = value * 10 + (release[at + digits] - '0');
+      ++digits;
+    }
+    if (digits == 0) break;
+    parts[i] = static_cast<int>(value);
+    at += digits;
+    if (at >= release.size() || release[at] != '.') break;
+    ++at;
+  }
+  return {parts[0], parts[1], parts[2]};
+}
+
+}  // namespace dravel::linux_platform

@@ -1,0 +1,31 @@
+// This process on Linux: its id, the application id, its environment and the
+// kernel's version.
+#pragma once
+
+#include "platform/process_info.h"
+
+namespace dravel::linux_platform {
+
+// The reverse-DNS application id. The installed desktop entry is named after
+// it, and the desktop's services (notifications, portals) key on it.
+inline constexpr const char* kApplicationId = "app.dravel.Dravel";
+
+// The environment variable the host's sandbox rule reads.
+inline constexpr const char* kSandboxContainerKey = "APP_SANDBOX_CONTAINER_ID";
+
+class LinuxProcessInfo : public ProcessInfo {
+ public:
+  int processIdentifier() override;
+  std::optional<std::string> bundleIdentifier() override { return std::string(kApplicationId); }
+  // getenv, except the sandbox key: inside a Flatpak sandbox it reads as the
+  // sandbox's application id, so the host's sandbox rule holds there too.
+  std::optional<std::string> environmentValue(const std::string& name) override;
+  // The running kernel's version (uname), for logs: nothing chooses a code
+  // path by it.
+  OperatingSystemVersion operatingSystemVersion() override;
+};
+
+// The release string of a kernel ("6.1.0-18-amd64") as a version.
+OperatingSystemVersion versionFromRelease(const std::string& release);
+
+}  // namespace dravel::linux_platform

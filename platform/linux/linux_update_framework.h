@@ -1,0 +1,18 @@
+// Updates on Linux come from the package manager: the updater framework is
+// not in the process, and the host's updater says so.
+#pragma once
+
+#include "platform/update_framework.h"
+
+namespace dravel::linux_platform {
+
+class AbsentUpdateFramework : public UpdateFramework {
+ public:
+  bool classNamed(const std::string&) override { return false; }
+  std::unique_ptr<UpdaterController> makeStandardUpdaterController(
+      bool, std::weak_ptr<UpdaterDelegate>) override {
+    return nullptr;
+  }
+};
+
+}  // namespace dravel::linux_platform

@@ -1,0 +1,73 @@
+// The Linux desktop's services that need no display.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/linux/linux_graphics.h"
+#include "platform/linux/linux_pasteboard.h"
+#include "platform/linux/linux_process_info.h"
+
+namespace dravel::linux_platform {
+namespace {
+
+TEST(LinuxProcessInfo, KernelReleasesReadAsVersions) {
+  EXPECT_EQ(versionFromRelease("6.1.0-18-amd64"), (OperatingSystemVersion{6, 1, 0}));
+  EXPECT_EQ(versionFromRelease("5.15.133.1-microsoft-standard-WSL2"),
+            (OperatingSystemVersion{5, 15, 133}));
+  EXPECT_EQ(versionFromRelease("6.8"), (OperatingSystemVersion{6, 8, 0}));
+  EXPECT_EQ(versionFromRelease("6.x.1"), (OperatingSystemVersion{6, 0, 0}));
+  EXPECT_EQ(versionFromRelease(""), (OperatingSystemVersion{}));
+  EXPECT_EQ(versionFromRelease("99999999999999.1"), (OperatingSystemVersion{999999999, 0, 0}));
+}
+
+TEST(LinuxProcessInfo, TheSandboxKeyReadsAsTheFlatpakIdOnlyWhenItIsNotSetItself) {
+  LinuxProcessInfo info;
+  ::unsetenv(kSandboxContainerKey);
+  ::unsetenv("FLATPAK_ID");
+  EXPECT_FALSE(info.environmentValue(kSandboxContainerKey));
+  ::setenv("FLATPAK_ID", "app.dravel.Dravel", 1);
+  EXPECT_EQ(info.environmentValue(kSandboxContainerKey), "app.dravel.Dravel");
+  ::setenv(kSandboxContainerKey, "", 1);
+  EXPECT_EQ(info.environmentValue(kSandboxContainerKey), "") << "an empty value is present";
+  ::unsetenv(kSandboxContainerKey);
+  ::unsetenv("FLATPAK_ID");
+  EXPECT_EQ(info.bundleIdentifier(), kApplicationId);
+}
+
+TEST(LinuxGraphics, MakesOnlyTheHostsBitmapLayoutAndConvertsBgrxAsOpaque) {
+  LinuxGraphics graphics;
+  const uint32_t info = kBitmapByteOrder32Little | kImageAlphaPremultipliedFirst;
+  EXPECT_FALSE(graphics.createBitmapContext(0, 1, 8, 0, info));
+  EXPECT_FALSE(graphics.createBitmapContext(2, 1, 16, 8, info));
+  EXPECT_FALSE(graphics.createBitmapContext(2, 1, 8, 4, info)) << "rows shorter than the width";
+  EXPECT_FALSE(graphics.createBitmapContext(2, 1, 8, 8, 0));
+  EXPECT_FALSE(graphics.createBitmapContext(INT64_MAX / 2, 1, 8, 0, info));
+  auto context = graphics.createBitmapContext(2, 1, 8, 8, info);
+  ASSERT_TRUE(context);
+  CapturedImage image;
+  image.width = 2;
+  image.height = 1;
+  image.bytesPerRow = 12;
+  image.format = PixelFormat::kBGRX;
+  // The fourth byte of each pixel is padding with any value.
+  image.pixels = {1, 2, 3, 0x55, 4, 5, 6, 0, 9, 9, 9, 9};
+  ByteBuffer out;
+  context->drawImageInto(image, out);
+  EXPECT_EQ(out, (ByteBuffer{1, 2, 3, 255, 4, 5, 6, 255}));
+  // An image of another size leaves the bitmap alone.
+  image.width = 1;
+  ByteBuffer untouched;
+  context->drawImageInto(image, untouched);
+  EXPECT_TRUE(untouched.empty());
+  EXPECT_EQ(graphics.windowLevelForKey(kPopUpMenuWindowLevelKey), 101);
+  EXPECT_EQ(graphics.windowLevelForKey(3), 0);
+}
+
+TEST(GtkPasteboard, TypesGoOutUnderTheDesktopsMimeNames) {
+  EXPECT_EQ(mimeTypeForPasteboardType(kPasteboardTypePNG), "image/png");
+  EXPECT_EQ(mimeTypeForPasteboardType(kPasteboardTypeTIFF), "image/tiff");
+  EXPECT_EQ(mimeTypeForPasteboardType("text/plain"), "text/plain");
+}
+
+}  // namespace
+}  // namespace dravel::linux_platform
