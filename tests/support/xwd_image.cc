@@ -1,0 +1,115 @@
+#include "tests/support/xwd_image.h"
+
+#include <cstring>
+
+#include "platform/image_codec.h"
+#include "tests/support/x_desktop.h"
+
+namespace dravel::testing {
+
+namespace {
+
+uint32_t bigEndian32(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+// Where the bits of `mask` start, and whether they are 8 wide.
+int shiftOf(uint32_t mask) {
+  if (mask == 0) return -1;
+  int shift = 0;
+  while (!(mask & 1u)) {
+    mask >>= 1;
+    ++shift;
+  }
+  return mask == 0xFF ? shift : -1;
+}
+
+}  // namespace
+
+RgbImage RgbImage::crop(int64_t x, int64_t y, int64_t w, int64_t h) const {
+  RgbImage part;
+  part.width = w;
+  part.height = h;
+  part.rgb.resize(static_cast<size_t>(w * h * 3));
+  for (int64_t row = 0; row < h; ++row) {
+    std::memcpy(&part.rgb[static_cast<size_t>(row * w * 3)],
+                &rgb[static_cast<size_t>(((y + row) * width + x) * 3)], static_cast<size_t>(w * 3));
+  }
+  return part;
+}
+
+int64_t RgbImage::differingPixels(const RgbImage& other) const {
+  if (other.width != width || other.height != height || other.rgb.size() != rgb.size()) return -1;
+  int64_t count = 0;
+  for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
+    if (rgb[i] != other.rgb[i] || rgb[i + 1] != other.rgb[i + 1] ||
+        rgb[i + 2] != other.rgb[i + 2]) {
+      ++count;
+    }
+  }
+  return count;
+}
+
+std::optional<RgbImage> readXwd(const std::string& file) {
+  constexpr size_t kHeaderFields = 25;
+  if (file.size() < kHeaderFields * 4) return std::nullopt;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(file.data());
+  uint32_t h[kHeaderFields];
+  for (size_t i = 0; i < kHeaderFields; ++i) h[i] = bigEndian32(bytes + i * 4);
+  const uint32_t headerSize = h[0], version = h[1], format = h[2], width = h[4], height = h[5],
+                 byteOrder = h[7], bitsPerPixel = h[11], bytesPerLine = h[12],
+                 visualClass = h[13], redMask = h[14], greenMask = h[15], blueMask = h[16],
+                 colours = h[19];
+  // Version 7, ZPixmap, TrueColor or DirectColor, 32 bits a pixel.
+  if (version != 7 || format != 2 || (visualClass != 4 && visualClass != 5) ||
+      bitsPerPixel != 32) {
+    return std::nullopt;
+  }
+  const int red = shiftOf(redMask), green = shiftOf(greenMask), blue = shiftOf(blueMask);
+  if (red < 0 || green < 0 || blue < 0) return std::nullopt;
+  const size_t data = size_t{headerSize} + size_t{colours} * 12;
+  if (bytesPerLine < width * 4 || file.size() < data + size_t{bytesPerLine} * height) {
+    return std::nullopt;
+  }
+  RgbImage image;
+  image.width = width;
+  image.height = height;
+  image.rgb.resize(size_t{width} * height * 3);
+  for (uint32_t y = 0; y < height; ++y) {
+    const uint8_t* row = bytes + data + size_t{y} * bytesPerLine;
+    for (uint32_t x = 0; x < width; ++x) {
+      const uint8_t* p = row + size_t{x} * 4;
+      const uint32_t pixel = byteOrder == 0
+                                 ? (uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 |
+                                    uint32_t{p[1]} << 8 | p[0])
+                                 : bigEndian32(p);
+      uint8_t* out = &image.rgb[(size_t{y} * width + x) * 3];
+      out[0] = static_cast<uint8_t>(pixel >> red);
+      out[1] = static_cast<uint8_t>(pixel >> green);
+      out[2] = static_cast<uint8_t>(pixel >> blue);
+    }
+  }
+  return image;
+}
+
+std::optional<RgbImage> xwdRoot() {
+  std::string out;
+  if (!runCommand({"xwd", "-root", "-silent"}, &out)) return std::nullopt;
+  return readXwd(out);
+}
+
+std::optional<RgbImage> rgbFromPng(const std::vector<uint8_t>& png) {
+  std::optional<DecodedImage> decoded = decodePng(png);
+  if (!decoded) return std::nullopt;
+  RgbImage image;
+  image.width = decoded->width;
+  image.height = decoded->height;
+  image.rgb.reserve(size_t{decoded->width} * decoded->height * 3);
+  for (size_t i = 0; i + 3 < decoded->rgba.size(); i += 4) {
+    image.rgb.insert(image.rgb.end(), decoded->rgba.begin() + static_cast<std::ptrdiff_t>(i),
+                     decoded->rgba.begin() + static_cast<std::ptrdiff_t>(i + 3));
+  }
+  return image;
+}
+
+}  // namespace dravel::testing

@@ -1,0 +1,33 @@
+// Screen pixels as the X tools give them (xwd), and images as RGB for
+// comparing pixel by pixel.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace dravel::testing {
+
+// Three bytes per pixel, red first, rows top first without gaps.
+struct RgbImage {
+  int64_t width = 0;
+  int64_t height = 0;
+  std::vector<uint8_t> rgb;
+
+  // The part inside the rectangle (which must lie inside the image).
+  RgbImage crop(int64_t x, int64_t y, int64_t w, int64_t h) const;
+  // How many pixels differ from `other`, which must be of the same size;
+  // -1 when the sizes differ.
+  int64_t differingPixels(const RgbImage& other) const;
+};
+
+// An XWD file (as `xwd` writes it) of a 24- or 32-bit true-colour ZPixmap;
+// absent when it is not one.
+std::optional<RgbImage> readXwd(const std::string& file);
+// The whole screen now, read by `xwd -root -silent`; absent when it fails.
+std::optional<RgbImage> xwdRoot();
+// A PNG's pixels without alpha; absent when it does not decode.
+std::optional<RgbImage> rgbFromPng(const std::vector<uint8_t>& png);
+
+}  // namespace dravel::testing
