@@ -512,8 +512,11 @@ std::optional<Value> LinuxWindowList::copyWindowInfo(uint32_t option, uint32_t r
     XWindowAttributes attributes;
     if (!XGetWindowAttributes(display, window, &attributes)) continue;
     facts.viewable = attributes.map_state == IsViewable;
-    facts.width = attributes.width;
-    facts.height = attributes.height;
+    // The window's own border is part of it (a client without a window
+    // manager keeps the one it asked for).
+    const int64_t border = attributes.border_width;
+    facts.width = attributes.width + 2 * border;
+    facts.height = attributes.height + 2 * border;
     if (auto types = readLongs(display, window, atoms.windowType, XA_ATOM, 32)) {
       bool known = false;
       for (unsigned long type : *types) {
@@ -542,20 +545,20 @@ std::optional<Value> LinuxWindowList::copyWindowInfo(uint32_t option, uint32_t r
     int rootY = 0;
     Window child = 0;
     if (!XTranslateCoordinates(display, window, root, 0, 0, &rootX, &rootY, &child)) continue;
-    facts.x = rootX;
-    facts.y = rootY;
+    facts.x = rootX - border;
+    facts.y = rootY - border;
     if (managed) {
       facts.frameExtents = readExtents(display, window, atoms.frameExtents);
     } else if (windows[i].topLevel != 0 && windows[i].topLevel != window) {
       // The frame of a window manager without the hints: its whole area.
       XWindowAttributes frame;
       if (XGetWindowAttributes(display, windows[i].topLevel, &frame)) {
-        const int64_t border = frame.border_width;
-        const int64_t left = rootX - frame.x;
-        const int64_t top = rootY - frame.y;
-        facts.frameExtents =
-            FrameExtents{left, frame.x + frame.width + 2 * border - (rootX + attributes.width), top,
-                         frame.y + frame.height + 2 * border - (rootY + attributes.height)};
+        // Its position is its border's outer corner; its size leaves the
+        // border out.
+        const int64_t right = frame.x + frame.width + 2 * int64_t{frame.border_width};
+        const int64_t bottom = frame.y + frame.height + 2 * int64_t{frame.border_width};
+        facts.frameExtents = FrameExtents{facts.x - frame.x, right - (facts.x + facts.width),
+                                          facts.y - frame.y, bottom - (facts.y + facts.height)};
       }
     }
     facts.clientShadow = readExtents(display, window, atoms.gtkFrameExtents);
