@@ -53,6 +53,11 @@ std::string latin1ToUtf8(std::string_view text) {
   return out;
 }
 
+// Whether `text` is UTF-8 (when it was `cut` short, a sequence cut off at its
+// end allowed). Many clients put UTF-8 in properties typed as Latin-1; real
+// Latin-1 text with accents is almost never valid UTF-8.
+bool looksLikeUtf8(std::string_view text, bool cut);
+
 std::string boundedName(std::string_view text) {
   const std::string valid = validUtf8(text);
   return std::string(truncateUtf8(valid, kMaxWindowTitleBytes));
@@ -111,6 +116,17 @@ std::string validUtf8(std::string_view text) {
   }
   return out;
 }
+
+namespace {
+
+bool looksLikeUtf8(std::string_view text, bool cut) {
+  const std::string valid = validUtf8(text);
+  if (!cut) return valid == text;
+  return valid.size() <= text.size() && text.size() - valid.size() <= 3 &&
+         text.substr(0, valid.size()) == valid;
+}
+
+}  // namespace
 
 int64_t windowLayer(const WindowFacts& facts) {
   int64_t layer = kNormalLayer;
@@ -205,7 +221,9 @@ ValueMap windowEntry(const WindowFacts& facts, const DesktopLayout& layout) {
     entry.set(kCGWindowName, Value(boundedName(*facts.netName)));
   } else if (facts.name) {
     entry.set(kCGWindowName,
-              Value(boundedName(facts.nameIsLatin1 ? latin1ToUtf8(*facts.name) : *facts.name)));
+              Value(boundedName(facts.nameIsLatin1 && !looksLikeUtf8(*facts.name, facts.nameCut)
+                                    ? latin1ToUtf8(*facts.name)
+                                    : *facts.name)));
   }
   if (facts.opacity) {
     entry.set(kCGWindowAlpha, Value(static_cast<double>(*facts.opacity) / 4294967295.0));
@@ -253,6 +271,7 @@ std::optional<unsigned long> readLong(Display* display, Window window, Atom prop
 struct TextProperty {
   std::string bytes;
   Atom type = None;
+  bool cut = false;  // longer than what was read
 };
 std::optional<TextProperty> readText(Display* display, Window window, Atom property,
                                      long maxBytes) {
@@ -269,6 +288,7 @@ std::optional<TextProperty> readText(Display* display, Window window, Atom prope
     result.emplace();
     result->bytes.assign(reinterpret_cast<const char*>(data), count);
     result->type = actualType;
+    result->cut = after > 0;
   }
   if (data) XFree(data);
   return result;
@@ -335,7 +355,6 @@ struct KnownAtoms {
   Atom frameExtents;
   Atom gtkFrameExtents;
   Atom netName;
-  Atom utf8String;
   Atom compoundText;
   Atom opacity;
   Atom wmState;
@@ -354,7 +373,6 @@ KnownAtoms knownAtoms(XConnection& connection) {
   a.frameExtents = connection.atom("_NET_FRAME_EXTENTS");
   a.gtkFrameExtents = connection.atom("_GTK_FRAME_EXTENTS");
   a.netName = connection.atom("_NET_WM_NAME");
-  a.utf8String = connection.atom("UTF8_STRING");
   a.compoundText = connection.atom("COMPOUND_TEXT");
   a.opacity = connection.atom("_NET_WM_WINDOW_OPACITY");
   a.wmState = connection.atom("WM_STATE");
@@ -578,13 +596,14 @@ std::optional<Value> LinuxWindowList::copyWindowInfo(uint32_t option, uint32_t r
         facts.processName = readProcessName(*pid);
       }
     }
-    if (auto netName = readText(display, window, atoms.netName, kNameReadBytes);
-        netName && netName->type == atoms.utf8String) {
+    // UTF-8 whatever type it claims (some clients call it STRING).
+    if (auto netName = readText(display, window, atoms.netName, kNameReadBytes)) {
       facts.netName = netName->bytes;
     } else if (auto name = readText(display, window, XA_WM_NAME, kNameReadBytes)) {
       if (name->type == XA_STRING) {
         facts.name = name->bytes;
         facts.nameIsLatin1 = true;
+        facts.nameCut = name->cut;
       } else if (name->type == atoms.compoundText) {
         XTextProperty property;
         property.value = reinterpret_cast<unsigned char*>(name->bytes.data());

@@ -91,10 +91,13 @@ struct WindowFacts {
   std::optional<std::string> className;
   std::optional<std::string> processName;
   // _NET_WM_NAME (UTF-8), and WM_NAME (UTF-8, or Latin-1 when its type is
-  // STRING); as read, possibly invalid or cut short.
+  // STRING, unless its bytes are UTF-8, as many clients write them); as
+  // read, possibly invalid or cut short.
   std::optional<std::string> netName;
   std::optional<std::string> name;
   bool nameIsLatin1 = false;
+  // Whether WM_NAME was longer than what was read.
+  bool nameCut = false;
   // _NET_WM_WINDOW_OPACITY, 0xFFFFFFFF being opaque.
   std::optional<uint32_t> opacity;
 };

@@ -1,6 +1,10 @@
 // The window list on the test desktop, checked against what xwininfo, xprop
 // and pgrep say about the clients.
+// Google Test before X, whose macros (None) would break it.
 #include <gtest/gtest.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -250,6 +254,41 @@ TEST_F(WindowListTest, MinimisedWindowsAreOffScreen) {
   EXPECT_FALSE(list(*windowList, kWindowListOptionOnScreenOnly).has(termOne));
   EXPECT_TRUE(list(*windowList, kWindowListOptionOnScreenOnly).has(termTwo));
   EXPECT_TRUE(list(*windowList, 0).has(termOne));
+}
+
+TEST_F(WindowListTest, HintsSetAfterTheWindowAppearedAreRead) {
+  commandOutput({"xprop", "-id", hex(termOne), "-f", "_NET_WM_WINDOW_OPACITY", "32c", "-set",
+                 "_NET_WM_WINDOW_OPACITY", "0x7fffffff"});
+  commandOutput(
+      {"xdotool", "set_window", "--name", "caf\xC3\xA9 \xE2\x98\x95", std::to_string(termTwo)});
+  commandOutput({"xprop", "-id", hex(eyes), "-f", "_NET_WM_WINDOW_TYPE", "32a", "-set",
+                 "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DOCK"});
+  const Listing listing = list(*windowList, 0);
+  const Value* alpha = listing.byWindow.at(termOne).find(kCGWindowAlpha);
+  ASSERT_NE(alpha, nullptr);
+  EXPECT_NEAR(*alpha->asDouble(), 0.5, 1e-6);
+  EXPECT_FALSE(listing.byWindow.at(termTwo).contains(kCGWindowAlpha));
+  EXPECT_EQ(stringOf(listing.byWindow.at(termTwo), kCGWindowName), "caf\xC3\xA9 \xE2\x98\x95");
+  EXPECT_EQ(intOf(listing.byWindow.at(eyes), kCGWindowLayer), kDockLayer);
+}
+
+TEST_F(WindowListTest, AWindowThatIsGoneIsLeftOut) {
+  // A stacking list naming a window that no longer exists, between two
+  // that do, as when a window goes while the list is read.
+  Display* display = connection->display();
+  const Window gone = XCreateSimpleWindow(display, connection->root(), 0, 0, 10, 10, 0, 0, 0);
+  XDestroyWindow(display, gone);
+  const unsigned long stacking[] = {termOne, gone, termTwo};
+  XChangeProperty(display, connection->root(), connection->atom("_NET_CLIENT_LIST_STACKING"),
+                  XA_WINDOW, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(stacking),
+                  3);
+  XSync(display, False);
+  const uint64_t untrapped = untrappedXErrorCount();
+  const Listing listing = list(*windowList, 0);
+  EXPECT_EQ(listing.orderOf({termOne, termTwo, gone}),
+            (std::vector<unsigned long>{termTwo, termOne}));
+  EXPECT_EQ(listing.entries.size(), 2u);
+  EXPECT_EQ(untrappedXErrorCount(), untrapped);
 }
 
 TEST_F(WindowListTest, ActiveWindowPidFollowsActivation) {

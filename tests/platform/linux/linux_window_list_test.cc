@@ -113,6 +113,16 @@ TEST(WindowEntry, NamePrefersTheUtf8HintAndReadsLatin1) {
   f.name = "caf\xE9";
   f.nameIsLatin1 = true;
   EXPECT_EQ(*windowEntry(f, primaryOnTheRight()).find(kCGWindowName)->asString(), "caf\xC3\xA9");
+  // Typed Latin-1 but written as UTF-8, even when cut inside a character.
+  f.name = "caf\xC3\xA9";
+  EXPECT_EQ(*windowEntry(f, primaryOnTheRight()).find(kCGWindowName)->asString(), "caf\xC3\xA9");
+  f.name = "caf\xC3\xA9\xE2\x98";
+  f.nameCut = true;
+  EXPECT_EQ(*windowEntry(f, primaryOnTheRight()).find(kCGWindowName)->asString(), "caf\xC3\xA9");
+  // Latin-1 that only starts like UTF-8.
+  f.nameCut = false;
+  f.name = "\xC3 la";
+  EXPECT_EQ(*windowEntry(f, primaryOnTheRight()).find(kCGWindowName)->asString(), "\xC3\x83 la");
   f.name.reset();
   EXPECT_FALSE(windowEntry(f, primaryOnTheRight()).contains(kCGWindowName));
 }
