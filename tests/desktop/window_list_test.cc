@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <regex>
@@ -87,6 +90,24 @@ std::vector<unsigned long> stackingOrder(const std::vector<unsigned long>& windo
   std::vector<unsigned long> order;
   for (const auto& [at, window] : found) order.push_back(window);
   return order;
+}
+
+// The pid of the xeyes of this desktop (other desktops may run one too): the
+// one pgrep finds whose environment names this display.
+int64_t xeyesPid() {
+  const std::string display = std::string("DISPLAY=") + std::getenv("DISPLAY");
+  std::istringstream pids(commandOutput({"pgrep", "-x", "xeyes"}));
+  for (int64_t pid = 0; pids >> pid;) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/environ");
+    std::string environment((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+    std::istringstream entries(environment);
+    for (std::string entry; std::getline(entries, entry, '\0');) {
+      if (entry == display) return pid;
+    }
+  }
+  ADD_FAILURE() << "no xeyes on " << display;
+  return 0;
 }
 
 std::unique_ptr<XConnection> openConnection() {
@@ -194,7 +215,7 @@ TEST_F(WindowListTest, EntriesAgreeWithXwininfoXpropAndTheProcessTable) {
   const ValueMap& xeyes = listing.byWindow.at(eyes);
   EXPECT_EQ(commandOutput({"xprop", "-id", hex(eyes), "_NET_WM_PID"}).find("= "),
             std::string::npos);
-  EXPECT_EQ(intOf(xeyes, kCGWindowOwnerPID), std::stoll(commandOutput({"pgrep", "-n", "xeyes"})));
+  EXPECT_EQ(intOf(xeyes, kCGWindowOwnerPID), xeyesPid());
   EXPECT_EQ(stringOf(xeyes, kCGWindowOwnerName), "XEyes");
   EXPECT_EQ(stringOf(xeyes, kCGWindowName), "xeyes");
   EXPECT_EQ(boundsOf(xeyes), outerRect(eyes));
@@ -318,8 +339,7 @@ TEST_F(WindowListTest, WithoutAWindowManagerTheRootsChildrenInTheirOrder) {
   // No frames any more: the clients themselves.
   EXPECT_EQ(boundsOf(listing.byWindow.at(termOne)), outerRect(termOne));
   EXPECT_EQ(intOf(listing.byWindow.at(termOne), kCGWindowOwnerPID), hintedPid(termOne));
-  EXPECT_EQ(intOf(listing.byWindow.at(eyes), kCGWindowOwnerPID),
-            std::stoll(commandOutput({"pgrep", "-n", "xeyes"})));
+  EXPECT_EQ(intOf(listing.byWindow.at(eyes), kCGWindowOwnerPID), xeyesPid());
 }
 
 }  // namespace

@@ -186,7 +186,7 @@ TEST(WindowLayer, FollowsTheTypeAndTheAboveState) {
   EXPECT_EQ(windowLayer(f), kDesktopLayer);
 }
 
-TEST(WindowOptions, OnScreenMeansMappedNotHiddenAndOnTheCurrentDesktop) {
+TEST(WindowOptions, OnScreenIsMappedNotHiddenOnTheCurrentDesktopAndDesktopsCanBeLeftOut) {
   const uint32_t onScreen = kWindowListOptionOnScreenOnly;
   const uint32_t below = kWindowListOptionOnScreenBelowWindow;
   WindowFacts f = xterm();
@@ -194,31 +194,25 @@ TEST(WindowOptions, OnScreenMeansMappedNotHiddenAndOnTheCurrentDesktop) {
   EXPECT_TRUE(passesOptions(f, onScreen, 1));
   EXPECT_FALSE(passesOptions(f, onScreen, 0));
   EXPECT_FALSE(passesOptions(f, below, 0));
-  // Every window passes without the option.
   EXPECT_TRUE(passesOptions(f, 0, 0));
   f.desktop = 0xFFFFFFFFu;  // on every desktop
   EXPECT_TRUE(passesOptions(f, onScreen, 3));
   f.desktop.reset();
   EXPECT_TRUE(passesOptions(f, onScreen, 3));
-  EXPECT_TRUE(passesOptions(xterm(), onScreen, std::nullopt));
 
   f.hidden = true;
   EXPECT_FALSE(passesOptions(f, onScreen, std::nullopt));
   EXPECT_TRUE(passesOptions(f, 0, std::nullopt));
   f.hidden = false;
   f.viewable = false;
-  EXPECT_FALSE(passesOptions(f, onScreen, std::nullopt));
   EXPECT_FALSE(passesOptions(f, below, std::nullopt));
-}
 
-TEST(WindowOptions, ExcludingDesktopElementsDropsOnlyTheDesktop) {
-  const uint32_t exclude = kWindowListExcludeDesktopElements;
-  WindowFacts f = xterm();
+  f = xterm();
   f.type = WindowType::kDesktop;
-  EXPECT_FALSE(passesOptions(f, exclude, std::nullopt));
-  EXPECT_TRUE(passesOptions(f, kWindowListOptionOnScreenOnly, std::nullopt));
+  EXPECT_FALSE(passesOptions(f, kWindowListExcludeDesktopElements, std::nullopt));
+  EXPECT_TRUE(passesOptions(f, onScreen, std::nullopt));
   f.type = WindowType::kDock;
-  EXPECT_TRUE(passesOptions(f, exclude | kWindowListOptionOnScreenOnly, std::nullopt));
+  EXPECT_TRUE(passesOptions(f, kWindowListExcludeDesktopElements | onScreen, std::nullopt));
 }
 
 }  // namespace
