@@ -253,8 +253,9 @@ TEST_F(WindowListTest, FrontToBackAsTheWindowsAreRaised) {
   EXPECT_EQ(listing.orderOf(all).front(), termOne);
   EXPECT_EQ(listing.orderOf(all), stackingOrder(all));
 
+  // The window manager raises it in its own time.
   commandOutput({"xdotool", "windowraise", std::to_string(eyes)});
-  commandOutput({"xdotool", "sleep", "0"});
+  for (int i = 0; i < 200 && stackingOrder(all).front() != eyes; ++i) usleep(10000);
   listing = list(*windowList, kWindowListOptionOnScreenOnly);
   EXPECT_EQ(listing.orderOf(all), (std::vector<unsigned long>{eyes, termOne, termTwo}));
   EXPECT_EQ(listing.orderOf(all), stackingOrder(all));
