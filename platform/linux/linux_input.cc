@@ -36,33 +36,36 @@ LinuxInput::~LinuxInput() {
   if (hidden_) show();
 }
 
-Point LinuxInput::mouseLocation() {
-  Display* display = connection_.display();
-  Window rootReturn = 0;
-  Window child = 0;
+namespace {
+
+struct PointerState {
   int rootX = 0;
   int rootY = 0;
+  unsigned int mask = 0;
+};
+
+// A query of the root cannot fail while the connection lives; with the
+// pointer on another X screen the buttons still count.
+PointerState queryPointer(Display* display, Window root) {
+  PointerState state;
+  Window rootReturn = 0;
+  Window child = 0;
   int windowX = 0;
   int windowY = 0;
-  unsigned int mask = 0;
-  // A query of the root cannot fail while the connection lives.
-  XQueryPointer(display, connection_.root(), &rootReturn, &child, &rootX, &rootY, &windowX,
-                &windowY, &mask);
-  return screens_.layout().pointFromRoot(rootX, rootY);
+  XQueryPointer(display, root, &rootReturn, &child, &state.rootX, &state.rootY, &windowX, &windowY,
+                &state.mask);
+  return state;
+}
+
+}  // namespace
+
+Point LinuxInput::mouseLocation() {
+  const PointerState state = queryPointer(connection_.display(), connection_.root());
+  return screens_.layout().pointFromRoot(state.rootX, state.rootY);
 }
 
 uint64_t LinuxInput::pressedMouseButtons() {
-  Display* display = connection_.display();
-  Window rootReturn = 0;
-  Window child = 0;
-  int rootX = 0;
-  int rootY = 0;
-  int windowX = 0;
-  int windowY = 0;
-  unsigned int mask = 0;
-  // The buttons count even when the pointer is on another X screen.
-  XQueryPointer(display, connection_.root(), &rootReturn, &child, &rootX, &rootY, &windowX,
-                &windowY, &mask);
+  const unsigned int mask = queryPointer(connection_.display(), connection_.root()).mask;
   // X's button 2 is the middle one; buttons 4 and 5 are the wheel, which is
   // never held.
   uint64_t buttons = 0;
