@@ -311,16 +311,16 @@ std::string localHostName() {
 std::optional<int64_t> connectionPid(XConnection& connection, Window window) {
   if (!connection.extensions().xres) return std::nullopt;
   Display* display = connection.display();
-  XResClientIdSpec spec;
-  spec.client = window;
-  spec.mask = XRES_CLIENT_ID_PID_MASK;
+  XResClientIdSpec which;
+  which.client = window;
+  which.mask = XRES_CLIENT_ID_PID_MASK;
   long count = 0;
   XResClientIdValue* values = nullptr;
   std::optional<int64_t> pid;
   // Its own trap: a server whose XRes predates client ids refuses the
   // request, which says nothing about the window.
   XErrorTrap trap(display);
-  if (XResQueryClientIds(display, 1, &spec, &count, &values) == Success) {
+  if (XResQueryClientIds(display, 1, &which, &count, &values) == Success) {
     for (long i = 0; i < count && !pid; ++i) {
       const pid_t found = XResGetClientPid(&values[i]);
       if (found > 0) pid = found;
