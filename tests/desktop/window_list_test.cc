@@ -285,6 +285,9 @@ TEST_F(WindowListTest, HintsSetAfterTheWindowAppearedAreRead) {
       {"xdotool", "set_window", "--name", "caf\xC3\xA9 \xE2\x98\x95", std::to_string(termTwo)});
   commandOutput({"xprop", "-id", hex(eyes), "-f", "_NET_WM_WINDOW_TYPE", "32a", "-set",
                  "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DOCK"});
+  // Shadow the client draws itself, as a client-side decorated window says.
+  commandOutput({"xprop", "-id", hex(termTwo), "-f", "_GTK_FRAME_EXTENTS", "32c", "-set",
+                 "_GTK_FRAME_EXTENTS", "10,20,30,40"});
   const Listing listing = list(*windowList, 0);
   const Value* alpha = listing.byWindow.at(termOne).find(kCGWindowAlpha);
   ASSERT_NE(alpha, nullptr);
@@ -292,6 +295,9 @@ TEST_F(WindowListTest, HintsSetAfterTheWindowAppearedAreRead) {
   EXPECT_FALSE(listing.byWindow.at(termTwo).contains(kCGWindowAlpha));
   EXPECT_EQ(stringOf(listing.byWindow.at(termTwo), kCGWindowName), "caf\xC3\xA9 \xE2\x98\x95");
   EXPECT_EQ(intOf(listing.byWindow.at(eyes), kCGWindowLayer), kDockLayer);
+  const Rect frame = outerRect(termTwo);
+  EXPECT_EQ(boundsOf(listing.byWindow.at(termTwo)),
+            (Rect{frame.x + 10, frame.y + 30, frame.width - 30, frame.height - 70}));
 }
 
 TEST_F(WindowListTest, AWindowThatIsGoneIsLeftOut) {
