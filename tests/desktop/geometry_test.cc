@@ -1,0 +1,307 @@
+// Screens and the pointer on the test desktop, checked against what xrandr
+// and xdotool say and do.
+// Google Test before X, whose macros (None) would break it.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <glib.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/linux/linux_input.h"
+#include "platform/linux/linux_screens.h"
+#include "platform/linux/x_connection.h"
+#include "tests/support/x_desktop.h"
+
+namespace dravel::linux_platform {
+namespace {
+
+using ::dravel::testing::commandOutput;
+using ::dravel::testing::requireTestDesktop;
+
+// A monitor as `xrandr --listmonitors` lists it, in root pixels.
+struct ListedMonitor {
+  std::string name;
+  bool primary = false;
+  int64_t x = 0;
+  int64_t y = 0;
+  int64_t width = 0;
+  int64_t height = 0;
+};
+
+std::vector<ListedMonitor> listedMonitors() {
+  // " 0: *LEFT 1440/381x1800/476+0+0  screen"
+  const std::regex line(R"(^\s*\d+: ([+*]*)(\S+) (\d+)/\d+x(\d+)/\d+\+(-?\d+)\+(-?\d+))");
+  std::vector<ListedMonitor> monitors;
+  std::istringstream text(commandOutput({"xrandr", "--listmonitors"}));
+  for (std::string row; std::getline(text, row);) {
+    std::smatch m;
+    if (!std::regex_search(row, m, line)) continue;
+    monitors.push_back({m[2], m[1].str().find('*') != std::string::npos, std::stoll(m[5]),
+                        std::stoll(m[6]), std::stoll(m[3]), std::stoll(m[4])});
+  }
+  return monitors;
+}
+
+// The id X gives an output, from `xrandr --verbose`.
+uint32_t outputIdentifier(const std::string& output) {
+  std::istringstream text(commandOutput({"xrandr", "--verbose"}));
+  bool inOutput = false;
+  for (std::string row; std::getline(text, row);) {
+    if (!row.empty() && row[0] != ' ' && row[0] != '\t') inOutput = row.rfind(output + " ", 0) == 0;
+    const size_t at = row.find("Identifier: ");
+    if (inOutput && at != std::string::npos) {
+      return static_cast<uint32_t>(std::stoul(row.substr(at + 12), nullptr, 16));
+    }
+  }
+  ADD_FAILURE() << "no output " << output << " in xrandr --verbose";
+  return 0;
+}
+
+// An atom's number, from xlsatoms.
+uint32_t atomNumber(const std::string& name) {
+  return static_cast<uint32_t>(std::stoul(commandOutput({"xlsatoms", "-name", name}), nullptr, 10));
+}
+
+uint32_t displayIdOf(const Screen& screen) {
+  const ValueMap description = screen.deviceDescription();
+  const Value* id = description.find("NSScreenNumber");
+  EXPECT_NE(id, nullptr);
+  return id && id->asInt() ? static_cast<uint32_t>(*id->asInt()) : 0;
+}
+
+std::unique_ptr<XConnection> openConnection() {
+  std::string why;
+  auto connection = XConnection::open(nullptr, &why);
+  EXPECT_NE(connection, nullptr) << why;
+  return connection;
+}
+
+// Makes RIGHT, the monitor without an output, the primary one.
+void makeRightPrimary() {
+  commandOutput({"xrandr", "--delmonitor", "RIGHT"});
+  commandOutput({"xrandr", "--setmonitor", "*RIGHT", "1440/381x1800/476+1440+0", "none"});
+}
+
+// Events the server has sent so far, dispatched.
+void dispatchEvents(XConnection& connection) {
+  XSync(connection.display(), False);
+  connection.dispatchPending();
+}
+
+TEST(LinuxScreens, OneScreenPerListedMonitorPrimaryFirst) {
+  ASSERT_TRUE(requireTestDesktop());
+  auto connection = openConnection();
+  ASSERT_TRUE(connection);
+  LinuxScreens screens(*connection, [] { return 1; });
+  const std::vector<ListedMonitor> listed = listedMonitors();
+  ASSERT_EQ(listed.size(), 2u);
+  ASSERT_TRUE(listed[0].primary);
+  ASSERT_EQ(listed[0].name, "LEFT");
+
+  const std::vector<ScreenPtr> all = screens.screens();
+  ASSERT_EQ(all.size(), 2u);
+  // LEFT at the root's origin is the origin of global space; RIGHT lies
+  // beside it at the same height.
+  EXPECT_EQ(all[0]->frame(), (Rect{0, 0, static_cast<double>(listed[0].width),
+                                   static_cast<double>(listed[0].height)}));
+  EXPECT_EQ(all[1]->frame(),
+            (Rect{static_cast<double>(listed[1].x), 0, static_cast<double>(listed[1].width),
+                  static_cast<double>(listed[1].height)}));
+  EXPECT_EQ(all[0]->backingScaleFactor(), 1.0);
+  // LEFT carries the output "screen"; RIGHT has none and goes by its name.
+  EXPECT_EQ(displayIdOf(*all[0]), outputIdentifier("screen"));
+  EXPECT_EQ(displayIdOf(*all[1]), kNamedMonitorIdTag | atomNumber("RIGHT"));
+}
+
+TEST(LinuxScreens, PrimaryWithoutOutputAwayFromTheRootOriginNoticedByEvent) {
+  ASSERT_TRUE(requireTestDesktop());
+  // The main loop's way: the connection's events dispatched by a context.
+  std::unique_ptr<GMainContext, void (*)(GMainContext*)> context(g_main_context_new(),
+                                                                 g_main_context_unref);
+  auto connection = openConnection();
+  ASSERT_TRUE(connection);
+  connection->attach(context.get());
+  LinuxScreens screens(*connection, [] { return 1; });
+  int changes = 0;
+  screens.addLayoutListener([&] { ++changes; });
+  while (g_main_context_iteration(context.get(), FALSE)) {
+  }
+  ASSERT_EQ(changes, 0);
+
+  makeRightPrimary();
+  const std::vector<ListedMonitor> listed = listedMonitors();
+  ASSERT_EQ(listed.size(), 2u);
+  ASSERT_TRUE(std::any_of(listed.begin(), listed.end(),
+                          [](const ListedMonitor& m) { return m.name == "RIGHT" && m.primary; }));
+  // Only the server's events tell the screens; nothing reads them again by
+  // hand. A timer bounds the wait should they never come.
+  bool gaveUp = false;
+  GSource* timer = g_timeout_source_new(5000);
+  g_source_set_callback(
+      timer,
+      [](gpointer flag) {
+        *static_cast<bool*>(flag) = true;
+        return G_SOURCE_REMOVE;
+      },
+      &gaveUp, nullptr);
+  g_source_attach(timer, context.get());
+  while (changes == 0 && !gaveUp) g_main_context_iteration(context.get(), TRUE);
+  g_source_destroy(timer);
+  g_source_unref(timer);
+  EXPECT_GE(changes, 1);
+
+  const std::vector<ScreenPtr> all = screens.screens();
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(displayIdOf(*all[0]), kNamedMonitorIdTag | atomNumber("RIGHT"));
+  EXPECT_EQ(all[0]->frame(), (Rect{0, 0, 1440, 1800}));
+  EXPECT_EQ(displayIdOf(*all[1]), outputIdentifier("screen"));
+  EXPECT_EQ(all[1]->frame(), (Rect{-1440, 0, 1440, 1800}));
+
+  // Screens already handed out keep what they were.
+  const ScreenPtr before = all[0];
+  commandOutput({"xrandr", "--delmonitor", "RIGHT"});
+  dispatchEvents(*connection);
+  EXPECT_EQ(before->frame(), (Rect{0, 0, 1440, 1800}));
+  EXPECT_EQ(screens.screens().size(), 1u);
+}
+
+TEST(LinuxScreens, ScaleTwoHalvesFramesAndTheMainScreenFollowsTheKeyWindow) {
+  ASSERT_TRUE(requireTestDesktop());
+  auto connection = openConnection();
+  ASSERT_TRUE(connection);
+  int scale = 2;
+  LinuxScreens screens(*connection, [&] { return scale; });
+  std::vector<ScreenPtr> all = screens.screens();
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[0]->frame(), (Rect{0, 0, 720, 900}));
+  EXPECT_EQ(all[1]->frame(), (Rect{720, 0, 720, 900}));
+  EXPECT_EQ(all[1]->backingScaleFactor(), 2.0);
+  // The toolkit's scale is asked again each time.
+  scale = 1;
+  EXPECT_EQ(screens.screens()[1]->frame(), (Rect{1440, 0, 1440, 1800}));
+
+  // No key window: no main screen.
+  EXPECT_EQ(screens.mainScreen(), nullptr);
+  std::optional<Rect> keyFrame;
+  screens.setKeyWindowFrameSource([&] { return keyFrame; });
+  EXPECT_EQ(screens.mainScreen(), nullptr);
+  // Mostly on RIGHT, though it starts on LEFT.
+  keyFrame = Rect{1300, 100, 800, 600};
+  ASSERT_NE(screens.mainScreen(), nullptr);
+  EXPECT_EQ(displayIdOf(*screens.mainScreen()), displayIdOf(*all[1]));
+  keyFrame = Rect{100, 100, 800, 600};
+  EXPECT_EQ(displayIdOf(*screens.mainScreen()), displayIdOf(*all[0]));
+  // Centre off every screen: the screen it touches.
+  keyFrame = Rect{2800, 1700, 400, 400};
+  EXPECT_EQ(displayIdOf(*screens.mainScreen()), displayIdOf(*all[1]));
+  keyFrame = Rect{5000, 5000, 10, 10};
+  EXPECT_EQ(screens.mainScreen(), nullptr);
+}
+
+TEST(LinuxInput, PointerWhereXdotoolPutItOnEitherMonitorAndAnyPrimary) {
+  ASSERT_TRUE(requireTestDesktop());
+  auto connection = openConnection();
+  ASSERT_TRUE(connection);
+  int scale = 1;
+  LinuxScreens screens(*connection, [&] { return scale; });
+  LinuxInput input(*connection, screens);
+
+  commandOutput({"xdotool", "mousemove", "200", "300"});
+  EXPECT_EQ(input.mouseLocation(), (Point{200, 1500}));
+  commandOutput({"xdotool", "mousemove", "2000", "1700"});
+  EXPECT_EQ(input.mouseLocation(), (Point{2000, 100}));
+  scale = 2;
+  EXPECT_EQ(input.mouseLocation(), (Point{1000, 50}));
+
+  scale = 1;
+  makeRightPrimary();
+  dispatchEvents(*connection);
+  EXPECT_EQ(input.mouseLocation(), (Point{2000 - 1440, 100}));
+  commandOutput({"xdotool", "mousemove", "200", "300"});
+  EXPECT_EQ(input.mouseLocation(), (Point{200 - 1440, 1500}));
+}
+
+TEST(LinuxInput, PressedButtonsLeftRightMiddle) {
+  ASSERT_TRUE(requireTestDesktop());
+  auto connection = openConnection();
+  ASSERT_TRUE(connection);
+  LinuxScreens screens(*connection, [] { return 1; });
+  LinuxInput input(*connection, screens);
+  // Over the empty desktop, where no client takes the clicks.
+  commandOutput({"xdotool", "mousemove", "1000", "1700"});
+  EXPECT_EQ(input.pressedMouseButtons(), 0u);
+  commandOutput({"xdotool", "mousedown", "3"});
+  EXPECT_EQ(input.pressedMouseButtons(), 2u);
+  commandOutput({"xdotool", "mousedown", "1"});
+  EXPECT_EQ(input.pressedMouseButtons(), 3u);
+  commandOutput({"xdotool", "mouseup", "3"});
+  EXPECT_EQ(input.pressedMouseButtons(), 1u);
+  commandOutput({"xdotool", "mouseup", "1"});
+  commandOutput({"xdotool", "mousedown", "2"});
+  EXPECT_EQ(input.pressedMouseButtons(), 4u);
+  commandOutput({"xdotool", "mouseup", "2"});
+  EXPECT_EQ(input.pressedMouseButtons(), 0u);
+}
+
+TEST(LinuxInput, HiddenPointerShowsAgainWhenTheMouseMoves) {
+  ASSERT_TRUE(requireTestDesktop());
+  auto connection = openConnection();
+  ASSERT_TRUE(connection);
+  LinuxScreens screens(*connection, [] { return 1; });
+  LinuxInput input(*connection, screens);
+  commandOutput({"xdotool", "mousemove", "500", "500"});
+  input.setCursorHiddenUntilMouseMoves(true);
+  ASSERT_TRUE(input.cursorHidden());
+  // Nothing moved: it stays hidden.
+  dispatchEvents(*connection);
+  EXPECT_TRUE(input.cursorHidden());
+  // Even while another client holds the pointer.
+  commandOutput({"xdotool", "mousedown", "1"});
+  // A move of the device (a warp, as `xdotool mousemove` makes, is none).
+  commandOutput({"xdotool", "mousemove_relative", "30", "40"});
+  commandOutput({"xdotool", "mouseup", "1"});
+  for (int i = 0; i < 200 && input.cursorHidden(); ++i) {
+    dispatchEvents(*connection);
+    if (input.cursorHidden()) usleep(10000);
+  }
+  EXPECT_FALSE(input.cursorHidden());
+
+  // Shown by hand, then hidden again and again: one hide at a time.
+  input.setCursorHiddenUntilMouseMoves(true);
+  input.setCursorHiddenUntilMouseMoves(true);
+  EXPECT_TRUE(input.cursorHidden());
+  input.setCursorHiddenUntilMouseMoves(false);
+  EXPECT_FALSE(input.cursorHidden());
+  EXPECT_EQ(untrappedXErrorCount(), 0u);
+}
+
+TEST(LinuxInput, UptimeIsTheMonotonicClockAndEventsAreAlwaysMade) {
+  ASSERT_TRUE(requireTestDesktop());
+  auto connection = openConnection();
+  ASSERT_TRUE(connection);
+  LinuxScreens screens(*connection, [] { return 1; });
+  LinuxInput input(*connection, screens);
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const double before = static_cast<double>(now.tv_sec);
+  const double uptime = input.systemUptime();
+  EXPECT_GE(uptime, before);
+  EXPECT_LT(uptime, before + 60);
+  const std::optional<MouseEvent> event =
+      input.mouseEvent(kRightMouseUp, {3, 4}, 5, 6.5, 7, 8, 1, 0.5);
+  ASSERT_TRUE(event);
+  EXPECT_EQ(*event, (MouseEvent{kRightMouseUp, {3, 4}, 5, 6.5, 7, 8, 1, 0.5, nullptr}));
+}
+
+}  // namespace
+}  // namespace dravel::linux_platform

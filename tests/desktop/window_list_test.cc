@@ -1,0 +1,353 @@
+// The window list on the test desktop, checked against what xwininfo, xprop
+// and pgrep say about the clients.
+// Google Test before X, whose macros (None) would break it.
+#include <gtest/gtest.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/linux/linux_screens.h"
+#include "platform/linux/linux_window_list.h"
+#include "platform/linux/x_connection.h"
+#include "tests/support/x_desktop.h"
+
+namespace dravel::linux_platform {
+namespace {
+
+using ::dravel::testing::commandOutput;
+using ::dravel::testing::requireTestDesktop;
+using ::dravel::testing::runCommand;
+using ::dravel::testing::windowNamed;
+
+unsigned long xeyesWindow() {
+  std::string out;
+  if (!runCommand({"xdotool", "search", "--class", "xeyes"}, &out)) return 0;
+  return std::strtoul(out.c_str(), nullptr, 10);
+}
+
+std::string hex(unsigned long window) {
+  std::ostringstream text;
+  text << "0x" << std::hex << window;
+  return text.str();
+}
+
+int64_t fieldOf(const std::string& text, const std::string& label) {
+  const size_t at = text.find(label);
+  if (at == std::string::npos) {
+    ADD_FAILURE() << "no " << label << " in\n" << text;
+    return 0;
+  }
+  return std::stoll(text.substr(at + label.size()));
+}
+
+// The rectangle, in root pixels, of the top-level window that holds
+// `window` (the window manager's frame, or the window itself), as xwininfo
+// gives it: from the outer corner of the border, which the size leaves out.
+Rect outerRect(unsigned long window) {
+  const std::regex parentLine(R"(Parent window id: (0x[0-9a-f]+) (.*))");
+  std::string id = hex(window);
+  for (int depth = 0; depth < 8; ++depth) {
+    const std::string tree = commandOutput({"xwininfo", "-tree", "-id", id});
+    std::smatch m;
+    if (!std::regex_search(tree, m, parentLine)) break;
+    if (m[2].str().find("(the root window)") != std::string::npos) break;
+    id = m[1];
+  }
+  const std::string info = commandOutput({"xwininfo", "-id", id});
+  const int64_t border = fieldOf(info, "Border width: ");
+  return Rect{static_cast<double>(fieldOf(info, "Absolute upper-left X: ")),
+              static_cast<double>(fieldOf(info, "Absolute upper-left Y: ")),
+              static_cast<double>(fieldOf(info, "Width: ") + 2 * border),
+              static_cast<double>(fieldOf(info, "Height: ") + 2 * border)};
+}
+
+int64_t hintedPid(unsigned long window) {
+  return fieldOf(commandOutput({"xprop", "-id", hex(window), "_NET_WM_PID"}), "= ");
+}
+
+// The given windows, top first, in the order xwininfo walks the tree.
+std::vector<unsigned long> stackingOrder(const std::vector<unsigned long>& windows) {
+  const std::string tree = commandOutput({"xwininfo", "-root", "-tree"});
+  std::vector<std::pair<size_t, unsigned long>> found;
+  for (unsigned long window : windows) {
+    const size_t at = tree.find(hex(window) + " ");
+    EXPECT_NE(at, std::string::npos) << hex(window);
+    found.emplace_back(at, window);
+  }
+  std::sort(found.begin(), found.end());
+  std::vector<unsigned long> order;
+  for (const auto& [at, window] : found) order.push_back(window);
+  return order;
+}
+
+// The pid of the xeyes of this desktop (other desktops may run one too): the
+// one pgrep finds whose environment names this display.
+int64_t xeyesPid() {
+  const std::string display = std::string("DISPLAY=") + std::getenv("DISPLAY");
+  std::istringstream pids(commandOutput({"pgrep", "-x", "xeyes"}));
+  for (int64_t pid = 0; pids >> pid;) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/environ");
+    std::string environment((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+    std::istringstream entries(environment);
+    for (std::string entry; std::getline(entries, entry, '\0');) {
+      if (entry == display) return pid;
+    }
+  }
+  ADD_FAILURE() << "no xeyes on " << display;
+  return 0;
+}
+
+std::unique_ptr<XConnection> openConnection() {
+  std::string why;
+  auto connection = XConnection::open(nullptr, &why);
+  EXPECT_NE(connection, nullptr) << why;
+  return connection;
+}
+
+struct Listing {
+  std::vector<ValueMap> entries;
+  std::map<unsigned long, ValueMap> byWindow;
+  // Window numbers, front to back, of the given windows only.
+  std::vector<unsigned long> orderOf(const std::vector<unsigned long>& windows) const {
+    std::vector<unsigned long> order;
+    for (const ValueMap& entry : entries) {
+      const auto number = static_cast<unsigned long>(*entry.find(kCGWindowNumber)->asInt());
+      if (std::find(windows.begin(), windows.end(), number) != windows.end()) {
+        order.push_back(number);
+      }
+    }
+    return order;
+  }
+  bool has(unsigned long window) const { return byWindow.count(window) > 0; }
+};
+
+Listing list(LinuxWindowList& windowList, uint32_t option, uint32_t relativeTo = 0) {
+  Listing listing;
+  std::optional<Value> info = windowList.copyWindowInfo(option, relativeTo);
+  EXPECT_TRUE(info);
+  if (!info || !info->asList()) return listing;
+  for (const Value& entry : *info->asList()) {
+    const ValueMap* map = entry.asMap();
+    EXPECT_NE(map, nullptr);
+    if (!map) continue;
+    listing.entries.push_back(*map);
+    listing.byWindow[static_cast<unsigned long>(*map->find(kCGWindowNumber)->asInt())] = *map;
+  }
+  return listing;
+}
+
+Rect boundsOf(const ValueMap& entry) {
+  const Value* bounds = entry.find(kCGWindowBounds);
+  if (!bounds) return {};
+  return Rect{*bounds->doubleAt("X"), *bounds->doubleAt("Y"), *bounds->doubleAt("Width"),
+              *bounds->doubleAt("Height")};
+}
+
+std::string stringOf(const ValueMap& entry, const char* key) {
+  const Value* value = entry.find(key);
+  return value && value->asString() ? *value->asString() : "(absent)";
+}
+
+int64_t intOf(const ValueMap& entry, const char* key) {
+  const Value* value = entry.find(key);
+  return value && value->asInt() ? *value->asInt() : -1;
+}
+
+class WindowListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(requireTestDesktop());
+    connection = openConnection();
+    ASSERT_TRUE(connection);
+    screens = std::make_unique<LinuxScreens>(*connection, [this] { return scale; });
+    windowList = std::make_unique<LinuxWindowList>(*connection, *screens);
+    termOne = windowNamed("term one");
+    termTwo = windowNamed("term two");
+    eyes = xeyesWindow();
+    ASSERT_TRUE(termOne && termTwo && eyes);
+  }
+
+  int scale = 1;
+  std::unique_ptr<XConnection> connection;
+  std::unique_ptr<LinuxScreens> screens;
+  std::unique_ptr<LinuxWindowList> windowList;
+  unsigned long termOne = 0;
+  unsigned long termTwo = 0;
+  unsigned long eyes = 0;
+};
+
+TEST_F(WindowListTest, EntriesAgreeWithXwininfoXpropAndTheProcessTable) {
+  const Listing listing =
+      list(*windowList, kWindowListOptionOnScreenOnly | kWindowListExcludeDesktopElements);
+  ASSERT_TRUE(listing.has(termOne) && listing.has(termTwo) && listing.has(eyes));
+  EXPECT_EQ(listing.entries.size(), 3u);
+
+  const ValueMap& one = listing.byWindow.at(termOne);
+  // The frame openbox puts around the client, with the primary at the origin.
+  EXPECT_EQ(boundsOf(one), outerRect(termOne));
+  EXPECT_EQ(boundsOf(one).x, 100);
+  EXPECT_EQ(boundsOf(one).y, 100);
+  EXPECT_EQ(intOf(one, kCGWindowOwnerPID), hintedPid(termOne));
+  EXPECT_EQ(stringOf(one, kCGWindowOwnerName), "XTerm");
+  EXPECT_EQ(stringOf(one, kCGWindowName), "term one");
+  EXPECT_EQ(intOf(one, kCGWindowLayer), 0);
+  EXPECT_FALSE(one.contains(kCGWindowAlpha));
+
+  const ValueMap& two = listing.byWindow.at(termTwo);
+  EXPECT_EQ(boundsOf(two), outerRect(termTwo));
+  EXPECT_EQ(intOf(two, kCGWindowOwnerPID), hintedPid(termTwo));
+  EXPECT_NE(intOf(two, kCGWindowOwnerPID), intOf(one, kCGWindowOwnerPID));
+
+  // xeyes sets no pid hint: the server knows its pid.
+  const ValueMap& xeyes = listing.byWindow.at(eyes);
+  EXPECT_EQ(commandOutput({"xprop", "-id", hex(eyes), "_NET_WM_PID"}).find("= "),
+            std::string::npos);
+  EXPECT_EQ(intOf(xeyes, kCGWindowOwnerPID), xeyesPid());
+  EXPECT_EQ(stringOf(xeyes, kCGWindowOwnerName), "XEyes");
+  EXPECT_EQ(stringOf(xeyes, kCGWindowName), "xeyes");
+  EXPECT_EQ(boundsOf(xeyes), outerRect(eyes));
+}
+
+TEST_F(WindowListTest, BoundsFollowThePrimaryTheScaleAndAMove) {
+  const Rect frame = outerRect(termTwo);
+  scale = 2;
+  EXPECT_EQ(boundsOf(list(*windowList, 0).byWindow.at(termTwo)),
+            (Rect{frame.x / 2, frame.y / 2, frame.width / 2, frame.height / 2}));
+  scale = 1;
+
+  commandOutput({"xdotool", "windowmove", "--sync", std::to_string(termTwo), "300", "400"});
+  const Rect moved = outerRect(termTwo);
+  ASSERT_NE(moved, frame);
+  EXPECT_EQ(boundsOf(list(*windowList, 0).byWindow.at(termTwo)), moved);
+
+  // RIGHT, at +1440+0, becomes the primary: everything is measured from it.
+  commandOutput({"xrandr", "--delmonitor", "RIGHT"});
+  commandOutput({"xrandr", "--setmonitor", "*RIGHT", "1440/381x1800/476+1440+0", "none"});
+  screens->refresh();
+  const Rect one = outerRect(termOne);
+  EXPECT_EQ(boundsOf(list(*windowList, 0).byWindow.at(termOne)),
+            (Rect{one.x - 1440, one.y, one.width, one.height}));
+}
+
+TEST_F(WindowListTest, FrontToBackAsTheWindowsAreRaised) {
+  const std::vector<unsigned long> all{termOne, termTwo, eyes};
+  Listing listing = list(*windowList, kWindowListOptionOnScreenOnly);
+  EXPECT_EQ(listing.orderOf(all), stackingOrder(all));
+  EXPECT_EQ(listing.orderOf(all).front(), termTwo);
+
+  commandOutput({"xdotool", "windowactivate", "--sync", std::to_string(termOne)});
+  listing = list(*windowList, kWindowListOptionOnScreenOnly);
+  EXPECT_EQ(listing.orderOf(all).front(), termOne);
+  EXPECT_EQ(listing.orderOf(all), stackingOrder(all));
+
+  // The window manager raises it in its own time.
+  commandOutput({"xdotool", "windowraise", std::to_string(eyes)});
+  for (int i = 0; i < 200 && stackingOrder(all).front() != eyes; ++i) usleep(10000);
+  listing = list(*windowList, kWindowListOptionOnScreenOnly);
+  EXPECT_EQ(listing.orderOf(all), (std::vector<unsigned long>{eyes, termOne, termTwo}));
+  EXPECT_EQ(listing.orderOf(all), stackingOrder(all));
+
+  // Below a window: only what is behind it.
+  listing = list(*windowList, kWindowListOptionOnScreenBelowWindow, static_cast<uint32_t>(termOne));
+  EXPECT_EQ(listing.orderOf(all), (std::vector<unsigned long>{termTwo}));
+  // Below a window that is no client (the root): everything on screen.
+  listing = list(*windowList, kWindowListOptionOnScreenBelowWindow,
+                 static_cast<uint32_t>(connection->root()));
+  EXPECT_EQ(listing.orderOf(all).size(), 3u);
+}
+
+TEST_F(WindowListTest, MinimisedWindowsAreOffScreen) {
+  commandOutput({"xdotool", "windowminimize", "--sync", std::to_string(termOne)});
+  EXPECT_NE(commandOutput({"xprop", "-id", hex(termOne), "_NET_WM_STATE"}).find("HIDDEN"),
+            std::string::npos);
+  EXPECT_FALSE(list(*windowList, kWindowListOptionOnScreenOnly).has(termOne));
+  EXPECT_TRUE(list(*windowList, kWindowListOptionOnScreenOnly).has(termTwo));
+  EXPECT_TRUE(list(*windowList, 0).has(termOne));
+}
+
+TEST_F(WindowListTest, HintsSetAfterTheWindowAppearedAreRead) {
+  commandOutput({"xprop", "-id", hex(termOne), "-f", "_NET_WM_WINDOW_OPACITY", "32c", "-set",
+                 "_NET_WM_WINDOW_OPACITY", "0x7fffffff"});
+  commandOutput(
+      {"xdotool", "set_window", "--name", "caf\xC3\xA9 \xE2\x98\x95", std::to_string(termTwo)});
+  commandOutput({"xprop", "-id", hex(eyes), "-f", "_NET_WM_WINDOW_TYPE", "32a", "-set",
+                 "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DOCK"});
+  // Shadow the client draws itself, as a client-side decorated window says.
+  commandOutput({"xprop", "-id", hex(termTwo), "-f", "_GTK_FRAME_EXTENTS", "32c", "-set",
+                 "_GTK_FRAME_EXTENTS", "10,20,30,40"});
+  const Listing listing = list(*windowList, 0);
+  const Value* alpha = listing.byWindow.at(termOne).find(kCGWindowAlpha);
+  ASSERT_NE(alpha, nullptr);
+  EXPECT_NEAR(*alpha->asDouble(), 0.5, 1e-6);
+  EXPECT_FALSE(listing.byWindow.at(termTwo).contains(kCGWindowAlpha));
+  EXPECT_EQ(stringOf(listing.byWindow.at(termTwo), kCGWindowName), "caf\xC3\xA9 \xE2\x98\x95");
+  EXPECT_EQ(intOf(listing.byWindow.at(eyes), kCGWindowLayer), kDockLayer);
+  const Rect frame = outerRect(termTwo);
+  EXPECT_EQ(boundsOf(listing.byWindow.at(termTwo)),
+            (Rect{frame.x + 10, frame.y + 30, frame.width - 30, frame.height - 70}));
+}
+
+TEST_F(WindowListTest, AWindowThatIsGoneIsLeftOut) {
+  // A stacking list naming a window that no longer exists, between two
+  // that do, as when a window goes while the list is read.
+  Display* display = connection->display();
+  const Window gone = XCreateSimpleWindow(display, connection->root(), 0, 0, 10, 10, 0, 0, 0);
+  XDestroyWindow(display, gone);
+  const unsigned long stacking[] = {termOne, gone, termTwo};
+  XChangeProperty(display, connection->root(), connection->atom("_NET_CLIENT_LIST_STACKING"),
+                  XA_WINDOW, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(stacking),
+                  3);
+  XSync(display, False);
+  const uint64_t untrapped = untrappedXErrorCount();
+  const Listing listing = list(*windowList, 0);
+  EXPECT_EQ(listing.orderOf({termOne, termTwo, gone}),
+            (std::vector<unsigned long>{termTwo, termOne}));
+  EXPECT_EQ(listing.entries.size(), 2u);
+  EXPECT_EQ(untrappedXErrorCount(), untrapped);
+}
+
+TEST_F(WindowListTest, ActiveWindowPidFollowsActivation) {
+  EXPECT_EQ(activeWindowPid(*connection), hintedPid(termTwo));
+  commandOutput({"xdotool", "windowactivate", "--sync", std::to_string(termOne)});
+  EXPECT_EQ(activeWindowPid(*connection), hintedPid(termOne));
+}
+
+TEST_F(WindowListTest, WithoutAWindowManagerTheRootsChildrenInTheirOrder) {
+  commandOutput({"openbox", "--exit"});
+  // Openbox hands its clients back to the root as it goes.
+  for (int i = 0; i < 200; ++i) {
+    const std::string children = commandOutput({"xwininfo", "-root", "-children"});
+    if (children.find(hex(termOne) + " ") != std::string::npos &&
+        children.find(hex(termTwo) + " ") != std::string::npos &&
+        children.find(hex(eyes) + " ") != std::string::npos) {
+      break;
+    }
+    usleep(10000);
+  }
+  const std::vector<unsigned long> all{termOne, termTwo, eyes};
+  commandOutput({"xdotool", "windowraise", std::to_string(termOne)});
+  const Listing listing = list(*windowList, kWindowListOptionOnScreenOnly);
+  EXPECT_EQ(listing.entries.size(), 3u);
+  EXPECT_EQ(listing.orderOf(all), stackingOrder(all));
+  EXPECT_EQ(listing.orderOf(all).front(), termOne);
+  // No frames any more: the clients themselves.
+  EXPECT_EQ(boundsOf(listing.byWindow.at(termOne)), outerRect(termOne));
+  EXPECT_EQ(intOf(listing.byWindow.at(termOne), kCGWindowOwnerPID), hintedPid(termOne));
+  EXPECT_EQ(intOf(listing.byWindow.at(eyes), kCGWindowOwnerPID), xeyesPid());
+}
+
+}  // namespace
+}  // namespace dravel::linux_platform

@@ -1,0 +1,219 @@
+// What the window list makes of the X facts of one window.
+#include "platform/linux/linux_window_list.h"
+
+#include <gtest/gtest.h>
+
+namespace dravel::linux_platform {
+namespace {
+
+// The test desktop's shape: two monitors of 1440 x 1800, the primary on the
+// right, so that bounds are measured from +1440+0.
+DesktopLayout primaryOnTheRight(int scale = 1) {
+  MonitorPixels left{"LEFT", 0, 0, 1440, 1800, false, 60};
+  MonitorPixels right{"RIGHT", 1440, 0, 1440, 1800, true, 0x80000123u};
+  return DesktopLayout({left, right}, scale);
+}
+
+WindowFacts xterm() {
+  WindowFacts f;
+  f.window = 0x600022;
+  f.x = 101;
+  f.y = 120;
+  f.width = 484;
+  f.height = 316;
+  f.frameExtents = FrameExtents{1, 1, 20, 5};
+  f.viewable = true;
+  f.hintedPid = 4242;
+  f.className = "XTerm";
+  f.netName = "term one";
+  return f;
+}
+
+Rect boundsOf(const ValueMap& entry) {
+  const Value* bounds = entry.find(kCGWindowBounds);
+  EXPECT_NE(bounds, nullptr);
+  if (!bounds) return {};
+  return Rect{*bounds->doubleAt("X"), *bounds->doubleAt("Y"), *bounds->doubleAt("Width"),
+              *bounds->doubleAt("Height")};
+}
+
+TEST(WindowEntry, AnOrdinaryFramedWindow) {
+  const ValueMap entry = windowEntry(xterm(), primaryOnTheRight());
+  EXPECT_EQ(entry.find(kCGWindowNumber)->asInt(), 0x600022);
+  EXPECT_EQ(entry.find(kCGWindowLayer)->asInt(), 0);
+  EXPECT_EQ(entry.find(kCGWindowOwnerPID)->asInt(), 4242);
+  EXPECT_EQ(*entry.find(kCGWindowOwnerName)->asString(), "XTerm");
+  EXPECT_EQ(*entry.find(kCGWindowName)->asString(), "term one");
+  EXPECT_FALSE(entry.contains(kCGWindowAlpha));
+  // The frame's margins grow the client's area, then the primary's origin
+  // (+1440+0) is taken off.
+  EXPECT_EQ(boundsOf(entry), (Rect{100 - 1440, 100, 486, 341}));
+  EXPECT_EQ(boundsOf(windowEntry(xterm(), primaryOnTheRight(2))),
+            (Rect{(100 - 1440) / 2.0, 50, 243, 170.5}));
+}
+
+TEST(WindowEntry, ClientDrawnShadowIsNotPartOfTheWindow) {
+  WindowFacts f = xterm();
+  f.frameExtents = FrameExtents{0, 0, 0, 0};
+  f.x = 1500;
+  f.y = 40;
+  f.width = 900;
+  f.height = 700;
+  f.clientShadow = FrameExtents{26, 26, 23, 29};
+  EXPECT_EQ(boundsOf(windowEntry(f, primaryOnTheRight())), (Rect{86, 63, 848, 648}));
+  // Margins larger than the window leave it empty, never negative.
+  f.clientShadow = FrameExtents{600, 600, 400, 400};
+  const Rect empty = boundsOf(windowEntry(f, primaryOnTheRight()));
+  EXPECT_EQ(empty.width, 0);
+  EXPECT_EQ(empty.height, 0);
+}
+
+TEST(WindowEntry, OwnerFallsBackToTheConnectionsPidAndTheProcessName) {
+  WindowFacts f = xterm();
+  f.hintedPid.reset();
+  f.connectionPid = 777;
+  f.className.reset();
+  f.processName = "xeyes";
+  ValueMap entry = windowEntry(f, primaryOnTheRight());
+  EXPECT_EQ(entry.find(kCGWindowOwnerPID)->asInt(), 777);
+  EXPECT_EQ(*entry.find(kCGWindowOwnerName)->asString(), "xeyes");
+  // A pid hint of 0 is no pid; an empty class is no class.
+  f.hintedPid = 0;
+  f.className = "";
+  entry = windowEntry(f, primaryOnTheRight());
+  EXPECT_EQ(entry.find(kCGWindowOwnerPID)->asInt(), 777);
+  EXPECT_EQ(*entry.find(kCGWindowOwnerName)->asString(), "xeyes");
+  // Nothing known: the keys are left out rather than made up.
+  f.connectionPid.reset();
+  f.processName.reset();
+  entry = windowEntry(f, primaryOnTheRight());
+  EXPECT_FALSE(entry.contains(kCGWindowOwnerPID));
+  EXPECT_FALSE(entry.contains(kCGWindowOwnerName));
+}
+
+TEST(WindowEntry, AlphaOnlyWhenTheWindowSetsAnOpacity) {
+  WindowFacts f = xterm();
+  f.opacity = 0xFFFFFFFFu;
+  EXPECT_EQ(windowEntry(f, primaryOnTheRight()).find(kCGWindowAlpha)->asDouble(), 1.0);
+  f.opacity = 0;
+  EXPECT_EQ(windowEntry(f, primaryOnTheRight()).find(kCGWindowAlpha)->asDouble(), 0.0);
+  f.opacity = 0x7FFFFFFFu;
+  EXPECT_NEAR(*windowEntry(f, primaryOnTheRight()).find(kCGWindowAlpha)->asDouble(), 0.5, 1e-9);
+}
+
+TEST(WindowEntry, NamePrefersTheUtf8HintAndReadsLatin1) {
+  WindowFacts f = xterm();
+  f.netName = "caf\xC3\xA9";
+  f.name = "other";
+  EXPECT_EQ(*windowEntry(f, primaryOnTheRight()).find(kCGWindowName)->asString(), "caf\xC3\xA9");
+  // An empty UTF-8 name is still the name.
+  f.netName = "";
+  EXPECT_EQ(*windowEntry(f, primaryOnTheRight()).find(kCGWindowName)->asString(), "");
+  f.netName.reset();
+  f.name = "caf\xE9";
+  f.nameIsLatin1 = true;
+  EXPECT_EQ(*windowEntry(f, primaryOnTheRight()).find(kCGWindowName)->asString(), "caf\xC3\xA9");
+  // Typed Latin-1 but written as UTF-8, even when cut inside a character.
+  f.name = "caf\xC3\xA9";
+  EXPECT_EQ(*windowEntry(f, primaryOnTheRight()).find(kCGWindowName)->asString(), "caf\xC3\xA9");
+  f.name = "caf\xC3\xA9\xE2\x98";
+  f.nameCut = true;
+  EXPECT_EQ(*windowEntry(f, primaryOnTheRight()).find(kCGWindowName)->asString(), "caf\xC3\xA9");
+  // Latin-1 that only starts like UTF-8.
+  f.nameCut = false;
+  f.name = "\xC3 la";
+  EXPECT_EQ(*windowEntry(f, primaryOnTheRight()).find(kCGWindowName)->asString(), "\xC3\x83 la");
+  f.name.reset();
+  EXPECT_FALSE(windowEntry(f, primaryOnTheRight()).contains(kCGWindowName));
+}
+
+TEST(WindowEntry, NamesAreValidUtf8WithinTheBound) {
+  // Each of these is 2 bytes; the bound falls inside the last that fits.
+  std::string longName;
+  for (size_t i = 0; i < kMaxWindowTitleBytes; ++i) longName += "\xC3\xA9";
+  WindowFacts f = xterm();
+  f.netName = "x" + longName;
+  f.className = longName + "!";
+  const ValueMap entry = windowEntry(f, primaryOnTheRight());
+  const std::string name = *entry.find(kCGWindowName)->asString();
+  EXPECT_EQ(name.size(), kMaxWindowTitleBytes - 1);
+  EXPECT_EQ(name, "x" + longName.substr(0, kMaxWindowTitleBytes - 2));
+  EXPECT_EQ(entry.find(kCGWindowOwnerName)->asString()->size(), kMaxWindowTitleBytes);
+
+  EXPECT_EQ(validUtf8("ok \xE2\x82\xAC"), "ok \xE2\x82\xAC");
+  // A stray continuation byte, a lead byte without its continuation, an
+  // overlong form, a surrogate and a code point past U+10FFFF are replaced.
+  EXPECT_EQ(validUtf8("a\x80z"), "a\xEF\xBF\xBDz");
+  EXPECT_EQ(validUtf8("a\xE2\x82z"), "a\xEF\xBF\xBDz");
+  EXPECT_EQ(validUtf8("\xC0\xAF"), "\xEF\xBF\xBD");
+  EXPECT_EQ(validUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD");
+  EXPECT_EQ(validUtf8("\xF4\x90\x80\x80"), "\xEF\xBF\xBD");
+  EXPECT_EQ(validUtf8("\xFF"), "\xEF\xBF\xBD");
+  // A sequence cut off at the end (a name read only in part) is dropped.
+  EXPECT_EQ(validUtf8("ab\xF0\x9F\x98"), "ab");
+}
+
+TEST(WindowLayer, FollowsTheTypeAndTheAboveState) {
+  WindowFacts f = xterm();
+  const std::pair<WindowType, int64_t> cases[] = {
+      {WindowType::kNormal, 0},
+      {WindowType::kDialog, 0},
+      {WindowType::kUtility, 0},
+      {WindowType::kSplash, 0},
+      {WindowType::kToolbar, kFloatingLayer},
+      {WindowType::kMenu, kFloatingLayer},
+      {WindowType::kDock, kDockLayer},
+      {WindowType::kNotification, kStatusLayer},
+      {WindowType::kPopupMenu, kPopUpMenuLayer},
+      {WindowType::kDropdownMenu, kPopUpMenuLayer},
+      {WindowType::kCombo, kPopUpMenuLayer},
+      {WindowType::kTooltip, kHelpLayer},
+      {WindowType::kDnd, kDraggingLayer},
+      {WindowType::kDesktop, kDesktopLayer},
+  };
+  for (const auto& [type, layer] : cases) {
+    f.type = type;
+    EXPECT_EQ(windowLayer(f), layer) << static_cast<int>(type);
+  }
+  // Kept above: lifted to the floating layer, never lowered, and the
+  // desktop stays at the bottom.
+  f.above = true;
+  f.type = WindowType::kNormal;
+  EXPECT_EQ(windowLayer(f), kFloatingLayer);
+  f.type = WindowType::kDock;
+  EXPECT_EQ(windowLayer(f), kDockLayer);
+  f.type = WindowType::kDesktop;
+  EXPECT_EQ(windowLayer(f), kDesktopLayer);
+}
+
+TEST(WindowOptions, OnScreenIsMappedNotHiddenOnTheCurrentDesktopAndDesktopsCanBeLeftOut) {
+  const uint32_t onScreen = kWindowListOptionOnScreenOnly;
+  const uint32_t below = kWindowListOptionOnScreenBelowWindow;
+  WindowFacts f = xterm();
+  f.desktop = 1;
+  EXPECT_TRUE(passesOptions(f, onScreen, 1));
+  EXPECT_FALSE(passesOptions(f, onScreen, 0));
+  EXPECT_FALSE(passesOptions(f, below, 0));
+  EXPECT_TRUE(passesOptions(f, 0, 0));
+  f.desktop = 0xFFFFFFFFu;  // on every desktop
+  EXPECT_TRUE(passesOptions(f, onScreen, 3));
+  f.desktop.reset();
+  EXPECT_TRUE(passesOptions(f, onScreen, 3));
+
+  f.hidden = true;
+  EXPECT_FALSE(passesOptions(f, onScreen, std::nullopt));
+  EXPECT_TRUE(passesOptions(f, 0, std::nullopt));
+  f.hidden = false;
+  f.viewable = false;
+  EXPECT_FALSE(passesOptions(f, below, std::nullopt));
+
+  f = xterm();
+  f.type = WindowType::kDesktop;
+  EXPECT_FALSE(passesOptions(f, kWindowListExcludeDesktopElements, std::nullopt));
+  EXPECT_TRUE(passesOptions(f, onScreen, std::nullopt));
+  f.type = WindowType::kDock;
+  EXPECT_TRUE(passesOptions(f, kWindowListExcludeDesktopElements | onScreen, std::nullopt));
+}
+
+}  // namespace
+}  // namespace dravel::linux_platform
