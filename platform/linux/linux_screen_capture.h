@@ -89,6 +89,9 @@ class LinuxScreenCapture : public ScreenCapture {
   XImageReader::Route mainRoute();
   // Blocks until the worker has run everything handed to it so far.
   void waitUntilIdle();
+  // Whether the engine is going away (its destructor has begun); a capture
+  // in progress then ends as cancelled.
+  bool stopping() const { return stopping_.load(); }
 
  private:
   struct Snapshot {
@@ -99,7 +102,6 @@ class LinuxScreenCapture : public ScreenCapture {
 
   void post(Task task);
   void run();
-  bool stopping() const { return stopping_.load(); }
   std::shared_ptr<const Snapshot> snapshotExcluding(const std::vector<uint32_t>& windows) const;
   XImageReader& mainReader();
   // The pixels of `area` (root pixels) from the snapshot, when one is held

@@ -134,13 +134,13 @@ void compositeCursor(CapturedImage& image, int64_t imageX, int64_t imageY,
   }
 }
 
-XImageReader::XImageReader(XConnection& connection, const char* role)
+XImageReader::XImageReader(XConnection& connection, const char* role, bool sharedMemory)
     : connection_(connection),
       display_(connection.display()),
       visual_(DefaultVisual(display_, DefaultScreen(display_))),
       depth_(DefaultDepth(display_, DefaultScreen(display_))) {
-  const char* why = "the server has no MIT-SHM";
-  if (connection.extensions().shm) {
+  const char* why = sharedMemory ? "the server has no MIT-SHM" : "shared memory not wanted";
+  if (sharedMemory && connection.extensions().shm) {
     const PixelRect root = rootArea();
     const size_t bytes =
         std::max<size_t>(4096, static_cast<size_t>(std::max<int64_t>(root.width, 1)) *

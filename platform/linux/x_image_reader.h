@@ -73,8 +73,9 @@ class XImageReader {
   // Checks that a shared-memory segment can be attached on `connection`
   // (under an error trap) and keeps it, else settles for GetImage. Logs the
   // route once, naming `role`. From here on, use the reader and the
-  // connection on the calling thread only.
-  XImageReader(XConnection& connection, const char* role);
+  // connection on the calling thread only. `sharedMemory` false goes
+  // straight to GetImage, as a remote display would.
+  XImageReader(XConnection& connection, const char* role, bool sharedMemory = true);
   ~XImageReader();
   XImageReader(const XImageReader&) = delete;
   XImageReader& operator=(const XImageReader&) = delete;

@@ -1,0 +1,485 @@
+// The X11 capture engine on the private test desktop. Pixels are checked
+// against xwd's dump of the root and geometry against xrandr and xprop, never
+// against what the engine itself thinks.
+// gtest first: X's macros (None) would break its headers.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "platform/linux/desktop_layout.h"
+#include "platform/linux/linux_screen_capture.h"
+#include "platform/linux/x_connection.h"
+#include "platform/window_list.h"
+#include "tests/support/x_desktop.h"
+
+namespace dravel::linux_platform {
+namespace {
+
+using ::dravel::testing::commandOutput;
+using ::dravel::testing::requireTestDesktop;
+using ::dravel::testing::runCommand;
+
+// The root as xwd dumps it: a big-endian header, the window name, colour
+// entries, then the pixels. Only the 24-bit true-colour case the test
+// desktop has is read.
+struct Xwd {
+  int64_t width = 0;
+  int64_t height = 0;
+  std::vector<uint32_t> rgb;  // 0xRRGGBB, row by row
+  uint32_t at(int64_t x, int64_t y) const { return rgb[static_cast<size_t>(y * width + x)]; }
+};
+
+uint32_t bigEndian32(const std::string& bytes, size_t offset) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + offset);
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+Xwd xwdRoot() {
+  const std::string file = commandOutput({"xwd", "-root", "-silent"});
+  Xwd xwd;
+  if (file.size() < 100) {
+    ADD_FAILURE() << "xwd wrote " << file.size() << " bytes";
+    return xwd;
+  }
+  auto field = [&](int index) { return bigEndian32(file, static_cast<size_t>(index) * 4); };
+  const uint32_t headerSize = field(0);
+  const uint32_t width = field(4);
+  const uint32_t height = field(5);
+  const bool lsbFirst = field(7) == 0;
+  const uint32_t bitsPerPixel = field(11);
+  const uint32_t bytesPerLine = field(12);
+  const uint32_t masks[3] = {field(14), field(15), field(16)};
+  const uint32_t colours = field(19);
+  const size_t data = headerSize + size_t{colours} * 12;
+  if (bitsPerPixel != 32 || file.size() < data + size_t{bytesPerLine} * height) {
+    ADD_FAILURE() << "unexpected xwd dump: " << bitsPerPixel << " bits a pixel, " << file.size()
+                  << " bytes";
+    return xwd;
+  }
+  xwd.width = width;
+  xwd.height = height;
+  xwd.rgb.resize(size_t{width} * height);
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t x = 0; x < width; ++x) {
+      const auto* p =
+          reinterpret_cast<const unsigned char*>(file.data() + data + y * bytesPerLine + x * 4);
+      const uint32_t value =
+          lsbFirst ? (uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0])
+                   : (uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]);
+      uint32_t rgb = 0;
+      for (uint32_t mask : masks) rgb = rgb << 8 | (value & mask) >> __builtin_ctz(mask);
+      xwd.rgb[size_t{y} * width + x] = rgb;
+    }
+  }
+  return xwd;
+}
+
+// Whether the image's colour bytes equal the dump's pixels from (x, y) on;
+// the padding byte is not compared.
+::testing::AssertionResult sameAsXwd(const CapturedImagePtr& image, const Xwd& xwd, int64_t x,
+                                     int64_t y) {
+  if (!image) return ::testing::AssertionFailure() << "no image";
+  if (image->format != PixelFormat::kBGRX || !image->isWellFormed()) {
+    return ::testing::AssertionFailure() << "not a well-formed BGRX image";
+  }
+  if (x + image->width > xwd.width || y + image->height > xwd.height) {
+    return ::testing::AssertionFailure() << image->width << " x " << image->height << " at " << x
+                                         << "," << y << " is not inside the dump";
+  }
+  int64_t different = 0;
+  std::string first;
+  for (int64_t row = 0; row < image->height; ++row) {
+    const uint8_t* p = image->pixels.data() + row * image->bytesPerRow;
+    for (int64_t col = 0; col < image->width; ++col, p += 4) {
+      const uint32_t got = uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+      const uint32_t want = xwd.at(x + col, y + row);
+      if (got != want && different++ == 0) {
+        char text[96];
+        std::snprintf(text, sizeof text, "first at image (%lld, %lld): %06x, xwd %06x",
+                      static_cast<long long>(col), static_cast<long long>(row), got, want);
+        first = text;
+      }
+    }
+  }
+  if (different == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << different << " pixels differ; " << first;
+}
+
+int64_t pixelsOfColour(const CapturedImage& image, uint32_t rgb) {
+  int64_t count = 0;
+  for (int64_t row = 0; row < image.height; ++row) {
+    const uint8_t* p = image.pixels.data() + row * image.bytesPerRow;
+    for (int64_t col = 0; col < image.width; ++col, p += 4) {
+      if ((uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0]) == rgb) ++count;
+    }
+  }
+  return count;
+}
+
+// xrandr's list of monitors: name, then root pixel rectangle.
+std::map<std::string, PixelRect> xrandrMonitors() {
+  std::map<std::string, PixelRect> monitors;
+  std::istringstream lines(commandOutput({"xrandr", "--listmonitors"}));
+  std::string line;
+  std::getline(lines, line);  // "Monitors: N"
+  while (std::getline(lines, line)) {
+    char name[64] = {0};
+    long long w = 0, wmm = 0, h = 0, hmm = 0, x = 0, y = 0;
+    if (std::sscanf(line.c_str(), " %*d: %63s %lld/%lldx%lld/%lld+%lld+%lld", name, &w, &wmm, &h,
+                    &hmm, &x, &y) == 7) {
+      std::string n = name;
+      while (!n.empty() && (n[0] == '+' || n[0] == '*')) n.erase(0, 1);
+      monitors[n] = PixelRect{x, y, w, h};
+    }
+  }
+  return monitors;
+}
+
+struct Answer {
+  CapturedImagePtr image;
+  std::optional<std::string> error;
+};
+
+class X11Capture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(requireTestDesktop());
+    std::string why;
+    main_ = XConnection::open(nullptr, &why);
+    ASSERT_TRUE(main_) << why;
+    engine_ = std::make_unique<LinuxScreenCapture>(
+        "", *main_, [this] { return DesktopLayout(readMonitors(*main_), 1); });
+    ASSERT_TRUE(engine_->screenshotServiceAvailable());
+  }
+  void TearDown() override {
+    engine_.reset();
+    main_.reset();
+  }
+
+  ShareableContent content() {
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    std::promise<ShareableContent> answered;
+    engine_->getShareableContent(false, true, [&, calls](auto content, auto error) {
+      EXPECT_FALSE(error) << *error;
+      if (calls->fetch_add(1) == 0) answered.set_value(content.value_or(ShareableContent{}));
+    });
+    ShareableContent result = answered.get_future().get();
+    engine_->waitUntilIdle();
+    EXPECT_EQ(calls->load(), 1);
+    return result;
+  }
+
+  Answer capture(uint32_t displayID, std::vector<uint32_t> excluded = {},
+                 std::function<bool()> cancelled = {}) {
+    ContentFilter filter;
+    filter.display.displayID = displayID;
+    for (uint32_t w : excluded) filter.excludedWindows.push_back({w});
+    StreamConfiguration configuration;
+    configuration.showsCursor = false;
+    configuration.cancelled = std::move(cancelled);
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    std::promise<Answer> answered;
+    engine_->captureImage(filter, configuration, [&, calls](CapturedImagePtr image, auto error) {
+      if (calls->fetch_add(1) == 0) answered.set_value({std::move(image), std::move(error)});
+    });
+    Answer result = answered.get_future().get();
+    engine_->waitUntilIdle();
+    EXPECT_EQ(calls->load(), 1);
+    return result;
+  }
+
+  uint32_t idOf(const std::string& name) {
+    for (const MonitorPixels& m : readMonitors(*main_)) {
+      if (m.name == name) return m.displayID;
+    }
+    ADD_FAILURE() << "no monitor " << name;
+    return 0;
+  }
+
+  std::unique_ptr<XConnection> main_;
+  std::unique_ptr<LinuxScreenCapture> engine_;
+};
+
+TEST_F(X11Capture, ScreenshotServiceGivesEachMonitorAsXwdShowsIt) {
+  const std::map<std::string, PixelRect> monitors = xrandrMonitors();
+  ASSERT_EQ(monitors.size(), 2u);
+  const ShareableContent listed = content();
+  ASSERT_EQ(listed.displays.size(), 2u);
+  EXPECT_EQ(engine_->workerRoute(), XImageReader::Route::kSharedMemory);
+  const Xwd xwd = xwdRoot();
+  for (const ShareableDisplay& display : listed.displays) {
+    auto monitor = std::static_pointer_cast<const MonitorPixels>(display.handle);
+    ASSERT_TRUE(monitor);
+    ASSERT_TRUE(monitors.count(monitor->name)) << monitor->name;
+    const PixelRect expected = monitors.at(monitor->name);
+    const Answer answer = capture(display.displayID);
+    ASSERT_FALSE(answer.error) << *answer.error;
+    ASSERT_TRUE(answer.image);
+    EXPECT_EQ(answer.image->width, expected.width) << monitor->name;
+    EXPECT_EQ(answer.image->height, expected.height) << monitor->name;
+    EXPECT_TRUE(sameAsXwd(answer.image, xwd, expected.x, expected.y)) << monitor->name;
+  }
+}
+
+TEST_F(X11Capture, ShareableWindowsAreTheWindowManagersClients) {
+  // xprop prints "_NET_CLIENT_LIST(WINDOW): window id # 0x..., 0x..."
+  const std::string line = commandOutput({"xprop", "-root", "_NET_CLIENT_LIST"});
+  std::set<uint32_t> clients;
+  for (size_t at = line.find("0x"); at != std::string::npos; at = line.find("0x", at + 2)) {
+    clients.insert(static_cast<uint32_t>(std::stoul(line.substr(at), nullptr, 16)));
+  }
+  ASSERT_EQ(clients.size(), 3u) << line;
+  std::set<uint32_t> listed;
+  for (const ShareableWindow& w : content().windows) listed.insert(w.windowID);
+  EXPECT_EQ(listed, clients);
+}
+
+TEST_F(X11Capture, WindowServerRouteGivesMonitorsAndBoundsAsXwdShowsThem) {
+  const std::map<std::string, PixelRect> monitors = xrandrMonitors();
+  const Xwd xwd = xwdRoot();
+  for (const auto& [name, rect] : monitors) {
+    CapturedImagePtr image = engine_->displayCreateImage(idOf(name));
+    ASSERT_TRUE(image) << name;
+    EXPECT_EQ(image->width, rect.width);
+    EXPECT_EQ(image->height, rect.height);
+    EXPECT_TRUE(sameAsXwd(image, xwd, rect.x, rect.y)) << name;
+  }
+  EXPECT_FALSE(engine_->displayCreateImage(0x7654321));
+
+  // The right monitor and a window's rectangle as window-list bounds (the
+  // primary is at the root's origin and the scale is 1).
+  const PixelRect right = monitors.at("RIGHT");
+  CapturedImagePtr image = engine_->windowListCreateImage(
+      Rect{double(right.x), double(right.y), double(right.width), double(right.height)},
+      kWindowListOptionOnScreenBelowWindow, 0, kWindowImageBestResolution);
+  EXPECT_TRUE(sameAsXwd(image, xwd, right.x, right.y));
+  const std::string info = commandOutput({"xwininfo", "-name", "term two"});
+  long long x = 0, y = 0, w = 0, h = 0;
+  ASSERT_EQ(std::sscanf(info.substr(info.find("Absolute upper-left X:")).c_str(),
+                        "Absolute upper-left X: %lld Absolute upper-left Y: %lld Relative "
+                        "upper-left X: %*d Relative upper-left Y: %*d Width: %lld Height: %lld",
+                        &x, &y, &w, &h),
+            4)
+      << info;
+  image = engine_->windowListCreateImage(Rect{double(x), double(y), double(w), double(h)},
+                                         kWindowListOptionOnScreenBelowWindow, 0,
+                                         kWindowImageBestResolution);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->width, w);
+  EXPECT_EQ(image->height, h);
+  EXPECT_TRUE(sameAsXwd(image, xwd, x, y));
+  // Bounds reaching past the root give what is on it.
+  image = engine_->windowListCreateImage(Rect{2800, 1700, 400, 400},
+                                         kWindowListOptionOnScreenBelowWindow, 0,
+                                         kWindowImageBestResolution);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->width, 80);
+  EXPECT_EQ(image->height, 100);
+  EXPECT_TRUE(sameAsXwd(image, xwd, 2800, 1700));
+}
+
+TEST_F(X11Capture, GetImageReadsTheSamePixelsAsSharedMemory) {
+  const Xwd xwd = xwdRoot();
+  XImageReader shared(*main_, "test");
+  XImageReader plain(*main_, "test", false);
+  ASSERT_EQ(shared.route(), XImageReader::Route::kSharedMemory);
+  ASSERT_EQ(plain.route(), XImageReader::Route::kGetImage);
+  EXPECT_EQ(plain.rootArea(), (PixelRect{0, 0, xwd.width, xwd.height}));
+  for (XImageReader* reader : {&shared, &plain}) {
+    // Alternating sizes: the segment's image is remade for each.
+    for (const PixelRect& area : {PixelRect{1440, 0, 1440, 1800}, PixelRect{17, 33, 301, 7},
+                                  PixelRect{0, 0, xwd.width, xwd.height}}) {
+      std::string why;
+      EXPECT_TRUE(sameAsXwd(reader->read(area, &why), xwd, area.x, area.y)) << why;
+    }
+    // Past the root's edge: refused whole, never partly read.
+    std::string why;
+    EXPECT_FALSE(reader->read(PixelRect{2800, 0, 100, 10}, &why));
+    EXPECT_FALSE(why.empty());
+  }
+}
+
+TEST_F(X11Capture, AMonitorRemovedBeforeTheReadGivesAnErrorAndNoPixels) {
+  const uint32_t right = idOf("RIGHT");
+  bool changed = false;
+  const Answer answer = capture(right, {}, [&] {
+    // Runs on the worker when the capture starts: the monitor goes between
+    // the request and the read.
+    if (!changed) changed = runCommand({"xrandr", "--delmonitor", "RIGHT"});
+    return false;
+  });
+  ASSERT_TRUE(changed);
+  ASSERT_EQ(xrandrMonitors().count("RIGHT"), 0u);
+  EXPECT_FALSE(answer.image);
+  ASSERT_TRUE(answer.error);
+  EXPECT_NE(answer.error->find("no longer available"), std::string::npos) << *answer.error;
+  // The one that stayed is still captured.
+  EXPECT_TRUE(capture(idOf("LEFT")).image);
+}
+
+TEST_F(X11Capture, AMonitorThatChangedBeforeTheReadGivesWhatRemainsOnTheRoot) {
+  const uint32_t right = idOf("RIGHT");
+  auto redefine = [](const std::string& geometry) {
+    return [geometry, done = false]() mutable {
+      if (!done) {
+        done = runCommand({"xrandr", "--delmonitor", "RIGHT"}) &&
+               runCommand({"xrandr", "--setmonitor", "RIGHT", geometry, "none"});
+      }
+      return false;
+    };
+  };
+  // Smaller, then reaching past the root's right edge.
+  for (const char* geometry : {"720/190x900/238+1440+300", "2000/500x900/238+1600+100"}) {
+    const Answer answer = capture(right, {}, redefine(geometry));
+    const std::map<std::string, PixelRect> monitors = xrandrMonitors();
+    ASSERT_EQ(monitors.count("RIGHT"), 1u) << geometry;
+    const PixelRect now = monitors.at("RIGHT");
+    ASSERT_EQ(idOf("RIGHT"), right) << "the name keeps its id";
+    ASSERT_FALSE(answer.error) << *answer.error;
+    ASSERT_TRUE(answer.image);
+    EXPECT_EQ(answer.image->width, std::min<int64_t>(now.width, 2880 - now.x)) << geometry;
+    EXPECT_EQ(answer.image->height, now.height) << geometry;
+    EXPECT_TRUE(sameAsXwd(answer.image, xwdRoot(), now.x, now.y)) << geometry;
+  }
+}
+
+// A solid override-redirect window, as the overlay is, made by another client.
+class SolidWindow {
+ public:
+  SolidWindow(int x, int y, int width, int height, unsigned long pixel) {
+    display_ = XOpenDisplay(nullptr);
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = pixel;
+    window_ =
+        XCreateWindow(display_, DefaultRootWindow(display_), x, y, static_cast<unsigned>(width),
+                      static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
+                      CWOverrideRedirect | CWBackPixel, &attributes);
+    XSync(display_, False);
+  }
+  ~SolidWindow() { XCloseDisplay(display_); }
+  uint32_t id() const { return static_cast<uint32_t>(window_); }
+  void map() {
+    XMapRaised(display_, window_);
+    XSync(display_, False);
+  }
+  void unmap() {
+    XUnmapWindow(display_, window_);
+    XSync(display_, False);
+  }
+
+ private:
+  Display* display_ = nullptr;
+  Window window_ = 0;
+};
+
+TEST_F(X11Capture, CapturesExcludingTheOverlayGiveTheScreenFromBeforeItAppeared) {
+  constexpr uint32_t kMagenta = 0xff00ff;
+  const uint32_t left = idOf("LEFT");
+  SolidWindow overlay(200, 300, 400, 300, kMagenta);
+  const Xwd before = xwdRoot();
+  ASSERT_EQ(std::count(before.rgb.begin(), before.rgb.end(), kMagenta), 0);
+
+  engine_->snapshotBeforeOverlay(overlay.id());
+  overlay.map();
+  const Xwd during = xwdRoot();
+  ASSERT_EQ(during.at(300, 400), kMagenta) << "the overlay is on screen";
+
+  // The screenshot service, which lists the overlay so it can be excluded.
+  bool listed = false;
+  for (const ShareableWindow& w : content().windows) listed |= w.windowID == overlay.id();
+  EXPECT_TRUE(listed);
+  Answer answer = capture(left, {overlay.id()});
+  ASSERT_TRUE(answer.image) << answer.error.value_or("");
+  EXPECT_EQ(pixelsOfColour(*answer.image, kMagenta), 0);
+  EXPECT_TRUE(sameAsXwd(answer.image, before, 0, 0));
+  // The window server's route.
+  CapturedImagePtr image =
+      engine_->windowListCreateImage(Rect{0, 0, 1440, 1800}, kWindowListOptionOnScreenBelowWindow,
+                                     overlay.id(), kWindowImageBestResolution);
+  EXPECT_TRUE(sameAsXwd(image, before, 0, 0));
+  // The whole snapshot, for the overlay's background.
+  CapturedImagePtr whole = engine_->overlaySnapshot();
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(whole->width, 2880);
+  EXPECT_TRUE(sameAsXwd(whole, before, 0, 0));
+
+  // Captures that do not exclude it see it.
+  answer = capture(left, {});
+  ASSERT_TRUE(answer.image);
+  EXPECT_EQ(pixelsOfColour(*answer.image, kMagenta), 400 * 300);
+  // Once hidden, the snapshot is gone and the live screen is captured.
+  engine_->overlayHidden(overlay.id() + 1);
+  EXPECT_TRUE(engine_->overlaySnapshot()) << "another window's hiding keeps it";
+  engine_->overlayHidden(overlay.id());
+  EXPECT_FALSE(engine_->overlaySnapshot());
+  answer = capture(left, {overlay.id()});
+  ASSERT_TRUE(answer.image);
+  EXPECT_TRUE(sameAsXwd(answer.image, during, 0, 0));
+  overlay.unmap();
+}
+
+TEST_F(X11Capture, ACancelledCaptureAnswersOnceWithAnErrorBeforeOrAfterTheRead) {
+  const uint32_t left = idOf("LEFT");
+  Answer answer = capture(left, {}, [] { return true; });
+  EXPECT_FALSE(answer.image);
+  ASSERT_TRUE(answer.error);
+  EXPECT_NE(answer.error->find("cancelled"), std::string::npos) << *answer.error;
+  // Cancelled while the pixels were being read.
+  int polls = 0;
+  answer = capture(left, {}, [&] { return ++polls > 1; });
+  EXPECT_EQ(polls, 2);
+  EXPECT_FALSE(answer.image);
+  EXPECT_TRUE(answer.error);
+}
+
+TEST_F(X11Capture, DestroyingTheEngineDropsQueuedWorkAndCancelsTheCaptureInProgress) {
+  const uint32_t left = idOf("LEFT");
+  LinuxScreenCapture* engine = engine_.get();
+  std::promise<void> started;
+  auto answers = std::make_shared<std::vector<std::atomic<int>>>(6);
+  auto errors = std::make_shared<std::atomic<int>>(0);
+  for (size_t i = 0; i < answers->size(); ++i) {
+    ContentFilter filter;
+    filter.display.displayID = left;
+    StreamConfiguration configuration;
+    configuration.showsCursor = false;
+    if (i == 0) {
+      // Holds the worker until the engine is going away.
+      configuration.cancelled = [&started, engine, first = true]() mutable {
+        if (first) {
+          first = false;
+          started.set_value();
+          while (!engine->stopping()) std::this_thread::yield();
+        }
+        return false;
+      };
+    }
+    engine_->captureImage(filter, configuration,
+                          [answers, errors, i](CapturedImagePtr image, auto error) {
+                            ++(*answers)[i];
+                            if (!image && error) ++*errors;
+                          });
+  }
+  started.get_future().wait();
+  engine_.reset();
+  EXPECT_EQ((*answers)[0].load(), 1) << "the capture in progress is answered";
+  EXPECT_EQ(errors->load(), 1) << "as cancelled";
+  for (size_t i = 1; i < answers->size(); ++i) EXPECT_EQ((*answers)[i].load(), 0) << i;
+}
+
+}  // namespace
+}  // namespace dravel::linux_platform
