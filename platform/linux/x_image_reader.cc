@@ -231,6 +231,9 @@ bool XImageReader::prepareSharedImage(int64_t width, int64_t height) {
     if (!attachSegment(needed)) {
       header->obdata = nullptr;
       XDestroyImage(header);
+      route_ = Route::kGetImage;
+      NSLog("[capture] no shared-memory segment of %zu bytes: reading with GetImage from now on",
+            needed);
       return false;
     }
   }

@@ -183,12 +183,12 @@ class X11Capture : public ::testing::Test {
   }
 
   Answer capture(uint32_t displayID, std::vector<uint32_t> excluded = {},
-                 std::function<bool()> cancelled = {}) {
+                 std::function<bool()> cancelled = {}, bool cursor = false) {
     ContentFilter filter;
     filter.display.displayID = displayID;
     for (uint32_t w : excluded) filter.excludedWindows.push_back({w});
     StreamConfiguration configuration;
-    configuration.showsCursor = false;
+    configuration.showsCursor = cursor;
     configuration.cancelled = std::move(cancelled);
     auto calls = std::make_shared<std::atomic<int>>(0);
     std::promise<Answer> answered;
@@ -430,6 +430,41 @@ TEST_F(X11Capture, CapturesExcludingTheOverlayGiveTheScreenFromBeforeItAppeared)
   ASSERT_TRUE(answer.image);
   EXPECT_TRUE(sameAsXwd(answer.image, during, 0, 0));
   overlay.unmap();
+}
+
+TEST_F(X11Capture, TheCursorIsDrawnWhereThePointerIsWhenAskedFor) {
+  commandOutput({"xdotool", "mousemove", "1900", "1000"});
+  // "x:1900 y:1000 screen:0 window:..."
+  long long px = 0, py = 0;
+  ASSERT_EQ(std::sscanf(commandOutput({"xdotool", "getmouselocation"}).c_str(), "x:%lld y:%lld",
+                        &px, &py),
+            2);
+  // xeyes follows the pointer: the dump is taken once it has caught up. xwd
+  // leaves the cursor out.
+  Xwd xwd = xwdRoot();
+  for (int tries = 0; tries < 20; ++tries) {
+    Xwd again = xwdRoot();
+    const bool settled = again.rgb == xwd.rgb;
+    xwd = std::move(again);
+    if (settled) break;
+  }
+  const uint32_t right = idOf("RIGHT");
+  EXPECT_TRUE(sameAsXwd(capture(right).image, xwd, 1440, 0)) << "no cursor unless asked";
+  const Answer answer = capture(right, {}, {}, true);
+  ASSERT_TRUE(answer.image);
+  int64_t changed = 0;
+  int64_t far = 0;
+  for (int64_t y = 0; y < answer.image->height; ++y) {
+    for (int64_t x = 0; x < answer.image->width; ++x) {
+      const uint8_t* p = answer.image->pixels.data() + y * answer.image->bytesPerRow + x * 4;
+      if ((uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0]) == xwd.at(1440 + x, y)) continue;
+      ++changed;
+      // A cursor image is at most 64 pixels from its hot spot.
+      if (std::abs(1440 + x - px) > 64 || std::abs(y - py) > 64) ++far;
+    }
+  }
+  EXPECT_GT(changed, 10);
+  EXPECT_EQ(far, 0);
 }
 
 TEST_F(X11Capture, ACancelledCaptureAnswersOnceWithAnErrorBeforeOrAfterTheRead) {
