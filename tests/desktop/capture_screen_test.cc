@@ -24,6 +24,7 @@
 #include "platform/linux/x_connection.h"
 #include "platform/window_list.h"
 #include "tests/support/x_desktop.h"
+#include "tests/support/xwd_image.h"
 
 namespace dravel::linux_platform {
 namespace {
@@ -32,90 +33,47 @@ using ::dravel::testing::commandOutput;
 using ::dravel::testing::requireTestDesktop;
 using ::dravel::testing::runCommand;
 
-// The root as xwd dumps it: a big-endian header, the window name, colour
-// entries, then the pixels. Only the 24-bit true-colour case the test
-// desktop has is read.
-struct Xwd {
-  int64_t width = 0;
-  int64_t height = 0;
-  std::vector<uint32_t> rgb;  // 0xRRGGBB, row by row
-  uint32_t at(int64_t x, int64_t y) const { return rgb[static_cast<size_t>(y * width + x)]; }
-};
+using ::dravel::testing::RgbImage;
 
-uint32_t bigEndian32(const std::string& bytes, size_t offset) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + offset);
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
-Xwd xwdRoot() {
-  const std::string file = commandOutput({"xwd", "-root", "-silent"});
-  Xwd xwd;
-  if (file.size() < 100) {
-    ADD_FAILURE() << "xwd wrote " << file.size() << " bytes";
-    return xwd;
-  }
-  auto field = [&](int index) { return bigEndian32(file, static_cast<size_t>(index) * 4); };
-  const uint32_t headerSize = field(0);
-  const uint32_t width = field(4);
-  const uint32_t height = field(5);
-  const bool lsbFirst = field(7) == 0;
-  const uint32_t bitsPerPixel = field(11);
-  const uint32_t bytesPerLine = field(12);
-  const uint32_t masks[3] = {field(14), field(15), field(16)};
-  const uint32_t colours = field(19);
-  const size_t data = headerSize + size_t{colours} * 12;
-  if (bitsPerPixel != 32 || file.size() < data + size_t{bytesPerLine} * height) {
-    ADD_FAILURE() << "unexpected xwd dump: " << bitsPerPixel << " bits a pixel, " << file.size()
-                  << " bytes";
-    return xwd;
-  }
-  xwd.width = width;
-  xwd.height = height;
-  xwd.rgb.resize(size_t{width} * height);
-  for (uint32_t y = 0; y < height; ++y) {
-    for (uint32_t x = 0; x < width; ++x) {
-      const auto* p =
-          reinterpret_cast<const unsigned char*>(file.data() + data + y * bytesPerLine + x * 4);
-      const uint32_t value =
-          lsbFirst ? (uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0])
-                   : (uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]);
-      uint32_t rgb = 0;
-      for (uint32_t mask : masks) rgb = rgb << 8 | (value & mask) >> __builtin_ctz(mask);
-      xwd.rgb[size_t{y} * width + x] = rgb;
-    }
-  }
-  return xwd;
+// The root as xwd dumps it now; empty (after a failure) when it cannot.
+RgbImage xwdRoot() {
+  std::optional<RgbImage> dump = ::dravel::testing::xwdRoot();
+  if (!dump) ADD_FAILURE() << "no xwd dump of the root";
+  return dump.value_or(RgbImage{});
 }
 
 // Whether the image's colour bytes equal the dump's pixels from (x, y) on;
 // the padding byte is not compared.
-::testing::AssertionResult sameAsXwd(const CapturedImagePtr& image, const Xwd& xwd, int64_t x,
+::testing::AssertionResult sameAsXwd(const CapturedImagePtr& image, const RgbImage& xwd, int64_t x,
                                      int64_t y) {
   if (!image) return ::testing::AssertionFailure() << "no image";
   if (image->format != PixelFormat::kBGRX || !image->isWellFormed()) {
     return ::testing::AssertionFailure() << "not a well-formed BGRX image";
   }
-  if (x + image->width > xwd.width || y + image->height > xwd.height) {
+  if (x < 0 || y < 0 || x + image->width > xwd.width || y + image->height > xwd.height) {
     return ::testing::AssertionFailure() << image->width << " x " << image->height << " at " << x
                                          << "," << y << " is not inside the dump";
   }
-  int64_t different = 0;
-  std::string first;
+  RgbImage rgb;
+  rgb.width = image->width;
+  rgb.height = image->height;
+  rgb.rgb.reserve(static_cast<size_t>(rgb.width * rgb.height * 3));
   for (int64_t row = 0; row < image->height; ++row) {
     const uint8_t* p = image->pixels.data() + row * image->bytesPerRow;
     for (int64_t col = 0; col < image->width; ++col, p += 4) {
-      const uint32_t got = uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
-      const uint32_t want = xwd.at(x + col, y + row);
-      if (got != want && different++ == 0) {
-        char text[96];
-        std::snprintf(text, sizeof text, "first at image (%lld, %lld): %06x, xwd %06x",
-                      static_cast<long long>(col), static_cast<long long>(row), got, want);
-        first = text;
-      }
+      rgb.rgb.insert(rgb.rgb.end(), {p[2], p[1], p[0]});
     }
   }
+  const int64_t different = xwd.crop(x, y, image->width, image->height).differingPixels(rgb);
   if (different == 0) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << different << " pixels differ; " << first;
+  return ::testing::AssertionFailure()
+         << different << " of " << image->width * image->height << " pixels differ";
+}
+
+// The dump's pixel as 0xRRGGBB.
+uint32_t pixelAt(const RgbImage& image, int64_t x, int64_t y) {
+  const uint8_t* p = &image.rgb[static_cast<size_t>((y * image.width + x) * 3)];
+  return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
 }
 
 int64_t pixelsOfColour(const CapturedImage& image, uint32_t rgb) {
@@ -219,7 +177,7 @@ TEST_F(X11Capture, ScreenshotServiceGivesEachMonitorAsXwdShowsIt) {
   const ShareableContent listed = content();
   ASSERT_EQ(listed.displays.size(), 2u);
   EXPECT_EQ(engine_->workerRoute(), XImageReader::Route::kSharedMemory);
-  const Xwd xwd = xwdRoot();
+  const RgbImage xwd = xwdRoot();
   for (const ShareableDisplay& display : listed.displays) {
     auto monitor = std::static_pointer_cast<const MonitorPixels>(display.handle);
     ASSERT_TRUE(monitor);
@@ -249,7 +207,7 @@ TEST_F(X11Capture, ShareableWindowsAreTheWindowManagersClients) {
 
 TEST_F(X11Capture, WindowServerRouteGivesMonitorsAndBoundsAsXwdShowsThem) {
   const std::map<std::string, PixelRect> monitors = xrandrMonitors();
-  const Xwd xwd = xwdRoot();
+  const RgbImage xwd = xwdRoot();
   for (const auto& [name, rect] : monitors) {
     CapturedImagePtr image = engine_->displayCreateImage(idOf(name));
     ASSERT_TRUE(image) << name;
@@ -292,7 +250,7 @@ TEST_F(X11Capture, WindowServerRouteGivesMonitorsAndBoundsAsXwdShowsThem) {
 }
 
 TEST_F(X11Capture, GetImageReadsTheSamePixelsAsSharedMemory) {
-  const Xwd xwd = xwdRoot();
+  const RgbImage xwd = xwdRoot();
   XImageReader shared(*main_, "test");
   XImageReader plain(*main_, "test", false);
   ASSERT_EQ(shared.route(), XImageReader::Route::kSharedMemory);
@@ -390,13 +348,17 @@ TEST_F(X11Capture, CapturesExcludingTheOverlayGiveTheScreenFromBeforeItAppeared)
   constexpr uint32_t kMagenta = 0xff00ff;
   const uint32_t left = idOf("LEFT");
   SolidWindow overlay(200, 300, 400, 300, kMagenta);
-  const Xwd before = xwdRoot();
-  ASSERT_EQ(std::count(before.rgb.begin(), before.rgb.end(), kMagenta), 0);
+  const RgbImage before = xwdRoot();
+  int64_t magentaBefore = 0;
+  for (int64_t i = 0; i < before.width * before.height; ++i) {
+    magentaBefore += pixelAt(before, i % before.width, i / before.width) == kMagenta;
+  }
+  ASSERT_EQ(magentaBefore, 0) << "the colour must be the overlay's alone";
 
   engine_->snapshotBeforeOverlay(overlay.id());
   overlay.map();
-  const Xwd during = xwdRoot();
-  ASSERT_EQ(during.at(300, 400), kMagenta) << "the overlay is on screen";
+  const RgbImage during = xwdRoot();
+  ASSERT_EQ(pixelAt(during, 300, 400), kMagenta) << "the overlay is on screen";
 
   // The screenshot service, which lists the overlay so it can be excluded.
   bool listed = false;
@@ -441,9 +403,9 @@ TEST_F(X11Capture, TheCursorIsDrawnWhereThePointerIsWhenAskedFor) {
             2);
   // xeyes follows the pointer: the dump is taken once it has caught up. xwd
   // leaves the cursor out.
-  Xwd xwd = xwdRoot();
+  RgbImage xwd = xwdRoot();
   for (int tries = 0; tries < 20; ++tries) {
-    Xwd again = xwdRoot();
+    RgbImage again = xwdRoot();
     const bool settled = again.rgb == xwd.rgb;
     xwd = std::move(again);
     if (settled) break;
@@ -457,7 +419,8 @@ TEST_F(X11Capture, TheCursorIsDrawnWhereThePointerIsWhenAskedFor) {
   for (int64_t y = 0; y < answer.image->height; ++y) {
     for (int64_t x = 0; x < answer.image->width; ++x) {
       const uint8_t* p = answer.image->pixels.data() + y * answer.image->bytesPerRow + x * 4;
-      if ((uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0]) == xwd.at(1440 + x, y)) continue;
+      if ((uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0]) == pixelAt(xwd, 1440 + x, y))
+        continue;
       ++changed;
       // A cursor image is at most 64 pixels from its hot spot.
       if (std::abs(1440 + x - px) > 64 || std::abs(y - py) > 64) ++far;
