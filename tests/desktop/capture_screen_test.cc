@@ -121,10 +121,13 @@ class X11Capture : public ::testing::Test {
     engine_ = std::make_unique<LinuxScreenCapture>(
         "", *main_, [this] { return DesktopLayout(readMonitors(*main_), 1); });
     ASSERT_TRUE(engine_->screenshotServiceAvailable());
+    untrapped_ = untrappedXErrorCount();
   }
   void TearDown() override {
     engine_.reset();
     main_.reset();
+    // Every request that may fail runs in a trap.
+    EXPECT_EQ(untrappedXErrorCount(), untrapped_);
   }
 
   ShareableContent content() {
@@ -169,6 +172,7 @@ class X11Capture : public ::testing::Test {
 
   std::unique_ptr<XConnection> main_;
   std::unique_ptr<LinuxScreenCapture> engine_;
+  uint64_t untrapped_ = 0;
 };
 
 TEST_F(X11Capture, ScreenshotServiceGivesEachMonitorAsXwdShowsIt) {
