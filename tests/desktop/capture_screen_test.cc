@@ -42,6 +42,19 @@ RgbImage xwdRoot() {
   return dump.value_or(RgbImage{});
 }
 
+// The root once two dumps in a row agree: clients that react to a change
+// (xeyes to the pointer, the window manager to monitors) have caught up.
+RgbImage settledXwdRoot() {
+  RgbImage xwd = xwdRoot();
+  for (int tries = 0; tries < 20; ++tries) {
+    RgbImage again = xwdRoot();
+    const bool settled = again.rgb == xwd.rgb;
+    xwd = std::move(again);
+    if (settled) break;
+  }
+  return xwd;
+}
+
 // Whether the image's colour bytes equal the dump's pixels from (x, y) on;
 // the padding byte is not compared.
 ::testing::AssertionResult sameAsXwd(const CapturedImagePtr& image, const RgbImage& xwd, int64_t x,
@@ -175,7 +188,7 @@ class X11Capture : public ::testing::Test {
   uint64_t untrapped_ = 0;
 };
 
-TEST_F(X11Capture, ScreenshotServiceGivesEachMonitorAsXwdShowsIt) {
+TEST_F(X11Capture, ScreenshotServiceListsMonitorsAndClientsAndGivesEachMonitorAsXwdShowsIt) {
   const std::map<std::string, PixelRect> monitors = xrandrMonitors();
   ASSERT_EQ(monitors.size(), 2u);
   const ShareableContent listed = content();
@@ -194,24 +207,22 @@ TEST_F(X11Capture, ScreenshotServiceGivesEachMonitorAsXwdShowsIt) {
     EXPECT_EQ(answer.image->height, expected.height) << monitor->name;
     EXPECT_TRUE(sameAsXwd(answer.image, xwd, expected.x, expected.y)) << monitor->name;
   }
-}
-
-TEST_F(X11Capture, ShareableWindowsAreTheWindowManagersClients) {
-  // xprop prints "_NET_CLIENT_LIST(WINDOW): window id # 0x..., 0x..."
+  // The windows are the window manager's clients; xprop prints
+  // "_NET_CLIENT_LIST(WINDOW): window id # 0x..., 0x...".
   const std::string line = commandOutput({"xprop", "-root", "_NET_CLIENT_LIST"});
   std::set<uint32_t> clients;
   for (size_t at = line.find("0x"); at != std::string::npos; at = line.find("0x", at + 2)) {
     clients.insert(static_cast<uint32_t>(std::stoul(line.substr(at), nullptr, 16)));
   }
   ASSERT_EQ(clients.size(), 3u) << line;
-  std::set<uint32_t> listed;
-  for (const ShareableWindow& w : content().windows) listed.insert(w.windowID);
-  EXPECT_EQ(listed, clients);
+  std::set<uint32_t> windows;
+  for (const ShareableWindow& w : listed.windows) windows.insert(w.windowID);
+  EXPECT_EQ(windows, clients);
 }
 
 TEST_F(X11Capture, WindowServerRouteGivesMonitorsAndBoundsAsXwdShowsThem) {
   const std::map<std::string, PixelRect> monitors = xrandrMonitors();
-  const RgbImage xwd = xwdRoot();
+  RgbImage xwd = xwdRoot();
   for (const auto& [name, rect] : monitors) {
     CapturedImagePtr image = engine_->displayCreateImage(idOf(name));
     ASSERT_TRUE(image) << name;
@@ -221,32 +232,20 @@ TEST_F(X11Capture, WindowServerRouteGivesMonitorsAndBoundsAsXwdShowsThem) {
   }
   EXPECT_FALSE(engine_->displayCreateImage(0x7654321));
 
-  // The right monitor and a window's rectangle as window-list bounds (the
-  // primary is at the root's origin and the scale is 1).
-  const PixelRect right = monitors.at("RIGHT");
-  CapturedImagePtr image = engine_->windowListCreateImage(
-      Rect{double(right.x), double(right.y), double(right.width), double(right.height)},
-      kWindowListOptionOnScreenBelowWindow, 0, kWindowImageBestResolution);
-  EXPECT_TRUE(sameAsXwd(image, xwd, right.x, right.y));
-  const std::string info = commandOutput({"xwininfo", "-name", "term two"});
-  long long x = 0, y = 0, w = 0, h = 0;
-  ASSERT_EQ(std::sscanf(info.substr(info.find("Absolute upper-left X:")).c_str(),
-                        "Absolute upper-left X: %lld Absolute upper-left Y: %lld Relative "
-                        "upper-left X: %*d Relative upper-left Y: %*d Width: %lld Height: %lld",
-                        &x, &y, &w, &h),
-            4)
-      << info;
-  image = engine_->windowListCreateImage(Rect{double(x), double(y), double(w), double(h)},
-                                         kWindowListOptionOnScreenBelowWindow, 0,
-                                         kWindowImageBestResolution);
-  ASSERT_TRUE(image);
-  EXPECT_EQ(image->width, w);
-  EXPECT_EQ(image->height, h);
-  EXPECT_TRUE(sameAsXwd(image, xwd, x, y));
+  // Window-list bounds count from the primary's top-left corner: with the
+  // right monitor made primary, the left one lies at negative points.
+  ASSERT_TRUE(runCommand({"xrandr", "--delmonitor", "RIGHT"}) &&
+              runCommand({"xrandr", "--setmonitor", "*RIGHT", "1440/381x1800/476+1440+0", "none"}));
+  ASSERT_NE(commandOutput({"xrandr", "--listmonitors"}).find("*RIGHT"), std::string::npos);
+  xwd = settledXwdRoot();
+  auto bounds = [&](Rect rect) {
+    return engine_->windowListCreateImage(rect, kWindowListOptionOnScreenBelowWindow, 0,
+                                          kWindowImageBestResolution);
+  };
+  EXPECT_TRUE(sameAsXwd(bounds({0, 0, 1440, 1800}), xwd, 1440, 0));
+  EXPECT_TRUE(sameAsXwd(bounds({-1440, 0, 1440, 1800}), xwd, 0, 0));
   // Bounds reaching past the root give what is on it.
-  image = engine_->windowListCreateImage(Rect{2800, 1700, 400, 400},
-                                         kWindowListOptionOnScreenBelowWindow, 0,
-                                         kWindowImageBestResolution);
+  CapturedImagePtr image = bounds({1360, 1700, 400, 400});
   ASSERT_TRUE(image);
   EXPECT_EQ(image->width, 80);
   EXPECT_EQ(image->height, 100);
@@ -405,15 +404,8 @@ TEST_F(X11Capture, TheCursorIsDrawnWhereThePointerIsWhenAskedFor) {
   ASSERT_EQ(std::sscanf(commandOutput({"xdotool", "getmouselocation"}).c_str(), "x:%lld y:%lld",
                         &px, &py),
             2);
-  // xeyes follows the pointer: the dump is taken once it has caught up. xwd
-  // leaves the cursor out.
-  RgbImage xwd = xwdRoot();
-  for (int tries = 0; tries < 20; ++tries) {
-    RgbImage again = xwdRoot();
-    const bool settled = again.rgb == xwd.rgb;
-    xwd = std::move(again);
-    if (settled) break;
-  }
+  // xeyes follows the pointer. xwd leaves the cursor out.
+  const RgbImage xwd = settledXwdRoot();
   const uint32_t right = idOf("RIGHT");
   EXPECT_TRUE(sameAsXwd(capture(right).image, xwd, 1440, 0)) << "no cursor unless asked";
   const Answer answer = capture(right, {}, {}, true);
