@@ -47,7 +47,8 @@ class LinuxScreenCapture : public ScreenCapture {
                      std::function<DesktopLayout()> layoutSource);
   // Stops the worker and waits for it: work not yet started is dropped (its
   // handler is never called), and a capture in progress is answered as
-  // cancelled.
+  // cancelled. Runs on the main thread (it releases the main connection's
+  // segment), before the main connection closes.
   ~LinuxScreenCapture() override;
   LinuxScreenCapture(const LinuxScreenCapture&) = delete;
   LinuxScreenCapture& operator=(const LinuxScreenCapture&) = delete;

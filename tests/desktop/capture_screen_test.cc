@@ -1,6 +1,7 @@
 // The X11 capture engine on the private test desktop. Pixels are checked
 // against xwd's dump of the root and geometry against xrandr and xprop, never
 // against what the engine itself thinks.
+
 // gtest first: X's macros (None) would break its headers.
 #include <gtest/gtest.h>
 
