@@ -1,0 +1,480 @@
+// The X11 capture engine on the private test desktop. Pixels are checked
+// against xwd's dump of the root and geometry against xrandr and xprop, never
+// against what the engine itself thinks.
+
+// gtest first: X's macros (None) would break its headers.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "platform/linux/desktop_layout.h"
+#include "platform/linux/linux_screen_capture.h"
+#include "platform/linux/x_connection.h"
+#include "platform/window_list.h"
+#include "tests/support/x_desktop.h"
+#include "tests/support/xwd_image.h"
+
+namespace dravel::linux_platform {
+namespace {
+
+using ::dravel::testing::commandOutput;
+using ::dravel::testing::requireTestDesktop;
+using ::dravel::testing::runCommand;
+
+using ::dravel::testing::RgbImage;
+
+// The root as xwd dumps it now; empty (after a failure) when it cannot.
+RgbImage xwdRoot() {
+  std::optional<RgbImage> dump = ::dravel::testing::xwdRoot();
+  if (!dump) ADD_FAILURE() << "no xwd dump of the root";
+  return dump.value_or(RgbImage{});
+}
+
+// The root once two dumps in a row agree: clients that react to a change
+// (xeyes to the pointer, the window manager to monitors) have caught up.
+RgbImage settledXwdRoot() {
+  RgbImage xwd = xwdRoot();
+  for (int tries = 0; tries < 20; ++tries) {
+    RgbImage again = xwdRoot();
+    const bool settled = again.rgb == xwd.rgb;
+    xwd = std::move(again);
+    if (settled) break;
+  }
+  return xwd;
+}
+
+// Whether the image's colour bytes equal the dump's pixels from (x, y) on;
+// the padding byte is not compared.
+::testing::AssertionResult sameAsXwd(const CapturedImagePtr& image, const RgbImage& xwd, int64_t x,
+                                     int64_t y) {
+  if (!image) return ::testing::AssertionFailure() << "no image";
+  if (image->format != PixelFormat::kBGRX || !image->isWellFormed()) {
+    return ::testing::AssertionFailure() << "not a well-formed BGRX image";
+  }
+  if (x < 0 || y < 0 || x + image->width > xwd.width || y + image->height > xwd.height) {
+    return ::testing::AssertionFailure() << image->width << " x " << image->height << " at " << x
+                                         << "," << y << " is not inside the dump";
+  }
+  RgbImage rgb;
+  rgb.width = image->width;
+  rgb.height = image->height;
+  rgb.rgb.reserve(static_cast<size_t>(rgb.width * rgb.height * 3));
+  for (int64_t row = 0; row < image->height; ++row) {
+    const uint8_t* p = image->pixels.data() + row * image->bytesPerRow;
+    for (int64_t col = 0; col < image->width; ++col, p += 4) {
+      rgb.rgb.insert(rgb.rgb.end(), {p[2], p[1], p[0]});
+    }
+  }
+  const int64_t different = xwd.crop(x, y, image->width, image->height).differingPixels(rgb);
+  if (different == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << different << " of " << image->width * image->height << " pixels differ";
+}
+
+// The dump's pixel as 0xRRGGBB.
+uint32_t pixelAt(const RgbImage& image, int64_t x, int64_t y) {
+  const uint8_t* p = &image.rgb[static_cast<size_t>((y * image.width + x) * 3)];
+  return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+}
+
+int64_t pixelsOfColour(const CapturedImage& image, uint32_t rgb) {
+  int64_t count = 0;
+  for (int64_t row = 0; row < image.height; ++row) {
+    const uint8_t* p = image.pixels.data() + row * image.bytesPerRow;
+    for (int64_t col = 0; col < image.width; ++col, p += 4) {
+      if ((uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0]) == rgb) ++count;
+    }
+  }
+  return count;
+}
+
+// xrandr's list of monitors: name, then root pixel rectangle.
+std::map<std::string, PixelRect> xrandrMonitors() {
+  std::map<std::string, PixelRect> monitors;
+  std::istringstream lines(commandOutput({"xrandr", "--listmonitors"}));
+  std::string line;
+  std::getline(lines, line);  // "Monitors: N"
+  while (std::getline(lines, line)) {
+    char name[64] = {0};
+    long long w = 0, wmm = 0, h = 0, hmm = 0, x = 0, y = 0;
+    if (std::sscanf(line.c_str(), " %*d: %63s %lld/%lldx%lld/%lld+%lld+%lld", name, &w, &wmm, &h,
+                    &hmm, &x, &y) == 7) {
+      std::string n = name;
+      while (!n.empty() && (n[0] == '+' || n[0] == '*')) n.erase(0, 1);
+      monitors[n] = PixelRect{x, y, w, h};
+    }
+  }
+  return monitors;
+}
+
+struct Answer {
+  CapturedImagePtr image;
+  std::optional<std::string> error;
+};
+
+class X11Capture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(requireTestDesktop());
+    std::string why;
+    main_ = XConnection::open(nullptr, &why);
+    ASSERT_TRUE(main_) << why;
+    engine_ = std::make_unique<LinuxScreenCapture>(
+        "", *main_, [this] { return DesktopLayout(readMonitors(*main_), 1); });
+    ASSERT_TRUE(engine_->screenshotServiceAvailable());
+    untrapped_ = untrappedXErrorCount();
+  }
+  void TearDown() override {
+    engine_.reset();
+    main_.reset();
+    // Every request that may fail runs in a trap.
+    EXPECT_EQ(untrappedXErrorCount(), untrapped_);
+  }
+
+  ShareableContent content() {
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    std::promise<ShareableContent> answered;
+    engine_->getShareableContent(false, true, [&, calls](auto content, auto error) {
+      EXPECT_FALSE(error) << *error;
+      if (calls->fetch_add(1) == 0) answered.set_value(content.value_or(ShareableContent{}));
+    });
+    ShareableContent result = answered.get_future().get();
+    engine_->waitUntilIdle();
+    EXPECT_EQ(calls->load(), 1);
+    return result;
+  }
+
+  Answer capture(uint32_t displayID, std::vector<uint32_t> excluded = {},
+                 std::function<bool()> cancelled = {}, bool cursor = false) {
+    ContentFilter filter;
+    filter.display.displayID = displayID;
+    for (uint32_t w : excluded) filter.excludedWindows.push_back({w});
+    StreamConfiguration configuration;
+    configuration.showsCursor = cursor;
+    configuration.cancelled = std::move(cancelled);
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    std::promise<Answer> answered;
+    engine_->captureImage(filter, configuration, [&, calls](CapturedImagePtr image, auto error) {
+      if (calls->fetch_add(1) == 0) answered.set_value({std::move(image), std::move(error)});
+    });
+    Answer result = answered.get_future().get();
+    engine_->waitUntilIdle();
+    EXPECT_EQ(calls->load(), 1);
+    return result;
+  }
+
+  uint32_t idOf(const std::string& name) {
+    for (const MonitorPixels& m : readMonitors(*main_)) {
+      if (m.name == name) return m.displayID;
+    }
+    ADD_FAILURE() << "no monitor " << name;
+    return 0;
+  }
+
+  std::unique_ptr<XConnection> main_;
+  std::unique_ptr<LinuxScreenCapture> engine_;
+  uint64_t untrapped_ = 0;
+};
+
+TEST_F(X11Capture, ScreenshotServiceListsMonitorsAndClientsAndGivesEachMonitorAsXwdShowsIt) {
+  const std::map<std::string, PixelRect> monitors = xrandrMonitors();
+  ASSERT_EQ(monitors.size(), 2u);
+  const ShareableContent listed = content();
+  ASSERT_EQ(listed.displays.size(), 2u);
+  EXPECT_EQ(engine_->workerRoute(), XImageReader::Route::kSharedMemory);
+  const RgbImage xwd = xwdRoot();
+  for (const ShareableDisplay& display : listed.displays) {
+    auto monitor = std::static_pointer_cast<const MonitorPixels>(display.handle);
+    ASSERT_TRUE(monitor);
+    ASSERT_TRUE(monitors.count(monitor->name)) << monitor->name;
+    const PixelRect expected = monitors.at(monitor->name);
+    const Answer answer = capture(display.displayID);
+    ASSERT_FALSE(answer.error) << *answer.error;
+    ASSERT_TRUE(answer.image);
+    EXPECT_EQ(answer.image->width, expected.width) << monitor->name;
+    EXPECT_EQ(answer.image->height, expected.height) << monitor->name;
+    EXPECT_TRUE(sameAsXwd(answer.image, xwd, expected.x, expected.y)) << monitor->name;
+  }
+  // The windows are the window manager's clients; xprop prints
+  // "_NET_CLIENT_LIST(WINDOW): window id # 0x..., 0x...".
+  const std::string line = commandOutput({"xprop", "-root", "_NET_CLIENT_LIST"});
+  std::set<uint32_t> clients;
+  for (size_t at = line.find("0x"); at != std::string::npos; at = line.find("0x", at + 2)) {
+    clients.insert(static_cast<uint32_t>(std::stoul(line.substr(at), nullptr, 16)));
+  }
+  ASSERT_EQ(clients.size(), 3u) << line;
+  std::set<uint32_t> windows;
+  for (const ShareableWindow& w : listed.windows) windows.insert(w.windowID);
+  EXPECT_EQ(windows, clients);
+}
+
+TEST_F(X11Capture, WindowServerRouteGivesMonitorsAndBoundsAsXwdShowsThem) {
+  const std::map<std::string, PixelRect> monitors = xrandrMonitors();
+  RgbImage xwd = xwdRoot();
+  for (const auto& [name, rect] : monitors) {
+    CapturedImagePtr image = engine_->displayCreateImage(idOf(name));
+    ASSERT_TRUE(image) << name;
+    EXPECT_EQ(image->width, rect.width);
+    EXPECT_EQ(image->height, rect.height);
+    EXPECT_TRUE(sameAsXwd(image, xwd, rect.x, rect.y)) << name;
+  }
+  EXPECT_FALSE(engine_->displayCreateImage(0x7654321));
+
+  // Window-list bounds count from the primary's top-left corner: with the
+  // right monitor made primary, the left one lies at negative points.
+  ASSERT_TRUE(runCommand({"xrandr", "--delmonitor", "RIGHT"}) &&
+              runCommand({"xrandr", "--setmonitor", "*RIGHT", "1440/381x1800/476+1440+0", "none"}));
+  ASSERT_NE(commandOutput({"xrandr", "--listmonitors"}).find("*RIGHT"), std::string::npos);
+  xwd = settledXwdRoot();
+  auto bounds = [&](Rect rect) {
+    return engine_->windowListCreateImage(rect, kWindowListOptionOnScreenBelowWindow, 0,
+                                          kWindowImageBestResolution);
+  };
+  EXPECT_TRUE(sameAsXwd(bounds({0, 0, 1440, 1800}), xwd, 1440, 0));
+  EXPECT_TRUE(sameAsXwd(bounds({-1440, 0, 1440, 1800}), xwd, 0, 0));
+  // Bounds reaching past the root give what is on it.
+  CapturedImagePtr image = bounds({1360, 1700, 400, 400});
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->width, 80);
+  EXPECT_EQ(image->height, 100);
+  EXPECT_TRUE(sameAsXwd(image, xwd, 2800, 1700));
+}
+
+TEST_F(X11Capture, GetImageReadsTheSamePixelsAsSharedMemory) {
+  const RgbImage xwd = xwdRoot();
+  XImageReader shared(*main_, "test");
+  XImageReader plain(*main_, "test", false);
+  ASSERT_EQ(shared.route(), XImageReader::Route::kSharedMemory);
+  ASSERT_EQ(plain.route(), XImageReader::Route::kGetImage);
+  EXPECT_EQ(plain.rootArea(), (PixelRect{0, 0, xwd.width, xwd.height}));
+  for (XImageReader* reader : {&shared, &plain}) {
+    // Alternating sizes: the segment's image is remade for each.
+    for (const PixelRect& area : {PixelRect{1440, 0, 1440, 1800}, PixelRect{17, 33, 301, 7},
+                                  PixelRect{0, 0, xwd.width, xwd.height}}) {
+      std::string why;
+      EXPECT_TRUE(sameAsXwd(reader->read(area, &why), xwd, area.x, area.y)) << why;
+    }
+    // Past the root's edge: refused whole, never partly read.
+    std::string why;
+    EXPECT_FALSE(reader->read(PixelRect{2800, 0, 100, 10}, &why));
+    EXPECT_FALSE(why.empty());
+  }
+}
+
+TEST_F(X11Capture, AMonitorRemovedBeforeTheReadGivesAnErrorAndNoPixels) {
+  const uint32_t right = idOf("RIGHT");
+  bool changed = false;
+  const Answer answer = capture(right, {}, [&] {
+    // Runs on the worker when the capture starts: the monitor goes between
+    // the request and the read.
+    if (!changed) changed = runCommand({"xrandr", "--delmonitor", "RIGHT"});
+    return false;
+  });
+  ASSERT_TRUE(changed);
+  ASSERT_EQ(xrandrMonitors().count("RIGHT"), 0u);
+  EXPECT_FALSE(answer.image);
+  ASSERT_TRUE(answer.error);
+  EXPECT_NE(answer.error->find("no longer available"), std::string::npos) << *answer.error;
+  // The one that stayed is still captured.
+  EXPECT_TRUE(capture(idOf("LEFT")).image);
+}
+
+TEST_F(X11Capture, AMonitorThatChangedBeforeTheReadGivesWhatRemainsOnTheRoot) {
+  const uint32_t right = idOf("RIGHT");
+  auto redefine = [](const std::string& geometry) {
+    return [geometry, done = false]() mutable {
+      if (!done) {
+        done = runCommand({"xrandr", "--delmonitor", "RIGHT"}) &&
+               runCommand({"xrandr", "--setmonitor", "RIGHT", geometry, "none"});
+      }
+      return false;
+    };
+  };
+  // Smaller, then reaching past the root's right edge.
+  for (const char* geometry : {"720/190x900/238+1440+300", "2000/500x900/238+1600+100"}) {
+    const Answer answer = capture(right, {}, redefine(geometry));
+    const std::map<std::string, PixelRect> monitors = xrandrMonitors();
+    ASSERT_EQ(monitors.count("RIGHT"), 1u) << geometry;
+    const PixelRect now = monitors.at("RIGHT");
+    ASSERT_EQ(idOf("RIGHT"), right) << "the name keeps its id";
+    ASSERT_FALSE(answer.error) << *answer.error;
+    ASSERT_TRUE(answer.image);
+    EXPECT_EQ(answer.image->width, std::min<int64_t>(now.width, 2880 - now.x)) << geometry;
+    EXPECT_EQ(answer.image->height, now.height) << geometry;
+    EXPECT_TRUE(sameAsXwd(answer.image, xwdRoot(), now.x, now.y)) << geometry;
+  }
+}
+
+// A solid override-redirect window, as the overlay is, made by another client.
+class SolidWindow {
+ public:
+  SolidWindow(int x, int y, int width, int height, unsigned long pixel) {
+    display_ = XOpenDisplay(nullptr);
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = pixel;
+    window_ =
+        XCreateWindow(display_, DefaultRootWindow(display_), x, y, static_cast<unsigned>(width),
+                      static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
+                      CWOverrideRedirect | CWBackPixel, &attributes);
+    XSync(display_, False);
+  }
+  ~SolidWindow() { XCloseDisplay(display_); }
+  uint32_t id() const { return static_cast<uint32_t>(window_); }
+  void map() {
+    XMapRaised(display_, window_);
+    XSync(display_, False);
+  }
+  void unmap() {
+    XUnmapWindow(display_, window_);
+    XSync(display_, False);
+  }
+
+ private:
+  Display* display_ = nullptr;
+  Window window_ = 0;
+};
+
+TEST_F(X11Capture, CapturesExcludingTheOverlayGiveTheScreenFromBeforeItAppeared) {
+  constexpr uint32_t kMagenta = 0xff00ff;
+  const uint32_t left = idOf("LEFT");
+  SolidWindow overlay(200, 300, 400, 300, kMagenta);
+  const RgbImage before = xwdRoot();
+  int64_t magentaBefore = 0;
+  for (int64_t i = 0; i < before.width * before.height; ++i) {
+    magentaBefore += pixelAt(before, i % before.width, i / before.width) == kMagenta;
+  }
+  ASSERT_EQ(magentaBefore, 0) << "the colour must be the overlay's alone";
+
+  engine_->snapshotBeforeOverlay(overlay.id());
+  overlay.map();
+  const RgbImage during = xwdRoot();
+  ASSERT_EQ(pixelAt(during, 300, 400), kMagenta) << "the overlay is on screen";
+
+  // The screenshot service, which lists the overlay so it can be excluded.
+  bool listed = false;
+  for (const ShareableWindow& w : content().windows) listed |= w.windowID == overlay.id();
+  EXPECT_TRUE(listed);
+  Answer answer = capture(left, {overlay.id()});
+  ASSERT_TRUE(answer.image) << answer.error.value_or("");
+  EXPECT_EQ(pixelsOfColour(*answer.image, kMagenta), 0);
+  EXPECT_TRUE(sameAsXwd(answer.image, before, 0, 0));
+  // The window server's route.
+  CapturedImagePtr image =
+      engine_->windowListCreateImage(Rect{0, 0, 1440, 1800}, kWindowListOptionOnScreenBelowWindow,
+                                     overlay.id(), kWindowImageBestResolution);
+  EXPECT_TRUE(sameAsXwd(image, before, 0, 0));
+  // The whole snapshot, for the overlay's background.
+  CapturedImagePtr whole = engine_->overlaySnapshot();
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(whole->width, 2880);
+  EXPECT_TRUE(sameAsXwd(whole, before, 0, 0));
+
+  // Captures that do not exclude it see it.
+  answer = capture(left, {});
+  ASSERT_TRUE(answer.image);
+  EXPECT_EQ(pixelsOfColour(*answer.image, kMagenta), 400 * 300);
+  // Once hidden, the snapshot is gone and the live screen is captured.
+  engine_->overlayHidden(overlay.id() + 1);
+  EXPECT_TRUE(engine_->overlaySnapshot()) << "another window's hiding keeps it";
+  engine_->overlayHidden(overlay.id());
+  EXPECT_FALSE(engine_->overlaySnapshot());
+  answer = capture(left, {overlay.id()});
+  ASSERT_TRUE(answer.image);
+  EXPECT_TRUE(sameAsXwd(answer.image, during, 0, 0));
+  overlay.unmap();
+}
+
+TEST_F(X11Capture, TheCursorIsDrawnWhereThePointerIsWhenAskedFor) {
+  commandOutput({"xdotool", "mousemove", "1900", "1000"});
+  // "x:1900 y:1000 screen:0 window:..."
+  long long px = 0, py = 0;
+  ASSERT_EQ(std::sscanf(commandOutput({"xdotool", "getmouselocation"}).c_str(), "x:%lld y:%lld",
+                        &px, &py),
+            2);
+  // xeyes follows the pointer. xwd leaves the cursor out.
+  const RgbImage xwd = settledXwdRoot();
+  const uint32_t right = idOf("RIGHT");
+  EXPECT_TRUE(sameAsXwd(capture(right).image, xwd, 1440, 0)) << "no cursor unless asked";
+  const Answer answer = capture(right, {}, {}, true);
+  ASSERT_TRUE(answer.image);
+  int64_t changed = 0;
+  int64_t far = 0;
+  for (int64_t y = 0; y < answer.image->height; ++y) {
+    for (int64_t x = 0; x < answer.image->width; ++x) {
+      const uint8_t* p = answer.image->pixels.data() + y * answer.image->bytesPerRow + x * 4;
+      if ((uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0]) == pixelAt(xwd, 1440 + x, y))
+        continue;
+      ++changed;
+      // A cursor image is at most 64 pixels from its hot spot.
+      if (std::abs(1440 + x - px) > 64 || std::abs(y - py) > 64) ++far;
+    }
+  }
+  EXPECT_GT(changed, 10);
+  EXPECT_EQ(far, 0);
+}
+
+TEST_F(X11Capture, ACancelledCaptureAnswersOnceWithAnErrorBeforeOrAfterTheRead) {
+  const uint32_t left = idOf("LEFT");
+  Answer answer = capture(left, {}, [] { return true; });
+  EXPECT_FALSE(answer.image);
+  ASSERT_TRUE(answer.error);
+  EXPECT_NE(answer.error->find("cancelled"), std::string::npos) << *answer.error;
+  // Cancelled while the pixels were being read.
+  int polls = 0;
+  answer = capture(left, {}, [&] { return ++polls > 1; });
+  EXPECT_EQ(polls, 2);
+  EXPECT_FALSE(answer.image);
+  EXPECT_TRUE(answer.error);
+}
+
+TEST_F(X11Capture, DestroyingTheEngineDropsQueuedWorkAndCancelsTheCaptureInProgress) {
+  const uint32_t left = idOf("LEFT");
+  LinuxScreenCapture* engine = engine_.get();
+  std::promise<void> started;
+  auto answers = std::make_shared<std::vector<std::atomic<int>>>(6);
+  auto errors = std::make_shared<std::atomic<int>>(0);
+  for (size_t i = 0; i < answers->size(); ++i) {
+    ContentFilter filter;
+    filter.display.displayID = left;
+    StreamConfiguration configuration;
+    configuration.showsCursor = false;
+    if (i == 0) {
+      // Holds the worker until the engine is going away.
+      configuration.cancelled = [&started, engine, first = true]() mutable {
+        if (first) {
+          first = false;
+          started.set_value();
+          while (!engine->stopping()) std::this_thread::yield();
+        }
+        return false;
+      };
+    }
+    engine_->captureImage(filter, configuration,
+                          [answers, errors, i](CapturedImagePtr image, auto error) {
+                            ++(*answers)[i];
+                            if (!image && error) ++*errors;
+                          });
+  }
+  started.get_future().wait();
+  engine_.reset();
+  EXPECT_EQ((*answers)[0].load(), 1) << "the capture in progress is answered";
+  EXPECT_EQ(errors->load(), 1) << "as cancelled";
+  for (size_t i = 1; i < answers->size(); ++i) EXPECT_EQ((*answers)[i].load(), 0) << i;
+}
+
+}  // namespace
+}  // namespace dravel::linux_platform
