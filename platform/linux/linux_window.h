@@ -16,12 +16,37 @@
 // once key, grabs keyboard and pointer. Changing between the two modes while
 // the window is shown unmaps and maps it again.
 //
+// Ordering. The window's "visible" is the host's wish: shown and not
+// iconified by the window manager (which is isMiniaturized). When anyone else
+// unmaps the shown window (another client, the window manager withdrawing
+// it) that is the platform ordering it out: the host's order-out override
+// runs, or the window's own orderOut without one. An iconify is not an order
+// out. Closing (the window manager's delete request) runs the host's close
+// override, else hides the window; the window itself is never destroyed.
+//
+// Events. Button presses, releases and motion become the seam's mouse events
+// in window coordinates, with the toolkit's event as nativeEvent (a GdkEvent,
+// freed with the last copy). Their timestamp is the X server's time in
+// seconds (its milliseconds since it started, wrapping after 49.7 days): it
+// orders events among themselves but is not the clock of
+// Input::systemUptime.
+//
 // Transparency. The window uses the screen's RGBA visual when there is one
 // (chosen before the window exists, so its id never changes) and paints its
 // own background. A window that is not opaque is see-through only with a
 // compositing manager; without one it paints the overlay snapshot (the screen
 // as it was just before the overlay mapped) under its background colour,
-// since a see-through window would show black there.
+// since a see-through window would show black there. The alpha value becomes
+// the toolkit's window opacity (_NET_WM_WINDOW_OPACITY), which likewise only
+// a compositing manager honours. The shadow and movability are kept for the
+// host and change nothing on X: there are no shadows without a compositing
+// manager, and the window manager's move function is the toolkit's to set.
+// Every getter returns exactly what was set.
+//
+// Frame reports. The frame is what was set until the server and the window
+// manager report on the window after that request; from then on it is where
+// the window really is (moved by the user, or placed otherwise by the window
+// manager), kept exactly as set as long as it names the same pixels.
 #pragma once
 
 #include <cstdint>

@@ -298,6 +298,11 @@ TEST_F(WindowOnDesktop, OverlayCoversTheRightMonitorAboveEverythingWithFocusAndG
   EXPECT_EQ(XGrabKeyboard(other, root, False, GrabModeAsync, GrabModeAsync, CurrentTime),
             AlreadyGrabbed);
 
+  // Frozen: opaque black over everything, the snapshot no longer shows.
+  window->setOpaque(true);
+  window->setBackgroundColor(Color::black());
+  EXPECT_TRUE(waitFor([] { return pixelAt(1750, 250) == "srgb(0,0,0)"; })) << pixelAt(1750, 250);
+
   // Leaving: hidden first, then back to a managed window.
   window->orderOut();
   window->setStyleMask(kWindowStyleTitled);
@@ -408,6 +413,21 @@ TEST_F(WindowOnDesktop, ApplicationActivatesAndUnhidesTheMainWindow) {
   application.unhide();
   EXPECT_TRUE(window->isVisible());
   EXPECT_TRUE(waitForMapState("IsViewable"));
+}
+
+TEST_F(WindowOnDesktop, AModalDialogOnTheWindowIsAnAttachedSheet) {
+  makeWindow();
+  window->orderFrontRegardless();
+  EXPECT_FALSE(window->hasAttachedSheet());
+  GtkWidget* dialog = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_transient_for(GTK_WINDOW(dialog), GTK_WINDOW(window->widget()));
+  gtk_widget_show(dialog);
+  EXPECT_FALSE(window->hasAttachedSheet()) << "not modal";
+  gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+  EXPECT_TRUE(window->hasAttachedSheet());
+  gtk_widget_hide(dialog);
+  EXPECT_FALSE(window->hasAttachedSheet()) << "hidden";
+  gtk_widget_destroy(dialog);
 }
 
 // What the window manager sends when the user closes a window.
