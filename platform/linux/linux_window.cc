@@ -1,0 +1,796 @@
+#include "platform/linux/linux_window.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+#include <gtk/gtk.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "channels/log.h"
+
+namespace dravel::linux_platform {
+
+namespace window_geometry {
+
+DesktopLayout::PixelRect contentFromOuter(const DesktopLayout::PixelRect& outer,
+                                          const FrameExtents& e) {
+  return {outer.x + e.left, outer.y + e.top, std::max<int64_t>(1, outer.width - e.left - e.right),
+          std::max<int64_t>(1, outer.height - e.top - e.bottom)};
+}
+
+DesktopLayout::PixelRect outerFromContent(const DesktopLayout::PixelRect& content,
+                                          const FrameExtents& e) {
+  return {content.x - e.left, content.y - e.top, content.width + e.left + e.right,
+          content.height + e.top + e.bottom};
+}
+
+Point windowPointFromContent(double x, double y, int64_t contentHeight, const FrameExtents& e,
+                             int scale) {
+  const double s = scale < 1 ? 1.0 : scale;
+  return {(x + static_cast<double>(e.left)) / s,
+          (static_cast<double>(contentHeight + e.bottom) - y) / s};
+}
+
+Rect contentFrameInWindow(int64_t contentWidth, int64_t contentHeight, const FrameExtents& e,
+                          int scale) {
+  const double s = scale < 1 ? 1.0 : scale;
+  return {static_cast<double>(e.left) / s, static_cast<double>(e.bottom) / s,
+          static_cast<double>(contentWidth) / s, static_cast<double>(contentHeight) / s};
+}
+
+uint64_t modifierFlagsFromState(unsigned int state) {
+  uint64_t flags = 0;
+  if (state & GDK_LOCK_MASK) flags |= 1u << 16;
+  if (state & GDK_SHIFT_MASK) flags |= 1u << 17;
+  if (state & GDK_CONTROL_MASK) flags |= 1u << 18;
+  if (state & GDK_MOD1_MASK) flags |= 1u << 19;
+  if (state & (GDK_SUPER_MASK | GDK_MOD4_MASK)) flags |= 1u << 20;
+  return flags;
+}
+
+int buttonEventType(unsigned int button, bool down) {
+  switch (button) {
+    case 1:
+      return down ? kLeftMouseDown : kLeftMouseUp;
+    case 3:
+      return down ? kRightMouseDown : kRightMouseUp;
+    default:
+      return down ? kOtherMouseDown : kOtherMouseUp;
+  }
+}
+
+int motionEventType(unsigned int state) {
+  if (state & GDK_BUTTON1_MASK) return kLeftMouseDragged;
+  if (state & GDK_BUTTON3_MASK) return kRightMouseDragged;
+  return kMouseMoved;
+}
+
+}  // namespace window_geometry
+
+using namespace window_geometry;
+
+namespace {
+
+Display* xDisplayOf(GtkWidget* widget) {
+  GdkDisplay* display = gtk_widget_get_display(widget);
+  return GDK_IS_X11_DISPLAY(display) ? gdk_x11_display_get_xdisplay(display) : nullptr;
+}
+
+// A pixel rectangle of the root window as a global bottom-left frame.
+Rect frameFromPixels(const DesktopLayout& layout, const DesktopLayout::PixelRect& r) {
+  const Point origin =
+      layout.pointFromRoot(static_cast<double>(r.x), static_cast<double>(r.y + r.height));
+  const double s = layout.scale();
+  return {origin.x, origin.y, static_cast<double>(r.width) / s, static_cast<double>(r.height) / s};
+}
+
+// Cairo wants premultiplied native-endian ARGB (B, G, R, A in memory here).
+cairo_surface_t* surfaceFromImage(const CapturedImage& image) {
+  if (!image.isWellFormed() || image.width <= 0 || image.height <= 0) return nullptr;
+  const bool hasAlpha = image.format != PixelFormat::kBGRX;
+  cairo_surface_t* surface =
+      cairo_image_surface_create(hasAlpha ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24,
+                                 static_cast<int>(image.width), static_cast<int>(image.height));
+  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(surface);
+    return nullptr;
+  }
+  cairo_surface_flush(surface);
+  unsigned char* data = cairo_image_surface_get_data(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  for (int64_t y = 0; y < image.height; ++y) {
+    const uint8_t* from = image.pixels.data() + y * image.bytesPerRow;
+    unsigned char* to = data + y * stride;
+    if (image.format != PixelFormat::kRGBAStraight) {
+      std::memcpy(to, from, static_cast<size_t>(image.width) * 4);
+      continue;
+    }
+    for (int64_t x = 0; x < image.width; ++x) {
+      const uint8_t* p = from + x * 4;
+      const unsigned a = p[3];
+      to[x * 4 + 0] = static_cast<unsigned char>((p[2] * a + 127) / 255);
+      to[x * 4 + 1] = static_cast<unsigned char>((p[1] * a + 127) / 255);
+      to[x * 4 + 2] = static_cast<unsigned char>((p[0] * a + 127) / 255);
+      to[x * 4 + 3] = static_cast<unsigned char>(a);
+    }
+  }
+  cairo_surface_mark_dirty(surface);
+  return surface;
+}
+
+}  // namespace
+
+struct LinuxWindow::Signals {
+  static LinuxWindow* of(gpointer data) { return static_cast<LinuxWindow*>(data); }
+  static gboolean deleteEvent(GtkWidget*, GdkEvent*, gpointer data) { return of(data)->onDelete(); }
+  static gboolean draw(GtkWidget*, cairo_t* cairo, gpointer data) {
+    return of(data)->onDraw(cairo);
+  }
+  static gboolean button(GtkWidget*, GdkEvent* event, gpointer data) {
+    return of(data)->onButton(event);
+  }
+  static gboolean motion(GtkWidget*, GdkEvent* event, gpointer data) {
+    return of(data)->onMotion(event);
+  }
+  static gboolean configure(GtkWidget*, GdkEvent* event, gpointer data) {
+    of(data)->onConfigure(event);
+    return FALSE;
+  }
+  static gboolean map(GtkWidget*, GdkEvent*, gpointer data) {
+    of(data)->onMap();
+    return FALSE;
+  }
+  static gboolean unmap(GtkWidget*, GdkEvent*, gpointer data) {
+    of(data)->onUnmap();
+    return FALSE;
+  }
+  static gboolean windowState(GtkWidget*, GdkEvent* event, gpointer data) {
+    of(data)->onWindowState(event);
+    return FALSE;
+  }
+  static gboolean property(GtkWidget*, GdkEvent* event, gpointer data) {
+    of(data)->onProperty(event);
+    return FALSE;
+  }
+  // Sees the X events before the toolkit does, for their serial numbers.
+  static GdkFilterReturn filter(GdkXEvent* xEvent, GdkEvent*, gpointer data) {
+    const auto* e = static_cast<const XEvent*>(xEvent);
+    LinuxWindow* self = of(data);
+    if (e->type == ConfigureNotify && e->xconfigure.window == self->xid_) {
+      self->lastConfigureSerial_ = e->xany.serial;
+    } else if (e->type == UnmapNotify && e->xunmap.window == self->xid_) {
+      self->lastUnmapSerial_ = e->xany.serial;
+    }
+    return GDK_FILTER_CONTINUE;
+  }
+  static gboolean grabBroken(GtkWidget*, GdkEvent*, gpointer data) {
+    of(data)->onGrabBroken();
+    return FALSE;
+  }
+};
+
+LinuxWindow::LinuxWindow(std::function<DesktopLayout()> layoutSource, LinuxWindowHooks hooks)
+    : layoutSource_(std::move(layoutSource)), hooks_(std::move(hooks)) {
+  window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  // The visual is fixed when the X window is made: an RGBA one from the start
+  // lets the window become see-through later without a new id.
+  if (GdkVisual* rgba = gdk_screen_get_rgba_visual(gtk_widget_get_screen(window_))) {
+    gtk_widget_set_visual(window_, rgba);
+  }
+  gtk_widget_set_app_paintable(window_, TRUE);
+  gtk_widget_add_events(window_, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+                                     GDK_POINTER_MOTION_MASK | GDK_PROPERTY_CHANGE_MASK |
+                                     GDK_STRUCTURE_MASK);
+  g_signal_connect(window_, "delete-event", G_CALLBACK(Signals::deleteEvent), this);
+  g_signal_connect(window_, "draw", G_CALLBACK(Signals::draw), this);
+  g_signal_connect(window_, "button-press-event", G_CALLBACK(Signals::button), this);
+  g_signal_connect(window_, "button-release-event", G_CALLBACK(Signals::button), this);
+  g_signal_connect(window_, "motion-notify-event", G_CALLBACK(Signals::motion), this);
+  g_signal_connect(window_, "configure-event", G_CALLBACK(Signals::configure), this);
+  g_signal_connect(window_, "map-event", G_CALLBACK(Signals::map), this);
+  g_signal_connect(window_, "unmap-event", G_CALLBACK(Signals::unmap), this);
+  g_signal_connect(window_, "window-state-event", G_CALLBACK(Signals::windowState), this);
+  g_signal_connect(window_, "property-notify-event", G_CALLBACK(Signals::property), this);
+  g_signal_connect(window_, "grab-broken-event", G_CALLBACK(Signals::grabBroken), this);
+
+  wantedOuter_ = layout().rootRectFromFrame(wantedFrame_);
+  gtk_widget_realize(window_);
+  GdkWindow* gdkWindow = gtk_widget_get_window(window_);
+  if (gdkWindow && GDK_IS_X11_WINDOW(gdkWindow)) {
+    xid_ = static_cast<uint32_t>(gdk_x11_window_get_xid(gdkWindow));
+    gdk_window_add_filter(gdkWindow, Signals::filter, this);
+  }
+  applyGeometry();
+  requestFrameExtents();
+}
+
+LinuxWindow::~LinuxWindow() {
+  releaseGrabs();
+  g_signal_handlers_disconnect_by_data(window_, this);
+  if (GdkWindow* gdkWindow = gtk_widget_get_window(window_)) {
+    gdk_window_remove_filter(gdkWindow, Signals::filter, this);
+  }
+  GdkDisplay* display = gtk_widget_get_display(window_);
+  gtk_widget_destroy(window_);
+  gdk_display_flush(display);
+}
+
+DesktopLayout LinuxWindow::layout() const {
+  return layoutSource_ ? layoutSource_() : DesktopLayout();
+}
+
+int LinuxWindow::scale() const {
+  return std::max(1, gtk_widget_get_scale_factor(window_));
+}
+
+FrameExtents LinuxWindow::extents() const {
+  // An override-redirect window has no window manager, hence no frame.
+  if (isOverlay() || mappedAsOverlay_) return {};
+  return managerExtents_;
+}
+
+Rect LinuxWindow::frame() const {
+  const DesktopLayout current = layout();
+  // The frame as set, as long as it still names the window's pixels (the
+  // window has not moved and the monitors have not changed).
+  if (current.rootRectFromFrame(wantedFrame_) == wantedOuter_) return wantedFrame_;
+  return frameFromPixels(current, wantedOuter_);
+}
+
+void LinuxWindow::setFrame(const Rect& frame, bool display) {
+  wantedFrame_ = frame;
+  wantedOuter_ = layout().rootRectFromFrame(frame);
+  if (shown_) applyGeometry();
+  if (display) gtk_widget_queue_draw(window_);
+}
+
+void LinuxWindow::applyGeometry() {
+  // With the default (north-west) gravity the window manager puts the frame's
+  // top-left corner where asked; the size is the content's. The toolkit's
+  // units are pixels divided by its own scale.
+  const int s = scale();
+  const DesktopLayout::PixelRect content = contentFromOuter(wantedOuter_, extents());
+  GtkWindow* window = GTK_WINDOW(window_);
+  const int width = std::max(1, static_cast<int>(content.width / s));
+  const int height = std::max(1, static_cast<int>(content.height / s));
+  // A window the user may not resize keeps exactly this size (the toolkit's
+  // own non-resizable mode would size it to its contents instead).
+  if (!(styleMask_ & kWindowStyleResizable)) {
+    GdkGeometry hints{};
+    hints.min_width = hints.max_width = width;
+    hints.min_height = hints.max_height = height;
+    gtk_window_set_geometry_hints(window, nullptr, &hints,
+                                  GdkWindowHints(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
+    fixedSizeHints_ = true;
+  } else if (fixedSizeHints_) {
+    gtk_window_set_geometry_hints(window, nullptr, nullptr, GdkWindowHints(0));
+    fixedSizeHints_ = false;
+  }
+  gtk_window_move(window, static_cast<int>(wantedOuter_.x / s),
+                  static_cast<int>(wantedOuter_.y / s));
+  gtk_window_resize(window, width, height);
+  appliedExtents_ = extents();
+  // The toolkit sends its own request only when it next lays out, after a
+  // hidden window has already been mapped and placed by the window manager:
+  // ask the server now, with the position marked as the user's so that the
+  // window manager keeps it. Reports about the window made before this
+  // request (whose number they do not reach) say nothing about the geometry.
+  Display* display = xDisplayOf(window_);
+  if (!display || !xid_) return;
+  const auto contentWidth = static_cast<unsigned>(std::max<int64_t>(1, content.width));
+  const auto contentHeight = static_cast<unsigned>(std::max<int64_t>(1, content.height));
+  if (XSizeHints* hints = XAllocSizeHints()) {
+    long supplied = 0;
+    XGetWMNormalHints(display, xid_, hints, &supplied);
+    hints->flags |= USPosition | USSize | PWinGravity;
+    hints->x = static_cast<int>(wantedOuter_.x);
+    hints->y = static_cast<int>(wantedOuter_.y);
+    hints->width = static_cast<int>(contentWidth);
+    hints->height = static_cast<int>(contentHeight);
+    hints->win_gravity = NorthWestGravity;
+    if (!(styleMask_ & kWindowStyleResizable)) {
+      hints->flags |= PMinSize | PMaxSize;
+      hints->min_width = hints->max_width = static_cast<int>(contentWidth);
+      hints->min_height = hints->max_height = static_cast<int>(contentHeight);
+    }
+    XSetWMNormalHints(display, xid_, hints);
+    XFree(hints);
+  }
+  geometrySerial_ = NextRequest(display);
+  XMoveResizeWindow(display, xid_, static_cast<int>(wantedOuter_.x),
+                    static_cast<int>(wantedOuter_.y), contentWidth, contentHeight);
+  XFlush(display);
+}
+
+void LinuxWindow::setStyleMask(uint64_t mask) {
+  const bool wasDecorated = styleMask_ & kWindowStyleTitled;
+  styleMask_ = mask;
+  GtkWindow* window = GTK_WINDOW(window_);
+  const bool decorated = mask & kWindowStyleTitled;
+  gtk_window_set_decorated(window, decorated);
+  gtk_window_set_deletable(window, (mask & kWindowStyleClosable) != 0);
+  // Resizability is applied through size hints with the geometry.
+  if (shown_) applyGeometry();
+  if (decorated != wasDecorated && !mapped_) requestFrameExtents();
+}
+
+void LinuxWindow::setLevel(int64_t level) {
+  const bool wasOverlay = isOverlay();
+  level_ = level;
+  GtkWindow* window = GTK_WINDOW(window_);
+  gtk_window_set_keep_above(window, level > 0 && level < kOverlayLevel);
+  gtk_window_set_keep_below(window, level < 0);
+  if (wasOverlay != isOverlay() && shown_) {
+    // Override-redirect is read by the server when the window maps.
+    const bool key = wantsKey_;
+    hide();
+    show(key);
+  }
+}
+
+void LinuxWindow::setCollectionBehavior(uint64_t behavior) {
+  collection_ = behavior;
+  if (behavior & kCollectionCanJoinAllSpaces) {
+    gtk_window_stick(GTK_WINDOW(window_));
+  } else {
+    gtk_window_unstick(GTK_WINDOW(window_));
+  }
+  applyTaskbarHints();
+}
+
+void LinuxWindow::setApplicationHints(bool skipTaskbar, bool skipPager) {
+  appSkipTaskbar_ = skipTaskbar;
+  appSkipPager_ = skipPager;
+  applyTaskbarHints();
+}
+
+void LinuxWindow::applyTaskbarHints() {
+  const bool ignoresCycle = collection_ & kCollectionIgnoresCycle;
+  gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), ignoresCycle || appSkipTaskbar_);
+  gtk_window_set_skip_pager_hint(GTK_WINDOW(window_), ignoresCycle || appSkipPager_);
+}
+
+void LinuxWindow::setOpaque(bool flag) {
+  opaque_ = flag;
+  gtk_widget_queue_draw(window_);
+}
+
+void LinuxWindow::setBackgroundColor(const Color& color) {
+  background_ = color;
+  gtk_widget_queue_draw(window_);
+}
+
+void LinuxWindow::setAlphaValue(double alpha) {
+  alpha_ = alpha;
+  // Becomes _NET_WM_WINDOW_OPACITY, which only a compositing manager honours.
+  gtk_widget_set_opacity(window_, std::clamp(std::isnan(alpha) ? 1.0 : alpha, 0.0, 1.0));
+}
+
+void LinuxWindow::orderOut() {
+  wantsKey_ = false;
+  hide();
+}
+
+void LinuxWindow::orderFrontRegardless() {
+  show(false);
+}
+
+void LinuxWindow::makeKeyAndOrderFront() {
+  show(true);
+}
+
+bool LinuxWindow::isVisible() const {
+  return shown_ && !iconified_;
+}
+
+bool LinuxWindow::isMiniaturized() const {
+  return iconified_;
+}
+
+void LinuxWindow::deminiaturize() {
+  gtk_window_deiconify(GTK_WINDOW(window_));
+}
+
+void LinuxWindow::show(bool key) {
+  const bool focus = key && canBecomeKey();
+  if (key) wantsKey_ = true;
+  GtkWindow* window = GTK_WINDOW(window_);
+  if (shown_) {
+    if (iconified_) gtk_window_deiconify(window);
+    if (GdkWindow* gdkWindow = gtk_widget_get_window(window_)) gdk_window_raise(gdkWindow);
+    if (focus) takeFocus();
+    return;
+  }
+  shown_ = true;
+  mappedAsOverlay_ = isOverlay();
+  if (GdkWindow* gdkWindow = gtk_widget_get_window(window_)) {
+    gdk_window_set_override_redirect(gdkWindow, mappedAsOverlay_);
+  }
+  if (Display* display = xDisplayOf(window_)) showSerial_ = NextRequest(display);
+  // The window manager may have answered the request for the frame's size.
+  if (!mappedAsOverlay_) readFrameExtents();
+  placing_ = true;
+  applyGeometry();
+  gtk_window_set_accept_focus(window, canBecomeKey());
+  gtk_window_set_focus_on_map(window, focus);
+  if (mappedAsOverlay_ && hooks_.beforeOverlayMaps) hooks_.beforeOverlayMaps(xid_);
+  if (focus && !mappedAsOverlay_) {
+    gtk_window_present_with_time(window, serverTime());
+  } else {
+    // An override-redirect window takes the focus once the server has mapped
+    // it (the focus and grabs need a viewable window).
+    focusOnMap_ = focus && mappedAsOverlay_;
+    gtk_widget_show(window_);
+  }
+}
+
+void LinuxWindow::hide() {
+  if (!shown_) return;
+  shown_ = false;
+  focusOnMap_ = false;
+  releaseGrabs();
+  gtk_widget_hide(window_);
+  if (mappedAsOverlay_) {
+    mappedAsOverlay_ = false;
+    // The capture engine may look at the screen as soon as it hears: make
+    // sure the server has unmapped the window first.
+    if (Display* display = xDisplayOf(window_)) XSync(display, False);
+    if (hooks_.overlayHidden) hooks_.overlayHidden(xid_);
+  }
+}
+
+uint32_t LinuxWindow::serverTime() const {
+  GdkWindow* gdkWindow = gtk_widget_get_window(window_);
+  if (!gdkWindow || !GDK_IS_X11_WINDOW(gdkWindow)) return GDK_CURRENT_TIME;
+  return gdk_x11_get_server_time(gdkWindow);
+}
+
+void LinuxWindow::activate() {
+  if (!shown_ || !canBecomeKey()) return;
+  wantsKey_ = true;
+  takeFocus();
+}
+
+void LinuxWindow::takeFocus() {
+  if (!mappedAsOverlay_) {
+    gtk_window_present_with_time(GTK_WINDOW(window_), serverTime());
+    return;
+  }
+  if (!mapped_) {
+    focusOnMap_ = true;
+    return;
+  }
+  // No window manager hands focus to an override-redirect window: take it,
+  // with a real time so that the server does not ignore the request.
+  if (Display* display = xDisplayOf(window_)) {
+    GdkDisplay* gdkDisplay = gtk_widget_get_display(window_);
+    const uint32_t time = serverTime();
+    gdk_x11_display_error_trap_push(gdkDisplay);
+    XSetInputFocus(display, xid_, RevertToParent, time);
+    gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
+  }
+  grab();
+}
+
+void LinuxWindow::grab() {
+  if (grabbed_) return;
+  GdkWindow* gdkWindow = gtk_widget_get_window(window_);
+  if (!gdkWindow) return;
+  GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(window_));
+  const GdkGrabStatus status = gdk_seat_grab(seat, gdkWindow, GDK_SEAT_CAPABILITY_ALL, TRUE,
+                                             nullptr, nullptr, nullptr, nullptr);
+  grabbed_ = status == GDK_GRAB_SUCCESS;
+  if (!grabbed_) NSLog("[window] the overlay could not grab the keyboard and pointer (%d)", status);
+}
+
+void LinuxWindow::releaseGrabs() {
+  if (!grabbed_) return;
+  grabbed_ = false;
+  GdkDisplay* display = gtk_widget_get_display(window_);
+  gdk_seat_ungrab(gdk_display_get_default_seat(display));
+  gdk_display_flush(display);
+}
+
+void LinuxWindow::requestFrameExtents() {
+  // The window manager answers by setting _NET_FRAME_EXTENTS on the window
+  // before it is mapped, so that its frame can be placed exactly.
+  Display* display = xDisplayOf(window_);
+  if (!display || !xid_) return;
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = xid_;
+  event.xclient.message_type = gdk_x11_get_xatom_by_name_for_display(
+      gtk_widget_get_display(window_), "_NET_REQUEST_FRAME_EXTENTS");
+  event.xclient.format = 32;
+  XSendEvent(display, DefaultRootWindow(display), False,
+             SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  XFlush(display);
+}
+
+void LinuxWindow::readFrameExtents() {
+  Display* display = xDisplayOf(window_);
+  if (!display || !xid_) return;
+  GdkDisplay* gdkDisplay = gtk_widget_get_display(window_);
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long after = 0;
+  unsigned char* data = nullptr;
+  gdk_x11_display_error_trap_push(gdkDisplay);
+  const int status = XGetWindowProperty(
+      display, xid_, gdk_x11_get_xatom_by_name_for_display(gdkDisplay, "_NET_FRAME_EXTENTS"), 0, 4,
+      False, XA_CARDINAL, &type, &format, &count, &after, &data);
+  gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
+  if (status == Success && type == XA_CARDINAL && format == 32 && count == 4 && data) {
+    const auto* values = reinterpret_cast<const long*>(data);
+    managerExtents_ = {values[0], values[1], values[2], values[3]};
+  } else if (status == Success && type == 0) {
+    managerExtents_ = {};
+  }
+  if (data) XFree(data);
+}
+
+bool LinuxWindow::canBecomeKey() const {
+  return overrides_.canBecomeKey ? overrides_.canBecomeKey() : true;
+}
+
+bool LinuxWindow::hasAttachedSheet() const {
+  bool found = false;
+  GList* toplevels = gtk_window_list_toplevels();
+  for (GList* item = toplevels; item; item = item->next) {
+    auto* other = GTK_WINDOW(item->data);
+    if (GTK_WIDGET(other) == window_) continue;
+    if (gtk_window_get_transient_for(other) == GTK_WINDOW(window_) && gtk_window_get_modal(other) &&
+        gtk_widget_get_visible(GTK_WIDGET(other))) {
+      found = true;
+    }
+  }
+  g_list_free(toplevels);
+  return found;
+}
+
+std::optional<Rect> LinuxWindow::contentViewFrame() const {
+  const FrameExtents e = extents();
+  const DesktopLayout::PixelRect content = contentFromOuter(wantedOuter_, e);
+  return contentFrameInWindow(content.width, content.height, e, layout().scale());
+}
+
+Point LinuxWindow::mouseLocationOutsideOfEventStream() const {
+  Display* display = xDisplayOf(window_);
+  if (!display || !xid_) return {};
+  Window root = 0;
+  Window child = 0;
+  int rootX = 0;
+  int rootY = 0;
+  int x = 0;
+  int y = 0;
+  unsigned int mask = 0;
+  GdkDisplay* gdkDisplay = gtk_widget_get_display(window_);
+  gdk_x11_display_error_trap_push(gdkDisplay);
+  XQueryPointer(display, xid_, &root, &child, &rootX, &rootY, &x, &y, &mask);
+  gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
+  GdkWindow* gdkWindow = gtk_widget_get_window(window_);
+  const int64_t height = static_cast<int64_t>(gdk_window_get_height(gdkWindow)) * scale();
+  return windowPointFromContent(x, y, height, extents(), layout().scale());
+}
+
+void LinuxWindow::sendEventInherited(const MouseEvent&) {
+  // The window itself has nothing to do with a mouse event: the view that
+  // would handle it is the embedding's, which this build does not have.
+  ++inheritedEvents_;
+}
+
+void LinuxWindow::deliver(const MouseEvent& event) {
+  if (dispatcher_) {
+    dispatcher_(event);
+  } else {
+    sendEventInherited(event);
+  }
+}
+
+bool LinuxWindow::onDelete() {
+  // The window stays: closing is the host's decision.
+  if (overrides_.close) {
+    overrides_.close();
+  } else {
+    orderOut();
+  }
+  return true;
+}
+
+bool LinuxWindow::onDraw(void* cairoContext) {
+  auto* cr = static_cast<cairo_t*>(cairoContext);
+  const double width = gtk_widget_get_allocated_width(window_);
+  const double height = gtk_widget_get_allocated_height(window_);
+  cairo_save(cr);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  const Color& c = background_;
+  if (opaque_) {
+    cairo_set_source_rgba(cr, c.red, c.green, c.blue, 1.0);
+    cairo_paint(cr);
+  } else if (gdk_screen_is_composited(gtk_widget_get_screen(window_))) {
+    cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha);
+    cairo_paint(cr);
+  } else {
+    // Nothing would show through: paint what lay below when the overlay
+    // mapped, then the background colour over it.
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_paint(cr);
+    std::shared_ptr<const CapturedImage> snapshot =
+        hooks_.overlaySnapshot ? hooks_.overlaySnapshot() : nullptr;
+    if (snapshot != paintedSnapshot_) {
+      paintedSnapshot_ = snapshot;
+      snapshotSurface_.reset();
+      if (snapshot) {
+        if (cairo_surface_t* surface = surfaceFromImage(*snapshot)) {
+          snapshotSurface_ = std::shared_ptr<void>(
+              surface, [](void* s) { cairo_surface_destroy(static_cast<cairo_surface_t*>(s)); });
+        }
+      }
+    }
+    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+    if (snapshotSurface_) {
+      cairo_save(cr);
+      cairo_scale(cr, width / static_cast<double>(paintedSnapshot_->width),
+                  height / static_cast<double>(paintedSnapshot_->height));
+      cairo_set_source_surface(cr, static_cast<cairo_surface_t*>(snapshotSurface_.get()), 0, 0);
+      cairo_paint(cr);
+      cairo_restore(cr);
+    }
+    cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha);
+    cairo_paint(cr);
+  }
+  cairo_restore(cr);
+  return false;
+}
+
+bool LinuxWindow::onButton(GdkEvent* gdkEvent) {
+  const GdkEventButton& b = gdkEvent->button;
+  // The toolkit follows a second press with an extra double-click event; the
+  // press itself already went out with its click count.
+  if (b.type != GDK_BUTTON_PRESS && b.type != GDK_BUTTON_RELEASE) return true;
+  const bool down = b.type == GDK_BUTTON_PRESS;
+  const int s = scale();
+  if (down) {
+    int doubleClickTime = 400;
+    int doubleClickDistance = 5;
+    g_object_get(gtk_widget_get_settings(window_), "gtk-double-click-time", &doubleClickTime,
+                 "gtk-double-click-distance", &doubleClickDistance, nullptr);
+    const bool again = clickCount_ > 0 && b.button == lastPressButton_ &&
+                       b.time - lastPressTime_ <= static_cast<uint32_t>(doubleClickTime) &&
+                       std::abs(b.x - lastPressX_) <= doubleClickDistance &&
+                       std::abs(b.y - lastPressY_) <= doubleClickDistance;
+    clickCount_ = again ? clickCount_ + 1 : 1;
+    lastPressButton_ = b.button;
+    lastPressTime_ = b.time;
+    lastPressX_ = b.x;
+    lastPressY_ = b.y;
+  }
+  MouseEvent event;
+  event.type = buttonEventType(b.button, down);
+  const int64_t contentHeight =
+      static_cast<int64_t>(gdk_window_get_height(gtk_widget_get_window(window_))) * s;
+  event.locationInWindow =
+      windowPointFromContent(b.x * s, b.y * s, contentHeight, extents(), layout().scale());
+  event.modifierFlags = modifierFlagsFromState(b.state);
+  event.timestamp = b.time / 1000.0;
+  event.windowNumber = xid_;
+  event.eventNumber = ++eventNumber_;
+  event.clickCount = b.button == lastPressButton_ ? clickCount_ : 1;
+  event.pressure = down ? 1.0 : 0.0;
+  event.nativeEvent = std::shared_ptr<const void>(gdk_event_copy(gdkEvent), [](const void* e) {
+    gdk_event_free(const_cast<GdkEvent*>(static_cast<const GdkEvent*>(e)));
+  });
+  deliver(event);
+  return true;
+}
+
+bool LinuxWindow::onMotion(GdkEvent* gdkEvent) {
+  const GdkEventMotion& m = gdkEvent->motion;
+  const int s = scale();
+  MouseEvent event;
+  event.type = motionEventType(m.state);
+  const int64_t contentHeight =
+      static_cast<int64_t>(gdk_window_get_height(gtk_widget_get_window(window_))) * s;
+  event.locationInWindow =
+      windowPointFromContent(m.x * s, m.y * s, contentHeight, extents(), layout().scale());
+  event.modifierFlags = modifierFlagsFromState(m.state);
+  event.timestamp = m.time / 1000.0;
+  event.windowNumber = xid_;
+  event.eventNumber = ++eventNumber_;
+  event.pressure = event.type == kMouseMoved ? 0.0 : 1.0;
+  event.nativeEvent = std::shared_ptr<const void>(gdk_event_copy(gdkEvent), [](const void* e) {
+    gdk_event_free(const_cast<GdkEvent*>(static_cast<const GdkEvent*>(e)));
+  });
+  deliver(event);
+  return true;
+}
+
+void LinuxWindow::onConfigure(GdkEvent* gdkEvent) {
+  const GdkEventConfigure& c = gdkEvent->configure;
+  const int s = scale();
+  content_ = DesktopLayout::PixelRect{int64_t{c.x} * s, int64_t{c.y} * s, int64_t{c.width} * s,
+                                      int64_t{c.height} * s};
+  // Reports made before the server saw the last request say nothing about it.
+  // Until it is mapped with its frame known, the window is where it was asked
+  // to be: the window manager's reports while it takes the window on are
+  // about a window it has not finished placing.
+  if (!shown_ || placing_ || lastConfigureSerial_ < geometrySerial_) return;
+  // The window's real place: what was asked, or where the window manager or
+  // the user put it.
+  wantedOuter_ = outerFromContent(*content_, extents());
+}
+
+void LinuxWindow::onMap() {
+  mapped_ = true;
+  if (shown_ && placing_) {
+    placing_ = false;
+    // Placed before the frame's size was known: place it again, frame and all.
+    if (!mappedAsOverlay_) {
+      readFrameExtents();
+      if (extents() != appliedExtents_) applyGeometry();
+    }
+  }
+  if (focusOnMap_ && shown_) {
+    focusOnMap_ = false;
+    takeFocus();
+  }
+}
+
+void LinuxWindow::onUnmap() {
+  mapped_ = false;
+  // An unmap from before the window was last shown is this object's own.
+  if (!shown_ || iconified_ || lastUnmapSerial_ < showSerial_) return;
+  // Unmapped by someone else while meant to be shown. An iconify says so in
+  // WM_STATE; anything else (a client unmapping the window, the window
+  // manager withdrawing it) is the platform ordering the window out.
+  if (Display* display = xDisplayOf(window_)) {
+    GdkDisplay* gdkDisplay = gtk_widget_get_display(window_);
+    const Atom wmState = gdk_x11_get_xatom_by_name_for_display(gdkDisplay, "WM_STATE");
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    gdk_x11_display_error_trap_push(gdkDisplay);
+    const int status = XGetWindowProperty(display, xid_, wmState, 0, 2, False, wmState, &type,
+                                          &format, &count, &after, &data);
+    gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
+    const bool iconic = status == Success && format == 32 && count >= 1 && data &&
+                        reinterpret_cast<const long*>(data)[0] == IconicState;
+    if (data) XFree(data);
+    if (iconic && !mappedAsOverlay_) return;
+  }
+  orderOutByPlatform();
+}
+
+void LinuxWindow::orderOutByPlatform() {
+  if (overrides_.orderOut) {
+    overrides_.orderOut();
+  } else {
+    orderOut();
+  }
+}
+
+void LinuxWindow::onWindowState(GdkEvent* gdkEvent) {
+  iconified_ = (gdkEvent->window_state.new_window_state & GDK_WINDOW_STATE_ICONIFIED) != 0;
+}
+
+void LinuxWindow::onProperty(GdkEvent* gdkEvent) {
+  if (gdkEvent->property.atom != gdk_atom_intern_static_string("_NET_FRAME_EXTENTS")) return;
+  readFrameExtents();
+  // A frame that changed around a shown window (decorations added or taken
+  // away): keep the frame where it is, the content inside it.
+  if (shown_ && mapped_ && !placing_ && !mappedAsOverlay_ && extents() != appliedExtents_) {
+    applyGeometry();
+  }
+}
+
+void LinuxWindow::onGrabBroken() {
+  grabbed_ = false;
+}
+
+}  // namespace dravel::linux_platform

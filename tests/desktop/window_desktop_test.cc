@@ -1,0 +1,559 @@
+// The main window on the test desktop, checked with the desktop's own tools:
+// xwininfo and xprop for what the server and the window manager hold, xdotool
+// for input, a second X client for grabs, a screen dump for what is painted.
+#include <gtest/gtest.h>
+
+// After the test framework: X defines macros (None, Bool) that clash with it.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <gdk/gdk.h>
+#include <gtk/gtk.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/linux/desktop_layout.h"
+#include "platform/linux/linux_application.h"
+#include "platform/linux/linux_window.h"
+#include "platform/linux/x_connection.h"
+#include "tests/support/x_desktop.h"
+
+namespace dravel {
+// Readable failures.
+void PrintTo(const Rect& r, std::ostream* out) {
+  *out << "{" << r.x << ", " << r.y << ", " << r.width << ", " << r.height << "}";
+}
+void PrintTo(const Point& p, std::ostream* out) {
+  *out << "{" << p.x << ", " << p.y << "}";
+}
+}  // namespace dravel
+
+namespace dravel::linux_platform {
+namespace {
+
+using dravel::testing::commandOutput;
+using dravel::testing::requireTestDesktop;
+using dravel::testing::runCommand;
+using dravel::testing::windowNamed;
+
+// Lets the toolkit run until `done` holds; false when it never does (a
+// bounded wait for a condition, not a measure of time).
+bool waitFor(const std::function<bool()>& done) {
+  for (int i = 0; i < 1000; ++i) {
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+std::string hex(int64_t xid) {
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(xid));
+  return text;
+}
+
+// A number that xwininfo prints after `label`; -1 when absent.
+int64_t xwininfoValue(const std::string& info, const std::string& label) {
+  std::smatch match;
+  if (!std::regex_search(info, match, std::regex(label + R"(:\s+(-?\d+))"))) return -1;
+  return std::stoll(match[1]);
+}
+
+struct Geometry {
+  int64_t x = -1, y = -1, width = -1, height = -1;
+  bool operator==(const Geometry&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Geometry& g) {
+  return out << g.width << "x" << g.height << "+" << g.x << "+" << g.y;
+}
+
+// The window's content as xwininfo reports it, in root pixels.
+Geometry contentOf(int64_t xid) {
+  std::string info;
+  if (!runCommand({"xwininfo", "-id", hex(xid)}, &info)) return {};
+  return {xwininfoValue(info, "Absolute upper-left X"),
+          xwininfoValue(info, "Absolute upper-left Y"), xwininfoValue(info, "Width"),
+          xwininfoValue(info, "Height")};
+}
+
+std::string mapState(int64_t xid) {
+  std::string info;
+  if (!runCommand({"xwininfo", "-id", hex(xid)}, &info)) return "gone";
+  std::smatch match;
+  return std::regex_search(info, match, std::regex(R"(Map State:\s+(\w+))")) ? match[1].str() : "";
+}
+
+// The window manager's frame around the window as xprop shows it (left,
+// right, top, bottom); zeros when there is none.
+std::vector<int64_t> frameExtentsOf(int64_t xid) {
+  std::string out;
+  runCommand({"xprop", "-id", hex(xid), "_NET_FRAME_EXTENTS"}, &out);
+  std::smatch match;
+  if (!std::regex_search(out, match, std::regex(R"(= (\d+), (\d+), (\d+), (\d+))"))) {
+    return {0, 0, 0, 0};
+  }
+  return {std::stoll(match[1]), std::stoll(match[2]), std::stoll(match[3]), std::stoll(match[4])};
+}
+
+// The outer frame in root pixels, from the two tools together.
+Geometry outerOf(int64_t xid) {
+  const Geometry c = contentOf(xid);
+  const std::vector<int64_t> e = frameExtentsOf(xid);
+  return {c.x - e[0], c.y - e[2], c.width + e[0] + e[1], c.height + e[2] + e[3]};
+}
+
+std::string propertyOf(int64_t xid, const char* name) {
+  std::string out;
+  runCommand({"xprop", "-id", hex(xid), name}, &out);
+  return out;
+}
+
+// The colour of one screen pixel, as ImageMagick reads a dump of the root.
+std::string pixelAt(int x, int y) {
+  std::string out;
+  const std::string crop = std::to_string(x) + "," + std::to_string(y);
+  runCommand(
+      {"sh", "-c", "xwd -root -silent | convert xwd:- -format '%[pixel:p{" + crop + "}]' info:-"},
+      &out);
+  return out;
+}
+
+class WindowOnDesktop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(requireTestDesktop());
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    connection_ = XConnection::open(nullptr);
+    ASSERT_NE(connection_, nullptr);
+  }
+  void TearDown() override {
+    window.reset();
+    waitFor([] { return true; });
+  }
+
+  void makeWindow(LinuxWindowHooks hooks = {}) {
+    window = std::make_unique<LinuxWindow>(
+        [this] { return DesktopLayout(readMonitors(*connection_), 1); }, std::move(hooks));
+    xid = window->windowNumber();
+  }
+  bool waitForMapState(const std::string& state) {
+    return waitFor([&] { return mapState(xid) == state; });
+  }
+  Display* display() { return connection_->display(); }
+
+  std::unique_ptr<XConnection> connection_;
+  std::unique_ptr<LinuxWindow> window;
+  int64_t xid = 0;
+};
+
+TEST_F(WindowOnDesktop, ExistsHiddenThenShowsAsAManagedClient) {
+  makeWindow();
+  ASSERT_NE(xid, 0);
+  EXPECT_EQ(mapState(xid), "IsUnMapped");
+  EXPECT_FALSE(window->isVisible());
+
+  window->orderFrontRegardless();
+  EXPECT_TRUE(window->isVisible());
+  ASSERT_TRUE(waitForMapState("IsViewable"));
+  // The window manager manages it under the same id.
+  EXPECT_TRUE(waitFor([&] {
+    return commandOutput({"xprop", "-root", "_NET_CLIENT_LIST"}).find(hex(xid)) !=
+           std::string::npos;
+  }));
+  EXPECT_EQ(window->windowNumber(), xid);
+
+  window->orderOut();
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_TRUE(waitForMapState("IsUnMapped"));
+}
+
+TEST_F(WindowOnDesktop, FrameSetWhileHiddenAndShownLandsOnRootPixelsFrameIncluded) {
+  makeWindow();
+  // Titled: the frame includes the window manager's decorations. Primary
+  // LEFT is 1800 pixels high with its bottom-left at the origin.
+  const Rect frame{100, 200, 600, 400};
+  window->setFrame(frame, true);
+  EXPECT_EQ(window->frame(), frame);
+  window->makeKeyAndOrderFront();
+  ASSERT_TRUE(waitForMapState("IsViewable"));
+  const Geometry expected{100, 1800 - 600, 600, 400};
+  EXPECT_TRUE(waitFor([&] { return outerOf(xid) == expected; }))
+      << outerOf(xid) << " extents " << propertyOf(xid, "_NET_FRAME_EXTENTS");
+  const std::vector<int64_t> e = frameExtentsOf(xid);
+  EXPECT_GT(e[2], 0) << "a titled window has a title bar";
+  EXPECT_EQ(window->frame(), frame);
+  // The content in window coordinates sits above the bottom border.
+  const std::optional<Rect> content = window->contentViewFrame();
+  ASSERT_TRUE(content);
+  EXPECT_EQ(*content,
+            (Rect{static_cast<double>(e[0]), static_cast<double>(e[3]),
+                  static_cast<double>(600 - e[0] - e[1]), static_cast<double>(400 - e[2] - e[3])}));
+
+  // Moved while shown, onto the right monitor.
+  const Rect moved{1500, 900, 300, 250};
+  window->setFrame(moved, false);
+  const Geometry expectedMoved{1500, 1800 - 1150, 300, 250};
+  EXPECT_TRUE(waitFor([&] { return outerOf(xid) == expectedMoved; })) << outerOf(xid);
+  EXPECT_EQ(window->frame(), moved);
+
+  // A move by someone else shows in the frame.
+  runCommand({"xdotool", "windowmove", std::to_string(xid), "400", "300"});
+  EXPECT_TRUE(waitFor([&] { return window->frame() != moved; }));
+  const Geometry outer = outerOf(xid);
+  EXPECT_EQ(window->frame(), (Rect{static_cast<double>(outer.x),
+                                   static_cast<double>(1800 - outer.y - outer.height), 300, 250}));
+}
+
+TEST_F(WindowOnDesktop, FrameFollowsThePrimaryMonitorWhenItMoves) {
+  // The right monitor becomes primary: global x = 0 is now root x = 1440.
+  ASSERT_TRUE(runCommand({"xrandr", "--delmonitor", "LEFT"}));
+  ASSERT_TRUE(runCommand({"xrandr", "--delmonitor", "RIGHT"}));
+  ASSERT_TRUE(runCommand({"xrandr", "--setmonitor", "LEFT", "1440/381x1800/476+0+0", "screen"}));
+  ASSERT_TRUE(runCommand({"xrandr", "--setmonitor", "*RIGHT", "1440/381x1800/476+1440+0", "none"}));
+  ASSERT_NE(commandOutput({"xrandr", "--listmonitors"}).find("*RIGHT"), std::string::npos);
+
+  makeWindow();
+  window->setStyleMask(kWindowStyleBorderless);
+  const Rect frame{-1340, 100, 500, 300};
+  window->setFrame(frame, true);
+  window->orderFrontRegardless();
+  ASSERT_TRUE(waitForMapState("IsViewable"));
+  const Geometry expected{100, 1800 - 400, 500, 300};
+  EXPECT_TRUE(waitFor([&] { return outerOf(xid) == expected; })) << outerOf(xid);
+  EXPECT_EQ(window->frame(), frame);
+}
+
+TEST_F(WindowOnDesktop, OverlayCoversTheRightMonitorAboveEverythingWithFocusAndGrabs) {
+  // A red screen stands for the capture engine's snapshot.
+  auto snapshot = std::make_shared<CapturedImage>();
+  snapshot->width = 1440;
+  snapshot->height = 1800;
+  snapshot->bytesPerRow = 1440 * 4;
+  snapshot->format = PixelFormat::kBGRX;
+  snapshot->pixels.resize(static_cast<size_t>(snapshot->bytesPerRow * snapshot->height));
+  for (size_t i = 0; i < snapshot->pixels.size(); i += 4) snapshot->pixels[i + 2] = 0xff;
+
+  std::vector<std::string> calls;
+  int mapStateBeforeMap = -1;
+  LinuxWindowHooks hooks;
+  hooks.beforeOverlayMaps = [&](uint32_t id) {
+    calls.push_back("before");
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display(), id, &attributes)) mapStateBeforeMap = attributes.map_state;
+  };
+  hooks.overlayHidden = [&](uint32_t id) {
+    calls.push_back("hidden");
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display(), id, &attributes)) {
+      EXPECT_EQ(attributes.map_state, IsUnmapped) << "the overlay is unmapped first";
+    }
+  };
+  hooks.overlaySnapshot = [&] { return snapshot; };
+  makeWindow(std::move(hooks));
+
+  // As the host enters overlay mode.
+  window->setStyleMask(kWindowStyleBorderless);
+  window->setLevel(1000);
+  window->setCollectionBehavior(337);
+  window->setHasShadow(false);
+  window->setMovable(false);
+  window->setOpaque(false);
+  window->setBackgroundColor(Color::clear());
+  window->setFrame(Rect{1440, 0, 1440, 1800}, true);
+  window->makeKeyAndOrderFront();
+  EXPECT_EQ(calls, std::vector<std::string>{"before"});
+  EXPECT_EQ(mapStateBeforeMap, IsUnmapped);
+  ASSERT_TRUE(waitForMapState("IsViewable"));
+
+  std::string info = commandOutput({"xwininfo", "-id", hex(xid)});
+  EXPECT_NE(info.find("Override Redirect State: yes"), std::string::npos) << info;
+  EXPECT_EQ(contentOf(xid), (Geometry{1440, 0, 1440, 1800}));
+  EXPECT_TRUE(waitFor([&] {
+    return commandOutput({"xdotool", "getwindowfocus"}) == std::to_string(xid) + "\n";
+  })) << commandOutput({"xdotool", "getwindowfocus"});
+
+  // Above "term two" (which was active): what the screen shows there is the
+  // overlay's painting of the snapshot, not the terminal.
+  EXPECT_TRUE(waitFor([] { return pixelAt(1750, 250) == "srgb(255,0,0)"; })) << pixelAt(1750, 250);
+  // The left monitor is untouched.
+  EXPECT_NE(pixelAt(1000, 1500), "srgb(255,0,0)");
+
+  // Nobody else can grab while the overlay is key.
+  Display* other = XOpenDisplay(nullptr);
+  ASSERT_NE(other, nullptr);
+  const Window root = DefaultRootWindow(other);
+  EXPECT_TRUE(waitFor([&] { return window->holdsGrabs(); }));
+  EXPECT_EQ(XGrabPointer(other, root, False, ButtonPressMask, GrabModeAsync, GrabModeAsync, None,
+                         None, CurrentTime),
+            AlreadyGrabbed);
+  EXPECT_EQ(XGrabKeyboard(other, root, False, GrabModeAsync, GrabModeAsync, CurrentTime),
+            AlreadyGrabbed);
+
+  // Frozen: opaque black over everything, the snapshot no longer shows.
+  window->setOpaque(true);
+  window->setBackgroundColor(Color::black());
+  EXPECT_TRUE(waitFor([] { return pixelAt(1750, 250) == "srgb(0,0,0)"; })) << pixelAt(1750, 250);
+
+  // Leaving: hidden first, then back to a managed window.
+  window->orderOut();
+  window->setStyleMask(kWindowStyleTitled);
+  window->setLevel(0);
+  window->setCollectionBehavior(0);
+  EXPECT_EQ(calls, (std::vector<std::string>{"before", "hidden"}));
+  EXPECT_EQ(mapState(xid), "IsUnMapped");
+  EXPECT_EQ(XGrabPointer(other, root, False, ButtonPressMask, GrabModeAsync, GrabModeAsync, None,
+                         None, CurrentTime),
+            GrabSuccess);
+  EXPECT_EQ(XGrabKeyboard(other, root, False, GrabModeAsync, GrabModeAsync, CurrentTime),
+            GrabSuccess);
+  XUngrabPointer(other, CurrentTime);
+  XUngrabKeyboard(other, CurrentTime);
+  XCloseDisplay(other);
+
+  window->orderFrontRegardless();
+  ASSERT_TRUE(waitForMapState("IsViewable"));
+  info = commandOutput({"xwininfo", "-id", hex(xid)});
+  EXPECT_NE(info.find("Override Redirect State: no"), std::string::npos) << info;
+  EXPECT_EQ(calls.size(), 2u) << "a managed window is no overlay";
+}
+
+TEST_F(WindowOnDesktop, SettingsRoundTripAndBecomeWindowManagerHints) {
+  makeWindow();
+  LinuxApplication application([this] { return window.get(); });
+  window->setLevel(3);
+  window->setCollectionBehavior(kCollectionCanJoinAllSpaces | kCollectionStationary);
+  window->setAlphaValue(0.37);
+  window->setOpaque(false);
+  const Color tint = Color::rgba(0.1, 0.2, 0.3, 0.4);
+  window->setBackgroundColor(tint);
+  window->setHasShadow(false);
+  window->setMovable(false);
+  window->setStyleMask(kWindowStyleTitled | kWindowStyleResizable);
+  EXPECT_EQ(window->level(), 3);
+  EXPECT_EQ(window->collectionBehavior(), kCollectionCanJoinAllSpaces | kCollectionStationary);
+  EXPECT_EQ(window->alphaValue(), 0.37);
+  EXPECT_FALSE(window->isOpaque());
+  EXPECT_EQ(window->backgroundColor(), tint);
+  EXPECT_FALSE(window->hasShadow());
+  EXPECT_FALSE(window->isMovable());
+  EXPECT_EQ(window->styleMask(), kWindowStyleTitled | kWindowStyleResizable);
+
+  window->orderFrontRegardless();
+  ASSERT_TRUE(waitForMapState("IsViewable"));
+  EXPECT_TRUE(waitFor([&] {
+    return propertyOf(xid, "_NET_WM_STATE").find("_NET_WM_STATE_ABOVE") != std::string::npos;
+  })) << propertyOf(xid, "_NET_WM_STATE");
+  EXPECT_TRUE(waitFor([&] {
+    return propertyOf(xid, "_NET_WM_DESKTOP").find("4294967295") != std::string::npos;
+  })) << propertyOf(xid, "_NET_WM_DESKTOP");
+  EXPECT_EQ(propertyOf(xid, "_NET_WM_STATE").find("SKIP_TASKBAR"), std::string::npos);
+
+  // The accessory policy leaves the taskbar only; prohibited leaves the pager too.
+  EXPECT_TRUE(application.setActivationPolicy(kActivationPolicyAccessory));
+  EXPECT_EQ(application.activationPolicy(), kActivationPolicyAccessory);
+  EXPECT_TRUE(waitFor(
+      [&] { return propertyOf(xid, "_NET_WM_STATE").find("SKIP_TASKBAR") != std::string::npos; }));
+  EXPECT_EQ(propertyOf(xid, "_NET_WM_STATE").find("SKIP_PAGER"), std::string::npos);
+  EXPECT_TRUE(application.setActivationPolicy(kActivationPolicyProhibited));
+  EXPECT_TRUE(waitFor(
+      [&] { return propertyOf(xid, "_NET_WM_STATE").find("SKIP_PAGER") != std::string::npos; }));
+  EXPECT_FALSE(application.setActivationPolicy(7));
+  EXPECT_EQ(application.activationPolicy(), kActivationPolicyProhibited);
+
+  // Back to normal: not above, on one desktop only.
+  window->setLevel(0);
+  window->setCollectionBehavior(0);
+  EXPECT_TRUE(waitFor([&] {
+    return propertyOf(xid, "_NET_WM_STATE").find("_NET_WM_STATE_ABOVE") == std::string::npos &&
+           propertyOf(xid, "_NET_WM_DESKTOP").find("4294967295") == std::string::npos;
+  })) << propertyOf(xid, "_NET_WM_STATE")
+      << propertyOf(xid, "_NET_WM_DESKTOP");
+}
+
+TEST_F(WindowOnDesktop, ApplicationActivatesAndUnhidesTheMainWindow) {
+  makeWindow();
+  LinuxApplication application([this] { return window.get(); });
+  int platformOrderOuts = 0;
+  NativeWindowOverrides overrides;
+  overrides.orderOut = [&] {
+    ++platformOrderOuts;
+    window->orderOut();
+  };
+  window->setOverrides(overrides);
+
+  // Hidden: activation shows nothing.
+  application.activateIgnoringOtherApps(true);
+  EXPECT_FALSE(window->isVisible());
+
+  window->orderFrontRegardless();
+  ASSERT_TRUE(waitForMapState("IsViewable"));
+  const std::string termTwo = std::to_string(windowNamed("term two")) + "\n";
+  ASSERT_TRUE(waitFor([&] {
+    return commandOutput({"xdotool", "getwindowfocus"}) == termTwo;
+  })) << "ordered front without focus";
+  application.activateIgnoringOtherApps(true);
+  EXPECT_TRUE(waitFor([&] {
+    return commandOutput({"xdotool", "getwindowfocus"}) == std::to_string(xid) + "\n";
+  })) << commandOutput({"xdotool", "getwindowfocus"});
+
+  application.unhide();
+  EXPECT_EQ(platformOrderOuts, 0) << "not hidden, nothing to unhide";
+  application.hide();
+  EXPECT_EQ(platformOrderOuts, 1);
+  EXPECT_TRUE(waitForMapState("IsUnMapped"));
+  application.unhide();
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_TRUE(waitForMapState("IsViewable"));
+}
+
+TEST_F(WindowOnDesktop, AModalDialogOnTheWindowIsAnAttachedSheet) {
+  makeWindow();
+  window->orderFrontRegardless();
+  EXPECT_FALSE(window->hasAttachedSheet());
+  GtkWidget* dialog = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_transient_for(GTK_WINDOW(dialog), GTK_WINDOW(window->widget()));
+  gtk_widget_show(dialog);
+  EXPECT_FALSE(window->hasAttachedSheet()) << "not modal";
+  gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+  EXPECT_TRUE(window->hasAttachedSheet());
+  gtk_widget_hide(dialog);
+  EXPECT_FALSE(window->hasAttachedSheet()) << "hidden";
+  gtk_widget_destroy(dialog);
+}
+
+// What the window manager sends when the user closes a window.
+void requestClose(Display* display, Window window) {
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(display, "_NET_CLOSE_WINDOW", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = CurrentTime;
+  event.xclient.data.l[1] = 2;
+  XSendEvent(display, DefaultRootWindow(display), False,
+             SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  XFlush(display);
+}
+
+TEST_F(WindowOnDesktop, CloseFromTheWindowManagerReachesTheHostAndTheWindowStays) {
+  makeWindow();
+  int closes = 0;
+  NativeWindowOverrides overrides;
+  overrides.close = [&] { ++closes; };
+  window->setOverrides(overrides);
+  window->orderFrontRegardless();
+  ASSERT_TRUE(waitForMapState("IsViewable"));
+
+  requestClose(display(), static_cast<Window>(xid));
+  ASSERT_TRUE(waitFor([&] { return closes == 1; }));
+  // The host chose to do nothing: the window is still there and shown.
+  waitFor([] { return true; });
+  EXPECT_EQ(mapState(xid), "IsViewable");
+  EXPECT_TRUE(window->isVisible());
+
+  // Without the host's close the window is hidden, never destroyed.
+  window->setOverrides({});
+  requestClose(display(), static_cast<Window>(xid));
+  EXPECT_TRUE(waitForMapState("IsUnMapped"));
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(closes, 1);
+}
+
+TEST_F(WindowOnDesktop, ClicksReachTheDispatcherInWindowCoordinates) {
+  makeWindow();
+  std::vector<MouseEvent> events;
+  window->setEventDispatcher([&](const MouseEvent& event) {
+    if (event.type != kMouseMoved) events.push_back(event);
+  });
+  window->setFrame(Rect{300, 500, 400, 300}, true);
+  window->makeKeyAndOrderFront();
+  ASSERT_TRUE(waitForMapState("IsViewable"));
+  const Geometry outer{300, 1800 - 800, 400, 300};
+  ASSERT_TRUE(waitFor([&] { return outerOf(xid) == outer; })) << outerOf(xid);
+
+  // 50 pixels in from the frame's left edge, 80 up from its bottom edge.
+  const int x = 300 + 50;
+  const int y = 1800 - 500 - 80;
+  ASSERT_TRUE(runCommand({"xdotool", "mousemove", std::to_string(x), std::to_string(y)}));
+  EXPECT_TRUE(waitFor([&] {
+    return window->mouseLocationOutsideOfEventStream() == Point{50, 80};
+  })) << window->mouseLocationOutsideOfEventStream().x
+      << "," << window->mouseLocationOutsideOfEventStream().y;
+  ASSERT_TRUE(runCommand({"xdotool", "click", "1"}));
+  ASSERT_TRUE(waitFor([&] { return events.size() >= 2; }));
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].type, kLeftMouseDown);
+  EXPECT_EQ(events[1].type, kLeftMouseUp);
+  for (const MouseEvent& event : events) {
+    EXPECT_EQ(event.locationInWindow, (Point{50, 80}));
+    EXPECT_EQ(event.windowNumber, xid);
+    EXPECT_EQ(event.clickCount, 1);
+    ASSERT_NE(event.nativeEvent, nullptr);
+    const auto* native = static_cast<const GdkEvent*>(event.nativeEvent.get());
+    EXPECT_EQ(native->button.button, 1u);
+  }
+  EXPECT_LE(events[0].timestamp, events[1].timestamp);
+  EXPECT_EQ(window->inheritedEventCount(), 0u);
+
+  // Without a dispatcher, events take the window's own path.
+  window->setEventDispatcher(nullptr);
+  ASSERT_TRUE(runCommand({"xdotool", "click", "3"}));
+  EXPECT_TRUE(waitFor([&] { return window->inheritedEventCount() == 2; }));
+  EXPECT_EQ(events.size(), 2u);
+}
+
+TEST_F(WindowOnDesktop, IconifyIsMiniaturizedButAnUnmapBySomeoneElseIsAnOrderOut) {
+  makeWindow();
+  int platformOrderOuts = 0;
+  NativeWindowOverrides overrides;
+  overrides.orderOut = [&] {
+    ++platformOrderOuts;
+    window->orderOut();
+  };
+  window->setOverrides(overrides);
+  window->orderFrontRegardless();
+  ASSERT_TRUE(waitForMapState("IsViewable"));
+
+  ASSERT_TRUE(runCommand({"xdotool", "windowminimize", std::to_string(xid)}));
+  ASSERT_TRUE(waitFor([&] { return window->isMiniaturized(); }));
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(platformOrderOuts, 0);
+  window->deminiaturize();
+  ASSERT_TRUE(waitFor([&] { return !window->isMiniaturized(); }));
+  EXPECT_TRUE(waitForMapState("IsViewable"));
+  EXPECT_TRUE(window->isVisible());
+
+  ASSERT_TRUE(runCommand({"xdotool", "windowunmap", std::to_string(xid)}));
+  EXPECT_TRUE(waitFor([&] { return platformOrderOuts == 1; }));
+  EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(WindowOnDesktop, DestroyingTheWindowLeavesNoWindowAndNoGrab) {
+  makeWindow();
+  window->setStyleMask(kWindowStyleBorderless);
+  window->setLevel(1000);
+  window->setFrame(Rect{0, 0, 1440, 1800}, true);
+  window->makeKeyAndOrderFront();
+  ASSERT_TRUE(waitFor([&] { return window->holdsGrabs(); }));
+  window.reset();
+  waitFor([] { return true; });
+  EXPECT_EQ(mapState(xid), "gone");
+  Display* other = XOpenDisplay(nullptr);
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(XGrabKeyboard(other, DefaultRootWindow(other), False, GrabModeAsync, GrabModeAsync,
+                          CurrentTime),
+            GrabSuccess);
+  XCloseDisplay(other);
+}
+
+}  // namespace
+}  // namespace dravel::linux_platform
