@@ -3,8 +3,15 @@
 // a terminating signal (SIGTERM, SIGINT, SIGHUP and the others of
 // kStopSignals) asks it to stop, which it does cleanly, removing its socket.
 //
-// Exit status: 0 after a stop, 1 a refused scenario or a socket it cannot
-// serve, 2 bad usage or a scenario file that cannot be read.
+// It serves the real X11 desktop or the simulated one (--platform). With
+// --platform auto (the default) it takes X11 when DISPLAY names a display and
+// the session is not Wayland: under Wayland the X server is only a
+// compatibility layer whose root window is black, so reading the screen
+// through it would hand out garbage.
+//
+// Exit status: 0 after a stop, 1 a refused scenario, a socket it cannot serve,
+// an X display it cannot open or one that went away while it ran, 2 bad usage,
+// a scenario file that cannot be read, or no desktop the host can serve.
 #include <fcntl.h>
 #include <glib-unix.h>
 #include <signal.h>
@@ -24,6 +31,8 @@
 #include "host/capture_handler.h"
 #include "host/launch.h"
 #include "host/main_flutter_window.h"
+#include "platform/linux/linux_desktop.h"
+#include "platform/linux/x_connection.h"
 #include "platform/sim/json_value.h"
 #include "platform/sim/observed_state.h"
 #include "platform/sim/scenario.h"
@@ -36,13 +45,16 @@ namespace {
 using namespace dravel;
 
 const char* const kUsage =
-    "usage: dravel-host [--platform sim] [--scenario FILE] [--socket PATH]\n"
-    "  --platform sim   the simulated desktop (the only platform, and the default)\n"
+    "usage: dravel-host [--platform x11|sim|auto] [--scenario FILE] [--socket PATH]\n"
+    "  --platform x11   the X11 desktop named by DISPLAY\n"
+    "  --platform sim   the simulated desktop\n"
+    "  --platform auto  X11 when DISPLAY is set and the session is not Wayland (the\n"
+    "                   default; with --scenario, the simulated desktop)\n"
     "  --scenario FILE  load a JSON scenario into the simulated desktop first\n"
     "  --socket PATH    serve on PATH instead of the default socket\n";
 
 struct Options {
-  std::string platform = "sim";
+  std::string platform = "auto";
   std::string scenario;
   std::string socket;
 };
@@ -74,13 +86,44 @@ bool parseOptions(int argc, char** argv, Options& options, bool& helpOnly) {
       return false;
     }
   }
-  if (options.platform != "sim") {
-    std::fprintf(stderr, "dravel-host: unknown platform %s (only \"sim\" exists)\n",
-                 options.platform.c_str());
+  if (options.platform != "sim" && options.platform != "x11" && options.platform != "auto") {
+    std::fprintf(stderr, "dravel-host: unknown platform %s (x11, sim or auto)\n%s",
+                 options.platform.c_str(), kUsage);
     return false;
+  }
+  if (!options.scenario.empty()) {
+    if (options.platform == "x11") {
+      std::fprintf(stderr,
+                   "dravel-host: --scenario needs the simulated desktop (--platform sim)\n");
+      return false;
+    }
+    options.platform = "sim";
   }
   return true;
 }
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// Why the X11 desktop cannot be served in this session, or nothing when it
+// can: a Wayland session, or no display at all.
+std::optional<std::string> whyNoX11() {
+  if (!environment("WAYLAND_DISPLAY").empty()) {
+    return "this is a Wayland session (WAYLAND_DISPLAY is set), where the X11 desktop cannot "
+           "read the screen";
+  }
+  if (environment("XDG_SESSION_TYPE") == "wayland") {
+    return "this is a Wayland session (XDG_SESSION_TYPE=wayland), where the X11 desktop cannot "
+           "read the screen";
+  }
+  if (environment("DISPLAY").empty()) return "there is no X display (DISPLAY is unset)";
+  return std::nullopt;
+}
+
+// The socket to remove when the X server goes away under the host.
+std::string gSocketToRemove;
 
 // Simulated actions and state that need the host's own objects.
 void registerHostExtras(const LaunchedHost& host) {
@@ -182,8 +225,23 @@ std::string catchStopSignals(GLibMainQueue& queue) {
 
 // The simulated desktop draws window titles through fontconfig, whose caches
 // live until the process ends; not leaks of the host. Read by LeakSanitizer.
+// GTK, GDK and the libraries under them keep type and theme data, caches
+// and per-display state for the life of the process by design.
 extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n";
+  return "leak:libfontconfig.so\n"
+         "leak:libgtk-3.so\n"
+         "leak:libgdk-3.so\n"
+         "leak:libgobject-2.0.so\n"
+         "leak:libglib-2.0.so\n"
+         "leak:libgio-2.0.so\n"
+         "leak:libX11.so\n"
+         "leak:libpango-1.0.so\n"
+         "leak:libpangoft2-1.0.so\n"
+         "leak:libcairo.so\n"
+         "leak:libatk-1.0.so\n"
+         "leak:libatk-bridge-2.0.so\n"
+         "leak:libgdk_pixbuf-2.0.so\n"
+         "leak:libharfbuzz.so\n";
 }
 
 int main(int argc, char** argv) {
@@ -193,6 +251,15 @@ int main(int argc, char** argv) {
   if (helpOnly) {
     std::fputs(kUsage, stdout);
     return 0;
+  }
+  if (options.platform == "auto" || options.platform == "x11") {
+    if (auto why = whyNoX11()) {
+      std::fprintf(stderr,
+                   "dravel-host: %s; to run on the simulated desktop instead, use --platform sim\n",
+                   why->c_str());
+      return 2;
+    }
+    options.platform = "x11";
   }
   if (options.socket.empty()) options.socket = defaultSocketPath();
   ::signal(SIGPIPE, SIG_IGN);
@@ -220,11 +287,31 @@ int main(int argc, char** argv) {
   GLibMainQueue queue;
   setMainQueue(&queue);
   auto messenger = std::make_shared<SocketMessenger>(queue.context());
-  auto desktop = std::make_unique<sim::SimDesktop>(messenger);
-  setPlatform(desktop.get());
-
+  std::unique_ptr<sim::SimDesktop> desktop;
+  std::unique_ptr<linux_platform::LinuxDesktop> x11;
   int status = 0;
-  if (scenarioText) {
+  if (options.platform == "x11") {
+    std::string why;
+    x11 = linux_platform::LinuxDesktop::create(messenger, &why);
+    if (!x11) {
+      std::fprintf(stderr, "dravel-host: %s\n", why.c_str());
+      status = 1;
+    } else {
+      // The process cannot outlive its display: the socket goes with it.
+      gSocketToRemove = options.socket;
+      linux_platform::setDisplayLostHandler([](const std::string& message) {
+        if (!gSocketToRemove.empty()) ::unlink(gSocketToRemove.c_str());
+        const std::string line = "dravel-host: " + message + ": stopping\n";
+        [[maybe_unused]] ssize_t n = ::write(2, line.data(), line.size());
+      });
+      setPlatform(x11.get());
+    }
+  } else {
+    desktop = std::make_unique<sim::SimDesktop>(messenger);
+    setPlatform(desktop.get());
+  }
+
+  if (status == 0 && scenarioText) {
     auto scenario = sim::valueFromJson(*scenarioText);
     std::string why = std::holds_alternative<std::string>(scenario)
                           ? std::get<std::string>(scenario)
@@ -251,9 +338,13 @@ int main(int argc, char** argv) {
   }
   if (status == 0) {
     LaunchedHost host = launchHost();
-    registerHostExtras(host);
-    auto simChannel = std::make_unique<sim::SimDesktopChannel>(*desktop, *messenger);
-    NSLog("[host] serving %s", options.socket.c_str());
+    std::unique_ptr<sim::SimDesktopChannel> simChannel;
+    if (desktop) {
+      registerHostExtras(host);
+      simChannel = std::make_unique<sim::SimDesktopChannel>(*desktop, *messenger);
+    }
+    NSLog("[host] serving %s on the %s desktop", options.socket.c_str(),
+          desktop ? "simulated" : "X11");
     queue.run();
     NSLog("[host] stopping");
     messenger->stop();
@@ -268,6 +359,8 @@ int main(int argc, char** argv) {
   // The desktop joins its engines' threads, which may still hand a finished
   // capture to the main queue: it goes while the queue is still installed.
   desktop.reset();
+  x11.reset();
+  gSocketToRemove.clear();
   setMainQueue(nullptr);
   removeLogSink(syslogSink);
   removeLogSink(stderrSink);

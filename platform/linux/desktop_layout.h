@@ -31,6 +31,17 @@ class XConnection;
 // wide, so the two kinds never collide.
 inline constexpr uint32_t kNamedMonitorIdTag = 0x80000000u;
 
+// How far a window manager's frame reaches beyond a client window on each
+// side, in pixels (_NET_FRAME_EXTENTS; a client's own invisible shadow
+// margins, _GTK_FRAME_EXTENTS, have the same shape).
+struct FrameExtents {
+  int64_t left = 0;
+  int64_t right = 0;
+  int64_t top = 0;
+  int64_t bottom = 0;
+  bool operator==(const FrameExtents&) const = default;
+};
+
 struct MonitorPixels {
   std::string name;
   // In root-window pixels.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 
 namespace dravel::linux_platform {
@@ -20,6 +21,20 @@ std::optional<std::string> readLink(const std::string& path) {
   return buffer;
 }
 
+std::optional<std::string> readSmallFile(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return std::nullopt;
+  std::string text;
+  char buffer[4096];
+  size_t n = 0;
+  // An environment is bounded by the kernel's argument limits; more is not read.
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0 && text.size() < (4u << 20)) {
+    text.append(buffer, n);
+  }
+  std::fclose(file);
+  return text;
+}
+
 bool allDigits(const std::string& s) {
   return !s.empty() &&
          std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
@@ -27,9 +42,35 @@ bool allDigits(const std::string& s) {
 
 }  // namespace
 
+std::optional<std::string> environmentEntry(const std::string& block, const std::string& name) {
+  const std::string prefix = name + "=";
+  size_t at = 0;
+  while (at < block.size()) {
+    size_t end = block.find('\0', at);
+    if (end == std::string::npos) end = block.size();
+    if (block.compare(at, prefix.size(), prefix) == 0 && end - at >= prefix.size()) {
+      return block.substr(at + prefix.size(), end - at - prefix.size());
+    }
+    at = end + 1;
+  }
+  return std::nullopt;
+}
+
+std::string canonicalDisplayName(const std::string& display) {
+  std::string name = display;
+  if (name.rfind("unix:", 0) == 0) name.erase(0, 4);
+  const size_t colon = name.rfind(':');
+  const size_t dot = name.find('.', colon == std::string::npos ? 0 : colon);
+  if (colon != std::string::npos && dot != std::string::npos) name.erase(dot);
+  return name;
+}
+
 LinuxRunningApplications::LinuxRunningApplications(std::string bundleIdentifier,
-                                                   std::string procRoot)
-    : bundleIdentifier_(std::move(bundleIdentifier)), procRoot_(std::move(procRoot)) {}
+                                                   std::string procRoot,
+                                                   std::string sessionVariable)
+    : bundleIdentifier_(std::move(bundleIdentifier)),
+      procRoot_(std::move(procRoot)),
+      sessionVariable_(std::move(sessionVariable)) {}
 
 std::vector<RunningApplication> LinuxRunningApplications::runningApplications() {
   std::vector<RunningApplication> out;
@@ -37,6 +78,18 @@ std::vector<RunningApplication> LinuxRunningApplications::runningApplications() 
   // was started through another path or link.
   struct stat own {};
   if (::stat((procRoot_ + "/self/exe").c_str(), &own) != 0) return out;
+
+  // The session this process belongs to, when copies are counted per session.
+  std::optional<std::string> ownSession;
+  auto sessionOf = [&](const std::string& pid) -> std::optional<std::string> {
+    std::optional<std::string> block = readSmallFile(procRoot_ + "/" + pid + "/environ");
+    if (!block) return std::nullopt;
+    return canonicalDisplayName(environmentEntry(*block, sessionVariable_).value_or(""));
+  };
+  if (!sessionVariable_.empty()) {
+    ownSession = sessionOf("self");
+    if (!ownSession) return out;
+  }
 
   std::error_code ec;
   for (auto& entry : std::filesystem::directory_iterator(procRoot_, ec)) {
@@ -47,6 +100,7 @@ std::vector<RunningApplication> LinuxRunningApplications::runningApplications() 
     // Processes of other users cannot be read; they are not ours to close.
     if (::stat(exe.c_str(), &other) != 0) continue;
     if (other.st_dev != own.st_dev || other.st_ino != own.st_ino) continue;
+    if (ownSession && sessionOf(name) != ownSession) continue;
     RunningApplication app;
     app.processIdentifier = std::stoi(name);
     app.bundleIdentifier = bundleIdentifier_;

@@ -1,7 +1,10 @@
 // Running copies of this program on a Linux system, found by their executable:
 // every process whose /proc/PID/exe is the same file as this process's. They
 // carry the bundle identifier given at construction and the executable's
-// path as their bundle path.
+// path as their bundle path. With a session variable given, only copies in
+// the same desktop session count: those whose environment gives it the same
+// value as this process's (for the X11 desktop DISPLAY, so that a copy
+// serving another display, or a nested test desktop, is left alone).
 #pragma once
 
 #include <optional>
@@ -16,7 +19,8 @@ class LinuxRunningApplications : public RunningApplications {
  public:
   // `bundleIdentifier`: the identity of this program; `procRoot`: where the
   // process file system is mounted.
-  explicit LinuxRunningApplications(std::string bundleIdentifier, std::string procRoot = "/proc");
+  explicit LinuxRunningApplications(std::string bundleIdentifier, std::string procRoot = "/proc",
+                                    std::string sessionVariable = "");
 
   // The copies of this program, by ascending pid, this process included.
   std::vector<RunningApplication> runningApplications() override;
@@ -29,6 +33,15 @@ class LinuxRunningApplications : public RunningApplications {
  private:
   std::string bundleIdentifier_;
   std::string procRoot_;
+  std::string sessionVariable_;
 };
+
+// The value of `name` in an environment block as /proc/PID/environ holds it
+// (NUL-separated NAME=VALUE entries); absent when it is not set.
+std::optional<std::string> environmentEntry(const std::string& block, const std::string& name);
+
+// An X display name without what does not change which server it names: a
+// "unix" host and the screen number (":1", "unix:1" and ":1.0" are one).
+std::string canonicalDisplayName(const std::string& display);
 
 }  // namespace dravel::linux_platform

@@ -75,15 +75,6 @@ struct LinuxWindowHooks {
   std::function<std::shared_ptr<const CapturedImage>()> overlaySnapshot;
 };
 
-// The outer decorations a window manager adds, in pixels.
-struct FrameExtents {
-  int64_t left = 0;
-  int64_t right = 0;
-  int64_t top = 0;
-  int64_t bottom = 0;
-  bool operator==(const FrameExtents&) const = default;
-};
-
 // The arithmetic between a window's frame and its content, free of X.
 namespace window_geometry {
 // The content rectangle (root pixels) inside an outer frame rectangle.

@@ -54,15 +54,6 @@ inline constexpr int64_t kPopUpMenuLayer = 101;
 inline constexpr int64_t kHelpLayer = 200;
 inline constexpr int64_t kDraggingLayer = 500;
 
-// Margins in pixels, as the frame-extents hints give them.
-struct FrameExtents {
-  int64_t left = 0;
-  int64_t right = 0;
-  int64_t top = 0;
-  int64_t bottom = 0;
-  bool operator==(const FrameExtents&) const = default;
-};
-
 // What X says about one client window.
 struct WindowFacts {
   uint32_t window = 0;

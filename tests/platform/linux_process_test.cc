@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/linux/linux_process_control.h"
 #include "platform/linux/linux_running_applications.h"
@@ -155,6 +156,47 @@ TEST(LinuxRunningApplications, OtherCopiesAreFoundByTheirExecutable) {
   // Processes of other programs are not copies (pid 1 is never this test).
   EXPECT_EQ(find(1), copies.end());
   EXPECT_TRUE(apps.runningApplicationsWithBundleIdentifier("com.example.Other").empty());
+}
+
+TEST(LinuxRunningApplications, PerSessionOnlyCopiesOnTheSameDisplayCount) {
+  // A process tree of its own: every "exe" links to one file.
+  const std::filesystem::path root =
+      std::filesystem::path(::testing::TempDir()) / ("proc-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(root);
+  const std::filesystem::path program = root / "program";
+  std::filesystem::create_directories(root);
+  { std::ofstream(program) << "x"; }
+  auto process = [&](const std::string& pid, const std::string& environment) {
+    std::filesystem::create_directories(root / pid);
+    std::filesystem::create_symlink(program, root / pid / "exe");
+    std::ofstream(root / pid / "environ", std::ios::binary) << environment;
+  };
+  using namespace std::string_literals;
+  process("self", "HOME=/root\0DISPLAY=:1\0"s);
+  process("10", "DISPLAY=:1.0\0"s);                  // the same display, another screen number
+  process("11", "DISPLAY=unix:1\0"s);                // the same display through the unix host
+  process("12", "DISPLAY=:2\0"s);                    // another session
+  process("13", "HOME=/root\0"s);                    // no display at all
+  process("14", "XDISPLAY=:1\0"s);                   // a name that only ends the same
+  std::filesystem::create_directories(root / "15");  // unreadable: no environ
+  std::filesystem::create_symlink(program, root / "15" / "exe");
+
+  auto pids = [](const std::vector<RunningApplication>& apps) {
+    std::vector<int> out;
+    for (const auto& app : apps) out.push_back(app.processIdentifier);
+    return out;
+  };
+  LinuxRunningApplications perSession("app.dravel.Dravel", root.string(), "DISPLAY");
+  EXPECT_EQ(pids(perSession.runningApplications()), (std::vector<int>{10, 11}));
+  LinuxRunningApplications everywhere("app.dravel.Dravel", root.string());
+  EXPECT_EQ(pids(everywhere.runningApplications()), (std::vector<int>{10, 11, 12, 13, 14, 15}));
+  std::filesystem::remove_all(root);
+
+  EXPECT_EQ(environmentEntry("A=1\0B=2"s, "B"), "2");
+  EXPECT_EQ(environmentEntry("A=1\0B=\0"s, "B"), "");
+  EXPECT_FALSE(environmentEntry("AB=1\0"s, "B"));
+  EXPECT_EQ(canonicalDisplayName("localhost:10.0"), "localhost:10");
+  EXPECT_EQ(canonicalDisplayName(":0"), ":0");
 }
 
 }  // namespace

@@ -138,7 +138,14 @@ void HostProcessTest::start(const std::vector<std::string>& extra) {
     std::string error;
     if (SocketClient::connect(socket_, &error)) return;
     int status = 0;
-    ASSERT_NE(::waitpid(pid_, &status, WNOHANG), pid_) << "the host ended early\n" << hostLog();
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      FAIL() << "the host ended early ("
+             << (WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                                     : "status " + std::to_string(WEXITSTATUS(status)))
+             << ")\n"
+             << hostLog();
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   FAIL() << "the host did not start serving\n" << hostLog();

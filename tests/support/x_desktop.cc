@@ -103,4 +103,18 @@ unsigned long windowNamed(const std::string& name) {
   return std::strtoul(out.c_str(), nullptr, 10);
 }
 
+bool anotherClientCanGrabPointerAndKeyboard() {
+  Display* other = XOpenDisplay(nullptr);
+  if (!other) return false;
+  const Window root = DefaultRootWindow(other);
+  const bool pointer = XGrabPointer(other, root, False, ButtonPressMask, GrabModeAsync,
+                                    GrabModeAsync, 0, 0, CurrentTime) == GrabSuccess;
+  const bool keyboard =
+      XGrabKeyboard(other, root, False, GrabModeAsync, GrabModeAsync, CurrentTime) == GrabSuccess;
+  XUngrabPointer(other, CurrentTime);
+  XUngrabKeyboard(other, CurrentTime);
+  XCloseDisplay(other);
+  return pointer && keyboard;
+}
+
 }  // namespace dravel::testing

@@ -24,4 +24,8 @@ bool runCommand(const std::vector<std::string>& argv, std::string* out = nullptr
 // 0 when there is none.
 unsigned long windowNamed(const std::string& name);
 
+// Whether a separate client can grab the pointer and the keyboard now (no
+// other client holds a grab); it lets go at once.
+bool anotherClientCanGrabPointerAndKeyboard();
+
 }  // namespace dravel::testing

@@ -57,12 +57,10 @@ std::optional<RgbImage> readXwd(const std::string& file) {
   uint32_t h[kHeaderFields];
   for (size_t i = 0; i < kHeaderFields; ++i) h[i] = bigEndian32(bytes + i * 4);
   const uint32_t headerSize = h[0], version = h[1], format = h[2], width = h[4], height = h[5],
-                 byteOrder = h[7], bitsPerPixel = h[11], bytesPerLine = h[12],
-                 visualClass = h[13], redMask = h[14], greenMask = h[15], blueMask = h[16],
-                 colours = h[19];
+                 byteOrder = h[7], bitsPerPixel = h[11], bytesPerLine = h[12], visualClass = h[13],
+                 redMask = h[14], greenMask = h[15], blueMask = h[16], colours = h[19];
   // Version 7, ZPixmap, TrueColor or DirectColor, 32 bits a pixel.
-  if (version != 7 || format != 2 || (visualClass != 4 && visualClass != 5) ||
-      bitsPerPixel != 32) {
+  if (version != 7 || format != 2 || (visualClass != 4 && visualClass != 5) || bitsPerPixel != 32) {
     return std::nullopt;
   }
   const int red = shiftOf(redMask), green = shiftOf(greenMask), blue = shiftOf(blueMask);
@@ -79,10 +77,10 @@ std::optional<RgbImage> readXwd(const std::string& file) {
     const uint8_t* row = bytes + data + size_t{y} * bytesPerLine;
     for (uint32_t x = 0; x < width; ++x) {
       const uint8_t* p = row + size_t{x} * 4;
-      const uint32_t pixel = byteOrder == 0
-                                 ? (uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 |
-                                    uint32_t{p[1]} << 8 | p[0])
-                                 : bigEndian32(p);
+      const uint32_t pixel =
+          byteOrder == 0
+              ? (uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0])
+              : bigEndian32(p);
       uint8_t* out = &image.rgb[(size_t{y} * width + x) * 3];
       out[0] = static_cast<uint8_t>(pixel >> red);
       out[1] = static_cast<uint8_t>(pixel >> green);

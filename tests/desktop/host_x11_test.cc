@@ -1,0 +1,335 @@
+// End to end on a real X server: dravel-host --platform x11 answers with the
+// screen's real geometry and pixels, checked against the X tools.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <variant>
+
+#include "tests/support/host_process.h"
+#include "tests/support/x_desktop.h"
+#include "tests/support/xwd_image.h"
+
+namespace dravel::testing {
+namespace {
+
+// One monitor as `xrandr --listmonitors` lists it, in root pixels.
+struct XrandrMonitor {
+  std::string name;
+  bool primary = false;
+  int64_t x = 0, y = 0, width = 0, height = 0;
+};
+
+std::vector<XrandrMonitor> xrandrMonitors() {
+  std::vector<XrandrMonitor> monitors;
+  std::istringstream lines(commandOutput({"xrandr", "--listmonitors"}));
+  std::string line;
+  while (std::getline(lines, line)) {
+    // " 0: *LEFT 1440/381x1800/476+0+0  screen"
+    char name[64] = {0};
+    long w = 0, h = 0, x = 0, y = 0, mmw = 0, mmh = 0;
+    int index = 0;
+    if (std::sscanf(line.c_str(), " %d: %63s %ld/%ldx%ld/%ld+%ld+%ld", &index, name, &w, &mmw, &h,
+                    &mmh, &x, &y) != 8) {
+      continue;
+    }
+    XrandrMonitor m;
+    m.name = name;
+    if (!m.name.empty() && (m.name[0] == '*' || m.name[0] == '+')) {
+      m.primary = m.name.find('*') != std::string::npos;
+      m.name.erase(0, m.name.find_first_not_of("*+"));
+    }
+    m.x = x, m.y = y, m.width = w, m.height = h;
+    monitors.push_back(m);
+  }
+  return monitors;
+}
+
+const XrandrMonitor& monitorAt(const std::vector<XrandrMonitor>& monitors, int64_t x, int64_t y) {
+  for (const XrandrMonitor& m : monitors) {
+    if (x >= m.x && x < m.x + m.width && y >= m.y && y < m.y + m.height) return m;
+  }
+  ADD_FAILURE() << "no monitor at " << x << "," << y;
+  return monitors.front();
+}
+
+const XrandrMonitor& primaryOf(const std::vector<XrandrMonitor>& monitors) {
+  for (const XrandrMonitor& m : monitors) {
+    if (m.primary) return m;
+  }
+  return monitors.front();
+}
+
+// An integer field of `xwininfo -id` ("Absolute upper-left X", "Width", ...).
+int64_t xwininfoField(unsigned long window, const std::string& field) {
+  std::istringstream lines(commandOutput({"xwininfo", "-id", std::to_string(window)}));
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t at = line.find(field + ":");
+    if (at != std::string::npos) return std::stoll(line.substr(at + field.size() + 1));
+  }
+  ADD_FAILURE() << "xwininfo has no " << field;
+  return 0;
+}
+
+std::string xwininfoLine(unsigned long window, const std::string& field) {
+  std::istringstream lines(commandOutput({"xwininfo", "-id", std::to_string(window)}));
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.find(field) != std::string::npos) return line;
+  }
+  return "";
+}
+
+bool succeeded(const MethodResponse& response) {
+  return std::holds_alternative<Value>(response);
+}
+
+double number(const MethodResponse& response, const char* key) {
+  const Value* value = std::get_if<Value>(&response);
+  const ValueMap* map = value ? value->asMap() : nullptr;
+  if (!map) {
+    ADD_FAILURE() << "no map in the reply";
+    return -1e9;
+  }
+  const Value* v = map->find(key);
+  if (!v) {
+    ADD_FAILURE() << "no " << key;
+    return -1e9;
+  }
+  if (auto d = v->asDouble()) return *d;
+  if (auto i = v->asInt()) return static_cast<double>(*i);
+  ADD_FAILURE() << key << " is not a number";
+  return -1e9;
+}
+
+// Moves the pointer and waits until the server reports it there (xdotool's
+// own --sync waits for a motion that never comes when it is there already).
+void movePointer(int64_t x, int64_t y) {
+  commandOutput({"xdotool", "mousemove", std::to_string(x), std::to_string(y)});
+  const std::string expected = "x:" + std::to_string(x) + " y:" + std::to_string(y) + " ";
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        return commandOutput({"xdotool", "getmouselocation"}).rfind(expected, 0) == 0;
+      },
+      10));
+}
+
+class HostX11 : public HostProcessTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(requireTestDesktop());
+    HostProcessTest::SetUp();
+    platform_ = "x11";
+  }
+
+  // Checks the geometry the host gives for the screen under the pointer at
+  // root (x, y) against xrandr, at `scale`.
+  void expectGeometryAt(int64_t x, int64_t y, double scale) {
+    movePointer(x, y);
+    const auto monitors = xrandrMonitors();
+    const XrandrMonitor& m = monitorAt(monitors, x, y);
+    const XrandrMonitor& p = primaryOf(monitors);
+    MethodResponse reply = call("dravel/capture", "screenUnderCursor");
+    ASSERT_TRUE(succeeded(reply)) << hostLog();
+    SCOPED_TRACE("pointer at " + std::to_string(x) + "," + std::to_string(y) + " on " + m.name);
+    EXPECT_EQ(number(reply, "scale"), scale);
+    EXPECT_EQ(number(reply, "screenX"), (m.x - p.x) / scale);
+    EXPECT_EQ(number(reply, "screenY"), ((p.y + p.height) - (m.y + m.height)) / scale);
+    EXPECT_EQ(number(reply, "screenW"), m.width / scale);
+    EXPECT_EQ(number(reply, "screenH"), m.height / scale);
+    EXPECT_EQ(number(reply, "cursorX"), (x - m.x) / scale);
+    EXPECT_EQ(number(reply, "cursorY"), (y - m.y) / scale);
+    EXPECT_GT(number(reply, "displayId"), 0);
+  }
+};
+
+TEST_F(HostX11, ScreenUnderCursorFollowsThePointerAcrossMonitors) {
+  start();
+  EXPECT_TRUE(logHas("on the X11 desktop")) << hostLog();
+  expectGeometryAt(300, 400, 1);
+  const double left = number(call("dravel/capture", "screenUnderCursor"), "displayId");
+  expectGeometryAt(2000, 500, 1);
+  const double right = number(call("dravel/capture", "screenUnderCursor"), "displayId");
+  EXPECT_NE(left, right);
+  // The left edge of the right monitor belongs to it.
+  expectGeometryAt(1440, 0, 1);
+}
+
+TEST_F(HostX11, APrimaryAwayFromTheRootOriginAndScaleTwo) {
+  // The right monitor (which has no output) becomes the primary.
+  commandOutput({"xrandr", "--delmonitor", "RIGHT"});
+  commandOutput({"xrandr", "--setmonitor", "*RIGHT", "1440/381x1800/476+1440+0", "none"});
+  const auto monitors = xrandrMonitors();
+  ASSERT_EQ(primaryOf(monitors).name, "RIGHT");
+  hostEnvironment_ = {"GDK_SCALE=2"};
+  start();
+  expectGeometryAt(300, 400, 2);
+  expectGeometryAt(2500, 1700, 2);
+}
+
+TEST_F(HostX11, AMonitorChangeWhileServingIsSeenByTheNextCall) {
+  start();
+  expectGeometryAt(2000, 500, 1);
+  // The right half becomes two monitors one above the other.
+  commandOutput({"xrandr", "--delmonitor", "RIGHT"});
+  commandOutput({"xrandr", "--setmonitor", "TOP", "1440/381x900/238+1440+0", "none"});
+  commandOutput({"xrandr", "--setmonitor", "BOTTOM", "1440/381x900/238+1440+900", "none"});
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        movePointer(2000, 1200);
+        MethodResponse reply = call("dravel/capture", "screenUnderCursor");
+        return succeeded(reply) && number(reply, "screenH") == 900;
+      },
+      10))
+      << hostLog();
+  expectGeometryAt(2000, 1200, 1);
+  expectGeometryAt(2000, 100, 1);
+}
+
+TEST_F(HostX11, ACaptureIsTheScreenPixelForPixelOnEachMonitor) {
+  start();
+  for (int64_t x : {700, 2100}) {
+    movePointer(x, 900);
+    const std::string png = dir_ + "/shot.png";
+    std::string err;
+    ASSERT_EQ(ctl({"screenshot", "-o", png}, nullptr, &err), 0) << err << hostLog();
+    const std::optional<RgbImage> root = xwdRoot();
+    ASSERT_TRUE(root);
+    const std::string file = readFile(png);
+    const std::optional<RgbImage> shot = rgbFromPng(std::vector<uint8_t>(file.begin(), file.end()));
+    ASSERT_TRUE(shot);
+    const XrandrMonitor& m = monitorAt(xrandrMonitors(), x, 900);
+    ASSERT_EQ(shot->width, m.width);
+    ASSERT_EQ(shot->height, m.height);
+    EXPECT_EQ(shot->differingPixels(root->crop(m.x, m.y, m.width, m.height)), 0) << m.name;
+  }
+}
+
+TEST_F(HostX11, ActiveWindowIsTheActivatedWindowWhereverItMoves) {
+  start();
+  const unsigned long term = windowNamed("term one");
+  ASSERT_NE(term, 0u);
+  auto expectActiveWindow = [&] {
+    // The frame: the client's place grown by the window manager's extents.
+    const std::string extents =
+        commandOutput({"xprop", "-id", std::to_string(term), "_NET_FRAME_EXTENTS"});
+    long left = 0, right = 0, top = 0, bottom = 0;
+    ASSERT_EQ(std::sscanf(extents.c_str(), "_NET_FRAME_EXTENTS(CARDINAL) = %ld, %ld, %ld, %ld",
+                          &left, &right, &top, &bottom),
+              4)
+        << extents;
+    const int64_t x = xwininfoField(term, "Absolute upper-left X") - left;
+    const int64_t y = xwininfoField(term, "Absolute upper-left Y") - top;
+    const int64_t w = xwininfoField(term, "Width") + left + right;
+    const int64_t h = xwininfoField(term, "Height") + top + bottom;
+    const XrandrMonitor& m = monitorAt(xrandrMonitors(), x + w / 2, y + h / 2);
+    MethodResponse reply = call("dravel/capture", "activeWindow");
+    ASSERT_TRUE(succeeded(reply)) << hostLog();
+    EXPECT_EQ(number(reply, "winX"), x - m.x);
+    EXPECT_EQ(number(reply, "winY"), y - m.y);
+    EXPECT_EQ(number(reply, "winW"), w);
+    EXPECT_EQ(number(reply, "winH"), h);
+    EXPECT_EQ(number(reply, "screenX"), m.x);
+  };
+  commandOutput({"xdotool", "windowactivate", "--sync", std::to_string(term)});
+  expectActiveWindow();
+  // Onto the right monitor.
+  commandOutput({"xdotool", "windowmove", "--sync", std::to_string(term), "1900", "700"});
+  expectActiveWindow();
+}
+
+TEST_F(HostX11, TheOverlayCoversItsScreenIsLeftOutOfCapturesAndLeavesNothingGrabbed) {
+  start();
+  movePointer(2100, 900);
+  const std::optional<RgbImage> before = xwdRoot();
+  ASSERT_TRUE(before);
+  ASSERT_TRUE(succeeded(call("dravel/capture", "enterOverlay"))) << hostLog();
+  // The host's window, found by its process.
+  unsigned long overlay = 0;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        std::string out;
+        if (!runCommand({"xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid_)},
+                        &out)) {
+          return false;
+        }
+        overlay = std::strtoul(out.c_str(), nullptr, 10);
+        return overlay != 0;
+      },
+      10))
+      << hostLog();
+  const XrandrMonitor& m = monitorAt(xrandrMonitors(), 2100, 900);
+  EXPECT_EQ(xwininfoField(overlay, "Absolute upper-left X"), m.x);
+  EXPECT_EQ(xwininfoField(overlay, "Absolute upper-left Y"), m.y);
+  EXPECT_EQ(xwininfoField(overlay, "Width"), m.width);
+  EXPECT_EQ(xwininfoField(overlay, "Height"), m.height);
+  EXPECT_NE(xwininfoLine(overlay, "Override Redirect State").find("yes"), std::string::npos);
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        std::string focus;
+        runCommand({"xdotool", "getwindowfocus"}, &focus);
+        return std::strtoul(focus.c_str(), nullptr, 10) == overlay;
+      },
+      10))
+      << "the overlay has the keyboard focus";
+
+  // A capture while the overlay is up shows what was there before it.
+  const std::string png = dir_ + "/shot.png";
+  std::string err;
+  ASSERT_EQ(ctl({"screenshot", "-o", png}, nullptr, &err), 0) << err << hostLog();
+  const std::string file = readFile(png);
+  const std::optional<RgbImage> shot = rgbFromPng(std::vector<uint8_t>(file.begin(), file.end()));
+  ASSERT_TRUE(shot);
+  EXPECT_EQ(shot->differingPixels(before->crop(m.x, m.y, m.width, m.height)), 0);
+
+  ASSERT_TRUE(succeeded(call("dravel/capture", "exitOverlay")));
+  EXPECT_TRUE(waitUntil(
+      [&] { return xwininfoLine(overlay, "Map State").find("IsUnMapped") != std::string::npos; },
+      10));
+  // Nothing is left grabbed: another client gets the pointer and keyboard.
+  EXPECT_TRUE(anotherClientCanGrabPointerAndKeyboard());
+}
+
+TEST_F(HostX11, TheHostEndsCleanlyWhenItsDisplayGoesAway) {
+  // A server of this test's own, so that killing it touches nothing else.
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t server = ::fork();
+  if (server == 0) {
+    ::close(fds[0]);
+    const std::string fd = std::to_string(fds[1]);
+    ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten",
+             "tcp", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  char number[32] = {0};
+  ssize_t n = 0;
+  for (size_t got = 0; got < sizeof number - 1;) {
+    n = ::read(fds[0], number + got, sizeof number - 1 - got);
+    if (n <= 0 || std::memchr(number, '\n', got + static_cast<size_t>(n))) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fds[0]);
+  const std::string display = ":" + std::to_string(std::atoi(number));
+  ASSERT_GT(std::atoi(number) + (number[0] == '0'), 0) << "Xvfb did not start";
+  hostEnvironment_ = {"DISPLAY=" + display};
+  start();
+  ASSERT_TRUE(succeeded(call("dravel/capture", "screenUnderCursor"))) << hostLog();
+  ::kill(server, SIGKILL);
+  waitFor(server, 10);
+  const int status = waitFor(pid_, 10);
+  pid_ = -1;
+  EXPECT_EQ(status, 1) << hostLog();
+  EXPECT_NE(hostLog().find("lost the connection to the X server " + display), std::string::npos)
+      << hostLog();
+  EXPECT_NE(::access(socket_.c_str(), F_OK), 0) << "the socket is gone";
+}
+
+}  // namespace
+}  // namespace dravel::testing
