@@ -190,9 +190,13 @@ class LinuxWindow : public NativeWindow {
   int scale() const;
   FrameExtents extents() const;
   void show(bool key);
+  void map(bool focus);
   void hide();
+  bool heldByWindowManager() const;
+  void onReleased();
   uint32_t serverTime() const;
   void applyGeometry();
+  void requestGeometry();
   void applyTaskbarHints();
   void takeFocus();
   void grab();
@@ -222,15 +226,18 @@ class LinuxWindow : public NativeWindow {
   Rect wantedFrame_{200, 200, 1000, 700};
   DesktopLayout::PixelRect wantedOuter_;
   // X request serials: of the last geometry request and of the last show;
-  // and of the last configure and unmap reports for the window.
+  // and of the last configure, unmap and map reports for the window.
   unsigned long geometrySerial_ = 0;
   unsigned long showSerial_ = 0;
   unsigned long lastConfigureSerial_ = 0;
   unsigned long lastUnmapSerial_ = 0;
+  unsigned long lastMapSerial_ = 0;
   // Whether size hints hold the window at one size (not resizable).
   bool fixedSizeHints_ = false;
   // Shown and not yet mapped: the wanted geometry stands.
   bool placing_ = false;
+  // How often the overlay was put back in place since the last request.
+  int overlayReplacements_ = 0;
   // The frame the last geometry request allowed for.
   FrameExtents appliedExtents_;
   // The content rectangle as the server last reported it (root pixels).
@@ -257,6 +264,11 @@ class LinuxWindow : public NativeWindow {
   bool iconified_ = false;
   // Whether the window is mapped override-redirect now.
   bool mappedAsOverlay_ = false;
+  // Shown as the overlay, but not mapped until the window manager has let
+  // the window go; the idle source that maps it then.
+  bool waitingForRelease_ = false;
+  unsigned int releaseIdle_ = 0;
+  bool focusWhenReleased_ = false;
   // Whether focus should be taken once the window is mapped.
   bool focusOnMap_ = false;
   // Whether the host asked for the window to be key since it was last hidden.
