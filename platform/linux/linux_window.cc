@@ -637,7 +637,7 @@ bool LinuxWindow::hasAttachedSheet() const {
 std::optional<Rect> LinuxWindow::contentViewFrame() const {
   const FrameExtents e = extents();
   const DesktopLayout::PixelRect content = contentFromOuter(wantedOuter_, e);
-  return contentFrameInWindow(content.width, content.height, e, layout().scale());
+  return contentFrameInWindow(content.width, content.height, e, scale());
 }
 
 Point LinuxWindow::mouseLocationOutsideOfEventStream() const {
@@ -656,7 +656,7 @@ Point LinuxWindow::mouseLocationOutsideOfEventStream() const {
   gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
   GdkWindow* gdkWindow = gtk_widget_get_window(window_);
   const int64_t height = static_cast<int64_t>(gdk_window_get_height(gdkWindow)) * scale();
-  return windowPointFromContent(x, y, height, extents(), layout().scale());
+  return windowPointFromContent(x, y, height, extents(), scale());
 }
 
 void LinuxWindow::sendEventInherited(const MouseEvent&) {
@@ -755,8 +755,7 @@ bool LinuxWindow::onButton(GdkEvent* gdkEvent) {
   event.type = buttonEventType(b.button, down);
   const int64_t contentHeight =
       static_cast<int64_t>(gdk_window_get_height(gtk_widget_get_window(window_))) * s;
-  event.locationInWindow =
-      windowPointFromContent(b.x * s, b.y * s, contentHeight, extents(), layout().scale());
+  event.locationInWindow = windowPointFromContent(b.x * s, b.y * s, contentHeight, extents(), s);
   event.modifierFlags = modifierFlagsFromState(b.state);
   event.timestamp = b.time / 1000.0;
   event.windowNumber = xid_;
@@ -777,8 +776,7 @@ bool LinuxWindow::onMotion(GdkEvent* gdkEvent) {
   event.type = motionEventType(m.state);
   const int64_t contentHeight =
       static_cast<int64_t>(gdk_window_get_height(gtk_widget_get_window(window_))) * s;
-  event.locationInWindow =
-      windowPointFromContent(m.x * s, m.y * s, contentHeight, extents(), layout().scale());
+  event.locationInWindow = windowPointFromContent(m.x * s, m.y * s, contentHeight, extents(), s);
   event.modifierFlags = modifierFlagsFromState(m.state);
   event.timestamp = m.time / 1000.0;
   event.windowNumber = xid_;
