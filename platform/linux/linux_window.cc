@@ -537,6 +537,10 @@ void LinuxWindow::activate() {
 }
 
 void LinuxWindow::takeFocus() {
+  if (waitingForRelease_) {
+    focusWhenReleased_ = true;
+    return;
+  }
   if (!mappedAsOverlay_) {
     gtk_window_present_with_time(GTK_WINDOW(window_), serverTime());
     return;

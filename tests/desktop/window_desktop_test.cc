@@ -261,6 +261,7 @@ TEST_F(WindowOnDesktop, OverlayCoversTheRightMonitorAboveEverythingWithFocusAndG
   };
   hooks.overlaySnapshot = [&] { return snapshot; };
   makeWindow(std::move(hooks));
+  LinuxApplication application([this] { return window.get(); });
 
   // From a shown, managed window, as the host enters overlay mode.
   window->orderFrontRegardless();
@@ -275,6 +276,7 @@ TEST_F(WindowOnDesktop, OverlayCoversTheRightMonitorAboveEverythingWithFocusAndG
   window->setBackgroundColor(Color::clear());
   window->setFrame(Rect{1440, 0, 1440, 1800}, true);
   window->makeKeyAndOrderFront();
+  application.activateIgnoringOtherApps(true);
   EXPECT_TRUE(window->isVisible());
   ASSERT_TRUE(waitForMapState("IsViewable"));
   EXPECT_EQ(calls, std::vector<std::string>{"before"});
