@@ -343,12 +343,31 @@ TEST_F(WindowOnDesktop, OverlayBelowMenusIsAKeptAboveManagedWindowAndBackAgain) 
   LinuxWindowHooks hooks;
   hooks.beforeOverlayMaps = [&](uint32_t) { calls.push_back("before"); };
   hooks.overlayHidden = [&](uint32_t) { calls.push_back("hidden"); };
+  // A snapshot as a portal's decoder gives it: straight RGBA, here blue.
+  auto snapshot = std::make_shared<CapturedImage>();
+  snapshot->width = 4;
+  snapshot->height = 4;
+  snapshot->bytesPerRow = 4 * 4 + 8;
+  snapshot->format = PixelFormat::kRGBAStraight;
+  snapshot->pixels.assign(static_cast<size_t>(snapshot->bytesPerRow * 4), 0);
+  for (int64_t y = 0; y < 4; ++y) {
+    for (int64_t x = 0; x < 4; ++x) {
+      snapshot->pixels[static_cast<size_t>(y * snapshot->bytesPerRow + x * 4 + 2)] = 0xff;
+      snapshot->pixels[static_cast<size_t>(y * snapshot->bytesPerRow + x * 4 + 3)] = 0xff;
+    }
+  }
+  hooks.overlaySnapshot = [&] { return snapshot; };
   makeWindow(std::move(hooks));
   window->setStyleMask(kWindowStyleBorderless);
   window->setLevel(1000);
+  window->setOpaque(false);
+  window->setBackgroundColor(Color::clear());
   window->setFrame(Rect{0, 0, 1440, 1800}, true);
   window->makeKeyAndOrderFront();
   ASSERT_TRUE(waitFor([&] { return window->holdsGrabs(); }));
+  // Over "term one", the snapshot scaled to the window, its colours kept.
+  EXPECT_TRUE(waitFor([] { return pixelAt(300, 200) == "srgb(0,0,255)"; }, 50))
+      << pixelAt(300, 200);
 
   // Below menus while shown: the window comes back managed, above the others.
   window->setLevel(100);
