@@ -502,6 +502,34 @@ TEST_F(WindowOnDesktop, AModalDialogOnTheWindowIsAnAttachedSheet) {
   gtk_widget_destroy(dialog);
 }
 
+TEST_F(WindowOnDesktop, AWindowThatCannotBecomeKeyShowsWithoutTakingTheFocus) {
+  makeWindow();
+  NativeWindowOverrides overrides;
+  overrides.canBecomeKey = [] { return false; };
+  window->setOverrides(overrides);
+  const std::string termTwo = std::to_string(windowNamed("term two")) + "\n";
+
+  window->makeKeyAndOrderFront();
+  ASSERT_TRUE(waitForMapState("IsViewable"));
+  window->makeKeyAndOrderFront();
+  waitFor([] { return true; });
+  EXPECT_EQ(commandOutput({"xdotool", "getwindowfocus"}), termTwo);
+  window->orderOut();
+
+  // Nor does the overlay grab anything.
+  window->setStyleMask(kWindowStyleBorderless);
+  window->setLevel(1000);
+  window->makeKeyAndOrderFront();
+  ASSERT_TRUE(waitFor([&] {
+    return commandOutput({"xwininfo", "-id", hex(xid)}).find("Override Redirect State: yes") !=
+               std::string::npos &&
+           mapState(xid) == "IsViewable";
+  }));
+  waitFor([] { return true; });
+  EXPECT_FALSE(window->holdsGrabs());
+  EXPECT_EQ(commandOutput({"xdotool", "getwindowfocus"}), termTwo);
+}
+
 // What the window manager sends when the user closes a window.
 void requestClose(Display* display, Window window) {
   XEvent event{};
