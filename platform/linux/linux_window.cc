@@ -723,6 +723,8 @@ bool LinuxWindow::onDraw(void* cairoContext) {
       cairo_scale(cr, width / static_cast<double>(paintedSnapshot_->width),
                   height / static_cast<double>(paintedSnapshot_->height));
       cairo_set_source_surface(cr, static_cast<cairo_surface_t*>(snapshotSurface_.get()), 0, 0);
+      // Scaled, the edge pixels stay themselves instead of fading out.
+      cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
       cairo_paint(cr);
       cairo_restore(cr);
     }
