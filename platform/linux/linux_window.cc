@@ -163,6 +163,20 @@ struct LinuxWindow::Signals {
       self->lastConfigureSerial_ = e->xany.serial;
     } else if (e->type == UnmapNotify && e->xunmap.window == self->xid_) {
       self->lastUnmapSerial_ = e->xany.serial;
+    } else if (e->type == MapNotify && e->xmap.window == self->xid_) {
+      self->lastMapSerial_ = e->xany.serial;
+    } else if (e->type == ReparentNotify && e->xreparent.window == self->xid_ &&
+               e->xreparent.parent == DefaultRootWindow(e->xany.display) &&
+               self->waitingForRelease_ && !self->releaseIdle_) {
+      // Mapped after the toolkit has seen the event through.
+      self->releaseIdle_ = g_idle_add(
+          [](gpointer idleData) -> gboolean {
+            LinuxWindow* window = of(idleData);
+            window->releaseIdle_ = 0;
+            window->onReleased();
+            return G_SOURCE_REMOVE;
+          },
+          self);
     }
     return GDK_FILTER_CONTINUE;
   }
@@ -208,6 +222,7 @@ LinuxWindow::LinuxWindow(std::function<DesktopLayout()> layoutSource, LinuxWindo
 }
 
 LinuxWindow::~LinuxWindow() {
+  if (releaseIdle_) g_source_remove(releaseIdle_);
   releaseGrabs();
   g_signal_handlers_disconnect_by_data(window_, this);
   if (GdkWindow* gdkWindow = gtk_widget_get_window(window_)) {
@@ -273,6 +288,7 @@ void LinuxWindow::applyGeometry() {
                   static_cast<int>(wantedOuter_.y / s));
   gtk_window_resize(window, width, height);
   appliedExtents_ = extents();
+  overlayReplacements_ = 0;
   // The toolkit sends its own request only when it next lays out, after a
   // hidden window has already been mapped and placed by the window manager:
   // ask the server now, with the position marked as the user's so that the
@@ -299,9 +315,18 @@ void LinuxWindow::applyGeometry() {
     XSetWMNormalHints(display, xid_, hints);
     XFree(hints);
   }
+  requestGeometry();
+}
+
+void LinuxWindow::requestGeometry() {
+  Display* display = xDisplayOf(window_);
+  if (!display || !xid_) return;
+  const DesktopLayout::PixelRect content = contentFromOuter(wantedOuter_, extents());
   geometrySerial_ = NextRequest(display);
   XMoveResizeWindow(display, xid_, static_cast<int>(wantedOuter_.x),
-                    static_cast<int>(wantedOuter_.y), contentWidth, contentHeight);
+                    static_cast<int>(wantedOuter_.y),
+                    static_cast<unsigned>(std::max<int64_t>(1, content.width)),
+                    static_cast<unsigned>(std::max<int64_t>(1, content.height)));
   XFlush(display);
 }
 
@@ -320,15 +345,17 @@ void LinuxWindow::setStyleMask(uint64_t mask) {
 void LinuxWindow::setLevel(int64_t level) {
   const bool wasOverlay = isOverlay();
   level_ = level;
+  // Override-redirect is read by the server when the window maps: between
+  // the two modes a shown window maps again. Its window manager states are
+  // set while it is unmapped, so that they go with the next map (no window
+  // manager hears a request about an override-redirect window).
+  const bool remap = wasOverlay != isOverlay() && shown_;
+  const bool key = wantsKey_;
+  if (remap) hide();
   GtkWindow* window = GTK_WINDOW(window_);
   gtk_window_set_keep_above(window, level > 0 && level < kOverlayLevel);
   gtk_window_set_keep_below(window, level < 0);
-  if (wasOverlay != isOverlay() && shown_) {
-    // Override-redirect is read by the server when the window maps.
-    const bool key = wantsKey_;
-    hide();
-    show(key);
-  }
+  if (remap) show(key);
 }
 
 void LinuxWindow::setCollectionBehavior(uint64_t behavior) {
@@ -399,12 +426,55 @@ void LinuxWindow::show(bool key) {
   if (key) wantsKey_ = true;
   GtkWindow* window = GTK_WINDOW(window_);
   if (shown_) {
+    if (waitingForRelease_) {
+      focusWhenReleased_ = focusWhenReleased_ || focus;
+      return;
+    }
     if (iconified_) gtk_window_deiconify(window);
     if (GdkWindow* gdkWindow = gtk_widget_get_window(window_)) gdk_window_raise(gdkWindow);
     if (focus) takeFocus();
     return;
   }
   shown_ = true;
+  // Until the window maps, reports about it (a window manager letting it go)
+  // do not move it.
+  placing_ = true;
+  // Unmaps from before now are this object's own.
+  if (Display* display = xDisplayOf(window_)) showSerial_ = NextRequest(display);
+  // A window just taken from the window manager sits in its frame until the
+  // window manager lets it go; mapped override-redirect there, it would be
+  // carried off with the frame. It maps once it is back on the root.
+  if (isOverlay() && heldByWindowManager()) {
+    waitingForRelease_ = true;
+    focusWhenReleased_ = focus;
+    return;
+  }
+  map(focus);
+}
+
+bool LinuxWindow::heldByWindowManager() const {
+  Display* display = xDisplayOf(window_);
+  if (!display || !xid_) return false;
+  GdkDisplay* gdkDisplay = gtk_widget_get_display(window_);
+  Window root = 0;
+  Window parent = 0;
+  Window* children = nullptr;
+  unsigned int count = 0;
+  gdk_x11_display_error_trap_push(gdkDisplay);
+  const Status status = XQueryTree(display, xid_, &root, &parent, &children, &count);
+  gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
+  if (children) XFree(children);
+  return status != 0 && parent != root;
+}
+
+void LinuxWindow::onReleased() {
+  if (!waitingForRelease_) return;
+  waitingForRelease_ = false;
+  if (shown_) map(focusWhenReleased_);
+}
+
+void LinuxWindow::map(bool focus) {
+  GtkWindow* window = GTK_WINDOW(window_);
   mappedAsOverlay_ = isOverlay();
   if (GdkWindow* gdkWindow = gtk_widget_get_window(window_)) {
     gdk_window_set_override_redirect(gdkWindow, mappedAsOverlay_);
@@ -418,6 +488,7 @@ void LinuxWindow::show(bool key) {
   gtk_window_set_focus_on_map(window, focus);
   if (mappedAsOverlay_ && hooks_.beforeOverlayMaps) hooks_.beforeOverlayMaps(xid_);
   if (focus && !mappedAsOverlay_) {
+    focusOnMap_ = false;
     gtk_window_present_with_time(window, serverTime());
   } else {
     // An override-redirect window takes the focus once the server has mapped
@@ -425,12 +496,23 @@ void LinuxWindow::show(bool key) {
     focusOnMap_ = focus && mappedAsOverlay_;
     gtk_widget_show(window_);
   }
+  // Showing makes the toolkit send a geometry of its own when it next lays
+  // out, which may be one it remembers from an earlier map: tell it again
+  // now that it takes the window as mapped, and have the last word.
+  const int s = scale();
+  const DesktopLayout::PixelRect content = contentFromOuter(wantedOuter_, extents());
+  gtk_window_move(window, static_cast<int>(wantedOuter_.x / s),
+                  static_cast<int>(wantedOuter_.y / s));
+  gtk_window_resize(window, std::max(1, static_cast<int>(content.width / s)),
+                    std::max(1, static_cast<int>(content.height / s)));
+  requestGeometry();
 }
 
 void LinuxWindow::hide() {
   if (!shown_) return;
   shown_ = false;
   focusOnMap_ = false;
+  waitingForRelease_ = false;
   releaseGrabs();
   gtk_widget_hide(window_);
   if (mappedAsOverlay_) {
@@ -455,6 +537,10 @@ void LinuxWindow::activate() {
 }
 
 void LinuxWindow::takeFocus() {
+  if (waitingForRelease_) {
+    focusWhenReleased_ = true;
+    return;
+  }
   if (!mappedAsOverlay_) {
     gtk_window_present_with_time(GTK_WINDOW(window_), serverTime());
     return;
@@ -555,7 +641,7 @@ bool LinuxWindow::hasAttachedSheet() const {
 std::optional<Rect> LinuxWindow::contentViewFrame() const {
   const FrameExtents e = extents();
   const DesktopLayout::PixelRect content = contentFromOuter(wantedOuter_, e);
-  return contentFrameInWindow(content.width, content.height, e, layout().scale());
+  return contentFrameInWindow(content.width, content.height, e, scale());
 }
 
 Point LinuxWindow::mouseLocationOutsideOfEventStream() const {
@@ -574,7 +660,7 @@ Point LinuxWindow::mouseLocationOutsideOfEventStream() const {
   gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
   GdkWindow* gdkWindow = gtk_widget_get_window(window_);
   const int64_t height = static_cast<int64_t>(gdk_window_get_height(gdkWindow)) * scale();
-  return windowPointFromContent(x, y, height, extents(), layout().scale());
+  return windowPointFromContent(x, y, height, extents(), scale());
 }
 
 void LinuxWindow::sendEventInherited(const MouseEvent&) {
@@ -637,6 +723,8 @@ bool LinuxWindow::onDraw(void* cairoContext) {
       cairo_scale(cr, width / static_cast<double>(paintedSnapshot_->width),
                   height / static_cast<double>(paintedSnapshot_->height));
       cairo_set_source_surface(cr, static_cast<cairo_surface_t*>(snapshotSurface_.get()), 0, 0);
+      // Scaled, the edge pixels stay themselves instead of fading out.
+      cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
       cairo_paint(cr);
       cairo_restore(cr);
     }
@@ -673,8 +761,7 @@ bool LinuxWindow::onButton(GdkEvent* gdkEvent) {
   event.type = buttonEventType(b.button, down);
   const int64_t contentHeight =
       static_cast<int64_t>(gdk_window_get_height(gtk_widget_get_window(window_))) * s;
-  event.locationInWindow =
-      windowPointFromContent(b.x * s, b.y * s, contentHeight, extents(), layout().scale());
+  event.locationInWindow = windowPointFromContent(b.x * s, b.y * s, contentHeight, extents(), s);
   event.modifierFlags = modifierFlagsFromState(b.state);
   event.timestamp = b.time / 1000.0;
   event.windowNumber = xid_;
@@ -695,8 +782,7 @@ bool LinuxWindow::onMotion(GdkEvent* gdkEvent) {
   event.type = motionEventType(m.state);
   const int64_t contentHeight =
       static_cast<int64_t>(gdk_window_get_height(gtk_widget_get_window(window_))) * s;
-  event.locationInWindow =
-      windowPointFromContent(m.x * s, m.y * s, contentHeight, extents(), layout().scale());
+  event.locationInWindow = windowPointFromContent(m.x * s, m.y * s, contentHeight, extents(), s);
   event.modifierFlags = modifierFlagsFromState(m.state);
   event.timestamp = m.time / 1000.0;
   event.windowNumber = xid_;
@@ -715,6 +801,16 @@ void LinuxWindow::onConfigure(GdkEvent* gdkEvent) {
   content_ = DesktopLayout::PixelRect{int64_t{c.x} * s, int64_t{c.y} * s, int64_t{c.width} * s,
                                       int64_t{c.height} * s};
   // Reports made before the server saw the last request say nothing about it.
+  // Nobody but this object places the overlay (there is no window manager):
+  // a report of it elsewhere is a late request of the toolkit's undoing this
+  // object's. Put it back, a few times at most, so that a disagreement
+  // cannot go on for ever.
+  if (shown_ && mappedAsOverlay_ && lastConfigureSerial_ >= geometrySerial_ &&
+      *content_ != wantedOuter_ && overlayReplacements_ < 3) {
+    ++overlayReplacements_;
+    requestGeometry();
+    return;
+  }
   // Until it is mapped with its frame known, the window is where it was asked
   // to be: the window manager's reports while it takes the window on are
   // about a window it has not finished placing.
@@ -725,6 +821,9 @@ void LinuxWindow::onConfigure(GdkEvent* gdkEvent) {
 }
 
 void LinuxWindow::onMap() {
+  // A map from before the window was last shown (it has been hidden since,
+  // and its unmap follows) is not this one.
+  if (lastMapSerial_ < showSerial_) return;
   mapped_ = true;
   if (shown_ && placing_) {
     placing_ = false;
@@ -743,7 +842,7 @@ void LinuxWindow::onMap() {
 void LinuxWindow::onUnmap() {
   mapped_ = false;
   // An unmap from before the window was last shown is this object's own.
-  if (!shown_ || iconified_ || lastUnmapSerial_ < showSerial_) return;
+  if (!shown_ || waitingForRelease_ || iconified_ || lastUnmapSerial_ < showSerial_) return;
   // Unmapped by someone else while meant to be shown. An iconify says so in
   // WM_STATE; anything else (a client unmapping the window, the window
   // manager withdrawing it) is the platform ordering the window out.

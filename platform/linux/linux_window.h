@@ -7,14 +7,19 @@
 // window manager's decorations it includes them, as _NET_FRAME_EXTENTS gives
 // them; before the window manager has said (a window never shown) the content
 // rectangle stands for the frame. Window coordinates (events, the content
-// frame, the pointer) have their origin at the frame's bottom-left corner.
+// frame, the pointer) have their origin at the frame's bottom-left corner;
+// they use the toolkit's window scale, which the layout's scale must equal
+// (both are the toolkit's integer scale), so that events need no layout.
 //
 // Levels. 0 is a normal managed window, below 0 one kept below, 1..999 one
 // kept above the others (_NET_WM_STATE_ABOVE: still below menus, which are
 // override-redirect). 1000 and above is the overlay: the window is mapped
 // override-redirect (no window manager, no decorations, above panels) and,
 // once key, grabs keyboard and pointer. Changing between the two modes while
-// the window is shown unmaps and maps it again.
+// the window is shown unmaps and maps it again. A window that a window
+// manager still holds in its frame (hidden from managed a moment ago) maps
+// as the overlay only once the window manager has given it back to the root
+// window; it counts as visible meanwhile.
 //
 // Ordering. The window's "visible" is the host's wish: shown and not
 // iconified by the window manager (which is isMiniaturized). When anyone else
@@ -65,7 +70,9 @@ namespace dravel::linux_platform {
 
 // What the capture engine attaches to the window; each may be empty.
 struct LinuxWindowHooks {
-  // Runs just before the window maps as the overlay (not yet mapped).
+  // Runs just before the window maps as the overlay (not yet mapped): from
+  // within the call that shows it, or later on the main loop when the window
+  // manager had first to let the window go.
   std::function<void(uint32_t xid)> beforeOverlayMaps;
   // Runs after the overlay has been unmapped (hidden, or left overlay mode
   // while shown).
@@ -181,9 +188,13 @@ class LinuxWindow : public NativeWindow {
   int scale() const;
   FrameExtents extents() const;
   void show(bool key);
+  void map(bool focus);
   void hide();
+  bool heldByWindowManager() const;
+  void onReleased();
   uint32_t serverTime() const;
   void applyGeometry();
+  void requestGeometry();
   void applyTaskbarHints();
   void takeFocus();
   void grab();
@@ -213,15 +224,18 @@ class LinuxWindow : public NativeWindow {
   Rect wantedFrame_{200, 200, 1000, 700};
   DesktopLayout::PixelRect wantedOuter_;
   // X request serials: of the last geometry request and of the last show;
-  // and of the last configure and unmap reports for the window.
+  // and of the last configure, unmap and map reports for the window.
   unsigned long geometrySerial_ = 0;
   unsigned long showSerial_ = 0;
   unsigned long lastConfigureSerial_ = 0;
   unsigned long lastUnmapSerial_ = 0;
+  unsigned long lastMapSerial_ = 0;
   // Whether size hints hold the window at one size (not resizable).
   bool fixedSizeHints_ = false;
   // Shown and not yet mapped: the wanted geometry stands.
   bool placing_ = false;
+  // How often the overlay was put back in place since the last request.
+  int overlayReplacements_ = 0;
   // The frame the last geometry request allowed for.
   FrameExtents appliedExtents_;
   // The content rectangle as the server last reported it (root pixels).
@@ -248,6 +262,11 @@ class LinuxWindow : public NativeWindow {
   bool iconified_ = false;
   // Whether the window is mapped override-redirect now.
   bool mappedAsOverlay_ = false;
+  // Shown as the overlay, but not mapped until the window manager has let
+  // the window go; the idle source that maps it then.
+  bool waitingForRelease_ = false;
+  unsigned int releaseIdle_ = 0;
+  bool focusWhenReleased_ = false;
   // Whether focus should be taken once the window is mapped.
   bool focusOnMap_ = false;
   // Whether the host asked for the window to be key since it was last hidden.

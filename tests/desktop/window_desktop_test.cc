@@ -8,6 +8,7 @@
 #include <X11/Xlib.h>
 #include <gdk/gdk.h>
 #include <gtk/gtk.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -43,9 +44,10 @@ using dravel::testing::runCommand;
 using dravel::testing::windowNamed;
 
 // Lets the toolkit run until `done` holds; false when it never does (a
-// bounded wait for a condition, not a measure of time).
-bool waitFor(const std::function<bool()>& done) {
-  for (int i = 0; i < 1000; ++i) {
+// bounded wait for a condition, not a measure of time). Slow conditions
+// (a screen dump) take fewer attempts.
+bool waitFor(const std::function<bool()>& done, int attempts = 1000) {
+  for (int i = 0; i < attempts; ++i) {
     while (g_main_context_iteration(nullptr, FALSE)) {
     }
     if (done()) return true;
@@ -259,8 +261,12 @@ TEST_F(WindowOnDesktop, OverlayCoversTheRightMonitorAboveEverythingWithFocusAndG
   };
   hooks.overlaySnapshot = [&] { return snapshot; };
   makeWindow(std::move(hooks));
+  LinuxApplication application([this] { return window.get(); });
 
-  // As the host enters overlay mode.
+  // From a shown, managed window, as the host enters overlay mode.
+  window->orderFrontRegardless();
+  ASSERT_TRUE(waitForMapState("IsViewable"));
+  window->orderOut();
   window->setStyleMask(kWindowStyleBorderless);
   window->setLevel(1000);
   window->setCollectionBehavior(337);
@@ -270,20 +276,25 @@ TEST_F(WindowOnDesktop, OverlayCoversTheRightMonitorAboveEverythingWithFocusAndG
   window->setBackgroundColor(Color::clear());
   window->setFrame(Rect{1440, 0, 1440, 1800}, true);
   window->makeKeyAndOrderFront();
+  application.activateIgnoringOtherApps(true);
+  EXPECT_TRUE(window->isVisible());
+  ASSERT_TRUE(waitForMapState("IsViewable"));
   EXPECT_EQ(calls, std::vector<std::string>{"before"});
   EXPECT_EQ(mapStateBeforeMap, IsUnmapped);
-  ASSERT_TRUE(waitForMapState("IsViewable"));
 
   std::string info = commandOutput({"xwininfo", "-id", hex(xid)});
   EXPECT_NE(info.find("Override Redirect State: yes"), std::string::npos) << info;
-  EXPECT_EQ(contentOf(xid), (Geometry{1440, 0, 1440, 1800}));
+  EXPECT_TRUE(waitFor([&] {
+    return contentOf(xid) == Geometry{1440, 0, 1440, 1800};
+  })) << contentOf(xid);
   EXPECT_TRUE(waitFor([&] {
     return commandOutput({"xdotool", "getwindowfocus"}) == std::to_string(xid) + "\n";
   })) << commandOutput({"xdotool", "getwindowfocus"});
 
   // Above "term two" (which was active): what the screen shows there is the
   // overlay's painting of the snapshot, not the terminal.
-  EXPECT_TRUE(waitFor([] { return pixelAt(1750, 250) == "srgb(255,0,0)"; })) << pixelAt(1750, 250);
+  EXPECT_TRUE(waitFor([] { return pixelAt(1750, 250) == "srgb(255,0,0)"; }, 50))
+      << pixelAt(1750, 250);
   // The left monitor is untouched.
   EXPECT_NE(pixelAt(1000, 1500), "srgb(255,0,0)");
 
@@ -301,7 +312,8 @@ TEST_F(WindowOnDesktop, OverlayCoversTheRightMonitorAboveEverythingWithFocusAndG
   // Frozen: opaque black over everything, the snapshot no longer shows.
   window->setOpaque(true);
   window->setBackgroundColor(Color::black());
-  EXPECT_TRUE(waitFor([] { return pixelAt(1750, 250) == "srgb(0,0,0)"; })) << pixelAt(1750, 250);
+  EXPECT_TRUE(waitFor([] { return pixelAt(1750, 250) == "srgb(0,0,0)"; }, 50))
+      << pixelAt(1750, 250);
 
   // Leaving: hidden first, then back to a managed window.
   window->orderOut();
@@ -324,6 +336,66 @@ TEST_F(WindowOnDesktop, OverlayCoversTheRightMonitorAboveEverythingWithFocusAndG
   info = commandOutput({"xwininfo", "-id", hex(xid)});
   EXPECT_NE(info.find("Override Redirect State: no"), std::string::npos) << info;
   EXPECT_EQ(calls.size(), 2u) << "a managed window is no overlay";
+}
+
+TEST_F(WindowOnDesktop, OverlayBelowMenusIsAKeptAboveManagedWindowAndBackAgain) {
+  std::vector<std::string> calls;
+  LinuxWindowHooks hooks;
+  hooks.beforeOverlayMaps = [&](uint32_t) { calls.push_back("before"); };
+  hooks.overlayHidden = [&](uint32_t) { calls.push_back("hidden"); };
+  // A snapshot as a portal's decoder gives it: straight RGBA, here blue.
+  auto snapshot = std::make_shared<CapturedImage>();
+  snapshot->width = 4;
+  snapshot->height = 4;
+  snapshot->bytesPerRow = 4 * 4 + 8;
+  snapshot->format = PixelFormat::kRGBAStraight;
+  snapshot->pixels.assign(static_cast<size_t>(snapshot->bytesPerRow * 4), 0);
+  for (int64_t y = 0; y < 4; ++y) {
+    for (int64_t x = 0; x < 4; ++x) {
+      snapshot->pixels[static_cast<size_t>(y * snapshot->bytesPerRow + x * 4 + 2)] = 0xff;
+      snapshot->pixels[static_cast<size_t>(y * snapshot->bytesPerRow + x * 4 + 3)] = 0xff;
+    }
+  }
+  hooks.overlaySnapshot = [&] { return snapshot; };
+  makeWindow(std::move(hooks));
+  window->setStyleMask(kWindowStyleBorderless);
+  window->setLevel(1000);
+  window->setOpaque(false);
+  window->setBackgroundColor(Color::clear());
+  window->setFrame(Rect{0, 0, 1440, 1800}, true);
+  window->makeKeyAndOrderFront();
+  ASSERT_TRUE(waitFor([&] { return window->holdsGrabs(); }));
+  // Over "term one", the snapshot scaled to the window, its colours kept.
+  EXPECT_TRUE(waitFor([] { return pixelAt(300, 200) == "srgb(0,0,255)"; }, 50))
+      << pixelAt(300, 200);
+
+  // Below menus while shown: the window comes back managed, above the others.
+  window->setLevel(100);
+  EXPECT_EQ(window->level(), 100);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_FALSE(window->holdsGrabs());
+  EXPECT_EQ(calls, (std::vector<std::string>{"before", "hidden"}));
+  ASSERT_TRUE(waitFor([&] {
+    return propertyOf(xid, "_NET_WM_STATE").find("_NET_WM_STATE_ABOVE") != std::string::npos;
+  })) << propertyOf(xid, "_NET_WM_STATE");
+  EXPECT_NE(commandOutput({"xwininfo", "-id", hex(xid)}).find("Override Redirect State: no"),
+            std::string::npos);
+  EXPECT_TRUE(waitForMapState("IsViewable"));
+  EXPECT_TRUE(waitFor([&] {
+    return commandOutput({"xdotool", "getwindowfocus"}) == std::to_string(xid) + "\n";
+  })) << "still key";
+
+  // And above everything again, still shown (the unmap on the way is its own).
+  window->setLevel(1000);
+  EXPECT_TRUE(waitFor([&] { return window->holdsGrabs(); }));
+  EXPECT_EQ(calls, (std::vector<std::string>{"before", "hidden", "before"}));
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(mapState(xid), "IsViewable");
+  EXPECT_NE(commandOutput({"xwininfo", "-id", hex(xid)}).find("Override Redirect State: yes"),
+            std::string::npos);
+  EXPECT_TRUE(waitFor([&] {
+    return contentOf(xid) == Geometry{0, 0, 1440, 1800};
+  })) << contentOf(xid);
 }
 
 TEST_F(WindowOnDesktop, SettingsRoundTripAndBecomeWindowManagerHints) {
@@ -430,6 +502,34 @@ TEST_F(WindowOnDesktop, AModalDialogOnTheWindowIsAnAttachedSheet) {
   gtk_widget_destroy(dialog);
 }
 
+TEST_F(WindowOnDesktop, AWindowThatCannotBecomeKeyShowsWithoutTakingTheFocus) {
+  makeWindow();
+  NativeWindowOverrides overrides;
+  overrides.canBecomeKey = [] { return false; };
+  window->setOverrides(overrides);
+  const std::string termTwo = std::to_string(windowNamed("term two")) + "\n";
+
+  window->makeKeyAndOrderFront();
+  ASSERT_TRUE(waitForMapState("IsViewable"));
+  window->makeKeyAndOrderFront();
+  waitFor([] { return true; });
+  EXPECT_EQ(commandOutput({"xdotool", "getwindowfocus"}), termTwo);
+  window->orderOut();
+
+  // Nor does the overlay grab anything.
+  window->setStyleMask(kWindowStyleBorderless);
+  window->setLevel(1000);
+  window->makeKeyAndOrderFront();
+  ASSERT_TRUE(waitFor([&] {
+    return commandOutput({"xwininfo", "-id", hex(xid)}).find("Override Redirect State: yes") !=
+               std::string::npos &&
+           mapState(xid) == "IsViewable";
+  }));
+  waitFor([] { return true; });
+  EXPECT_FALSE(window->holdsGrabs());
+  EXPECT_EQ(commandOutput({"xdotool", "getwindowfocus"}), termTwo);
+}
+
 // What the window manager sends when the user closes a window.
 void requestClose(Display* display, Window window) {
   XEvent event{};
@@ -509,6 +609,43 @@ TEST_F(WindowOnDesktop, ClicksReachTheDispatcherInWindowCoordinates) {
   ASSERT_TRUE(runCommand({"xdotool", "click", "3"}));
   EXPECT_TRUE(waitFor([&] { return window->inheritedEventCount() == 2; }));
   EXPECT_EQ(events.size(), 2u);
+}
+
+// The toolkit's scale comes from the environment when it starts.
+class WindowOnDesktopAtScaleTwo : public WindowOnDesktop {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(setenv("GDK_SCALE", "2", 1), 0);
+    WindowOnDesktop::SetUp();
+  }
+};
+
+TEST_F(WindowOnDesktopAtScaleTwo, PointsAreTwoPixels) {
+  ASSERT_EQ(scaleFromEnvironment(), 2);
+  window = std::make_unique<LinuxWindow>(
+      [this] { return DesktopLayout(readMonitors(*connection_), scaleFromEnvironment()); },
+      LinuxWindowHooks{});
+  xid = window->windowNumber();
+  ASSERT_EQ(gtk_widget_get_scale_factor(window->widget()), 2);
+  std::vector<MouseEvent> events;
+  window->setEventDispatcher([&](const MouseEvent& event) {
+    if (event.type == kLeftMouseDown) events.push_back(event);
+  });
+  window->setStyleMask(kWindowStyleBorderless);
+  const Rect frame{100, 200, 300, 200};
+  window->setFrame(frame, true);
+  window->makeKeyAndOrderFront();
+  ASSERT_TRUE(waitForMapState("IsViewable"));
+  // Root pixels: x 200, bottom edge 1800 - 400, 600 x 400.
+  const Geometry expected{200, 1000, 600, 400};
+  ASSERT_TRUE(waitFor([&] { return outerOf(xid) == expected; })) << outerOf(xid);
+  EXPECT_EQ(window->frame(), frame);
+  EXPECT_EQ(window->contentViewFrame(), (Rect{0, 0, 300, 200}));
+
+  // 100 pixels right of the left edge and 60 above the bottom edge.
+  ASSERT_TRUE(runCommand({"xdotool", "mousemove", "300", "1340", "click", "1"}));
+  ASSERT_TRUE(waitFor([&] { return !events.empty(); }));
+  EXPECT_EQ(events[0].locationInWindow, (Point{50, 30}));
 }
 
 TEST_F(WindowOnDesktop, IconifyIsMiniaturizedButAnUnmapBySomeoneElseIsAnOrderOut) {
