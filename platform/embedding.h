@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "channels/binary_messenger.h"
 #include "platform/events.h"
@@ -19,6 +20,20 @@ class FlutterPluginRegistrar {
   virtual ~FlutterPluginRegistrar() = default;
   virtual const std::string& pluginKey() const = 0;
   virtual FlutterBinaryMessenger& messenger() = 0;
+};
+
+// A registrar that is just a key and the engine's messenger, which is all an
+// embedding without a plugin registry of its own gives.
+class MessengerPluginRegistrar : public FlutterPluginRegistrar {
+ public:
+  MessengerPluginRegistrar(std::string key, FlutterBinaryMessenger& messenger)
+      : key_(std::move(key)), messenger_(messenger) {}
+  const std::string& pluginKey() const override { return key_; }
+  FlutterBinaryMessenger& messenger() override { return messenger_; }
+
+ private:
+  std::string key_;
+  FlutterBinaryMessenger& messenger_;
 };
 
 class FlutterViewController {

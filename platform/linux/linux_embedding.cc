@@ -4,7 +4,7 @@ namespace dravel::linux_platform {
 
 FlutterPluginRegistrar& SocketViewController::registrarForPlugin(const std::string& key) {
   auto& slot = registrars_[key];
-  if (!slot) slot = std::make_unique<SocketPluginRegistrar>(key, messenger_);
+  if (!slot) slot = std::make_unique<MessengerPluginRegistrar>(key, messenger_);
   return *slot;
 }
 

@@ -14,18 +14,6 @@
 
 namespace dravel::linux_platform {
 
-class SocketPluginRegistrar : public FlutterPluginRegistrar {
- public:
-  SocketPluginRegistrar(std::string key, FlutterBinaryMessenger& messenger)
-      : key_(std::move(key)), messenger_(messenger) {}
-  const std::string& pluginKey() const override { return key_; }
-  FlutterBinaryMessenger& messenger() override { return messenger_; }
-
- private:
-  std::string key_;
-  FlutterBinaryMessenger& messenger_;
-};
-
 class SocketViewController : public FlutterViewController {
  public:
   explicit SocketViewController(FlutterBinaryMessenger& messenger) : messenger_(messenger) {}
@@ -50,7 +38,7 @@ class SocketViewController : public FlutterViewController {
 
   FlutterBinaryMessenger& messenger_;
   std::optional<Color> background_ = Color::windowBackground();
-  std::map<std::string, std::unique_ptr<SocketPluginRegistrar>> registrars_;
+  std::map<std::string, std::unique_ptr<MessengerPluginRegistrar>> registrars_;
 };
 
 class SocketEmbedding : public Embedding {

@@ -15,7 +15,7 @@ SimFlutterViewController::~SimFlutterViewController() {
 FlutterPluginRegistrar& SimFlutterViewController::registrarForPlugin(const std::string& key) {
   embedding_.registrarRequests.push_back(key);
   auto& slot = registrars_[key];
-  if (!slot) slot = std::make_unique<SimPluginRegistrar>(key, messenger_);
+  if (!slot) slot = std::make_unique<MessengerPluginRegistrar>(key, messenger_);
   return *slot;
 }
 

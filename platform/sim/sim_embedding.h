@@ -11,18 +11,6 @@
 
 namespace dravel::sim {
 
-class SimPluginRegistrar : public FlutterPluginRegistrar {
- public:
-  SimPluginRegistrar(std::string key, FlutterBinaryMessenger& messenger)
-      : key_(std::move(key)), messenger_(messenger) {}
-  const std::string& pluginKey() const override { return key_; }
-  FlutterBinaryMessenger& messenger() override { return messenger_; }
-
- private:
-  std::string key_;
-  FlutterBinaryMessenger& messenger_;
-};
-
 class SimEmbedding;
 
 class SimFlutterViewController : public FlutterViewController {
@@ -49,7 +37,7 @@ class SimFlutterViewController : public FlutterViewController {
   SimEmbedding& embedding_;
   FlutterBinaryMessenger& messenger_;
   std::optional<Color> background_ = Color::windowBackground();
-  std::map<std::string, std::unique_ptr<SimPluginRegistrar>> registrars_;
+  std::map<std::string, std::unique_ptr<MessengerPluginRegistrar>> registrars_;
 };
 
 class SimEmbedding : public Embedding {

@@ -49,19 +49,19 @@ std::vector<XrandrMonitor> xrandrMonitors() {
   return monitors;
 }
 
-const XrandrMonitor& monitorAt(const std::vector<XrandrMonitor>& monitors, int64_t x, int64_t y) {
+XrandrMonitor monitorAt(const std::vector<XrandrMonitor>& monitors, int64_t x, int64_t y) {
   for (const XrandrMonitor& m : monitors) {
     if (x >= m.x && x < m.x + m.width && y >= m.y && y < m.y + m.height) return m;
   }
   ADD_FAILURE() << "no monitor at " << x << "," << y;
-  return monitors.front();
+  return monitors.empty() ? XrandrMonitor{} : monitors.front();
 }
 
-const XrandrMonitor& primaryOf(const std::vector<XrandrMonitor>& monitors) {
+XrandrMonitor primaryOf(const std::vector<XrandrMonitor>& monitors) {
   for (const XrandrMonitor& m : monitors) {
     if (m.primary) return m;
   }
-  return monitors.front();
+  return monitors.empty() ? XrandrMonitor{} : monitors.front();
 }
 
 // An integer field of `xwininfo -id` ("Absolute upper-left X", "Width", ...).
@@ -132,8 +132,8 @@ class HostX11 : public HostProcessTest {
   void expectGeometryAt(int64_t x, int64_t y, double scale) {
     movePointer(x, y);
     const auto monitors = xrandrMonitors();
-    const XrandrMonitor& m = monitorAt(monitors, x, y);
-    const XrandrMonitor& p = primaryOf(monitors);
+    const XrandrMonitor m = monitorAt(monitors, x, y);
+    const XrandrMonitor p = primaryOf(monitors);
     MethodResponse reply = call("dravel/capture", "screenUnderCursor");
     ASSERT_TRUE(succeeded(reply)) << hostLog();
     SCOPED_TRACE("pointer at " + std::to_string(x) + "," + std::to_string(y) + " on " + m.name);
@@ -203,7 +203,7 @@ TEST_F(HostX11, ACaptureIsTheScreenPixelForPixelOnEachMonitor) {
     const std::string file = readFile(png);
     const std::optional<RgbImage> shot = rgbFromPng(std::vector<uint8_t>(file.begin(), file.end()));
     ASSERT_TRUE(shot);
-    const XrandrMonitor& m = monitorAt(xrandrMonitors(), x, 900);
+    const XrandrMonitor m = monitorAt(xrandrMonitors(), x, 900);
     ASSERT_EQ(shot->width, m.width);
     ASSERT_EQ(shot->height, m.height);
     EXPECT_EQ(shot->differingPixels(root->crop(m.x, m.y, m.width, m.height)), 0) << m.name;
@@ -227,7 +227,7 @@ TEST_F(HostX11, ActiveWindowIsTheActivatedWindowWhereverItMoves) {
     const int64_t y = xwininfoField(term, "Absolute upper-left Y") - top;
     const int64_t w = xwininfoField(term, "Width") + left + right;
     const int64_t h = xwininfoField(term, "Height") + top + bottom;
-    const XrandrMonitor& m = monitorAt(xrandrMonitors(), x + w / 2, y + h / 2);
+    const XrandrMonitor m = monitorAt(xrandrMonitors(), x + w / 2, y + h / 2);
     MethodResponse reply = call("dravel/capture", "activeWindow");
     ASSERT_TRUE(succeeded(reply)) << hostLog();
     EXPECT_EQ(number(reply, "winX"), x - m.x);
@@ -263,7 +263,7 @@ TEST_F(HostX11, TheOverlayCoversItsScreenIsLeftOutOfCapturesAndLeavesNothingGrab
       },
       10))
       << hostLog();
-  const XrandrMonitor& m = monitorAt(xrandrMonitors(), 2100, 900);
+  const XrandrMonitor m = monitorAt(xrandrMonitors(), 2100, 900);
   EXPECT_EQ(xwininfoField(overlay, "Absolute upper-left X"), m.x);
   EXPECT_EQ(xwininfoField(overlay, "Absolute upper-left Y"), m.y);
   EXPECT_EQ(xwininfoField(overlay, "Width"), m.width);
