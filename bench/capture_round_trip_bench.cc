@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_process.h"
 #include "channels/socket_client.h"
 #include "channels/socket_messenger.h"
 #include "channels/standard_codec.h"
@@ -112,26 +113,6 @@ void stopHost() {
     ::waitpid(h.pid, &status, 0);
   }
   if (!h.dir.empty()) std::filesystem::remove_all(h.dir);
-}
-
-// A field of /proc/PID/status, in kilobytes.
-long statusKb(pid_t pid, const char* field) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  const size_t n = std::strlen(field);
-  while (std::getline(in, line)) {
-    if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':') {
-      return std::atol(line.c_str() + n + 1);
-    }
-  }
-  return -1;
-}
-
-// Resets the process's peak resident size to its current size.
-bool resetPeak(pid_t pid) {
-  std::ofstream out("/proc/" + std::to_string(pid) + "/clear_refs");
-  out << "5";
-  return static_cast<bool>(out);
 }
 
 // One round trip; the error text when the capture did not come back whole.

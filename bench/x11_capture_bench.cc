@@ -26,6 +26,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +40,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_process.h"
 #include "channels/socket_client.h"
 #include "channels/standard_codec.h"
 #include "platform/graphics.h"
@@ -356,6 +359,50 @@ std::string roundTrip(SocketClient& client, uint32_t displayID) {
   return {};
 }
 
+// Quick calls made from a thread of their own while captures run: the
+// longest any of them waited tells how long the host's main thread stood
+// still (it answers every call). On a machine of few cores it also holds
+// whatever the scheduler adds.
+class MainThreadProbe {
+ public:
+  explicit MainThreadProbe(const std::string& socket) {
+    std::string error;
+    client_ = SocketClient::connect(socket, &error);
+    if (!client_) return;
+    thread_ = std::thread([this] {
+      const Message ping = StandardMethodCodec::encodeMethodCall({"screenUnderCursor", Value()});
+      while (!stop_.load()) {
+        const auto start = std::chrono::steady_clock::now();
+        std::string why;
+        if (!client_->call("dravel/capture", ping, &why, 10)) break;
+        const double ms = secondsSince(start) * 1e3;
+        if (counting_.load()) {
+          std::lock_guard<std::mutex> lock(mutex_);
+          longestMs_ = std::max(longestMs_, ms);
+        }
+      }
+    });
+  }
+  ~MainThreadProbe() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  // Only calls made while counting count (not those of the warm-up).
+  void count(bool on) { counting_ = on; }
+  double longestMs() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return longestMs_;
+  }
+
+ private:
+  std::unique_ptr<SocketClient> client_;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> counting_{false};
+  std::mutex mutex_;
+  double longestMs_ = 0;
+};
+
 void BM_CaptureRoundTrip(benchmark::State& state) {
   XConnection* x = connection(state);
   if (!x) return;
@@ -372,10 +419,21 @@ void BM_CaptureRoundTrip(benchmark::State& state) {
     state.SkipWithError(error.c_str());
     return;
   }
-  if (std::string why = roundTrip(*client, whole); !why.empty()) {
-    state.SkipWithError(why.c_str());
-    return;
+  // The host's peak memory over one capture above the host before it,
+  // measured once: the library runs this function more than once.
+  static long idleKb = -1;
+  static long peakKb = -1;
+  if (idleKb < 0) {
+    idleKb = statusKb(host->pid, "VmRSS");
+    const bool reset = resetPeak(host->pid);
+    if (std::string why = roundTrip(*client, whole); !why.empty()) {
+      state.SkipWithError(why.c_str());
+      return;
+    }
+    peakKb = reset ? statusKb(host->pid, "VmHWM") : -1;
   }
+  MainThreadProbe probe(host->socket);
+  probe.count(true);
   double total = 0;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
@@ -385,7 +443,13 @@ void BM_CaptureRoundTrip(benchmark::State& state) {
     }
     total += secondsSince(start);
   }
+  probe.count(false);
   reportAgainstCopy(state, total);
+  state.counters["main_thread_longest_wait_ms"] = probe.longestMs();
+  if (idleKb > 0 && peakKb > 0) {
+    state.counters["host_peak_over_payload"] =
+        static_cast<double>(peakKb - idleKb) * 1024.0 / static_cast<double>(kPayload);
+  }
 }
 BENCHMARK(BM_CaptureRoundTrip)
     ->Name("X11/CaptureRoundTrip")

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <variant>
 
+#include "channels/frame.h"
+#include "channels/standard_codec.h"
 #include "tests/support/host_process.h"
 #include "tests/support/x_desktop.h"
 #include "tests/support/xwd_image.h"
@@ -208,6 +210,49 @@ TEST_F(HostX11, ACaptureIsTheScreenPixelForPixelOnEachMonitor) {
     ASSERT_EQ(shot->height, m.height);
     EXPECT_EQ(shot->differingPixels(root->crop(m.x, m.y, m.width, m.height)), 0) << m.name;
   }
+}
+
+TEST_F(HostX11, CallersThatLeaveMidCaptureAndAMonitorGoneBetweenCallsLeaveTheHostServing) {
+  start();
+  movePointer(2100, 900);
+  // Callers that send a capture and close at once, many times over.
+  const Message capture =
+      StandardMethodCodec::encodeMethodCall({"captureScreen", ValueMap{}});
+  for (int i = 1; i <= 20; ++i) {
+    auto client = connect();
+    ASSERT_TRUE(client);
+    std::string error;
+    ASSERT_TRUE(client->sendFrame(FrameKind::kCall, static_cast<uint64_t>(i), "dravel/capture",
+                                  capture, &error))
+        << error;
+  }
+  // The monitor the pointer is on goes away between two captures.
+  const MethodResponse before = call("dravel/capture", "screenUnderCursor");
+  ASSERT_TRUE(succeeded(before));
+  commandOutput({"xrandr", "--delmonitor", "RIGHT"});
+  const MethodResponse gone =
+      call("dravel/capture", "captureScreen",
+           ValueMap{{"displayId", static_cast<int64_t>(number(before, "displayId"))}});
+  // Either the screen that is left (the pointer's screen now) or a failure,
+  // never the pixels of a monitor that is not there.
+  if (const Value* reply = std::get_if<Value>(&gone)) {
+    EXPECT_NE(number(gone, "displayId"), number(before, "displayId"));
+    EXPECT_NE(reply->asMap(), nullptr);
+  } else {
+    ASSERT_TRUE(std::holds_alternative<FlutterError>(gone));
+    // The pointer is on no monitor now, so no screen may be found at all.
+    const std::string code = std::get<FlutterError>(gone).code;
+    EXPECT_TRUE(code == "capture_failed" || code == "no_screen") << code;
+  }
+  // The host still serves, with what remains.
+  movePointer(700, 900);
+  const std::string png = dir_ + "/shot.png";
+  std::string err;
+  ASSERT_EQ(ctl({"screenshot", "-o", png}, nullptr, &err), 0) << err << hostLog();
+  const std::string file = readFile(png);
+  const std::optional<RgbImage> shot = rgbFromPng(std::vector<uint8_t>(file.begin(), file.end()));
+  ASSERT_TRUE(shot);
+  EXPECT_EQ(shot->width, 1440);
 }
 
 TEST_F(HostX11, ActiveWindowIsTheActivatedWindowWhereverItMoves) {
