@@ -104,18 +104,8 @@ int64_t pixelsOfColour(const CapturedImage& image, uint32_t rgb) {
 // xrandr's list of monitors: name, then root pixel rectangle.
 std::map<std::string, PixelRect> xrandrMonitors() {
   std::map<std::string, PixelRect> monitors;
-  std::istringstream lines(commandOutput({"xrandr", "--listmonitors"}));
-  std::string line;
-  std::getline(lines, line);  // "Monitors: N"
-  while (std::getline(lines, line)) {
-    char name[64] = {0};
-    long long w = 0, wmm = 0, h = 0, hmm = 0, x = 0, y = 0;
-    if (std::sscanf(line.c_str(), " %*d: %63s %lld/%lldx%lld/%lld+%lld+%lld", name, &w, &wmm, &h,
-                    &hmm, &x, &y) == 7) {
-      std::string n = name;
-      while (!n.empty() && (n[0] == '+' || n[0] == '*')) n.erase(0, 1);
-      monitors[n] = PixelRect{x, y, w, h};
-    }
+  for (const ::dravel::testing::ListedMonitor& m : ::dravel::testing::listedMonitors()) {
+    monitors[m.name] = PixelRect{m.x, m.y, m.width, m.height};
   }
   return monitors;
 }
@@ -235,8 +225,7 @@ TEST_F(X11Capture, WindowServerRouteGivesMonitorsAndBoundsAsXwdShowsThem) {
 
   // Window-list bounds count from the primary's top-left corner: with the
   // right monitor made primary, the left one lies at negative points.
-  ASSERT_TRUE(runCommand({"xrandr", "--delmonitor", "RIGHT"}) &&
-              runCommand({"xrandr", "--setmonitor", "*RIGHT", "1440/381x1800/476+1440+0", "none"}));
+  ASSERT_TRUE(::dravel::testing::makeRightMonitorPrimary());
   ASSERT_NE(commandOutput({"xrandr", "--listmonitors"}).find("*RIGHT"), std::string::npos);
   xwd = settledXwdRoot();
   auto bounds = [&](Rect rect) {

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,31 +25,10 @@ namespace dravel::linux_platform {
 namespace {
 
 using ::dravel::testing::commandOutput;
+using ::dravel::testing::ListedMonitor;
+using ::dravel::testing::listedMonitors;
+using ::dravel::testing::makeRightMonitorPrimary;
 using ::dravel::testing::requireTestDesktop;
-
-// A monitor as `xrandr --listmonitors` lists it, in root pixels.
-struct ListedMonitor {
-  std::string name;
-  bool primary = false;
-  int64_t x = 0;
-  int64_t y = 0;
-  int64_t width = 0;
-  int64_t height = 0;
-};
-
-std::vector<ListedMonitor> listedMonitors() {
-  // " 0: *LEFT 1440/381x1800/476+0+0  screen"
-  const std::regex line(R"(^\s*\d+: ([+*]*)(\S+) (\d+)/\d+x(\d+)/\d+\+(-?\d+)\+(-?\d+))");
-  std::vector<ListedMonitor> monitors;
-  std::istringstream text(commandOutput({"xrandr", "--listmonitors"}));
-  for (std::string row; std::getline(text, row);) {
-    std::smatch m;
-    if (!std::regex_search(row, m, line)) continue;
-    monitors.push_back({m[2], m[1].str().find('*') != std::string::npos, std::stoll(m[5]),
-                        std::stoll(m[6]), std::stoll(m[3]), std::stoll(m[4])});
-  }
-  return monitors;
-}
 
 // The id X gives an output, from `xrandr --verbose`.
 uint32_t outputIdentifier(const std::string& output) {
@@ -84,12 +62,6 @@ std::unique_ptr<XConnection> openConnection() {
   auto connection = XConnection::open(nullptr, &why);
   EXPECT_NE(connection, nullptr) << why;
   return connection;
-}
-
-// Makes RIGHT, the monitor without an output, the primary one.
-void makeRightPrimary() {
-  commandOutput({"xrandr", "--delmonitor", "RIGHT"});
-  commandOutput({"xrandr", "--setmonitor", "*RIGHT", "1440/381x1800/476+1440+0", "none"});
 }
 
 // Events the server has sent so far, dispatched.
@@ -138,7 +110,7 @@ TEST(LinuxScreens, PrimaryWithoutOutputAwayFromTheRootOriginNoticedByEvent) {
   }
   ASSERT_EQ(changes, 0);
 
-  makeRightPrimary();
+  ASSERT_TRUE(makeRightMonitorPrimary());
   const std::vector<ListedMonitor> listed = listedMonitors();
   ASSERT_EQ(listed.size(), 2u);
   ASSERT_TRUE(std::any_of(listed.begin(), listed.end(),
@@ -224,7 +196,7 @@ TEST(LinuxInput, PointerWhereXdotoolPutItOnEitherMonitorAndAnyPrimary) {
   EXPECT_EQ(input.mouseLocation(), (Point{1000, 50}));
 
   scale = 1;
-  makeRightPrimary();
+  ASSERT_TRUE(makeRightMonitorPrimary());
   dispatchEvents(*connection);
   EXPECT_EQ(input.mouseLocation(), (Point{2000 - 1440, 100}));
   commandOutput({"xdotool", "mousemove", "200", "300"});

@@ -19,53 +19,6 @@
 namespace dravel::testing {
 namespace {
 
-// One monitor as `xrandr --listmonitors` lists it, in root pixels.
-struct XrandrMonitor {
-  std::string name;
-  bool primary = false;
-  int64_t x = 0, y = 0, width = 0, height = 0;
-};
-
-std::vector<XrandrMonitor> xrandrMonitors() {
-  std::vector<XrandrMonitor> monitors;
-  std::istringstream lines(commandOutput({"xrandr", "--listmonitors"}));
-  std::string line;
-  while (std::getline(lines, line)) {
-    // " 0: *LEFT 1440/381x1800/476+0+0  screen"
-    char name[64] = {0};
-    long w = 0, h = 0, x = 0, y = 0, mmw = 0, mmh = 0;
-    int index = 0;
-    if (std::sscanf(line.c_str(), " %d: %63s %ld/%ldx%ld/%ld+%ld+%ld", &index, name, &w, &mmw, &h,
-                    &mmh, &x, &y) != 8) {
-      continue;
-    }
-    XrandrMonitor m;
-    m.name = name;
-    if (!m.name.empty() && (m.name[0] == '*' || m.name[0] == '+')) {
-      m.primary = m.name.find('*') != std::string::npos;
-      m.name.erase(0, m.name.find_first_not_of("*+"));
-    }
-    m.x = x, m.y = y, m.width = w, m.height = h;
-    monitors.push_back(m);
-  }
-  return monitors;
-}
-
-XrandrMonitor monitorAt(const std::vector<XrandrMonitor>& monitors, int64_t x, int64_t y) {
-  for (const XrandrMonitor& m : monitors) {
-    if (x >= m.x && x < m.x + m.width && y >= m.y && y < m.y + m.height) return m;
-  }
-  ADD_FAILURE() << "no monitor at " << x << "," << y;
-  return monitors.empty() ? XrandrMonitor{} : monitors.front();
-}
-
-XrandrMonitor primaryOf(const std::vector<XrandrMonitor>& monitors) {
-  for (const XrandrMonitor& m : monitors) {
-    if (m.primary) return m;
-  }
-  return monitors.empty() ? XrandrMonitor{} : monitors.front();
-}
-
 // An integer field of `xwininfo -id` ("Absolute upper-left X", "Width", ...).
 int64_t xwininfoField(unsigned long window, const std::string& field) {
   std::istringstream lines(commandOutput({"xwininfo", "-id", std::to_string(window)}));
@@ -133,9 +86,8 @@ class HostX11 : public HostProcessTest {
   // root (x, y) against xrandr, at `scale`.
   void expectGeometryAt(int64_t x, int64_t y, double scale) {
     movePointer(x, y);
-    const auto monitors = xrandrMonitors();
-    const XrandrMonitor m = monitorAt(monitors, x, y);
-    const XrandrMonitor p = primaryOf(monitors);
+    const ListedMonitor m = listedMonitorAt(x, y);
+    const ListedMonitor p = listedPrimaryMonitor();
     MethodResponse reply = call("dravel/capture", "screenUnderCursor");
     ASSERT_TRUE(succeeded(reply)) << hostLog();
     SCOPED_TRACE("pointer at " + std::to_string(x) + "," + std::to_string(y) + " on " + m.name);
@@ -164,10 +116,8 @@ TEST_F(HostX11, ScreenUnderCursorFollowsThePointerAcrossMonitors) {
 
 TEST_F(HostX11, APrimaryAwayFromTheRootOriginAndScaleTwo) {
   // The right monitor (which has no output) becomes the primary.
-  commandOutput({"xrandr", "--delmonitor", "RIGHT"});
-  commandOutput({"xrandr", "--setmonitor", "*RIGHT", "1440/381x1800/476+1440+0", "none"});
-  const auto monitors = xrandrMonitors();
-  ASSERT_EQ(primaryOf(monitors).name, "RIGHT");
+  ASSERT_TRUE(makeRightMonitorPrimary());
+  ASSERT_EQ(listedPrimaryMonitor().name, "RIGHT");
   hostEnvironment_ = {"GDK_SCALE=2"};
   start();
   expectGeometryAt(300, 400, 2);
@@ -205,7 +155,7 @@ TEST_F(HostX11, ACaptureIsTheScreenPixelForPixelOnEachMonitor) {
     const std::string file = readFile(png);
     const std::optional<RgbImage> shot = rgbFromPng(std::vector<uint8_t>(file.begin(), file.end()));
     ASSERT_TRUE(shot);
-    const XrandrMonitor m = monitorAt(xrandrMonitors(), x, 900);
+    const ListedMonitor m = listedMonitorAt(x, 900);
     ASSERT_EQ(shot->width, m.width);
     ASSERT_EQ(shot->height, m.height);
     EXPECT_EQ(shot->differingPixels(root->crop(m.x, m.y, m.width, m.height)), 0) << m.name;
@@ -216,8 +166,7 @@ TEST_F(HostX11, CallersThatLeaveMidCaptureAndAMonitorGoneBetweenCallsLeaveTheHos
   start();
   movePointer(2100, 900);
   // Callers that send a capture and close at once, many times over.
-  const Message capture =
-      StandardMethodCodec::encodeMethodCall({"captureScreen", ValueMap{}});
+  const Message capture = StandardMethodCodec::encodeMethodCall({"captureScreen", ValueMap{}});
   for (int i = 1; i <= 20; ++i) {
     auto client = connect();
     ASSERT_TRUE(client);
@@ -272,7 +221,7 @@ TEST_F(HostX11, ActiveWindowIsTheActivatedWindowWhereverItMoves) {
     const int64_t y = xwininfoField(term, "Absolute upper-left Y") - top;
     const int64_t w = xwininfoField(term, "Width") + left + right;
     const int64_t h = xwininfoField(term, "Height") + top + bottom;
-    const XrandrMonitor m = monitorAt(xrandrMonitors(), x + w / 2, y + h / 2);
+    const ListedMonitor m = listedMonitorAt(x + w / 2, y + h / 2);
     MethodResponse reply = call("dravel/capture", "activeWindow");
     ASSERT_TRUE(succeeded(reply)) << hostLog();
     EXPECT_EQ(number(reply, "winX"), x - m.x);
@@ -308,7 +257,7 @@ TEST_F(HostX11, TheOverlayCoversItsScreenIsLeftOutOfCapturesAndLeavesNothingGrab
       },
       10))
       << hostLog();
-  const XrandrMonitor m = monitorAt(xrandrMonitors(), 2100, 900);
+  const ListedMonitor m = listedMonitorAt(2100, 900);
   EXPECT_EQ(xwininfoField(overlay, "Absolute upper-left X"), m.x);
   EXPECT_EQ(xwininfoField(overlay, "Absolute upper-left Y"), m.y);
   EXPECT_EQ(xwininfoField(overlay, "Width"), m.width);

@@ -39,6 +39,7 @@ namespace dravel::linux_platform {
 namespace {
 
 using dravel::testing::commandOutput;
+using dravel::testing::makeRightMonitorPrimary;
 using dravel::testing::requireTestDesktop;
 using dravel::testing::runCommand;
 using dravel::testing::windowNamed;
@@ -217,10 +218,7 @@ TEST_F(WindowOnDesktop, FrameSetWhileHiddenAndShownLandsOnRootPixelsFrameInclude
 
 TEST_F(WindowOnDesktop, FrameFollowsThePrimaryMonitorWhenItMoves) {
   // The right monitor becomes primary: global x = 0 is now root x = 1440.
-  ASSERT_TRUE(runCommand({"xrandr", "--delmonitor", "LEFT"}));
-  ASSERT_TRUE(runCommand({"xrandr", "--delmonitor", "RIGHT"}));
-  ASSERT_TRUE(runCommand({"xrandr", "--setmonitor", "LEFT", "1440/381x1800/476+0+0", "screen"}));
-  ASSERT_TRUE(runCommand({"xrandr", "--setmonitor", "*RIGHT", "1440/381x1800/476+1440+0", "none"}));
+  ASSERT_TRUE(makeRightMonitorPrimary());
   ASSERT_NE(commandOutput({"xrandr", "--listmonitors"}).find("*RIGHT"), std::string::npos);
 
   makeWindow();

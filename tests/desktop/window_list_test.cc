@@ -234,8 +234,7 @@ TEST_F(WindowListTest, BoundsFollowThePrimaryTheScaleAndAMove) {
   EXPECT_EQ(boundsOf(list(*windowList, 0).byWindow.at(termTwo)), moved);
 
   // RIGHT, at +1440+0, becomes the primary: everything is measured from it.
-  commandOutput({"xrandr", "--delmonitor", "RIGHT"});
-  commandOutput({"xrandr", "--setmonitor", "*RIGHT", "1440/381x1800/476+1440+0", "none"});
+  ASSERT_TRUE(::dravel::testing::makeRightMonitorPrimary());
   screens->refresh();
   const Rect one = outerRect(termOne);
   EXPECT_EQ(boundsOf(list(*windowList, 0).byWindow.at(termOne)),

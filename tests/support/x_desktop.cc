@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <regex>
+#include <sstream>
 
 #include <X11/Xlib.h>
 
@@ -95,6 +97,41 @@ std::string commandOutput(const std::vector<std::string>& argv) {
     ADD_FAILURE() << "command failed: " << line << "\n" << err;
   }
   return out;
+}
+
+std::vector<ListedMonitor> listedMonitors() {
+  // " 0: *LEFT 1440/381x1800/476+0+0  screen"
+  const std::regex line(R"(^\s*\d+: ([+*]*)(\S+) (\d+)/\d+x(\d+)/\d+\+(-?\d+)\+(-?\d+))");
+  std::vector<ListedMonitor> monitors;
+  std::istringstream text(commandOutput({"xrandr", "--listmonitors"}));
+  for (std::string row; std::getline(text, row);) {
+    std::smatch m;
+    if (!std::regex_search(row, m, line)) continue;
+    monitors.push_back({m[2], m[1].str().find('*') != std::string::npos, std::stoll(m[5]),
+                        std::stoll(m[6]), std::stoll(m[3]), std::stoll(m[4])});
+  }
+  return monitors;
+}
+
+ListedMonitor listedMonitorAt(int64_t x, int64_t y) {
+  for (const ListedMonitor& m : listedMonitors()) {
+    if (x >= m.x && x < m.x + m.width && y >= m.y && y < m.y + m.height) return m;
+  }
+  ADD_FAILURE() << "no monitor at " << x << "," << y;
+  return {};
+}
+
+ListedMonitor listedPrimaryMonitor() {
+  const std::vector<ListedMonitor> monitors = listedMonitors();
+  for (const ListedMonitor& m : monitors) {
+    if (m.primary) return m;
+  }
+  return monitors.empty() ? ListedMonitor{} : monitors.front();
+}
+
+bool makeRightMonitorPrimary() {
+  return runCommand({"xrandr", "--delmonitor", "RIGHT"}) &&
+         runCommand({"xrandr", "--setmonitor", "*RIGHT", "1440/381x1800/476+1440+0", "none"});
 }
 
 unsigned long windowNamed(const std::string& name) {

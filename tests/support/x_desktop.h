@@ -2,6 +2,7 @@
 // whose own tools serve as oracles.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,27 @@ std::string commandOutput(const std::vector<std::string>& argv);
 // The same, returning whether it succeeded instead of failing the test.
 bool runCommand(const std::vector<std::string>& argv, std::string* out = nullptr,
                 std::string* err = nullptr);
+
+// One monitor as `xrandr --listmonitors` lists it, in root pixels.
+struct ListedMonitor {
+  std::string name;
+  bool primary = false;
+  int64_t x = 0;
+  int64_t y = 0;
+  int64_t width = 0;
+  int64_t height = 0;
+};
+
+// The monitors `xrandr --listmonitors` lists, in its order.
+std::vector<ListedMonitor> listedMonitors();
+// The listed monitor holding root pixel (x, y); a failure (and an empty
+// monitor) when none does.
+ListedMonitor listedMonitorAt(int64_t x, int64_t y);
+// The listed primary monitor (the first when none is marked).
+ListedMonitor listedPrimaryMonitor();
+// Makes the test desktop's RIGHT monitor (the one without an output) the
+// primary, away from the root's origin; false when xrandr refuses.
+bool makeRightMonitorPrimary();
 
 // The id of the one window whose name is exactly `name` (xdotool search);
 // 0 when there is none.
