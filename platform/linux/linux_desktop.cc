@@ -71,6 +71,11 @@ std::unique_ptr<LinuxDesktop> LinuxDesktop::create(
   });
   desktop->input_ = std::make_unique<LinuxInput>(connection, *desktop->screens_);
   desktop->windowList_ = std::make_unique<LinuxWindowList>(connection, *desktop->screens_);
+  desktop->objectRuntime_ =
+      std::make_unique<GtkCursorRuntime>(desktop->embedding_.messenger(), [self]() -> GdkWindow* {
+        LinuxWindow* window = self->mainWindow_;
+        return window ? gtk_widget_get_window(window->widget()) : nullptr;
+      });
   desktop->workspace_ =
       std::make_unique<LinuxWorkspace>([self] { return activeWindowPid(*self->connection_); });
   desktop->application_ =

@@ -5,8 +5,8 @@
 // Real on this desktop: screens, the pointer, the window list and the
 // frontmost application, screen capture on both routes (the overlay left
 // out), the permission (X has none to ask), the main window and its overlay,
-// the application, the clipboard, processes. The rest answers clearly that it
-// is not available (see each service's header).
+// the application, the clipboard, the mouse cursors, processes. The rest
+// answers clearly that it is not available (see each service's header).
 #pragma once
 
 #include <memory>
@@ -69,7 +69,7 @@ class LinuxDesktop : public Platform {
   UnavailableLoginItem& loginItem() override { return loginItem_; }
   PangoTextSystem& textSystem() override { return textSystem_; }
   InProcessNotificationCenter& appNotificationCenter() override { return appNotificationCenter_; }
-  LinuxObjectRuntime& objectRuntime() override { return objectRuntime_; }
+  GtkCursorRuntime& objectRuntime() override { return *objectRuntime_; }
   UnavailableNotificationCenter& userNotificationCenter() override {
     return userNotificationCenter_;
   }
@@ -106,7 +106,7 @@ class LinuxDesktop : public Platform {
   UnavailableLoginItem loginItem_;
   PangoTextSystem textSystem_;
   InProcessNotificationCenter appNotificationCenter_;
-  LinuxObjectRuntime objectRuntime_;
+  std::unique_ptr<GtkCursorRuntime> objectRuntime_;
   UnavailableNotificationCenter userNotificationCenter_;
   AbsentUpdateFramework updateFramework_;
   LinuxProcessControl processControl_;

@@ -58,6 +58,7 @@ class SocketEmbedding : public Embedding {
     std::string call;
   };
   const std::vector<Registration>& registrations() const { return registrations_; }
+  FlutterBinaryMessenger& messenger() { return *messenger_; }
 
  private:
   std::shared_ptr<FlutterBinaryMessenger> messenger_;

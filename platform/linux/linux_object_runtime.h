@@ -1,23 +1,62 @@
-// The object runtime on Linux: there are no classes to look up or methods to
-// replace, so every lookup is absent and the host keeps the toolkit's own
-// cursors.
+// Mouse cursors on the Linux desktop. There is no object runtime to search:
+// what the host looks up by class and method name is the embedding's mouse
+// cursor lookup, which this runtime stands for. Its table maps each cursor
+// kind the interface names to the desktop's named cursor (the CSS names the
+// cursor themes carry), as the embedding on Linux does. Replacing the lookup
+// installs the host's handler on the interface's mouse-cursor channel
+// ("flutter/mousecursor"): each "activateSystemCursor" asks the installed
+// lookup for the kind's cursor and sets it on the main window, a named cursor
+// from the theme, or a drawn one rendered at the window's scale with its hot
+// spot where the cursor says.
 #pragma once
 
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "channels/binary_messenger.h"
 #include "platform/cursor.h"
+
+typedef struct _GdkWindow GdkWindow;
 
 namespace dravel::linux_platform {
 
-class LinuxObjectRuntime : public ObjectRuntime {
+// The class and method the host looks for.
+inline constexpr const char* kMouseCursorPluginClass = "FlutterMouseCursorPlugin";
+inline constexpr const char* kCursorFromKindSelector = "cursorFromKind:";
+// The interface's mouse-cursor channel.
+inline constexpr const char* kMouseCursorChannel = "flutter/mousecursor";
+
+// The desktop's cursor name for a kind of the interface; "default" for kinds
+// it does not know.
+std::string cursorNameForKind(const std::string& kind);
+
+class GtkCursorRuntime : public ObjectRuntime {
  public:
-  bool classNamed(const std::string&) override { return false; }
-  std::optional<CursorFromKindImp> classMethodImplementation(const std::string&,
-                                                             const std::string&) override {
-    return std::nullopt;
-  }
-  bool setClassMethodImplementation(const std::string&, const std::string&,
-                                    CursorFromKindImp) override {
-    return false;
-  }
+  // `messenger` carries the interface's channels; `window` gives the window
+  // the cursor is set on (null: none now).
+  GtkCursorRuntime(FlutterBinaryMessenger& messenger, std::function<GdkWindow*()> window);
+  ~GtkCursorRuntime() override;
+  GtkCursorRuntime(const GtkCursorRuntime&) = delete;
+  GtkCursorRuntime& operator=(const GtkCursorRuntime&) = delete;
+
+  bool classNamed(const std::string& className) override;
+  std::optional<CursorFromKindImp> classMethodImplementation(const std::string& className,
+                                                             const std::string& selector) override;
+  // Installs `implementation` and the channel handler that uses it.
+  bool setClassMethodImplementation(const std::string& className, const std::string& selector,
+                                    CursorFromKindImp implementation) override;
+
+  // Sets the cursor of `kind` as the channel would; false when there is no
+  // window or no cursor.
+  bool activate(const std::string& kind);
+
+ private:
+  FlutterBinaryMessenger& messenger_;
+  std::function<GdkWindow*()> window_;
+  CursorFromKindImp implementation_;
+  bool handlerInstalled_ = false;
 };
 
 }  // namespace dravel::linux_platform

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include <X11/Xlib.h>
+#include <X11/extensions/Xfixes.h>
 
 extern char** environ;
 
@@ -138,6 +139,27 @@ unsigned long windowNamed(const std::string& name) {
   std::string out;
   if (!runCommand({"xdotool", "search", "--name", "^" + name + "$"}, &out)) return 0;
   return std::strtoul(out.c_str(), nullptr, 10);
+}
+
+ServerCursor serverCursor() {
+  ServerCursor c;
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) return c;
+  if (XFixesCursorImage* image = XFixesGetCursorImage(display)) {
+    c.width = image->width;
+    c.height = image->height;
+    c.xhot = image->xhot;
+    c.yhot = image->yhot;
+    // The pixels are unsigned long, one a pixel, whatever that type's width.
+    if (image->width > 0 && image->height > 0) {
+      c.centre = static_cast<uint32_t>(
+          image->pixels[(image->height / 2) * image->width + image->width / 2] & 0xFFFFFFFFu);
+    }
+    c.serial = image->cursor_serial;
+    XFree(image);
+  }
+  XCloseDisplay(display);
+  return c;
 }
 
 bool anotherClientCanGrabPointerAndKeyboard() {

@@ -42,6 +42,19 @@ ListedMonitor listedPrimaryMonitor();
 // primary, away from the root's origin; false when xrandr refuses.
 bool makeRightMonitorPrimary();
 
+// The cursor the server shows now, as XFixes reads it back.
+struct ServerCursor {
+  int width = 0;
+  int height = 0;
+  int xhot = 0;
+  int yhot = 0;
+  // ARGB (premultiplied) of the centre pixel.
+  uint32_t centre = 0;
+  // Changes whenever the cursor does.
+  unsigned long serial = 0;
+};
+ServerCursor serverCursor();
+
 // The id of the one window whose name is exactly `name` (xdotool search);
 // 0 when there is none.
 unsigned long windowNamed(const std::string& name);

@@ -1,0 +1,182 @@
+// The diagonal cursors as the X server shows them: the host's drawn arrows
+// are set through the mouse-cursor channel and read back with XFixes.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+
+#include "channels/glib_main_queue.h"
+#include "channels/in_process_messenger.h"
+#include "channels/standard_codec.h"
+#include "host/mouse_cursors.h"
+#include "platform/linux/linux_object_runtime.h"
+#include "tests/support/x_desktop.h"
+
+namespace dravel::linux_platform {
+namespace {
+
+using dravel::testing::commandOutput;
+using dravel::testing::requireTestDesktop;
+using dravel::testing::ServerCursor;
+using dravel::testing::serverCursor;
+
+class Cursors : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(requireTestDesktop());
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    setMainQueue(&queue_);
+    std::tie(hostEnd_, uiEnd_) = InProcessMessenger::makePair();
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_default_size(GTK_WINDOW(window_), 300, 300);
+    gtk_window_move(GTK_WINDOW(window_), 400, 400);
+    gtk_widget_show(window_);
+    runtime_ = std::make_unique<GtkCursorRuntime>(
+        *hostEnd_, [this] { return gtk_widget_get_window(window_); });
+    // The host's own lookup on top of the embedding's, as it installs it.
+    auto previous =
+        runtime_->classMethodImplementation(kMouseCursorPluginClass, kCursorFromKindSelector);
+    ASSERT_TRUE(previous);
+    ASSERT_TRUE(runtime_->setClassMethodImplementation(
+        kMouseCursorPluginClass, kCursorFromKindSelector,
+        [previous = *previous](const std::string& cls, const std::string& selector,
+                               const std::string& kind) {
+          if (auto cursor = MouseCursors::diagonal(kind)) return cursor;
+          return previous(cls, selector, kind);
+        }));
+    // The pointer over the window, once it is on screen.
+    iterateUntil([&] { return gtk_widget_get_mapped(window_); });
+    commandOutput({"xdotool", "mousemove", "550", "550"});
+  }
+  void TearDown() override {
+    runtime_.reset();
+    if (window_) gtk_widget_destroy(window_);
+    setMainQueue(nullptr);
+  }
+
+  template <typename Done>
+  bool iterateUntil(Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      while (g_main_context_iteration(nullptr, FALSE)) {
+      }
+      g_usleep(2000);
+    }
+    return true;
+  }
+
+  // Sends "activateSystemCursor" from the interface's end; whether it was
+  // answered with success.
+  bool activate(const std::string& kind) {
+    ValueMap arguments{{"device", Value(int64_t{1})}, {"kind", Value(kind)}};
+    bool succeeded = false;
+    bool answered = false;
+    uiEnd_->sendOnChannel(
+        kMouseCursorChannel,
+        StandardMethodCodec::encodeMethodCall({"activateSystemCursor", Value(arguments)}),
+        [&](Message reply) {
+          answered = true;
+          if (reply.empty()) return;
+          const std::vector<uint8_t> bytes = reply.flatten();
+          auto decoded = StandardMethodCodec::decodeEnvelope(std::span<const uint8_t>(bytes));
+          if (auto* envelope = std::get_if<MethodEnvelope>(&decoded)) {
+            succeeded = std::holds_alternative<Value>(*envelope);
+          }
+        });
+    iterateUntil([&] { return answered; });
+    return succeeded;
+  }
+
+  // The server's cursor once it has changed from `before`.
+  ServerCursor cursorAfter(unsigned long before) {
+    ServerCursor now;
+    iterateUntil([&] {
+      now = serverCursor();
+      return now.serial != before;
+    });
+    return now;
+  }
+
+  GLibMainQueue queue_;
+  std::shared_ptr<InProcessMessenger> hostEnd_;
+  std::shared_ptr<InProcessMessenger> uiEnd_;
+  GtkWidget* window_ = nullptr;
+  std::unique_ptr<GtkCursorRuntime> runtime_;
+};
+
+TEST_F(Cursors, DiagonalKindsAreTheDrawnArrowsOthersTheThemesNamedCursors) {
+  const unsigned long start = serverCursor().serial;
+  ASSERT_TRUE(activate("resizeUpLeftDownRight"));
+  const ServerCursor arrow = cursorAfter(start);
+  EXPECT_EQ(arrow.width, 24);
+  EXPECT_EQ(arrow.height, 24);
+  EXPECT_EQ(arrow.xhot, 12);
+  EXPECT_EQ(arrow.yhot, 12);
+  EXPECT_EQ(arrow.centre >> 24, 0xFFu) << "the arrow's middle is opaque";
+
+  ASSERT_TRUE(activate("resizeUpRightDownLeft"));
+  const ServerCursor other = cursorAfter(arrow.serial);
+  EXPECT_EQ(other.width, 24);
+  EXPECT_EQ(other.xhot, 12);
+
+  // Any other kind is the theme's cursor of that name, not a drawn arrow.
+  ASSERT_TRUE(activate("text"));
+  const ServerCursor text = cursorAfter(other.serial);
+  EXPECT_NE(text.serial, other.serial);
+  EXPECT_FALSE(text.width == 24 && text.height == 24 && text.xhot == 12 && text.yhot == 12);
+
+  EXPECT_EQ(cursorNameForKind("resizeUpLeftDownRight"), "nwse-resize");
+  EXPECT_EQ(cursorNameForKind("click"), "pointer");
+  EXPECT_EQ(cursorNameForKind("noSuchKind"), "default");
+}
+
+TEST(CursorsAtScaleTwo, TheArrowIsDrawnAtTheWindowsScale) {
+  ASSERT_TRUE(requireTestDesktop());
+  // Before the toolkit starts: its window scale.
+  ::setenv("GDK_SCALE", "2", 1);
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+  GLibMainQueue queue;
+  setMainQueue(&queue);
+  auto [hostEnd, uiEnd] = InProcessMessenger::makePair();
+  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_default_size(GTK_WINDOW(window), 200, 200);
+  gtk_window_move(GTK_WINDOW(window), 300, 300);
+  gtk_widget_show(window);
+  GtkCursorRuntime runtime(*hostEnd, [window] { return gtk_widget_get_window(window); });
+  ASSERT_TRUE(runtime.setClassMethodImplementation(
+      kMouseCursorPluginClass, kCursorFromKindSelector,
+      [](const std::string&, const std::string&, const std::string& kind) {
+        return MouseCursors::diagonal(kind);
+      }));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!gtk_widget_get_mapped(window) && std::chrono::steady_clock::now() < deadline) {
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    g_usleep(2000);
+  }
+  ASSERT_EQ(gdk_window_get_scale_factor(gtk_widget_get_window(window)), 2);
+  commandOutput({"xdotool", "mousemove", "700", "700"});
+  const unsigned long before = serverCursor().serial;
+  ASSERT_TRUE(runtime.activate("resizeUpLeftDownRight"));
+  ServerCursor arrow;
+  while (std::chrono::steady_clock::now() < deadline) {
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    arrow = serverCursor();
+    if (arrow.serial != before) break;
+    g_usleep(2000);
+  }
+  EXPECT_EQ(arrow.width, 48);
+  EXPECT_EQ(arrow.height, 48);
+  EXPECT_EQ(arrow.xhot, 24);
+  EXPECT_EQ(arrow.yhot, 24);
+  EXPECT_EQ(arrow.centre >> 24, 0xFFu);
+  gtk_widget_destroy(window);
+  setMainQueue(nullptr);
+}
+
+}  // namespace
+}  // namespace dravel::linux_platform
