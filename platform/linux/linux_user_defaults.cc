@@ -40,7 +40,7 @@ GSettingsSchema* installedSchema(const char* id) {
   return g_settings_schema_source_lookup(source, id, TRUE);
 }
 
-// The value of a key if it is of that type.
+// Whether the key's values are of that type.
 bool keyHasType(GSettingsSchema* schema, const char* key, const GVariantType* type) {
   GSettingsSchemaKey* schemaKey = g_settings_schema_get_key(schema, key);
   const bool matches = g_variant_type_equal(g_settings_schema_key_get_value_type(schemaKey), type);

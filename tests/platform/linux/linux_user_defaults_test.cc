@@ -32,6 +32,13 @@ constexpr int64_t kKeyF9 = 0xffc6;
 constexpr int64_t kKeyPrint = 0xff61;
 constexpr int64_t kKeyGrave = 0x60;
 
+bool schemaInstalled(const char* id) {
+  GSettingsSchema* schema =
+      g_settings_schema_source_lookup(g_settings_schema_source_get_default(), id, TRUE);
+  if (schema) g_settings_schema_unref(schema);
+  return schema != nullptr;
+}
+
 std::optional<HotkeyBinding> binding(int64_t keyCode, int64_t mask) {
   return HotkeyBinding{keyCode, mask};
 }
@@ -89,8 +96,7 @@ class LinuxHotkeySettings : public ::testing::Test {
     ::setenv("GSETTINGS_BACKEND", "memory", 1);
     for (const char* schema : {"org.gnome.desktop.wm.keybindings", "org.gnome.shell.keybindings",
                                "org.gnome.settings-daemon.plugins.media-keys"}) {
-      if (!g_settings_schema_source_lookup(g_settings_schema_source_get_default(), schema, TRUE))
-        GTEST_SKIP() << schema << " is not installed";
+      if (!schemaInstalled(schema)) GTEST_SKIP() << schema << " is not installed";
     }
   }
   void TearDown() override {
@@ -162,8 +168,7 @@ TEST_F(LinuxHotkeySettings, DefaultBindingsOfEverySchemaAreRead) {
 }
 
 TEST_F(LinuxHotkeySettings, MissingSchemasAreSkippedAndTheOthersStillRead) {
-  ASSERT_FALSE(g_settings_schema_source_lookup(g_settings_schema_source_get_default(),
-                                               "org.gnome.mutter.keybindings", TRUE))
+  ASSERT_FALSE(schemaInstalled("org.gnome.mutter.keybindings"))
       << "this check needs a machine without mutter's schemas";
   std::vector<HotkeyBinding> read =
       bindingsOf({"org.gnome.mutter.keybindings", "no.such.schema",
@@ -222,8 +227,7 @@ TEST_F(LinuxHotkeySettings, CustomBindingsAreReadAtTheirListedPaths) {
 // The desktop's own tool writes a binding into a settings file this process
 // then reads: the backend a user's session has on disk, not only memory.
 TEST(LinuxHotkeyKeyfileSettings, ABindingSetWithTheSettingsToolIsRead) {
-  if (!g_settings_schema_source_lookup(g_settings_schema_source_get_default(),
-                                       "org.gnome.shell.keybindings", TRUE))
+  if (!schemaInstalled("org.gnome.shell.keybindings"))
     GTEST_SKIP() << "org.gnome.shell.keybindings is not installed";
   std::string pattern = ::testing::TempDir() + "/dravel-hotkeys-XXXXXX";
   ASSERT_TRUE(::mkdtemp(pattern.data()));
@@ -252,8 +256,7 @@ class LinuxHotkeyProbe : public dravel::testing::HostTest {};
 
 TEST_F(LinuxHotkeyProbe, ReportsTheDefaultScreenshotKeysAsTaken) {
   ::setenv("GSETTINGS_BACKEND", "memory", 1);
-  if (!g_settings_schema_source_lookup(g_settings_schema_source_get_default(),
-                                       "org.gnome.shell.keybindings", TRUE))
+  if (!schemaInstalled("org.gnome.shell.keybindings"))
     GTEST_SKIP() << "org.gnome.shell.keybindings is not installed";
   LinuxUserDefaults defaults;
   desktop().userDefaults().store(
