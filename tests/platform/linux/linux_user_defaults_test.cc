@@ -1,0 +1,272 @@
+// The system hotkey table on Linux: accelerators translated into the host's
+// key values and masks, and read from the desktop's keybinding settings.
+#include "platform/linux/linux_user_defaults.h"
+
+// The settings backend's own interface, to tell which one this process uses.
+#define G_SETTINGS_ENABLE_BACKEND
+#include <gdk/gdk.h>
+#include <gio/gio.h>
+#include <gio/gsettingsbackend.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "host/hotkey_probe.h"
+#include "platform/sim/sim_desktop.h"
+#include "tests/support/host_fixture.h"
+#include "tests/support/x_desktop.h"
+
+namespace dravel::linux_platform {
+namespace {
+
+// Key values from X11's keysymdef.h, not from GDK.
+constexpr int64_t kKeyS = 0x73;
+constexpr int64_t kKeyR = 0x72;
+constexpr int64_t kKeyF4 = 0xffc1;
+constexpr int64_t kKeyF9 = 0xffc6;
+constexpr int64_t kKeyPrint = 0xff61;
+constexpr int64_t kKeyGrave = 0x60;
+
+bool schemaInstalled(const char* id) {
+  GSettingsSchema* schema =
+      g_settings_schema_source_lookup(g_settings_schema_source_get_default(), id, TRUE);
+  if (schema) g_settings_schema_unref(schema);
+  return schema != nullptr;
+}
+
+std::optional<HotkeyBinding> binding(int64_t keyCode, int64_t mask) {
+  return HotkeyBinding{keyCode, mask};
+}
+
+TEST(LinuxHotkeyTranslation, AcceleratorsBecomeLowercaseKeyValuesAndTheProbesModifierBits) {
+  EXPECT_EQ(bindingFromAccelerator("<Super><Shift>s"), binding(kKeyS, 0x120000));
+  EXPECT_EQ(bindingFromAccelerator("<Ctrl><Shift><Alt>R"), binding(kKeyR, 0x0e0000));
+  EXPECT_EQ(bindingFromAccelerator("<Shift>S"), binding(kKeyS, 0x20000));
+  EXPECT_EQ(bindingFromAccelerator("Print"), binding(kKeyPrint, 0));
+  EXPECT_EQ(bindingFromAccelerator("<Primary>Print"), bindingFromAccelerator("<Control>Print"));
+  EXPECT_EQ(bindingFromAccelerator("<Primary>Print"), binding(kKeyPrint, 0x40000));
+  EXPECT_EQ(bindingFromAccelerator("<primary><SHIFT>Print"), binding(kKeyPrint, 0x60000));
+  EXPECT_EQ(bindingFromAccelerator("<Super>Above_Tab"), binding(kKeyGrave, 0x100000));
+  EXPECT_EQ(bindingFromAccelerator("<Meta>s"), binding(kKeyS, 0x100000));
+  EXPECT_EQ(bindingFromAccelerator("<Mod4>s"), binding(kKeyS, 0x100000));
+  EXPECT_EQ(bindingFromAccelerator("<Mod1>F4"), binding(kKeyF4, 0x80000));
+}
+
+TEST(LinuxHotkeyTranslation, UnboundUnreadableAndInexpressibleAcceleratorsAreLeftOut) {
+  for (const char* accelerator :
+       {"", "disabled", "garbage<<", "<Super>", "<Shift>NoSuchKey", "<Hyper>s", "<Mod5>s"}) {
+    EXPECT_EQ(bindingFromAccelerator(accelerator), std::nullopt) << accelerator;
+  }
+}
+
+TEST(LinuxHotkeyTranslation, TheTableHoldsOneEnabledEntryPerBoundAcceleratorUnderUniqueKeys) {
+  Value table = hotkeyTable({"Print", "disabled", "", "<Alt>F4", "nonsense<", "<Alt>F4"});
+  const ValueMap* entries = table.asMap();
+  ASSERT_TRUE(entries);
+  ASSERT_EQ(entries->size(), 3u);
+  std::set<std::string> ids;
+  std::vector<HotkeyBinding> bindings;
+  for (const auto& [id, entry] : *entries) {
+    ASSERT_TRUE(id.asString());
+    ids.insert(*id.asString());
+    const ValueMap* map = entry.asMap();
+    ASSERT_TRUE(map);
+    EXPECT_EQ(map->find("enabled")->asInt(), 1);
+    const ValueList* parameters = map->find("value")->asMap()->find("parameters")->asList();
+    ASSERT_TRUE(parameters);
+    ASSERT_EQ(parameters->size(), 3u);
+    EXPECT_EQ((*parameters)[0].asInt(), 65535);
+    bindings.push_back({*(*parameters)[1].asInt(), *(*parameters)[2].asInt()});
+  }
+  EXPECT_EQ(ids.size(), 3u);
+  EXPECT_EQ(bindings,
+            (std::vector<HotkeyBinding>{{kKeyPrint, 0}, {kKeyF4, 0x80000}, {kKeyF4, 0x80000}}));
+}
+
+// Settings live in memory, private to this process: ctest runs each test in
+// a process of its own, and the backend is chosen at the first use.
+class LinuxHotkeySettings : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("GSETTINGS_BACKEND", "memory", 1);
+    for (const char* schema : {"org.gnome.desktop.wm.keybindings", "org.gnome.shell.keybindings",
+                               "org.gnome.settings-daemon.plugins.media-keys"}) {
+      if (!schemaInstalled(schema)) GTEST_SKIP() << schema << " is not installed";
+    }
+  }
+  void TearDown() override {
+    for (GSettings* settings : changed_) {
+      GSettingsSchema* schema = nullptr;
+      g_object_get(settings, "settings-schema", &schema, nullptr);
+      gchar** keys = g_settings_schema_list_keys(schema);
+      for (gchar** key = keys; *key; ++key) g_settings_reset(settings, *key);
+      g_strfreev(keys);
+      g_settings_schema_unref(schema);
+      g_object_unref(settings);
+    }
+  }
+  GSettings* settings(const char* schema, const char* path = nullptr) {
+    GSettings* s = path ? g_settings_new_with_path(schema, path) : g_settings_new(schema);
+    changed_.push_back(s);
+    return s;
+  }
+  static std::vector<HotkeyBinding> bindingsOf(const std::vector<std::string>& schemas) {
+    std::vector<HotkeyBinding> bindings;
+    Value table = hotkeyTable(acceleratorsFromSettings(schemas));
+    for (const auto& [id, entry] : *table.asMap()) {
+      const ValueList& p = *entry.asMap()->find("value")->asMap()->find("parameters")->asList();
+      bindings.push_back({*p[1].asInt(), *p[2].asInt()});
+    }
+    return bindings;
+  }
+  static bool contains(const std::vector<HotkeyBinding>& bindings, HotkeyBinding b) {
+    return std::find(bindings.begin(), bindings.end(), b) != bindings.end();
+  }
+
+ private:
+  std::vector<GSettings*> changed_;
+};
+
+// The number of bound accelerators `gsettings` lists for a schema whose key
+// GDK can name (the interface cannot register the others either).
+size_t boundAcceleratorsListed(const std::string& schema) {
+  std::istringstream lines(
+      dravel::testing::commandOutput({"gsettings", "list-recursively", schema}));
+  size_t count = 0;
+  const std::regex item("'([^']*)'");
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(" custom-keybindings ") != std::string::npos) continue;
+    for (auto it = std::sregex_iterator(line.begin(), line.end(), item);
+         it != std::sregex_iterator(); ++it) {
+      const std::string accelerator = (*it)[1];
+      if (accelerator.empty() || accelerator == "disabled") continue;
+      const std::string keyName = accelerator.substr(accelerator.rfind('>') + 1);
+      if (keyName == "Above_Tab" || gdk_keyval_from_name(keyName.c_str()) != GDK_KEY_VoidSymbol)
+        ++count;
+    }
+  }
+  return count;
+}
+
+TEST_F(LinuxHotkeySettings, DefaultBindingsOfEverySchemaAreRead) {
+  for (const char* schema : {"org.gnome.desktop.wm.keybindings", "org.gnome.shell.keybindings",
+                             "org.gnome.settings-daemon.plugins.media-keys"}) {
+    const size_t listed = boundAcceleratorsListed(schema);
+    EXPECT_GT(listed, 0u) << schema;
+    EXPECT_EQ(bindingsOf({schema}).size(), listed) << schema;
+  }
+  std::vector<HotkeyBinding> all = bindingsOf(kKeybindingSchemas);
+  EXPECT_TRUE(contains(all, {kKeyPrint, 0})) << "the screenshot interface";
+  EXPECT_TRUE(contains(all, {kKeyPrint, 0x20000})) << "a screenshot";
+  EXPECT_TRUE(contains(all, {kKeyR, 0x0e0000})) << "the screen recording interface";
+  EXPECT_TRUE(contains(all, {kKeyF4, 0x80000})) << "closing a window";
+}
+
+TEST_F(LinuxHotkeySettings, MissingSchemasAreSkippedAndTheOthersStillRead) {
+  ASSERT_FALSE(schemaInstalled("org.gnome.mutter.keybindings"))
+      << "this check needs a machine without mutter's schemas";
+  std::vector<HotkeyBinding> read =
+      bindingsOf({"org.gnome.mutter.keybindings", "no.such.schema",
+                  "org.gnome.settings-daemon.plugins.media-keys.custom-keybinding",
+                  "org.gnome.desktop.wm.keybindings", "org.gnome.mutter.wayland.keybindings"});
+  EXPECT_EQ(read, bindingsOf({"org.gnome.desktop.wm.keybindings"}));
+  EXPECT_FALSE(read.empty());
+}
+
+TEST_F(LinuxHotkeySettings, ChangedAndDisabledBindingsCountFromTheNextRead) {
+  LinuxUserDefaults defaults;
+  GSettings* wm = settings("org.gnome.desktop.wm.keybindings");
+  const gchar* changed[] = {"<Super><Shift>s", "<Primary>F9", nullptr};
+  ASSERT_TRUE(g_settings_set_strv(wm, "close", changed));
+  GSettings* shell = settings("org.gnome.shell.keybindings");
+  const gchar* disabled[] = {"disabled", nullptr};
+  ASSERT_TRUE(g_settings_set_strv(shell, "show-screenshot-ui", disabled));
+  ASSERT_TRUE(g_settings_set_strv(shell, "screenshot", nullptr));
+
+  std::vector<HotkeyBinding> all = bindingsOf(kKeybindingSchemas);
+  EXPECT_TRUE(contains(all, {kKeyS, 0x120000}));
+  EXPECT_TRUE(contains(all, {kKeyF9, 0x40000}));
+  EXPECT_FALSE(contains(all, {kKeyF4, 0x80000})) << "the old binding of close";
+  EXPECT_FALSE(contains(all, {kKeyPrint, 0}));
+  EXPECT_FALSE(contains(all, {kKeyPrint, 0x20000}));
+  EXPECT_TRUE(contains(all, {kKeyPrint, 0x80000})) << "the window screenshot is unchanged";
+
+  // Through the domain the host reads.
+  std::optional<Value> table =
+      defaults.dictionaryForKey(kSymbolicHotkeysSuite, kSymbolicHotkeysKey);
+  ASSERT_TRUE(table && table->asMap());
+  EXPECT_EQ(table->asMap()->size(), all.size());
+  EXPECT_FALSE(defaults.dictionaryForKey(kSymbolicHotkeysSuite, "OtherKey"));
+  EXPECT_FALSE(defaults.dictionaryForKey("org.gnome.shell", kSymbolicHotkeysKey));
+}
+
+TEST_F(LinuxHotkeySettings, CustomBindingsAreReadAtTheirListedPaths) {
+  const char* path = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/";
+  GSettings* custom =
+      settings("org.gnome.settings-daemon.plugins.media-keys.custom-keybinding", path);
+  ASSERT_TRUE(g_settings_set_string(custom, "name", "<Alt>F4"));   // not an accelerator
+  ASSERT_TRUE(g_settings_set_string(custom, "command", "Print"));  // nor this
+  ASSERT_TRUE(g_settings_set_string(custom, "binding", "<Super>F9"));
+  const std::vector<std::string> mediaKeys = {"org.gnome.settings-daemon.plugins.media-keys"};
+  const size_t before = bindingsOf(mediaKeys).size();
+  EXPECT_FALSE(contains(bindingsOf(mediaKeys), {kKeyF9, 0x100000})) << "not listed yet";
+
+  GSettings* media = settings("org.gnome.settings-daemon.plugins.media-keys");
+  const gchar* paths[] = {path, "not/a/path", nullptr};
+  ASSERT_TRUE(g_settings_set_strv(media, "custom-keybindings", paths));
+  std::vector<HotkeyBinding> after = bindingsOf(mediaKeys);
+  EXPECT_TRUE(contains(after, {kKeyF9, 0x100000}));
+  EXPECT_EQ(after.size(), before + 1) << "only the binding, once; the invalid path skipped";
+}
+
+// The desktop's own tool writes a binding into a settings file this process
+// then reads: the backend a user's session has on disk, not only memory.
+TEST(LinuxHotkeyKeyfileSettings, ABindingSetWithTheSettingsToolIsRead) {
+  if (!schemaInstalled("org.gnome.shell.keybindings"))
+    GTEST_SKIP() << "org.gnome.shell.keybindings is not installed";
+  std::string pattern = ::testing::TempDir() + "/dravel-hotkeys-XXXXXX";
+  ASSERT_TRUE(::mkdtemp(pattern.data()));
+  const char* directory = pattern.c_str();
+  ::setenv("XDG_CONFIG_HOME", directory, 1);
+  ::setenv("GSETTINGS_BACKEND", "keyfile", 1);
+  dravel::testing::commandOutput({"gsettings", "set", "org.gnome.shell.keybindings",
+                                  "show-screenshot-ui", "['<Super><Alt>p', 'disabled']"});
+  GSettingsBackend* backend = g_settings_backend_get_default();
+  const std::string backendType = G_OBJECT_TYPE_NAME(backend);
+  g_object_unref(backend);
+  if (backendType != "GKeyfileSettingsBackend") {
+    std::filesystem::remove_all(directory);
+    GTEST_SKIP() << "another backend was chosen earlier in this process";
+  }
+  std::vector<std::string> accelerators = acceleratorsFromSettings({"org.gnome.shell.keybindings"});
+  std::filesystem::remove_all(directory);
+  EXPECT_NE(std::find(accelerators.begin(), accelerators.end(), "<Super><Alt>p"),
+            accelerators.end());
+  EXPECT_EQ(std::find(accelerators.begin(), accelerators.end(), "Print"), accelerators.end());
+}
+
+// The host's probe, fed the table built from the desktop's default settings,
+// sees GNOME's screenshot keys as taken.
+class LinuxHotkeyProbe : public dravel::testing::HostTest {};
+
+TEST_F(LinuxHotkeyProbe, ReportsTheDefaultScreenshotKeysAsTaken) {
+  ::setenv("GSETTINGS_BACKEND", "memory", 1);
+  if (!schemaInstalled("org.gnome.shell.keybindings"))
+    GTEST_SKIP() << "org.gnome.shell.keybindings is not installed";
+  LinuxUserDefaults defaults;
+  desktop().userDefaults().store(
+      kSymbolicHotkeysSuite, kSymbolicHotkeysKey,
+      defaults.dictionaryForKey(kSymbolicHotkeysSuite, kSymbolicHotkeysKey));
+  EXPECT_EQ(HotkeyProbe::isFree(kKeyPrint, {}), false);
+  EXPECT_EQ(HotkeyProbe::isFree(kKeyPrint, {"shift"}), false);
+  EXPECT_EQ(HotkeyProbe::isFree(kKeyPrint, {"control", "meta"}), true);
+  EXPECT_EQ(HotkeyProbe::isFree(kKeyS, {"control", "alt", "meta"}), true);
+}
+
+}  // namespace
+}  // namespace dravel::linux_platform
