@@ -193,7 +193,8 @@ TEST_F(WindowOnDesktop, FrameSetWhileHiddenAndShownLandsOnRootPixelsFrameInclude
       << outerOf(xid) << " extents " << propertyOf(xid, "_NET_FRAME_EXTENTS");
   const std::vector<int64_t> e = frameExtentsOf(xid);
   EXPECT_GT(e[2], 0) << "a titled window has a title bar";
-  EXPECT_EQ(window->frame(), frame);
+  // Once the window has heard the server's last reports on it.
+  EXPECT_TRUE(waitFor([&] { return window->frame() == frame; }));
   // The content in window coordinates sits above the bottom border.
   const std::optional<Rect> content = window->contentViewFrame();
   ASSERT_TRUE(content);
@@ -206,14 +207,15 @@ TEST_F(WindowOnDesktop, FrameSetWhileHiddenAndShownLandsOnRootPixelsFrameInclude
   window->setFrame(moved, false);
   const Geometry expectedMoved{1500, 1800 - 1150, 300, 250};
   EXPECT_TRUE(waitFor([&] { return outerOf(xid) == expectedMoved; })) << outerOf(xid);
-  EXPECT_EQ(window->frame(), moved);
+  EXPECT_TRUE(waitFor([&] { return window->frame() == moved; }));
 
   // A move by someone else shows in the frame.
   runCommand({"xdotool", "windowmove", std::to_string(xid), "400", "300"});
-  EXPECT_TRUE(waitFor([&] { return window->frame() != moved; }));
-  const Geometry outer = outerOf(xid);
-  EXPECT_EQ(window->frame(), (Rect{static_cast<double>(outer.x),
-                                   static_cast<double>(1800 - outer.y - outer.height), 300, 250}));
+  EXPECT_TRUE(waitFor([&] {
+    const Geometry outer = outerOf(xid);
+    return window->frame() == Rect{static_cast<double>(outer.x),
+                                   static_cast<double>(1800 - outer.y - outer.height), 300, 250};
+  })) << outerOf(xid);
 }
 
 TEST_F(WindowOnDesktop, FrameFollowsThePrimaryMonitorWhenItMoves) {
@@ -229,7 +231,7 @@ TEST_F(WindowOnDesktop, FrameFollowsThePrimaryMonitorWhenItMoves) {
   ASSERT_TRUE(waitForMapState("IsViewable"));
   const Geometry expected{100, 1800 - 400, 500, 300};
   EXPECT_TRUE(waitFor([&] { return outerOf(xid) == expected; })) << outerOf(xid);
-  EXPECT_EQ(window->frame(), frame);
+  EXPECT_TRUE(waitFor([&] { return window->frame() == frame; }));
 }
 
 TEST_F(WindowOnDesktop, OverlayCoversTheRightMonitorAboveEverythingWithFocusAndGrabs) {
@@ -637,7 +639,7 @@ TEST_F(WindowOnDesktopAtScaleTwo, PointsAreTwoPixels) {
   // Root pixels: x 200, bottom edge 1800 - 400, 600 x 400.
   const Geometry expected{200, 1000, 600, 400};
   ASSERT_TRUE(waitFor([&] { return outerOf(xid) == expected; })) << outerOf(xid);
-  EXPECT_EQ(window->frame(), frame);
+  EXPECT_TRUE(waitFor([&] { return window->frame() == frame; }));
   EXPECT_EQ(window->contentViewFrame(), (Rect{0, 0, 300, 200}));
 
   // 100 pixels right of the left edge and 60 above the bottom edge.
