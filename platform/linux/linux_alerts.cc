@@ -50,7 +50,10 @@ long GtkAlerts::runModal(const AlertContent& alert) {
   std::vector<std::string> buttons = alert.buttons;
   if (buttons.empty()) buttons.emplace_back("OK");
   for (size_t i = 0; i < buttons.size(); ++i) {
-    gtk_dialog_add_button(GTK_DIALOG(dialog), buttons[i].c_str(),
+    // Titles are plain text: an underscore in one is not a mnemonic.
+    std::string label;
+    for (char c : buttons[i]) label += c == '_' ? std::string("__") : std::string(1, c);
+    gtk_dialog_add_button(GTK_DIALOG(dialog), label.c_str(),
                           static_cast<int>(kAlertFirstButtonReturn + static_cast<long>(i)));
   }
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), static_cast<int>(kAlertFirstButtonReturn));

@@ -38,18 +38,25 @@ class Dialogs : public ::testing::Test {
   }
 
   // Runs xdotool in the background: it waits for the window named `title`,
-  // activates it and then does `then` (xdotool commands) to the focus. A
-  // separate xdotool, for one chained to the search sends its keys to the
-  // window found as synthetic events, which GTK ignores; and after a pause,
-  // for GTK drops keys that come before it has taken the focus in.
-  void typeInto(const std::string& title, const std::vector<std::string>& then) {
-    std::vector<std::string> argv = {
-        "sh", "-c",
-        "xdotool search --sync --onlyvisible --name \"$0\" windowactivate --sync %1 && exec "
-        "xdotool sleep 0.5 \"$@\"",
-        "^" + title + "$"};
-    argv.insert(argv.end(), then.begin(), then.end());
-    helpers_.push_back(spawn(argv, dir_ + "/xdotool.out", dir_ + "/xdotool.err"));
+  // activates it and then runs each of `steps` (xdotool arguments) as an
+  // xdotool of its own, half a second apart. A separate xdotool, for one
+  // chained to the search sends its keys to the window found as synthetic
+  // events, which GTK ignores; and a pause before each, for GTK drops keys
+  // that come before it has taken the focus in, and the location entry's
+  // completion takes a Return typed right after the text.
+  void typeInto(const std::string& title, const std::vector<std::vector<std::string>>& steps) {
+    auto quoted = [](const std::string& text) {
+      std::string out = "'";
+      for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+      return out + "'";
+    };
+    std::string script = "xdotool search --sync --onlyvisible --name " + quoted("^" + title + "$") +
+                         " windowactivate --sync %1";
+    for (const auto& step : steps) {
+      script += " && sleep 0.5 && xdotool";
+      for (const auto& argument : step) script += " " + quoted(argument);
+    }
+    helpers_.push_back(spawn({"sh", "-c", script}, dir_ + "/xdotool.out", dir_ + "/xdotool.err"));
   }
 
   // Iterates the main context until `done` holds or 20 s pass.
@@ -94,19 +101,19 @@ AlertContent question(const std::string& title) {
 
 TEST_F(Dialogs, AlertAnswersTheButtonPressedAndGoesAway) {
   GtkAlerts alerts;
-  typeInto("Replace it", {"key", "Return"});
+  typeInto("Replace it", {{"key", "Return"}});
   EXPECT_EQ(runAlert(alerts, question("Replace it")), kAlertFirstButtonReturn);
   EXPECT_TRUE(serveUntil([] { return !shown("Replace it"); }));
 
   // The second button, reached from the default one.
-  typeInto("Replace it again", {"key", "Right", "Return"});
+  typeInto("Replace it again", {{"key", "Right"}, {"key", "Return"}});
   EXPECT_EQ(runAlert(alerts, question("Replace it again")), kAlertFirstButtonReturn + 1);
   EXPECT_TRUE(serveUntil([] { return !shown("Replace it again"); }));
 }
 
-TEST_F(Dialogs, AlertClosedByTheWindowManagerIsAborted) {
+TEST_F(Dialogs, AlertClosedWithEscapeIsAborted) {
   GtkAlerts alerts;
-  typeInto("Close me", {"key", "Escape"});
+  typeInto("Close me", {{"key", "Escape"}});
   EXPECT_EQ(runAlert(alerts, question("Close me")), kModalResponseAbort);
 }
 
@@ -137,7 +144,7 @@ TEST_F(Dialogs, NestedAlertsEachAnswerTheirOwn) {
   queue_.asyncAfter(0, [&] {
     if (started) return;
     started = true;
-    typeInto("Inner", {"key", "Return"});
+    typeInto("Inner", {{"key", "Return"}});
     inner = runAlert(alerts, question("Inner"));
     alerts.abortModal();
   });
@@ -179,7 +186,8 @@ TEST_F(Dialogs, PanelChoosesTheStartingFolderOrATypedOne) {
   // Choosing at once (nothing selected) takes the folder it opened in.
   Answer first;
   panel.begin(folderPanel(start), record(first));
-  typeInto("Choose a Folder", {"key", "Return"});
+  // Everything after "type" is typed; its newline is the Return.
+  typeInto("Choose a Folder", {{"key", "Return"}});
   ASSERT_TRUE(serveUntil([&] { return first.calls > 0; }));
   EXPECT_EQ(first.response, kModalResponseOK);
   EXPECT_EQ(first.path, start);
@@ -187,8 +195,8 @@ TEST_F(Dialogs, PanelChoosesTheStartingFolderOrATypedOne) {
 
   Answer second;
   panel.begin(folderPanel(start), record(second));
-  typeInto("Choose a Folder", {"key", "ctrl+l", "sleep", "0.3", "type", "--delay", "20",
-                               typed + "/", "key", "Return"});
+  typeInto("Choose a Folder",
+           {{"key", "ctrl+l"}, {"type", "--delay", "20", typed + "/"}, {"key", "Return"}});
   ASSERT_TRUE(serveUntil([&] { return second.calls > 0; }));
   EXPECT_EQ(second.response, kModalResponseOK);
   EXPECT_EQ(second.path, typed);
@@ -199,7 +207,8 @@ TEST_F(Dialogs, PanelEscapedIsCancelled) {
   GtkOpenPanel panel;
   Answer answer;
   panel.begin(folderPanel(dir_), record(answer));
-  typeInto("Choose a Folder", {"key", "Escape"});
+  // Everything after "type" is typed; its newline is the Return.
+  typeInto("Choose a Folder", {{"key", "Escape"}});
   ASSERT_TRUE(serveUntil([&] { return answer.calls > 0; }));
   EXPECT_EQ(answer.response, kModalResponseCancel);
   EXPECT_EQ(answer.path, std::nullopt);
