@@ -37,6 +37,12 @@ GtkOpenPanel::~GtkOpenPanel() {
 
 uint64_t GtkOpenPanel::begin(const OpenPanelConfiguration& configuration, Completion completion) {
   const uint64_t id = next_++;
+  if (!gdk_display_get_default()) {
+    NSLog("[panel] no display to show a chooser on: answered as cancelled");
+    mainQueue().async(
+        [completion = std::move(completion)] { completion(kModalResponseCancel, std::nullopt); });
+    return id;
+  }
   // A panel for files only opens files; every other asks for a folder.
   const bool files = configuration.canChooseFiles && !configuration.canChooseDirectories;
   const GtkFileChooserAction action =

@@ -1,7 +1,8 @@
 // The folder chooser on Linux: GTK's native file chooser, which is GTK's own
 // dialog on a plain X desktop and the desktop portal's inside a sandbox (or
 // with GTK_USE_PORTAL=1). It shows without blocking; its answer comes on a
-// later turn of the main queue.
+// later turn of the main queue. Without a display a panel closes at once as
+// cancelled, on a later turn too.
 #pragma once
 
 #include <cstdint>
