@@ -9,29 +9,40 @@ namespace dravel::linux_platform {
 
 namespace {
 
-// Hides the chooser and lets it go on a later turn: it may be in the middle
-// of emitting its own response.
-void dismiss(GtkFileChooserNative* chooser) {
-  g_signal_handlers_disconnect_matched(chooser, G_SIGNAL_MATCH_ID,
-                                       g_signal_lookup("response", GTK_TYPE_NATIVE_DIALOG), 0,
-                                       nullptr, nullptr, nullptr);
-  gtk_native_dialog_hide(GTK_NATIVE_DIALOG(chooser));
-  g_idle_add_full(
-      G_PRIORITY_DEFAULT_IDLE,
-      +[](gpointer data) -> gboolean {
-        gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(data));
-        return G_SOURCE_REMOVE;
-      },
-      chooser, g_object_unref);
+void destroyChooser(_GtkFileChooserNative* chooser) {
+  gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(chooser));
+  g_object_unref(chooser);
 }
 
 }  // namespace
 
+void GtkOpenPanel::dismiss(_GtkFileChooserNative* chooser) {
+  g_signal_handlers_disconnect_matched(chooser, G_SIGNAL_MATCH_ID,
+                                       g_signal_lookup("response", GTK_TYPE_NATIVE_DIALOG), 0,
+                                       nullptr, nullptr, nullptr);
+  gtk_native_dialog_hide(GTK_NATIVE_DIALOG(chooser));
+  // Let go of it on a later turn (it may be in the middle of emitting its own
+  // response), or when this goes, whichever comes first.
+  closing_.push_back(chooser);
+  if (sweep_) return;
+  sweep_ = g_idle_add(
+      +[](gpointer data) -> gboolean {
+        auto* self = static_cast<GtkOpenPanel*>(data);
+        self->sweep_ = 0;
+        std::vector<_GtkFileChooserNative*> closing = std::move(self->closing_);
+        self->closing_.clear();
+        for (auto* each : closing) destroyChooser(each);
+        return G_SOURCE_REMOVE;
+      },
+      this);
+}
+
 GtkOpenPanel::~GtkOpenPanel() {
+  if (sweep_) g_source_remove(sweep_);
+  for (auto* chooser : closing_) destroyChooser(chooser);
   for (auto& [id, panel] : open_) {
     g_signal_handlers_disconnect_by_data(panel->chooser, panel.get());
-    gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(panel->chooser));
-    g_object_unref(panel->chooser);
+    destroyChooser(panel->chooser);
   }
 }
 

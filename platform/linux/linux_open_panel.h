@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "platform/open_panel.h"
 
@@ -37,6 +38,11 @@ class GtkOpenPanel : public OpenPanel {
 
  private:
   void close(uint64_t panel, int response, std::optional<std::string> path);
+  void dismiss(_GtkFileChooserNative* chooser);
+
+  // Choosers closed but not yet let go of.
+  std::vector<_GtkFileChooserNative*> closing_;
+  unsigned sweep_ = 0;
 
   std::map<uint64_t, std::unique_ptr<Panel>> open_;
   uint64_t next_ = 1;
