@@ -186,17 +186,19 @@ TEST_F(Dialogs, PanelChoosesTheStartingFolderOrATypedOne) {
   // Choosing at once (nothing selected) takes the folder it opened in.
   Answer first;
   panel.begin(folderPanel(start), record(first));
-  // Everything after "type" is typed; its newline is the Return.
   typeInto("Choose a Folder", {{"key", "Return"}});
   ASSERT_TRUE(serveUntil([&] { return first.calls > 0; }));
   EXPECT_EQ(first.response, kModalResponseOK);
   EXPECT_EQ(first.path, start);
   EXPECT_TRUE(serveUntil([] { return !shown("Choose a Folder"); }));
 
+  // A folder typed into the location entry. Without a trailing slash: the
+  // entry's completion of a folder's contents leaks a string inside GTK that
+  // the sanitizer build reports.
   Answer second;
   panel.begin(folderPanel(start), record(second));
   typeInto("Choose a Folder",
-           {{"key", "ctrl+l"}, {"type", "--delay", "20", typed + "/"}, {"key", "Return"}});
+           {{"key", "ctrl+l"}, {"type", "--delay", "20", typed}, {"key", "Return"}});
   ASSERT_TRUE(serveUntil([&] { return second.calls > 0; }));
   EXPECT_EQ(second.response, kModalResponseOK);
   EXPECT_EQ(second.path, typed);
@@ -207,7 +209,6 @@ TEST_F(Dialogs, PanelEscapedIsCancelled) {
   GtkOpenPanel panel;
   Answer answer;
   panel.begin(folderPanel(dir_), record(answer));
-  // Everything after "type" is typed; its newline is the Return.
   typeInto("Choose a Folder", {{"key", "Escape"}});
   ASSERT_TRUE(serveUntil([&] { return answer.calls > 0; }));
   EXPECT_EQ(answer.response, kModalResponseCancel);
