@@ -5,8 +5,10 @@
 // Real on this desktop: screens, the pointer, the window list and the
 // frontmost application, screen capture on both routes (the overlay left
 // out), the permission (X has none to ask), the main window and its overlay,
-// the application, the clipboard, the mouse cursors, processes. The rest
-// answers clearly that it is not available (see each service's header).
+// the application, the clipboard, the mouse cursors, the desktop's own
+// hotkeys (GNOME's keybinding settings), modal alerts, the folder chooser,
+// processes. The rest answers clearly that it is not available (see each
+// service's header).
 #pragma once
 
 #include <memory>
@@ -63,7 +65,7 @@ class LinuxDesktop : public Platform {
   LinuxScreenCapture& screenCapture() override { return *screenCapture_; }
   LinuxGraphics& graphics() override { return graphics_; }
   LinuxUserDefaults& userDefaults() override { return userDefaults_; }
-  UnavailableOpenPanel& openPanel() override { return openPanel_; }
+  GtkOpenPanel& openPanel() override { return openPanel_; }
   UnavailableBookmarks& bookmarks() override { return bookmarks_; }
   UnsandboxedAccess& securityScopedAccess() override { return securityScopedAccess_; }
   UnavailableLoginItem& loginItem() override { return loginItem_; }
@@ -75,7 +77,7 @@ class LinuxDesktop : public Platform {
   }
   AbsentUpdateFramework& updateFramework() override { return updateFramework_; }
   LinuxProcessControl& processControl() override { return processControl_; }
-  LoggedAlerts& alerts() override { return alerts_; }
+  GtkAlerts& alerts() override { return alerts_; }
 
   std::unique_ptr<NativeWindow> createMainWindow() override;
   // The main window while it exists, else null.
@@ -100,7 +102,7 @@ class LinuxDesktop : public Platform {
   LinuxRunningApplications runningApplications_{kApplicationId, "/proc", "DISPLAY"};
   LinuxGraphics graphics_;
   LinuxUserDefaults userDefaults_;
-  UnavailableOpenPanel openPanel_;
+  GtkOpenPanel openPanel_;
   UnavailableBookmarks bookmarks_;
   UnsandboxedAccess securityScopedAccess_;
   UnavailableLoginItem loginItem_;
@@ -110,7 +112,7 @@ class LinuxDesktop : public Platform {
   UnavailableNotificationCenter userNotificationCenter_;
   AbsentUpdateFramework updateFramework_;
   LinuxProcessControl processControl_;
-  LoggedAlerts alerts_;
+  GtkAlerts alerts_;
   LinuxWindow* mainWindow_ = nullptr;
   // Last, so that its worker stops before anything else goes.
   std::unique_ptr<LinuxScreenCapture> screenCapture_;
