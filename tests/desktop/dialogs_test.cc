@@ -50,11 +50,14 @@ class Dialogs : public ::testing::Test {
       for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
       return out + "'";
     };
-    std::string script = "xdotool search --sync --onlyvisible --name " + quoted("^" + title + "$") +
-                         " windowactivate --sync %1";
+    // Built by appending: g++ 12 at -O3 misreads "literal" + string (-Wrestrict).
+    std::string pattern = "^";
+    pattern.append(title).append("$");
+    std::string script = "xdotool search --sync --onlyvisible --name ";
+    script.append(quoted(pattern)).append(" windowactivate --sync %1");
     for (const auto& step : steps) {
       script += " && sleep 0.5 && xdotool";
-      for (const auto& argument : step) script += " " + quoted(argument);
+      for (const auto& argument : step) script.append(" ").append(quoted(argument));
     }
     helpers_.push_back(spawn({"sh", "-c", script}, dir_ + "/xdotool.out", dir_ + "/xdotool.err"));
   }
@@ -74,7 +77,9 @@ class Dialogs : public ::testing::Test {
   // Whether a visible window is named `title`, as xdotool sees it.
   static bool shown(const std::string& title) {
     std::string out;
-    runCommand({"xdotool", "search", "--onlyvisible", "--name", "^" + title + "$"}, &out);
+    std::string pattern = "^";
+    pattern.append(title).append("$");
+    runCommand({"xdotool", "search", "--onlyvisible", "--name", pattern}, &out);
     return !out.empty();
   }
 
