@@ -32,6 +32,7 @@
 #include "host/launch.h"
 #include "host/main_flutter_window.h"
 #include "platform/linux/linux_desktop.h"
+#include "platform/linux/toolkit_leak_suppressions.h"
 #include "platform/linux/x_connection.h"
 #include "platform/sim/json_value.h"
 #include "platform/sim/observed_state.h"
@@ -223,25 +224,10 @@ std::string catchStopSignals(GLibMainQueue& queue) {
 
 }  // namespace
 
-// The simulated desktop draws window titles through fontconfig, whose caches
-// live until the process ends; not leaks of the host. Read by LeakSanitizer.
-// GTK, GDK and the libraries under them keep type and theme data, caches
-// and per-display state for the life of the process by design.
+// Caches of fontconfig and of the toolkit live until the process ends; not
+// leaks of the host. Read by LeakSanitizer.
 extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n"
-         "leak:libgtk-3.so\n"
-         "leak:libgdk-3.so\n"
-         "leak:libgobject-2.0.so\n"
-         "leak:libglib-2.0.so\n"
-         "leak:libgio-2.0.so\n"
-         "leak:libX11.so\n"
-         "leak:libpango-1.0.so\n"
-         "leak:libpangoft2-1.0.so\n"
-         "leak:libcairo.so\n"
-         "leak:libatk-1.0.so\n"
-         "leak:libatk-bridge-2.0.so\n"
-         "leak:libgdk_pixbuf-2.0.so\n"
-         "leak:libharfbuzz.so\n";
+  return dravel::linux_platform::kToolkitLeakSuppressions;
 }
 
 int main(int argc, char** argv) {

@@ -197,9 +197,7 @@ TEST_F(Dialogs, PanelChoosesTheStartingFolderOrATypedOne) {
   EXPECT_EQ(first.path, start);
   EXPECT_TRUE(serveUntil([] { return !shown("Choose a Folder"); }));
 
-  // A folder typed into the location entry. Without a trailing slash: the
-  // entry's completion of a folder's contents leaks a string inside GTK that
-  // the sanitizer build reports.
+  // A folder typed into the location entry.
   Answer second;
   panel.begin(folderPanel(start), record(second));
   typeInto("Choose a Folder",

@@ -237,6 +237,51 @@ TEST_F(HostX11, ActiveWindowIsTheActivatedWindowWhereverItMoves) {
   expectActiveWindow();
 }
 
+// Whether a window of exactly this title is on screen.
+bool windowShown(const std::string& title) {
+  std::string out;
+  std::string pattern = "^";
+  pattern.append(title).append("$");
+  runCommand({"xdotool", "search", "--onlyvisible", "--name", pattern}, &out);
+  return !out.empty();
+}
+
+TEST_F(HostX11, AFolderChooserGoesWithTheCallerThatLeftAndAnswersOneThatStayed) {
+  start();
+  const Message pick = StandardMethodCodec::encodeMethodCall(
+      {"pickSaveFolder", ValueMap{{"initialDirectory", Value(dir_)}}});
+  std::string error;
+
+  // The caller leaves while the chooser is open: the chooser closes and the
+  // host goes on serving.
+  {
+    auto leaving = connect();
+    ASSERT_TRUE(leaving);
+    ASSERT_TRUE(leaving->sendFrame(FrameKind::kCall, 1, "dravel/capture", pick, &error)) << error;
+    ASSERT_TRUE(waitUntil([] { return windowShown("Choose a Folder"); })) << hostLog();
+  }
+  EXPECT_TRUE(waitUntil([] { return !windowShown("Choose a Folder"); })) << hostLog();
+  ASSERT_TRUE(succeeded(call("dravel/capture", "screenUnderCursor"))) << hostLog();
+
+  // A caller that stays gets the folder the chooser opened in.
+  auto staying = connect();
+  ASSERT_TRUE(staying);
+  ASSERT_TRUE(staying->sendFrame(FrameKind::kCall, 2, "dravel/capture", pick, &error)) << error;
+  ASSERT_TRUE(waitUntil([] { return windowShown("Choose a Folder"); })) << hostLog();
+  commandOutput({"sh", "-c",
+                 "xdotool search --onlyvisible --name '^Choose a Folder$' windowactivate --sync "
+                 "%1 && sleep 0.5 && xdotool key Return"});
+  std::optional<Frame> reply = staying->readFrame(&error, 20);
+  ASSERT_TRUE(reply) << error << hostLog();
+  const MethodResponse answer = decodeReply(reply->payload);
+  const Value* value = std::get_if<Value>(&answer);
+  ASSERT_TRUE(value && value->asMap()) << hostLog();
+  const Value* path = value->asMap()->find("path");
+  ASSERT_TRUE(path && path->asString());
+  EXPECT_EQ(*path->asString(), dir_);
+  EXPECT_TRUE(waitUntil([] { return !windowShown("Choose a Folder"); }));
+}
+
 TEST_F(HostX11, TheOverlayCoversItsScreenIsLeftOutOfCapturesAndLeavesNothingGrabbed) {
   start();
   movePointer(2100, 900);

@@ -1,6 +1,8 @@
-// Fontconfig keeps its font caches for the life of the process and never
-// frees them; the leak checker of sanitizer builds would report them when the
-// text renderer is used. Read by LeakSanitizer at start-up.
+#include "platform/linux/toolkit_leak_suppressions.h"
+
+// Tests run the text renderer (fontconfig) and, on the test desktop, GTK
+// dialogs and widgets, whose libraries keep caches for the life of the
+// process. Read by LeakSanitizer at start-up.
 extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n";
+  return dravel::linux_platform::kToolkitLeakSuppressions;
 }
