@@ -1,9 +1,11 @@
 // End to end on a real X server: dravel-host --platform x11 answers with the
 // screen's real geometry and pixels, checked against the X tools.
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -12,6 +14,8 @@
 
 #include "channels/frame.h"
 #include "channels/standard_codec.h"
+#include "platform/url.h"
+#include "tests/support/fake_file_manager.h"
 #include "tests/support/host_process.h"
 #include "tests/support/x_desktop.h"
 #include "tests/support/xwd_image.h"
@@ -280,6 +284,20 @@ TEST_F(HostX11, AFolderChooserGoesWithTheCallerThatLeftAndAnswersOneThatStayed) 
   ASSERT_TRUE(path && path->asString());
   EXPECT_EQ(*path->asString(), dir_);
   EXPECT_TRUE(waitUntil([] { return !windowShown("Choose a Folder"); }));
+}
+
+TEST_F(HostX11, RevealFileAsksTheFileManagerOnTheSessionBus) {
+  FakeFileManager files;
+  ASSERT_TRUE(files.start(FakeFileManager::Answer::kSucceed));
+  start();
+  const std::string shot = dir_ + "/shot one.png";
+  EXPECT_TRUE(succeeded(call("dravel/capture", "revealFile", ValueMap{{"path", Value(shot)}})));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (files.calls().empty() && std::chrono::steady_clock::now() < deadline) {
+    if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(2000);
+  }
+  ASSERT_EQ(files.calls().size(), 1u) << hostLog();
+  EXPECT_EQ(files.calls()[0].uris, std::vector<std::string>{fileURLWithPath(shot)});
 }
 
 TEST_F(HostX11, TheOverlayCoversItsScreenIsLeftOutOfCapturesAndLeavesNothingGrabbed) {

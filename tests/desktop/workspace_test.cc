@@ -1,0 +1,144 @@
+// Showing files and opening addresses as the desktop does it: a file manager
+// on the session bus, and the default handlers the desktop's settings name
+// (a recording program installed for the test in private data folders).
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/linux/linux_workspace.h"
+#include "platform/url.h"
+#include "tests/support/fake_file_manager.h"
+#include "tests/support/host_process.h"
+#include "tests/support/x_desktop.h"
+
+namespace dravel::linux_platform {
+namespace {
+
+using namespace dravel::testing;
+using Outcome = LinuxWorkspace::ShowOutcome;
+
+class Workspace : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(requireTestDesktop());
+    dir_ = ::testing::TempDir() + "workspace-" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir_ + "/data/applications");
+    std::filesystem::create_directories(dir_ + "/config");
+    std::filesystem::create_directories(dir_ + "/Shots");
+    record_ = dir_ + "/opened";
+    // The handler records what it was asked to open.
+    const std::string handler = dir_ + "/handler";
+    std::ofstream(handler) << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << record_ << "'\n";
+    ::chmod(handler.c_str(), 0755);
+    std::ofstream(dir_ + "/data/applications/dravel-test-opener.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Test Opener\nExec=" << handler
+        << " %u\nMimeType=inode/directory;x-scheme-handler/https;\n";
+    std::ofstream(dir_ + "/config/mimeapps.list")
+        << "[Default Applications]\ninode/directory=dravel-test-opener.desktop\n"
+           "x-scheme-handler/https=dravel-test-opener.desktop\n";
+    // Read by GIO on first use, which is in this test's own process.
+    ::setenv("XDG_DATA_HOME", (dir_ + "/data").c_str(), 1);
+    ::setenv("XDG_DATA_DIRS", (dir_ + "/data").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (dir_ + "/config").c_str(), 1);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  // Runs the default main context until `done` holds or 20 s pass.
+  static bool pumpUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(2000);
+    }
+    return true;
+  }
+
+  // The lines the handler recorded, once there are `count` of them.
+  std::vector<std::string> opened(size_t count) {
+    std::vector<std::string> lines;
+    waitUntil([&] {
+      lines.clear();
+      std::istringstream in(readFile(record_));
+      for (std::string line; std::getline(in, line);) lines.push_back(line);
+      return lines.size() >= count;
+    });
+    return lines;
+  }
+
+  std::string dir_;
+  std::string record_;
+};
+
+TEST_F(Workspace, TheFileManagerShowsTheFilesSelected) {
+  FakeFileManager files;
+  ASSERT_TRUE(files.start(FakeFileManager::Answer::kSucceed));
+  LinuxWorkspace workspace(nullptr);
+  const std::string shot = fileURLWithPath(dir_ + "/Shots/shot one.png");
+  const std::string other = fileURLWithPath(dir_ + "/Shots/shot#2.png");
+  workspace.activateFileViewerSelectingURLs({shot, other});
+  ASSERT_TRUE(pumpUntil([&] { return !workspace.showOutcomes().empty(); }));
+  EXPECT_EQ(workspace.showOutcomes(), std::vector<Outcome>{Outcome::kShownByFileManager});
+  ASSERT_EQ(files.calls().size(), 1u);
+  EXPECT_EQ(files.calls()[0].uris, (std::vector<std::string>{shot, other}));
+  EXPECT_NE(shot.find("shot%20one.png"), std::string::npos);
+  EXPECT_NE(other.find("shot%232.png"), std::string::npos);
+  // Nothing else was opened.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(readFile(record_), "");
+}
+
+TEST_F(Workspace, WithoutAFileManagerOrWhenItFailsOrHangsTheFolderOpens) {
+  const std::string shot = fileURLWithPath(dir_ + "/Shots/shot one.png");
+  const std::string folder = dir_ + "/Shots";
+  {
+    LinuxWorkspace workspace(nullptr);  // nobody owns the name
+    workspace.activateFileViewerSelectingURLs({shot});
+    ASSERT_TRUE(pumpUntil([&] { return !workspace.showOutcomes().empty(); }));
+    EXPECT_EQ(workspace.showOutcomes(), std::vector<Outcome>{Outcome::kFolderOpened});
+  }
+  {
+    FakeFileManager files;
+    ASSERT_TRUE(files.start(FakeFileManager::Answer::kFail));
+    LinuxWorkspace workspace(nullptr);
+    workspace.activateFileViewerSelectingURLs({shot});
+    ASSERT_TRUE(pumpUntil([&] { return !workspace.showOutcomes().empty(); }));
+    EXPECT_EQ(workspace.showOutcomes(), std::vector<Outcome>{Outcome::kFolderOpened});
+    EXPECT_EQ(files.calls().size(), 1u);
+  }
+  {
+    FakeFileManager files;
+    ASSERT_TRUE(files.start(FakeFileManager::Answer::kNever));
+    LinuxWorkspace workspace(nullptr, 300);
+    workspace.activateFileViewerSelectingURLs({shot});
+    // The call returned before any answer: the request is still on its way.
+    EXPECT_TRUE(workspace.showOutcomes().empty());
+    ASSERT_TRUE(pumpUntil([&] { return !workspace.showOutcomes().empty(); }));
+    EXPECT_EQ(workspace.showOutcomes(), std::vector<Outcome>{Outcome::kFolderOpened});
+  }
+  const std::vector<std::string> lines = opened(3);
+  ASSERT_EQ(lines.size(), 3u);
+  for (const std::string& line : lines) {
+    // A path or a file address, depending on how the handler takes it.
+    EXPECT_TRUE(line == folder || line == fileURLWithPath(folder)) << line;
+  }
+}
+
+TEST_F(Workspace, AddressesOpenWithTheDefaultHandlerAndFalseWithoutOne) {
+  LinuxWorkspace workspace(nullptr);
+  EXPECT_TRUE(workspace.openURL("https://example.org/a?b=c"));
+  EXPECT_EQ(opened(1), std::vector<std::string>{"https://example.org/a?b=c"});
+  EXPECT_FALSE(workspace.openURL("x-unknown-scheme:anything"));
+  EXPECT_FALSE(workspace.openURL("not an address"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(opened(1).size(), 1u);
+}
+
+}  // namespace
+}  // namespace dravel::linux_platform
