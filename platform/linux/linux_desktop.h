@@ -99,7 +99,11 @@ class LinuxDesktop : public Platform {
   X11ScreenCaptureAccess screenCaptureAccess_;
   LinuxProcessInfo processInfo_;
   // One copy per display: a copy serving another display is another session.
-  LinuxRunningApplications runningApplications_{kApplicationId, "/proc", "DISPLAY"};
+  // Handles on other copies of the host, shared by the two services that
+  // find and signal them.
+  std::shared_ptr<ProcessHandles> processHandles_ = std::make_shared<ProcessHandles>();
+  LinuxRunningApplications runningApplications_{kApplicationId, "/proc", "DISPLAY",
+                                                processHandles_};
   LinuxGraphics graphics_;
   LinuxUserDefaults userDefaults_;
   GtkOpenPanel openPanel_;
@@ -111,7 +115,7 @@ class LinuxDesktop : public Platform {
   std::unique_ptr<GtkCursorRuntime> objectRuntime_;
   UnavailableNotificationCenter userNotificationCenter_;
   AbsentUpdateFramework updateFramework_;
-  LinuxProcessControl processControl_;
+  LinuxProcessControl processControl_{processHandles_};
   GtkAlerts alerts_;
   LinuxWindow* mainWindow_ = nullptr;
   // Last, so that its worker stops before anything else goes.

@@ -10,13 +10,13 @@ namespace dravel::linux_platform {
 
 bool LinuxProcessControl::isAlive(int pid) {
   if (pid <= 0) return true;  // would address a process group; never "gone"
-  return !(::kill(pid, 0) != 0 && errno == ESRCH);
+  return handles_->signal(pid, 0) != ESRCH;
 }
 
 void LinuxProcessControl::forceEnd(int pid) {
   // A pid of 0 or below would signal a whole process group (or everything).
   if (pid <= 0) return;
-  ::kill(pid, SIGKILL);
+  handles_->signal(pid, SIGKILL);
 }
 
 bool statusShowsTracedOrStopped(const std::string& statusText) {

@@ -35,6 +35,14 @@ std::optional<std::string> readSmallFile(const std::string& path) {
   return text;
 }
 
+// The executable's path without the mark the kernel adds once the file was
+// deleted or replaced.
+std::string withoutDeletedMark(std::string path) {
+  static const std::string kMark = " (deleted)";
+  if (path.size() > kMark.size() && path.ends_with(kMark)) path.resize(path.size() - kMark.size());
+  return path;
+}
+
 bool allDigits(const std::string& s) {
   return !s.empty() &&
          std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
@@ -67,10 +75,28 @@ std::string canonicalDisplayName(const std::string& display) {
 
 LinuxRunningApplications::LinuxRunningApplications(std::string bundleIdentifier,
                                                    std::string procRoot,
-                                                   std::string sessionVariable)
+                                                   std::string sessionVariable,
+                                                   std::shared_ptr<ProcessHandles> handles)
     : bundleIdentifier_(std::move(bundleIdentifier)),
       procRoot_(std::move(procRoot)),
-      sessionVariable_(std::move(sessionVariable)) {}
+      sessionVariable_(std::move(sessionVariable)),
+      handles_(std::move(handles)) {}
+
+bool LinuxRunningApplications::isCopy(const std::string& pid, const struct stat& own,
+                                      const std::string& ownPath) {
+  const std::string exe = procRoot_ + "/" + pid + "/exe";
+  struct stat other {};
+  // Processes of other users cannot be read; they are not ours to close.
+  if (::stat(exe.c_str(), &other) != 0) return false;
+  if (other.st_dev == own.st_dev && other.st_ino == own.st_ino) return true;
+  // One of the two was started from this program's path before the file
+  // there was replaced (an upgrade): the same path, one of them marked.
+  std::optional<std::string> otherPath = readLink(exe);
+  if (!otherPath || ownPath.empty()) return false;
+  const std::string stripped = withoutDeletedMark(*otherPath);
+  const bool marked = stripped != *otherPath || withoutDeletedMark(ownPath) != ownPath;
+  return marked && stripped == withoutDeletedMark(ownPath);
+}
 
 std::vector<RunningApplication> LinuxRunningApplications::runningApplications() {
   std::vector<RunningApplication> out;
@@ -91,22 +117,31 @@ std::vector<RunningApplication> LinuxRunningApplications::runningApplications() 
     if (!ownSession) return out;
   }
 
+  const std::string ownPath = readLink(procRoot_ + "/self/exe").value_or("");
+  const std::string ownPid = std::to_string(::getpid());
   std::error_code ec;
   for (auto& entry : std::filesystem::directory_iterator(procRoot_, ec)) {
     const std::string name = entry.path().filename().string();
     if (!allDigits(name) || name.size() > 9) continue;
-    const std::string exe = procRoot_ + "/" + name + "/exe";
-    struct stat other {};
-    // Processes of other users cannot be read; they are not ours to close.
-    if (::stat(exe.c_str(), &other) != 0) continue;
-    if (other.st_dev != own.st_dev || other.st_ino != own.st_ino) continue;
+    if (!isCopy(name, own, ownPath)) continue;
     if (ownSession && sessionOf(name) != ownSession) continue;
+    const int pid = std::stoi(name);
+    if (handles_ && name != ownPid && !handles_->holds(pid)) {
+      // Held from here on; checked again once held, since the id may have
+      // changed hands between the first look and the handle.
+      if (!handles_->hold(pid)) continue;
+      if (!isCopy(name, own, ownPath)) {
+        handles_->release(pid);
+        continue;
+      }
+    }
     RunningApplication app;
-    app.processIdentifier = std::stoi(name);
+    app.processIdentifier = pid;
     app.bundleIdentifier = bundleIdentifier_;
-    app.bundlePath = readLink(exe);
-    if (app.bundlePath)
+    if (std::optional<std::string> path = readLink(procRoot_ + "/" + name + "/exe")) {
+      app.bundlePath = withoutDeletedMark(*path);
       app.localizedName = std::filesystem::path(*app.bundlePath).filename().string();
+    }
     out.push_back(std::move(app));
   }
   std::sort(out.begin(), out.end(), [](const RunningApplication& a, const RunningApplication& b) {
@@ -123,7 +158,8 @@ std::vector<RunningApplication> LinuxRunningApplications::runningApplicationsWit
 
 bool LinuxRunningApplications::terminate(int processIdentifier) {
   if (processIdentifier <= 0) return false;
-  return ::kill(processIdentifier, SIGTERM) == 0;
+  if (!handles_) return ::kill(processIdentifier, SIGTERM) == 0;
+  return handles_->signal(processIdentifier, SIGTERM) == 0;
 }
 
 }  // namespace dravel::linux_platform

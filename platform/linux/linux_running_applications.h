@@ -1,5 +1,7 @@
 // Running copies of this program on a Linux system, found by their executable:
-// every process whose /proc/PID/exe is the same file as this process's. They
+// every process whose /proc/PID/exe is the same file as this process's, or
+// was started from this program's path before an upgrade replaced the file
+// there (its exe then shows the path marked " (deleted)"). They
 // carry the bundle identifier given at construction and the executable's
 // path as their bundle path. With a session variable given, only copies in
 // the same desktop session count: those whose environment gives it the same
@@ -7,10 +9,14 @@
 // serving another display, or a nested test desktop, is left alone).
 #pragma once
 
+#include <sys/stat.h>
+
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/linux/process_handles.h"
 #include "platform/running_applications.h"
 
 namespace dravel::linux_platform {
@@ -18,9 +24,12 @@ namespace dravel::linux_platform {
 class LinuxRunningApplications : public RunningApplications {
  public:
   // `bundleIdentifier`: the identity of this program; `procRoot`: where the
-  // process file system is mounted.
+  // process file system is mounted. With `handles`, a handle is held on each
+  // other copy listed (opened, then the copy checked again, so that it names
+  // the copy and not a process that took its id), and signals go through it.
   explicit LinuxRunningApplications(std::string bundleIdentifier, std::string procRoot = "/proc",
-                                    std::string sessionVariable = "");
+                                    std::string sessionVariable = "",
+                                    std::shared_ptr<ProcessHandles> handles = nullptr);
 
   // The copies of this program, by ascending pid, this process included.
   std::vector<RunningApplication> runningApplications() override;
@@ -31,9 +40,11 @@ class LinuxRunningApplications : public RunningApplications {
   bool terminate(int processIdentifier) override;
 
  private:
+  bool isCopy(const std::string& pid, const struct stat& own, const std::string& ownPath);
   std::string bundleIdentifier_;
   std::string procRoot_;
   std::string sessionVariable_;
+  std::shared_ptr<ProcessHandles> handles_;
 };
 
 // The value of `name` in an environment block as /proc/PID/environ holds it

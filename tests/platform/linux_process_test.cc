@@ -8,6 +8,9 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/linux/linux_process_control.h"
 #include "platform/linux/linux_running_applications.h"
@@ -156,6 +159,110 @@ TEST(LinuxRunningApplications, OtherCopiesAreFoundByTheirExecutable) {
   // Processes of other programs are not copies (pid 1 is never this test).
   EXPECT_EQ(find(1), copies.end());
   EXPECT_TRUE(apps.runningApplicationsWithBundleIdentifier("com.example.Other").empty());
+}
+
+// A program started from `path` with `argv`, killed and reaped at the end.
+class Started {
+ public:
+  Started(const std::string& path, const std::vector<std::string>& args) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      std::vector<char*> argv{const_cast<char*>(path.c_str())};
+      for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      ::execv(path.c_str(), argv.data());
+      ::_exit(127);
+    }
+    // Started once its exe is the program (no longer this test's fork).
+    const std::string exe = "/proc/" + std::to_string(pid_) + "/exe";
+    for (int i = 0; i < 500; ++i) {
+      std::error_code ec;
+      const std::string target = std::filesystem::read_symlink(exe, ec).string();
+      if (target.rfind(path, 0) == 0) break;
+      ::usleep(10000);
+    }
+  }
+  ~Started() {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  Started(const Started&) = delete;
+  Started& operator=(const Started&) = delete;
+  int pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+std::vector<int> pidsOf(const std::vector<RunningApplication>& apps) {
+  std::vector<int> out;
+  for (const auto& app : apps) out.push_back(app.processIdentifier);
+  return out;
+}
+
+TEST(LinuxRunningApplications, ACopyStartedBeforeAnUpgradeReplacedTheProgramIsStillACopy) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::path(::testing::TempDir()) / ("upgrade-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "proc");
+  const fs::path program = dir / "dravel-host";
+  fs::copy_file("/bin/sleep", program);
+  Started old(program.string(), {"60"});
+  // The upgrade: a new file renamed over the old one's path.
+  fs::copy_file("/bin/sleep", dir / "dravel-host.new");
+  fs::rename(dir / "dravel-host.new", program);
+  Started upgraded(program.string(), {"60"});
+  Started stranger("/bin/sleep", {"60"});
+  ASSERT_NE(std::filesystem::read_symlink("/proc/" + std::to_string(old.pid()) + "/exe")
+                .string()
+                .find(" (deleted)"),
+            std::string::npos);
+
+  // The process table as the upgraded copy sees it.
+  auto link = [&](const std::string& name, int pid) {
+    fs::create_directory_symlink("/proc/" + std::to_string(pid), dir / "proc" / name);
+  };
+  link("self", upgraded.pid());
+  link(std::to_string(old.pid()), old.pid());
+  link(std::to_string(upgraded.pid()), upgraded.pid());
+  link(std::to_string(stranger.pid()), stranger.pid());
+  LinuxRunningApplications apps("app.dravel.Dravel", (dir / "proc").string());
+  std::vector<int> expected{old.pid(), upgraded.pid()};
+  std::sort(expected.begin(), expected.end());
+  const std::vector<RunningApplication> copies = apps.runningApplications();
+  EXPECT_EQ(pidsOf(copies), expected);
+  for (const auto& copy : copies) {
+    EXPECT_EQ(copy.bundlePath, program.string());
+    EXPECT_EQ(copy.localizedName, "dravel-host");
+  }
+  // And as the old copy sees it: the new one is a copy too.
+  fs::remove(dir / "proc" / "self");
+  link("self", old.pid());
+  EXPECT_EQ(pidsOf(apps.runningApplications()), expected);
+  fs::remove_all(dir);
+}
+
+TEST(LinuxRunningApplications, SignalsGoThroughTheHandleHeldSinceTheListing) {
+  auto handles = std::make_shared<ProcessHandles>();
+  LinuxRunningApplications apps("app.dravel.Dravel", "/proc", "", handles);
+  LinuxProcessControl control(handles);
+  Child child(/*ignoreTerminate=*/true);
+  ASSERT_GT(child.pid(), 0);
+  const std::vector<int> listed = pidsOf(apps.runningApplications());
+  ASSERT_NE(std::find(listed.begin(), listed.end(), child.pid()), listed.end());
+  EXPECT_TRUE(handles->holds(child.pid()));
+  EXPECT_FALSE(handles->holds(::getpid())) << "no handle on this process itself";
+
+  EXPECT_TRUE(apps.terminate(child.pid()));
+  EXPECT_TRUE(control.isAlive(child.pid()));
+  control.forceEnd(child.pid());
+  const int status = child.reap();
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGKILL);
+  // Gone: the handle says so (whoever has the id by now) and is let go.
+  EXPECT_FALSE(control.isAlive(child.pid()));
+  EXPECT_FALSE(handles->holds(child.pid()));
+  EXPECT_FALSE(apps.terminate(child.pid()));
 }
 
 TEST(LinuxRunningApplications, PerSessionOnlyCopiesOnTheSameDisplayCount) {
