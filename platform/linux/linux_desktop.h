@@ -72,7 +72,7 @@ class LinuxDesktop : public Platform {
   PangoTextSystem& textSystem() override { return textSystem_; }
   InProcessNotificationCenter& appNotificationCenter() override { return appNotificationCenter_; }
   GtkCursorRuntime& objectRuntime() override { return *objectRuntime_; }
-  UnavailableNotificationCenter& userNotificationCenter() override {
+  DesktopNotificationCenter& userNotificationCenter() override {
     return userNotificationCenter_;
   }
   AbsentUpdateFramework& updateFramework() override { return updateFramework_; }
@@ -113,7 +113,10 @@ class LinuxDesktop : public Platform {
   PangoTextSystem textSystem_;
   InProcessNotificationCenter appNotificationCenter_;
   std::unique_ptr<GtkCursorRuntime> objectRuntime_;
-  UnavailableNotificationCenter userNotificationCenter_;
+  // A click on a notification brings the application forward, as the
+  // desktop does for an application it launches.
+  DesktopNotificationCenter userNotificationCenter_{
+      kApplicationId, [this] { application().activateIgnoringOtherApps(true); }};
   AbsentUpdateFramework updateFramework_;
   LinuxProcessControl processControl_{processHandles_};
   GtkAlerts alerts_;

@@ -1,23 +1,60 @@
-// User notifications on Linux. The desktop's notification service is not
-// used yet: permission is refused with a description and every notification
-// fails, so nothing is reported as shown that was not. The delegate is kept
-// but never called: no answer can come back.
+// User notifications through the desktop's notification service
+// (org.freedesktop.Notifications on the session bus).
+// - One long-lived connection. The subscriptions to ActionInvoked and
+//   NotificationClosed exist before the first notification is sent: the
+//   service sends those signals to the connection that notified, and to no
+//   one else.
+// - A notification is sent with the default action ("default"), the
+//   application id as its desktop entry, and either the message sound or
+//   no sound. The service's id of each identifier is kept, so that a later
+//   notification of the same identifier replaces the earlier one on screen.
+// - A click (ActionInvoked with "default") brings the application forward
+//   and reaches the delegate, on the main thread, as an answer with the
+//   default action. A notification closed without a click (expired,
+//   dismissed) is forgotten; it is not an answer.
+// - Permission is granted while the service answers. A service that offers
+//   no actions is logged once: clicks cannot come back from it.
+// - A service that restarts or vanishes is survived: its ids are forgotten
+//   (a new service counts anew) and requests made while none runs fail.
+// - Nothing waits on the main thread: every call is asynchronous, with a
+//   timeout.
+// Inside a sandbox the notification portal would be used instead; that is
+// not built.
 #pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
 
 #include "platform/user_notifications.h"
 
 namespace dravel::linux_platform {
 
-class UnavailableNotificationCenter : public UserNotificationCenter {
+class DesktopNotificationCenter : public UserNotificationCenter {
  public:
+  // `bringForward` runs (on the main thread) when the user clicks a
+  // notification, before the delegate hears of it. `timeoutMs` bounds each
+  // call to the service.
+  explicit DesktopNotificationCenter(std::string applicationId,
+                                     std::function<void()> bringForward = {},
+                                     int timeoutMs = 10000);
+  ~DesktopNotificationCenter() override;
+  DesktopNotificationCenter(const DesktopNotificationCenter&) = delete;
+  DesktopNotificationCenter& operator=(const DesktopNotificationCenter&) = delete;
+
   void setDelegate(UserNotificationCenterDelegate* delegate) override { delegate_ = delegate; }
   UserNotificationCenterDelegate* delegate() const override { return delegate_; }
-  // Both answer on a later turn of the main queue.
-  void requestAuthorizationWithOptions(int, AuthorizationCompletion completion) override;
-  void addNotificationRequest(NotificationRequest, AddCompletion completion) override;
+  // Both may be called from any thread; their completions run on the main
+  // thread.
+  void requestAuthorizationWithOptions(int options, AuthorizationCompletion completion) override;
+  void addNotificationRequest(NotificationRequest request, AddCompletion completion) override;
+
+  struct State;
 
  private:
-  static constexpr const char* kUnavailable = "Notifications are not available on this desktop.";
+  std::shared_ptr<State> state_;
   UserNotificationCenterDelegate* delegate_ = nullptr;
 };
 

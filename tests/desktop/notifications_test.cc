@@ -1,0 +1,210 @@
+// Notifications through a real notification service (dunst) on a bus of the
+// test's own, without service activation, so that the service runs exactly
+// when the test starts it. dunstctl clicks and closes from outside and
+// counts what is on screen.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <glib.h>
+
+#include "channels/glib_main_queue.h"
+#include "platform/linux/linux_user_notifications.h"
+#include "tests/support/host_process.h"
+#include "tests/support/x_desktop.h"
+
+namespace dravel::linux_platform {
+namespace {
+
+using namespace dravel::testing;
+
+class Recorder : public UserNotificationCenterDelegate {
+ public:
+  void willPresentNotification(const NotificationRequest&,
+                               std::function<void(int)> completion) override {
+    completion(0);
+  }
+  void didReceiveResponse(const NotificationResponse& response,
+                          std::function<void()> completion) override {
+    responses.push_back(response);
+    completion();
+  }
+  std::vector<NotificationResponse> responses;
+};
+
+class Notifications : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(requireTestDesktop());
+    setMainQueue(&queue_);
+    dir_ = ::testing::TempDir() + "notifications-" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir_);
+    std::ofstream(dir_ + "/bus.conf")
+        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+           "<busconfig><type>session</type><listen>unix:tmpdir="
+        << dir_
+        << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+           "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+           "<allow own=\"*\"/></policy></busconfig>\n";
+    bus_ = spawn({"dbus-daemon", "--nofork", "--config-file=" + dir_ + "/bus.conf",
+                  "--print-address=1"},
+                 dir_ + "/bus.address", dir_ + "/bus.err");
+    std::string address;
+    ASSERT_TRUE(waitUntil([&] {
+      address = readFile(dir_ + "/bus.address");
+      return address.find('\n') != std::string::npos;
+    })) << readFile(dir_ + "/bus.err");
+    address.erase(address.find('\n'));
+    // This process and every program it starts from here on use that bus.
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    std::ofstream(dir_ + "/dunstrc") << "[global]\nmouse_left_click = do_action, close_current\n";
+  }
+  void TearDown() override {
+    stopService();
+    if (bus_ > 0) stopProcess(bus_);
+    setMainQueue(nullptr);
+    std::filesystem::remove_all(dir_);
+  }
+
+  void startService() {
+    service_ = spawn({"dunst", "-config", dir_ + "/dunstrc"}, dir_ + "/dunst.out",
+                     dir_ + "/dunst.err");
+    ASSERT_TRUE(waitUntil([] {
+      return runCommand({"gdbus", "call", "--session", "--dest", "org.freedesktop.Notifications",
+                         "--object-path", "/org/freedesktop/Notifications", "--method",
+                         "org.freedesktop.Notifications.GetServerInformation"});
+    })) << readFile(dir_ + "/dunst.err");
+  }
+  void stopService() {
+    if (service_ > 0) stopProcess(service_);
+    service_ = -1;
+  }
+
+  bool serveUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      while (g_main_context_iteration(nullptr, FALSE)) {
+      }
+      g_usleep(2000);
+    }
+    return true;
+  }
+
+  // Permission as the centre answers it.
+  bool authorize(DesktopNotificationCenter& center) {
+    int answered = 0;
+    bool granted = false;
+    center.requestAuthorizationWithOptions(kNotificationAuthorizationAlert,
+                                           [&](bool g, std::optional<NotificationError>) {
+                                             granted = g;
+                                             ++answered;
+                                           });
+    EXPECT_TRUE(serveUntil([&] { return answered > 0; }));
+    EXPECT_EQ(answered, 1);
+    return granted;
+  }
+
+  // Shows a notification; true when the centre reports it shown.
+  bool show(DesktopNotificationCenter& center, const std::string& identifier,
+            const std::string& title, const std::string& id) {
+    NotificationRequest request;
+    request.identifier = identifier;
+    request.title = title;
+    request.body = "body of " + title;
+    request.sound = true;
+    request.userInfo.set("id", Value(id));
+    int answered = 0;
+    bool shown = false;
+    center.addNotificationRequest(request, [&](std::optional<NotificationError> error) {
+      shown = !error;
+      ++answered;
+    });
+    EXPECT_TRUE(serveUntil([&] { return answered > 0; }));
+    return shown;
+  }
+
+  // What dunst has on screen, once it settles on `expected`.
+  bool displayed(int expected) {
+    return serveUntil([&] {
+      std::string out;
+      runCommand({"dunstctl", "count", "displayed"}, &out);
+      return out == std::to_string(expected) + "\n";
+    });
+  }
+
+  GLibMainQueue queue_;
+  std::string dir_;
+  pid_t bus_ = -1;
+  pid_t service_ = -1;
+};
+
+TEST_F(Notifications, AClickComesBackOnceAsTheDefaultAnswerAndReplacementsKeepOneOnScreen) {
+  startService();
+  Recorder recorder;
+  int broughtForward = 0;
+  DesktopNotificationCenter center("app.dravel.Dravel", [&] { ++broughtForward; });
+  center.setDelegate(&recorder);
+  ASSERT_TRUE(authorize(center));
+
+  ASSERT_TRUE(show(center, "dravel.saved", "Saved", "saved"));
+  ASSERT_TRUE(displayed(1));
+  // The same identifier again: it takes the earlier one's place.
+  ASSERT_TRUE(show(center, "dravel.saved", "Saved again", "saved-again"));
+  ASSERT_TRUE(displayed(1));
+
+  runCommand({"dunstctl", "action", "0"});
+  ASSERT_TRUE(serveUntil([&] { return !recorder.responses.empty(); }));
+  EXPECT_EQ(recorder.responses.size(), 1u);
+  EXPECT_EQ(recorder.responses[0].actionIdentifier, kNotificationDefaultActionIdentifier);
+  EXPECT_EQ(recorder.responses[0].request.identifier, "dravel.saved");
+  EXPECT_EQ(recorder.responses[0].request.title, "Saved again");
+  ASSERT_NE(recorder.responses[0].request.userInfo.find("id")->asString(), nullptr);
+  EXPECT_EQ(*recorder.responses[0].request.userInfo.find("id")->asString(), "saved-again");
+  EXPECT_EQ(broughtForward, 1);
+  runCommand({"dunstctl", "close-all"});
+  ASSERT_TRUE(displayed(0));
+
+  // Closed without a click: no answer.
+  ASSERT_TRUE(show(center, "dravel.update", "Update", "update"));
+  ASSERT_TRUE(displayed(1));
+  runCommand({"dunstctl", "close"});
+  ASSERT_TRUE(displayed(0));
+  // Nothing comes back from it while the main loop runs a while longer.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+  serveUntil([&] { return std::chrono::steady_clock::now() > until; });
+  EXPECT_EQ(recorder.responses.size(), 1u);
+  EXPECT_EQ(broughtForward, 1);
+}
+
+TEST_F(Notifications, WithoutAServiceNothingIsShownAndARestartedServiceIsUsedAfresh) {
+  Recorder recorder;
+  DesktopNotificationCenter center("app.dravel.Dravel", nullptr, 2000);
+  center.setDelegate(&recorder);
+  EXPECT_FALSE(authorize(center));
+  EXPECT_FALSE(show(center, "dravel.update", "Nobody", "update"));
+
+  startService();
+  ASSERT_TRUE(authorize(center));
+  ASSERT_TRUE(show(center, "dravel.saved", "First run", "first"));
+  ASSERT_TRUE(displayed(1));
+
+  // The service goes and a new one comes: ids of the old run mean nothing.
+  stopService();
+  EXPECT_FALSE(show(center, "dravel.saved", "Between runs", "between"));
+  startService();
+  ASSERT_TRUE(show(center, "dravel.saved", "Second run", "second"));
+  ASSERT_TRUE(displayed(1));
+  runCommand({"dunstctl", "action", "0"});
+  ASSERT_TRUE(serveUntil([&] { return !recorder.responses.empty(); }));
+  ASSERT_EQ(recorder.responses.size(), 1u);
+  EXPECT_EQ(*recorder.responses[0].request.userInfo.find("id")->asString(), "second");
+}
+
+}  // namespace
+}  // namespace dravel::linux_platform
