@@ -300,6 +300,43 @@ TEST_F(HostX11, RevealFileAsksTheFileManagerOnTheSessionBus) {
   EXPECT_EQ(files.calls()[0].uris, std::vector<std::string>{fileURLWithPath(shot)});
 }
 
+TEST_F(HostX11, ANotificationClickedOnTheDesktopReachesTheInterface) {
+  std::ofstream(dir_ + "/dunstrc") << "[global]\nmouse_left_click = do_action, close_current\n";
+  const pid_t dunst =
+      spawn({"dunst", "-config", dir_ + "/dunstrc"}, dir_ + "/dunst.out", dir_ + "/dunst.err");
+  struct Stop {
+    pid_t pid;
+    ~Stop() { stopProcess(pid); }
+  } stopDunst{dunst}, stopWatch{-1};
+  ASSERT_TRUE(waitUntil([] {
+    return runCommand({"gdbus", "call", "--session", "--dest", "org.freedesktop.Notifications",
+                       "--object-path", "/org/freedesktop/Notifications", "--method",
+                       "org.freedesktop.Notifications.GetServerInformation"});
+  })) << readFile(dir_ + "/dunst.err");
+  start();
+  stopWatch.pid =
+      spawn({ctlBinary_, "--socket", socket_, "watch"}, dir_ + "/watch.out", dir_ + "/watch.err");
+  const MethodResponse shown = call(
+      "dravel/notifications", "show",
+      ValueMap{{"title", "Exported"}, {"id", "export"}, {"payload", "job-7"}});
+  ASSERT_TRUE(succeeded(shown)) << hostLog();
+  EXPECT_EQ(*std::get<Value>(shown).asBool(), true) << hostLog();
+  ASSERT_TRUE(waitUntil([] {
+    std::string out;
+    runCommand({"dunstctl", "count", "displayed"}, &out);
+    return out == "1\n";
+  }));
+  // Clicks until the watcher, which may have connected after the first
+  // one, sees the call.
+  const std::string line =
+      R"({"channel":"dravel/notifications","method":"clicked","arguments":{"id":"export","payload":"job-7"}})";
+  EXPECT_TRUE(waitUntil([&] {
+    runCommand({"dunstctl", "action", "0"});
+    return readFile(dir_ + "/watch.out").find(line) != std::string::npos;
+  })) << readFile(dir_ + "/watch.out") << hostLog();
+  EXPECT_TRUE(logHas("[Notifications] clicked export")) << hostLog();
+}
+
 TEST_F(HostX11, TheOverlayCoversItsScreenIsLeftOutOfCapturesAndLeavesNothingGrabbed) {
   start();
   movePointer(2100, 900);
