@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 
 namespace dravel::linux_platform {
 
@@ -15,6 +16,19 @@ std::optional<std::string> LinuxProcessInfo::environmentValue(const std::string&
   if (const char* value = std::getenv(name.c_str())) return std::string(value);
   if (name == kSandboxContainerKey) {
     if (const char* flatpak = std::getenv("FLATPAK_ID")) return std::string(flatpak);
+    // A key file: "name=" in its [Application] group.
+    std::ifstream info(flatpakInfoPath_);
+    if (!info) return std::nullopt;
+    std::string line;
+    bool application = false;
+    while (std::getline(info, line)) {
+      if (!line.empty() && line.front() == '[') {
+        application = line == "[Application]";
+      } else if (application && line.rfind("name=", 0) == 0) {
+        return line.substr(5);
+      }
+    }
+    return std::string("flatpak");
   }
   return std::nullopt;
 }

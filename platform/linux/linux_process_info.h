@@ -2,6 +2,8 @@
 // kernel's version.
 #pragma once
 
+#include <string>
+
 #include "platform/process_info.h"
 
 namespace dravel::linux_platform {
@@ -15,14 +17,23 @@ inline constexpr const char* kSandboxContainerKey = "APP_SANDBOX_CONTAINER_ID";
 
 class LinuxProcessInfo : public ProcessInfo {
  public:
+  // `flatpakInfoPath`: the file Flatpak puts at the root of every sandbox.
+  explicit LinuxProcessInfo(std::string flatpakInfoPath = "/.flatpak-info")
+      : flatpakInfoPath_(std::move(flatpakInfoPath)) {}
+
   int processIdentifier() override;
   std::optional<std::string> bundleIdentifier() override { return std::string(kApplicationId); }
   // getenv, except the sandbox key: inside a Flatpak sandbox it reads as the
-  // sandbox's application id, so the host's sandbox rule holds there too.
+  // sandbox's application id (FLATPAK_ID, else the name in the sandbox's
+  // info file, which is there even when the environment was cleared), so the
+  // host's sandbox rule holds there too.
   std::optional<std::string> environmentValue(const std::string& name) override;
   // The running kernel's version (uname), for logs: nothing chooses a code
   // path by it.
   OperatingSystemVersion operatingSystemVersion() override;
+
+ private:
+  std::string flatpakInfoPath_;
 };
 
 // The release string of a kernel ("6.1.0-18-amd64") as a version.

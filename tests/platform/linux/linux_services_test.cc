@@ -1,5 +1,9 @@
 // The Linux desktop's services that need no display.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
 
 #include <cstdlib>
 
@@ -32,6 +36,16 @@ TEST(LinuxProcessInfo, TheSandboxKeyReadsAsTheFlatpakIdOnlyWhenItIsNotSetItself)
   ::unsetenv(kSandboxContainerKey);
   ::unsetenv("FLATPAK_ID");
   EXPECT_EQ(info.bundleIdentifier(), kApplicationId);
+
+  // The sandbox's info file alone is enough.
+  const std::string file = ::testing::TempDir() + "flatpak-info-" + std::to_string(::getpid());
+  LinuxProcessInfo sandboxed(file);
+  EXPECT_FALSE(sandboxed.environmentValue(kSandboxContainerKey)) << "no file, no sandbox";
+  std::ofstream(file) << "[Instance]\nname=not-this\n[Application]\nname=app.dravel.Dravel\n";
+  EXPECT_EQ(sandboxed.environmentValue(kSandboxContainerKey), "app.dravel.Dravel");
+  std::ofstream(file) << "[Application]\nruntime=x\n";
+  EXPECT_EQ(sandboxed.environmentValue(kSandboxContainerKey), "flatpak");
+  std::remove(file.c_str());
 }
 
 TEST(LinuxGraphics, MakesOnlyTheHostsBitmapLayoutAndConvertsBgrxAsOpaque) {
