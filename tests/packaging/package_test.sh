@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build directory into a temporary folder
 # and checks what it holds: the programs, the desktop entry (valid), the icon,
-# the documentation, and library dependencies that name GTK.
+# the documentation, and library dependencies that name GTK. Then the host
+# unpacked from it serves the X11 desktop this runs on (the test desktop):
+# the client unpacked with it takes a screenshot of the primary monitor.
 set -euo pipefail
-build=$1
+build=$(cd "$1" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -34,6 +36,22 @@ dpkg-deb -x "$deb" "$work/root"
 desktop-file-validate "$work/root/usr/share/applications/app.dravel.Dravel.desktop" || status=1
 [ -x "$work/root/usr/bin/dravel-host" ] || { echo "dravel-host is not executable"; status=1; }
 "$work/root/usr/bin/dravel-host" --help >/dev/null 2>&1 || { echo "the installed host does not run"; status=1; }
+
+# The unpacked programs on the real screen.
+host="$work/root/usr/bin/dravel-host"
+ctl="$work/root/usr/bin/dravelctl"
+"$host" --platform x11 --socket "$work/host.sock" >"$work/host.log" 2>&1 &
+host_pid=$!
+for _ in $(seq 100); do [ -S "$work/host.sock" ] && break; sleep 0.1; done
+if "$ctl" --socket "$work/host.sock" screenshot -o "$work/shot.png"; then
+  # The PNG header's width and height against the primary monitor's.
+  size=$(od -An -tu1 -j16 -N8 "$work/shot.png" | awk '{print ($1*2^24+$2*2^16+$3*2^8+$4) "x" ($5*2^24+$6*2^16+$7*2^8+$8)}')
+  primary=$(xrandr --listmonitors | awk '$2 ~ /\*/ {split($3, a, "[/x+]"); print a[1] "x" a[3]}')
+  [ "$size" = "$primary" ] || { echo "screenshot is $size, the primary monitor $primary"; status=1; }
+else
+  echo "the unpacked client could not take a screenshot"; cat "$work/host.log"; status=1
+fi
+kill "$host_pid"; wait "$host_pid" || true
 
 [ "$(dpkg-deb -f "$deb" Package)" = dravel-host ] || { echo "wrong package name"; status=1; }
 depends=$(dpkg-deb -f "$deb" Depends)
