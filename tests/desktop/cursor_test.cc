@@ -21,6 +21,7 @@ using dravel::testing::commandOutput;
 using dravel::testing::requireTestDesktop;
 using dravel::testing::ServerCursor;
 using dravel::testing::serverCursor;
+using dravel::testing::serveMainContextUntil;
 
 class Cursors : public ::testing::Test {
  protected:
@@ -47,7 +48,7 @@ class Cursors : public ::testing::Test {
           return previous(cls, selector, kind);
         }));
     // The pointer over the window, once it is on screen.
-    iterateUntil([&] { return gtk_widget_get_mapped(window_); });
+    serveMainContextUntil([&] { return gtk_widget_get_mapped(window_); });
     commandOutput({"xdotool", "mousemove", "550", "550"});
   }
   void TearDown() override {
@@ -56,17 +57,6 @@ class Cursors : public ::testing::Test {
     setMainQueue(nullptr);
   }
 
-  template <typename Done>
-  bool iterateUntil(Done done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      while (g_main_context_iteration(nullptr, FALSE)) {
-      }
-      g_usleep(2000);
-    }
-    return true;
-  }
 
   // Sends "activateSystemCursor" from the interface's end; whether it was
   // answered with success.
@@ -86,14 +76,14 @@ class Cursors : public ::testing::Test {
             succeeded = std::holds_alternative<Value>(*envelope);
           }
         });
-    iterateUntil([&] { return answered; });
+    serveMainContextUntil([&] { return answered; });
     return succeeded;
   }
 
   // The server's cursor once it has changed from `before`.
   ServerCursor cursorAfter(unsigned long before) {
     ServerCursor now;
-    iterateUntil([&] {
+    serveMainContextUntil([&] {
       now = serverCursor();
       return now.serial != before;
     });

@@ -62,17 +62,6 @@ class Dialogs : public ::testing::Test {
     helpers_.push_back(spawn({"sh", "-c", script}, dir_ + "/xdotool.out", dir_ + "/xdotool.err"));
   }
 
-  // Iterates the main context until `done` holds or 20 s pass.
-  bool serveUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      while (g_main_context_iteration(nullptr, FALSE)) {
-      }
-      g_usleep(2000);
-    }
-    return true;
-  }
 
   // Whether a visible window is named `title`, as xdotool sees it.
   static bool shown(const std::string& title) {
@@ -108,12 +97,12 @@ TEST_F(Dialogs, AlertAnswersTheButtonPressedAndGoesAway) {
   GtkAlerts alerts;
   typeInto("Replace it", {{"key", "Return"}});
   EXPECT_EQ(runAlert(alerts, question("Replace it")), kAlertFirstButtonReturn);
-  EXPECT_TRUE(serveUntil([] { return !shown("Replace it"); }));
+  EXPECT_TRUE(serveMainContextUntil([] { return !shown("Replace it"); }));
 
   // The second button, reached from the default one.
   typeInto("Replace it again", {{"key", "Right"}, {"key", "Return"}});
   EXPECT_EQ(runAlert(alerts, question("Replace it again")), kAlertFirstButtonReturn + 1);
-  EXPECT_TRUE(serveUntil([] { return !shown("Replace it again"); }));
+  EXPECT_TRUE(serveMainContextUntil([] { return !shown("Replace it again"); }));
 }
 
 TEST_F(Dialogs, AlertClosedWithEscapeIsAborted) {
@@ -139,7 +128,7 @@ TEST_F(Dialogs, ModalTimersRunDuringAnAlertAndCanAbortIt) {
   EXPECT_TRUE(sawDialog);
   EXPECT_GE(ticks, 3);
   EXPECT_FALSE(queue_.inModal());
-  EXPECT_TRUE(serveUntil([] { return !shown("Waiting"); }));
+  EXPECT_TRUE(serveMainContextUntil([] { return !shown("Waiting"); }));
 }
 
 TEST_F(Dialogs, NestedAlertsEachAnswerTheirOwn) {
@@ -155,7 +144,7 @@ TEST_F(Dialogs, NestedAlertsEachAnswerTheirOwn) {
   });
   EXPECT_EQ(runAlert(alerts, question("Outer")), kModalResponseAbort);
   EXPECT_EQ(inner, kAlertFirstButtonReturn);
-  EXPECT_TRUE(serveUntil([] { return !shown("Outer") && !shown("Inner"); }));
+  EXPECT_TRUE(serveMainContextUntil([] { return !shown("Outer") && !shown("Inner"); }));
 }
 
 struct Answer {
@@ -192,20 +181,20 @@ TEST_F(Dialogs, PanelChoosesTheStartingFolderOrATypedOne) {
   Answer first;
   panel.begin(folderPanel(start), record(first));
   typeInto("Choose a Folder", {{"key", "Return"}});
-  ASSERT_TRUE(serveUntil([&] { return first.calls > 0; }));
+  ASSERT_TRUE(serveMainContextUntil([&] { return first.calls > 0; }));
   EXPECT_EQ(first.response, kModalResponseOK);
   EXPECT_EQ(first.path, start);
-  EXPECT_TRUE(serveUntil([] { return !shown("Choose a Folder"); }));
+  EXPECT_TRUE(serveMainContextUntil([] { return !shown("Choose a Folder"); }));
 
   // A folder typed into the location entry.
   Answer second;
   panel.begin(folderPanel(start), record(second));
   typeInto("Choose a Folder",
            {{"key", "ctrl+l"}, {"type", "--delay", "20", typed}, {"key", "Return"}});
-  ASSERT_TRUE(serveUntil([&] { return second.calls > 0; }));
+  ASSERT_TRUE(serveMainContextUntil([&] { return second.calls > 0; }));
   EXPECT_EQ(second.response, kModalResponseOK);
   EXPECT_EQ(second.path, typed);
-  EXPECT_TRUE(serveUntil([] { return !shown("Choose a Folder"); }));
+  EXPECT_TRUE(serveMainContextUntil([] { return !shown("Choose a Folder"); }));
 }
 
 TEST_F(Dialogs, PanelEscapedIsCancelled) {
@@ -213,10 +202,10 @@ TEST_F(Dialogs, PanelEscapedIsCancelled) {
   Answer answer;
   panel.begin(folderPanel(dir_), record(answer));
   typeInto("Choose a Folder", {{"key", "Escape"}});
-  ASSERT_TRUE(serveUntil([&] { return answer.calls > 0; }));
+  ASSERT_TRUE(serveMainContextUntil([&] { return answer.calls > 0; }));
   EXPECT_EQ(answer.response, kModalResponseCancel);
   EXPECT_EQ(answer.path, std::nullopt);
-  EXPECT_TRUE(serveUntil([] { return !shown("Choose a Folder"); }));
+  EXPECT_TRUE(serveMainContextUntil([] { return !shown("Choose a Folder"); }));
 }
 
 TEST_F(Dialogs, PanelCancelledByTheHostAnswersOnceAndGoesAway) {
@@ -226,7 +215,7 @@ TEST_F(Dialogs, PanelCancelledByTheHostAnswersOnceAndGoesAway) {
   const uint64_t keptId = panel.begin(folderPanel(dir_), record(kept));
   const uint64_t droppedId = panel.begin(folderPanel(dir_), record(dropped));
   EXPECT_NE(keptId, droppedId);
-  ASSERT_TRUE(serveUntil([] {
+  ASSERT_TRUE(serveMainContextUntil([] {
     std::string out;
     runCommand({"xdotool", "search", "--onlyvisible", "--name", "^Choose a Folder$"}, &out);
     return std::count(out.begin(), out.end(), '\n') == 2;
@@ -235,9 +224,9 @@ TEST_F(Dialogs, PanelCancelledByTheHostAnswersOnceAndGoesAway) {
   panel.cancel(droppedId);
   // Not from inside cancel: on a later turn of the main queue.
   EXPECT_EQ(dropped.calls, 0);
-  ASSERT_TRUE(serveUntil([&] { return dropped.calls > 0; }));
+  ASSERT_TRUE(serveMainContextUntil([&] { return dropped.calls > 0; }));
   panel.cancel(droppedId);
-  EXPECT_TRUE(serveUntil([] {
+  EXPECT_TRUE(serveMainContextUntil([] {
     std::string out;
     runCommand({"xdotool", "search", "--onlyvisible", "--name", "^Choose a Folder$"}, &out);
     return std::count(out.begin(), out.end(), '\n') == 1;
@@ -248,7 +237,7 @@ TEST_F(Dialogs, PanelCancelledByTheHostAnswersOnceAndGoesAway) {
   EXPECT_EQ(kept.calls, 0);
 
   panel.cancel(keptId);
-  EXPECT_TRUE(serveUntil([&] { return kept.calls > 0 && !shown("Choose a Folder"); }));
+  EXPECT_TRUE(serveMainContextUntil([&] { return kept.calls > 0 && !shown("Choose a Folder"); }));
   EXPECT_EQ(kept.response, kModalResponseCancel);
 }
 
@@ -264,7 +253,7 @@ TEST_F(Dialogs, PanelNeverAnswersBeforeBeginReturns) {
   begun = true;
   panel.cancel(id);
   EXPECT_EQ(answer.calls, 0);
-  EXPECT_TRUE(serveUntil([&] { return answer.calls == 1; }));
+  EXPECT_TRUE(serveMainContextUntil([&] { return answer.calls == 1; }));
 }
 
 }  // namespace

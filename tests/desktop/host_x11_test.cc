@@ -298,10 +298,7 @@ TEST_F(HostX11, RevealFileAsksTheFileManagerOnTheSessionBus) {
   start();
   const std::string shot = dir_ + "/shot one.png";
   EXPECT_TRUE(succeeded(call("dravel/capture", "revealFile", ValueMap{{"path", Value(shot)}})));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (files.calls().empty() && std::chrono::steady_clock::now() < deadline) {
-    if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(2000);
-  }
+  serveMainContextUntil([&] { return !files.calls().empty(); });
   ASSERT_EQ(files.calls().size(), 1u) << hostLog();
   EXPECT_EQ(files.calls()[0].uris, std::vector<std::string>{fileURLWithPath(shot)});
 }

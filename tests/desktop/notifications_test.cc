@@ -85,16 +85,6 @@ class Notifications : public ::testing::Test {
     service_ = -1;
   }
 
-  bool serveUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      while (g_main_context_iteration(nullptr, FALSE)) {
-      }
-      g_usleep(2000);
-    }
-    return true;
-  }
 
   // Permission as the centre answers it.
   bool authorize(DesktopNotificationCenter& center) {
@@ -105,7 +95,7 @@ class Notifications : public ::testing::Test {
                                              granted = g;
                                              ++answered;
                                            });
-    EXPECT_TRUE(serveUntil([&] { return answered > 0; }));
+    EXPECT_TRUE(serveMainContextUntil([&] { return answered > 0; }));
     EXPECT_EQ(answered, 1);
     return granted;
   }
@@ -125,13 +115,13 @@ class Notifications : public ::testing::Test {
       shown = !error;
       ++answered;
     });
-    EXPECT_TRUE(serveUntil([&] { return answered > 0; }));
+    EXPECT_TRUE(serveMainContextUntil([&] { return answered > 0; }));
     return shown;
   }
 
   // What dunst has on screen, once it settles on `expected`.
   bool displayed(int expected) {
-    return serveUntil([&] {
+    return serveMainContextUntil([&] {
       std::string out;
       runCommand({"dunstctl", "count", "displayed"}, &out);
       return out == std::to_string(expected) + "\n";
@@ -159,7 +149,7 @@ TEST_F(Notifications, AClickComesBackOnceAsTheDefaultAnswerAndReplacementsKeepOn
   ASSERT_TRUE(displayed(1));
 
   runCommand({"dunstctl", "action", "0"});
-  ASSERT_TRUE(serveUntil([&] { return !recorder.responses.empty(); }));
+  ASSERT_TRUE(serveMainContextUntil([&] { return !recorder.responses.empty(); }));
   EXPECT_EQ(recorder.responses.size(), 1u);
   EXPECT_EQ(recorder.responses[0].actionIdentifier, kNotificationDefaultActionIdentifier);
   EXPECT_EQ(recorder.responses[0].request.identifier, "dravel.saved");
@@ -177,7 +167,7 @@ TEST_F(Notifications, AClickComesBackOnceAsTheDefaultAnswerAndReplacementsKeepOn
   ASSERT_TRUE(displayed(0));
   // Nothing comes back from it while the main loop runs a while longer.
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-  serveUntil([&] { return std::chrono::steady_clock::now() > until; });
+  serveMainContextUntil([&] { return std::chrono::steady_clock::now() > until; });
   EXPECT_EQ(recorder.responses.size(), 1u);
   EXPECT_EQ(broughtForward, 1);
 }
@@ -201,7 +191,7 @@ TEST_F(Notifications, WithoutAServiceNothingIsShownAndARestartedServiceIsUsedAfr
   ASSERT_TRUE(show(center, "dravel.saved", "Second run", "second"));
   ASSERT_TRUE(displayed(1));
   runCommand({"dunstctl", "action", "0"});
-  ASSERT_TRUE(serveUntil([&] { return !recorder.responses.empty(); }));
+  ASSERT_TRUE(serveMainContextUntil([&] { return !recorder.responses.empty(); }));
   ASSERT_EQ(recorder.responses.size(), 1u);
   EXPECT_EQ(*recorder.responses[0].request.userInfo.find("id")->asString(), "second");
 }

@@ -50,15 +50,6 @@ class Workspace : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
-  // Runs the default main context until `done` holds or 20 s pass.
-  static bool pumpUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(2000);
-    }
-    return true;
-  }
 
   // The lines the handler recorded, once there are `count` of them.
   std::vector<std::string> opened(size_t count) {
@@ -83,7 +74,7 @@ TEST_F(Workspace, TheFileManagerShowsTheFilesSelected) {
   const std::string shot = fileURLWithPath(dir_ + "/Shots/shot one.png");
   const std::string other = fileURLWithPath(dir_ + "/Shots/shot#2.png");
   workspace.activateFileViewerSelectingURLs({shot, other});
-  ASSERT_TRUE(pumpUntil([&] { return !workspace.showOutcomes().empty(); }));
+  ASSERT_TRUE(serveMainContextUntil([&] { return !workspace.showOutcomes().empty(); }));
   EXPECT_EQ(workspace.showOutcomes(), std::vector<Outcome>{Outcome::kShownByFileManager});
   ASSERT_EQ(files.calls().size(), 1u);
   EXPECT_EQ(files.calls()[0].uris, (std::vector<std::string>{shot, other}));
@@ -100,7 +91,7 @@ TEST_F(Workspace, WithoutAFileManagerOrWhenItFailsOrHangsTheFolderOpens) {
   {
     LinuxWorkspace workspace(nullptr);  // nobody owns the name
     workspace.activateFileViewerSelectingURLs({shot});
-    ASSERT_TRUE(pumpUntil([&] { return !workspace.showOutcomes().empty(); }));
+    ASSERT_TRUE(serveMainContextUntil([&] { return !workspace.showOutcomes().empty(); }));
     EXPECT_EQ(workspace.showOutcomes(), std::vector<Outcome>{Outcome::kFolderOpened});
   }
   {
@@ -108,7 +99,7 @@ TEST_F(Workspace, WithoutAFileManagerOrWhenItFailsOrHangsTheFolderOpens) {
     ASSERT_TRUE(files.start(FakeFileManager::Answer::kFail));
     LinuxWorkspace workspace(nullptr);
     workspace.activateFileViewerSelectingURLs({shot});
-    ASSERT_TRUE(pumpUntil([&] { return !workspace.showOutcomes().empty(); }));
+    ASSERT_TRUE(serveMainContextUntil([&] { return !workspace.showOutcomes().empty(); }));
     EXPECT_EQ(workspace.showOutcomes(), std::vector<Outcome>{Outcome::kFolderOpened});
     EXPECT_EQ(files.calls().size(), 1u);
   }
@@ -119,7 +110,7 @@ TEST_F(Workspace, WithoutAFileManagerOrWhenItFailsOrHangsTheFolderOpens) {
     workspace.activateFileViewerSelectingURLs({shot});
     // The call returned before any answer: the request is still on its way.
     EXPECT_TRUE(workspace.showOutcomes().empty());
-    ASSERT_TRUE(pumpUntil([&] { return !workspace.showOutcomes().empty(); }));
+    ASSERT_TRUE(serveMainContextUntil([&] { return !workspace.showOutcomes().empty(); }));
     EXPECT_EQ(workspace.showOutcomes(), std::vector<Outcome>{Outcome::kFolderOpened});
   }
   const std::vector<std::string> lines = opened(3);

@@ -4,7 +4,9 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <glib.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <regex>
@@ -174,6 +176,18 @@ bool anotherClientCanGrabPointerAndKeyboard() {
   XUngrabKeyboard(other, CurrentTime);
   XCloseDisplay(other);
   return pointer && keyboard;
+}
+
+bool serveMainContextUntil(const std::function<bool()>& done, double seconds) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    g_usleep(2000);
+  }
+  return true;
 }
 
 }  // namespace dravel::testing

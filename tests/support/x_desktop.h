@@ -3,12 +3,17 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 namespace dravel::testing {
+
+// Runs the default GLib main context (the host's main queue, GTK, D-Bus
+// replies) until `done` holds; false when `seconds` pass first.
+bool serveMainContextUntil(const std::function<bool()>& done, double seconds = 20);
 
 // Whether this process runs on the test desktop (DISPLAY set and the X server
 // answering); adds a failure saying how to run the test when not.
