@@ -265,7 +265,6 @@ std::string escapedKeyFileValue(const std::string& value) {
 
 std::string autostartEntry(const std::string& executable, bool hidden) {
   std::string entry = "[Desktop Entry]\nType=Application\nName=Dravel\n";
-  entry += "Comment=Screenshots and screen captures\n";
   entry += "Exec=";
   entry += escapedKeyFileValue(quotedExecArgument(executable));
   entry += "\nTryExec=";
