@@ -7,8 +7,8 @@
 // out), the permission (X has none to ask), the main window and its overlay,
 // the application, the clipboard, the mouse cursors, the desktop's own
 // hotkeys (GNOME's keybinding settings), modal alerts, the folder chooser,
-// processes. The rest answers clearly that it is not available (see each
-// service's header).
+// folder bookmarks, start at login (an XDG autostart entry), processes. The
+// rest answers clearly that it is not available (see each service's header).
 #pragma once
 
 #include <memory>
@@ -66,9 +66,9 @@ class LinuxDesktop : public Platform {
   LinuxGraphics& graphics() override { return graphics_; }
   LinuxUserDefaults& userDefaults() override { return userDefaults_; }
   GtkOpenPanel& openPanel() override { return openPanel_; }
-  UnavailableBookmarks& bookmarks() override { return bookmarks_; }
+  LinuxBookmarks& bookmarks() override { return bookmarks_; }
   UnsandboxedAccess& securityScopedAccess() override { return securityScopedAccess_; }
-  UnavailableLoginItem& loginItem() override { return loginItem_; }
+  XdgAutostartLoginItem& loginItem() override { return loginItem_; }
   PangoTextSystem& textSystem() override { return textSystem_; }
   InProcessNotificationCenter& appNotificationCenter() override { return appNotificationCenter_; }
   GtkCursorRuntime& objectRuntime() override { return *objectRuntime_; }
@@ -107,9 +107,9 @@ class LinuxDesktop : public Platform {
   LinuxGraphics graphics_;
   LinuxUserDefaults userDefaults_;
   GtkOpenPanel openPanel_;
-  UnavailableBookmarks bookmarks_;
+  LinuxBookmarks bookmarks_;
   UnsandboxedAccess securityScopedAccess_;
-  UnavailableLoginItem loginItem_;
+  XdgAutostartLoginItem loginItem_;
   PangoTextSystem textSystem_;
   InProcessNotificationCenter appNotificationCenter_;
   std::unique_ptr<GtkCursorRuntime> objectRuntime_;
