@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <variant>
@@ -258,8 +259,10 @@ bool windowShown(const std::string& title) {
 
 TEST_F(HostX11, AFolderChooserGoesWithTheCallerThatLeftAndAnswersOneThatStayed) {
   start();
+  const std::string shots = dir_ + "/Shots";
+  std::filesystem::create_directories(shots);
   const Message pick = StandardMethodCodec::encodeMethodCall(
-      {"pickSaveFolder", ValueMap{{"initialDirectory", Value(dir_)}}});
+      {"pickSaveFolder", ValueMap{{"initialDirectory", Value(shots)}}});
   std::string error;
 
   // The caller leaves while the chooser is open: the chooser closes and the
@@ -288,8 +291,57 @@ TEST_F(HostX11, AFolderChooserGoesWithTheCallerThatLeftAndAnswersOneThatStayed) 
   ASSERT_TRUE(value && value->asMap()) << hostLog();
   const Value* path = value->asMap()->find("path");
   ASSERT_TRUE(path && path->asString());
-  EXPECT_EQ(*path->asString(), dir_);
+  EXPECT_EQ(*path->asString(), shots);
   EXPECT_TRUE(waitUntil([] { return !windowShown("Choose a Folder"); }));
+
+  // Its bookmark leads back to the folder, until the folder is replaced.
+  const std::optional<std::string> bookmark = value->stringAt("bookmark");
+  ASSERT_TRUE(bookmark) << hostLog();
+  const MethodResponse access = call("dravel/capture", "beginSaveFolderAccess",
+                                     ValueMap{{"bookmark", Value(*bookmark)}});
+  ASSERT_TRUE(succeeded(access)) << hostLog();
+  EXPECT_EQ(std::get<Value>(access).stringAt("path"), shots);
+  EXPECT_EQ(std::get<Value>(access).boolAt("stale"), false);
+  const std::string kept = shots + ".kept";
+  std::filesystem::rename(shots, kept);
+  std::filesystem::create_directories(shots);
+  const MethodResponse replaced = call("dravel/capture", "beginSaveFolderAccess",
+                                       ValueMap{{"bookmark", Value(*bookmark)}});
+  std::filesystem::remove_all(kept);
+  ASSERT_TRUE(succeeded(replaced)) << hostLog();
+  EXPECT_EQ(std::get<Value>(replaced).boolAt("stale"), true);
+  EXPECT_TRUE(std::get<Value>(replaced).stringAt("bookmark"));
+}
+
+TEST_F(HostX11, StartAtLoginWritesTheDesktopsAutostartEntry) {
+  const std::string config = dir_ + "/config";
+  hostEnvironment_.push_back("XDG_CONFIG_HOME=" + config);
+  start();
+  const std::string entry = config + "/autostart/app.dravel.Dravel.desktop";
+  auto enabled = [&] {
+    const MethodResponse answer = call("dravel/autostart", "isEnabled");
+    return succeeded(answer) ? std::get<Value>(answer).asBool() : std::nullopt;
+  };
+  EXPECT_EQ(enabled(), false);
+  ASSERT_TRUE(succeeded(call("dravel/autostart", "setEnabled", ValueMap{{"enabled", true}})))
+      << hostLog();
+  EXPECT_EQ(enabled(), true);
+  std::string out;
+  EXPECT_TRUE(runCommand({"desktop-file-validate", entry}, &out)) << out;
+  EXPECT_EQ(out, "");
+  ASSERT_TRUE(succeeded(call("dravel/autostart", "setEnabled", ValueMap{{"enabled", false}})));
+  EXPECT_EQ(enabled(), false);
+  EXPECT_FALSE(std::filesystem::exists(entry));
+
+  // A folder that cannot be made: the failure is answered, not hidden.
+  std::ofstream(dir_ + "/file") << "x";
+  stopHost();
+  hostEnvironment_.back() = "XDG_CONFIG_HOME=" + dir_ + "/file";
+  start();
+  const MethodResponse refused =
+      call("dravel/autostart", "setEnabled", ValueMap{{"enabled", true}});
+  ASSERT_TRUE(std::holds_alternative<FlutterError>(refused));
+  EXPECT_EQ(std::get<FlutterError>(refused).code, "autostart_failed");
 }
 
 TEST_F(HostX11, RevealFileAsksTheFileManagerOnTheSessionBus) {
