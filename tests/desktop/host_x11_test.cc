@@ -392,6 +392,42 @@ TEST_F(HostX11, ANotificationClickedOnTheDesktopReachesTheInterface) {
   EXPECT_TRUE(logHas("[Notifications] clicked export")) << hostLog();
 }
 
+TEST_F(HostX11, ACopyStartedAfterAnUpgradeReplacedTheProgramEndsTheOldOne) {
+  // The old copy runs from a program file that an upgrade then replaces.
+  const std::string program = dir_ + "/bin/dravel-host";
+  std::filesystem::create_directories(dir_ + "/bin");
+  std::filesystem::copy_file(hostBinary_, program);
+  hostBinary_ = program;
+  start();
+  const pid_t old = pid_;
+  std::filesystem::copy_file(program, program + ".new");
+  std::filesystem::rename(program + ".new", program);
+  ASSERT_NE(std::filesystem::read_symlink("/proc/" + std::to_string(old) + "/exe")
+                .string()
+                .find(" (deleted)"),
+            std::string::npos);
+
+  // The upgraded copy, on a socket of its own on the same display.
+  const pid_t upgraded =
+      spawn({program, "--platform", "x11", "--socket", dir_ + "/upgraded.sock"},
+            dir_ + "/upgraded.out", dir_ + "/upgraded.log", hostEnvironment_);
+  struct Stop {
+    pid_t pid;
+    ~Stop() { stopProcess(pid); }
+  } stopUpgraded{upgraded};
+  const std::string line = "[SingleInstance] terminating stale copy pid=" + std::to_string(old);
+  EXPECT_TRUE(waitUntil(
+      [&] { return readFile(dir_ + "/upgraded.log").find(line) != std::string::npos; }))
+      << readFile(dir_ + "/upgraded.log");
+  // The old copy ends; the new one serves.
+  EXPECT_GE(waitFor(old, 20), 0) << hostLog();
+  pid_ = -1;
+  EXPECT_TRUE(waitUntil([&] {
+    std::string error;
+    return SocketClient::connect(dir_ + "/upgraded.sock", &error) != nullptr;
+  }));
+}
+
 TEST_F(HostX11, TheOverlayCoversItsScreenIsLeftOutOfCapturesAndLeavesNothingGrabbed) {
   start();
   movePointer(2100, 900);
