@@ -399,6 +399,9 @@ TEST_F(HostX11, ACopyStartedAfterAnUpgradeReplacedTheProgramEndsTheOldOne) {
   std::filesystem::copy_file(hostBinary_, program);
   hostBinary_ = program;
   start();
+  // Launched to the end (its own look for other copies done) before the
+  // upgrade: the socket answers a little earlier.
+  ASSERT_TRUE(logHas("[host] serving")) << hostLog();
   const pid_t old = pid_;
   std::filesystem::copy_file(program, program + ".new");
   std::filesystem::rename(program + ".new", program);
@@ -425,7 +428,7 @@ TEST_F(HostX11, ACopyStartedAfterAnUpgradeReplacedTheProgramEndsTheOldOne) {
   EXPECT_TRUE(waitUntil([&] {
     std::string error;
     return SocketClient::connect(dir_ + "/upgraded.sock", &error) != nullptr;
-  }));
+  })) << readFile(dir_ + "/upgraded.log") << "old copy:\n" << hostLog();
 }
 
 TEST_F(HostX11, TheOverlayCoversItsScreenIsLeftOutOfCapturesAndLeavesNothingGrabbed) {
