@@ -23,6 +23,7 @@ class StatusNotifierWatcher {
   // default main context until the bus has granted it (10 s at most). False
   // when any of it fails.
   bool start();
+  bool started() const { return owned_ == 1; }
 
   struct Item {
     std::string sender;   // the registering connection's unique name
