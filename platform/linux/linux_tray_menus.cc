@@ -93,7 +93,8 @@ void LinuxTrayMenus::itemInserted(GtkMenu* gtkMenu, GtkWidget* child) {
     mirror = Menu::create("", "TrayMenu", &center_);
     g_object_set_data_full(G_OBJECT(gtkMenu), kMirrorKey, new std::shared_ptr<Menu>(mirror),
                            deleteMirror);
-    if (menusSeen_++ == 0) {
+    if (!saidWhatItDoes_) {
+      saidWhatItDoes_ = true;
       NSLog("[x11] tray menu: items of free-standing menus are decorated for the D-Bus menu");
     }
   }

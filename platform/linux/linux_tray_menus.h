@@ -64,9 +64,6 @@ class LinuxTrayMenus {
   // The mirror of `menu`; null when none of its items was mirrored.
   static std::shared_ptr<Menu> mirrorOf(GtkMenu* menu);
 
-  // The accelerators of decorated items are in this group.
-  GtkAccelGroup* accelGroup() const { return accelGroup_; }
-
   // An accelerator as GTK takes it: a key value and a GdkModifierType mask.
   struct Accelerator {
     unsigned key = 0;
@@ -78,18 +75,16 @@ class LinuxTrayMenus {
   // accelerator.
   static std::optional<Accelerator> acceleratorFor(const std::string& keyEquivalent, uint64_t mask);
 
-  // Tray menus whose first item was mirrored so far.
-  int menusSeen() const { return menusSeen_; }
-
   // Public only for the emission hook: `child` was inserted into `menu`.
   void itemInserted(GtkMenu* menu, GtkWidget* child);
 
  private:
   AppNotificationCenter& center_;
+  // Holds the accelerators of decorated items.
   GtkAccelGroup* accelGroup_ = nullptr;
   unsigned signalId_ = 0;
   unsigned long hookId_ = 0;
-  int menusSeen_ = 0;
+  bool saidWhatItDoes_ = false;  // logged on the first tray menu
 };
 
 }  // namespace dravel::linux_platform

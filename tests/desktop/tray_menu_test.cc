@@ -241,7 +241,8 @@ TEST_F(TrayMenu, PanelSeesShortcutsAndFoldedLabelsAndClicksRunTheItems) {
   const LayoutItem& capture = root.children[0];
   EXPECT_EQ(capture.property("label"), "Capture Area");
   EXPECT_EQ(capture.property("shortcut"), "[['Control', 'Shift', '4']]");
-  // A hint and a badge are folded into the label; a shortcut still goes along.
+  // A hint and a badge are folded into the label; the badged item keeps its
+  // shortcut.
   const LayoutItem& record = root.children[1];
   EXPECT_EQ(record.property("label"), "Record \u2014 Ctrl+Shift+5");
   EXPECT_FALSE(record.has("shortcut"));
@@ -309,26 +310,24 @@ TEST_F(TrayMenu, TheMirrorFollowsTheMenuAndActsOnItsItems) {
   GList* accelerators = gtk_widget_list_accel_closures(item);
   EXPECT_EQ(accelerators, nullptr);
   g_list_free(accelerators);
+  gtk_widget_destroy(menu);
   gtk_widget_destroy(entry);
   g_object_unref(entry);
 }
 
-TEST_F(TrayMenu, KeyEquivalentsBecomeAccelerators) {
+// The panel test covers each modifier and an upper-case letter; these are the
+// equivalents it does not meet.
+TEST_F(TrayMenu, KeyEquivalentsBeyondOneAsciiCharacter) {
   using A = LinuxTrayMenus::Accelerator;
-  constexpr uint64_t shift = TrayShortcuts::kShiftMask;
   constexpr uint64_t control = TrayShortcuts::kControlMask;
-  constexpr uint64_t option = TrayShortcuts::kOptionMask;
-  constexpr uint64_t command = TrayShortcuts::kCommandMask;
-  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("4", control | shift),
-            (A{GDK_KEY_4, GDK_CONTROL_MASK | GDK_SHIFT_MASK}));
-  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("S", command),
-            (A{GDK_KEY_s, GDK_SUPER_MASK | GDK_SHIFT_MASK}));
-  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("s", option), (A{GDK_KEY_s, GDK_MOD1_MASK}));
   // Only the first character counts.
   EXPECT_EQ(LinuxTrayMenus::acceleratorFor("q!", control), (A{GDK_KEY_q, GDK_CONTROL_MASK}));
-  // Beyond ASCII: the character's own key.
+  // Beyond ASCII: the character's own key, upper case with shift.
   EXPECT_EQ(LinuxTrayMenus::acceleratorFor("\u00e9", control),
             (A{GDK_KEY_eacute, GDK_CONTROL_MASK}));
+  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("\u00c9", control),
+            (A{GDK_KEY_eacute, GDK_CONTROL_MASK | GDK_SHIFT_MASK}));
+  // Nothing to make an accelerator of.
   EXPECT_EQ(LinuxTrayMenus::acceleratorFor("", control), std::nullopt);
   EXPECT_EQ(LinuxTrayMenus::acceleratorFor("\xff", control), std::nullopt);
 }
@@ -340,6 +339,7 @@ TEST_F(TrayMenu, AWatcherThatGoesAndComesBackGetsTheDecoratedMenuAgain) {
   const StatusNotifierWatcher::Item* first = registeredWith(*watcher);
   ASSERT_TRUE(first);
   const std::string busName = first->busName();
+  EXPECT_TRUE(serveUntil([&] { return !tray.connections.empty() && tray.connections.back(); }));
 
   // The panel quits: nobody owns the watcher's name any more.
   watcher.reset();
@@ -348,13 +348,15 @@ TEST_F(TrayMenu, AWatcherThatGoesAndComesBackGetsTheDecoratedMenuAgain) {
                   "--method", "org.freedesktop.DBus.NameHasOwner", "org.kde.StatusNotifierWatcher"})
                .find("false") != std::string::npos;
   }));
-  serveUntil([] { return false; }, 0.5);
+  // The indicator falls back to a tray icon of its own.
+  EXPECT_TRUE(serveUntil([&] { return !tray.connections.empty() && !tray.connections.back(); }));
 
   // It comes back: the indicator registers again, with the menu as it was.
   StatusNotifierWatcher again;
   const StatusNotifierWatcher::Item* second = registeredWith(again);
   ASSERT_TRUE(second);
   EXPECT_EQ(second->busName(), busName);
+  EXPECT_TRUE(serveUntil([&] { return tray.connections.back(); }));
   const LayoutItem root = layout(*second);
   ASSERT_EQ(root.children.size(), 9u);
   EXPECT_EQ(root.children[0].property("shortcut"), "[['Control', 'Shift', '4']]");

@@ -14,6 +14,10 @@ void onActivate(GtkMenuItem* item, gpointer data) {
   activated->push_back(label ? label : "");
 }
 
+void onConnectionChanged(AppIndicator*, gboolean connected, gpointer data) {
+  static_cast<std::vector<bool>*>(data)->push_back(connected != FALSE);
+}
+
 }  // namespace
 
 TrayEntry TrayEntry::item(std::string label) {
@@ -48,6 +52,7 @@ TrayStandIn::TrayStandIn(const std::vector<TrayEntry>& entries, const std::strin
   fill(GTK_WIDGET(menu_), entries);
   indicator_ = app_indicator_new(id.c_str(), "dialog-information",
                                  APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
+  g_signal_connect(indicator_, "connection-changed", G_CALLBACK(onConnectionChanged), &connections);
   app_indicator_set_menu(indicator_, menu_);
   app_indicator_set_status(indicator_, APP_INDICATOR_STATUS_ACTIVE);
 }

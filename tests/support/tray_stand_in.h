@@ -50,6 +50,9 @@ class TrayStandIn {
 
   // The labels the items were built with, in the order they were activated.
   std::vector<std::string> activated;
+  // What the indicator said of its connection to a watcher, in order (true:
+  // registered with one; false: fell back to a tray icon of its own).
+  std::vector<bool> connections;
 
  private:
   void fill(GtkWidget* menu, const std::vector<TrayEntry>& entries);
