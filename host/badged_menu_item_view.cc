@@ -16,7 +16,10 @@ BadgedMenuItemView::BadgedMenuItemView(const std::string& title,
     : highlight_(std::make_shared<VisualEffectView>()),
       label_(TextField::labelWithString("")),
       pill_(std::make_shared<ImageView>()),
-      hint_(TextField::labelWithString("")) {
+      hint_(TextField::labelWithString("")),
+      title_(title),
+      badge_(badge),
+      hintText_(hint) {
   const Font menuFont = Font::menuFontOfSize(0);
 
   label_->setStringValue(title);
@@ -111,6 +114,13 @@ void BadgedMenuItemView::mouseUp(const MouseEvent&) {
   if (index < 0) return;
   // The action runs once tracking has ended, on a later turn of the main loop.
   mainQueue().async([menu, index] { menu->performActionForItemAtIndex(index); });
+}
+
+std::optional<std::string> BadgedMenuItemView::textLabel() const {
+  std::string text = title_;
+  if (badge_ && !badge_->empty()) text.append(" (").append(*badge_).append(")");
+  if (hintText_ && !hintText_->empty()) text.append(" — ").append(*hintText_);
+  return text;
 }
 
 std::shared_ptr<Image> BadgedMenuItemView::pillImage(const std::string& badge) {

@@ -30,6 +30,10 @@ class BadgedMenuItemView : public View {
   void layout() override;
   void draw(const Rect& dirtyRect) override;
   void mouseUp(const MouseEvent& event) override;
+  // The title with the badge in brackets after it ("Capture (3)") and the
+  // hint after a dash ("Capture — Ctrl+Shift+4"), for menus that carry only text;
+  // an empty badge or hint adds nothing.
+  std::optional<std::string> textLabel() const override;
 
   // The red pill with the badge text, drawn at the resolution of wherever it
   // is shown.
@@ -59,6 +63,9 @@ class BadgedMenuItemView : public View {
   std::shared_ptr<TextField> label_;
   std::shared_ptr<ImageView> pill_;
   std::shared_ptr<TextField> hint_;
+  std::string title_;
+  std::optional<std::string> badge_;
+  std::optional<std::string> hintText_;
 };
 
 }  // namespace dravel

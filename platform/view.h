@@ -77,6 +77,11 @@ class View {
   virtual Size intrinsicContentSize() const { return {-1, -1}; }
   virtual bool allowsVibrancy() const { return false; }
 
+  // How the view reads as a one-line text label, for menus shown by another
+  // process that can carry nothing but text; none when the view has no such
+  // reading (the item then keeps its own title).
+  virtual std::optional<std::string> textLabel() const { return std::nullopt; }
+
   // Places the subviews. The base does nothing beyond autoresizing, which
   // happens when the frame changes.
   virtual void layout() {}

@@ -80,6 +80,7 @@ std::unique_ptr<LinuxDesktop> LinuxDesktop::create(
       std::make_unique<LinuxWorkspace>([self] { return activeWindowPid(*self->connection_); });
   desktop->application_ =
       std::make_unique<LinuxApplication>([self]() -> LinuxWindow* { return self->mainWindow_; });
+  desktop->trayMenus_ = std::make_unique<LinuxTrayMenus>(desktop->appNotificationCenter_);
   desktop->screenCapture_ = std::make_unique<LinuxScreenCapture>(
       connection.displayName(), connection, [self] { return self->screens_->layout(); });
   const DesktopLayout layout = desktop->screens_->layout();

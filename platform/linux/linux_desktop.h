@@ -7,8 +7,9 @@
 // out), the permission (X has none to ask), the main window and its overlay,
 // the application, the clipboard, the mouse cursors, the desktop's own
 // hotkeys (GNOME's keybinding settings), modal alerts, the folder chooser,
-// folder bookmarks, start at login (an XDG autostart entry), processes. The
-// rest answers clearly that it is not available (see each service's header).
+// folder bookmarks, start at login (an XDG autostart entry), processes, the
+// tray menu's decorations (through the D-Bus menu). The rest answers clearly
+// that it is not available (see each service's header).
 #pragma once
 
 #include <memory>
@@ -30,6 +31,7 @@
 #include "platform/linux/linux_screen_capture.h"
 #include "platform/linux/linux_screen_capture_access.h"
 #include "platform/linux/linux_screens.h"
+#include "platform/linux/linux_tray_menus.h"
 #include "platform/linux/linux_update_framework.h"
 #include "platform/linux/linux_user_defaults.h"
 #include "platform/linux/linux_user_notifications.h"
@@ -83,6 +85,7 @@ class LinuxDesktop : public Platform {
   // The main window while it exists, else null.
   LinuxWindow* mainWindow() const { return mainWindow_; }
   XConnection& connection() { return *connection_; }
+  LinuxTrayMenus& trayMenus() { return *trayMenus_; }
 
  private:
   friend class LinuxMainWindow;
@@ -112,6 +115,8 @@ class LinuxDesktop : public Platform {
   XdgAutostartLoginItem loginItem_;
   PangoTextSystem textSystem_;
   InProcessNotificationCenter appNotificationCenter_;
+  // After the centre it announces through, so that it goes first.
+  std::unique_ptr<LinuxTrayMenus> trayMenus_;
   std::unique_ptr<GtkCursorRuntime> objectRuntime_;
   // A click on a notification brings the application forward, as the
   // desktop does for an application it launches.

@@ -275,6 +275,19 @@ TEST_F(BadgedMenuItemViewTest, ClickOnADisabledItemOrOneOutsideAMenuDoesNothing)
   EXPECT_EQ(loose, 0);
 }
 
+TEST_F(BadgedMenuItemViewTest, AsOneLineOfTextTheBadgeAndHintFollowTheTitle) {
+  EXPECT_EQ(BadgedMenuItemView("Capture", "3", std::nullopt).textLabel(), "Capture (3)");
+  EXPECT_EQ(BadgedMenuItemView("Capture", std::nullopt, "Ctrl+Shift+4").textLabel(),
+            "Capture — Ctrl+Shift+4");
+  EXPECT_EQ(BadgedMenuItemView("Capture", "12", "new").textLabel(), "Capture (12) — new");
+  // Empty texts add nothing, not empty brackets or a dangling dash.
+  EXPECT_EQ(BadgedMenuItemView("Capture", "", "").textLabel(), "Capture");
+  EXPECT_EQ(BadgedMenuItemView("Capture", std::nullopt, std::nullopt).textLabel(), "Capture");
+  // Other views have no text reading: their item keeps its title.
+  EXPECT_EQ(View().textLabel(), std::nullopt);
+  EXPECT_EQ(TextField::labelWithString("Plain")->textLabel(), std::nullopt);
+}
+
 TEST(BadgedMenuItemViewDeathTest, RestoringFromAnArchiveStopsTheProcess) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(BadgedMenuItemView::initWithCoder(Value()), "init\\(coder:\\) is not supported");

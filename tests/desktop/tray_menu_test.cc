@@ -1,0 +1,379 @@
+// The tray menu as a panel sees it: the interface's plugin (a stand-in here)
+// builds a plain GtkMenu for an application indicator, and the host's
+// decorations must reach the D-Bus menu the indicator exports. A stand-in
+// StatusNotifierWatcher takes the indicator's registration; gdbus reads the
+// menu's layout and clicks items, as a panel would.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+
+#include "channels/glib_main_queue.h"
+#include "channels/in_process_messenger.h"
+#include "channels/log.h"
+#include "host/tray_shortcuts.h"
+#include "platform/linux/linux_tray_menus.h"
+#include "tests/support/host_process.h"
+#include "tests/support/real_desktop.h"
+#include "tests/support/status_notifier_watcher.h"
+#include "tests/support/tray_stand_in.h"
+#include "tests/support/x_desktop.h"
+
+namespace dravel::linux_platform {
+namespace {
+
+using namespace dravel::testing;
+
+// One entry of a dbusmenu layout: its properties printed as GVariant text
+// ("label" and "type" as the bare string).
+struct LayoutItem {
+  int id = -1;
+  std::map<std::string, std::string> properties;
+  std::vector<LayoutItem> children;
+
+  std::string property(const std::string& name) const {
+    auto p = properties.find(name);
+    return p == properties.end() ? "" : p->second;
+  }
+  bool has(const std::string& name) const { return properties.count(name) != 0; }
+};
+
+LayoutItem layoutItem(GVariant* entry) {
+  LayoutItem item;
+  gint32 id = 0;
+  GVariant* properties = nullptr;
+  GVariant* children = nullptr;
+  g_variant_get(entry, "(i@a{sv}@av)", &id, &properties, &children);
+  item.id = id;
+  GVariantIter iter;
+  g_variant_iter_init(&iter, properties);
+  const gchar* key = nullptr;
+  GVariant* value = nullptr;
+  while (g_variant_iter_next(&iter, "{&sv}", &key, &value)) {
+    if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)) {
+      item.properties[key] = g_variant_get_string(value, nullptr);
+    } else {
+      gchar* text = g_variant_print(value, FALSE);
+      item.properties[key] = text;
+      g_free(text);
+    }
+    g_variant_unref(value);
+  }
+  g_variant_iter_init(&iter, children);
+  GVariant* child = nullptr;
+  while (g_variant_iter_next(&iter, "v", &child)) {
+    item.children.push_back(layoutItem(child));
+    g_variant_unref(child);
+  }
+  g_variant_unref(properties);
+  g_variant_unref(children);
+  return item;
+}
+
+const LayoutItem* labelled(const LayoutItem& parent, const std::string& label) {
+  for (const LayoutItem& child : parent.children) {
+    if (child.property("label") == label) return &child;
+  }
+  return nullptr;
+}
+
+class TrayMenu : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(requireTestDesktop());
+    setMainQueue(&queue_);
+    dir_ = ::testing::TempDir() + "tray-" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir_);
+    auto [hostEnd, uiEnd] = InProcessMessenger::makePair();
+    hostEnd_ = hostEnd;
+    uiEnd_ = uiEnd;
+    std::string why;
+    desktop_ = makeRealDesktop(hostEnd_, &why);
+    ASSERT_TRUE(desktop_) << why;
+    setPlatform(desktop_.get());
+    // The interface's tables, as "setTrayShortcuts" gives them.
+    TrayShortcuts::resetForTesting();
+    TrayShortcuts::shared().update(
+        {ValueMap{{"label", Value("Capture Area")},
+                  {"key", Value("4")},
+                  {"modifiers", Value(ValueList{Value("control"), Value("shift")})}},
+         ValueMap{{"label", Value("Settings")},
+                  {"key", Value("S")},
+                  {"modifiers", Value(ValueList{Value("meta")})}},
+         ValueMap{{"label", Value("Updates")},
+                  {"key", Value("u")},
+                  {"modifiers", Value(ValueList{Value("alt")})}}},
+        {{"Updates", "3"}}, {{"Record", "Ctrl+Shift+5"}});
+  }
+  void TearDown() override {
+    // Whatever the indicator lets go of on a later turn goes first.
+    serveUntil([] { return false; }, 0.2);
+    TrayShortcuts::resetForTesting();
+    setPlatform(nullptr);
+    desktop_.reset();
+    setMainQueue(nullptr);
+    std::filesystem::remove_all(dir_);
+  }
+
+  // Runs the main context until `done` holds; false after `seconds`.
+  template <typename Done>
+  bool serveUntil(Done done, double seconds = 10) {
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      while (g_main_context_iteration(nullptr, FALSE)) {
+      }
+      g_usleep(2000);
+    }
+    return true;
+  }
+
+  // Runs gdbus while this process serves the bus (the indicator is in it);
+  // what it printed, or empty with a failure.
+  std::string gdbus(const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv{"gdbus", "call", "--session"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const pid_t pid = spawn(argv, dir_ + "/gdbus.out", dir_ + "/gdbus.err");
+    int status = -1;
+    serveUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 20);
+    const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    EXPECT_TRUE(ok) << readFile(dir_ + "/gdbus.err");
+    return ok ? readFile(dir_ + "/gdbus.out") : "";
+  }
+
+  // The registered item's menu layout, as GetLayout gives it.
+  LayoutItem layout(const StatusNotifierWatcher::Item& item) {
+    const std::string menuReply =
+        gdbus({"--dest", item.busName(), "--object-path", item.objectPath(), "--method",
+               "org.freedesktop.DBus.Properties.Get", "org.kde.StatusNotifierItem", "Menu"});
+    GVariant* reply =
+        g_variant_parse(G_VARIANT_TYPE("(v)"), menuReply.c_str(), nullptr, nullptr, nullptr);
+    if (!reply) {
+      ADD_FAILURE() << "no menu path in " << menuReply;
+      return {};
+    }
+    GVariant* path = nullptr;
+    g_variant_get(reply, "(v)", &path);
+    menuPath_ = g_variant_get_string(path, nullptr);
+    menuBus_ = item.busName();
+    g_variant_unref(path);
+    g_variant_unref(reply);
+
+    const std::string text = gdbus({"--dest", menuBus_, "--object-path", menuPath_, "--method",
+                                    "com.canonical.dbusmenu.GetLayout", "--", "0", "-1", "[]"});
+    GVariant* layoutReply =
+        g_variant_parse(G_VARIANT_TYPE("(u(ia{sv}av))"), text.c_str(), nullptr, nullptr, nullptr);
+    if (!layoutReply) {
+      ADD_FAILURE() << "cannot read the layout " << text;
+      return {};
+    }
+    GVariant* root = g_variant_get_child_value(layoutReply, 1);
+    LayoutItem result = layoutItem(root);
+    g_variant_unref(root);
+    g_variant_unref(layoutReply);
+    return result;
+  }
+
+  // A panel's click on the item `id` of the last menu read.
+  void click(int id) {
+    gdbus({"--dest", menuBus_, "--object-path", menuPath_, "--method",
+           "com.canonical.dbusmenu.Event", std::to_string(id), "clicked", "<int32 0>", "0"});
+  }
+
+  // Waits for an indicator to register with `watcher`, started if it is not
+  // yet; the latest registration.
+  const StatusNotifierWatcher::Item* registeredWith(StatusNotifierWatcher& watcher) {
+    if (!watcher.started() && !watcher.start()) {
+      ADD_FAILURE() << "the watcher did not get its name on the session bus";
+      return nullptr;
+    }
+    if (!serveUntil([&] { return !watcher.registrations().empty(); })) {
+      ADD_FAILURE() << "the indicator never registered";
+      return nullptr;
+    }
+    return &watcher.registrations().back();
+  }
+
+  size_t bridgeLogLines() const {
+    size_t n = 0;
+    for (const std::string& line : log_.lines()) {
+      if (line.find("[x11] tray menu") != std::string::npos) ++n;
+    }
+    return n;
+  }
+
+  ScopedLogCapture log_;
+  GLibMainQueue queue_;
+  std::shared_ptr<InProcessMessenger> hostEnd_;
+  std::shared_ptr<InProcessMessenger> uiEnd_;
+  std::unique_ptr<Platform> desktop_;
+  std::string dir_;
+  std::string menuBus_;
+  std::string menuPath_;
+};
+
+std::vector<TrayEntry> trayEntries() {
+  return {TrayEntry::item("Capture Area"), TrayEntry::item("Record"), TrayEntry::separator(),
+          TrayEntry::unlabeled(), TrayEntry::item("Updates"), TrayEntry::item("Settings"),
+          // Filled while free-standing, then set on its item: a tray menu too.
+          TrayEntry::submenu("Recent", {TrayEntry::item("Capture Area")}),
+          // Set on its item first: never touched.
+          TrayEntry::submenu("Attached", {TrayEntry::item("Settings"), TrayEntry::item("Record")},
+                             true),
+          TrayEntry::item("Quit")};
+}
+
+TEST_F(TrayMenu, PanelSeesShortcutsAndFoldedLabelsAndClicksRunTheItems) {
+  // The panel is there before the application, as it usually is.
+  StatusNotifierWatcher watcher;
+  ASSERT_TRUE(watcher.start());
+  TrayStandIn tray(trayEntries());
+  const StatusNotifierWatcher::Item* item = registeredWith(watcher);
+  ASSERT_TRUE(item);
+  const LayoutItem root = layout(*item);
+  ASSERT_EQ(root.children.size(), 9u) << "the menu as exported";
+
+  const LayoutItem& capture = root.children[0];
+  EXPECT_EQ(capture.property("label"), "Capture Area");
+  EXPECT_EQ(capture.property("shortcut"), "[['Control', 'Shift', '4']]");
+  // A hint and a badge are folded into the label; the badged item keeps its
+  // shortcut.
+  const LayoutItem& record = root.children[1];
+  EXPECT_EQ(record.property("label"), "Record \u2014 Ctrl+Shift+5");
+  EXPECT_FALSE(record.has("shortcut"));
+  EXPECT_EQ(root.children[2].property("type"), "separator");
+  EXPECT_FALSE(root.children[3].has("shortcut"));
+  EXPECT_EQ(root.children[3].property("label"), "");
+  const LayoutItem& updates = root.children[4];
+  EXPECT_EQ(updates.property("label"), "Updates (3)");
+  EXPECT_EQ(updates.property("shortcut"), "[['Alt', 'u']]");
+  // An upper-case key equivalent means shift; command is Super.
+  const LayoutItem& settings = root.children[5];
+  EXPECT_EQ(settings.property("label"), "Settings");
+  EXPECT_EQ(settings.property("shortcut"), "[['Shift', 'Super', 's']]");
+  EXPECT_FALSE(root.children[8].has("shortcut"));
+  EXPECT_EQ(root.children[8].property("label"), "Quit");
+
+  // The submenu filled before it was set on its item was decorated.
+  const LayoutItem* recent = labelled(root, "Recent");
+  ASSERT_TRUE(recent);
+  ASSERT_EQ(recent->children.size(), 1u);
+  EXPECT_EQ(recent->children[0].property("shortcut"), "[['Control', 'Shift', '4']]");
+  // The one attached to its item first is as the plugin left it.
+  const LayoutItem* attached = labelled(root, "Attached");
+  ASSERT_TRUE(attached);
+  ASSERT_EQ(attached->children.size(), 2u);
+  EXPECT_EQ(attached->children[0].property("label"), "Settings");
+  EXPECT_FALSE(attached->children[0].has("shortcut"));
+  EXPECT_EQ(attached->children[1].property("label"), "Record");
+
+  // Clicks in the panel run the items, decorated or not.
+  click(updates.id);
+  click(root.children[8].id);
+  EXPECT_TRUE(serveUntil([&] { return tray.activated.size() >= 2; }));
+  EXPECT_EQ(tray.activated, (std::vector<std::string>{"Updates", "Quit"}));
+  EXPECT_EQ(bridgeLogLines(), 1u);
+}
+
+TEST_F(TrayMenu, TheMirrorFollowsTheMenuAndActsOnItsItems) {
+  TrayStandIn tray(
+      {TrayEntry::item("Capture Area"), TrayEntry::separator(), TrayEntry::item("Quit")});
+  std::shared_ptr<Menu> mirror = LinuxTrayMenus::mirrorOf(tray.menu());
+  ASSERT_TRUE(mirror);
+  EXPECT_EQ(mirror->className(), "TrayMenu");
+  ASSERT_EQ(mirror->numberOfItems(), 3);
+  EXPECT_EQ(mirror->itemArray()[0]->keyEquivalent(), "4");
+  EXPECT_EQ(mirror->itemArray()[2]->title(), "Quit");
+  // The mirror's action is the GTK item's.
+  mirror->performActionForItemAtIndex(2);
+  EXPECT_EQ(tray.activated, std::vector<std::string>{"Quit"});
+
+  // Once the GTK item is gone, its mirror's action does nothing.
+  GtkWidget* quit = tray.itemAt(2);
+  gtk_widget_destroy(quit);
+  mirror->performActionForItemAtIndex(2);
+  EXPECT_EQ(tray.activated.size(), 1u);
+
+  // A menu attached to a widget is never mirrored.
+  GtkWidget* entry = gtk_entry_new();
+  g_object_ref_sink(entry);
+  GtkWidget* menu = gtk_menu_new();
+  gtk_menu_attach_to_widget(GTK_MENU(menu), entry, nullptr);
+  GtkWidget* item = gtk_menu_item_new_with_label("Capture Area");
+  gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+  EXPECT_FALSE(LinuxTrayMenus::mirrorOf(GTK_MENU(menu)));
+  GList* accelerators = gtk_widget_list_accel_closures(item);
+  EXPECT_EQ(accelerators, nullptr);
+  g_list_free(accelerators);
+  gtk_widget_destroy(menu);
+  gtk_widget_destroy(entry);
+  g_object_unref(entry);
+}
+
+// The panel test covers each modifier and an upper-case letter; these are the
+// equivalents it does not meet.
+TEST_F(TrayMenu, KeyEquivalentsBeyondOneAsciiCharacter) {
+  using A = LinuxTrayMenus::Accelerator;
+  constexpr uint64_t control = TrayShortcuts::kControlMask;
+  // Only the first character counts.
+  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("q!", control), (A{GDK_KEY_q, GDK_CONTROL_MASK}));
+  // Beyond ASCII: the character's own key, upper case with shift.
+  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("\u00e9", control),
+            (A{GDK_KEY_eacute, GDK_CONTROL_MASK}));
+  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("\u00c9", control),
+            (A{GDK_KEY_eacute, GDK_CONTROL_MASK | GDK_SHIFT_MASK}));
+  // Nothing to make an accelerator of.
+  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("", control), std::nullopt);
+  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("\xff", control), std::nullopt);
+}
+
+TEST_F(TrayMenu, AWatcherThatGoesAndComesBackGetsTheDecoratedMenuAgain) {
+  auto watcher = std::make_unique<StatusNotifierWatcher>();
+  ASSERT_TRUE(watcher->start());
+  TrayStandIn tray(trayEntries());
+  const StatusNotifierWatcher::Item* first = registeredWith(*watcher);
+  ASSERT_TRUE(first);
+  const std::string busName = first->busName();
+  EXPECT_TRUE(serveUntil([&] { return !tray.connections.empty() && tray.connections.back(); }));
+
+  // The panel quits: nobody owns the watcher's name any more.
+  watcher.reset();
+  EXPECT_TRUE(serveUntil([&] {
+    return gdbus({"--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
+                  "--method", "org.freedesktop.DBus.NameHasOwner", "org.kde.StatusNotifierWatcher"})
+               .find("false") != std::string::npos;
+  }));
+  // The indicator falls back to a tray icon of its own.
+  EXPECT_TRUE(serveUntil([&] { return !tray.connections.empty() && !tray.connections.back(); }));
+
+  // It comes back: the indicator registers again, with the menu as it was.
+  StatusNotifierWatcher again;
+  const StatusNotifierWatcher::Item* second = registeredWith(again);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->busName(), busName);
+  EXPECT_TRUE(serveUntil([&] { return tray.connections.back(); }));
+  const LayoutItem root = layout(*second);
+  ASSERT_EQ(root.children.size(), 9u);
+  EXPECT_EQ(root.children[0].property("shortcut"), "[['Control', 'Shift', '4']]");
+  EXPECT_EQ(root.children[4].property("label"), "Updates (3)");
+  click(root.children[0].id);
+  EXPECT_TRUE(serveUntil([&] { return !tray.activated.empty(); }));
+  EXPECT_EQ(tray.activated, std::vector<std::string>{"Capture Area"});
+
+  // A menu built again (the plugin rebuilds it for every change) is
+  // decorated again; the bridge said what it does once.
+  TrayStandIn rebuilt({TrayEntry::item("Updates")}, "dravel-tray-rebuilt");
+  ASSERT_TRUE(serveUntil([&] { return again.registrations().size() >= 2; }));
+  const LayoutItem other = layout(again.registrations().back());
+  ASSERT_EQ(other.children.size(), 1u);
+  EXPECT_EQ(other.children[0].property("label"), "Updates (3)");
+  EXPECT_EQ(bridgeLogLines(), 1u);
+}
+
+}  // namespace
+}  // namespace dravel::linux_platform
