@@ -7,53 +7,15 @@
 #include <fstream>
 
 #include "platform/linux/linux_graphics.h"
+#include "tests/support/bmp_maker.h"
 #include "tests/support/png_maker.h"
 #include "tests/support/proc_status.h"
 
 namespace dravel::linux_platform {
 namespace {
 
+using dravel::testing::bmpFile;
 using dravel::testing::procStatusKb;
-
-void putLe(ByteBuffer& out, uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-// A 24-bit uncompressed BMP as the format lays it out: a 14-byte file header,
-// a 40-byte info header, then rows bottom first, blue-green-red, each padded
-// to four bytes. `pixels` (RGB, top row first) may be shorter than declared.
-ByteBuffer bmp(int32_t width, int32_t height, const std::vector<uint8_t>& rgbTopFirst,
-               size_t extraZeros = 0) {
-  ByteBuffer rows;
-  const size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
-  if (!rgbTopFirst.empty()) {
-    for (int32_t y = height - 1; y >= 0; --y) {
-      for (int32_t x = 0; x < width; ++x) {
-        const uint8_t* p = &rgbTopFirst[(static_cast<size_t>(y) * width + x) * 3];
-        rows.insert(rows.end(), {p[2], p[1], p[0]});
-      }
-      rows.resize(rows.size() + stride - static_cast<size_t>(width) * 3, 0);
-    }
-  }
-  rows.resize(rows.size() + extraZeros, 0);
-  ByteBuffer out{'B', 'M'};
-  putLe(out, static_cast<uint32_t>(54 + rows.size()), 4);
-  putLe(out, 0, 4);
-  putLe(out, 54, 4);
-  putLe(out, 40, 4);
-  putLe(out, static_cast<uint32_t>(width), 4);
-  putLe(out, static_cast<uint32_t>(height), 4);
-  putLe(out, 1, 2);   // planes
-  putLe(out, 24, 2);  // bits per pixel
-  putLe(out, 0, 4);   // no compression
-  putLe(out, static_cast<uint32_t>(rows.size()), 4);
-  putLe(out, 2835, 4);
-  putLe(out, 2835, 4);
-  putLe(out, 0, 4);
-  putLe(out, 0, 4);
-  out.insert(out.end(), rows.begin(), rows.end());
-  return out;
-}
 
 // A file in `format` written by gdk-pixbuf's own saver from RGBA pixels.
 ByteBuffer savedByPixbuf(const DecodedImage& image, const char* format) {
@@ -89,7 +51,7 @@ TEST(ImageDecoding, OtherFormatsComeOutAsStraightRgbaRowsTopFirst) {
   // and in gdk-pixbuf's memory.
   const std::vector<uint8_t> rgb = {255, 0,  0,  0,  255, 0,  0,  0,  255,  //
                                     10,  20, 30, 40, 50,  60, 70, 80, 90};
-  std::optional<DecodedImage> fromBmp = graphics.decodeImage(bmp(3, 2, rgb));
+  std::optional<DecodedImage> fromBmp = graphics.decodeImage(bmpFile(3, 2, rgb));
   ASSERT_TRUE(fromBmp);
   EXPECT_EQ(fromBmp->width, 3u);
   EXPECT_EQ(fromBmp->height, 2u);
@@ -122,7 +84,7 @@ TEST(ImageDecoding, OtherFormatsComeOutAsStraightRgbaRowsTopFirst) {
   }
   // A truncated file is not an image either, though the loader would hand
   // out what it has with the rest left blank.
-  ByteBuffer truncated = bmp(3, 2, rgb);
+  ByteBuffer truncated = bmpFile(3, 2, rgb);
   truncated.resize(truncated.size() - 4);
   EXPECT_FALSE(graphics.decodeImage(truncated));
   DecodedImage opaque{16, 16, ByteBuffer(16 * 16 * 4, 255)};
@@ -141,7 +103,7 @@ TEST(ImageDecoding, ADeclaredSizeOverTheBoundIsRefusedBeforeThePixelsAreMade) {
   // 2^27 + 1; a few kilobytes of rows follow each.
   for (const auto& [width, height] :
        std::vector<std::pair<int32_t, int32_t>>{{30000, 30000}, {(1 << 27) + 1, 1}}) {
-    const ByteBuffer bomb = bmp(width, height, {}, 8192);
+    const ByteBuffer bomb = bmpFile(width, height, {}, 8192);
     bool refused = false;
     EXPECT_FALSE(decodeWithPixbuf(bomb, &refused)) << width << " x " << height;
     EXPECT_TRUE(refused) << width << " x " << height;
@@ -154,7 +116,7 @@ TEST(ImageDecoding, ADeclaredSizeOverTheBoundIsRefusedBeforeThePixelsAreMade) {
   // Just under the bound the size is let through (the load then fails on
   // the missing rows, which is a failure of another kind).
   bool refused = true;
-  EXPECT_FALSE(decodeWithPixbuf(bmp(1 << 13, 1 << 13, {}, 64), &refused));
+  EXPECT_FALSE(decodeWithPixbuf(bmpFile(1 << 13, 1 << 13, {}, 64), &refused));
   EXPECT_FALSE(refused);
 }
 
