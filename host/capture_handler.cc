@@ -140,18 +140,18 @@ bool isPng(std::span<const uint8_t> data) {
          std::equal(std::begin(kSignature), std::end(kSignature), data.begin());
 }
 
-// The TIFF of a held PNG, made on the main thread when a reader first asks for
-// it: nothing of it is made or held for a copy nobody pastes as TIFF.
-PasteboardDataProvider tiffOfPng(std::shared_ptr<const ByteBuffer> png) {
-  return [png = std::move(png)]() -> std::optional<ByteBuffer> {
-    try {
-      std::optional<DecodedImage> image = decodePng(*png);
-      if (!image) return std::nullopt;
-      return encodeTiff(*image);
-    } catch (const std::bad_alloc&) {
-      return std::nullopt;
-    }
-  };
+// The TIFF of the item's PNG, made on the main thread when a reader first
+// asks for it: nothing of it is made or held for a copy nobody pastes as TIFF.
+std::optional<ByteBuffer> tiffOfPng(const PasteboardItem& item) {
+  const ByteBuffer* png = item.dataForType(kPasteboardTypePNG);
+  if (!png) return std::nullopt;
+  try {
+    std::optional<DecodedImage> image = decodePng(*png);
+    if (!image) return std::nullopt;
+    return encodeTiff(*image);
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
 }
 
 // Off the main thread: the PNG as given (or, for an image in another format,
@@ -172,9 +172,8 @@ CopyOutcome decodeForClipboard(const Graphics& graphics, const ByteView& bytes) 
     }
     image.reset();
     PasteboardItem item;
-    item.setData(kPasteboardTypePNG, *png);
-    item.setDataProvider(kPasteboardTypeTIFF,
-                         tiffOfPng(std::make_shared<const ByteBuffer>(std::move(*png))));
+    item.setData(kPasteboardTypePNG, std::move(*png));
+    item.setDataProvider(kPasteboardTypeTIFF, tiffOfPng);
     outcome.item = std::move(item);
   } catch (const std::bad_alloc&) {
     outcome.item.reset();  // Refused like any image it cannot hold.

@@ -16,9 +16,12 @@ namespace dravel {
 inline constexpr const char* kPasteboardTypePNG = "public.png";
 inline constexpr const char* kPasteboardTypeTIFF = "public.tiff";
 
-// Makes a representation's data when a reader first asks for it; absent when
-// it cannot. Runs on the main thread.
-using PasteboardDataProvider = std::function<std::optional<ByteBuffer>()>;
+struct PasteboardItem;
+
+// Makes a representation's data when a reader first asks for it, from the
+// item it belongs to (which may hold what it is made from); absent when it
+// cannot. Runs on the main thread.
+using PasteboardDataProvider = std::function<std::optional<ByteBuffer>(const PasteboardItem&)>;
 
 // A representation promised rather than held: its provider runs at most
 // once, and what it made is kept by every copy of the item.
@@ -26,11 +29,11 @@ class PromisedData {
  public:
   explicit PromisedData(PasteboardDataProvider provider) : provider_(std::move(provider)) {}
   // Main thread. Runs the provider the first time; null when it gave nothing.
-  const ByteBuffer* get() {
+  const ByteBuffer* get(const PasteboardItem& item) {
     if (provider_) {
       PasteboardDataProvider provider = std::move(provider_);
       provider_ = nullptr;
-      made_ = provider();
+      made_ = provider(item);
     }
     return made_ ? &*made_ : nullptr;
   }
@@ -66,7 +69,7 @@ struct PasteboardItem {
     for (auto& [t, d] : representations)
       if (t == type) return &d;
     for (auto& [t, promise] : promised)
-      if (t == type) return promise->get();
+      if (t == type) return promise->get(*this);
     return nullptr;
   }
   // The item with every promise made and held; types that could not be made
@@ -75,7 +78,7 @@ struct PasteboardItem {
     PasteboardItem item;
     item.representations = representations;
     for (const auto& [type, promise] : promised) {
-      if (const ByteBuffer* data = promise->get()) item.setData(type, *data);
+      if (const ByteBuffer* data = promise->get(*this)) item.setData(type, *data);
     }
     return item;
   }

@@ -140,10 +140,11 @@ TEST_F(Clipboard, ASeparateClientReadsTheTargetsAndALargePngThroughIncrAndTheTif
   int tiffsMade = 0;
   PasteboardItem item;
   item.setData(kPasteboardTypePNG, png);
-  item.setDataProvider(kPasteboardTypeTIFF, [&tiffsMade]() -> std::optional<ByteBuffer> {
-    ++tiffsMade;
-    return ByteBuffer{'I', 'I', 42, 0};
-  });
+  item.setDataProvider(kPasteboardTypeTIFF,
+                       [&tiffsMade](const PasteboardItem&) -> std::optional<ByteBuffer> {
+                         ++tiffsMade;
+                         return ByteBuffer{'I', 'I', 42, 0};
+                       });
   ASSERT_TRUE(pasteboard.writeObjects({item}));
   auto serve = [](int) { g_main_context_iteration(nullptr, FALSE); };
 
