@@ -24,8 +24,8 @@ class BgraContext : public BitmapContext {
 };
 
 // What a load saw: whether its size was refused, and which rows the loader
-// reported as filled in ("area-updated"). A loader given a truncated file
-// still hands out an image, its missing rows left blank; only the rows it
+// reported as filled in ("area-updated"). Most loaders given a truncated file
+// still hand out an image, its missing rows left blank; only the rows they
 // reported tell a whole image from a part of one.
 struct LoadCheck {
   bool refused = false;
@@ -99,6 +99,18 @@ std::optional<DecodedImage> rgbaFromPixbuf(GdkPixbuf* pixbuf) {
   return image;
 }
 
+// Whether the loader's format draws frames that may cover part of the canvas
+// only (GIF): its rows then need not all be reported, and the loader itself
+// refuses a file that ends before its trailer.
+bool framesItsCanvas(GdkPixbufLoader* loader) {
+  GdkPixbufFormat* format = gdk_pixbuf_loader_get_format(loader);
+  if (!format) return false;
+  gchar* name = gdk_pixbuf_format_get_name(format);
+  const bool gif = name && g_strcmp0(name, "gif") == 0;
+  g_free(name);
+  return gif;
+}
+
 }  // namespace
 
 std::optional<DecodedImage> decodeWithPixbuf(std::span<const uint8_t> data, bool* sizeRefused) {
@@ -119,7 +131,8 @@ std::optional<DecodedImage> decodeWithPixbuf(std::span<const uint8_t> data, bool
   // here, which also parses what is left (a refused load is just cancelled).
   const bool closed = fed && gdk_pixbuf_loader_close(loader, nullptr);
   std::optional<DecodedImage> image;
-  if (closed && !check.refused && !check.rowsFilled.empty() && check.rowsLeft == 0) {
+  if (closed && !check.refused && (check.rowsLeft == 0 || framesItsCanvas(loader)) &&
+      !check.rowsFilled.empty()) {
     if (GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader)) {
       try {
         image = rgbaFromPixbuf(pixbuf);

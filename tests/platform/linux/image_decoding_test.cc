@@ -71,6 +71,27 @@ TEST(ImageDecoding, OtherFormatsComeOutAsStraightRgbaRowsTopFirst) {
   EXPECT_EQ(fromIco->height, 2u);
   EXPECT_EQ(fromIco->rgba, translucent.rgba);
 
+  // A GIF of one transparent pixel: a two-colour table, a graphic control
+  // extension making index 0 transparent, one LZW-coded frame.
+  const ByteBuffer gif = {'G',  'I', 'F', '8', '9',  'a',  1, 0, 1, 0,    0x80, 0, 0,    0xff, 0xff,
+                          0xff, 0,   0,   0,   0x21, 0xf9, 4, 1, 0, 0,    0,    0, 0x2c, 0,    0,
+                          0,    0,   1,   0,   1,    0,    0, 2, 2, 0x44, 1,    0, 0x3b};
+  std::optional<DecodedImage> fromGif = graphics.decodeImage(gif);
+  ASSERT_TRUE(fromGif);
+  EXPECT_EQ(fromGif->width, 1u);
+  EXPECT_EQ(fromGif->rgba.size(), 4u);
+  EXPECT_EQ(fromGif->rgba[3], 0) << "transparent";
+  // The same frame on a canvas of 2 x 2: the image is the canvas, though the
+  // frame filled one row of it.
+  ByteBuffer canvas = gif;
+  canvas[6] = canvas[8] = 2;
+  std::optional<DecodedImage> fromCanvas = graphics.decodeImage(canvas);
+  ASSERT_TRUE(fromCanvas);
+  EXPECT_EQ(fromCanvas->height, 2u);
+  // Without its trailer the GIF is cut short.
+  canvas.pop_back();
+  EXPECT_FALSE(graphics.decodeImage(canvas));
+
   // PNG still goes through the shared codec, byte for byte the same pixels.
   const ByteBuffer png = dravel::testing::uniformPng(5, 3, 77);
   EXPECT_EQ(graphics.decodeImage(png)->rgba, dravel::decodeImage(png)->rgba);
