@@ -2,10 +2,12 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <span>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -131,18 +133,47 @@ struct CopyOutcome {
   std::optional<PasteboardItem> item;
 };
 
-// Off the main thread: the PNG as given plus a TIFF of the same pixels, or a
-// refusal. An image above kMaxDecodedPixels is refused from its header.
-CopyOutcome decodeForClipboard(const ByteView& bytes) {
+// Whether the data starts with the PNG signature.
+bool isPng(std::span<const uint8_t> data) {
+  static constexpr uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  return data.size() >= sizeof kSignature &&
+         std::equal(std::begin(kSignature), std::end(kSignature), data.begin());
+}
+
+// The TIFF of the item's PNG, made on the main thread when a reader first
+// asks for it: nothing of it is made or held for a copy nobody pastes as TIFF.
+std::optional<ByteBuffer> tiffOfPng(const PasteboardItem& item) {
+  const ByteBuffer* png = item.dataForType(kPasteboardTypePNG);
+  if (!png) return std::nullopt;
+  try {
+    std::optional<DecodedImage> image = decodePng(*png);
+    if (!image) return std::nullopt;
+    return encodeTiff(*image);
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+}
+
+// Off the main thread: the PNG as given (or, for an image in another format,
+// a PNG of its pixels) with a TIFF of the same pixels promised, or a refusal.
+// An image above kMaxDecodedPixels is refused by the platform's decoder
+// before its pixels are made.
+CopyOutcome decodeForClipboard(const Graphics& graphics, const ByteView& bytes) {
   CopyOutcome outcome;
   try {
-    std::optional<DecodedImage> image = decodeImage(bytes);
+    std::optional<DecodedImage> image = graphics.decodeImage(bytes);
     if (!image) return outcome;
-    PasteboardItem item;
-    item.setData(kPasteboardTypePNG, bytes.toBuffer());
-    std::optional<std::vector<uint8_t>> tiff = encodeTiff(*image);
+    std::optional<ByteBuffer> png;
+    if (isPng(bytes)) {
+      png = bytes.toBuffer();
+    } else {
+      png = encodePng(*image);
+      if (!png) return outcome;
+    }
     image.reset();
-    if (tiff) item.setData(kPasteboardTypeTIFF, std::move(*tiff));
+    PasteboardItem item;
+    item.setData(kPasteboardTypePNG, std::move(*png));
+    item.setDataProvider(kPasteboardTypeTIFF, tiffOfPng);
     outcome.item = std::move(item);
   } catch (const std::bad_alloc&) {
     outcome.item.reset();  // Refused like any image it cannot hold.
@@ -336,11 +367,12 @@ void CaptureHandler::copyPng(const Value& args, const FlutterResult& result) {
     result(FlutterError::errorWithCode("bad_png"));
     return;
   }
-  // An image whose header is unreadable or declares more than
-  // kMaxDecodedPixels is refused at once, before any decoding: a small file
-  // cannot make the host allocate for a huge image or wait behind other copies.
+  // A PNG or TIFF whose header declares more than kMaxDecodedPixels is
+  // refused at once, before any decoding: a small file cannot make the host
+  // allocate for a huge image or wait behind other copies. Data in any other
+  // format goes to the platform's decoder, which keeps to the same bound.
   std::optional<ImageSize> declared = declaredImageSize(**png);
-  if (!declared || !withinDecodeBound(*declared)) {
+  if (declared && !withinDecodeBound(*declared)) {
     result(FlutterError::errorWithCode("bad_png"));
     return;
   }
@@ -349,17 +381,18 @@ void CaptureHandler::copyPng(const Value& args, const FlutterResult& result) {
   state.waiting[number] = result;
   std::shared_ptr<CopyLane> lane = state.lane;
   std::weak_ptr<CopyLane> weakLane = lane;
-  const bool posted =
-      lane->post([weakLane, number, bytes = std::move(*png), requester = result.requester()] {
-        // When nobody will read the answer, nothing is decoded and the
-        // clipboard stays as it is.
-        CopyOutcome outcome = requester->gone() ? CopyOutcome{} : decodeForClipboard(*bytes);
-        if (auto alive = weakLane.lock()) {
-          alive->deliver([number, outcome = std::move(outcome)]() mutable {
-            finishCopy(number, std::move(outcome));
-          });
-        }
+  const Graphics* graphics = &platform().graphics();
+  const bool posted = lane->post([weakLane, number, graphics, bytes = std::move(*png),
+                                  requester = result.requester()] {
+    // When nobody will read the answer, nothing is decoded and the
+    // clipboard stays as it is.
+    CopyOutcome outcome = requester->gone() ? CopyOutcome{} : decodeForClipboard(*graphics, *bytes);
+    if (auto alive = weakLane.lock()) {
+      alive->deliver([number, outcome = std::move(outcome)]() mutable {
+        finishCopy(number, std::move(outcome));
       });
+    }
+  });
   if (!posted) {
     state.waiting.erase(number);
     result(FlutterError::errorWithCode("bad_png"));

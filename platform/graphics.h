@@ -3,9 +3,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 
 #include "channels/value.h"
 #include "platform/captured_image.h"
+#include "platform/image_codec.h"
 
 namespace dravel {
 
@@ -38,6 +41,12 @@ class Graphics {
                                                              uint32_t bitmapInfo) = 0;
   // The window level that belongs to a level key.
   virtual int64_t windowLevelForKey(int key) = 0;
+  // Decodes an image in any format the platform reads. Safe from any thread
+  // and keeps no state between calls, so copies decode off the main thread.
+  // An image that declares more than kMaxDecodedPixels (or no pixels) is
+  // refused before any pixel memory is taken. Absent when the data is not a
+  // decodable image.
+  virtual std::optional<DecodedImage> decodeImage(std::span<const uint8_t> data) const = 0;
 };
 
 // The shared drawing behind every platform's BGRA bitmap context: converts an

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,18 +16,73 @@ namespace dravel {
 inline constexpr const char* kPasteboardTypePNG = "public.png";
 inline constexpr const char* kPasteboardTypeTIFF = "public.tiff";
 
-// One pasteboard item: the same content under one or more types.
+struct PasteboardItem;
+
+// Makes a representation's data when a reader first asks for it, from the
+// item it belongs to (which may hold what it is made from); absent when it
+// cannot. Runs on the main thread.
+using PasteboardDataProvider = std::function<std::optional<ByteBuffer>(const PasteboardItem&)>;
+
+// A representation promised rather than held: its provider runs at most
+// once, and what it made is kept by every copy of the item.
+class PromisedData {
+ public:
+  explicit PromisedData(PasteboardDataProvider provider) : provider_(std::move(provider)) {}
+  // Main thread. Runs the provider the first time; null when it gave nothing.
+  const ByteBuffer* get(const PasteboardItem& item) {
+    if (provider_) {
+      PasteboardDataProvider provider = std::move(provider_);
+      provider_ = nullptr;
+      made_ = provider(item);
+    }
+    return made_ ? &*made_ : nullptr;
+  }
+  bool made() const { return !provider_; }
+
+ private:
+  PasteboardDataProvider provider_;
+  std::optional<ByteBuffer> made_;
+};
+
+// One pasteboard item: the same content under one or more types, each held
+// (`representations`) or promised and made when first read (`promised`).
 struct PasteboardItem {
   std::vector<std::pair<std::string, ByteBuffer>> representations;
+  std::vector<std::pair<std::string, std::shared_ptr<PromisedData>>> promised;
 
   void setData(const std::string& type, ByteBuffer data) {
     representations.emplace_back(type, std::move(data));
   }
+  void setDataProvider(const std::string& type, PasteboardDataProvider provider) {
+    promised.emplace_back(type, std::make_shared<PromisedData>(std::move(provider)));
+  }
+  // Every type, held ones first, in the order they were set.
+  std::vector<std::string> types() const {
+    std::vector<std::string> all;
+    for (const auto& held : representations) all.push_back(held.first);
+    for (const auto& promise : promised) all.push_back(promise.first);
+    return all;
+  }
+  // The data of a type, made now when it was promised (on the main thread
+  // only, then); null when the item has no such type or it could not be made.
   const ByteBuffer* dataForType(const std::string& type) const {
     for (auto& [t, d] : representations)
       if (t == type) return &d;
+    for (auto& [t, promise] : promised)
+      if (t == type) return promise->get(*this);
     return nullptr;
   }
+  // The item with every promise made and held; types that could not be made
+  // are left out. Main thread.
+  PasteboardItem materialized() const {
+    PasteboardItem item;
+    item.representations = representations;
+    for (const auto& [type, promise] : promised) {
+      if (const ByteBuffer* data = promise->get(*this)) item.setData(type, *data);
+    }
+    return item;
+  }
+  // Held data compares by value, promises by type and identity.
   bool operator==(const PasteboardItem&) const = default;
 };
 
@@ -34,6 +92,8 @@ class Pasteboard {
   // Empties the pasteboard; returns its new change count.
   virtual int64_t clearContents() = 0;
   virtual bool writeObjects(std::vector<PasteboardItem> items) = 0;
+  // What the pasteboard holds. A platform may give promised representations
+  // as they are, made when read.
   virtual std::vector<PasteboardItem> items() const = 0;
 };
 

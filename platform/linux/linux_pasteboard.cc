@@ -22,10 +22,17 @@ struct GtkPasteboard::Offer {
     auto* offer = static_cast<Offer*>(data);
     if (offer->items->empty()) return;
     const PasteboardItem& item = offer->items->front();
-    if (info >= item.representations.size()) return;
-    const ByteBuffer& bytes = item.representations[info].second;
-    gtk_selection_data_set(selection, gtk_selection_data_get_target(selection), 8, bytes.data(),
-                           static_cast<gint>(bytes.size()));
+    const std::vector<std::string> types = item.types();
+    if (info >= types.size()) return;
+    // A promised type is made here, for the first reader that asks; one that
+    // cannot be made is refused to the reader.
+    const ByteBuffer* bytes = item.dataForType(types[info]);
+    if (!bytes) {
+      NSLog("[clipboard] could not make %s for a reader", types[info].c_str());
+      return;
+    }
+    gtk_selection_data_set(selection, gtk_selection_data_get_target(selection), 8, bytes->data(),
+                           static_cast<gint>(bytes->size()));
   }
 
   // GTK lets go: the host replaced its own offer, cleared it, or another
@@ -73,15 +80,12 @@ int64_t GtkPasteboard::clearContents() {
 
 bool GtkPasteboard::writeObjects(std::vector<PasteboardItem> items) {
   GtkClipboard* board = clipboard();
-  if (!board || items.empty() || items.front().representations.empty()) return false;
+  if (!board || items.empty() || items.front().types().empty()) return false;
   auto shared = std::make_shared<const std::vector<PasteboardItem>>(std::move(items));
   const PasteboardItem& item = shared->front();
   std::vector<std::string> names;
   std::vector<GtkTargetEntry> targets;
-  names.reserve(item.representations.size());
-  for (const auto& representation : item.representations) {
-    names.push_back(mimeTypeForPasteboardType(representation.first));
-  }
+  for (const std::string& type : item.types()) names.push_back(mimeTypeForPasteboardType(type));
   for (size_t i = 0; i < names.size(); ++i) {
     targets.push_back(
         GtkTargetEntry{const_cast<gchar*>(names[i].c_str()), 0, static_cast<guint>(i)});

@@ -1,9 +1,10 @@
 // The clipboard of the X11 desktop through GTK: the host's one item is
 // offered under the MIME types of its representations ("public.png" as
 // image/png, "public.tiff" as image/tiff), served from memory for as long as
-// the host owns the clipboard. GTK answers TARGETS, TIMESTAMP, MULTIPLE and
-// large transfers (INCR); a clipboard manager may store the data before the
-// host exits.
+// the host owns the clipboard. A promised representation is made when the
+// first reader asks for its type and kept for later readers. GTK answers TARGETS, TIMESTAMP,
+// MULTIPLE and large transfers (INCR); a clipboard manager may store the data before the host
+// exits.
 #pragma once
 
 #include <cstdint>

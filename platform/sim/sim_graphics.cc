@@ -29,4 +29,8 @@ int64_t SimGraphics::windowLevelForKey(int key) {
   }
 }
 
+std::optional<DecodedImage> SimGraphics::decodeImage(std::span<const uint8_t> data) const {
+  return dravel::decodeImage(data);
+}
+
 }  // namespace dravel::sim

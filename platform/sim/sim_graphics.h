@@ -23,6 +23,8 @@ class SimGraphics : public Graphics {
                                                      int bitsPerComponent, int64_t bytesPerRow,
                                                      uint32_t bitmapInfo) override;
   int64_t windowLevelForKey(int key) override;
+  // PNG and TIFF, through the shared codec.
+  std::optional<DecodedImage> decodeImage(std::span<const uint8_t> data) const override;
 
   bool failBitmapContexts = false;
   int contextsMade = 0;

@@ -27,7 +27,13 @@ class SimPasteboard : public Pasteboard {
     ++changeCount;
     return true;
   }
-  std::vector<PasteboardItem> items() const override { return contents; }
+  // Promised representations are made when read, as a reader of a real
+  // pasteboard would have them made; `contents` keeps them promised.
+  std::vector<PasteboardItem> items() const override {
+    std::vector<PasteboardItem> all;
+    for (const PasteboardItem& item : contents) all.push_back(item.materialized());
+    return all;
+  }
 
   std::vector<PasteboardItem> contents;
   int64_t changeCount = 0;

@@ -1,15 +1,22 @@
-// The desktop clipboard as other programs see it: xclip reads what the host
-// offers and takes the clipboard over.
+// The desktop clipboard as other programs see it: xclip and a reader of our
+// own in a separate X client read what the host offers, and take the
+// clipboard over.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
+#include "channels/log.h"
 #include "platform/image_codec.h"
 #include "platform/linux/linux_pasteboard.h"
+#include "tests/support/bmp_maker.h"
+#include "tests/support/clip_probe.h"
 #include "tests/support/host_process.h"
 #include "tests/support/x_desktop.h"
 
@@ -52,6 +59,38 @@ class Clipboard : public ::testing::Test {
   std::string dir_;
 };
 
+// Counts the log lines that hold a text.
+class CountingSink : public LogSink {
+ public:
+  explicit CountingSink(std::string part) : part_(std::move(part)) {}
+  void write(const std::string& line) override {
+    if (line.find(part_) != std::string::npos) ++count;
+  }
+  std::atomic<int> count{0};
+
+ private:
+  std::string part_;
+};
+
+// 2200 x 1800 pixels of noise, alpha included: its PNG cannot shrink below
+// the 15.8 MB of its pixels, so every reader gets it through INCR.
+DecodedImage noiseImage() {
+  DecodedImage image;
+  image.width = 2200;
+  image.height = 1800;
+  image.rgba.resize(size_t{image.width} * image.height * 4);
+  std::mt19937 random(7);
+  for (size_t i = 0; i < image.rgba.size(); i += 4) {
+    const uint32_t r = random();
+    std::memcpy(&image.rgba[i], &r, 4);
+  }
+  return image;
+}
+
+ByteBuffer bytesOf(const std::string& text) {
+  return ByteBuffer(text.begin(), text.end());
+}
+
 ByteBuffer smallPng() {
   DecodedImage image;
   image.width = 3;
@@ -92,6 +131,189 @@ TEST_F(Clipboard, ReadersGetThePngUnchangedAndTheTiffUntilAnotherProgramTakesOve
     g_usleep(1000);
   }
   EXPECT_TRUE(pasteboard.items().empty());
+}
+
+TEST_F(Clipboard, ASeparateClientReadsTheTargetsAndALargePngThroughIncrAndTheTiffIsMadeOnce) {
+  GtkPasteboard pasteboard;
+  const ByteBuffer png = *encodePng(noiseImage());
+  ASSERT_GT(png.size(), 15'000'000u);
+  int tiffsMade = 0;
+  PasteboardItem item;
+  item.setData(kPasteboardTypePNG, png);
+  item.setDataProvider(kPasteboardTypeTIFF,
+                       [&tiffsMade](const PasteboardItem&) -> std::optional<ByteBuffer> {
+                         ++tiffsMade;
+                         return ByteBuffer{'I', 'I', 42, 0};
+                       });
+  ASSERT_TRUE(pasteboard.writeObjects({item}));
+  auto serve = [](int) { g_main_context_iteration(nullptr, FALSE); };
+
+  const ClipboardRead targets = readClipboardInAnotherClient("TARGETS", {}, serve);
+  ASSERT_TRUE(targets.complete) << targets.error;
+  EXPECT_EQ(targets.type, "ATOM");
+  const std::string names(targets.data.begin(), targets.data.end());
+  for (const char* name : {"TARGETS\n", "TIMESTAMP\n", "image/png\n", "image/tiff\n"}) {
+    EXPECT_NE(names.find(name), std::string::npos) << name << " not in\n" << names;
+  }
+
+  const ClipboardRead read = readClipboardInAnotherClient("image/png", {}, serve);
+  ASSERT_TRUE(read.complete) << read.error;
+  EXPECT_TRUE(read.incremental);
+  EXPECT_GT(read.chunks, 1);
+  EXPECT_EQ(read.type, "image/png");
+  EXPECT_EQ(read.data.size(), png.size());
+  EXPECT_TRUE(read.data == png) << "the bytes differ";
+  EXPECT_EQ(tiffsMade, 0) << "nobody asked for the TIFF yet";
+
+  for (int i = 0; i < 2; ++i) {
+    const ClipboardRead tiff = readClipboardInAnotherClient("image/tiff", {}, serve);
+    ASSERT_TRUE(tiff.complete) << tiff.error;
+    EXPECT_EQ(tiff.data, (ByteBuffer{'I', 'I', 42, 0}));
+  }
+  EXPECT_EQ(tiffsMade, 1);
+  // A type that is not offered is refused, not answered with other data.
+  const ClipboardRead text = readClipboardInAnotherClient("UTF8_STRING", {}, serve);
+  EXPECT_FALSE(text.answered);
+  EXPECT_TRUE(text.data.empty());
+}
+
+TEST_F(Clipboard,
+       AnotherProgramTakingTheClipboardMidTransferLetsTheReaderFinishWithTheImageItAskedFor) {
+  auto tookOver = std::make_shared<CountingSink>("another program took the clipboard");
+  addLogSink(tookOver);
+  GtkPasteboard pasteboard;
+  const ByteBuffer png = *encodePng(noiseImage());
+  PasteboardItem item;
+  item.setData(kPasteboardTypePNG, png);
+  ASSERT_TRUE(pasteboard.writeObjects({item}));
+
+  // A slow reader; after its fifth chunk xclip takes the clipboard.
+  ClipboardReadOptions slow;
+  slow.pauseBetweenChunks = 0.02;
+  slow.patience = 5;
+  pid_t xclip = -1;
+  int chunksAtTakeOver = -1;
+  int chunksWhenNoticed = -1;
+  const ClipboardRead read = readClipboardInAnotherClient("image/png", slow, [&](int chunks) {
+    g_main_context_iteration(nullptr, FALSE);
+    if (xclip < 0 && chunks >= 5) {
+      chunksAtTakeOver = chunks;
+      std::ofstream(dir_ + "/text") << "other text";
+      xclip = spawn({"sh", "-c", "exec xclip -selection clipboard -i < \"$0\"", dir_ + "/text"},
+                    dir_ + "/xclip.out", dir_ + "/xclip.err");
+    }
+    if (xclip >= 0 && chunksWhenNoticed < 0 && pasteboard.items().empty()) {
+      chunksWhenNoticed = chunks;
+    }
+  });
+  ASSERT_GE(chunksAtTakeOver, 5) << read.error;
+  // The host learnt of the take-over while the reader still had chunks to
+  // come.
+  ASSERT_GE(chunksWhenNoticed, chunksAtTakeOver);
+  EXPECT_TRUE(read.incremental);
+  EXPECT_LT(chunksWhenNoticed, read.chunks);
+  // A transfer under way is served to its end from the copy GTK took when it
+  // began: the reader gets the whole image, the one it asked for.
+  EXPECT_TRUE(read.complete) << read.error;
+  EXPECT_EQ(read.data.size(), png.size());
+  EXPECT_TRUE(read.data == png) << "the bytes differ";
+
+  // The host noticed, once; the clipboard is xclip's.
+  for (int i = 0; i < 5000 && !pasteboard.items().empty(); ++i) {
+    g_main_context_iteration(nullptr, FALSE);
+    g_usleep(1000);
+  }
+  EXPECT_TRUE(pasteboard.items().empty());
+  EXPECT_EQ(waitFor(xclip, 10), 0) << readFile(dir_ + "/xclip.err");
+  EXPECT_EQ(commandOutput({"xclip", "-selection", "clipboard", "-o"}), "other text");
+  for (int i = 0; i < 100; ++i) g_main_context_iteration(nullptr, FALSE);
+  EXPECT_EQ(tookOver->count, 1);
+  removeLogSink(tookOver);
+
+  // And the host can take it back.
+  ASSERT_TRUE(pasteboard.writeObjects({item}));
+  const std::string again =
+      serveWhile({"xclip", "-selection", "clipboard", "-t", "image/png", "-o"});
+  EXPECT_TRUE(bytesOf(again) == png);
+}
+
+// The copy path end to end: dravel-host on this desktop, asked over its
+// socket, read back by xclip and by a separate client.
+class HostClipboard : public HostProcessTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(requireTestDesktop());
+    HostProcessTest::SetUp();
+    platform_ = "x11";
+  }
+
+  MethodResponse copy(const ByteBuffer& bytes) {
+    return call("dravel/capture", "copyPng", ValueMap{{"png", Value(bytes)}});
+  }
+  static bool refused(const MethodResponse& response) {
+    const FlutterError* error = std::get_if<FlutterError>(&response);
+    return error && error->code == "bad_png";
+  }
+  ByteBuffer xclipRead(const std::string& type) {
+    return bytesOf(commandOutput({"xclip", "-selection", "clipboard", "-t", type, "-o"}));
+  }
+};
+
+TEST_F(HostClipboard, AFifteenMegabytePngComesBackByteIdenticalAndItsTiffIsReadable) {
+  start();
+  const DecodedImage image = noiseImage();
+  const ByteBuffer png = *encodePng(image);
+  ASSERT_GT(png.size(), 15'000'000u);
+  ASSERT_TRUE(std::holds_alternative<Value>(copy(png))) << hostLog();
+
+  const std::string targets =
+      commandOutput({"xclip", "-selection", "clipboard", "-t", "TARGETS", "-o"});
+  EXPECT_NE(targets.find("image/png"), std::string::npos) << targets;
+  EXPECT_NE(targets.find("image/tiff"), std::string::npos) << targets;
+  const ByteBuffer read = xclipRead("image/png");
+  EXPECT_EQ(read.size(), png.size());
+  EXPECT_TRUE(read == png) << "the bytes differ";
+  const ClipboardRead probe = readClipboardInAnotherClient("image/png");
+  EXPECT_TRUE(probe.complete && probe.incremental) << probe.error;
+  EXPECT_TRUE(probe.data == png) << "the bytes differ";
+
+  std::optional<DecodedImage> tiff = decodeTiff(xclipRead("image/tiff"));
+  ASSERT_TRUE(tiff);
+  EXPECT_EQ(tiff->width, image.width);
+  EXPECT_EQ(tiff->height, image.height);
+  EXPECT_TRUE(tiff->rgba == image.rgba) << "the TIFF's pixels differ";
+}
+
+TEST_F(HostClipboard, RefusedImagesLeaveTheClipboardAsItWasAndOtherFormatsArriveAsPng) {
+  start();
+  const ByteBuffer png = smallPng();
+  ASSERT_TRUE(std::holds_alternative<Value>(copy(png))) << hostLog();
+  ASSERT_EQ(xclipRead("image/png"), png);
+
+  ByteBuffer truncated = png;
+  truncated.resize(png.size() - 20);
+  const std::vector<std::pair<std::string, ByteBuffer>> refusals = {
+      {"no image", bytesOf("this is not an image at all")},
+      {"a truncated PNG", truncated},
+      {"a BMP declaring 30000 x 30000", bmpFile(30000, 30000, {}, 4096)},
+      {"a truncated BMP", bmpFile(64, 64, std::vector<uint8_t>(64 * 64 * 3, 9), 0)},
+  };
+  for (auto [what, bytes] : refusals) {
+    if (what == "a truncated BMP") bytes.resize(bytes.size() / 2);
+    EXPECT_TRUE(refused(copy(bytes))) << what;
+    EXPECT_EQ(xclipRead("image/png"), png) << "after " << what;
+  }
+
+  // A BMP is decoded by the desktop's image library and offered as a PNG of
+  // its pixels.
+  const std::vector<uint8_t> rgb = {255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30};
+  ASSERT_TRUE(std::holds_alternative<Value>(copy(bmpFile(2, 2, rgb)))) << hostLog();
+  std::optional<DecodedImage> pasted = decodePng(xclipRead("image/png"));
+  ASSERT_TRUE(pasted);
+  EXPECT_EQ(pasted->width, 2u);
+  EXPECT_EQ(pasted->rgba,
+            (ByteBuffer{255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 10, 20, 30, 255}));
+  EXPECT_EQ(decodeTiff(xclipRead("image/tiff"))->rgba, pasted->rgba);
 }
 
 }  // namespace

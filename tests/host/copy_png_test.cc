@@ -123,8 +123,34 @@ TEST_F(CopyPng, AScreenshotSizedImageStillCopiesWithItsTiff) {
   EXPECT_EQ(CaptureHandler::shared().copiesInFlight(), 0u);
 }
 
+TEST_F(CopyPng, TheTiffIsMadeOnlyWhenReadAndAnImageInAnotherFormatIsOfferedAsAPng) {
+  const ByteBuffer png = uniformPng(300, 200, 90);
+  EXPECT_TRUE(isSuccess(copy(png), Value()));
+  // Held as written: the PNG, and the TIFF still a promise.
+  ASSERT_EQ(desktop().pasteboard().contents.size(), 1u);
+  const PasteboardItem& held = desktop().pasteboard().contents[0];
+  EXPECT_EQ(held.types(), (std::vector<std::string>{kPasteboardTypePNG, kPasteboardTypeTIFF}));
+  ASSERT_EQ(held.promised.size(), 1u);
+  EXPECT_FALSE(held.promised[0].second->made());
+  // A reader gets the TIFF, made once and then kept.
+  const ByteBuffer tiff = *desktop().pasteboard().items()[0].dataForType(kPasteboardTypeTIFF);
+  EXPECT_TRUE(held.promised[0].second->made());
+  EXPECT_EQ(*desktop().pasteboard().items()[0].dataForType(kPasteboardTypeTIFF), tiff);
+  EXPECT_EQ(decodeTiff(tiff)->rgba, decodePng(png)->rgba);
+
+  // A TIFF given to copy is offered as a PNG of its pixels, not as itself.
+  const DecodedImage image{3, 1, {1, 2, 3, 255, 4, 5, 6, 128, 7, 8, 9, 0}};
+  EXPECT_TRUE(isSuccess(copy(*encodeTiff(image)), Value()));
+  auto items = desktop().pasteboard().items();
+  ASSERT_EQ(items.size(), 1u);
+  std::optional<DecodedImage> asPng = decodePng(*items[0].dataForType(kPasteboardTypePNG));
+  ASSERT_TRUE(asPng);
+  EXPECT_EQ(asPng->rgba, image.rgba);
+  EXPECT_EQ(decodeTiff(*items[0].dataForType(kPasteboardTypeTIFF))->rgba, image.rgba);
+}
+
 TEST_F(CopyPng, CopiesAnswerAndReachTheClipboardInCallOrder) {
-  // A slow copy, a refused one and a quick one, asked without waiting: the
+  // A slow copy, refused ones and a quick one, asked without waiting: the
   // quick one must not be overwritten by the slow one finishing later.
   const ByteBuffer slow = uniformPng(3840, 2160, 1);
   const ByteBuffer quick = uniformPng(2, 1, 2);
@@ -137,10 +163,13 @@ TEST_F(CopyPng, CopiesAnswerAndReachTheClipboardInCallOrder) {
   };
   ui.invokeMethod("copyPng", ValueMap{{"png", Value(slow)}}, note("slow"));
   ui.invokeMethod("copyPng", ValueMap{{"png", Value(ByteBuffer{1, 2, 3})}}, note("garbage"));
+  ui.invokeMethod("copyPng", ValueMap{{"png", Value(pngDeclaring(16384, 16384))}}, note("bomb"));
   ui.invokeMethod("copyPng", ValueMap{{"png", Value(quick)}}, note("quick"));
-  queue().runUntil([&] { return answered.size() == 3; }, 20.0);
-  // A refusal is answered at once; the two copies in the order asked.
-  EXPECT_EQ(answered, (std::vector<std::string>{"garbage refused", "slow ok", "quick ok"}));
+  queue().runUntil([&] { return answered.size() == 4; }, 20.0);
+  // A header declaring too much is answered at once; data of no known header
+  // goes to the platform's decoder and is answered in turn.
+  EXPECT_EQ(answered,
+            (std::vector<std::string>{"bomb refused", "slow ok", "garbage refused", "quick ok"}));
   auto items = desktop().pasteboard().items();
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(*items[0].dataForType(kPasteboardTypePNG), quick);
