@@ -14,6 +14,7 @@
 
 #include "channels/glib_main_queue.h"
 #include "platform/linux/linux_user_notifications.h"
+#include "tests/support/fake_bus_service.h"
 #include "tests/support/host_process.h"
 #include "tests/support/x_desktop.h"
 
@@ -194,6 +195,43 @@ TEST_F(Notifications, WithoutAServiceNothingIsShownAndARestartedServiceIsUsedAfr
   ASSERT_TRUE(serveMainContextUntil([&] { return !recorder.responses.empty(); }));
   ASSERT_EQ(recorder.responses.size(), 1u);
   EXPECT_EQ(*recorder.responses[0].request.userInfo.find("id")->asString(), "second");
+}
+
+TEST_F(Notifications, AServiceThatNeverAnswersCostsTheMainThreadNothing) {
+  FakeBusService silent;
+  ASSERT_TRUE(silent.start(
+      "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+      "<node><interface name='org.freedesktop.Notifications'>"
+      "<method name='GetServerInformation'><arg type='s' direction='out'/>"
+      "<arg type='s' direction='out'/><arg type='s' direction='out'/>"
+      "<arg type='s' direction='out'/></method>"
+      "<method name='Notify'><arg type='s' direction='in'/><arg type='u' direction='in'/>"
+      "<arg type='s' direction='in'/><arg type='s' direction='in'/><arg type='s' direction='in'/>"
+      "<arg type='as' direction='in'/><arg type='a{sv}' direction='in'/>"
+      "<arg type='i' direction='in'/><arg type='u' direction='out'/></method>"
+      "</interface></node>",
+      FakeBusService::Answer::kNever));
+  DesktopNotificationCenter center("app.dravel.Dravel", nullptr, 500);
+  int answered = 0;
+  std::optional<NotificationError> refusal;
+  center.requestAuthorizationWithOptions(kNotificationAuthorizationAlert,
+                                         [&](bool granted, std::optional<NotificationError> e) {
+                                           EXPECT_FALSE(granted);
+                                           refusal = e;
+                                           ++answered;
+                                         });
+  // The main loop keeps turning while the service is silent.
+  int ticks = 0;
+  queue_.asyncAfter(0.05, [&] { ++ticks; });
+  ASSERT_TRUE(serveMainContextUntil([&] { return answered > 0; }));
+  EXPECT_EQ(ticks, 1);
+  ASSERT_TRUE(refusal);
+  EXPECT_NE(refusal->localizedDescription.find("does not answer"), std::string::npos)
+      << refusal->localizedDescription;
+  EXPECT_FALSE(show(center, "dravel.update", "Unheard", "update"));
+  ASSERT_EQ(silent.calls().size(), 2u);
+  EXPECT_EQ(silent.calls()[1].method, "Notify");
+  EXPECT_NE(silent.calls()[1].arguments.find("'Unheard'"), std::string::npos);
 }
 
 }  // namespace

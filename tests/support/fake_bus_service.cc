@@ -1,4 +1,4 @@
-#include "tests/support/fake_file_manager.h"
+#include "tests/support/fake_bus_service.h"
 
 #include <gio/gio.h>
 
@@ -6,7 +6,7 @@
 
 namespace dravel::testing {
 
-struct FakeFileManager::State {
+struct FakeBusService::State {
   Answer answer = Answer::kSucceed;
   std::vector<Call> calls;
   GDBusConnection* connection = nullptr;
@@ -19,7 +19,7 @@ struct FakeFileManager::State {
 
 namespace {
 
-constexpr const char* kInterface =
+constexpr const char* kFileManagerInterface =
     "<node><interface name='org.freedesktop.FileManager1'>"
     "<method name='ShowItems'><arg type='as' direction='in'/>"
     "<arg type='s' direction='in'/></method>"
@@ -29,27 +29,19 @@ constexpr const char* kInterface =
 
 void onMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
                   GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data) {
-  auto* state = static_cast<FakeFileManager::State*>(data);
-  if (g_strcmp0(method, "ShowItems") == 0) {
-    FakeFileManager::Call call;
-    GVariantIter* uris = nullptr;
-    const gchar* startupId = nullptr;
-    g_variant_get(parameters, "(as&s)", &uris, &startupId);
-    const gchar* uri = nullptr;
-    while (g_variant_iter_loop(uris, "&s", &uri)) call.uris.emplace_back(uri);
-    g_variant_iter_free(uris);
-    call.startupId = startupId;
-    state->calls.push_back(std::move(call));
-  }
+  auto* state = static_cast<FakeBusService::State*>(data);
+  gchar* printed = g_variant_print(parameters, FALSE);
+  state->calls.push_back({method, printed});
+  g_free(printed);
   switch (state->answer) {
-    case FakeFileManager::Answer::kSucceed:
+    case FakeBusService::Answer::kSucceed:
       g_dbus_method_invocation_return_value(invocation, nullptr);
       break;
-    case FakeFileManager::Answer::kFail:
+    case FakeBusService::Answer::kFail:
       g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.Failed",
-                                                 "cannot show that");
+                                                 "cannot do that");
       break;
-    case FakeFileManager::Answer::kNever:
+    case FakeBusService::Answer::kNever:
       state->unanswered.push_back(invocation);  // answered at the end
       break;
   }
@@ -57,7 +49,13 @@ void onMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, co
 
 }  // namespace
 
-bool FakeFileManager::start(Answer answer) {
+bool FakeBusService::startFileManager(Answer answer) {
+  return start("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+               kFileManagerInterface, answer);
+}
+
+bool FakeBusService::start(const std::string& name, const std::string& path,
+                           const std::string& interfaceXml, Answer answer) {
   state_ = std::make_unique<State>();
   state_->answer = answer;
   gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
@@ -69,13 +67,14 @@ bool FakeFileManager::start(Answer answer) {
       nullptr, nullptr, nullptr);
   g_free(address);
   if (!state_->connection) return false;
-  state_->node = g_dbus_node_info_new_for_xml(kInterface, nullptr);
+  state_->node = g_dbus_node_info_new_for_xml(interfaceXml.c_str(), nullptr);
+  if (!state_->node || !state_->node->interfaces || !state_->node->interfaces[0]) return false;
   static const GDBusInterfaceVTable vtable = {onMethodCall, nullptr, nullptr, {}};
   state_->registration = g_dbus_connection_register_object(
-      state_->connection, "/org/freedesktop/FileManager1", state_->node->interfaces[0], &vtable,
+      state_->connection, path.c_str(), state_->node->interfaces[0], &vtable,
       state_.get(), nullptr, nullptr);
   state_->ownership = g_bus_own_name_on_connection(
-      state_->connection, "org.freedesktop.FileManager1", G_BUS_NAME_OWNER_FLAGS_NONE,
+      state_->connection, name.c_str(), G_BUS_NAME_OWNER_FLAGS_NONE,
       [](GDBusConnection*, const gchar*, gpointer data) { static_cast<State*>(data)->owned = 1; },
       [](GDBusConnection*, const gchar*, gpointer data) { static_cast<State*>(data)->owned = -1; },
       state_.get(), nullptr);
@@ -86,12 +85,13 @@ bool FakeFileManager::start(Answer answer) {
   return state_->owned == 1;
 }
 
-FakeFileManager::FakeFileManager() = default;
+FakeBusService::FakeBusService() = default;
 
-FakeFileManager::~FakeFileManager() {
+FakeBusService::~FakeBusService() {
   if (!state_) return;
   for (GDBusMethodInvocation* invocation : state_->unanswered) {
-    g_dbus_method_invocation_return_value(invocation, nullptr);
+    g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.Failed",
+                                               "the service is going away");
   }
   if (state_->ownership) g_bus_unown_name(state_->ownership);
   if (state_->connection && state_->registration) {
@@ -104,7 +104,7 @@ FakeFileManager::~FakeFileManager() {
   if (state_->node) g_dbus_node_info_unref(state_->node);
 }
 
-const std::vector<FakeFileManager::Call>& FakeFileManager::calls() const {
+const std::vector<FakeBusService::Call>& FakeBusService::calls() const {
   return state_->calls;
 }
 
