@@ -24,7 +24,6 @@
 #include "platform/linux/linux_window.h"
 #include "platform/linux/x_connection.h"
 #include "tests/support/x_desktop.h"
-#include "tests/support/xwd_image.h"
 
 namespace dravel {
 // Readable failures.
@@ -44,8 +43,6 @@ using dravel::testing::makeRightMonitorPrimary;
 using dravel::testing::requireTestDesktop;
 using dravel::testing::runCommand;
 using dravel::testing::windowNamed;
-using dravel::testing::RgbImage;
-using dravel::testing::xwdRoot;
 
 // Lets the toolkit run until `done` holds; false when it never does (a
 // bounded wait for a condition, not a measure of time). Slow conditions
@@ -125,12 +122,7 @@ std::string propertyOf(int64_t xid, const char* name) {
 
 // The colour of one screen pixel, as ImageMagick reads a dump of the root.
 std::string pixelAt(int x, int y) {
-  const std::optional<RgbImage> root = xwdRoot();
-  if (!root) return "(xwd gave no image)";
-  if (x < 0 || y < 0 || x >= root->width || y >= root->height) return "(outside the root)";
-  const size_t at = (static_cast<size_t>(y) * root->width + x) * 3;
-  return "srgb(" + std::to_string(root->rgb[at]) + "," + std::to_string(root->rgb[at + 1]) + "," +
-         std::to_string(root->rgb[at + 2]) + ")";
+  return dravel::testing::screenPixel(x, y);
 }
 
 class WindowOnDesktop : public ::testing::Test {

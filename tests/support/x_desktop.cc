@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
 
 extern char** environ;
@@ -188,6 +189,26 @@ bool serveMainContextUntil(const std::function<bool()>& done, double seconds) {
     g_usleep(2000);
   }
   return true;
+}
+
+std::string screenPixel(int x, int y) {
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) return "";
+  std::string text;
+  XWindowAttributes root;
+  if (XGetWindowAttributes(display, DefaultRootWindow(display), &root) && root.visual &&
+      root.visual->red_mask == 0xff0000 && root.visual->green_mask == 0xff00 &&
+      root.visual->blue_mask == 0xff) {
+    if (XImage* image = XGetImage(display, DefaultRootWindow(display), x, y, 1, 1, AllPlanes,
+                                  ZPixmap)) {
+      const unsigned long pixel = XGetPixel(image, 0, 0);
+      text = "srgb(" + std::to_string((pixel >> 16) & 0xff) + "," +
+             std::to_string((pixel >> 8) & 0xff) + "," + std::to_string(pixel & 0xff) + ")";
+      XDestroyImage(image);
+    }
+  }
+  XCloseDisplay(display);
+  return text;
 }
 
 }  // namespace dravel::testing

@@ -64,6 +64,10 @@ ServerCursor serverCursor();
 // 0 when there is none.
 unsigned long windowNamed(const std::string& name);
 
+// The colour the screen shows at root (x, y), as "srgb(R,G,B)", read by a
+// connection of its own; empty when it cannot be read.
+std::string screenPixel(int x, int y);
+
 // Whether a separate client can grab the pointer and the keyboard now (no
 // other client holds a grab); it lets go at once.
 bool anotherClientCanGrabPointerAndKeyboard();
