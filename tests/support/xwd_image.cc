@@ -59,18 +59,14 @@ std::optional<RgbImage> readXwd(const std::string& file) {
   const uint32_t headerSize = h[0], version = h[1], format = h[2], width = h[4], height = h[5],
                  byteOrder = h[7], bitsPerPixel = h[11], bytesPerLine = h[12], visualClass = h[13],
                  redMask = h[14], greenMask = h[15], blueMask = h[16], colours = h[19];
-  // Version 7, ZPixmap, TrueColor or DirectColor, 24 or 32 bits a pixel (with
-  // windows of several visuals on screen xwd writes packed 24-bit pixels,
-  // lines still padded to the 32-bit length).
-  if (version != 7 || format != 2 || (visualClass != 4 && visualClass != 5) ||
-      (bitsPerPixel != 32 && bitsPerPixel != 24) || width == 0) {
+  // Version 7, ZPixmap, TrueColor or DirectColor, 32 bits a pixel.
+  if (version != 7 || format != 2 || (visualClass != 4 && visualClass != 5) || bitsPerPixel != 32) {
     return std::nullopt;
   }
-  const size_t pixelBytes = bitsPerPixel / 8;
   const int red = shiftOf(redMask), green = shiftOf(greenMask), blue = shiftOf(blueMask);
   if (red < 0 || green < 0 || blue < 0) return std::nullopt;
   const size_t data = size_t{headerSize} + size_t{colours} * 12;
-  if (bytesPerLine < width * pixelBytes || file.size() < data + size_t{bytesPerLine} * height) {
+  if (bytesPerLine < width * 4 || file.size() < data + size_t{bytesPerLine} * height) {
     return std::nullopt;
   }
   RgbImage image;
@@ -80,16 +76,11 @@ std::optional<RgbImage> readXwd(const std::string& file) {
   for (uint32_t y = 0; y < height; ++y) {
     const uint8_t* row = bytes + data + size_t{y} * bytesPerLine;
     for (uint32_t x = 0; x < width; ++x) {
-      const uint8_t* p = row + size_t{x} * pixelBytes;
-      uint32_t pixel = 0;
-      if (pixelBytes == 4) {
-        pixel = byteOrder == 0
-                    ? (uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0])
-                    : bigEndian32(p);
-      } else {
-        pixel = byteOrder == 0 ? (uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0])
-                               : (uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2]);
-      }
+      const uint8_t* p = row + size_t{x} * 4;
+      const uint32_t pixel =
+          byteOrder == 0
+              ? (uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0])
+              : bigEndian32(p);
       uint8_t* out = &image.rgb[(size_t{y} * width + x) * 3];
       out[0] = static_cast<uint8_t>(pixel >> red);
       out[1] = static_cast<uint8_t>(pixel >> green);
