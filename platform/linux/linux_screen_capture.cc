@@ -100,79 +100,34 @@ LinuxScreenCapture::LinuxScreenCapture(std::string displayName, XConnection& mai
     NSLog("[capture] no screenshot service: %s", why.c_str());
     return;
   }
-  worker_ = std::thread([this] { run(); });
+  // The shared-memory check and every later use of this connection happen
+  // on the worker; the segment is detached on the connection that attached it.
+  worker_ = std::make_unique<EngineWorker>(
+      [this] {
+        try {
+          workerReader_ = std::make_unique<XImageReader>(*workerConnection_, "screenshot service");
+          workerRoute_ = static_cast<int>(workerReader_->route());
+        } catch (const std::bad_alloc&) {
+        }
+      },
+      [this] { workerReader_.reset(); });
 }
 
 LinuxScreenCapture::~LinuxScreenCapture() {
-  std::deque<Task> dropped;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    // A capture in progress polls this and answers as cancelled.
-    stopping_ = true;
-    dropped.swap(tasks_);
-  }
-  wake_.notify_all();
-  if (worker_.joinable()) worker_.join();
-  // Work that never ran is released here, on the owner's thread.
-  dropped.clear();
+  // A capture in progress polls this and answers as cancelled; work not yet
+  // started is dropped.
+  stopping_ = true;
+  worker_.reset();
   mainReader_.reset();
   workerConnection_.reset();
 }
 
-void LinuxScreenCapture::run() {
-  // The shared-memory check and every later use of this connection happen
-  // here, on the worker.
-  try {
-    workerReader_ = std::make_unique<XImageReader>(*workerConnection_, "screenshot service");
-    workerRoute_ = static_cast<int>(workerReader_->route());
-  } catch (const std::bad_alloc&) {
-  }
-  std::unique_lock<std::mutex> lock(mutex_);
-  ready_ = true;
-  idle_.notify_all();
-  for (;;) {
-    wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
-    if (stopping_) break;
-    Task task = std::move(tasks_.front());
-    tasks_.pop_front();
-    busy_ = true;
-    lock.unlock();
-    // Whatever a task throws ends that task, never the process. Tasks answer
-    // their own failures; this is the last resort.
-    try {
-      task();
-    } catch (const std::exception& e) {
-      try {
-        NSLog("[capture] an engine task failed: %s", e.what());
-      } catch (...) {
-      }
-    }
-    task = nullptr;
-    lock.lock();
-    busy_ = false;
-    if (tasks_.empty()) idle_.notify_all();
-  }
-  lock.unlock();
-  // The segment is detached on the connection that attached it.
-  workerReader_.reset();
-  lock.lock();
-  busy_ = false;
-  idle_.notify_all();
-}
-
 void LinuxScreenCapture::post(Task task) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (stopping_) return;
-    tasks_.push_back(std::move(task));
-  }
-  wake_.notify_one();
+  if (worker_) worker_->post(std::move(task));
 }
 
 void LinuxScreenCapture::waitUntilIdle() {
-  if (!worker_.joinable()) return;
-  std::unique_lock<std::mutex> lock(mutex_);
-  idle_.wait(lock, [this] { return stopping_ || (ready_ && tasks_.empty() && !busy_); });
+  if (worker_) worker_->waitUntilIdle();
 }
 
 std::optional<XImageReader::Route> LinuxScreenCapture::workerRoute() const {

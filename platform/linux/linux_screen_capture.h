@@ -14,17 +14,15 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/engine_worker.h"
 #include "platform/linux/desktop_layout.h"
 #include "platform/linux/x_connection.h"
 #include "platform/linux/x_image_reader.h"
@@ -102,7 +100,6 @@ class LinuxScreenCapture : public ScreenCapture {
   using Task = std::function<void()>;
 
   void post(Task task);
-  void run();
   std::shared_ptr<const Snapshot> snapshotExcluding(const std::vector<uint32_t>& windows) const;
   XImageReader& mainReader();
   // The pixels of `area` (root pixels) from the snapshot, when one is held
@@ -120,18 +117,14 @@ class LinuxScreenCapture : public ScreenCapture {
   std::unique_ptr<XImageReader> workerReader_;
   std::atomic<int> workerRoute_{-1};
 
-  mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable idle_;
-  std::deque<Task> tasks_;
-  bool busy_ = false;
-  bool ready_ = false;
   std::atomic<bool> stopping_{false};
 
   mutable std::mutex snapshotMutex_;
   std::shared_ptr<const Snapshot> snapshot_;
 
-  std::thread worker_;
+  // Last: it goes first, while what its tasks use is still there. None when
+  // the worker's connection did not open.
+  std::unique_ptr<EngineWorker> worker_;
 };
 
 }  // namespace dravel::linux_platform

@@ -18,70 +18,26 @@ struct DisplayHandle {
 
 }  // namespace
 
-SimScreenCapture::SimScreenCapture(SimDesktop& desktop)
-    : desktop_(desktop), worker_([this] { run(); }) {}
+SimScreenCapture::SimScreenCapture(SimDesktop& desktop) : desktop_(desktop) {}
 
-SimScreenCapture::~SimScreenCapture() {
-  std::deque<std::function<void()>> dropped;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    // A rendering in progress polls this and stops at its next band, so the
-    // join below does not wait for it to finish.
-    stopping_ = true;
-    dropped.swap(tasks_);
-  }
-  wake_.notify_all();
-  worker_.join();
-  // Work that never ran is released here, on the owner's thread.
-  dropped.clear();
-}
+// The worker, the last member, goes first: work not yet started is dropped,
+// and a rendering in progress stops at its next band.
+SimScreenCapture::~SimScreenCapture() = default;
 
 size_t SimScreenCapture::cancelledCaptures() const {
   return cancelled_.load();
 }
 
-void SimScreenCapture::run() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
-    if (stopping_) return;
-    std::function<void()> task = std::move(tasks_.front());
-    tasks_.pop_front();
-    busy_ = true;
-    lock.unlock();
-    // The worker's boundary: whatever a task throws ends that task, never the
-    // process. Tasks answer their own failures; this is the last resort.
-    try {
-      task();
-    } catch (const std::exception& e) {
-      // Out of memory, even the line may not be written; the thread goes on.
-      try {
-        NSLog("[capture] an engine task failed: %s", e.what());
-      } catch (...) {
-      }
-    }
-    task = nullptr;
-    lock.lock();
-    busy_ = false;
-    if (tasks_.empty()) idle_.notify_all();
-  }
-}
-
 void SimScreenCapture::post(std::function<void()> task) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    tasks_.push_back(std::move(task));
-  }
-  wake_.notify_one();
+  worker_.post(std::move(task));
 }
 
 void SimScreenCapture::waitUntilIdle() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  idle_.wait(lock, [this] { return stopping_ || (tasks_.empty() && !busy_); });
+  worker_.waitUntilIdle();
 }
 
 void SimScreenCapture::record(Request request) {
-  request.onWorkerThread = std::this_thread::get_id() == worker_.get_id();
+  request.onWorkerThread = worker_.isWorkerThread();
   std::lock_guard<std::mutex> lock(mutex_);
   requests_.push_back(std::move(request));
 }
@@ -196,7 +152,7 @@ void SimScreenCapture::captureImage(const ContentFilter& filter,
           }
           // Stops when the engine goes or when whoever asked no longer wants it.
           auto cancelled = [this, &configuration] {
-            return stopping_.load() || processStopRequested() ||
+            return worker_.stopping() || processStopRequested() ||
                    (configuration.cancelled && configuration.cancelled());
           };
           if (cancelled()) {

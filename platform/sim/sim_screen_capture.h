@@ -6,16 +6,14 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/engine_worker.h"
 #include "platform/screen_capture.h"
 #include "platform/sim/sim_render.h"
 
@@ -94,19 +92,14 @@ class SimScreenCapture : public ScreenCapture {
  private:
   void post(std::function<void()> task);
   void record(Request request);
-  void run();
 
   SimDesktop& desktop_;
-  mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable idle_;
-  std::deque<std::function<void()>> tasks_;
+  mutable std::mutex mutex_;  // guards requests_
   std::vector<Request> requests_;
-  bool busy_ = false;
-  // Set when the engine goes: a rendering in progress stops at its next band.
-  std::atomic<bool> stopping_{false};
   std::atomic<size_t> cancelled_{0};
-  std::thread worker_;
+  // Last: it goes first, while what its tasks use is still there. A
+  // rendering in progress stops at its next band once it is stopping.
+  EngineWorker worker_;
 };
 
 }  // namespace dravel::sim

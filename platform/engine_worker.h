@@ -1,0 +1,51 @@
+// The thread a capture engine answers on: it runs the tasks handed to it one
+// at a time, in the order they came, and stops when its owner goes.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace dravel {
+
+class EngineWorker {
+ public:
+  using Task = std::function<void()>;
+
+  // Starts the thread. `setUp` runs on it before the first task and
+  // `tearDown` after the last, so that what the tasks use can live on the
+  // thread alone.
+  explicit EngineWorker(Task setUp = {}, Task tearDown = {});
+  // Stops the thread and waits for it: tasks not yet started are dropped
+  // (released on the calling thread, never run), and a task in progress sees
+  // stopping() and may end early.
+  ~EngineWorker();
+  EngineWorker(const EngineWorker&) = delete;
+  EngineWorker& operator=(const EngineWorker&) = delete;
+
+  // Hands over a task; false (the task dropped) once stopping.
+  bool post(Task task);
+  // Blocks until the thread is set up and has run everything handed to it so
+  // far, or is stopping.
+  void waitUntilIdle();
+  // Whether the owner is going away; a long task polls this.
+  bool stopping() const { return stopping_.load(); }
+  bool isWorkerThread() const { return std::this_thread::get_id() == thread_.get_id(); }
+
+ private:
+  void run(const Task& setUp, const Task& tearDown);
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable idle_;
+  std::deque<Task> tasks_;
+  bool busy_ = false;
+  bool ready_ = false;
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+};
+
+}  // namespace dravel
