@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <thread>
 
 namespace dravel {
@@ -47,5 +48,19 @@ class EngineWorker {
   std::atomic<bool> stopping_{false};
   std::thread thread_;
 };
+
+// Runs an engine task that answers through a handler. When memory runs out
+// before the task has answered, `noMemory` answers instead, so the caller is
+// never left waiting; once the handler has the answer, what it does with it
+// is its own affair.
+template <typename Body, typename NoMemory>
+void answerEvenWithoutMemory(Body&& body, NoMemory&& noMemory) {
+  bool answered = false;
+  try {
+    body(answered);
+  } catch (const std::bad_alloc&) {
+    if (!answered) noMemory();
+  }
+}
 
 }  // namespace dravel

@@ -24,19 +24,6 @@ PixelRect rectOf(const MonitorPixels& m) {
   return PixelRect{m.x, m.y, m.width, m.height};
 }
 
-// Runs a task that answers through a handler. When memory runs out before it
-// has answered, `noMemory` answers instead, so the caller is never left
-// waiting.
-template <typename Body, typename NoMemory>
-void answerEvenWithoutMemory(Body&& body, NoMemory&& noMemory) {
-  bool answered = false;
-  try {
-    body(answered);
-  } catch (const std::bad_alloc&) {
-    if (!answered) noMemory();
-  }
-}
-
 // The client windows the window manager lists, oldest first.
 std::vector<uint32_t> clientWindows(XConnection& connection, bool viewableOnly) {
   Display* display = connection.display();

@@ -54,20 +54,6 @@ void SimScreenCapture::clearRequests() {
 
 namespace {
 
-// Runs an engine task that answers through a handler. When memory runs out
-// before the task has answered, `noMemory` answers instead, so the caller is
-// never left waiting; once the handler has the answer, what it does with it
-// is its own affair.
-template <typename Body, typename NoMemory>
-void answerEvenWithoutMemory(Body&& body, NoMemory&& noMemory) {
-  bool answered = false;
-  try {
-    body(answered);
-  } catch (const std::bad_alloc&) {
-    if (!answered) noMemory();
-  }
-}
-
 // Short enough to need no allocation of its own.
 constexpr char kNoMemory[] = "Out of memory.";
 
