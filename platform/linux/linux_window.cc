@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "channels/log.h"
 
@@ -74,51 +73,12 @@ using namespace window_geometry;
 
 namespace {
 
-Display* xDisplayOf(GtkWidget* widget) {
-  GdkDisplay* display = gtk_widget_get_display(widget);
-  return GDK_IS_X11_DISPLAY(display) ? gdk_x11_display_get_xdisplay(display) : nullptr;
-}
-
 // A pixel rectangle of the root window as a global bottom-left frame.
 Rect frameFromPixels(const DesktopLayout& layout, const DesktopLayout::PixelRect& r) {
   const Point origin =
       layout.pointFromRoot(static_cast<double>(r.x), static_cast<double>(r.y + r.height));
   const double s = layout.scale();
   return {origin.x, origin.y, static_cast<double>(r.width) / s, static_cast<double>(r.height) / s};
-}
-
-// Cairo wants premultiplied native-endian ARGB (B, G, R, A in memory here).
-cairo_surface_t* surfaceFromImage(const CapturedImage& image) {
-  if (!image.isWellFormed() || image.width <= 0 || image.height <= 0) return nullptr;
-  const bool hasAlpha = image.format != PixelFormat::kBGRX;
-  cairo_surface_t* surface =
-      cairo_image_surface_create(hasAlpha ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24,
-                                 static_cast<int>(image.width), static_cast<int>(image.height));
-  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-    cairo_surface_destroy(surface);
-    return nullptr;
-  }
-  cairo_surface_flush(surface);
-  unsigned char* data = cairo_image_surface_get_data(surface);
-  const int stride = cairo_image_surface_get_stride(surface);
-  for (int64_t y = 0; y < image.height; ++y) {
-    const uint8_t* from = image.pixels.data() + y * image.bytesPerRow;
-    unsigned char* to = data + y * stride;
-    if (image.format != PixelFormat::kRGBAStraight) {
-      std::memcpy(to, from, static_cast<size_t>(image.width) * 4);
-      continue;
-    }
-    for (int64_t x = 0; x < image.width; ++x) {
-      const uint8_t* p = from + x * 4;
-      const unsigned a = p[3];
-      to[x * 4 + 0] = static_cast<unsigned char>((p[2] * a + 127) / 255);
-      to[x * 4 + 1] = static_cast<unsigned char>((p[1] * a + 127) / 255);
-      to[x * 4 + 2] = static_cast<unsigned char>((p[0] * a + 127) / 255);
-      to[x * 4 + 3] = static_cast<unsigned char>(a);
-    }
-  }
-  cairo_surface_mark_dirty(surface);
-  return surface;
 }
 
 }  // namespace
@@ -233,6 +193,11 @@ LinuxWindow::~LinuxWindow() {
   gdk_display_flush(display);
 }
 
+Display* LinuxWindow::xDisplay() const {
+  GdkDisplay* display = gtk_widget_get_display(window_);
+  return GDK_IS_X11_DISPLAY(display) ? gdk_x11_display_get_xdisplay(display) : nullptr;
+}
+
 DesktopLayout LinuxWindow::layout() const {
   return layoutSource_ ? layoutSource_() : DesktopLayout();
 }
@@ -294,7 +259,7 @@ void LinuxWindow::applyGeometry() {
   // ask the server now, with the position marked as the user's so that the
   // window manager keeps it. Reports about the window made before this
   // request (whose number they do not reach) say nothing about the geometry.
-  Display* display = xDisplayOf(window_);
+  Display* display = xDisplay();
   if (!display || !xid_) return;
   const auto contentWidth = static_cast<unsigned>(std::max<int64_t>(1, content.width));
   const auto contentHeight = static_cast<unsigned>(std::max<int64_t>(1, content.height));
@@ -319,7 +284,7 @@ void LinuxWindow::applyGeometry() {
 }
 
 void LinuxWindow::requestGeometry() {
-  Display* display = xDisplayOf(window_);
+  Display* display = xDisplay();
   if (!display || !xid_) return;
   const DesktopLayout::PixelRect content = contentFromOuter(wantedOuter_, extents());
   geometrySerial_ = NextRequest(display);
@@ -440,7 +405,7 @@ void LinuxWindow::show(bool key) {
   // do not move it.
   placing_ = true;
   // Unmaps from before now are this object's own.
-  if (Display* display = xDisplayOf(window_)) showSerial_ = NextRequest(display);
+  if (Display* display = xDisplay()) showSerial_ = NextRequest(display);
   // A window just taken from the window manager sits in its frame until the
   // window manager lets it go; mapped override-redirect there, it would be
   // carried off with the frame. It maps once it is back on the root.
@@ -453,7 +418,7 @@ void LinuxWindow::show(bool key) {
 }
 
 bool LinuxWindow::heldByWindowManager() const {
-  Display* display = xDisplayOf(window_);
+  Display* display = xDisplay();
   if (!display || !xid_) return false;
   GdkDisplay* gdkDisplay = gtk_widget_get_display(window_);
   Window root = 0;
@@ -479,7 +444,7 @@ void LinuxWindow::map(bool focus) {
   if (GdkWindow* gdkWindow = gtk_widget_get_window(window_)) {
     gdk_window_set_override_redirect(gdkWindow, mappedAsOverlay_);
   }
-  if (Display* display = xDisplayOf(window_)) showSerial_ = NextRequest(display);
+  if (Display* display = xDisplay()) showSerial_ = NextRequest(display);
   // The window manager may have answered the request for the frame's size.
   if (!mappedAsOverlay_) readFrameExtents();
   placing_ = true;
@@ -519,7 +484,7 @@ void LinuxWindow::hide() {
     mappedAsOverlay_ = false;
     // The capture engine may look at the screen as soon as it hears: make
     // sure the server has unmapped the window first.
-    if (Display* display = xDisplayOf(window_)) XSync(display, False);
+    if (Display* display = xDisplay()) XSync(display, False);
     if (hooks_.overlayHidden) hooks_.overlayHidden(xid_);
   }
 }
@@ -551,7 +516,7 @@ void LinuxWindow::takeFocus() {
   }
   // No window manager hands focus to an override-redirect window: take it,
   // with a real time so that the server does not ignore the request.
-  if (Display* display = xDisplayOf(window_)) {
+  if (Display* display = xDisplay()) {
     GdkDisplay* gdkDisplay = gtk_widget_get_display(window_);
     const uint32_t time = serverTime();
     gdk_x11_display_error_trap_push(gdkDisplay);
@@ -583,7 +548,7 @@ void LinuxWindow::releaseGrabs() {
 void LinuxWindow::requestFrameExtents() {
   // The window manager answers by setting _NET_FRAME_EXTENTS on the window
   // before it is mapped, so that its frame can be placed exactly.
-  Display* display = xDisplayOf(window_);
+  Display* display = xDisplay();
   if (!display || !xid_) return;
   XEvent event{};
   event.xclient.type = ClientMessage;
@@ -597,7 +562,7 @@ void LinuxWindow::requestFrameExtents() {
 }
 
 void LinuxWindow::readFrameExtents() {
-  Display* display = xDisplayOf(window_);
+  Display* display = xDisplay();
   if (!display || !xid_) return;
   GdkDisplay* gdkDisplay = gtk_widget_get_display(window_);
   Atom type = 0;
@@ -642,254 +607,6 @@ std::optional<Rect> LinuxWindow::contentViewFrame() const {
   const FrameExtents e = extents();
   const DesktopLayout::PixelRect content = contentFromOuter(wantedOuter_, e);
   return contentFrameInWindow(content.width, content.height, e, scale());
-}
-
-Point LinuxWindow::mouseLocationOutsideOfEventStream() const {
-  Display* display = xDisplayOf(window_);
-  if (!display || !xid_) return {};
-  Window root = 0;
-  Window child = 0;
-  int rootX = 0;
-  int rootY = 0;
-  int x = 0;
-  int y = 0;
-  unsigned int mask = 0;
-  GdkDisplay* gdkDisplay = gtk_widget_get_display(window_);
-  gdk_x11_display_error_trap_push(gdkDisplay);
-  XQueryPointer(display, xid_, &root, &child, &rootX, &rootY, &x, &y, &mask);
-  gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
-  GdkWindow* gdkWindow = gtk_widget_get_window(window_);
-  const int64_t height = static_cast<int64_t>(gdk_window_get_height(gdkWindow)) * scale();
-  return windowPointFromContent(x, y, height, extents(), scale());
-}
-
-void LinuxWindow::sendEventInherited(const MouseEvent&) {
-  // The window itself has nothing to do with a mouse event: the view that
-  // would handle it is the embedding's, which this build does not have.
-  ++inheritedEvents_;
-}
-
-void LinuxWindow::deliver(const MouseEvent& event) {
-  if (dispatcher_) {
-    dispatcher_(event);
-  } else {
-    sendEventInherited(event);
-  }
-}
-
-bool LinuxWindow::onDelete() {
-  // The window stays: closing is the host's decision.
-  if (overrides_.close) {
-    overrides_.close();
-  } else {
-    orderOut();
-  }
-  return true;
-}
-
-bool LinuxWindow::onDraw(void* cairoContext) {
-  auto* cr = static_cast<cairo_t*>(cairoContext);
-  const double width = gtk_widget_get_allocated_width(window_);
-  const double height = gtk_widget_get_allocated_height(window_);
-  cairo_save(cr);
-  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-  const Color& c = background_;
-  if (opaque_) {
-    cairo_set_source_rgba(cr, c.red, c.green, c.blue, 1.0);
-    cairo_paint(cr);
-  } else if (gdk_screen_is_composited(gtk_widget_get_screen(window_))) {
-    cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha);
-    cairo_paint(cr);
-  } else {
-    // Nothing would show through: paint what lay below when the overlay
-    // mapped, then the background colour over it.
-    cairo_set_source_rgb(cr, 0, 0, 0);
-    cairo_paint(cr);
-    std::shared_ptr<const CapturedImage> snapshot =
-        hooks_.overlaySnapshot ? hooks_.overlaySnapshot() : nullptr;
-    if (snapshot != paintedSnapshot_) {
-      paintedSnapshot_ = snapshot;
-      snapshotSurface_.reset();
-      if (snapshot) {
-        if (cairo_surface_t* surface = surfaceFromImage(*snapshot)) {
-          snapshotSurface_ = std::shared_ptr<void>(
-              surface, [](void* s) { cairo_surface_destroy(static_cast<cairo_surface_t*>(s)); });
-        }
-      }
-    }
-    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
-    if (snapshotSurface_) {
-      cairo_save(cr);
-      cairo_scale(cr, width / static_cast<double>(paintedSnapshot_->width),
-                  height / static_cast<double>(paintedSnapshot_->height));
-      cairo_set_source_surface(cr, static_cast<cairo_surface_t*>(snapshotSurface_.get()), 0, 0);
-      // Scaled, the edge pixels stay themselves instead of fading out.
-      cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
-      cairo_paint(cr);
-      cairo_restore(cr);
-    }
-    cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha);
-    cairo_paint(cr);
-  }
-  cairo_restore(cr);
-  return false;
-}
-
-bool LinuxWindow::onButton(GdkEvent* gdkEvent) {
-  const GdkEventButton& b = gdkEvent->button;
-  // The toolkit follows a second press with an extra double-click event; the
-  // press itself already went out with its click count.
-  if (b.type != GDK_BUTTON_PRESS && b.type != GDK_BUTTON_RELEASE) return true;
-  const bool down = b.type == GDK_BUTTON_PRESS;
-  const int s = scale();
-  if (down) {
-    int doubleClickTime = 400;
-    int doubleClickDistance = 5;
-    g_object_get(gtk_widget_get_settings(window_), "gtk-double-click-time", &doubleClickTime,
-                 "gtk-double-click-distance", &doubleClickDistance, nullptr);
-    const bool again = clickCount_ > 0 && b.button == lastPressButton_ &&
-                       b.time - lastPressTime_ <= static_cast<uint32_t>(doubleClickTime) &&
-                       std::abs(b.x - lastPressX_) <= doubleClickDistance &&
-                       std::abs(b.y - lastPressY_) <= doubleClickDistance;
-    clickCount_ = again ? clickCount_ + 1 : 1;
-    lastPressButton_ = b.button;
-    lastPressTime_ = b.time;
-    lastPressX_ = b.x;
-    lastPressY_ = b.y;
-  }
-  MouseEvent event;
-  event.type = buttonEventType(b.button, down);
-  const int64_t contentHeight =
-      static_cast<int64_t>(gdk_window_get_height(gtk_widget_get_window(window_))) * s;
-  event.locationInWindow = windowPointFromContent(b.x * s, b.y * s, contentHeight, extents(), s);
-  event.modifierFlags = modifierFlagsFromState(b.state);
-  event.timestamp = b.time / 1000.0;
-  event.windowNumber = xid_;
-  event.eventNumber = ++eventNumber_;
-  event.clickCount = b.button == lastPressButton_ ? clickCount_ : 1;
-  event.pressure = down ? 1.0 : 0.0;
-  event.nativeEvent = std::shared_ptr<const void>(gdk_event_copy(gdkEvent), [](const void* e) {
-    gdk_event_free(const_cast<GdkEvent*>(static_cast<const GdkEvent*>(e)));
-  });
-  deliver(event);
-  return true;
-}
-
-bool LinuxWindow::onMotion(GdkEvent* gdkEvent) {
-  const GdkEventMotion& m = gdkEvent->motion;
-  const int s = scale();
-  MouseEvent event;
-  event.type = motionEventType(m.state);
-  const int64_t contentHeight =
-      static_cast<int64_t>(gdk_window_get_height(gtk_widget_get_window(window_))) * s;
-  event.locationInWindow = windowPointFromContent(m.x * s, m.y * s, contentHeight, extents(), s);
-  event.modifierFlags = modifierFlagsFromState(m.state);
-  event.timestamp = m.time / 1000.0;
-  event.windowNumber = xid_;
-  event.eventNumber = ++eventNumber_;
-  event.pressure = event.type == kMouseMoved ? 0.0 : 1.0;
-  event.nativeEvent = std::shared_ptr<const void>(gdk_event_copy(gdkEvent), [](const void* e) {
-    gdk_event_free(const_cast<GdkEvent*>(static_cast<const GdkEvent*>(e)));
-  });
-  deliver(event);
-  return true;
-}
-
-void LinuxWindow::onConfigure(GdkEvent* gdkEvent) {
-  const GdkEventConfigure& c = gdkEvent->configure;
-  const int s = scale();
-  content_ = DesktopLayout::PixelRect{int64_t{c.x} * s, int64_t{c.y} * s, int64_t{c.width} * s,
-                                      int64_t{c.height} * s};
-  // Reports made before the server saw the last request say nothing about it.
-  // Nobody but this object places the overlay (there is no window manager):
-  // a report of it elsewhere is a late request of the toolkit's undoing this
-  // object's. Put it back, a few times at most, so that a disagreement
-  // cannot go on for ever.
-  if (shown_ && mappedAsOverlay_ && lastConfigureSerial_ >= geometrySerial_ &&
-      *content_ != wantedOuter_ && overlayReplacements_ < 3) {
-    ++overlayReplacements_;
-    requestGeometry();
-    return;
-  }
-  // Until it is mapped with its frame known, the window is where it was asked
-  // to be: the window manager's reports while it takes the window on are
-  // about a window it has not finished placing.
-  if (!shown_ || placing_ || lastConfigureSerial_ < geometrySerial_) return;
-  // The window's real place: what was asked, or where the window manager or
-  // the user put it.
-  wantedOuter_ = outerFromContent(*content_, extents());
-}
-
-void LinuxWindow::onMap() {
-  // A map from before the window was last shown (it has been hidden since,
-  // and its unmap follows) is not this one.
-  if (lastMapSerial_ < showSerial_) return;
-  mapped_ = true;
-  if (shown_ && placing_) {
-    placing_ = false;
-    // Placed before the frame's size was known: place it again, frame and all.
-    if (!mappedAsOverlay_) {
-      readFrameExtents();
-      if (extents() != appliedExtents_) applyGeometry();
-    }
-  }
-  if (focusOnMap_ && shown_) {
-    focusOnMap_ = false;
-    takeFocus();
-  }
-}
-
-void LinuxWindow::onUnmap() {
-  mapped_ = false;
-  // An unmap from before the window was last shown is this object's own.
-  if (!shown_ || waitingForRelease_ || iconified_ || lastUnmapSerial_ < showSerial_) return;
-  // Unmapped by someone else while meant to be shown. An iconify says so in
-  // WM_STATE; anything else (a client unmapping the window, the window
-  // manager withdrawing it) is the platform ordering the window out.
-  if (Display* display = xDisplayOf(window_)) {
-    GdkDisplay* gdkDisplay = gtk_widget_get_display(window_);
-    const Atom wmState = gdk_x11_get_xatom_by_name_for_display(gdkDisplay, "WM_STATE");
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    gdk_x11_display_error_trap_push(gdkDisplay);
-    const int status = XGetWindowProperty(display, xid_, wmState, 0, 2, False, wmState, &type,
-                                          &format, &count, &after, &data);
-    gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
-    const bool iconic = status == Success && format == 32 && count >= 1 && data &&
-                        reinterpret_cast<const long*>(data)[0] == IconicState;
-    if (data) XFree(data);
-    if (iconic && !mappedAsOverlay_) return;
-  }
-  orderOutByPlatform();
-}
-
-void LinuxWindow::orderOutByPlatform() {
-  if (overrides_.orderOut) {
-    overrides_.orderOut();
-  } else {
-    orderOut();
-  }
-}
-
-void LinuxWindow::onWindowState(GdkEvent* gdkEvent) {
-  iconified_ = (gdkEvent->window_state.new_window_state & GDK_WINDOW_STATE_ICONIFIED) != 0;
-}
-
-void LinuxWindow::onProperty(GdkEvent* gdkEvent) {
-  if (gdkEvent->property.atom != gdk_atom_intern_static_string("_NET_FRAME_EXTENTS")) return;
-  readFrameExtents();
-  // A frame that changed around a shown window (decorations added or taken
-  // away): keep the frame where it is, the content inside it.
-  if (shown_ && mapped_ && !placing_ && !mappedAsOverlay_ && extents() != appliedExtents_) {
-    applyGeometry();
-  }
-}
-
-void LinuxWindow::onGrabBroken() {
-  grabbed_ = false;
 }
 
 }  // namespace dravel::linux_platform

@@ -64,6 +64,7 @@
 #include "platform/window.h"
 
 typedef struct _GtkWidget GtkWidget;
+typedef struct _XDisplay Display;
 typedef union _GdkEvent GdkEvent;
 
 namespace dravel::linux_platform {
@@ -184,6 +185,8 @@ class LinuxWindow : public NativeWindow {
   struct Signals;
   friend struct Signals;
 
+  // The window's X connection (GDK's); null off X.
+  Display* xDisplay() const;
   DesktopLayout layout() const;
   int scale() const;
   FrameExtents extents() const;
