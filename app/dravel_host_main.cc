@@ -3,15 +3,17 @@
 // a terminating signal (SIGTERM, SIGINT, SIGHUP and the others of
 // kStopSignals) asks it to stop, which it does cleanly, removing its socket.
 //
-// It serves the real X11 desktop or the simulated one (--platform). With
-// --platform auto (the default) it takes X11 when DISPLAY names a display and
-// the session is not Wayland: under Wayland the X server is only a
+// It serves the real Wayland or X11 desktop, or the simulated one
+// (--platform). With --platform auto (the default) it takes Wayland when
+// WAYLAND_DISPLAY is set or XDG_SESSION_TYPE says wayland, and X11 when
+// DISPLAY names a display otherwise: under Wayland the X server is only a
 // compatibility layer whose root window is black, so reading the screen
 // through it would hand out garbage.
 //
 // Exit status: 0 after a stop, 1 a refused scenario, a socket it cannot serve,
-// an X display it cannot open or one that went away while it ran, 2 bad usage,
-// a scenario file that cannot be read, or no desktop the host can serve.
+// a display or compositor it cannot reach or one that went away while it ran,
+// 2 bad usage, a scenario file that cannot be read, or no desktop the host can
+// serve.
 #include <fcntl.h>
 #include <glib-unix.h>
 #include <signal.h>
@@ -33,6 +35,7 @@
 #include "host/main_flutter_window.h"
 #include "platform/linux/linux_desktop.h"
 #include "platform/linux/toolkit_leak_suppressions.h"
+#include "platform/linux/wayland_desktop.h"
 #include "platform/linux/x_connection.h"
 #include "platform/sim/json_value.h"
 #include "platform/sim/observed_state.h"
@@ -46,11 +49,12 @@ namespace {
 using namespace dravel;
 
 const char* const kUsage =
-    "usage: dravel-host [--platform x11|sim|auto] [--scenario FILE] [--socket PATH]\n"
+    "usage: dravel-host [--platform wayland|x11|sim|auto] [--scenario FILE] [--socket PATH]\n"
+    "  --platform wayland  the Wayland compositor named by WAYLAND_DISPLAY\n"
     "  --platform x11   the X11 desktop named by DISPLAY\n"
     "  --platform sim   the simulated desktop\n"
-    "  --platform auto  X11 when DISPLAY is set and the session is not Wayland (the\n"
-    "                   default; with --scenario, the simulated desktop)\n"
+    "  --platform auto  Wayland in a Wayland session, else X11 when DISPLAY is set\n"
+    "                   (the default; with --scenario, the simulated desktop)\n"
     "  --scenario FILE  load a JSON scenario into the simulated desktop first\n"
     "  --socket PATH    serve on PATH instead of the default socket\n";
 
@@ -87,13 +91,14 @@ bool parseOptions(int argc, char** argv, Options& options, bool& helpOnly) {
       return false;
     }
   }
-  if (options.platform != "sim" && options.platform != "x11" && options.platform != "auto") {
-    std::fprintf(stderr, "dravel-host: unknown platform %s (x11, sim or auto)\n%s",
+  if (options.platform != "sim" && options.platform != "x11" && options.platform != "wayland" &&
+      options.platform != "auto") {
+    std::fprintf(stderr, "dravel-host: unknown platform %s (wayland, x11, sim or auto)\n%s",
                  options.platform.c_str(), kUsage);
     return false;
   }
   if (!options.scenario.empty()) {
-    if (options.platform == "x11") {
+    if (options.platform == "x11" || options.platform == "wayland") {
       std::fprintf(stderr,
                    "dravel-host: --scenario needs the simulated desktop (--platform sim)\n");
       return false;
@@ -123,8 +128,16 @@ std::optional<std::string> whyNoX11() {
   return std::nullopt;
 }
 
-// The socket to remove when the X server goes away under the host.
+// The socket to remove when the display goes away under the host.
 std::string gSocketToRemove;
+
+// The process cannot outlive its display: the socket goes with it, and the
+// reason goes to the log's last line.
+void removeSocketAndSay(const std::string& message) {
+  if (!gSocketToRemove.empty()) ::unlink(gSocketToRemove.c_str());
+  const std::string line = "dravel-host: " + message + ": stopping\n";
+  [[maybe_unused]] ssize_t n = ::write(2, line.data(), line.size());
+}
 
 // Simulated actions and state that need the host's own objects.
 void registerHostExtras(const LaunchedHost& host) {
@@ -238,6 +251,16 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  if (options.platform == "auto") {
+    if (linux_platform::isWaylandSession()) {
+      options.platform = "wayland";
+    } else if (environment("DISPLAY").empty()) {
+      std::fprintf(stderr,
+                   "dravel-host: there is no display (neither WAYLAND_DISPLAY nor DISPLAY is set); "
+                   "to run on the simulated desktop instead, use --platform sim\n");
+      return 2;
+    }
+  }
   if (options.platform == "auto" || options.platform == "x11") {
     if (auto why = whyNoX11()) {
       std::fprintf(stderr,
@@ -275,21 +298,28 @@ int main(int argc, char** argv) {
   auto messenger = std::make_shared<SocketMessenger>(queue.context());
   std::unique_ptr<sim::SimDesktop> desktop;
   std::unique_ptr<linux_platform::LinuxDesktop> x11;
+  std::unique_ptr<linux_platform::WaylandDesktop> wayland;
   int status = 0;
-  if (options.platform == "x11") {
+  if (options.platform == "wayland") {
+    std::string why;
+    wayland = linux_platform::WaylandDesktop::create(messenger, &why);
+    if (!wayland) {
+      std::fprintf(stderr, "dravel-host: %s\n", why.c_str());
+      status = 1;
+    } else {
+      gSocketToRemove = options.socket;
+      wayland->setDisplayLostHandler(removeSocketAndSay);
+      setPlatform(wayland.get());
+    }
+  } else if (options.platform == "x11") {
     std::string why;
     x11 = linux_platform::LinuxDesktop::create(messenger, &why);
     if (!x11) {
       std::fprintf(stderr, "dravel-host: %s\n", why.c_str());
       status = 1;
     } else {
-      // The process cannot outlive its display: the socket goes with it.
       gSocketToRemove = options.socket;
-      linux_platform::setDisplayLostHandler([](const std::string& message) {
-        if (!gSocketToRemove.empty()) ::unlink(gSocketToRemove.c_str());
-        const std::string line = "dravel-host: " + message + ": stopping\n";
-        [[maybe_unused]] ssize_t n = ::write(2, line.data(), line.size());
-      });
+      linux_platform::setDisplayLostHandler(removeSocketAndSay);
       setPlatform(x11.get());
     }
   } else {
@@ -330,7 +360,9 @@ int main(int argc, char** argv) {
       simChannel = std::make_unique<sim::SimDesktopChannel>(*desktop, *messenger);
     }
     NSLog("[host] serving %s on the %s desktop", options.socket.c_str(),
-          desktop ? "simulated" : "X11");
+          desktop   ? "simulated"
+          : wayland ? "Wayland"
+                    : "X11");
     queue.run();
     NSLog("[host] stopping");
     messenger->stop();
@@ -346,6 +378,7 @@ int main(int argc, char** argv) {
   // capture to the main queue: it goes while the queue is still installed.
   desktop.reset();
   x11.reset();
+  wayland.reset();
   gSocketToRemove.clear();
   setMainQueue(nullptr);
   removeLogSink(syslogSink);

@@ -250,11 +250,16 @@ void CaptureHandler::handle(const FlutterMethodCall& call, FlutterResult result)
     return;
   }
   if (method == "requestPermission") {
-    result(Value(platform().screenCaptureAccess().request()));
+    // A desktop whose prompt answers only when the user has chosen answers
+    // later; the main thread never waits for it.
+    platform().screenCaptureAccess().requestAsync(
+        [result = std::move(result)](bool granted) mutable { result(Value(granted)); });
     return;
   }
   if (method == "isPromptVisible") {
-    result(Value(ScreenRecordingAccess::isPromptVisible()));
+    // The platform's own word where it knows its requests, else the probe.
+    std::optional<bool> own = platform().screenCaptureAccess().promptVisible();
+    result(Value(own ? *own : ScreenRecordingAccess::isPromptVisible()));
     return;
   }
   if (method == "openSettings") {

@@ -21,22 +21,6 @@ int toolkitScale() {
 
 }  // namespace
 
-// The main window, which the desktop forgets when the host lets it go.
-class LinuxMainWindow : public LinuxWindow {
- public:
-  LinuxMainWindow(LinuxDesktop& desktop, std::function<DesktopLayout()> layout,
-                  LinuxWindowHooks hooks)
-      : LinuxWindow(std::move(layout), std::move(hooks)), desktop_(desktop) {
-    desktop_.mainWindow_ = this;
-  }
-  ~LinuxMainWindow() override {
-    if (desktop_.mainWindow_ == this) desktop_.mainWindow_ = nullptr;
-  }
-
- private:
-  LinuxDesktop& desktop_;
-};
-
 std::unique_ptr<LinuxDesktop> LinuxDesktop::create(
     std::shared_ptr<FlutterBinaryMessenger> messenger, std::string* why) {
   // Before any other Xlib call: the capture engine's worker has its own
@@ -65,22 +49,13 @@ std::unique_ptr<LinuxDesktop> LinuxDesktop::create(
   XConnection& connection = *desktop->connection_;
   desktop->screens_ = std::make_unique<LinuxScreens>(connection, toolkitScale);
   desktop->screens_->setKeyWindowFrameSource([self]() -> std::optional<Rect> {
-    LinuxWindow* window = self->mainWindow_;
+    LinuxWindow* window = self->mainWindow();
     if (!window || !window->isVisible()) return std::nullopt;
     return window->frame();
   });
   desktop->input_ = std::make_unique<LinuxInput>(connection, *desktop->screens_);
   desktop->windowList_ = std::make_unique<LinuxWindowList>(connection, *desktop->screens_);
-  desktop->objectRuntime_ =
-      std::make_unique<GtkCursorRuntime>(desktop->embedding_.messenger(), [self]() -> GdkWindow* {
-        LinuxWindow* window = self->mainWindow_;
-        return window ? gtk_widget_get_window(window->widget()) : nullptr;
-      });
-  desktop->workspace_ =
-      std::make_unique<LinuxWorkspace>([self] { return activeWindowPid(*self->connection_); });
-  desktop->application_ =
-      std::make_unique<LinuxApplication>([self]() -> LinuxWindow* { return self->mainWindow_; });
-  desktop->trayMenus_ = std::make_unique<LinuxTrayMenus>(desktop->appNotificationCenter_);
+  desktop->startSessionServices([self] { return activeWindowPid(*self->connection_); });
   desktop->screenCapture_ = std::make_unique<LinuxScreenCapture>(
       connection.displayName(), connection, [self] { return self->screens_->layout(); });
   const DesktopLayout layout = desktop->screens_->layout();
@@ -92,7 +67,7 @@ std::unique_ptr<LinuxDesktop> LinuxDesktop::create(
 }
 
 LinuxDesktop::LinuxDesktop(std::shared_ptr<FlutterBinaryMessenger> messenger)
-    : embedding_(std::move(messenger)) {}
+    : LinuxSession(std::move(messenger), "DISPLAY") {}
 
 LinuxDesktop::~LinuxDesktop() {
   // The capture worker goes first; the services it reads go after.
@@ -111,8 +86,7 @@ std::unique_ptr<NativeWindow> LinuxDesktop::createMainWindow() {
   hooks.overlaySnapshot = [self]() -> std::shared_ptr<const CapturedImage> {
     return self->screenCapture_ ? self->screenCapture_->overlaySnapshot() : nullptr;
   };
-  return std::make_unique<LinuxMainWindow>(
-      *this, [self] { return self->screens_->layout(); }, std::move(hooks));
+  return makeMainWindow([self] { return self->screens_->layout(); }, std::move(hooks));
 }
 
 }  // namespace dravel::linux_platform

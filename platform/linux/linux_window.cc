@@ -176,6 +176,9 @@ LinuxWindow::LinuxWindow(std::function<DesktopLayout()> layoutSource, LinuxWindo
   if (gdkWindow && GDK_IS_X11_WINDOW(gdkWindow)) {
     xid_ = static_cast<uint32_t>(gdk_x11_window_get_xid(gdkWindow));
     gdk_window_add_filter(gdkWindow, Signals::filter, this);
+  } else {
+    static int64_t next = 1;
+    ownNumber_ = next++;
   }
   applyGeometry();
   requestFrameExtents();

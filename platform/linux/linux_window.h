@@ -144,7 +144,9 @@ class LinuxWindow : public NativeWindow {
   bool isMiniaturized() const override;
   void deminiaturize() override;
 
-  int64_t windowNumber() const override { return xid_; }
+  // The X id; off X, where windows have no global id, a number of the
+  // process's own, stable for the window's life.
+  int64_t windowNumber() const override { return xid_ ? xid_ : ownNumber_; }
   bool hasAttachedSheet() const override;
   std::optional<Rect> contentViewFrame() const override;
   void setContentViewController(FlutterViewController* controller) override {
@@ -222,6 +224,7 @@ class LinuxWindow : public NativeWindow {
   LinuxWindowHooks hooks_;
   GtkWidget* window_ = nullptr;
   uint32_t xid_ = 0;
+  int64_t ownNumber_ = 0;
 
   // The frame as last set (exact), and the outer pixels it stands for.
   Rect wantedFrame_{200, 200, 1000, 700};

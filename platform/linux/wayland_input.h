@@ -1,0 +1,66 @@
+// The pointer on a Wayland session.
+//
+// Wayland tells a client where the pointer is only while it is over one of
+// the client's own surfaces. The position the host gives is, in this order:
+// 1. the real position, while the pointer is over a surface of the host
+//    whose place on the screen is known (the overlay covers its monitor);
+// 2. the centre of the output the compositor calls focused, where it says
+//    so (sway's IPC);
+// 3. the centre of the primary monitor.
+// Buttons are known only over the host's surfaces; elsewhere none count as
+// held. The pointer cannot be hidden outside the host's own surfaces.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "platform/events.h"
+#include "platform/geometry.h"
+
+namespace dravel::linux_platform {
+
+class WaylandScreens;
+
+class WaylandInput : public Input {
+ public:
+  // Where a position comes from.
+  enum class Basis { kPointer, kFocusedOutput, kPrimary };
+  struct PointerOverHost {
+    // Global bottom-left points.
+    Point location;
+    uint64_t buttons = 0;
+  };
+  struct Sources {
+    // The pointer over one of the host's surfaces, where that surface's
+    // place is known; absent otherwise.
+    std::function<std::optional<PointerOverHost>()> pointerOverHost;
+    // The output the compositor calls focused, as a rectangle of its logical
+    // space (y downward); absent where the compositor does not say.
+    std::function<std::optional<Rect>()> focusedOutput;
+  };
+
+  WaylandInput(const WaylandScreens& screens, Sources sources);
+
+  Point mouseLocation() override;
+  uint64_t pressedMouseButtons() override;
+  // CLOCK_MONOTONIC, in seconds.
+  double systemUptime() override;
+  // Always made; it carries no native event.
+  std::optional<MouseEvent> mouseEvent(int type, Point location, uint64_t modifierFlags,
+                                       double timestamp, int64_t windowNumber, int64_t eventNumber,
+                                       int64_t clickCount, double pressure) override;
+  // Logged once: Wayland lets no client hide the pointer over other surfaces.
+  void setCursorHiddenUntilMouseMoves(bool hidden) override;
+
+  // Where the last position came from.
+  Basis lastBasis() const { return basis_; }
+
+ private:
+  const WaylandScreens& screens_;
+  Sources sources_;
+  Basis basis_ = Basis::kPrimary;
+  bool loggedHiding_ = false;
+};
+
+}  // namespace dravel::linux_platform

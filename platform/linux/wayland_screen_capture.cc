@@ -1,0 +1,196 @@
+#include "platform/linux/wayland_screen_capture.h"
+
+#include "channels/log.h"
+#include "channels/main_queue.h"
+#include "channels/stop_request.h"
+
+namespace dravel::linux_platform {
+namespace {
+
+constexpr char kCancelled[] = "The capture was cancelled.";
+constexpr char kNoMemory[] = "Out of memory.";
+constexpr char kDisplayGone[] = "The display is no longer available.";
+
+}  // namespace
+
+WaylandScreenCapture::WaylandScreenCapture(std::vector<RouteOffer> offers,
+                                           std::function<RouteLayout()> layoutSource,
+                                           std::function<std::vector<uint32_t>()> hostWindows)
+    : offers_(std::move(offers)),
+      layoutSource_(std::move(layoutSource)),
+      hostWindows_(std::move(hostWindows)) {
+  worker_ = std::make_unique<EngineWorker>([this] { findRoutes(); },
+                                           [this] {
+                                             // Routes are made and go on the worker.
+                                             std::lock_guard<std::mutex> lock(routesMutex_);
+                                             routes_.clear();
+                                           });
+}
+
+WaylandScreenCapture::~WaylandScreenCapture() {
+  stopping_ = true;
+  worker_.reset();
+}
+
+void WaylandScreenCapture::findRoutes() {
+  std::vector<CaptureRoutePtr> found;
+  std::string missing;
+  for (const RouteOffer& offer : offers_) {
+    if (stopping_) break;
+    std::string why;
+    CaptureRoutePtr route;
+    try {
+      route = offer.make ? offer.make(&why) : nullptr;
+    } catch (const std::bad_alloc&) {
+      why = kNoMemory;
+    }
+    if (route) {
+      found.push_back(std::move(route));
+    } else {
+      if (!missing.empty()) missing += "; ";
+      missing += offer.name + ": " + (why.empty() ? "not offered" : why);
+    }
+  }
+  if (found.empty()) {
+    NSLog("[capture] no way to read the screen on this Wayland session (%s)", missing.c_str());
+  } else {
+    std::string names;
+    for (const CaptureRoutePtr& r : found) names += (names.empty() ? "" : ", ") + r->name();
+    NSLog("[capture] Wayland capture routes: %s", names.c_str());
+  }
+  std::lock_guard<std::mutex> lock(routesMutex_);
+  routes_ = std::move(found);
+  missing_ = std::move(missing);
+}
+
+void WaylandScreenCapture::post(std::function<void()> task) {
+  if (worker_) worker_->post(std::move(task));
+}
+
+void WaylandScreenCapture::waitUntilIdle() {
+  if (worker_) worker_->waitUntilIdle();
+}
+
+std::vector<std::string> WaylandScreenCapture::routeNames() const {
+  std::lock_guard<std::mutex> lock(routesMutex_);
+  std::vector<std::string> names;
+  for (const CaptureRoutePtr& route : routes_) names.push_back(route->name());
+  return names;
+}
+
+bool WaylandScreenCapture::granted() const {
+  std::lock_guard<std::mutex> lock(routesMutex_);
+  return !routes_.empty() && routes_.front()->granted();
+}
+
+bool WaylandScreenCapture::promptVisible() const {
+  std::lock_guard<std::mutex> lock(routesMutex_);
+  for (const CaptureRoutePtr& route : routes_) {
+    if (route->promptVisible()) return true;
+  }
+  return false;
+}
+
+void WaylandScreenCapture::requestGrant(std::function<void(bool)> done) {
+  auto answer = std::make_shared<std::function<void(bool)>>(std::move(done));
+  post([this, answer] {
+    bool granted = false;
+    // Only the worker changes the routes: the first stays while it asks.
+    CaptureRoute* first = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(routesMutex_);
+      if (!routes_.empty()) first = routes_.front().get();
+    }
+    if (first) {
+      granted = first->requestGrant([this] { return stopping_.load() || processStopRequested(); });
+    }
+    mainQueue().async([answer, granted] { (*answer)(granted); });
+  });
+}
+
+void WaylandScreenCapture::getShareableContent(bool, bool, ContentHandler handler) {
+  RouteLayout layout = layoutSource_ ? layoutSource_() : RouteLayout{};
+  std::vector<uint32_t> windows = hostWindows_ ? hostWindows_() : std::vector<uint32_t>{};
+  post([layout = std::move(layout), windows = std::move(windows),
+        handler = std::move(handler)]() mutable {
+    answerEvenWithoutMemory(
+        [&](bool& answered) {
+          ShareableContent content;
+          for (const RouteMonitor& monitor : layout) {
+            auto target = std::make_shared<const Target>(Target{monitor, layout});
+            content.displays.push_back({monitor.displayID, std::move(target)});
+          }
+          for (uint32_t id : windows) content.windows.push_back({id});
+          answered = true;
+          handler(std::move(content), std::nullopt);
+        },
+        [&] { handler(std::nullopt, std::string(kNoMemory)); });
+  });
+}
+
+void WaylandScreenCapture::captureImage(const ContentFilter& filter,
+                                        const StreamConfiguration& configuration,
+                                        ImageHandler handler) {
+  auto target = std::static_pointer_cast<const Target>(filter.display.handle);
+  post([this, target = std::move(target), configuration, handler = std::move(handler)] {
+    answerEvenWithoutMemory(
+        [&](bool& answered) {
+          auto answer = [&](CapturedImagePtr image, std::optional<std::string> error) {
+            answered = true;
+            handler(std::move(image), std::move(error));
+          };
+          auto cancelled = [&] {
+            return stopping_.load() || processStopRequested() ||
+                   (configuration.cancelled && configuration.cancelled());
+          };
+          if (cancelled()) {
+            answer(nullptr, std::string(kCancelled));
+            return;
+          }
+          if (!target) {
+            answer(nullptr, std::string(kDisplayGone));
+            return;
+          }
+          for (;;) {
+            CaptureRoute* route = nullptr;
+            std::string missing;
+            {
+              std::lock_guard<std::mutex> lock(routesMutex_);
+              if (!routes_.empty()) route = routes_.front().get();
+              missing = missing_;
+            }
+            if (!route) {
+              std::string message = "No way to read the screen on this Wayland session";
+              if (!missing.empty()) message += " (" + missing + ")";
+              answer(nullptr, message + ".");
+              return;
+            }
+            RouteResult result = route->capture(target->monitor, target->layout,
+                                                configuration.showsCursor, cancelled);
+            if (cancelled()) {
+              answer(nullptr, std::string(kCancelled));
+              return;
+            }
+            if (result.image) {
+              answer(std::move(result.image), std::nullopt);
+              return;
+            }
+            if (!result.unusable) {
+              answer(nullptr, result.error.empty() ? std::string(kDisplayGone) : result.error);
+              return;
+            }
+            // Dropped for good; the next route serves this capture and the
+            // later ones.
+            NSLog("[capture] %s cannot serve this session: %s; trying the next way",
+                  route->name().c_str(), result.error.c_str());
+            std::lock_guard<std::mutex> lock(routesMutex_);
+            if (!missing_.empty()) missing_ += "; ";
+            missing_ += route->name() + ": " + result.error;
+            routes_.erase(routes_.begin());
+          }
+        },
+        [&] { handler(nullptr, std::string(kNoMemory)); });
+  });
+}
+
+}  // namespace dravel::linux_platform
