@@ -287,76 +287,12 @@ void BM_CaptureReady(benchmark::State& state) {
 BENCHMARK(BM_CaptureReady)->Name("X11/CaptureReady")->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The host on the X desktop, started once for the round trip.
-struct Host {
-  pid_t pid = -1;
-  std::string dir;
-  std::string socket;
-  std::string startError;
-  ~Host() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      int status = 0;
-      waitpid(pid, &status, 0);
-    }
-    if (!dir.empty()) std::filesystem::remove_all(dir);
-  }
-};
-
-std::unique_ptr<Host> startHost() {
-  auto h = std::make_unique<Host>();
-  const char* binary = std::getenv("DRAVEL_HOST_BINARY");
-  const std::string path = binary ? binary : DRAVEL_HOST_BINARY_DEFAULT;
-  char dir[] = "/tmp/dravel-x11-bench-XXXXXX";
-  if (!mkdtemp(dir)) {
-    h->startError = "mkdtemp failed";
-    return h;
-  }
-  h->dir = dir;
-  h->socket = h->dir + "/host.sock";
-  const std::string log = h->dir + "/host.log";
-  h->pid = fork();
-  if (h->pid == 0) {
-    if (!std::freopen(log.c_str(), "w", stderr)) _exit(126);
-    execl(path.c_str(), path.c_str(), "--platform", "x11", "--socket", h->socket.c_str(),
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline) {
-    std::string error;
-    if (SocketClient::connect(h->socket, &error)) return h;
-    int status = 0;
-    if (waitpid(h->pid, &status, WNOHANG) == h->pid) {
-      h->pid = -1;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  std::ifstream in(log);
-  std::stringstream text;
-  text << in.rdbuf();
-  h->startError = "dravel-host --platform x11 (" + path + ") did not start: " + text.str();
-  return h;
+std::unique_ptr<HostProcess> startHost() {
+  return startHostProcess("x11", DRAVEL_HOST_BINARY_DEFAULT);
 }
 
 std::string roundTrip(SocketClient& client, uint32_t displayID) {
-  ValueMap arguments;
-  arguments.set("displayId", Value(static_cast<int64_t>(displayID)));
-  std::string error;
-  auto reply = client.call(
-      "dravel/capture", StandardMethodCodec::encodeMethodCall({"captureScreen", Value(arguments)}),
-      &error, 60);
-  if (!reply) return "no reply: " + error;
-  auto decoded = StandardMethodCodec::decodeEnvelope(*reply);
-  if (auto* bad = std::get_if<DecodeError>(&decoded)) return "undecodable reply: " + bad->what;
-  auto& envelope = std::get<MethodEnvelope>(decoded);
-  if (auto* failure = std::get_if<FlutterError>(&envelope)) {
-    return "captureScreen answered " + failure->code + ": " + failure->message.value_or("");
-  }
-  auto bytes = std::get<Value>(envelope).bytesAt("bytes");
-  if (!bytes || (*bytes)->size() != kPayload) return "the reply has no 2880 x 1800 payload";
-  benchmark::DoNotOptimize((*bytes)->data());
-  return {};
+  return captureRoundTrip(client, displayID, kPayload);
 }
 
 // Quick calls made from a thread of their own while captures run: the
@@ -408,7 +344,7 @@ void BM_CaptureRoundTrip(benchmark::State& state) {
   if (!x) return;
   // The whole-root monitor must exist before the host lists its screens.
   const uint32_t whole = wholeMonitor(*x);
-  static std::unique_ptr<Host> host = startHost();
+  static std::unique_ptr<HostProcess> host = startHost();
   if (!host->startError.empty()) {
     state.SkipWithError(host->startError.c_str());
     return;
