@@ -76,19 +76,37 @@ std::vector<ScreenPtr> LinuxScreens::screens() {
   return result;
 }
 
+ScreenPtr screenHoldingFrame(const std::vector<ScreenPtr>& screens, const Rect& frame) {
+  const Point centre{frame.x + frame.width / 2, frame.y + frame.height / 2};
+  for (const ScreenPtr& screen : screens) {
+    if (mouseInRect(centre, screen->frame())) return screen;
+  }
+  for (const ScreenPtr& screen : screens) {
+    if (rectsIntersect(frame, screen->frame())) return screen;
+  }
+  return nullptr;
+}
+
+void notifyLayoutListeners(
+    const std::vector<std::pair<uint64_t, std::function<void()>>>& listeners) {
+  // A listener may remove listeners: walk a copy of the ids.
+  std::vector<uint64_t> ids;
+  ids.reserve(listeners.size());
+  for (const auto& entry : listeners) ids.push_back(entry.first);
+  for (uint64_t id : ids) {
+    for (const auto& [known, listener] : listeners) {
+      if (known != id) continue;
+      std::function<void()> call = listener;
+      call();
+      break;
+    }
+  }
+}
+
 ScreenPtr LinuxScreens::mainScreen() {
   if (!keyWindowFrame_) return nullptr;
   const std::optional<Rect> frame = keyWindowFrame_();
-  if (!frame) return nullptr;
-  const std::vector<ScreenPtr> all = screens();
-  const Point centre{frame->x + frame->width / 2, frame->y + frame->height / 2};
-  for (const ScreenPtr& screen : all) {
-    if (mouseInRect(centre, screen->frame())) return screen;
-  }
-  for (const ScreenPtr& screen : all) {
-    if (rectsIntersect(*frame, screen->frame())) return screen;
-  }
-  return nullptr;
+  return frame ? screenHoldingFrame(screens(), *frame) : nullptr;
 }
 
 void LinuxScreens::setKeyWindowFrameSource(std::function<std::optional<Rect>()> source) {
@@ -99,18 +117,7 @@ void LinuxScreens::refresh() {
   std::vector<MonitorPixels> monitors = readMonitors(connection_);
   if (monitors == monitors_) return;
   monitors_ = std::move(monitors);
-  // A listener may remove listeners: walk a copy of the ids.
-  std::vector<uint64_t> ids;
-  ids.reserve(listeners_.size());
-  for (const auto& entry : listeners_) ids.push_back(entry.first);
-  for (uint64_t id : ids) {
-    for (const auto& [known, listener] : listeners_) {
-      if (known != id) continue;
-      std::function<void()> call = listener;
-      call();
-      break;
-    }
-  }
+  notifyLayoutListeners(listeners_);
 }
 
 uint64_t LinuxScreens::addLayoutListener(std::function<void()> listener) {

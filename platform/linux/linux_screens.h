@@ -40,6 +40,15 @@ class LinuxScreen : public Screen {
   const uint32_t displayID_;
 };
 
+// The screen holding the centre of `frame` (global bottom-left points), or
+// else the first that `frame` touches; none when it touches none.
+ScreenPtr screenHoldingFrame(const std::vector<ScreenPtr>& screens, const Rect& frame);
+
+// Runs every listener of `listeners` once; a listener may remove listeners
+// while they run.
+void notifyLayoutListeners(
+    const std::vector<std::pair<uint64_t, std::function<void()>>>& listeners);
+
 class LinuxScreens : public Screens {
  public:
   // `connection`: the main-thread connection, attached to the main context

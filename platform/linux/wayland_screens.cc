@@ -176,16 +176,7 @@ void WaylandScreens::refresh() {
   read = logicalMonitors(std::move(read), physical_);
   if (read == monitors_) return;
   monitors_ = std::move(read);
-  std::vector<uint64_t> ids;
-  for (const auto& entry : listeners_) ids.push_back(entry.first);
-  for (uint64_t id : ids) {
-    for (const auto& [known, listener] : listeners_) {
-      if (known != id) continue;
-      std::function<void()> call = listener;
-      call();
-      break;
-    }
-  }
+  notifyLayoutListeners(listeners_);
 }
 
 DesktopLayout WaylandScreens::layout() const {
@@ -232,16 +223,7 @@ std::vector<ScreenPtr> WaylandScreens::screens() {
 ScreenPtr WaylandScreens::mainScreen() {
   if (!keyWindowFrame_) return nullptr;
   const std::optional<Rect> frame = keyWindowFrame_();
-  if (!frame) return nullptr;
-  const std::vector<ScreenPtr> all = screens();
-  const Point centre{frame->x + frame->width / 2, frame->y + frame->height / 2};
-  for (const ScreenPtr& screen : all) {
-    if (mouseInRect(centre, screen->frame())) return screen;
-  }
-  for (const ScreenPtr& screen : all) {
-    if (rectsIntersect(*frame, screen->frame())) return screen;
-  }
-  return nullptr;
+  return frame ? screenHoldingFrame(screens(), *frame) : nullptr;
 }
 
 void WaylandScreens::setKeyWindowFrameSource(std::function<std::optional<Rect>()> source) {
