@@ -1,0 +1,140 @@
+// The sway IPC framing and reply parsing, and the screencopy buffer checks
+// and pixel conversion: what a misbehaving compositor could send.
+#include <gtest/gtest.h>
+#include <wayland-client-protocol.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/linux/sway_ipc.h"
+#include "platform/linux/wlr_screencopy_route.h"
+
+namespace dravel::linux_platform {
+namespace {
+
+std::string header(const char* magic, uint32_t length, uint32_t type) {
+  std::string bytes(magic);
+  bytes.append(reinterpret_cast<const char*>(&length), 4);
+  bytes.append(reinterpret_cast<const char*>(&type), 4);
+  return bytes;
+}
+
+TEST(SwayIpcTest, DecodesOnlyWellFramedRepliesOfTheAskedType) {
+  const std::string body = "[]";
+  const std::string good = sway_ipc::encode(sway_ipc::kGetOutputs, body);
+  struct Case {
+    const char* what;
+    std::string bytes;
+    sway_ipc::Decoded expected;
+  } cases[] = {
+      {"whole", good, sway_ipc::Decoded::kComplete},
+      {"empty", "", sway_ipc::Decoded::kIncomplete},
+      {"part of the magic", "i3-", sway_ipc::Decoded::kIncomplete},
+      {"header only", good.substr(0, 14), sway_ipc::Decoded::kIncomplete},
+      {"payload cut short", good.substr(0, good.size() - 1), sway_ipc::Decoded::kIncomplete},
+      {"wrong magic", header("i3-ipx", 2, 3) + body, sway_ipc::Decoded::kMalformed},
+      {"wrong magic start", "x", sway_ipc::Decoded::kMalformed},
+      {"other type", header("i3-ipc", 2, 4) + body, sway_ipc::Decoded::kMalformed},
+      {"length over the bound", header("i3-ipc", sway_ipc::kMaxPayload + 1, 3),
+       sway_ipc::Decoded::kMalformed},
+      {"length 0xffffffff", header("i3-ipc", 0xffffffffu, 3), sway_ipc::Decoded::kMalformed},
+      {"bytes past the end", good + "x", sway_ipc::Decoded::kMalformed},
+  };
+  for (const Case& c : cases) {
+    std::string payload;
+    EXPECT_EQ(sway_ipc::decode(c.bytes, sway_ipc::kGetOutputs, &payload), c.expected) << c.what;
+    if (c.expected == sway_ipc::Decoded::kComplete) EXPECT_EQ(payload, body) << c.what;
+  }
+}
+
+TEST(SwayIpcTest, FindsTheFocusedOutputAndRefusesMalformedReplies) {
+  const std::string second =
+      R"({"name":"HEADLESS-2","focused":true,"rect":{"x":720,"y":0,"width":1920,"height":1080}})";
+  struct Case {
+    const char* what;
+    std::string payload;
+    std::optional<SwayOutput> expected;
+  } cases[] = {
+      {"second focused",
+       R"([{"name":"HEADLESS-1","focused":false,"rect":{"x":0,"y":0,"width":720,"height":450}},)" +
+           second + "]",
+       SwayOutput{"HEADLESS-2", 720, 0, 1920, 1080}},
+      {"none focused",
+       R"([{"name":"A","focused":false,"rect":{"x":0,"y":0,"width":1,"height":1}}])", std::nullopt},
+      {"not json", "[{", std::nullopt},
+      {"not an array", second, std::nullopt},
+      {"empty", "", std::nullopt},
+      {"element not an object", "[1," + second + "]", std::nullopt},
+      {"focused not a boolean", R"([{"name":"A","focused":1,"rect":{}}])", std::nullopt},
+      {"no name", R"([{"focused":true,"rect":{"x":0,"y":0,"width":1,"height":1}}])", std::nullopt},
+      {"rect missing a field", R"([{"name":"A","focused":true,"rect":{"x":0,"y":0,"width":1}}])",
+       std::nullopt},
+      {"rect field a string",
+       R"([{"name":"A","focused":true,"rect":{"x":"0","y":0,"width":1,"height":1}}])",
+       std::nullopt},
+      {"empty rect size",
+       R"([{"name":"A","focused":true,"rect":{"x":0,"y":0,"width":0,"height":1}}])", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(sway_ipc::focusedOutputOf(c.payload), c.expected) << c.what;
+  }
+}
+
+TEST(ScreencopyBufferTest, RefusesBufferParametersThatDoNotFit) {
+  struct Case {
+    uint32_t width, height, stride;
+    std::optional<size_t> expected;
+  } cases[] = {
+      {2, 3, 8, 24},
+      {2, 3, 12, 36},                        // padded rows
+      {0, 3, 8, std::nullopt},               // empty
+      {2, 0, 8, std::nullopt},               // empty
+      {2, 3, 7, std::nullopt},               // stride short of width x 4
+      {0x40000000, 1, 0, std::nullopt},      // width x 4 wraps in 32 bits
+      {65536, 65536, 262144, std::nullopt},  // over what a pool holds
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(screencopyBufferSize(c.width, c.height, c.stride), c.expected)
+        << c.width << "x" << c.height << " stride " << c.stride;
+  }
+}
+
+TEST(ScreencopyBufferTest, ConvertsEachFormatAndHonoursYInvert) {
+  // Two rows of one pixel, a padding word each: memory bytes 1 2 3 4, 5 6 7 8.
+  const std::vector<uint8_t> buffer = {1, 2, 3, 4, 0, 0, 0, 0, 5, 6, 7, 8, 0, 0, 0, 0};
+  struct Case {
+    uint32_t format;
+    bool yInvert;
+    std::vector<uint8_t> expected;  // nothing: refused
+  } cases[] = {
+      {WL_SHM_FORMAT_XRGB8888, false, {1, 2, 3, 4, 5, 6, 7, 8}},
+      {WL_SHM_FORMAT_ARGB8888, true, {5, 6, 7, 8, 1, 2, 3, 4}},
+      {WL_SHM_FORMAT_XBGR8888, false, {3, 2, 1, 4, 7, 6, 5, 8}},
+      {WL_SHM_FORMAT_ABGR8888, true, {7, 6, 5, 8, 3, 2, 1, 4}},
+      {WL_SHM_FORMAT_RGB565, false, {}},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    CapturedImagePtr image =
+        screencopyImage(buffer.data(), buffer.size(), c.format, 1, 2, 8, c.yInvert, &error);
+    if (c.expected.empty()) {
+      EXPECT_EQ(image, nullptr);
+      EXPECT_NE(error.find("pixel format"), std::string::npos) << error;
+      continue;
+    }
+    ASSERT_NE(image, nullptr) << error;
+    EXPECT_TRUE(image->isWellFormed());
+    EXPECT_EQ(image->format, PixelFormat::kBGRX);
+    EXPECT_EQ(image->pixels, c.expected) << c.format;
+  }
+  // A buffer shorter than its parameters promise is refused, never read past.
+  std::string error;
+  EXPECT_EQ(screencopyImage(buffer.data(), buffer.size() - 1, WL_SHM_FORMAT_XRGB8888, 1, 2, 8,
+                            false, &error),
+            nullptr);
+  EXPECT_FALSE(error.empty());
+}
+
+}  // namespace
+}  // namespace dravel::linux_platform
