@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "channels/log.h"
+#include "platform/linux/kwin_screenshot_route.h"
 
 namespace dravel::linux_platform {
 namespace {
@@ -22,6 +23,7 @@ std::string environment(const char* name) {
 // The ways of reading pixels, in order of preference.
 std::vector<WaylandScreenCapture::RouteOffer> offeredRoutes() {
   std::vector<WaylandScreenCapture::RouteOffer> offers;
+  offers.push_back({"KWin ScreenShot2", makeKWinScreenShotRoute});
   return offers;
 }
 
