@@ -295,7 +295,6 @@ class KWinScreenShotRoute : public CaptureRoute {
           }
           return true;
         });
-    g_object_unref(fds);
     close(ends[0]);
 
     const std::string asked = "KWin's capture of " + what;
@@ -332,7 +331,11 @@ class KWinScreenShotRoute : public CaptureRoute {
     } else {
       std::string error;
       result.image = kwinImage(*header, std::move(reader.bytes), &error);
-      if (!result.image) result.error = asked + ": " + error + ".";
+      if (result.image) {
+        refused_ = false;  // an entry installed since grants it now
+      } else {
+        result.error = asked + ": " + error + ".";
+      }
     }
     return result;
   }
@@ -363,7 +366,7 @@ class KWinScreenShotRoute : public CaptureRoute {
   // Calls KWin on the route's context and waits, bounded, polling
   // `cancelled`, for its answer and, with a `reader`, for the pipe's end.
   // `accept` sees a successful reply first and may end the wait (false).
-  // Takes `parameters` (floating) and leaves `fds` to the caller.
+  // Takes `parameters` (floating) and `fds`.
   CallOutcome call(const char* path, const char* interface, const char* method,
                    GVariant* parameters, GUnixFDList* fds, PipeReader* reader,
                    const std::function<bool()>& cancelled,
@@ -375,6 +378,9 @@ class KWinScreenShotRoute : public CaptureRoute {
                                              parameters, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
                                              kCallTimeoutMs, fds, cancellable, onReply,
                                              new std::shared_ptr<PendingReply>(outcome.answer));
+    // The message holds what it sends; the pipe's end comes only once no
+    // copy of its writing end is left here.
+    if (fds) g_object_unref(fds);
 
     GSource* tick = g_timeout_source_new(kTickMs);
     g_source_set_callback(tick, onTick, nullptr, nullptr);
