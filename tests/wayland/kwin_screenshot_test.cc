@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/image_codec.h"
 #include "platform/linux/kwin_screenshot_route.h"
 #include "tests/support/host_process.h"
 #include "tests/support/test_pattern.h"
@@ -162,6 +163,51 @@ TEST(KWinScreenShotRoute, WithoutADesktopEntryKWinRefusesAndTheRouteCannotServe)
             std::string::npos)
       << result.error;
   EXPECT_FALSE(route->granted());
+}
+
+// The host on the KWin desktop, granted by an entry naming its binary:
+// dravelctl's screenshot of a monitor is the pattern shown on it.
+class KWinHost : public HostProcessTest {};
+
+TEST_F(KWinHost, ScreenshotsComeThroughKWinOnceItsEntryGrantsTheHost) {
+  ASSERT_EQ(waylandTestDesktop(), "kwin");
+  ASSERT_FALSE(ctlBinary_.empty()) << "no dravelctl beside the host";
+  PatternWindows windows;
+  ASSERT_TRUE(windows.ready()) << "the pattern windows did not draw";
+  grantScreenShot(std::filesystem::canonical(hostBinary_).string());
+  platform_ = "wayland";
+  start();
+  ASSERT_FALSE(HasFatalFailure());
+
+  MethodResponse screen = call("dravel/capture", "screenUnderCursor");
+  const Value* geometry = std::get_if<Value>(&screen);
+  ASSERT_TRUE(geometry) << hostLog();
+  const std::optional<int64_t> id = geometry->intAt("displayId");
+  const std::optional<double> left = geometry->doubleAt("screenX");
+  ASSERT_TRUE(id && left) << hostLog();
+  const int monitor = *left >= 1920 ? 1 : 0;
+
+  const std::string png = dir_ + "/shot.png";
+  ASSERT_TRUE(waitUntil([&] {
+    return ctl({"screenshot", "-o", png, "--display", std::to_string(*id)}) == 0;
+  })) << readFile(dir_ + "/ctl.err")
+      << hostLog();
+  const std::string bytes = readFile(png);
+  std::optional<DecodedImage> decoded = decodePng(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  ASSERT_TRUE(decoded);
+  CapturedImage image;
+  image.width = decoded->width;
+  image.height = decoded->height;
+  image.bytesPerRow = image.width * 4;
+  image.format = PixelFormat::kRGBAStraight;
+  image.pixels = std::move(decoded->rgba);
+  EXPECT_EQ(image.width, 1920);
+  EXPECT_EQ(image.height, 1080);
+  std::string first;
+  EXPECT_EQ(patternMismatches(image, monitor, &first), 0u)
+      << "monitor " << monitor << ": first wrong pixel " << first;
+  EXPECT_TRUE(logHas("KWin ScreenShot2")) << hostLog();
 }
 
 }  // namespace
