@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "channels/log.h"
+#include "platform/linux/kwin_screenshot_route.h"
 #include "platform/linux/wlr_screencopy_route.h"
 
 namespace dravel::linux_platform {
@@ -24,6 +25,7 @@ std::string environment(const char* name) {
 std::vector<WaylandScreenCapture::RouteOffer> offeredRoutes() {
   std::vector<WaylandScreenCapture::RouteOffer> offers;
   offers.push_back({"wlr-screencopy", makeScreencopyRoute});
+  offers.push_back({"KWin ScreenShot2", makeKWinScreenShotRoute});
   return offers;
 }
 

@@ -33,7 +33,14 @@ if grep -E '^/usr/(lib|include)/' "$work/contents" | grep -v '^/usr/lib/$'; then
 fi
 
 dpkg-deb -x "$deb" "$work/root"
-desktop-file-validate "$work/root/usr/share/applications/app.dravel.Dravel.desktop" || status=1
+entry="$work/root/usr/share/applications/app.dravel.Dravel.desktop"
+desktop-file-validate "$entry" || status=1
+# KWin hands screen pixels only to the program whose installed path an
+# entry's Exec= names (a bare name on PATH is not matched) and that lists
+# the interface.
+grep -qx 'Exec=/usr/bin/dravel-host' "$entry" || { echo "Exec= does not name /usr/bin/dravel-host"; status=1; }
+grep -qx 'X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2' "$entry" ||
+  { echo "the entry does not grant KWin's ScreenShot2"; status=1; }
 [ -x "$work/root/usr/bin/dravel-host" ] || { echo "dravel-host is not executable"; status=1; }
 "$work/root/usr/bin/dravel-host" --help >/dev/null 2>&1 || { echo "the installed host does not run"; status=1; }
 

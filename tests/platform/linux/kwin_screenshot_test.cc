@@ -1,0 +1,465 @@
+// What the KWin route makes of KWin's answers: the result map, the bytes of
+// the pipe, and the outputs of its support information.
+#include <gio/gio.h>
+#include <gio/gunixfdlist.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "platform/linux/kwin_screenshot_route.h"
+
+namespace dravel::linux_platform {
+namespace {
+
+GVariant* parsed(const char* text) {
+  GError* error = nullptr;
+  GVariant* v = g_variant_parse(G_VARIANT_TYPE_VARDICT, text, nullptr, nullptr, &error);
+  EXPECT_NE(v, nullptr) << text << ": " << (error ? error->message : "");
+  g_clear_error(&error);
+  return v;
+}
+
+TEST(KWinScreenShot, MalformedAnswersAreRefusedSayingWhy) {
+  struct Case {
+    const char* answer;
+    const char* error;  // a part of the message
+  };
+  const Case cases[] = {
+      {"{'type': <'png'>, 'width': <uint32 4>, 'height': <uint32 4>, 'stride': <uint32 16>, "
+       "'format': <uint32 5>}",
+       "not raw"},
+      {"{'type': <7>, 'width': <uint32 4>, 'height': <uint32 4>, 'stride': <uint32 16>, "
+       "'format': <uint32 5>}",
+       "not raw"},
+      {"{'height': <uint32 4>, 'stride': <uint32 16>, 'format': <uint32 5>}", "no width"},
+      {"{'width': <4>, 'height': <uint32 4>, 'stride': <uint32 16>, 'format': <uint32 5>}",
+       "width as type i"},
+      {"{'width': <uint32 4>, 'height': <uint32 4>, 'stride': <uint32 16>}", "no format"},
+      {"{'width': <uint32 0>, 'height': <uint32 4>, 'stride': <uint32 16>, 'format': <uint32 5>}",
+       "empty image"},
+      {"{'width': <uint32 4>, 'height': <uint32 0>, 'stride': <uint32 16>, 'format': <uint32 5>}",
+       "empty image"},
+      {"{'width': <uint32 4>, 'height': <uint32 4>, 'stride': <uint32 15>, 'format': <uint32 5>}",
+       "shorter than 4 pixels"},
+      // width x 4 overflows 32 bits: the stride looks long enough.
+      {"{'width': <uint32 1073741825>, 'height': <uint32 1>, 'stride': <uint32 4>, "
+       "'format': <uint32 5>}",
+       "larger than the host accepts"},
+      {"{'width': <uint32 65536>, 'height': <uint32 65536>, 'stride': <uint32 262144>, "
+       "'format': <uint32 5>}",
+       "larger than the host accepts"},
+      // The pixels fit; the padded rows do not.
+      {"{'width': <uint32 1024>, 'height': <uint32 65536>, 'stride': <uint32 4294967295>, "
+       "'format': <uint32 5>}",
+       "rows of 4294967295 bytes is larger"},
+  };
+  for (const Case& c : cases) {
+    GVariant* answer = parsed(c.answer);
+    std::string error;
+    EXPECT_FALSE(parseKWinAnswer(answer, &error)) << c.answer;
+    EXPECT_NE(error.find(c.error), std::string::npos) << c.answer << " -> " << error;
+    if (answer) g_variant_unref(answer);
+  }
+  std::string error;
+  GVariant* tuple = g_variant_ref_sink(g_variant_new("(u)", 4));
+  EXPECT_FALSE(parseKWinAnswer(tuple, &error));
+  EXPECT_FALSE(parseKWinAnswer(nullptr, &error));
+  g_variant_unref(tuple);
+}
+
+TEST(KWinScreenShot, PixelFormatsBecomeTheHostsLayouts) {
+  // Two pixels in rows of 12 bytes (4 of padding), two rows.
+  const std::vector<uint8_t> given = {10, 20, 30, 40, 200, 100, 50, 255, 9, 9, 9, 9,
+                                      0,  0,  0,  0,  1,   2,   3,  128, 9, 9, 9, 9};
+  struct Case {
+    uint32_t format;
+    PixelFormat expected;
+    std::vector<uint8_t> pixels;
+  };
+  const Case cases[] = {
+      {4, PixelFormat::kBGRX, given},
+      {6, PixelFormat::kBGRAPremultiplied, given},
+      {17, PixelFormat::kRGBAStraight, given},
+      // Straight alpha premultiplied, rounded; opaque pixels unchanged.
+      {5, PixelFormat::kBGRAPremultiplied, {2, 3, 5, 40, 200, 100, 50, 255, 9, 9, 9, 9,
+                                            0, 0, 0, 0,  1,   1,   2,  128, 9, 9, 9, 9}},
+      {16, PixelFormat::kRGBAStraight, {10, 20, 30, 255, 200, 100, 50, 255, 9, 9, 9, 9,
+                                        0,  0,  0,  255, 1,   2,   3,  255, 9, 9, 9, 9}},
+      {18, PixelFormat::kBGRAPremultiplied, {30, 20, 10, 40, 50, 100, 200, 255, 9, 9, 9, 9,
+                                             0,  0,  0,  0,  3,  2,   1,   128, 9, 9, 9, 9}},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    CapturedImagePtr image = kwinImage({2, 2, 12, c.format}, given, &error);
+    ASSERT_TRUE(image) << c.format << ": " << error;
+    EXPECT_EQ(image->format, c.expected) << c.format;
+    EXPECT_EQ(image->pixels, c.pixels) << c.format;
+    EXPECT_EQ(image->bytesPerRow, 12) << c.format;
+    EXPECT_TRUE(image->isWellFormed()) << c.format;
+  }
+  for (uint32_t format : {3u, 13u}) {  // 1-bit, 16-bit: none of the host's
+    std::string error;
+    EXPECT_FALSE(kwinImage({2, 2, 12, format}, given, &error));
+    EXPECT_NE(error.find("QImage format " + std::to_string(format)), std::string::npos) << error;
+  }
+}
+
+TEST(KWinScreenShot, OutputsComeFromTheScreensOfTheSupportInformation) {
+  const std::string text =
+      "Output backend\n==============\nName: KWin::VirtualBackend\n\n"
+      "Screens\n=======\nNumber of Screens: 5\n\n"
+      "Screen 0:\n---------\nName: Virtual-0\nEnabled: 1\nGeometry: 0,0,1920x1080\nScale: 1\n"
+      "Screen 1:\n---------\nName: Virtual-1\nEnabled: 1\nGeometry: -1280,-40,1280x720\n"
+      "Screen 2:\n---------\nName: Off-2\nEnabled: 0\nGeometry: 3200,0,800x600\n"
+      "Screen 3:\n---------\nName: Bad-3\nEnabled: 1\nGeometry: 3200,0,800x\n"
+      "Screen 4:\n---------\nEnabled: 1\nGeometry: 4000,0,800x600\n"
+      "\nCompositing\n===========\nName: not a screen\nGeometry: 1,1,1x1\n";
+  const std::vector<KWinOutput> expected = {{"Virtual-0", 0, 0, 1920, 1080},
+                                            {"Virtual-1", -1280, -40, 1280, 720}};
+  EXPECT_EQ(parseKWinOutputs(text), expected);
+  EXPECT_TRUE(parseKWinOutputs("").empty());
+}
+
+TEST(KWinScreenShot, AMonitorIsCapturedAsTheOutputOfItsNameOrPlace) {
+  const std::vector<KWinOutput> outputs = {{"Virtual-0", 0, 0, 1920, 1080},
+                                           {"Virtual-1", 1920, 0, 1920, 1080},
+                                           {"Mirror-A", 0, 2000, 800, 600},
+                                           {"Mirror-B", 0, 2000, 800, 600}};
+  auto monitor = [](int64_t x, int64_t y, int64_t w, int64_t h, std::string name) {
+    RouteMonitor m;
+    m.x = x;
+    m.y = y;
+    m.width = w;
+    m.height = h;
+    m.name = std::move(name);
+    return m;
+  };
+  struct Case {
+    RouteMonitor monitor;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {monitor(1920, 0, 1920, 1080, ""), "Virtual-1"},
+      {monitor(0, 0, 1920, 1080, "Virtual-1"), "Virtual-1"},  // the name wins
+      {monitor(1920, 0, 1920, 1080, "HDMI-A-1"), "Virtual-1"},
+      {monitor(1920, 0, 1280, 720, ""), ""},  // no output of that size there
+      {monitor(0, 2000, 800, 600, ""), ""},   // two in one place
+      {monitor(0, 2000, 800, 600, "Mirror-B"), "Mirror-B"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(kwinOutputFor(c.monitor, outputs), c.expected)
+        << c.monitor.name << " " << c.monitor.x << "," << c.monitor.y;
+  }
+}
+
+// A stand-in for KWin on a private bus, serving the support information and
+// ScreenShot2 on a thread of its own: each capture is answered as the case
+// says, its pixels written to the caller's pipe before or after the reply.
+class FakeKWin {
+ public:
+  struct Behaviour {
+    const char* results = nullptr;  // the answer's map; null: fail with `error`
+    const char* error = nullptr;    // a D-Bus error name
+    size_t bytes = 0;               // how many bytes of pixels go down the pipe
+    bool writeAfterReply = false;
+    bool keepPipeOpen = false;
+  };
+
+  explicit FakeKWin(Behaviour behaviour) : behaviour_(behaviour) {
+    char dir[] = "/tmp/dravel-fake-kwin-XXXXXX";
+    if (!::mkdtemp(dir)) return;
+    dir_ = dir;
+    address_ = "unix:path=" + dir_ + "/bus";
+    gchar* argv[] = {const_cast<gchar*>("dbus-daemon"), const_cast<gchar*>("--session"),
+                     const_cast<gchar*>("--nofork"), const_cast<gchar*>("--nopidfile"), nullptr};
+    const std::string listen = "--address=" + address_;
+    std::vector<gchar*> args(argv, argv + 4);
+    args.push_back(const_cast<gchar*>(listen.c_str()));
+    args.push_back(nullptr);
+    if (!g_spawn_async(nullptr, args.data(), nullptr,
+                       static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
+                                                G_SPAWN_STDERR_TO_DEV_NULL),
+                       nullptr, nullptr, &daemon_, nullptr)) {
+      return;
+    }
+    context_ = g_main_context_new();
+    loop_ = g_main_loop_new(context_, FALSE);
+    thread_ = std::thread([this] { serve(); });
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait_for(lock, std::chrono::seconds(20), [this] { return started_; });
+  }
+
+  ~FakeKWin() {
+    if (thread_.joinable()) {
+      g_main_context_invoke(context_, G_SOURCE_FUNC(+[](gpointer loop) -> gboolean {
+                              g_main_loop_quit(static_cast<GMainLoop*>(loop));
+                              return G_SOURCE_REMOVE;
+                            }),
+                            loop_);
+      thread_.join();
+    }
+    for (int fd : heldPipes_) ::close(fd);
+    if (loop_) g_main_loop_unref(loop_);
+    if (context_) g_main_context_unref(context_);
+    if (daemon_ > 0) {
+      ::kill(daemon_, SIGTERM);
+      ::waitpid(daemon_, nullptr, 0);
+    }
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+  }
+
+  bool serving() const { return serving_; }
+  const std::string& address() const { return address_; }
+  // The screen names and areas KWin was asked to capture, in order.
+  std::vector<std::string> asked() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return asked_;
+  }
+
+ private:
+  void serve() {
+    g_main_context_push_thread_default(context_);
+    GDBusConnection* connection = nullptr;
+    for (int i = 0; i < 200 && !connection; ++i) {
+      connection = g_dbus_connection_new_for_address_sync(
+          address_.c_str(),
+          static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                            G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+          nullptr, nullptr, nullptr);
+      if (!connection) g_usleep(50 * 1000);
+    }
+    if (connection) {
+      GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kInterfaces, nullptr);
+      static const GDBusInterfaceVTable vtable = {onCall, nullptr, nullptr, {}};
+      g_dbus_connection_register_object(connection, "/KWin", node->interfaces[0], &vtable, this,
+                                        nullptr, nullptr);
+      g_dbus_connection_register_object(connection, "/org/kde/KWin/ScreenShot2",
+                                        node->interfaces[1], &vtable, this, nullptr, nullptr);
+      g_dbus_node_info_unref(node);
+      GVariant* owned = g_dbus_connection_call_sync(
+          connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+          "RequestName", g_variant_new("(su)", "org.kde.KWin", 4u), G_VARIANT_TYPE("(u)"),
+          G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+      serving_ = owned != nullptr;
+      if (owned) g_variant_unref(owned);
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      started_ = true;
+    }
+    ready_.notify_all();
+    if (connection) {
+      g_main_loop_run(loop_);
+      g_dbus_connection_close_sync(connection, nullptr, nullptr);
+      g_object_unref(connection);
+    }
+    while (g_main_context_iteration(context_, FALSE)) {
+    }
+    g_main_context_pop_thread_default(context_);
+  }
+
+  static void onCall(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                     const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation,
+                     gpointer data) {
+    auto* self = static_cast<FakeKWin*>(data);
+    if (std::strcmp(method, "supportInformation") == 0) {
+      g_dbus_method_invocation_return_value(
+          invocation, g_variant_new("(s)",
+                                    "Screens\n=======\nScreen 0:\n---------\nName: Fake-0\n"
+                                    "Enabled: 1\nGeometry: 0,0,2x2\n\n"));
+      return;
+    }
+    std::string asked;
+    if (std::strcmp(method, "CaptureScreen") == 0) {
+      const gchar* name = nullptr;
+      g_variant_get_child(parameters, 0, "&s", &name);
+      asked = name;
+    } else {
+      gint32 x = 0, y = 0;
+      guint32 w = 0, h = 0;
+      g_variant_get_child(parameters, 0, "i", &x);
+      g_variant_get_child(parameters, 1, "i", &y);
+      g_variant_get_child(parameters, 2, "u", &w);
+      g_variant_get_child(parameters, 3, "u", &h);
+      asked = std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) + "+" +
+              std::to_string(y);
+    }
+    GUnixFDList* fds =
+        g_dbus_message_get_unix_fd_list(g_dbus_method_invocation_get_message(invocation));
+    const int fd = fds ? g_unix_fd_list_get(fds, 0, nullptr) : -1;
+    {
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      self->asked_.push_back(asked);
+    }
+    const Behaviour& b = self->behaviour_;
+    const std::vector<uint8_t> pixels(b.bytes, 0x80);
+    auto writePixels = [&] {
+      if (fd < 0) return;
+      size_t done = 0;
+      while (done < pixels.size()) {
+        const ssize_t n = ::write(fd, pixels.data() + done, pixels.size() - done);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+      }
+      if (b.keepPipeOpen) {
+        self->heldPipes_.push_back(fd);
+      } else {
+        ::close(fd);
+      }
+    };
+    if (!b.writeAfterReply) writePixels();
+    if (b.results) {
+      GVariant* results =
+          g_variant_parse(G_VARIANT_TYPE_VARDICT, b.results, nullptr, nullptr, nullptr);
+      g_dbus_method_invocation_return_value(invocation, g_variant_new_tuple(&results, 1));
+      g_variant_unref(results);
+    } else {
+      g_dbus_method_invocation_return_dbus_error(invocation, b.error, "refused by the fake");
+    }
+    if (b.writeAfterReply) {
+      g_usleep(100 * 1000);  // the reply is on its way first
+      writePixels();
+    }
+  }
+
+  static constexpr char kInterfaces[] =
+      "<node><interface name='org.kde.KWin'><method name='supportInformation'>"
+      "<arg type='s' direction='out'/></method></interface>"
+      "<interface name='org.kde.KWin.ScreenShot2'>"
+      "<method name='CaptureScreen'><arg type='s' direction='in'/>"
+      "<arg type='a{sv}' direction='in'/><arg type='h' direction='in'/>"
+      "<arg type='a{sv}' direction='out'/></method>"
+      "<method name='CaptureArea'><arg type='i' direction='in'/><arg type='i' direction='in'/>"
+      "<arg type='u' direction='in'/><arg type='u' direction='in'/>"
+      "<arg type='a{sv}' direction='in'/><arg type='h' direction='in'/>"
+      "<arg type='a{sv}' direction='out'/></method></interface></node>";
+
+  Behaviour behaviour_;
+  std::string dir_;
+  std::string address_;
+  GPid daemon_ = 0;
+  GMainContext* context_ = nullptr;
+  GMainLoop* loop_ = nullptr;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  bool started_ = false;
+  std::atomic<bool> serving_{false};
+  std::vector<std::string> asked_;
+  std::vector<int> heldPipes_;  // on the fake's thread only
+};
+
+// Points the session bus at `address` while in scope.
+class SessionBusAt {
+ public:
+  explicit SessionBusAt(const std::string& address) {
+    if (const char* old = std::getenv("DBUS_SESSION_BUS_ADDRESS")) old_ = old;
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+  }
+  ~SessionBusAt() {
+    if (old_) {
+      ::setenv("DBUS_SESSION_BUS_ADDRESS", old_->c_str(), 1);
+    } else {
+      ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
+  }
+
+ private:
+  std::optional<std::string> old_;
+};
+
+constexpr char kTwoByTwo[] =
+    "{'type': <'raw'>, 'width': <uint32 2>, 'height': <uint32 2>, 'stride': <uint32 8>, "
+    "'format': <uint32 6>}";
+
+TEST(KWinScreenShot, ThePipeIsReadWhileTheCallIsPendingAndMustHoldTheAnnouncedBytes) {
+  struct Case {
+    const char* what;
+    FakeKWin::Behaviour kwin;
+    int64_t monitorX;  // 0: the fake's output Fake-0; else an area
+    bool cancelAfterReply;
+    const char* asked;
+    const char* error;  // empty: an image
+    bool unusable;
+  };
+  const Case cases[] = {
+      {"pixels first", {kTwoByTwo, nullptr, 16}, 0, false, "Fake-0", "", false},
+      {"the reply first", {kTwoByTwo, nullptr, 16, true}, 0, false, "Fake-0", "", false},
+      {"no output there: the area", {kTwoByTwo, nullptr, 16}, 5, false, "2x2+5+0", "", false},
+      {"a byte short", {kTwoByTwo, nullptr, 15}, 0, false, "Fake-0", "wrote 15 bytes", false},
+      {"a byte more",
+       {kTwoByTwo, nullptr, 17, true},
+       0,
+       false,
+       "Fake-0",
+       "wrote more than the 16",
+       false},
+      {"a malformed answer",
+       {"{'width': <uint32 2>}", nullptr, 16},
+       0,
+       false,
+       "Fake-0",
+       "gives no height",
+       false},
+      {"the pipe never ends",
+       {kTwoByTwo, nullptr, 16, false, true},
+       0,
+       true,
+       "Fake-0",
+       "cancelled",
+       false},
+      {"refused",
+       {nullptr, "org.kde.KWin.ScreenShot2.Error.NoAuthorized"},
+       0,
+       false,
+       "Fake-0",
+       "X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2",
+       true},
+      {"another failure",
+       {nullptr, "org.kde.KWin.ScreenShot2.Error.Cancelled"},
+       0,
+       false,
+       "Fake-0",
+       "refused by the fake",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeKWin kwin(c.kwin);
+    ASSERT_TRUE(kwin.serving());
+    SessionBusAt bus(kwin.address());
+    std::string why;
+    CaptureRoutePtr route = makeKWinScreenShotRoute(&why);
+    ASSERT_TRUE(route) << why;
+    RouteMonitor monitor;
+    monitor.x = c.monitorX;
+    monitor.width = 2;
+    monitor.height = 2;
+    int polls = 0;
+    // Cancelled some polls (of 50 ms) into the wait for the pipe's end.
+    auto cancelled = [&] { return c.cancelAfterReply && ++polls > 20; };
+    const RouteResult result = route->capture(monitor, {monitor}, false, cancelled);
+    EXPECT_EQ(kwin.asked(), std::vector<std::string>{c.asked});
+    EXPECT_EQ(result.unusable, c.unusable);
+    EXPECT_EQ(route->granted(), !c.unusable);
+    if (*c.error == '\0') {
+      ASSERT_TRUE(result.image) << result.error;
+      EXPECT_EQ(result.image->pixels, std::vector<uint8_t>(16, 0x80));
+    } else {
+      EXPECT_FALSE(result.image);
+      EXPECT_NE(result.error.find(c.error), std::string::npos) << result.error;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace dravel::linux_platform

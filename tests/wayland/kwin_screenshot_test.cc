@@ -1,0 +1,214 @@
+// The KWin ScreenShot2 route on the private KWin desktop: each output's
+// capture holds the known pixels of a pattern window shown fullscreen on it,
+// once a desktop entry naming this executable grants the interface; without
+// one KWin refuses, and the route says it cannot serve.
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/image_codec.h"
+#include "platform/linux/kwin_screenshot_route.h"
+#include "tests/support/host_process.h"
+#include "tests/support/test_pattern.h"
+#include "tests/support/wayland_oracles.h"
+
+namespace dravel::testing {
+namespace {
+
+using linux_platform::CaptureRoutePtr;
+using linux_platform::RouteLayout;
+using linux_platform::RouteMonitor;
+using linux_platform::RouteResult;
+
+std::string executable() {
+  char path[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
+  return n > 0 ? std::string(path, static_cast<size_t>(n)) : "";
+}
+
+// The test desktop's outputs as the toolkit lists them: logical rectangles,
+// no connector names (KWin's names are the route's to find).
+RouteLayout testDesktopLayout() {
+  RouteLayout layout;
+  for (int i = 0; i < 2; ++i) {
+    RouteMonitor m;
+    m.displayID = static_cast<uint32_t>(i + 1);
+    m.x = 1920 * i;
+    m.width = 1920;
+    m.height = 1080;
+    m.index = i;
+    layout.push_back(m);
+  }
+  return layout;
+}
+
+// Installs a desktop entry whose Exec names `program` and grants it
+// ScreenShot2, and has KWin's service cache rebuilt.
+void grantScreenShot(const std::string& program) {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  ASSERT_NE(data, nullptr);
+  const std::filesystem::path dir = std::filesystem::path(data) / "applications";
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "dravel-kwin-test.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Dravel KWin test\nExec=" << program
+      << "\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n";
+  ASSERT_EQ(waitFor(spawn({"kbuildsycoca5"}, "/dev/null", "/dev/null"), 60), 0);
+}
+
+// Runs a pattern window on each output, ended at the end of the test.
+class PatternWindows {
+ public:
+  PatternWindows() {
+    const std::string tool =
+        (std::filesystem::path(executable()).parent_path() / "dravel_pattern_window").string();
+    for (int i = 0; i < 2; ++i) {
+      out_[i] = std::filesystem::temp_directory_path() /
+                ("dravel-pattern-" + std::to_string(::getpid()) + "-" + std::to_string(i));
+      pids_[i] = spawn({tool, std::to_string(i)}, out_[i], "/dev/null");
+    }
+  }
+  ~PatternWindows() {
+    for (int i = 0; i < 2; ++i) {
+      if (pids_[i] > 0) stopProcess(pids_[i]);
+      std::filesystem::remove(out_[i]);
+    }
+  }
+  bool ready() const {
+    return waitUntil([&] {
+      return readFile(out_[0]).find("ready") != std::string::npos &&
+             readFile(out_[1]).find("ready") != std::string::npos;
+    });
+  }
+
+ private:
+  pid_t pids_[2] = {-1, -1};
+  std::string out_[2];
+};
+
+// How many pixels of `image` differ from the pattern of window `monitor`,
+// with the first one's place in `first`.
+size_t patternMismatches(const CapturedImage& image, int monitor, std::string* first) {
+  size_t wrong = 0;
+  for (int64_t y = 0; y < image.height; ++y) {
+    const uint8_t* row = image.pixels.data() + y * image.bytesPerRow;
+    for (int64_t x = 0; x < image.width; ++x) {
+      const uint8_t* p = row + x * 4;
+      uint32_t rgb = 0;
+      if (image.format == PixelFormat::kRGBAStraight) {
+        rgb = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+      } else {
+        rgb = (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+      }
+      const uint32_t expected = patternPixel(monitor, static_cast<int>(x), static_cast<int>(y));
+      if (rgb != expected && wrong++ == 0) {
+        char text[96];
+        std::snprintf(text, sizeof(text), "(%lld,%lld) is %06x, not %06x",
+                      static_cast<long long>(x), static_cast<long long>(y), rgb, expected);
+        *first = text;
+      }
+    }
+  }
+  return wrong;
+}
+
+TEST(KWinScreenShotRoute, EachOutputGivesItsNativePixelsOnceADesktopEntryGrantsIt) {
+  ASSERT_EQ(waylandTestDesktop(), "kwin");
+  PatternWindows windows;
+  ASSERT_TRUE(windows.ready()) << "the pattern windows did not draw";
+  std::string why;
+  CaptureRoutePtr route = linux_platform::makeKWinScreenShotRoute(&why);
+  ASSERT_TRUE(route) << why;
+  grantScreenShot(executable());
+
+  const RouteLayout layout = testDesktopLayout();
+  auto never = [] { return false; };
+  for (const RouteMonitor& monitor : layout) {
+    RouteResult result;
+    std::string first;
+    size_t wrong = 0;
+    // KWin honours a new entry a while after the cache is rebuilt, and
+    // shows a new window a frame or so after it drew.
+    waitUntil([&] {
+      result = route->capture(monitor, layout, false, never);
+      if (!result.image) return false;
+      wrong = patternMismatches(*result.image, monitor.index, &first);
+      return wrong == 0;
+    });
+    ASSERT_TRUE(result.image) << result.error;
+    EXPECT_EQ(result.image->width, 1920);
+    EXPECT_EQ(result.image->height, 1080);
+    EXPECT_TRUE(result.image->isWellFormed());
+    EXPECT_EQ(wrong, 0u) << "output " << monitor.index << ": first wrong pixel " << first;
+    EXPECT_TRUE(route->granted());
+  }
+}
+
+TEST(KWinScreenShotRoute, WithoutADesktopEntryKWinRefusesAndTheRouteCannotServe) {
+  ASSERT_EQ(waylandTestDesktop(), "kwin");
+  std::string why;
+  CaptureRoutePtr route = linux_platform::makeKWinScreenShotRoute(&why);
+  ASSERT_TRUE(route) << why;
+  EXPECT_TRUE(route->granted());
+  const RouteLayout layout = testDesktopLayout();
+  const RouteResult result = route->capture(layout[1], layout, false, [] { return false; });
+  EXPECT_FALSE(result.image);
+  EXPECT_TRUE(result.unusable);
+  EXPECT_NE(result.error.find("KWin refused"), std::string::npos) << result.error;
+  EXPECT_NE(result.error.find("X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2"),
+            std::string::npos)
+      << result.error;
+  EXPECT_FALSE(route->granted());
+}
+
+// The host on the KWin desktop, granted by an entry naming its binary:
+// dravelctl's screenshot of a monitor is the pattern shown on it.
+class KWinHost : public HostProcessTest {};
+
+TEST_F(KWinHost, ScreenshotsComeThroughKWinOnceItsEntryGrantsTheHost) {
+  ASSERT_EQ(waylandTestDesktop(), "kwin");
+  ASSERT_FALSE(ctlBinary_.empty()) << "no dravelctl beside the host";
+  PatternWindows windows;
+  ASSERT_TRUE(windows.ready()) << "the pattern windows did not draw";
+  grantScreenShot(std::filesystem::canonical(hostBinary_).string());
+  platform_ = "wayland";
+  start();
+  ASSERT_FALSE(HasFatalFailure());
+
+  MethodResponse screen = call("dravel/capture", "screenUnderCursor");
+  const Value* geometry = std::get_if<Value>(&screen);
+  ASSERT_TRUE(geometry) << hostLog();
+  const std::optional<int64_t> id = geometry->intAt("displayId");
+  const std::optional<double> left = geometry->doubleAt("screenX");
+  ASSERT_TRUE(id && left) << hostLog();
+  const int monitor = *left >= 1920 ? 1 : 0;
+
+  const std::string png = dir_ + "/shot.png";
+  ASSERT_TRUE(waitUntil([&] {
+    return ctl({"screenshot", "-o", png, "--display", std::to_string(*id)}) == 0;
+  })) << readFile(dir_ + "/ctl.err")
+      << hostLog();
+  const std::string bytes = readFile(png);
+  std::optional<DecodedImage> decoded = decodePng(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  ASSERT_TRUE(decoded);
+  CapturedImage image;
+  image.width = decoded->width;
+  image.height = decoded->height;
+  image.bytesPerRow = image.width * 4;
+  image.format = PixelFormat::kRGBAStraight;
+  image.pixels = std::move(decoded->rgba);
+  EXPECT_EQ(image.width, 1920);
+  EXPECT_EQ(image.height, 1080);
+  std::string first;
+  EXPECT_EQ(patternMismatches(image, monitor, &first), 0u)
+      << "monitor " << monitor << ": first wrong pixel " << first;
+  EXPECT_TRUE(logHas("KWin ScreenShot2")) << hostLog();
+}
+
+}  // namespace
+}  // namespace dravel::testing
