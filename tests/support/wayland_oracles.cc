@@ -1,0 +1,108 @@
+#include "tests/support/wayland_oracles.h"
+
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/support/x_desktop.h"
+
+namespace dravel::testing {
+
+std::string waylandTestDesktop() {
+  const char* family = std::getenv("DRAVEL_TEST_DESKTOP");
+  return family != nullptr ? family : "";
+}
+
+std::vector<SwayOutput> swayOutputs() {
+  std::vector<SwayOutput> outputs;
+  std::string out;
+  if (!runCommand({"swaymsg", "-r", "-t", "get_outputs"}, &out)) return outputs;
+  const auto json = nlohmann::json::parse(out, nullptr, false);
+  if (!json.is_array()) return outputs;
+  for (const auto& o : json) {
+    if (!o.is_object() || !o.value("active", false)) continue;
+    SwayOutput output;
+    output.name = o.value("name", "");
+    const auto rect = o.value("rect", nlohmann::json::object());
+    output.x = rect.value("x", 0);
+    output.y = rect.value("y", 0);
+    output.width = rect.value("width", 0);
+    output.height = rect.value("height", 0);
+    output.scale = o.value("scale", 1.0);
+    const auto mode = o.value("current_mode", nlohmann::json::object());
+    output.modeWidth = mode.value("width", 0);
+    output.modeHeight = mode.value("height", 0);
+    outputs.push_back(output);
+  }
+  return outputs;
+}
+
+GrimImage grimOutput(const std::string& name) {
+  std::string out;
+  if (!runCommand({"grim", "-o", name, "-t", "ppm", "-"}, &out)) return {};
+  // P6, width, height, maxval 255, one whitespace, then the pixels.
+  std::istringstream in(out);
+  std::string magic;
+  long width = 0, height = 0, maxval = 0;
+  if (!(in >> magic >> width >> height >> maxval) || magic != "P6" || maxval != 255 || width <= 0 ||
+      height <= 0 || width > 1 << 15 || height > 1 << 15) {
+    return {};
+  }
+  const auto start = static_cast<size_t>(in.tellg()) + 1;
+  const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
+  if (start > out.size() || out.size() - start < size) return {};
+  GrimImage image{static_cast<int>(width), static_cast<int>(height), {}};
+  image.rgb.assign(out.begin() + static_cast<std::ptrdiff_t>(start),
+                   out.begin() + static_cast<std::ptrdiff_t>(start + size));
+  return image;
+}
+
+std::vector<std::string> kwinOutputNames() {
+  std::string out;
+  std::vector<std::string> names;
+  if (!runCommand({"gdbus", "call", "--session", "--dest", "org.kde.KWin", "--object-path", "/KWin",
+                   "--method", "org.kde.KWin.supportInformation"},
+                  &out)) {
+    return names;
+  }
+  // Each screen's section has a line "Name: Virtual-0" (\n escaped by gdbus).
+  const std::regex name(R"(Name: (Virtual-[0-9]+))");
+  for (std::sregex_iterator it(out.begin(), out.end(), name), end; it != end; ++it) {
+    names.push_back((*it)[1]);
+  }
+  return names;
+}
+
+std::vector<std::string> gnomeMonitors() {
+  std::string out;
+  std::vector<std::string> monitors;
+  if (!runCommand({"gdbus", "call", "--session", "--dest", "org.gnome.Mutter.DisplayConfig",
+                   "--object-path", "/org/gnome/Mutter/DisplayConfig", "--method",
+                   "org.gnome.Mutter.DisplayConfig.GetCurrentState"},
+                  &out)) {
+    return monitors;
+  }
+  // Each monitor: (('Meta-0', vendor, product, serial), [('1920x1080@60.000', 1920, 1080,
+  // rate, preferred, scales, {'is-current': <true>, ...}), ...], ...). The current mode is
+  // the one whose properties say is-current.
+  const std::regex monitor(R"(\(\('(Meta-[0-9]+)',)");
+  const std::regex mode(R"(\('[^']*', (\d+), (\d+), [^{]*\{([^}]*)\})");
+  std::vector<std::pair<size_t, std::string>> starts;
+  for (std::sregex_iterator it(out.begin(), out.end(), monitor), end; it != end; ++it) {
+    starts.emplace_back(static_cast<size_t>(it->position()), (*it)[1]);
+  }
+  for (size_t i = 0; i < starts.size(); ++i) {
+    const size_t stop = i + 1 < starts.size() ? starts[i + 1].first : out.size();
+    const std::string part = out.substr(starts[i].first, stop - starts[i].first);
+    for (std::sregex_iterator it(part.begin(), part.end(), mode), end; it != end; ++it) {
+      if ((*it)[3].str().find("'is-current': <true>") != std::string::npos) {
+        monitors.push_back(starts[i].second + " " + (*it)[1].str() + "x" + (*it)[2].str());
+      }
+    }
+  }
+  return monitors;
+}
+
+}  // namespace dravel::testing

@@ -1,0 +1,45 @@
+// Oracles for tests on the private Wayland desktops (scripts/wayland-desktop):
+// the compositors' own tools and interfaces, never the host's idea of them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace dravel::testing {
+
+// The family the test desktop runs ("sway", "kwin", "gnome"), empty off it.
+std::string waylandTestDesktop();
+
+// One output as `swaymsg -t get_outputs` lists it.
+struct SwayOutput {
+  std::string name;
+  // Logical rect.
+  int64_t x = 0;
+  int64_t y = 0;
+  int64_t width = 0;
+  int64_t height = 0;
+  double scale = 1;
+  // The current mode, in device pixels.
+  int64_t modeWidth = 0;
+  int64_t modeHeight = 0;
+};
+std::vector<SwayOutput> swayOutputs();
+
+// An output's pixels as `grim -o NAME -t ppm` reads them: RGB, 3 bytes each.
+struct GrimImage {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> rgb;
+};
+// Empty (width 0) when grim fails or its PPM is malformed.
+GrimImage grimOutput(const std::string& name);
+
+// KWin's output names (Virtual-0, ...) from its supportInformation.
+std::vector<std::string> kwinOutputNames();
+
+// GNOME's monitors' connectors and current modes ("Meta-0 1920x1080") from
+// org.gnome.Mutter.DisplayConfig.GetCurrentState.
+std::vector<std::string> gnomeMonitors();
+
+}  // namespace dravel::testing
