@@ -37,8 +37,7 @@ CapturedImagePtr refuse(std::string* why, std::string reason) {
 
 }  // namespace
 
-CapturedImagePtr readFrame(const FrameFormat& format, const FrameBuffer& buffer,
-                           std::string* why) {
+CapturedImagePtr readFrame(const FrameFormat& format, const FrameBuffer& buffer, std::string* why) {
   const int64_t width = format.width;
   const int64_t height = format.height;
   if (width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide) {
@@ -81,8 +80,8 @@ CapturedImagePtr readFrame(const FrameFormat& format, const FrameBuffer& buffer,
   FrameCrop crop{0, 0, width, height};
   if (buffer.hasCrop && buffer.crop.width > 0 && buffer.crop.height > 0) {
     const FrameCrop& c = buffer.crop;
-    if (c.x < 0 || c.y < 0 || c.x > width - c.width || c.y > height - c.height ||
-        c.width > width || c.height > height) {
+    if (c.x < 0 || c.y < 0 || c.x > width - c.width || c.y > height - c.height || c.width > width ||
+        c.height > height) {
       return refuse(why, "the frame's crop lies outside the frame");
     }
     crop = c;

@@ -60,7 +60,6 @@ constexpr int64_t kMaxFrameSide = 16384;
 // The frame as an opaque BGRX image of the format's size (or the crop's), or
 // null with the reason in `why`. A chunk of size 0 carries no picture (a
 // stream sends those for a pointer move alone): null, "no picture".
-CapturedImagePtr readFrame(const FrameFormat& format, const FrameBuffer& buffer,
-                           std::string* why);
+CapturedImagePtr readFrame(const FrameFormat& format, const FrameBuffer& buffer, std::string* why);
 
 }  // namespace dravel::linux_platform

@@ -23,24 +23,37 @@ namespace {
 
 std::optional<FrameLayout> layoutOf(uint32_t format) {
   switch (format) {
-    case SPA_VIDEO_FORMAT_BGRx: return FrameLayout::kBGRx;
-    case SPA_VIDEO_FORMAT_BGRA: return FrameLayout::kBGRA;
-    case SPA_VIDEO_FORMAT_RGBx: return FrameLayout::kRGBx;
-    case SPA_VIDEO_FORMAT_RGBA: return FrameLayout::kRGBA;
-    case SPA_VIDEO_FORMAT_xRGB: return FrameLayout::kxRGB;
-    case SPA_VIDEO_FORMAT_xBGR: return FrameLayout::kxBGR;
-    case SPA_VIDEO_FORMAT_ARGB: return FrameLayout::kARGB;
-    case SPA_VIDEO_FORMAT_ABGR: return FrameLayout::kABGR;
-    default: return std::nullopt;
+    case SPA_VIDEO_FORMAT_BGRx:
+      return FrameLayout::kBGRx;
+    case SPA_VIDEO_FORMAT_BGRA:
+      return FrameLayout::kBGRA;
+    case SPA_VIDEO_FORMAT_RGBx:
+      return FrameLayout::kRGBx;
+    case SPA_VIDEO_FORMAT_RGBA:
+      return FrameLayout::kRGBA;
+    case SPA_VIDEO_FORMAT_xRGB:
+      return FrameLayout::kxRGB;
+    case SPA_VIDEO_FORMAT_xBGR:
+      return FrameLayout::kxBGR;
+    case SPA_VIDEO_FORMAT_ARGB:
+      return FrameLayout::kARGB;
+    case SPA_VIDEO_FORMAT_ABGR:
+      return FrameLayout::kABGR;
+    default:
+      return std::nullopt;
   }
 }
 
 FrameMemory memoryOf(uint32_t type) {
   switch (type) {
-    case SPA_DATA_MemPtr: return FrameMemory::kMemPtr;
-    case SPA_DATA_MemFd: return FrameMemory::kMemFd;
-    case SPA_DATA_DmaBuf: return FrameMemory::kDmaBuf;
-    default: return FrameMemory::kOther;
+    case SPA_DATA_MemPtr:
+      return FrameMemory::kMemPtr;
+    case SPA_DATA_MemFd:
+      return FrameMemory::kMemFd;
+    case SPA_DATA_DmaBuf:
+      return FrameMemory::kDmaBuf;
+    default:
+      return FrameMemory::kOther;
   }
 }
 
@@ -179,8 +192,7 @@ class ThreadLoopStream final : public PipeWireStream {
   }
 
   CapturedImagePtr latestFrame(std::chrono::milliseconds timeout,
-                               const std::function<bool()>& cancelled,
-                               std::string* why) override {
+                               const std::function<bool()>& cancelled, std::string* why) override {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::unique_lock<std::mutex> lock(mutex_);
     while (true) {
@@ -196,8 +208,8 @@ class ThreadLoopStream final : public PipeWireStream {
       const auto now = std::chrono::steady_clock::now();
       if (now >= deadline) {
         if (why) {
-          *why = "the screen cast sent no frame within " + std::to_string(timeout.count()) +
-                 " ms" + (lastRefusal_.empty() ? "" : " (last refused: " + lastRefusal_ + ")");
+          *why = "the screen cast sent no frame within " + std::to_string(timeout.count()) + " ms" +
+                 (lastRefusal_.empty() ? "" : " (last refused: " + lastRefusal_ + ")");
         }
         return nullptr;
       }
