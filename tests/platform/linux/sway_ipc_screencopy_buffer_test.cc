@@ -44,7 +44,9 @@ TEST(SwayIpcTest, DecodesOnlyWellFramedRepliesOfTheAskedType) {
   for (const Case& c : cases) {
     std::string payload;
     EXPECT_EQ(sway_ipc::decode(c.bytes, sway_ipc::kGetOutputs, &payload), c.expected) << c.what;
-    if (c.expected == sway_ipc::Decoded::kComplete) EXPECT_EQ(payload, body) << c.what;
+    if (c.expected == sway_ipc::Decoded::kComplete) {
+      EXPECT_EQ(payload, body) << c.what;
+    }
   }
 }
 
