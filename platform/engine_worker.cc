@@ -13,15 +13,18 @@ EngineWorker::EngineWorker(Task setUp, Task tearDown)
 
 EngineWorker::~EngineWorker() {
   std::deque<Task> dropped;
+  std::multimap<std::chrono::steady_clock::time_point, Task> droppedLater;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
     dropped.swap(tasks_);
+    droppedLater.swap(delayed_);
   }
   wake_.notify_all();
   thread_.join();
   // Work that never ran is released here, on the owner's thread.
   dropped.clear();
+  droppedLater.clear();
 }
 
 void EngineWorker::run(const Task& setUp, const Task& tearDown) {
@@ -30,7 +33,21 @@ void EngineWorker::run(const Task& setUp, const Task& tearDown) {
   ready_ = true;
   idle_.notify_all();
   for (;;) {
-    wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
+    for (;;) {
+      if (stopping_) break;
+      // Delayed tasks that are due join the queue in the order they fell due.
+      const auto now = std::chrono::steady_clock::now();
+      while (!delayed_.empty() && delayed_.begin()->first <= now) {
+        tasks_.push_back(std::move(delayed_.begin()->second));
+        delayed_.erase(delayed_.begin());
+      }
+      if (!tasks_.empty()) break;
+      if (delayed_.empty()) {
+        wake_.wait(lock);
+      } else {
+        wake_.wait_until(lock, delayed_.begin()->first);
+      }
+    }
     if (stopping_) break;
     Task task = std::move(tasks_.front());
     tasks_.pop_front();
@@ -64,6 +81,16 @@ bool EngineWorker::post(Task task) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_) return false;
     tasks_.push_back(std::move(task));
+  }
+  wake_.notify_one();
+  return true;
+}
+
+bool EngineWorker::postAfter(std::chrono::milliseconds delay, Task task) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) return false;
+    delayed_.emplace(std::chrono::steady_clock::now() + delay, std::move(task));
   }
   wake_.notify_one();
   return true;

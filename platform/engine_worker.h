@@ -3,9 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -29,8 +31,11 @@ class EngineWorker {
 
   // Hands over a task; false (the task dropped) once stopping.
   bool post(Task task);
+  // Hands over a task that runs once `delay` has passed, after what was
+  // handed over before it is due; dropped, like the others, when stopping.
+  bool postAfter(std::chrono::milliseconds delay, Task task);
   // Blocks until the thread is set up and has run everything handed to it so
-  // far, or is stopping.
+  // far (delayed tasks not yet due aside), or is stopping.
   void waitUntilIdle();
   // Whether the owner is going away; a long task polls this.
   bool stopping() const { return stopping_.load(); }
@@ -43,6 +48,8 @@ class EngineWorker {
   std::condition_variable wake_;
   std::condition_variable idle_;
   std::deque<Task> tasks_;
+  // Delayed tasks by the time they are due.
+  std::multimap<std::chrono::steady_clock::time_point, Task> delayed_;
   bool busy_ = false;
   bool ready_ = false;
   std::atomic<bool> stopping_{false};

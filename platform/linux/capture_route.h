@@ -13,6 +13,7 @@
 // a bounded time, and polls `cancelled` while it waits.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -93,6 +94,12 @@ class CaptureRoute {
   }
   // Any thread. Whether one of this route's requests waits for the user now.
   virtual bool promptVisible() const { return false; }
+
+  // A route that keeps something open between captures (a screen cast)
+  // says for how long after the last one; the engine then calls
+  // closeIdle() on the worker once that time has passed without a capture.
+  virtual std::chrono::milliseconds keepsOpenFor() const { return std::chrono::milliseconds{0}; }
+  virtual void closeIdle() {}
 };
 
 using CaptureRoutePtr = std::unique_ptr<CaptureRoute>;

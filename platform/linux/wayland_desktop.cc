@@ -11,6 +11,7 @@
 
 #include "channels/log.h"
 #include "platform/linux/kwin_screenshot_route.h"
+#include "platform/linux/portal_capture_routes.h"
 #include "platform/linux/wlr_screencopy_route.h"
 
 namespace dravel::linux_platform {
@@ -26,6 +27,8 @@ std::vector<WaylandScreenCapture::RouteOffer> offeredRoutes() {
   std::vector<WaylandScreenCapture::RouteOffer> offers;
   offers.push_back({"wlr-screencopy", makeScreencopyRoute});
   offers.push_back({"KWin ScreenShot2", makeKWinScreenShotRoute});
+  offers.push_back({"the ScreenCast portal", makeScreenCastPortalRoute});
+  offers.push_back({"the Screenshot portal", makeScreenshotPortalRoute});
   return offers;
 }
 

@@ -67,6 +67,19 @@ void WaylandScreenCapture::post(std::function<void()> task) {
   if (worker_) worker_->post(std::move(task));
 }
 
+void WaylandScreenCapture::scheduleIdleClose(CaptureRoute* route) {
+  const uint64_t use = ++uses_;
+  const std::chrono::milliseconds keep = route->keepsOpenFor();
+  if (keep.count() <= 0 || !worker_) return;
+  worker_->postAfter(keep, [this, route, use] {
+    if (use != uses_) return;
+    std::lock_guard<std::mutex> lock(routesMutex_);
+    for (const CaptureRoutePtr& r : routes_) {
+      if (r.get() == route) r->closeIdle();
+    }
+  });
+}
+
 void WaylandScreenCapture::waitUntilIdle() {
   if (worker_) worker_->waitUntilIdle();
 }
@@ -103,6 +116,7 @@ void WaylandScreenCapture::requestGrant(std::function<void(bool)> done) {
     }
     if (first) {
       granted = first->requestGrant([this] { return stopping_.load() || processStopRequested(); });
+      scheduleIdleClose(first);
     }
     mainQueue().async([answer, granted] { (*answer)(granted); });
   });
@@ -167,6 +181,7 @@ void WaylandScreenCapture::captureImage(const ContentFilter& filter,
             }
             RouteResult result = route->capture(target->monitor, target->layout,
                                                 configuration.showsCursor, cancelled);
+            scheduleIdleClose(route);
             if (cancelled()) {
               answer(nullptr, std::string(kCancelled));
               return;

@@ -83,6 +83,9 @@ class WaylandScreenCapture : public ScreenCapture {
  private:
   void findRoutes();
   void post(std::function<void()> task);
+  // On the worker, after `route` served: what it keeps open is closed once
+  // no capture came for its time.
+  void scheduleIdleClose(CaptureRoute* route);
 
   std::vector<RouteOffer> offers_;
   std::function<RouteLayout()> layoutSource_;
@@ -93,6 +96,9 @@ class WaylandScreenCapture : public ScreenCapture {
   std::vector<CaptureRoutePtr> routes_;
   // What no route offers, for the message of a capture that cannot run.
   std::string missing_;
+  // Counts the captures and grants, on the worker only: an idle close is due
+  // only if none came since it was scheduled.
+  uint64_t uses_ = 0;
   // Last: it goes first, while what its tasks use is still there.
   std::unique_ptr<EngineWorker> worker_;
 };
