@@ -11,10 +11,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/image_codec.h"
 #include "platform/linux/kwin_screenshot_route.h"
 #include "tests/support/host_process.h"
-#include "tests/support/test_pattern.h"
+#include "tests/support/pattern_windows.h"
 #include "tests/support/wayland_oracles.h"
 
 namespace dravel::testing {
@@ -60,65 +59,9 @@ void grantScreenShot(const std::string& program) {
   ASSERT_EQ(waitFor(spawn({"kbuildsycoca5"}, "/dev/null", "/dev/null"), 60), 0);
 }
 
-// Runs a pattern window on each output, ended at the end of the test.
-class PatternWindows {
- public:
-  PatternWindows() {
-    const std::string tool =
-        (std::filesystem::path(executable()).parent_path() / "dravel_pattern_window").string();
-    for (int i = 0; i < 2; ++i) {
-      out_[i] = std::filesystem::temp_directory_path() /
-                ("dravel-pattern-" + std::to_string(::getpid()) + "-" + std::to_string(i));
-      pids_[i] = spawn({tool, std::to_string(i)}, out_[i], "/dev/null");
-    }
-  }
-  ~PatternWindows() {
-    for (int i = 0; i < 2; ++i) {
-      if (pids_[i] > 0) stopProcess(pids_[i]);
-      std::filesystem::remove(out_[i]);
-    }
-  }
-  bool ready() const {
-    return waitUntil([&] {
-      return readFile(out_[0]).find("ready") != std::string::npos &&
-             readFile(out_[1]).find("ready") != std::string::npos;
-    });
-  }
-
- private:
-  pid_t pids_[2] = {-1, -1};
-  std::string out_[2];
-};
-
-// How many pixels of `image` differ from the pattern of window `monitor`,
-// with the first one's place in `first`.
-size_t patternMismatches(const CapturedImage& image, int monitor, std::string* first) {
-  size_t wrong = 0;
-  for (int64_t y = 0; y < image.height; ++y) {
-    const uint8_t* row = image.pixels.data() + y * image.bytesPerRow;
-    for (int64_t x = 0; x < image.width; ++x) {
-      const uint8_t* p = row + x * 4;
-      uint32_t rgb = 0;
-      if (image.format == PixelFormat::kRGBAStraight) {
-        rgb = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-      } else {
-        rgb = (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
-      }
-      const uint32_t expected = patternPixel(monitor, static_cast<int>(x), static_cast<int>(y));
-      if (rgb != expected && wrong++ == 0) {
-        char text[96];
-        std::snprintf(text, sizeof(text), "(%lld,%lld) is %06x, not %06x",
-                      static_cast<long long>(x), static_cast<long long>(y), rgb, expected);
-        *first = text;
-      }
-    }
-  }
-  return wrong;
-}
-
 TEST(KWinScreenShotRoute, EachOutputGivesItsNativePixelsOnceADesktopEntryGrantsIt) {
   ASSERT_EQ(waylandTestDesktop(), "kwin");
-  PatternWindows windows;
+  PatternWindows windows(2);
   ASSERT_TRUE(windows.ready()) << "the pattern windows did not draw";
   std::string why;
   CaptureRoutePtr route = linux_platform::makeKWinScreenShotRoute(&why);
@@ -172,7 +115,7 @@ class KWinHost : public HostProcessTest {};
 TEST_F(KWinHost, ScreenshotsComeThroughKWinOnceItsEntryGrantsTheHost) {
   ASSERT_EQ(waylandTestDesktop(), "kwin");
   ASSERT_FALSE(ctlBinary_.empty()) << "no dravelctl beside the host";
-  PatternWindows windows;
+  PatternWindows windows(2);
   ASSERT_TRUE(windows.ready()) << "the pattern windows did not draw";
   grantScreenShot(std::filesystem::canonical(hostBinary_).string());
   platform_ = "wayland";
@@ -192,16 +135,7 @@ TEST_F(KWinHost, ScreenshotsComeThroughKWinOnceItsEntryGrantsTheHost) {
     return ctl({"screenshot", "-o", png, "--display", std::to_string(*id)}) == 0;
   })) << readFile(dir_ + "/ctl.err")
       << hostLog();
-  const std::string bytes = readFile(png);
-  std::optional<DecodedImage> decoded = decodePng(
-      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-  ASSERT_TRUE(decoded);
-  CapturedImage image;
-  image.width = decoded->width;
-  image.height = decoded->height;
-  image.bytesPerRow = image.width * 4;
-  image.format = PixelFormat::kRGBAStraight;
-  image.pixels = std::move(decoded->rgba);
+  const CapturedImage image = pngFileImage(png);
   EXPECT_EQ(image.width, 1920);
   EXPECT_EQ(image.height, 1080);
   std::string first;

@@ -1,0 +1,185 @@
+// The portal routes' own reasoning: which stream shows a monitor, where a
+// monitor lies in a screenshot of the layout, and which stored token is
+// believed.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/linux/portal_capture_routes.h"
+#include "platform/linux/restore_token_store.h"
+
+namespace dravel::linux_platform {
+namespace {
+
+RouteMonitor monitor(int64_t x, int64_t y, int64_t w, int64_t h, int scale) {
+  RouteMonitor m;
+  m.x = x;
+  m.y = y;
+  m.width = w;
+  m.height = h;
+  m.scale = scale;
+  return m;
+}
+
+TEST(PortalCaptureTest, StreamForMonitor) {
+  using P = std::pair<int64_t, int64_t>;
+  const RouteMonitor left = monitor(0, 0, 1440, 900, 2);
+  const RouteMonitor right = monitor(1440, 0, 1920, 1080, 1);
+  const RouteLayout both{left, right};
+  struct Case {
+    const char* what;
+    RouteMonitor monitor;
+    RouteLayout layout;
+    std::vector<CastStream> streams;
+    std::optional<size_t> expected;
+  };
+  const Case cases[] = {
+      {"place and size", right, both, {{1, P{0, 0}, P{1440, 900}}, {2, P{1440, 0}, P{1920, 1080}}}, 1},
+      {"native size alone", left, both, {{1, P{0, 0}, P{1920, 1080}}, {2, P{0, 0}, P{2880, 1800}}}, 1},
+      {"two of its size, no place", right, both,
+       {{1, P{9, 9}, P{1920, 1080}}, {2, P{7, 7}, P{1920, 1080}}}, std::nullopt},
+      {"only another monitor granted", left, both, {{1, P{1440, 0}, P{1920, 1080}}}, std::nullopt},
+      {"one monitor, one stream, nothing said", left, {left}, {{4, {}, {}}}, 0},
+      {"two monitors, one stream, nothing said", left, both, {{4, {}, {}}}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(streamForMonitor(c.monitor, c.layout, c.streams), c.expected) << c.what;
+  }
+}
+
+// A screenshot whose pixel (x, y) holds x, y in its red and green bytes.
+DecodedImage coordinates(uint32_t width, uint32_t height) {
+  DecodedImage image{width, height, std::vector<uint8_t>(size_t{width} * height * 4)};
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t x = 0; x < width; ++x) {
+      uint8_t* p = &image.rgba[(size_t{y} * width + x) * 4];
+      p[0] = static_cast<uint8_t>(x);
+      p[1] = static_cast<uint8_t>(y);
+      p[3] = 255;
+    }
+  }
+  return image;
+}
+
+TEST(PortalCaptureTest, MonitorFromLayoutImage) {
+  // Logical layout: a scale-2 monitor of 8x4 and a scale-1 one of 6x4 right of it.
+  const RouteMonitor hi = monitor(0, 0, 8, 4, 2);
+  const RouteMonitor lo = monitor(8, 0, 6, 4, 1);
+  const RouteLayout layout{hi, lo};
+  struct Case {
+    const char* what;
+    DecodedImage image;
+    RouteMonitor monitor;
+    int64_t width, height;
+    uint8_t firstX, firstY;  // the screenshot pixel the result starts with
+    uint8_t secondX;         // and the one after it
+  };
+  const Case cases[] = {
+      // All at scale 2 over the logical layout: 28x8.
+      {"largest scale, the scale-2 monitor", coordinates(28, 8), hi, 16, 8, 0, 0, 1},
+      // The scale-1 monitor drawn at 2: each pixel the mean of a 2x2 block.
+      {"largest scale, the scale-1 monitor", coordinates(28, 8), lo, 6, 4, 17, 1, 19},
+      // Native pixels at device positions (mutter): 16 + 6 wide, 8 high.
+      {"native at device positions", coordinates(22, 8), monitor(16, 0, 6, 4, 1), 6, 4, 16, 0, 17},
+  };
+  for (const Case& c : cases) {
+    RouteLayout l = layout;
+    if (c.image.width == 22) l[1] = c.monitor;
+    std::string error;
+    CapturedImagePtr out = monitorFromLayoutImage(c.image, c.monitor, l, &error);
+    ASSERT_NE(out, nullptr) << c.what << ": " << error;
+    EXPECT_EQ(out->width, c.width) << c.what;
+    EXPECT_EQ(out->height, c.height) << c.what;
+    EXPECT_TRUE(out->isWellFormed());
+    // The mean of a block rounds half up: (16+17+16+17)/4 = 16.5 -> 17.
+    EXPECT_EQ(out->pixels[0], c.firstX) << c.what;
+    EXPECT_EQ(out->pixels[1], c.firstY) << c.what;
+    EXPECT_EQ(out->pixels[4], c.secondX) << c.what;
+  }
+  std::string error;
+  EXPECT_EQ(monitorFromLayoutImage(coordinates(27, 8), hi, layout, &error), nullptr);
+  EXPECT_NE(error.find("27x8"), std::string::npos) << error;
+}
+
+class RestoreTokenStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/dravel-token-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    root_ = dir;
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+  std::filesystem::path root_;
+};
+
+TEST_F(RestoreTokenStoreTest, BelievesOnlyAUuidInAPrivateFileOfThisUser) {
+  const std::string token = "0b9d2c55-8d1e-4f0a-9c3e-5a7f0e1d2b3c";
+  const std::string path = (root_ / "state" / "dravel" / "token").string();
+  const RestoreTokenStore store(path);
+  EXPECT_EQ(store.load(), std::nullopt);
+  std::string why;
+  EXPECT_FALSE(store.save("not-a-uuid", &why));
+  ASSERT_TRUE(store.save(token, &why)) << why;
+  EXPECT_EQ(store.load(), token);
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat((root_ / "state" / "dravel").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_FALSE(std::filesystem::exists(path + ".new"));
+
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+  };
+  const std::string elsewhere = (root_ / "elsewhere").string();
+  const Case refused[] = {
+      {"garbage", [&] { std::ofstream(path) << "garbage\n"; }},
+      {"too long", [&] { std::ofstream(path) << token << token << "\n"; }},
+      {"readable by others", [&] {
+         std::ofstream(path) << token << "\n";
+         ::chmod(path.c_str(), 0644);
+       }},
+      {"a link", [&] {
+         std::ofstream(elsewhere) << token << "\n";
+         ::chmod(elsewhere.c_str(), 0600);
+         std::filesystem::create_symlink(elsewhere, path);
+       }},
+      {"a folder", [&] { std::filesystem::create_directory(path); }},
+  };
+  for (const Case& c : refused) {
+    std::filesystem::remove_all(path);
+    c.make();
+    EXPECT_EQ(store.load(), std::nullopt) << c.what;
+    // The next token replaces it, never writing through a link.
+    if (!std::filesystem::is_directory(path)) {
+      ASSERT_TRUE(store.save(token, &why)) << c.what << ": " << why;
+      EXPECT_EQ(store.load(), token) << c.what;
+      EXPECT_FALSE(std::filesystem::is_symlink(path)) << c.what;
+    }
+  }
+  store.clear();
+  EXPECT_EQ(store.load(), std::nullopt);
+}
+
+TEST(RestoreTokenStore, LivesInTheStateFolder) {
+  const char* saved = std::getenv("XDG_STATE_HOME");
+  const std::string keep = saved ? saved : "";
+  ::setenv("XDG_STATE_HOME", "/somewhere/state", 1);
+  EXPECT_EQ(RestoreTokenStore::forUser().path(), "/somewhere/state/dravel/screencast-restore-token");
+  ::setenv("XDG_STATE_HOME", "relative", 1);
+  EXPECT_NE(RestoreTokenStore::forUser().path().rfind("/.local/state/dravel/", std::string::npos),
+            std::string::npos);
+  if (saved) {
+    ::setenv("XDG_STATE_HOME", keep.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_STATE_HOME");
+  }
+}
+
+}  // namespace
+}  // namespace dravel::linux_platform

@@ -1,0 +1,82 @@
+#include "tests/support/pattern_windows.h"
+
+#include <limits.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/image_codec.h"
+#include "tests/support/host_process.h"
+#include "tests/support/test_pattern.h"
+
+namespace dravel::testing {
+
+PatternWindows::PatternWindows(int count) {
+  char self[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
+  const std::filesystem::path dir =
+      std::filesystem::path(std::string(self, n > 0 ? static_cast<size_t>(n) : 0)).parent_path();
+  const std::string tool = (dir / "dravel_pattern_window").string();
+  for (int i = 0; i < count; ++i) {
+    out_.push_back(std::filesystem::temp_directory_path() /
+                   ("dravel-pattern-" + std::to_string(::getpid()) + "-" + std::to_string(i)));
+    pids_.push_back(spawn({tool, std::to_string(i)}, out_.back(), "/dev/null"));
+  }
+}
+
+PatternWindows::~PatternWindows() {
+  for (size_t i = 0; i < pids_.size(); ++i) {
+    if (pids_[i] > 0) stopProcess(pids_[i]);
+    std::filesystem::remove(out_[i]);
+  }
+}
+
+bool PatternWindows::ready() const {
+  return waitUntil([&] {
+    for (const std::string& out : out_) {
+      if (readFile(out).find("ready") == std::string::npos) return false;
+    }
+    return true;
+  });
+}
+
+size_t patternMismatches(const CapturedImage& image, int monitor, std::string* first) {
+  size_t wrong = 0;
+  for (int64_t y = 0; y < image.height; ++y) {
+    const uint8_t* row = image.pixels.data() + y * image.bytesPerRow;
+    for (int64_t x = 0; x < image.width; ++x) {
+      const uint8_t* p = row + x * 4;
+      uint32_t rgb = 0;
+      if (image.format == PixelFormat::kRGBAStraight) {
+        rgb = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+      } else {
+        rgb = (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+      }
+      const uint32_t expected = patternPixel(monitor, static_cast<int>(x), static_cast<int>(y));
+      if (rgb != expected && wrong++ == 0) {
+        char text[96];
+        std::snprintf(text, sizeof(text), "(%lld,%lld) is %06x, not %06x",
+                      static_cast<long long>(x), static_cast<long long>(y), rgb, expected);
+        *first = text;
+      }
+    }
+  }
+  return wrong;
+}
+
+CapturedImage pngFileImage(const std::string& path) {
+  const std::string bytes = readFile(path);
+  std::optional<DecodedImage> decoded = decodePng(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  CapturedImage image;
+  if (!decoded) return image;
+  image.width = decoded->width;
+  image.height = decoded->height;
+  image.bytesPerRow = image.width * 4;
+  image.format = PixelFormat::kRGBAStraight;
+  image.pixels = std::move(decoded->rgba);
+  return image;
+}
+
+}  // namespace dravel::testing

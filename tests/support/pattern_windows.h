@@ -1,0 +1,37 @@
+// Pattern windows shown fullscreen on the test desktop's monitors, and the
+// check of a capture against the known pattern (test_pattern.h).
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/captured_image.h"
+
+namespace dravel::testing {
+
+// Runs dravel_pattern_window (beside this test's executable) on each of
+// monitors 0 .. count-1; they end with the object.
+class PatternWindows {
+ public:
+  explicit PatternWindows(int count);
+  ~PatternWindows();
+  PatternWindows(const PatternWindows&) = delete;
+  PatternWindows& operator=(const PatternWindows&) = delete;
+  // Waits until every window has drawn.
+  bool ready() const;
+
+ private:
+  std::vector<pid_t> pids_;
+  std::vector<std::string> out_;
+};
+
+// How many pixels of `image` differ from the pattern of the window on
+// `monitor`, with the first one's place in `first`.
+size_t patternMismatches(const CapturedImage& image, int monitor, std::string* first);
+
+// A PNG file decoded into straight RGBA; empty (width 0) when unreadable.
+CapturedImage pngFileImage(const std::string& path);
+
+}  // namespace dravel::testing

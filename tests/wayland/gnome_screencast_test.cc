@@ -1,0 +1,173 @@
+// The host on the private GNOME desktop, where only the ScreenCast portal
+// gives pixels. GNOME shows its Screen Share dialog unless the permission
+// store holds the restore token sent: the tests store one as GNOME does
+// (for the second virtual monitor, Meta-1), and the captures are checked
+// against the pattern window shown fullscreen there.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "platform/linux/restore_token_store.h"
+#include "tests/support/host_process.h"
+#include "tests/support/pattern_windows.h"
+#include "tests/support/wayland_oracles.h"
+
+namespace dravel::testing {
+namespace {
+
+std::string freshUuid() {
+  std::string uuid = readFile("/proc/sys/kernel/random/uuid");
+  while (!uuid.empty() && uuid.back() == '\n') uuid.pop_back();
+  return uuid;
+}
+
+// Stores `token` in GNOME's permission store as the grant of a screen cast
+// of Meta-1, the way GNOME's portal stores the tokens it hands out.
+void seedScreenCastGrant(const std::string& token) {
+  const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count();
+  const std::string stamp = "int64 " + std::to_string(now);
+  const pid_t pid =
+      spawn({"gdbus", "call", "--session", "--dest", "org.freedesktop.impl.portal.PermissionStore",
+             "--object-path", "/org/freedesktop/impl/portal/PermissionStore", "--method",
+             "org.freedesktop.impl.portal.PermissionStore.Set", "screencast", "true", token,
+             "{'': ['yes']}",
+             "<('GNOME', uint32 1, <(" + stamp + ", " + stamp +
+                 ", [(uint32 0, uint32 1, <'MetaVendor:MetaVirtualMonitor:0x01'>)])>)>"},
+            "/dev/null", "/dev/null");
+  ASSERT_EQ(waitFor(pid, 20), 0) << "the permission store took no token";
+}
+
+std::filesystem::path tokenFile() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  return std::filesystem::path(state ? state : "") / "dravel" / "screencast-restore-token";
+}
+
+void writeTokenFile(const std::string& content) {
+  std::filesystem::create_directories(tokenFile().parent_path());
+  std::ofstream(tokenFile()) << content;
+  std::filesystem::permissions(tokenFile(), std::filesystem::perms::owner_read |
+                                                std::filesystem::perms::owner_write);
+}
+
+class GnomeHost : public HostProcessTest {
+ protected:
+  void SetUp() override {
+    HostProcessTest::SetUp();
+    ASSERT_EQ(waylandTestDesktop(), "gnome");
+    ASSERT_FALSE(ctlBinary_.empty()) << "no dravelctl beside the host";
+    platform_ = "wayland";
+    hostEnvironment_ = {"DRAVEL_PORTAL_TIMEOUT_MS=3000"};
+    std::filesystem::remove_all(tokenFile().parent_path());
+  }
+
+  std::optional<bool> boolCall(SocketClient& client, const std::string& method) {
+    MethodResponse reply = call(client, "dravel/capture", method);
+    const Value* value = std::get_if<Value>(&reply);
+    return value ? value->asBool() : std::nullopt;
+  }
+  // Starts the host and waits until it has looked for its capture routes.
+  void startHost() {
+    start();
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(logHas("[capture] Wayland capture routes:")) << hostLog();
+  }
+  std::optional<bool> boolCall(const std::string& method) {
+    std::unique_ptr<SocketClient> client = connect();
+    return boolCall(*client, method);
+  }
+};
+
+TEST_F(GnomeHost, TheStoredGrantServesThisLaunchAndTheNextWithoutADialog) {
+  PatternWindows windows(2);
+  ASSERT_TRUE(windows.ready()) << "the pattern windows did not draw";
+  const std::string token = freshUuid();
+  seedScreenCastGrant(token);
+  ASSERT_FALSE(HasFatalFailure());
+  writeTokenFile(token + "\n");
+
+  for (int launch = 1; launch <= 2; ++launch) {
+    SCOPED_TRACE("launch " + std::to_string(launch));
+    startHost();
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(boolCall("hasPermission"), true) << hostLog();
+    // Display 2 is the toolkit's second monitor, Meta-1, the one granted;
+    // twice, the second from the stream kept open.
+    for (int capture = 0; capture < 2; ++capture) {
+      const std::string png = dir_ + "/shot.png";
+      std::filesystem::remove(png);
+      ASSERT_EQ(ctl({"screenshot", "-o", png, "--display", "2"}), 0)
+          << readFile(dir_ + "/ctl.err") << hostLog();
+      const CapturedImage image = pngFileImage(png);
+      EXPECT_EQ(image.width, 1280);
+      EXPECT_EQ(image.height, 720);
+      std::string first;
+      EXPECT_EQ(patternMismatches(image, 1, &first), 0u) << "first wrong pixel " << first;
+    }
+    EXPECT_EQ(boolCall("isPromptVisible"), false);
+    EXPECT_TRUE(logHas("the ScreenCast portal")) << hostLog();
+    EXPECT_EQ(hostLog().find("did not answer"), std::string::npos) << hostLog();
+    ASSERT_EQ(stopHost(), 0) << hostLog();
+
+    // The token the portal answered is kept, for this user alone.
+    std::string stored = readFile(tokenFile());
+    ASSERT_FALSE(stored.empty());
+    stored.pop_back();
+    EXPECT_TRUE(linux_platform::isUuid(stored)) << stored;
+    struct stat st {};
+    ASSERT_EQ(::stat(tokenFile().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(tokenFile().parent_path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+  }
+}
+
+// No grant GNOME knows: asking opens GNOME's dialog, which nobody answers
+// here; the host gives up after its portal timeout, takes the dialog down
+// and answers no. A garbage token is not believed; a well-formed stale one
+// can only be tried.
+TEST_F(GnomeHost, WithoutAGrantTheUnansweredDialogIsAbandonedAndTheAnswerIsNo) {
+  struct Case {
+    const char* what;
+    std::string file;  // empty: none
+    bool believed;
+  };
+  const Case cases[] = {
+      {"no token", "", false},
+      {"garbage", "not a token\n", false},
+      {"a stale token", freshUuid() + "\n", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(tokenFile().parent_path());
+    if (!c.file.empty()) writeTokenFile(c.file);
+    startHost();
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(boolCall("hasPermission"), c.believed) << hostLog();
+
+    std::unique_ptr<SocketClient> asking = connect();
+    std::optional<bool> answer;
+    const auto asked = std::chrono::steady_clock::now();
+    std::thread request([&] { answer = boolCall(*asking, "requestPermission"); });
+    const bool prompted = waitUntil([&] { return boolCall("isPromptVisible") == true; }, 10);
+    request.join();
+    const auto waited = std::chrono::steady_clock::now() - asked;
+    EXPECT_TRUE(prompted);
+    EXPECT_EQ(answer, false) << hostLog();
+    // Abandoned after the timeout, not at once.
+    EXPECT_GE(waited, std::chrono::milliseconds(2900));
+    EXPECT_EQ(boolCall("isPromptVisible"), false);
+    EXPECT_TRUE(logHas("did not answer")) << hostLog();
+    EXPECT_EQ(boolCall("hasPermission"), c.believed);
+    ASSERT_EQ(stopHost(), 0) << hostLog();
+  }
+}
+
+}  // namespace
+}  // namespace dravel::testing
