@@ -144,5 +144,26 @@ TEST_F(KWinHost, ScreenshotsComeThroughKWinOnceItsEntryGrantsTheHost) {
   EXPECT_TRUE(logHas("KWin ScreenShot2")) << hostLog();
 }
 
+// No entry names the host: KWin refuses it, the route is dropped with one
+// line, and the capture goes on to the portal, which on this desktop (KDE's
+// portal without Plasma's dialogs, whose Screenshot backend crashes) never
+// answers: the capture fails after the portal's timeout, saying so.
+TEST_F(KWinHost, RefusedByKWinTheCaptureFallsToThePortal) {
+  ASSERT_EQ(waylandTestDesktop(), "kwin");
+  ASSERT_FALSE(ctlBinary_.empty()) << "no dravelctl beside the host";
+  platform_ = "wayland";
+  hostEnvironment_ = {"DRAVEL_PORTAL_TIMEOUT_MS=5000"};
+  start();
+  ASSERT_FALSE(HasFatalFailure());
+  std::string err;
+  EXPECT_NE(ctl({"screenshot", "-o", dir_ + "/shot.png", "--display", "1"}, nullptr, &err), 0);
+  EXPECT_TRUE(logHas("[capture] KWin ScreenShot2 cannot serve this session")) << hostLog();
+  EXPECT_NE(err.find("the desktop portal did not answer"), std::string::npos) << err << hostLog();
+  MethodResponse visible = call("dravel/capture", "isPromptVisible");
+  const Value* value = std::get_if<Value>(&visible);
+  ASSERT_TRUE(value);
+  EXPECT_EQ(value->asBool(), false);
+}
+
 }  // namespace
 }  // namespace dravel::testing
