@@ -14,7 +14,7 @@
 // pointer (on GNOME, the monitor a stored screen-cast grant covers).
 // Run on a Wayland test desktop:
 //   scripts/test-desktop run --wayland sway -- dravel_bench --benchmark_filter=Wayland
-//   scripts/test-desktop run --wayland gnome --seed-screencast-token UUID \
+//   scripts/test-desktop run --wayland gnome --seed-screencast-token UUID
 //     --seed-screenshot-permission -- env DRAVEL_BENCH_DISPLAY=2 dravel_bench ...
 // Without a Wayland session the benchmarks skip with an error.
 #ifndef DRAVEL_HOST_BINARY_DEFAULT
