@@ -90,6 +90,9 @@ Primary primaryOf(SocketClient& client) {
     return p;
   }
   p.displayID = static_cast<uint32_t>(*value->intAt("displayId"));
+  p.width = static_cast<int64_t>(value->doubleAt("screenW").value_or(0));
+  p.height = static_cast<int64_t>(value->doubleAt("screenH").value_or(0));
+  p.scale = value->doubleAt("scale").value_or(1);
   if (const char* chosen = std::getenv("DRAVEL_BENCH_DISPLAY"); chosen && *chosen) {
     // Another display: its size is not known here, so any payload counts.
     p.displayID = static_cast<uint32_t>(std::strtoul(chosen, nullptr, 10));
