@@ -161,6 +161,7 @@ struct ShmSpec {
   uint32_t width = 0;
   uint32_t height = 0;
   uint32_t stride = 0;
+  bool operator==(const ShmSpec&) const = default;
 };
 
 bool readableFormat(uint32_t format) {
@@ -250,6 +251,7 @@ class WlrScreencopyRoute : public CaptureRoute {
       : display_(display), displayName_(std::move(displayName)) {}
 
   ~WlrScreencopyRoute() override {
+    buffer_.reset();
     outputs_.clear();
     if (xdgOutputManager_) zxdg_output_manager_v1_destroy(xdgOutputManager_);
     if (manager_) zwlr_screencopy_manager_v1_destroy(manager_);
@@ -283,6 +285,8 @@ class WlrScreencopyRoute : public CaptureRoute {
 
   std::string name() const override { return "wlr-screencopy"; }
   bool granted() const override { return true; }
+  std::chrono::milliseconds keepsOpenFor() const override { return std::chrono::seconds(5); }
+  void closeIdle() override { buffer_.reset(); }
 
   RouteResult capture(const RouteMonitor& monitor, const RouteLayout&, bool cursor,
                       const std::function<bool()>& cancelled) override {
@@ -349,15 +353,26 @@ class WlrScreencopyRoute : public CaptureRoute {
                      ", stride " + std::to_string(spec->stride) + ")";
       return result;
     }
-    ShmBuffer buffer;
-    if (!buffer.create(shm_, *spec, *size, &result.error)) return result;
+    // The buffer of the last capture serves again when the parameters are
+    // the same: neither side maps and faults in fresh memory then.
+    if (!buffer_ || !(bufferSpec_ == *spec)) {
+      buffer_.reset();
+      auto fresh = std::make_unique<ShmBuffer>();
+      if (!fresh->create(shm_, *spec, *size, &result.error)) return result;
+      buffer_ = std::move(fresh);
+      bufferSpec_ = *spec;
+    }
+    ShmBuffer& buffer = *buffer_;
     zwlr_screencopy_frame_v1_copy(frame.get(), buffer.buffer());
     if (!waitFor([&] { return state.ready || state.failed; }, deadline, cancelled, &result.error,
                  "the pixels of " + label)) {
+      // The compositor may still write into it.
+      buffer_.reset();
       if (!lostMessage_.empty()) return unusable();
       return result;
     }
     if (state.failed) {
+      buffer_.reset();
       result.error = "the compositor could not copy output " + label;
       return result;
     }
@@ -624,6 +639,9 @@ class WlrScreencopyRoute : public CaptureRoute {
   std::vector<std::unique_ptr<Output>> outputs_;
   // Set once the connection is gone: every later capture is refused.
   std::string lostMessage_;
+  // The last capture's buffer, kept while captures come.
+  std::unique_ptr<ShmBuffer> buffer_;
+  ShmSpec bufferSpec_;
 };
 
 }  // namespace
