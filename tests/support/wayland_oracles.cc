@@ -1,5 +1,6 @@
 #include "tests/support/wayland_oracles.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <regex>
 #include <sstream>
@@ -101,6 +102,71 @@ std::vector<std::string> gnomeMonitors() {
         monitors.push_back(starts[i].second + " " + (*it)[1].str() + "x" + (*it)[2].str());
       }
     }
+  }
+  return monitors;
+}
+
+namespace {
+
+std::vector<CompositorMonitor> kwinMonitors() {
+  std::string out;
+  std::vector<CompositorMonitor> monitors;
+  if (!runCommand({"gdbus", "call", "--session", "--dest", "org.kde.KWin", "--object-path", "/KWin",
+                   "--method", "org.kde.KWin.supportInformation"},
+                  &out)) {
+    return monitors;
+  }
+  // Per screen: "Name: Virtual-0", ..., "Geometry: 0,0,1920x1080", "Scale: 1"
+  // (gdbus prints the line ends as \n).
+  const std::regex screen(
+      R"(Name: (\S+?)\\n(?:(?!Name: ).)*?Geometry: (-?\d+),(-?\d+),(\d+)x(\d+)\\n(?:(?!Name: ).)*?Scale: ([\d.]+))");
+  for (std::sregex_iterator it(out.begin(), out.end(), screen), end; it != end; ++it) {
+    monitors.push_back({(*it)[1], std::stoll((*it)[2]), std::stoll((*it)[3]), std::stoll((*it)[4]),
+                        std::stoll((*it)[5]), std::stod((*it)[6])});
+  }
+  return monitors;
+}
+
+std::vector<CompositorMonitor> gnomeLogicalMonitors() {
+  std::string out;
+  std::vector<CompositorMonitor> monitors;
+  if (!runCommand({"gdbus", "call", "--session", "--dest", "org.gnome.Mutter.DisplayConfig",
+                   "--object-path", "/org/gnome/Mutter/DisplayConfig", "--method",
+                   "org.gnome.Mutter.DisplayConfig.GetCurrentState"},
+                  &out)) {
+    return monitors;
+  }
+  // Logical monitors: (x, y, scale, uint32 transform, primary, [('Meta-0', ...)], props).
+  // GLib prints the type of the first one's transform only ("uint32 0", then "0").
+  const std::regex logical(
+      R"(\((-?\d+), (-?\d+), ([\d.]+), (?:uint32 )?\d+, (?:true|false), \[\('(Meta-\d+)')");
+  std::vector<std::string> modes = gnomeMonitors();
+  for (std::sregex_iterator it(out.begin(), out.end(), logical), end; it != end; ++it) {
+    CompositorMonitor m{(*it)[4], std::stoll((*it)[1]), std::stoll((*it)[2]), 0, 0,
+                        std::stod((*it)[3])};
+    for (const std::string& mode : modes) {
+      long long w = 0, h = 0;
+      if (mode.rfind(m.name + " ", 0) == 0 &&
+          std::sscanf(mode.c_str() + m.name.size() + 1, "%lldx%lld", &w, &h) == 2) {
+        // Device-pixel layout: a monitor's logical size is its mode over its scale.
+        m.width = static_cast<int64_t>(w / m.scale);
+        m.height = static_cast<int64_t>(h / m.scale);
+      }
+    }
+    monitors.push_back(m);
+  }
+  return monitors;
+}
+
+}  // namespace
+
+std::vector<CompositorMonitor> compositorMonitors() {
+  const std::string family = waylandTestDesktop();
+  if (family == "kwin") return kwinMonitors();
+  if (family == "gnome") return gnomeLogicalMonitors();
+  std::vector<CompositorMonitor> monitors;
+  for (const SwayOutput& o : swayOutputs()) {
+    monitors.push_back({o.name, o.x, o.y, o.width, o.height, o.scale});
   }
   return monitors;
 }

@@ -42,4 +42,20 @@ std::vector<std::string> kwinOutputNames();
 // org.gnome.Mutter.DisplayConfig.GetCurrentState.
 std::vector<std::string> gnomeMonitors();
 
+// A monitor as the compositor itself lists it: logical rectangle (y
+// downward, the compositor's origin) and scale.
+struct CompositorMonitor {
+  std::string name;
+  int64_t x = 0;
+  int64_t y = 0;
+  int64_t width = 0;
+  int64_t height = 0;
+  double scale = 1;
+  bool operator==(const CompositorMonitor&) const = default;
+};
+// The test desktop's monitors by its compositor's own interface: swaymsg,
+// KWin's supportInformation, or mutter's DisplayConfig (whose logical
+// monitors are laid out in device pixels on GNOME 43); empty on failure.
+std::vector<CompositorMonitor> compositorMonitors();
+
 }  // namespace dravel::testing
