@@ -6,6 +6,7 @@
 #include <random>
 
 #include "channels/log.h"
+#include "platform/linux/private_bus.h"
 
 namespace dravel::linux_platform {
 namespace {
@@ -16,32 +17,6 @@ constexpr char kPath[] = "/org/freedesktop/portal/desktop";
 constexpr std::chrono::milliseconds kCallTimeout{10000};
 // How often a wait looks at `cancelled`.
 constexpr unsigned kTickMs = 50;
-
-std::string errorText(const GError* error) {
-  if (!error) return "no answer";
-  std::string text = error->message ? error->message : "unknown error";
-  const std::string prefix = "GDBus.Error:";
-  if (text.rfind(prefix, 0) == 0) {
-    const size_t space = text.find(' ');
-    if (space != std::string::npos) text.erase(0, space + 1);
-  }
-  return text;
-}
-
-// Makes `context` this thread's default while in scope, so that the answers
-// of asynchronous calls come to it.
-class ContextScope {
- public:
-  explicit ContextScope(GMainContext* context) : context_(context) {
-    g_main_context_push_thread_default(context_);
-  }
-  ~ContextScope() { g_main_context_pop_thread_default(context_); }
-  ContextScope(const ContextScope&) = delete;
-  ContextScope& operator=(const ContextScope&) = delete;
-
- private:
-  GMainContext* context_;
-};
 
 // A call's answer, filled in on the portal's context; shared with the
 // callback, which may come after the waiter has given up.
@@ -99,30 +74,12 @@ std::chrono::milliseconds portalTimeout() {
 }
 
 std::unique_ptr<DesktopPortal> DesktopPortal::connect(std::string* why) {
-  std::string ignored;
-  if (!why) why = &ignored;
   GMainContext* context = g_main_context_new();
-  GDBusConnection* connection = nullptr;
-  GError* error = nullptr;
-  {
-    ContextScope scope(context);
-    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-    if (address) {
-      connection = g_dbus_connection_new_for_address_sync(
-          address,
-          static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                            G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-          nullptr, nullptr, &error);
-      g_free(address);
-    }
-  }
+  GDBusConnection* connection = connectPrivateSessionBus(context, why);
   if (!connection) {
-    *why = "no session bus: " + errorText(error);
-    g_clear_error(&error);
     g_main_context_unref(context);
     return nullptr;
   }
-  g_dbus_connection_set_exit_on_close(connection, FALSE);
   return std::unique_ptr<DesktopPortal>(new DesktopPortal(context, connection));
 }
 
@@ -137,17 +94,7 @@ DesktopPortal::DesktopPortal(GMainContext* context, GDBusConnection* connection)
   }
 }
 
-DesktopPortal::~DesktopPortal() {
-  {
-    ContextScope scope(context_);
-    g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-    // Answers of abandoned calls still queued on the context.
-    while (g_main_context_iteration(context_, FALSE)) {
-    }
-    g_object_unref(connection_);
-  }
-  g_main_context_unref(context_);
-}
+DesktopPortal::~DesktopPortal() { closePrivateSessionBus(context_, connection_); }
 
 std::string DesktopPortal::newToken() {
   static std::mt19937 random{std::random_device{}()};
@@ -183,7 +130,7 @@ DesktopPortal::Wait DesktopPortal::waitFor(const std::function<bool()>& done,
 
 GVariantPtr DesktopPortal::call(const char* interface, const char* method, GVariant* parameters,
                                 const char* replyType, GUnixFDList** fds, std::string* why) {
-  ContextScope scope(context_);
+  ThreadDefaultContext scope(context_);
   auto pending = std::make_shared<PendingCall>();
   GCancellable* cancellable = g_cancellable_new();
   g_dbus_connection_call_with_unix_fd_list(
@@ -199,7 +146,7 @@ GVariantPtr DesktopPortal::call(const char* interface, const char* method, GVari
   }
   g_object_unref(cancellable);
   if (!pending->reply) {
-    if (why) *why = std::string(method) + " failed: " + errorText(pending->error);
+    if (why) *why = std::string(method) + " failed: " + busErrorText(pending->error);
     return nullptr;
   }
   if (fds) {
@@ -228,7 +175,7 @@ DesktopPortal::Answer DesktopPortal::request(
     const char* interface, const char* method, const std::string& what,
     const std::function<GVariant*(const char* handleToken)>& parameters,
     const std::function<bool()>& cancelled) {
-  ContextScope scope(context_);
+  ThreadDefaultContext scope(context_);
   Answer answer;
   const std::string token = newToken();
   const std::string handle = std::string(kPath) + "/request/" + sender_ + "/" + token;
@@ -289,7 +236,7 @@ DesktopPortal::Answer DesktopPortal::request(
 
 void DesktopPortal::closeSession(const std::string& sessionHandle) {
   if (sessionHandle.empty()) return;
-  ContextScope scope(context_);
+  ThreadDefaultContext scope(context_);
   g_dbus_connection_call(connection_, kService, sessionHandle.c_str(),
                          "org.freedesktop.portal.Session", "Close", nullptr, nullptr,
                          G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr, nullptr);

@@ -17,6 +17,8 @@
 #include <sstream>
 #include <utility>
 
+#include "platform/linux/private_bus.h"
+
 namespace dravel::linux_platform {
 namespace {
 
@@ -41,24 +43,6 @@ constexpr uint32_t kFormatRGBX8888 = 16;
 constexpr uint32_t kFormatRGBA8888 = 17;
 constexpr uint32_t kFormatRGBA8888Premultiplied = 18;
 
-// Makes `context` this thread's default while in scope, so that the
-// replies of asynchronous calls come to it.
-class ThreadDefaultContext {
- public:
-  explicit ThreadDefaultContext(GMainContext* context) : context_(g_main_context_ref(context)) {
-    g_main_context_push_thread_default(context_);
-  }
-  ~ThreadDefaultContext() {
-    g_main_context_pop_thread_default(context_);
-    g_main_context_unref(context_);
-  }
-  ThreadDefaultContext(const ThreadDefaultContext&) = delete;
-  ThreadDefaultContext& operator=(const ThreadDefaultContext&) = delete;
-
- private:
-  GMainContext* context_;
-};
-
 struct VariantDeleter {
   void operator()(GVariant* v) const { g_variant_unref(v); }
 };
@@ -69,18 +53,6 @@ std::string executablePath() {
   const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
   if (n <= 0) return "this program";
   return std::string(path, static_cast<size_t>(n));
-}
-
-std::string errorText(const GError* error) {
-  if (!error) return "no answer";
-  std::string text = error->message ? error->message : "unknown error";
-  // GDBus prefixes the remote error's name; the name is said elsewhere.
-  const std::string prefix = "GDBus.Error:";
-  if (text.rfind(prefix, 0) == 0) {
-    const size_t space = text.find(' ');
-    if (space != std::string::npos) text.erase(0, space + 1);
-  }
-  return text;
 }
 
 bool readUnsigned(GVariant* results, const char* key, uint32_t* out, std::string* error) {
@@ -205,15 +177,7 @@ class KWinScreenShotRoute : public CaptureRoute {
   KWinScreenShotRoute(GMainContext* context, GDBusConnection* connection)
       : context_(context), connection_(connection) {}
 
-  ~KWinScreenShotRoute() override {
-    ThreadDefaultContext scope(context_);
-    g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-    // Answers of cancelled calls still queued on the context.
-    while (g_main_context_iteration(context_, FALSE)) {
-    }
-    g_object_unref(connection_);
-    g_main_context_unref(context_);
-  }
+  ~KWinScreenShotRoute() override { closePrivateSessionBus(context_, connection_); }
 
   std::string name() const override { return "KWin ScreenShot2"; }
 
@@ -319,7 +283,7 @@ class KWinScreenShotRoute : public CaptureRoute {
             ") and that lists X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2";
       } else {
         result.unusable = interfaceGone(error);
-        result.error = asked + " failed: " + errorText(error);
+        result.error = asked + " failed: " + busErrorText(error);
       }
     } else if (reader.overflow && header) {
       result.error = asked + " wrote more than the " + std::to_string(header->byteCount()) +
@@ -453,7 +417,7 @@ VariantPtr callSync(GDBusConnection* connection, const char* service, const char
       connection, service, path, interface, method, parameters, G_VARIANT_TYPE(replyType),
       G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs, nullptr, &error);
   if (!reply) {
-    if (why) *why = std::string(method) + " on the session bus failed: " + errorText(error);
+    if (why) *why = std::string(method) + " on the session bus failed: " + busErrorText(error);
     g_clear_error(&error);
   }
   return VariantPtr(reply);
@@ -632,32 +596,15 @@ CaptureRoutePtr makeKWinScreenShotRoute(std::string* why) {
   std::string ignored;
   if (!why) why = &ignored;
   GMainContext* context = g_main_context_new();
-  ThreadDefaultContext scope(context);
-  GError* error = nullptr;
-  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-  GDBusConnection* connection = nullptr;
-  if (address) {
-    connection = g_dbus_connection_new_for_address_sync(
-        address,
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &error);
-    g_free(address);
-  }
+  GDBusConnection* connection = connectPrivateSessionBus(context, why);
   if (!connection) {
-    *why = "no session bus: " + errorText(error);
-    g_clear_error(&error);
     g_main_context_unref(context);
     return nullptr;
   }
-  g_dbus_connection_set_exit_on_close(connection, FALSE);
+  ThreadDefaultContext scope(context);
   auto fail = [&](std::string message) -> CaptureRoutePtr {
     *why = std::move(message);
-    g_dbus_connection_close_sync(connection, nullptr, nullptr);
-    g_object_unref(connection);
-    while (g_main_context_iteration(context, FALSE)) {
-    }
-    g_main_context_unref(context);
+    closePrivateSessionBus(context, connection);
     return nullptr;
   };
 
