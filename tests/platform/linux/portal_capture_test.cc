@@ -181,5 +181,22 @@ TEST(RestoreTokenStore, LivesInTheStateFolder) {
   }
 }
 
+// Without a session bus neither portal route is offered, and each says why.
+TEST(PortalCaptureTest, WithoutASessionBusNoPortalRouteIsOffered) {
+  const char* saved = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  const std::string keep = saved ? saved : "";
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/dravel-bus", 1);
+  for (auto make : {makeScreenCastPortalRoute, makeScreenshotPortalRoute}) {
+    std::string why;
+    EXPECT_EQ(make(&why), nullptr);
+    EXPECT_NE(why.find("no session bus"), std::string::npos) << why;
+  }
+  if (saved) {
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", keep.c_str(), 1);
+  } else {
+    ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  }
+}
+
 }  // namespace
 }  // namespace dravel::linux_platform

@@ -1,0 +1,31 @@
+// The host on the private sway desktop, from outside: its socket and its end
+// when the compositor goes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/host_process.h"
+#include "tests/support/wayland_oracles.h"
+
+namespace dravel::testing {
+namespace {
+
+class SwayHost : public HostProcessTest {};
+
+// As on X11: the host says why, removes its socket and ends with status 1.
+TEST_F(SwayHost, EndsCleanlyWhenTheCompositorGoes) {
+  ASSERT_EQ(waylandTestDesktop(), "sway");
+  platform_ = "wayland";
+  start();
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_TRUE(std::filesystem::exists(socket_));
+  // sway may go before it answers: swaymsg's status says nothing.
+  waitFor(spawn({"swaymsg", "exit"}, "/dev/null", "/dev/null"), 20);
+  EXPECT_EQ(waitFor(pid_, 20), 1) << hostLog();
+  pid_ = -1;
+  EXPECT_FALSE(std::filesystem::exists(socket_));
+  EXPECT_TRUE(logHas("lost the connection to the Wayland compositor")) << hostLog();
+}
+
+}  // namespace
+}  // namespace dravel::testing
