@@ -12,6 +12,7 @@
 #include "channels/log.h"
 #include "platform/linux/kwin_screenshot_route.h"
 #include "platform/linux/portal_capture_routes.h"
+#include "platform/linux/sway_ipc.h"
 #include "platform/linux/wlr_screencopy_route.h"
 
 namespace dravel::linux_platform {
@@ -89,6 +90,13 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::create(
     if (mask & GDK_BUTTON3_MASK) over.buttons |= 1u << 1;
     if (mask & GDK_BUTTON2_MASK) over.buttons |= 1u << 2;
     return over;
+  };
+  // sway and its kin say which output has the focus; others tell nothing.
+  sources.focusedOutput = []() -> std::optional<Rect> {
+    const std::optional<SwayOutput> output = focusedOutput();
+    if (!output) return std::nullopt;
+    return Rect{static_cast<double>(output->x), static_cast<double>(output->y),
+                static_cast<double>(output->width), static_cast<double>(output->height)};
   };
   desktop->input_ = std::make_unique<WaylandInput>(*desktop->screens_, std::move(sources));
   // The frontmost application: Wayland tells ordinary clients nothing of it.

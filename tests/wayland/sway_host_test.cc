@@ -1,5 +1,5 @@
-// The host on the private sway desktop, from outside: its socket and its end
-// when the compositor goes.
+// The host on the private sway desktop, from outside: the screen under the
+// cursor, and the host's end when the compositor goes.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,6 +11,26 @@ namespace dravel::testing {
 namespace {
 
 class SwayHost : public HostProcessTest {};
+
+// Wayland tells no pointer position: the screen under the cursor is the
+// output sway calls focused.
+TEST_F(SwayHost, TheScreenUnderTheCursorIsTheFocusedOutput) {
+  ASSERT_EQ(waylandTestDesktop(), "sway");
+  platform_ = "wayland";
+  start();
+  ASSERT_FALSE(HasFatalFailure());
+  for (const SwayOutput& output : swayOutputs()) {
+    ASSERT_EQ(waitFor(spawn({"swaymsg", "focus", "output", output.name}, "/dev/null", "/dev/null"),
+                      20),
+              0);
+    MethodResponse reply = call("dravel/capture", "screenUnderCursor");
+    const Value* screen = std::get_if<Value>(&reply);
+    ASSERT_TRUE(screen) << hostLog();
+    EXPECT_EQ(screen->doubleAt("screenW"), static_cast<double>(output.width)) << output.name;
+    EXPECT_EQ(screen->doubleAt("screenH"), static_cast<double>(output.height)) << output.name;
+    EXPECT_EQ(screen->doubleAt("scale"), output.scale) << output.name;
+  }
+}
 
 // As on X11: the host says why, removes its socket and ends with status 1.
 TEST_F(SwayHost, EndsCleanlyWhenTheCompositorGoes) {
