@@ -108,19 +108,6 @@ class ScreenCastPortalRoute : public CaptureRoute {
       return result;
     }
     Stream& stream = streams_[*index];
-    if (!stream.pipewire) {
-      const int fd = fcntl(remote_, F_DUPFD_CLOEXEC, 0);
-      std::string why;
-      stream.pipewire = fd >= 0 ? PipeWireStream::open(fd, stream.cast.node, &why) : nullptr;
-      if (!stream.pipewire) {
-        result.error = "Cannot read the screen cast from PipeWire: " +
-                       (fd < 0 ? std::string(std::strerror(errno)) : why) + ".";
-        // Without PipeWire no screen cast can be read: the next way serves.
-        result.unusable = true;
-        closeSession();
-        return result;
-      }
-    }
     std::string why;
     CapturedImagePtr frame = stream.pipewire->latestFrame(kFirstFrameTimeout, cancelled, &why);
     if (!frame) {
@@ -156,8 +143,6 @@ class ScreenCastPortalRoute : public CaptureRoute {
 
   void closeSession() {
     streams_.clear();
-    if (remote_ >= 0) close(remote_);
-    remote_ = -1;
     portal_->closeSession(session_);
     session_.clear();
   }
@@ -179,18 +164,30 @@ class ScreenCastPortalRoute : public CaptureRoute {
   bool openSession(bool cursorEmbedded, const std::function<bool()>& cancelled, std::string* error,
                    bool* unusable) {
     closeSession();
-    const std::string sessionToken = portal_->newToken();
-    DesktopPortal::Answer created = portal_->request(
-        kScreenCast, "CreateSession", "screen cast's session",
-        [&](const char* handle) {
-          GVariantBuilder options;
-          g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
-          g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(handle));
-          g_variant_builder_add(&options, "{sv}", "session_handle_token",
-                                g_variant_new_string(sessionToken.c_str()));
-          return g_variant_new("(a{sv})", &options);
-        },
-        cancelled);
+    auto createSession = [&] {
+      const std::string sessionToken = portal_->newToken();
+      return portal_->request(
+          kScreenCast, "CreateSession", "screen cast's session",
+          [&](const char* handle) {
+            GVariantBuilder options;
+            g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+            g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(handle));
+            g_variant_builder_add(&options, "{sv}", "session_handle_token",
+                                  g_variant_new_string(sessionToken.c_str()));
+            return g_variant_new("(a{sv})", &options);
+          },
+          cancelled);
+    };
+    DesktopPortal::Answer created = createSession();
+    if (created.outcome == DesktopPortal::Answer::Outcome::kAnswered && created.response == 2 &&
+        !cancelled()) {
+      // A backend that died under its last dialog (GNOME's does when a
+      // dialog is closed) fails the next request at once and is started
+      // anew by the one after: once more, after a moment. Making a session
+      // asks the user nothing.
+      g_usleep(500 * 1000);
+      created = createSession();
+    }
     if (!created.granted()) {
       // A portal that cannot even make a session cannot serve.
       *unusable = created.outcome == DesktopPortal::Answer::Outcome::kFailed;
@@ -264,27 +261,50 @@ class ScreenCastPortalRoute : public CaptureRoute {
       return false;
     }
 
-    std::string why;
+    // Every stream is read from the start: a cast sends a monitor's first
+    // frame when it starts, and then only when the monitor changes, so a
+    // stream joined later may wait for a frame as long as the screen is
+    // still. Each has a PipeWire connection of its own: a connection is one
+    // client, which two streams' threads cannot share.
+    for (Stream& stream : streams_) {
+      std::string failure;
+      const int fd = openPipeWireRemote(&failure);
+      if (fd < 0) {
+        *error = "The desktop portal gave no PipeWire connection for the screen cast: " +
+                 failure + ".";
+        closeSession();
+        return false;
+      }
+      stream.pipewire = PipeWireStream::open(fd, stream.cast.node, &failure);
+      if (!stream.pipewire) {
+        *error = "Cannot read the screen cast from PipeWire: " + failure + ".";
+        // Without PipeWire no screen cast can be read: the next way serves.
+        *unusable = true;
+        closeSession();
+        return false;
+      }
+    }
+    cursorEmbedded_ = cursorEmbedded;
+    return true;
+  }
+
+  // A new connection to the session's PipeWire remote; -1 with `why`.
+  int openPipeWireRemote(std::string* why) {
     GUnixFDList* fds = nullptr;
     GVariantBuilder none;
     g_variant_builder_init(&none, G_VARIANT_TYPE_VARDICT);
     GVariantPtr remote = portal_->call(kScreenCast, "OpenPipeWireRemote",
                                        g_variant_new("(oa{sv})", session_.c_str(), &none), "(h)",
-                                       &fds, &why);
+                                       &fds, why);
     int32_t slot = -1;
     if (remote) g_variant_get(remote.get(), "(h)", &slot);
+    int fd = -1;
     if (fds && slot >= 0 && slot < g_unix_fd_list_get_length(fds)) {
-      remote_ = g_unix_fd_list_get(fds, slot, nullptr);
+      fd = g_unix_fd_list_get(fds, slot, nullptr);
     }
     if (fds) g_object_unref(fds);
-    if (remote_ < 0) {
-      *error = "The desktop portal gave no PipeWire connection for the screen cast" +
-               (why.empty() ? std::string() : ": " + why) + ".";
-      closeSession();
-      return false;
-    }
-    cursorEmbedded_ = cursorEmbedded;
-    return true;
+    if (fd < 0 && why->empty()) *why = "the answer holds no descriptor";
+    return fd;
   }
 
   DesktopPortal::Answer selectSources(bool cursorEmbedded, const std::optional<std::string>& token,
@@ -321,7 +341,6 @@ class ScreenCastPortalRoute : public CaptureRoute {
   std::atomic<bool> haveToken_{false};
   std::atomic<bool> capturedThisSession_{false};
   std::string session_;
-  int remote_ = -1;
   bool cursorEmbedded_ = false;
   std::vector<Stream> streams_;
 };

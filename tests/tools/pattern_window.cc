@@ -31,7 +31,17 @@ gboolean draw(GtkWidget* widget, cairo_t* cr, gpointer) {
       cairo_fill(cr);
     }
   }
-  if (!announced) {
+  // Ready once fullscreen on its monitor: the compositor may first show it
+  // elsewhere, at another size.
+  GdkDisplay* display = gtk_widget_get_display(widget);
+  GdkMonitor* monitor = gdk_display_get_monitor(display, monitorIndex);
+  GdkMonitor* shownOn =
+      gdk_display_get_monitor_at_window(display, gtk_widget_get_window(widget));
+  GdkRectangle area{};
+  if (monitor) gdk_monitor_get_geometry(monitor, &area);
+  const bool inPlace = monitor && shownOn == monitor && width == area.width &&
+                       height == area.height;
+  if (!announced && inPlace) {
     announced = true;
     std::printf("ready\n");
     std::fflush(stdout);
@@ -53,6 +63,14 @@ int main(int argc, char** argv) {
   gtk_widget_set_app_paintable(window, TRUE);
   g_signal_connect(window, "draw", G_CALLBACK(draw), nullptr);
   g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
+  // The toolkit learns of the outputs a moment after it connects; a monitor
+  // it does not know yet would leave the choice to the compositor.
+  GdkDisplay* display = gdk_display_get_default();
+  for (int i = 0; i < 200 && gdk_display_get_n_monitors(display) <= monitorIndex; ++i) {
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    g_usleep(10000);
+  }
   gtk_window_fullscreen_on_monitor(GTK_WINDOW(window), gtk_widget_get_screen(window), monitorIndex);
   gtk_widget_show_all(window);
   gtk_main();

@@ -1,8 +1,8 @@
 // The host on the private GNOME desktop, where only the ScreenCast portal
 // gives pixels. GNOME shows its Screen Share dialog unless the permission
 // store holds the restore token sent: the tests store one as GNOME does
-// (for the second virtual monitor, Meta-1), and the captures are checked
-// against the pattern window shown fullscreen there.
+// (for both virtual monitors), and the captures are checked against the
+// pattern windows shown fullscreen there.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,7 +28,7 @@ std::string freshUuid() {
 }
 
 // Stores `token` in GNOME's permission store as the grant of a screen cast
-// of Meta-1, the way GNOME's portal stores the tokens it hands out.
+// of both monitors, the way GNOME's portal stores the tokens it hands out.
 void seedScreenCastGrant(const std::string& token) {
   const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
                        std::chrono::system_clock::now().time_since_epoch())
@@ -40,7 +40,8 @@ void seedScreenCastGrant(const std::string& token) {
              "org.freedesktop.impl.portal.PermissionStore.Set", "screencast", "true", token,
              "{'': ['yes']}",
              "<('GNOME', uint32 1, <(" + stamp + ", " + stamp +
-                 ", [(uint32 0, uint32 1, <'MetaVendor:MetaVirtualMonitor:0x01'>)])>)>"},
+                 ", [(uint32 0, uint32 1, <'MetaVendor:MetaVirtualMonitor:0x00'>), "
+                 "(uint32 1, uint32 1, <'MetaVendor:MetaVirtualMonitor:0x01'>)])>)>"},
             "/dev/null", "/dev/null");
   ASSERT_EQ(waitFor(pid, 20), 0) << "the permission store took no token";
 }
@@ -54,6 +55,13 @@ bool nameOwned(const std::string& name) {
   const bool owned = waitFor(pid, 10) == 0 && readFile(out).find("true") != std::string::npos;
   std::filesystem::remove(out);
   return owned;
+}
+
+// GNOME's portal backend crashes when a dialog is closed under it, and is
+// started again by the next request; a request meeting it dying fails at
+// once. Lets it go first.
+void letThePortalBackendGo() {
+  waitUntil([] { return !nameOwned("org.freedesktop.impl.portal.desktop.gnome"); }, 3);
 }
 
 std::filesystem::path tokenFile() {
@@ -109,18 +117,30 @@ TEST_F(GnomeHost, TheStoredGrantServesThisLaunchAndTheNextWithoutADialog) {
     startHost();
     ASSERT_FALSE(HasFatalFailure());
     EXPECT_EQ(boolCall("hasPermission"), true) << hostLog();
-    // Display 2 is the toolkit's second monitor, Meta-1, the one granted;
-    // twice, the second from the stream kept open.
-    for (int capture = 0; capture < 2; ++capture) {
+    // Displays 1 and 2 are the toolkit's monitors, Meta-0 and Meta-1; each
+    // twice, the second time from the stream kept open. GNOME may show a
+    // new fullscreen window on its monitor a moment after it drew.
+    for (int capture = 0; capture < 4; ++capture) {
+      const int monitor = capture % 2;
       const std::string png = dir_ + "/shot.png";
-      std::filesystem::remove(png);
-      ASSERT_EQ(ctl({"screenshot", "-o", png, "--display", "2"}), 0)
-          << readFile(dir_ + "/ctl.err") << hostLog();
-      const CapturedImage image = pngFileImage(png);
-      EXPECT_EQ(image.width, 1280);
-      EXPECT_EQ(image.height, 720);
+      CapturedImage image;
       std::string first;
-      EXPECT_EQ(patternMismatches(image, 1, &first), 0u) << "first wrong pixel " << first;
+      size_t wrong = 0;
+      waitUntil(
+          [&] {
+            std::filesystem::remove(png);
+            if (ctl({"screenshot", "-o", png, "--display", std::to_string(monitor + 1)}) != 0) {
+              return false;
+            }
+            image = pngFileImage(png);
+            wrong = patternMismatches(image, monitor, &first);
+            return wrong == 0;
+          },
+          10);
+      ASSERT_GT(image.width, 0) << readFile(dir_ + "/ctl.err") << hostLog();
+      EXPECT_EQ(image.width, monitor == 0 ? 1920 : 1280);
+      EXPECT_EQ(image.height, monitor == 0 ? 1080 : 720);
+      EXPECT_EQ(wrong, 0u) << "monitor " << monitor << ": first wrong pixel " << first;
     }
     EXPECT_EQ(boolCall("isPromptVisible"), false);
     EXPECT_TRUE(logHas("the ScreenCast portal")) << hostLog();
@@ -178,16 +198,14 @@ TEST_F(GnomeHost, WithoutAGrantTheUnansweredDialogIsAbandonedAndTheAnswerIsNo) {
     EXPECT_TRUE(logHas("did not answer")) << hostLog();
     EXPECT_EQ(boolCall("hasPermission"), c.believed);
     if (c.file.empty()) {
+      letThePortalBackendGo();
       // A capture asks the same way, and fails the same way.
       std::string err;
-      EXPECT_NE(ctl({"screenshot", "-o", dir_ + "/shot.png", "--display", "2"}, nullptr, &err), 0);
+      EXPECT_NE(ctl({"screenshot", "-o", dir_ + "/shot.png", "--display", "1"}, nullptr, &err), 0);
       EXPECT_NE(err.find("did not answer"), std::string::npos) << err;
     }
     ASSERT_EQ(stopHost(), 0) << hostLog();
-    // GNOME's portal backend crashes when a dialog is closed under it (and
-    // is started again by the next request): let it go first, so that the
-    // next case does not meet it dying.
-    waitUntil([] { return !nameOwned("org.freedesktop.impl.portal.desktop.gnome"); }, 3);
+    letThePortalBackendGo();
   }
 }
 

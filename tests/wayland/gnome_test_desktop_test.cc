@@ -2,13 +2,21 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/wayland_oracles.h"
+#include "tests/support/x_desktop.h"
 
 namespace dravel::testing {
 namespace {
 
-TEST(GnomeTestDesktop, HasTwoVirtualMonitorsOfKnownModes) {
+TEST(GnomeTestDesktop, HasTwoVirtualMonitorsOfKnownModesAndNoOverview) {
   ASSERT_EQ(waylandTestDesktop(), "gnome");
   EXPECT_EQ(gnomeMonitors(), std::vector<std::string>({"Meta-0 1920x1080", "Meta-1 1280x720"}));
+  // Out of the overview, where windows would be thumbnails.
+  std::string overview;
+  ASSERT_TRUE(runCommand({"gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path",
+                          "/org/gnome/Shell", "--method", "org.freedesktop.DBus.Properties.Get",
+                          "org.gnome.Shell", "OverviewActive"},
+                         &overview));
+  EXPECT_EQ(overview, "(<false>,)\n");
 }
 
 }  // namespace

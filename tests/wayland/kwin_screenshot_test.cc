@@ -119,22 +119,26 @@ TEST_F(KWinHost, ScreenshotsComeThroughKWinOnceItsEntryGrantsTheHost) {
   ASSERT_TRUE(windows.ready()) << "the pattern windows did not draw";
   grantScreenShot(std::filesystem::canonical(hostBinary_).string());
   platform_ = "wayland";
-  start();
-  ASSERT_FALSE(HasFatalFailure());
-
-  MethodResponse screen = call("dravel/capture", "screenUnderCursor");
-  const Value* geometry = std::get_if<Value>(&screen);
-  ASSERT_TRUE(geometry) << hostLog();
-  const std::optional<int64_t> id = geometry->intAt("displayId");
-  const std::optional<double> left = geometry->doubleAt("screenX");
-  ASSERT_TRUE(id && left) << hostLog();
-  const int monitor = *left >= 1920 ? 1 : 0;
-
+  // The portal this desktop has never answers: a host that met KWin before
+  // it honoured the new entry gives up on the portal soon and is started
+  // again.
+  hostEnvironment_ = {"DRAVEL_PORTAL_TIMEOUT_MS=1000"};
   const std::string png = dir_ + "/shot.png";
+  int monitor = 0;
   ASSERT_TRUE(waitUntil([&] {
+    if (pid_ > 0) stopHost();
+    start();
+    if (HasFatalFailure()) return true;
+    MethodResponse screen = call("dravel/capture", "screenUnderCursor");
+    const Value* geometry = std::get_if<Value>(&screen);
+    const std::optional<int64_t> id = geometry ? geometry->intAt("displayId") : std::nullopt;
+    const std::optional<double> left = geometry ? geometry->doubleAt("screenX") : std::nullopt;
+    if (!id || !left) return false;
+    monitor = *left >= 1920 ? 1 : 0;
     return ctl({"screenshot", "-o", png, "--display", std::to_string(*id)}) == 0;
   })) << readFile(dir_ + "/ctl.err")
       << hostLog();
+  ASSERT_FALSE(HasFatalFailure());
   const CapturedImage image = pngFileImage(png);
   EXPECT_EQ(image.width, 1920);
   EXPECT_EQ(image.height, 1080);
