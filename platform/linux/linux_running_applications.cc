@@ -73,6 +73,12 @@ std::string canonicalDisplayName(const std::string& display) {
   return name;
 }
 
+std::string waylandSocketOf(const std::string& environment) {
+  const std::string name = environmentEntry(environment, "WAYLAND_DISPLAY").value_or("");
+  if (name.empty() || name[0] == '/') return name;
+  return environmentEntry(environment, "XDG_RUNTIME_DIR").value_or("") + "/" + name;
+}
+
 LinuxRunningApplications::LinuxRunningApplications(std::string bundleIdentifier,
                                                    std::string procRoot,
                                                    std::string sessionVariable,
@@ -110,6 +116,7 @@ std::vector<RunningApplication> LinuxRunningApplications::runningApplications() 
   auto sessionOf = [&](const std::string& pid) -> std::optional<std::string> {
     std::optional<std::string> block = readSmallFile(procRoot_ + "/" + pid + "/environ");
     if (!block) return std::nullopt;
+    if (sessionVariable_ == "WAYLAND_DISPLAY") return waylandSocketOf(*block);
     return canonicalDisplayName(environmentEntry(*block, sessionVariable_).value_or(""));
   };
   if (!sessionVariable_.empty()) {

@@ -55,4 +55,9 @@ std::optional<std::string> environmentEntry(const std::string& block, const std:
 // "unix" host and the screen number (":1", "unix:1" and ":1.0" are one).
 std::string canonicalDisplayName(const std::string& display);
 
+// The Wayland compositor a process's environment connects to: the socket
+// WAYLAND_DISPLAY names, under XDG_RUNTIME_DIR unless it is a path (one name
+// in two runtime folders is two compositors); empty without WAYLAND_DISPLAY.
+std::string waylandSocketOf(const std::string& environment);
+
 }  // namespace dravel::linux_platform

@@ -304,6 +304,12 @@ TEST(LinuxRunningApplications, PerSessionOnlyCopiesOnTheSameDisplayCount) {
   EXPECT_FALSE(environmentEntry("AB=1\0"s, "B"));
   EXPECT_EQ(canonicalDisplayName("localhost:10.0"), "localhost:10");
   EXPECT_EQ(canonicalDisplayName(":0"), ":0");
+  // A Wayland compositor is its socket, not its name.
+  EXPECT_EQ(waylandSocketOf("WAYLAND_DISPLAY=wayland-1\0XDG_RUNTIME_DIR=/run/user/5\0"s),
+            "/run/user/5/wayland-1");
+  EXPECT_EQ(waylandSocketOf("WAYLAND_DISPLAY=/tmp/w/wayland-1\0XDG_RUNTIME_DIR=/run/user/5\0"s),
+            "/tmp/w/wayland-1");
+  EXPECT_EQ(waylandSocketOf("XDG_RUNTIME_DIR=/run/user/5\0"s), "");
 }
 
 }  // namespace
