@@ -146,6 +146,10 @@ TEST_F(KWinHost, ScreenshotsComeThroughKWinOnceItsEntryGrantsTheHost) {
   EXPECT_EQ(patternMismatches(image, monitor, &first), 0u)
       << "monitor " << monitor << ": first wrong pixel " << first;
   EXPECT_TRUE(logHas("KWin ScreenShot2")) << hostLog();
+  MethodResponse granted = call("dravel/capture", "hasPermission");
+  const Value* value = std::get_if<Value>(&granted);
+  ASSERT_TRUE(value);
+  EXPECT_EQ(value->asBool(), true);
 }
 
 // No entry names the host: KWin refuses it, the route is dropped with one

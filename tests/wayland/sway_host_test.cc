@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "tests/support/host_process.h"
+#include "tests/support/pattern_windows.h"
 #include "tests/support/wayland_oracles.h"
 
 namespace dravel::testing {
@@ -13,8 +14,8 @@ namespace {
 class SwayHost : public HostProcessTest {};
 
 // Wayland tells no pointer position: the screen under the cursor is the
-// output sway calls focused.
-TEST_F(SwayHost, TheScreenUnderTheCursorIsTheFocusedOutput) {
+// output sway calls focused, and its capture is grim's.
+TEST_F(SwayHost, TheScreenUnderTheCursorIsTheFocusedOutputAndCapturesAsGrimDoes) {
   ASSERT_EQ(waylandTestDesktop(), "sway");
   platform_ = "wayland";
   start();
@@ -29,6 +30,30 @@ TEST_F(SwayHost, TheScreenUnderTheCursorIsTheFocusedOutput) {
     EXPECT_EQ(screen->doubleAt("screenW"), static_cast<double>(output.width)) << output.name;
     EXPECT_EQ(screen->doubleAt("screenH"), static_cast<double>(output.height)) << output.name;
     EXPECT_EQ(screen->doubleAt("scale"), output.scale) << output.name;
+    // Its screenshot is grim's picture of that output.
+    const std::optional<int64_t> id = screen->intAt("displayId");
+    ASSERT_TRUE(id);
+    const std::string png = dir_ + "/shot.png";
+    ASSERT_EQ(ctl({"screenshot", "-o", png, "--display", std::to_string(*id)}), 0)
+        << readFile(dir_ + "/ctl.err") << hostLog();
+    const CapturedImage image = pngFileImage(png);
+    const GrimImage reference = grimOutput(output.name);
+    ASSERT_EQ(image.width, reference.width) << output.name;
+    ASSERT_EQ(image.height, reference.height) << output.name;
+    size_t wrong = 0;
+    for (size_t i = 0, n = static_cast<size_t>(image.width * image.height); i < n; ++i) {
+      wrong += image.pixels[i * 4] != reference.rgb[i * 3] ||
+               image.pixels[i * 4 + 1] != reference.rgb[i * 3 + 1] ||
+               image.pixels[i * 4 + 2] != reference.rgb[i * 3 + 2];
+    }
+    EXPECT_EQ(wrong, 0u) << output.name;
+  }
+  // Nothing to grant: no question is ever asked.
+  for (const char* method : {"hasPermission", "requestPermission"}) {
+    MethodResponse reply = call("dravel/capture", method);
+    const Value* value = std::get_if<Value>(&reply);
+    ASSERT_TRUE(value) << method;
+    EXPECT_EQ(value->asBool(), true) << method;
   }
 }
 
