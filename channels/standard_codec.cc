@@ -25,6 +25,16 @@ static_assert(kNodeCharge >= 2 * sizeof(void*) + sizeof(ValueList) &&
               kNodeCharge >= 2 * sizeof(void*) + sizeof(ValueMap) &&
               kNodeCharge >= 2 * sizeof(void*) + sizeof(ByteBuffer));
 
+// The most one wire byte can be charged for: a null in a list (one byte, a
+// Value), an empty list or map in a list (two bytes, a Value and a node), a
+// map entry of two nulls (two bytes, an entry).
+static_assert(StandardMessageCodec::kWorstExpansion >= sizeof(Value) &&
+              2 * StandardMessageCodec::kWorstExpansion >= sizeof(Value) + kNodeCharge &&
+              2 * StandardMessageCodec::kWorstExpansion >= sizeof(ValueMap::Entry));
+static_assert(StandardMessageCodec::kFullBudgetSize * StandardMessageCodec::kWorstExpansion +
+                  StandardMessageCodec::kExpansionAllowance <=
+              StandardMessageCodec::kMaxDecodedSize);
+
 // Strings up to this length live inside the string object itself.
 const size_t kInPlaceString = std::string().capacity();
 

@@ -50,18 +50,25 @@ class StandardMessageCodec {
   // stand for far more once decoded (a null inside a list is one byte that
   // becomes a whole Value), so a decode charges what it is about to allocate
   // against this budget and fails, before allocating, once the budget is
-  // spent. The budget is kMaxExpansion times the message's size plus
-  // kExpansionAllowance, and never more than kMaxDecodedSize. Real messages
-  // (maps with string keys, numbers, strings, bytes) stay well below 10
-  // times their size; only long runs of nulls, booleans or empty containers
-  // come near the limit.
+  // spent. No wire byte can stand for more than kWorstExpansion bytes
+  // decoded, so every message up to kFullBudgetSize decodes, however it is
+  // made, as the embedding's own decoder would decode it. Past that the
+  // budget grows by only kMaxExpansion per byte, which real messages (maps
+  // with string keys, numbers, strings, bytes) stay well below; only long
+  // runs of nulls, booleans or empty containers come near it. Never more
+  // than kMaxDecodedSize.
+  static constexpr size_t kWorstExpansion = 64;
+  static constexpr size_t kFullBudgetSize = size_t{4} << 20;
   static constexpr size_t kMaxExpansion = 16;
   static constexpr size_t kExpansionAllowance = size_t{1} << 20;
   static constexpr size_t kMaxDecodedSize = size_t{1} << 30;
   static constexpr size_t decodeBudget(size_t messageSize) {
     const size_t limit = (kMaxDecodedSize - kExpansionAllowance) / kMaxExpansion;
     if (messageSize >= limit) return kMaxDecodedSize;
-    return messageSize * kMaxExpansion + kExpansionAllowance;
+    const size_t full = (messageSize < kFullBudgetSize ? messageSize : kFullBudgetSize) *
+                        kWorstExpansion;
+    const size_t grown = messageSize * kMaxExpansion;
+    return (full > grown ? full : grown) + kExpansionAllowance;
   }
 
   static Message encode(const Value& value);
