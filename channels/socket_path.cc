@@ -18,20 +18,30 @@ std::string errnoText(int err) {
   return std::strerror(err);
 }
 
-// Blocking connect used to tell a live host from a stale socket file.
-bool someoneListens(const std::string& path, int* err) {
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    *err = errno;
-    return false;
+enum class Listener { kLive, kFrozen, kNone };
+
+// Tells a live host from a stale socket file by connecting, without
+// blocking: a host whose queue of connections is full (a stopped one) makes
+// connect fail with EAGAIN, tried again until `patience` has passed.
+Listener someoneListens(const std::string& path, std::chrono::milliseconds patience, int* err) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  for (;;) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+      *err = errno;
+      return Listener::kNone;
+    }
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    const int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    *err = rc == 0 ? 0 : errno;
+    ::close(fd);
+    if (rc == 0) return Listener::kLive;
+    if (*err != EAGAIN) return Listener::kNone;
+    if (std::chrono::steady_clock::now() >= deadline) return Listener::kFrozen;
+    ::usleep(50 * 1000);
   }
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  *err = rc == 0 ? 0 : errno;
-  ::close(fd);
-  return rc == 0;
 }
 
 }  // namespace
@@ -51,7 +61,8 @@ std::string parentFolder(const std::string& path) {
   return path.substr(0, slash);
 }
 
-std::optional<std::string> prepareSocketPath(const std::string& path, bool strictFolder) {
+std::optional<std::string> prepareSocketPath(const std::string& path, bool strictFolder,
+                                             std::chrono::milliseconds patience) {
   const bool strict = strictFolder || path == defaultSocketPath();
   const std::string folder = parentFolder(path);
   struct stat st {};
@@ -79,7 +90,15 @@ std::optional<std::string> prepareSocketPath(const std::string& path, bool stric
   if (::lstat(path.c_str(), &st) == 0) {
     if (!S_ISSOCK(st.st_mode)) return path + " exists and is not a socket";
     int err = 0;
-    if (someoneListens(path, &err)) return "another host is already serving " + path;
+    switch (someoneListens(path, patience, &err)) {
+      case Listener::kLive:
+        return "another host is already serving " + path;
+      case Listener::kFrozen:
+        return "another host holds " + path +
+               " but takes no connections (it may be stopped or hung)";
+      case Listener::kNone:
+        break;
+    }
     if (err != ECONNREFUSED && err != ENOENT) {
       return "cannot tell whether a host serves " + path + ": " + errnoText(err);
     }

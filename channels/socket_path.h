@@ -2,6 +2,7 @@
 // makes before it serves there.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -17,7 +18,11 @@ std::string parentFolder(const std::string& path);
 // Makes `path` ready for a host to bind: its folder made (0700) when missing
 // and, when `strictFolder`, required to be this user's own real folder and
 // made private; a stale socket left by a dead host removed. Why it cannot be
-// used (another host is live there, for one), or nothing.
-std::optional<std::string> prepareSocketPath(const std::string& path, bool strictFolder);
+// used (another host is live there, for one), or nothing. A host there whose
+// queue of connections is full (stopped, or hung) is waited for `patience`
+// at most, then reported as such.
+std::optional<std::string> prepareSocketPath(
+    const std::string& path, bool strictFolder,
+    std::chrono::milliseconds patience = std::chrono::seconds(3));
 
 }  // namespace dravel

@@ -1,4 +1,5 @@
 #include "channels/socket_messenger.h"
+#include "channels/socket_path.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -497,6 +498,31 @@ TEST_F(SocketMessengerTest, ReplacesAStaleSocketButRefusesOtherFilesAndLongPaths
   ASSERT_TRUE(why);
   EXPECT_EQ(*why, "another host is already serving " + path_);
   EXPECT_EQ(::access(path_.c_str(), F_OK), 0) << "the live host's socket stays";
+
+  // A host that takes no connections (stopped, its queue full) is reported
+  // after a bounded wait, not waited for.
+  const std::string frozen = dir_ + "/frozen.sock";
+  int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un at{};
+  at.sun_family = AF_UNIX;
+  std::strcpy(at.sun_path, frozen.c_str());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  std::vector<int> queued;
+  for (int i = 0; i < 64; ++i) {
+    int c = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    if (::connect(c, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
+      ::close(c);
+      break;
+    }
+    queued.push_back(c);
+  }
+  why = prepareSocketPath(frozen, false, std::chrono::milliseconds(200));
+  ASSERT_TRUE(why);
+  EXPECT_EQ(*why, "another host holds " + frozen +
+                      " but takes no connections (it may be stopped or hung)");
+  for (int c : queued) ::close(c);
+  ::close(listener);
 
   std::string plain = dir_ + "/plain";
   std::ofstream(plain) << "x";
