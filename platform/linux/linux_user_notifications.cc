@@ -3,6 +3,8 @@
 #include <gio/gio.h>
 
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <vector>
 
 #include "channels/log.h"
@@ -39,6 +41,13 @@ struct DesktopNotificationCenter::State : std::enable_shared_from_this<State> {
   // The service's id of each identifier, and what was sent under each id.
   std::map<std::string, uint32_t> idOf;
   std::map<uint32_t, NotificationRequest> sent;
+  // The identifiers whose notification is on its way to the service, each
+  // with the newest one that waits for it.
+  struct Waiting {
+    NotificationRequest request;
+    std::vector<AddCompletion> completions;
+  };
+  std::map<std::string, std::optional<Waiting>> onTheWay;
 
   ~State() {
     if (watch) g_bus_unwatch_name(watch);
@@ -182,9 +191,8 @@ struct DesktopNotificationCenter::State : std::enable_shared_from_this<State> {
                  [self, completion = std::move(completion)](GVariant* reply,
                                                             const std::string& failure) mutable {
                    if (!reply) {
-                     completion(false,
-                                NotificationError{"The notification service does not answer: " +
-                                                  failure});
+                     completion(false, NotificationError{
+                                           "The notification service does not answer: " + failure});
                      return;
                    }
                    self->checkActions();
@@ -195,23 +203,24 @@ struct DesktopNotificationCenter::State : std::enable_shared_from_this<State> {
 
   void checkActions() {
     if (loggedNoActions) return;
-    call("GetCapabilities", nullptr, "(as)", [self = shared_from_this()](GVariant* reply,
-                                                                         const std::string&) {
-      if (!reply || self->loggedNoActions) return;
-      GVariantIter* capabilities = nullptr;
-      g_variant_get(reply, "(as)", &capabilities);
-      bool actions = false;
-      const gchar* capability = nullptr;
-      while (g_variant_iter_loop(capabilities, "&s", &capability)) {
-        if (g_strcmp0(capability, "actions") == 0) actions = true;
-      }
-      g_variant_iter_free(capabilities);
-      if (!actions) {
-        self->loggedNoActions = true;
-        NSLog("[notifications] the notification service offers no actions: clicks on "
-              "notifications cannot come back");
-      }
-    });
+    call("GetCapabilities", nullptr, "(as)",
+         [self = shared_from_this()](GVariant* reply, const std::string&) {
+           if (!reply || self->loggedNoActions) return;
+           GVariantIter* capabilities = nullptr;
+           g_variant_get(reply, "(as)", &capabilities);
+           bool actions = false;
+           const gchar* capability = nullptr;
+           while (g_variant_iter_loop(capabilities, "&s", &capability)) {
+             if (g_strcmp0(capability, "actions") == 0) actions = true;
+           }
+           g_variant_iter_free(capabilities);
+           if (!actions) {
+             self->loggedNoActions = true;
+             NSLog(
+                 "[notifications] the notification service offers no actions: clicks on "
+                 "notifications cannot come back");
+           }
+         });
   }
 
   void add(NotificationRequest request, AddCompletion completion) {
@@ -222,44 +231,77 @@ struct DesktopNotificationCenter::State : std::enable_shared_from_this<State> {
         completion(NotificationError{"No session bus: " + error});
         return;
       }
-      auto previous = self->idOf.find(request.identifier);
-      const uint32_t replaces = previous == self->idOf.end() ? 0 : previous->second;
-      GVariantBuilder actions;
-      g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
-      g_variant_builder_add(&actions, "s", kDefaultAction);
-      g_variant_builder_add(&actions, "s", "Open");
-      GVariantBuilder hints;
-      g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
-      g_variant_builder_add(&hints, "{sv}", "desktop-entry",
-                            g_variant_new_string(self->applicationId.c_str()));
-      if (request.sound) {
-        g_variant_builder_add(&hints, "{sv}", "sound-name",
-                              g_variant_new_string("message-new-instant"));
-      } else {
-        g_variant_builder_add(&hints, "{sv}", "suppress-sound", g_variant_new_boolean(TRUE));
+      // While a notification of this identifier is on its way, the service's
+      // id for it is not known yet: a later one waits for it, so that it
+      // replaces the earlier instead of showing beside it. Of several that
+      // wait, the newest goes; the others are answered with it.
+      auto out = self->onTheWay.find(request.identifier);
+      if (out != self->onTheWay.end()) {
+        std::optional<Waiting>& held = out->second;
+        if (!held) held.emplace();
+        held->request = std::move(request);
+        held->completions.push_back(std::move(completion));
+        return;
       }
-      GVariant* parameters = g_variant_new(
-          "(susssasa{sv}i)", "Dravel", replaces, self->applicationId.c_str(),
-          request.title.c_str(), request.body.c_str(), &actions, &hints, -1);
-      self->call("Notify", parameters, "(u)",
-                 [self, request = std::move(request), completion = std::move(completion)](
-                     GVariant* reply, const std::string& failure) mutable {
-                   if (!reply) {
-                     completion(NotificationError{"The notification was not shown: " + failure});
-                     return;
-                   }
-                   guint32 id = 0;
-                   g_variant_get(reply, "(u)", &id);
-                   // What an earlier id of this identifier held is replaced.
-                   auto earlier = self->idOf.find(request.identifier);
-                   if (earlier != self->idOf.end() && earlier->second != id) {
-                     self->sent.erase(earlier->second);
-                   }
-                   self->idOf[request.identifier] = id;
-                   self->sent[id] = std::move(request);
-                   completion(std::nullopt);
-                 });
+      self->onTheWay.emplace(request.identifier, std::nullopt);
+      std::vector<AddCompletion> completions;
+      completions.push_back(std::move(completion));
+      self->notify(std::move(request), std::move(completions));
     });
+  }
+
+  // Sends one notification, its identifier marked on its way.
+  void notify(NotificationRequest request, std::vector<AddCompletion> completions) {
+    auto previous = idOf.find(request.identifier);
+    const uint32_t replaces = previous == idOf.end() ? 0 : previous->second;
+    GVariantBuilder actions;
+    g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
+    g_variant_builder_add(&actions, "s", kDefaultAction);
+    g_variant_builder_add(&actions, "s", "Open");
+    GVariantBuilder hints;
+    g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
+    g_variant_builder_add(&hints, "{sv}", "desktop-entry",
+                          g_variant_new_string(applicationId.c_str()));
+    if (request.sound) {
+      g_variant_builder_add(&hints, "{sv}", "sound-name",
+                            g_variant_new_string("message-new-instant"));
+    } else {
+      g_variant_builder_add(&hints, "{sv}", "suppress-sound", g_variant_new_boolean(TRUE));
+    }
+    GVariant* parameters =
+        g_variant_new("(susssasa{sv}i)", "Dravel", replaces, applicationId.c_str(),
+                      request.title.c_str(), request.body.c_str(), &actions, &hints, -1);
+    call("Notify", parameters, "(u)",
+         [self = shared_from_this(), request = std::move(request),
+          completions = std::move(completions)](GVariant* reply,
+                                                const std::string& failure) mutable {
+           const std::string identifier = request.identifier;
+           std::optional<NotificationError> outcome;
+           if (!reply) {
+             outcome = NotificationError{"The notification was not shown: " + failure};
+           } else {
+             guint32 id = 0;
+             g_variant_get(reply, "(u)", &id);
+             // What an earlier id of this identifier held is replaced.
+             auto earlier = self->idOf.find(identifier);
+             if (earlier != self->idOf.end() && earlier->second != id) {
+               self->sent.erase(earlier->second);
+             }
+             self->idOf[identifier] = id;
+             self->sent[id] = std::move(request);
+           }
+           for (AddCompletion& done : completions) done(outcome);
+           // The newest that waited goes now, with the id just learnt.
+           auto out = self->onTheWay.find(identifier);
+           if (out == self->onTheWay.end()) return;
+           if (!out->second) {
+             self->onTheWay.erase(out);
+             return;
+           }
+           Waiting next = std::move(*out->second);
+           out->second.reset();
+           self->notify(std::move(next.request), std::move(next.completions));
+         });
   }
 };
 
@@ -286,10 +328,10 @@ void DesktopNotificationCenter::requestAuthorizationWithOptions(
 
 void DesktopNotificationCenter::addNotificationRequest(NotificationRequest request,
                                                        AddCompletion completion) {
-  mainQueue().async([state = state_, request = std::move(request),
-                     completion = std::move(completion)]() mutable {
-    state->add(std::move(request), std::move(completion));
-  });
+  mainQueue().async(
+      [state = state_, request = std::move(request), completion = std::move(completion)]() mutable {
+        state->add(std::move(request), std::move(completion));
+      });
 }
 
 }  // namespace dravel::linux_platform

@@ -6,11 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <glib.h>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <glib.h>
 
 #include "channels/glib_main_queue.h"
 #include "platform/linux/linux_user_notifications.h"
@@ -52,9 +52,9 @@ class Notifications : public ::testing::Test {
         << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
            "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
            "<allow own=\"*\"/></policy></busconfig>\n";
-    bus_ = spawn({"dbus-daemon", "--nofork", "--config-file=" + dir_ + "/bus.conf",
-                  "--print-address=1"},
-                 dir_ + "/bus.address", dir_ + "/bus.err");
+    bus_ = spawn(
+        {"dbus-daemon", "--nofork", "--config-file=" + dir_ + "/bus.conf", "--print-address=1"},
+        dir_ + "/bus.address", dir_ + "/bus.err");
     std::string address;
     ASSERT_TRUE(waitUntil([&] {
       address = readFile(dir_ + "/bus.address");
@@ -73,8 +73,8 @@ class Notifications : public ::testing::Test {
   }
 
   void startService() {
-    service_ = spawn({"dunst", "-config", dir_ + "/dunstrc"}, dir_ + "/dunst.out",
-                     dir_ + "/dunst.err");
+    service_ =
+        spawn({"dunst", "-config", dir_ + "/dunstrc"}, dir_ + "/dunst.out", dir_ + "/dunst.err");
     ASSERT_TRUE(waitUntil([] {
       return runCommand({"gdbus", "call", "--session", "--dest", "org.freedesktop.Notifications",
                          "--object-path", "/org/freedesktop/Notifications", "--method",
@@ -85,7 +85,6 @@ class Notifications : public ::testing::Test {
     if (service_ > 0) stopProcess(service_);
     service_ = -1;
   }
-
 
   // Permission as the centre answers it.
   bool authorize(DesktopNotificationCenter& center) {
@@ -161,6 +160,24 @@ TEST_F(Notifications, AClickComesBackOnceAsTheDefaultAnswerAndReplacementsKeepOn
   runCommand({"dunstctl", "close-all"});
   ASSERT_TRUE(displayed(0));
 
+  // A burst with a new identifier, sent without waiting for the answers (no
+  // id of the service known for it yet): still one on screen.
+  int answered = 0;
+  for (const char* title : {"Saved once", "Saved twice", "Saved again"}) {
+    NotificationRequest request;
+    request.identifier = "dravel.burst";
+    request.title = title;
+    center.addNotificationRequest(request, [&](std::optional<NotificationError> error) {
+      EXPECT_FALSE(error);
+      ++answered;
+    });
+  }
+  ASSERT_TRUE(serveMainContextUntil([&] { return answered == 3; }));
+  ASSERT_TRUE(displayed(1));
+
+  runCommand({"dunstctl", "close-all"});
+  ASSERT_TRUE(displayed(0));
+
   // Closed without a click: no answer.
   ASSERT_TRUE(show(center, "dravel.update", "Update", "update"));
   ASSERT_TRUE(displayed(1));
@@ -191,6 +208,7 @@ TEST_F(Notifications, WithoutAServiceNothingIsShownAndARestartedServiceIsUsedAfr
   startService();
   ASSERT_TRUE(show(center, "dravel.saved", "Second run", "second"));
   ASSERT_TRUE(displayed(1));
+
   runCommand({"dunstctl", "action", "0"});
   ASSERT_TRUE(serveMainContextUntil([&] { return !recorder.responses.empty(); }));
   ASSERT_EQ(recorder.responses.size(), 1u);
