@@ -104,6 +104,8 @@ GtkCursorRuntime::GtkCursorRuntime(FlutterBinaryMessenger& messenger,
 
 GtkCursorRuntime::~GtkCursorRuntime() {
   if (handlerInstalled_) messenger_.setMessageHandlerOnChannel(kMouseCursorChannel, nullptr);
+  for (auto& [key, entry] : drawn_) g_object_unref(entry.made);
+  for (auto& [name, made] : named_) g_object_unref(made);
 }
 
 bool GtkCursorRuntime::classNamed(const std::string& className) {
@@ -159,14 +161,28 @@ bool GtkCursorRuntime::activate(const std::string& kind) {
   GdkDisplay* display = gdk_window_get_display(window);
   GdkCursor* made = nullptr;
   if (cursor->image()) {
-    made = drawnCursor(display, *cursor, gdk_window_get_scale_factor(window));
+    // Drawn once per scale; a window moved to a monitor of another scale
+    // gets one drawn for it.
+    const int scale = gdk_window_get_scale_factor(window);
+    const auto key = std::make_pair(static_cast<const Cursor*>(cursor.get()), scale);
+    auto found = drawn_.find(key);
+    if (found == drawn_.end()) {
+      GdkCursor* drawn = drawnCursor(display, *cursor, scale);
+      if (!drawn) return false;
+      found = drawn_.emplace(key, Made{cursor, drawn}).first;
+    }
+    made = found->second.made;
   } else {
-    made = gdk_cursor_new_from_name(display, cursor->name().c_str());
-    if (!made) made = gdk_cursor_new_from_name(display, "default");
+    auto found = named_.find(cursor->name());
+    if (found == named_.end()) {
+      GdkCursor* named = gdk_cursor_new_from_name(display, cursor->name().c_str());
+      if (!named) named = gdk_cursor_new_from_name(display, "default");
+      if (!named) return false;
+      found = named_.emplace(cursor->name(), named).first;
+    }
+    made = found->second;
   }
-  if (!made) return false;
   gdk_window_set_cursor(window, made);
-  g_object_unref(made);
   gdk_display_flush(display);
   return true;
 }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,7 @@
 #include "platform/cursor.h"
 
 typedef struct _GdkWindow GdkWindow;
+typedef struct _GdkCursor GdkCursor;
 
 namespace dravel::linux_platform {
 
@@ -57,6 +59,15 @@ class GtkCursorRuntime : public ObjectRuntime {
   std::function<GdkWindow*()> window_;
   CursorFromKindImp implementation_;
   bool handlerInstalled_ = false;
+  // The toolkit's cursors made so far, reused: a drawn one per cursor and
+  // scale (the cursor kept, so that its address names it), a named one per
+  // name.
+  struct Made {
+    std::shared_ptr<Cursor> cursor;
+    GdkCursor* made = nullptr;
+  };
+  std::map<std::pair<const Cursor*, int>, Made> drawn_;
+  std::map<std::string, GdkCursor*> named_;
 };
 
 }  // namespace dravel::linux_platform

@@ -118,6 +118,14 @@ TEST_F(Cursors, DiagonalKindsAreTheDrawnArrowsOthersTheThemesNamedCursors) {
   EXPECT_NE(text.serial, other.serial);
   EXPECT_FALSE(text.width == 24 && text.height == 24 && text.xhot == 12 && text.yhot == 12);
 
+  // Each is made once: activated again, the very same server cursor.
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(activate("resizeUpLeftDownRight"));
+    EXPECT_EQ(cursorAfter(text.serial).serial, arrow.serial);
+    ASSERT_TRUE(activate("text"));
+    EXPECT_EQ(cursorAfter(arrow.serial).serial, text.serial);
+  }
+
   EXPECT_EQ(cursorNameForKind("resizeUpLeftDownRight"), "nwse-resize");
   EXPECT_EQ(cursorNameForKind("click"), "pointer");
   EXPECT_EQ(cursorNameForKind("noSuchKind"), "default");
