@@ -16,6 +16,7 @@
 // serve.
 #include <fcntl.h>
 #include <glib-unix.h>
+#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -295,7 +296,16 @@ int main(int argc, char** argv) {
 
   GLibMainQueue queue;
   setMainQueue(&queue);
-  auto messenger = std::make_shared<SocketMessenger>(queue.context());
+  SocketMessenger::Options socketOptions;
+  // Memory freed after big captures stays in the allocator's arenas (one per
+  // thread that allocated) until given back; given back once no client is
+  // left, not after each capture, which would cost every round trip.
+  socketOptions.whenIdle = [] {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+  };
+  auto messenger = std::make_shared<SocketMessenger>(queue.context(), socketOptions);
   std::unique_ptr<sim::SimDesktop> desktop;
   std::unique_ptr<linux_platform::LinuxDesktop> x11;
   std::unique_ptr<linux_platform::WaylandDesktop> wayland;

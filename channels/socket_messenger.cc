@@ -380,7 +380,7 @@ std::optional<std::string> SocketMessenger::listen(const std::string& path) {
 }
 
 void SocketMessenger::stop() {
-  for (GSource** source : {&listenSource_, &acceptRetry_}) {
+  for (GSource** source : {&listenSource_, &acceptRetry_, &idleTimer_}) {
     if (!*source) continue;
     g_source_destroy(*source);
     g_source_unref(*source);
@@ -495,6 +495,24 @@ size_t SocketMessenger::pausedConnectionCount() const {
 void SocketMessenger::closeConnection(const std::shared_ptr<Connection>& connection) {
   connections_.erase(connection->id);
   connection->shutdown();
+  if (!connections_.empty() || !options_.whenIdle || listenFd_ < 0) return;
+  // Counted from the last one to go.
+  if (idleTimer_) {
+    g_source_destroy(idleTimer_);
+    g_source_unref(idleTimer_);
+  }
+  idleTimer_ = g_timeout_source_new(static_cast<guint>(options_.idleDelaySeconds * 1000));
+  g_source_set_callback(
+      idleTimer_,
+      [](gpointer data) -> gboolean {
+        auto* self = static_cast<SocketMessenger*>(data);
+        g_source_unref(self->idleTimer_);
+        self->idleTimer_ = nullptr;
+        if (self->connections_.empty() && self->options_.whenIdle) self->options_.whenIdle();
+        return G_SOURCE_REMOVE;
+      },
+      this, nullptr);
+  g_source_attach(idleTimer_, context_);
 }
 
 void SocketMessenger::handleFrame(const std::shared_ptr<Connection>& connection, Frame frame) {

@@ -8,6 +8,7 @@
 #include <glib.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -37,6 +38,10 @@ class SocketMessenger : public FlutterBinaryMessenger {
     // A connection that has sent part of a frame and nothing more for this
     // long is closed (time spent with its reading paused does not count).
     double frameIdleTimeoutSeconds = 30;
+    // Called on the context once the last client has been gone this long
+    // with none come since (the host gives memory back then).
+    std::function<void()> whenIdle;
+    double idleDelaySeconds = 1;
   };
 
   // Uses the given context (the default context when null).
@@ -88,6 +93,7 @@ class SocketMessenger : public FlutterBinaryMessenger {
   int listenFd_ = -1;
   GSource* listenSource_ = nullptr;
   GSource* acceptRetry_ = nullptr;  // armed while accepting is backed off
+  GSource* idleTimer_ = nullptr;    // armed when the last client went
   // The current run of failed accepts (0 when accepting works) and the next
   // wait before trying again.
   uint64_t acceptFailures_ = 0;
