@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build directory into a temporary folder
 # and checks what it holds: the programs, the desktop entry (valid), the icon,
-# the documentation, and library dependencies that name GTK. Then the host
+# the documentation, the manual pages, and library dependencies that name
+# GTK; lintian finds nothing to say of it. Then the host
 # unpacked from it serves the X11 desktop this runs on (the test desktop):
 # the client unpacked with it takes a screenshot of the primary monitor.
 set -euo pipefail
@@ -21,12 +22,20 @@ for path in /usr/bin/dravel-host /usr/bin/dravelctl \
   /usr/share/applications/app.dravel.Dravel.desktop \
   /usr/share/icons/hicolor/scalable/apps/app.dravel.Dravel.svg \
   /usr/share/doc/dravel-host/README.md /usr/share/doc/dravel-host/architecture.md \
+  /usr/share/doc/dravel-host/copyright /usr/share/doc/dravel-host/changelog.gz \
+  /usr/share/man/man1/dravel-host.1.gz /usr/share/man/man1/dravelctl.1.gz \
   /usr/share/dravel-host/scenarios/default.json; do
   if ! grep -qx "$path" "$work/contents"; then
     echo "missing from the package: $path"
     status=1
   fi
 done
+# Debian's own checks: nothing to report, errors and warnings alike.
+if ! lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1; then
+  echo "lintian reports:"
+  cat "$work/lintian.log"
+  status=1
+fi
 if grep -E '^/usr/(lib|include)/' "$work/contents" | grep -v '^/usr/lib/$'; then
   echo "the package holds libraries or headers it should not"
   status=1
