@@ -151,6 +151,34 @@ std::vector<RunningApplication> LinuxRunningApplications::runningApplications() 
     }
     out.push_back(std::move(app));
   }
+  if (identityOwner_) {
+    const std::optional<int> owner = identityOwner_();
+    const bool listed = owner && std::any_of(out.begin(), out.end(), [&](const auto& app) {
+                          return app.processIdentifier == *owner;
+                        });
+    if (owner && *owner > 0 && *owner != ::getpid() && !listed) {
+      bool named = true;
+      if (handles_ && !handles_->holds(*owner)) {
+        // Held, then asked again, so that the handle names the holder.
+        named = handles_->hold(*owner);
+        if (named && identityOwner_() != owner) {
+          handles_->release(*owner);
+          named = false;
+        }
+      }
+      if (named) {
+        RunningApplication app;
+        app.processIdentifier = *owner;
+        app.bundleIdentifier = bundleIdentifier_;
+        if (std::optional<std::string> path =
+                readLink(procRoot_ + "/" + std::to_string(*owner) + "/exe")) {
+          app.bundlePath = withoutDeletedMark(*path);
+          app.localizedName = std::filesystem::path(*app.bundlePath).filename().string();
+        }
+        out.push_back(std::move(app));
+      }
+    }
+  }
   std::sort(out.begin(), out.end(), [](const RunningApplication& a, const RunningApplication& b) {
     return a.processIdentifier < b.processIdentifier;
   });

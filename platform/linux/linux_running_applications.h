@@ -6,11 +6,14 @@
 // path as their bundle path. With a session variable given, only copies in
 // the same desktop session count: those whose environment gives it the same
 // value as this process's (for the X11 desktop DISPLAY, so that a copy
-// serving another display, or a nested test desktop, is left alone).
+// serving another display, or a nested test desktop, is left alone). The
+// process holding the program's identity in the session is listed as well,
+// wherever its executable lies.
 #pragma once
 
 #include <sys/stat.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,12 +42,20 @@ class LinuxRunningApplications : public RunningApplications {
   // SIGTERM: a polite quit request. False when it could not be sent.
   bool terminate(int processIdentifier) override;
 
+  // The process that holds the program's identity in this desktop session
+  // (its well-known name on the session bus), if any: listed too, wherever
+  // it was installed from (another install, a build tree).
+  void setIdentityOwner(std::function<std::optional<int>()> owner) {
+    identityOwner_ = std::move(owner);
+  }
+
  private:
   bool isCopy(const std::string& pid, const struct stat& own, const std::string& ownPath);
   std::string bundleIdentifier_;
   std::string procRoot_;
   std::string sessionVariable_;
   std::shared_ptr<ProcessHandles> handles_;
+  std::function<std::optional<int>()> identityOwner_;
 };
 
 // The value of `name` in an environment block as /proc/PID/environ holds it

@@ -107,6 +107,9 @@ class LinuxSession : public Platform {
   LinuxProcessControl processControl_{processHandles_};
   GtkAlerts alerts_;
   LinuxWindow* mainWindow_ = nullptr;
+  // The program's identity on the session bus (its well-known name), asked
+  // for once the session's services start; 0 until then.
+  unsigned identityName_ = 0;
 };
 
 }  // namespace dravel::linux_platform

@@ -297,16 +297,16 @@ TEST_F(HostX11, AFolderChooserGoesWithTheCallerThatLeftAndAnswersOneThatStayed) 
   // Its bookmark leads back to the folder, until the folder is replaced.
   const std::optional<std::string> bookmark = value->stringAt("bookmark");
   ASSERT_TRUE(bookmark) << hostLog();
-  const MethodResponse access = call("dravel/capture", "beginSaveFolderAccess",
-                                     ValueMap{{"bookmark", Value(*bookmark)}});
+  const MethodResponse access =
+      call("dravel/capture", "beginSaveFolderAccess", ValueMap{{"bookmark", Value(*bookmark)}});
   ASSERT_TRUE(succeeded(access)) << hostLog();
   EXPECT_EQ(std::get<Value>(access).stringAt("path"), shots);
   EXPECT_EQ(std::get<Value>(access).boolAt("stale"), false);
   const std::string kept = shots + ".kept";
   std::filesystem::rename(shots, kept);
   std::filesystem::create_directories(shots);
-  const MethodResponse replaced = call("dravel/capture", "beginSaveFolderAccess",
-                                       ValueMap{{"bookmark", Value(*bookmark)}});
+  const MethodResponse replaced =
+      call("dravel/capture", "beginSaveFolderAccess", ValueMap{{"bookmark", Value(*bookmark)}});
   std::filesystem::remove_all(kept);
   ASSERT_TRUE(succeeded(replaced)) << hostLog();
   EXPECT_EQ(std::get<Value>(replaced).boolAt("stale"), true);
@@ -373,9 +373,9 @@ TEST_F(HostX11, ANotificationClickedOnTheDesktopReachesTheInterface) {
   start();
   stopWatch.pid =
       spawn({ctlBinary_, "--socket", socket_, "watch"}, dir_ + "/watch.out", dir_ + "/watch.err");
-  const MethodResponse shown = call(
-      "dravel/notifications", "show",
-      ValueMap{{"title", "Exported"}, {"id", "export"}, {"payload", "job-7"}});
+  const MethodResponse shown =
+      call("dravel/notifications", "show",
+           ValueMap{{"title", "Exported"}, {"id", "export"}, {"payload", "job-7"}});
   ASSERT_TRUE(succeeded(shown)) << hostLog();
   EXPECT_EQ(*std::get<Value>(shown).asBool(), true) << hostLog();
   ASSERT_TRUE(waitUntil([] {
@@ -390,7 +390,8 @@ TEST_F(HostX11, ANotificationClickedOnTheDesktopReachesTheInterface) {
   EXPECT_TRUE(waitUntil([&] {
     runCommand({"dunstctl", "action", "0"});
     return readFile(dir_ + "/watch.out").find(line) != std::string::npos;
-  })) << readFile(dir_ + "/watch.out") << hostLog();
+  })) << readFile(dir_ + "/watch.out")
+      << hostLog();
   EXPECT_TRUE(logHas("[Notifications] clicked export")) << hostLog();
 }
 
@@ -413,24 +414,51 @@ TEST_F(HostX11, ACopyStartedAfterAnUpgradeReplacedTheProgramEndsTheOldOne) {
             std::string::npos);
 
   // The upgraded copy, on a socket of its own on the same display.
-  const pid_t upgraded =
-      spawn({program, "--platform", "x11", "--socket", dir_ + "/upgraded.sock"},
-            dir_ + "/upgraded.out", dir_ + "/upgraded.log", hostEnvironment_);
+  const pid_t upgraded = spawn({program, "--platform", "x11", "--socket", dir_ + "/upgraded.sock"},
+                               dir_ + "/upgraded.out", dir_ + "/upgraded.log", hostEnvironment_);
   struct Stop {
     pid_t pid;
     ~Stop() { stopProcess(pid); }
   } stopUpgraded{upgraded};
   const std::string line = "[SingleInstance] terminating stale copy pid=" + std::to_string(old);
-  EXPECT_TRUE(waitUntil(
-      [&] { return readFile(dir_ + "/upgraded.log").find(line) != std::string::npos; }))
-      << readFile(dir_ + "/upgraded.log");
+  EXPECT_TRUE(waitUntil([&] {
+    return readFile(dir_ + "/upgraded.log").find(line) != std::string::npos;
+  })) << readFile(dir_ + "/upgraded.log");
   // The old copy ends; the new one serves.
   EXPECT_GE(waitFor(old, 20), 0) << hostLog();
   pid_ = -1;
   EXPECT_TRUE(waitUntil([&] {
     std::string error;
     return SocketClient::connect(dir_ + "/upgraded.sock", &error) != nullptr;
-  })) << readFile(dir_ + "/upgraded.log") << "old copy:\n" << hostLog();
+  })) << readFile(dir_ + "/upgraded.log")
+      << "old copy:\n"
+      << hostLog();
+}
+
+// A copy installed elsewhere (another install, a build tree) is another
+// file: it is found by the program's name on the session bus and ended too.
+TEST_F(HostX11, ACopyInstalledElsewhereIsFoundByItsNameOnTheBusAndEnded) {
+  const std::string elsewhere = dir_ + "/elsewhere/dravel-host";
+  std::filesystem::create_directories(dir_ + "/elsewhere");
+  std::filesystem::copy_file(hostBinary_, elsewhere);
+  const std::string installed = hostBinary_;
+  hostBinary_ = elsewhere;
+  start();
+  ASSERT_TRUE(logHas("[host] serving")) << hostLog();
+  const pid_t old = pid_;
+
+  const pid_t fresh = spawn({installed, "--platform", "x11", "--socket", dir_ + "/fresh.sock"},
+                            dir_ + "/fresh.out", dir_ + "/fresh.log", hostEnvironment_);
+  struct Stop {
+    pid_t pid;
+    ~Stop() { stopProcess(pid); }
+  } stopFresh{fresh};
+  EXPECT_GE(waitFor(old, 20), 0) << readFile(dir_ + "/fresh.log") << "old copy:\n" << hostLog();
+  pid_ = -1;
+  EXPECT_TRUE(waitUntil([&] {
+    std::string error;
+    return SocketClient::connect(dir_ + "/fresh.sock", &error) != nullptr;
+  })) << readFile(dir_ + "/fresh.log");
 }
 
 TEST_F(HostX11, TheOverlayCoversItsScreenIsLeftOutOfCapturesAndLeavesNothingGrabbed) {
