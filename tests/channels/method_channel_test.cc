@@ -119,9 +119,10 @@ TEST(MethodChannelTest, ACallThatWouldExpandPastItsBudgetIsABadCall) {
         ++calls;
         r(Value());
       });
-  // "m" with a list of a million nulls: 1 MB that would decode to about 40 MB.
-  std::vector<uint8_t> call{7, 1, 'm', 12, 255, 0x40, 0x42, 0x0f, 0x00};
-  call.resize(call.size() + 1000000, 0);
+  // "m" with a list of eight million nulls: 8 MB that would decode to about
+  // 320 MB.
+  std::vector<uint8_t> call{7, 1, 'm', 12, 255, 0x00, 0x12, 0x7a, 0x00};
+  call.resize(call.size() + 8000000, 0);
   std::optional<Message> reply;
   p.ui->sendOnChannel("dravel/test", Message(call), [&](Message r) { reply = std::move(r); });
   EXPECT_EQ(calls, 0);
