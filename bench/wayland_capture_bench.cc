@@ -34,7 +34,7 @@
 #include "bench/bench_process.h"
 #include "channels/socket_client.h"
 #include "channels/standard_codec.h"
-#include "platform/linux/desktop_portal.h"
+#include "platform/linux/portal_capture_routes.h"
 
 namespace {
 
@@ -229,16 +229,7 @@ void BM_ScreenshotPortal(benchmark::State& state) {
     return;
   }
   for (auto _ : state) {
-    auto answer = portal->request(
-        "org.freedesktop.portal.Screenshot", "Screenshot", "screenshot",
-        [](const char* handle) {
-          GVariantBuilder options;
-          g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
-          g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(handle));
-          g_variant_builder_add(&options, "{sv}", "interactive", g_variant_new_boolean(FALSE));
-          return g_variant_new("(sa{sv})", "", &options);
-        },
-        [] { return false; });
+    auto answer = linux_platform::requestScreenshot(*portal, [] { return false; });
     const gchar* uri = nullptr;
     if (answer.granted()) g_variant_lookup(answer.results.get(), "uri", "&s", &uri);
     gchar* path = uri ? g_filename_from_uri(uri, nullptr, nullptr) : nullptr;

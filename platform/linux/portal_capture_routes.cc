@@ -371,16 +371,7 @@ class ScreenshotPortalRoute : public CaptureRoute {
   // The whole layout, decoded; the portal's file is removed.
   std::optional<DecodedImage> screenshot(const std::function<bool()>& cancelled,
                                          std::string* error) {
-    DesktopPortal::Answer answer = portal_->request(
-        kScreenshot, "Screenshot", "screenshot",
-        [](const char* handle) {
-          GVariantBuilder options;
-          g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
-          g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(handle));
-          g_variant_builder_add(&options, "{sv}", "interactive", g_variant_new_boolean(FALSE));
-          return g_variant_new("(sa{sv})", "", &options);
-        },
-        cancelled);
+    DesktopPortal::Answer answer = requestScreenshot(*portal_, cancelled);
     if (!answer.granted()) {
       if (answer.outcome == DesktopPortal::Answer::Outcome::kAnswered && answer.response == 1) {
         granted_ = false;
@@ -434,6 +425,20 @@ class ScreenshotPortalRoute : public CaptureRoute {
 };
 
 }  // namespace
+
+DesktopPortal::Answer requestScreenshot(DesktopPortal& portal,
+                                        const std::function<bool()>& cancelled) {
+  return portal.request(
+      kScreenshot, "Screenshot", "screenshot",
+      [](const char* handle) {
+        GVariantBuilder options;
+        g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+        g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(handle));
+        g_variant_builder_add(&options, "{sv}", "interactive", g_variant_new_boolean(FALSE));
+        return g_variant_new("(sa{sv})", "", &options);
+      },
+      cancelled);
+}
 
 std::optional<size_t> streamForMonitor(const RouteMonitor& monitor, const RouteLayout& layout,
                                        const std::vector<CastStream>& streams) {

@@ -17,12 +17,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/image_codec.h"
 #include "platform/linux/capture_route.h"
+#include "platform/linux/desktop_portal.h"
 
 namespace dravel::linux_platform {
 
@@ -50,6 +52,11 @@ std::optional<size_t> streamForMonitor(const RouteMonitor& monitor, const RouteL
 // `error`.
 CapturedImagePtr monitorFromLayoutImage(const DecodedImage& image, const RouteMonitor& monitor,
                                         const RouteLayout& layout, std::string* error);
+
+// The portal's non-interactive Screenshot of the whole layout; its results
+// hold the file's "uri", which the caller removes.
+DesktopPortal::Answer requestScreenshot(DesktopPortal& portal,
+                                        const std::function<bool()>& cancelled);
 
 // The routes, or null (saying why) when the session's portal lacks the
 // interface. Run on the capture engine's worker thread.
