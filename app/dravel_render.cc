@@ -13,8 +13,8 @@
 #include "channels/in_process_messenger.h"
 #include "host/badged_menu_item_view.h"
 #include "host/mouse_cursors.h"
-#include "platform/image_codec.h"
-#include "platform/menu.h"
+#include "platform/shared/image_codec.h"
+#include "platform/shared/menu.h"
 #include "platform/sim/sim_desktop.h"
 
 namespace dravel {

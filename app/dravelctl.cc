@@ -21,7 +21,7 @@
 #include "channels/socket_client.h"
 #include "channels/socket_messenger.h"
 #include "channels/standard_codec.h"
-#include "platform/image_codec.h"
+#include "platform/shared/image_codec.h"
 #include "platform/sim/json_value.h"
 
 namespace {

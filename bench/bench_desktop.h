@@ -2,7 +2,7 @@
 // on first use and kept for the whole run.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
 #include "platform/sim/sim_desktop.h"
 
 namespace dravel {

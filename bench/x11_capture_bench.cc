@@ -43,7 +43,7 @@
 #include "bench/bench_process.h"
 #include "channels/socket_client.h"
 #include "channels/standard_codec.h"
-#include "platform/graphics.h"
+#include "platform/seam/graphics.h"
 // X headers last: their macros (None, Status, Bool) clash with names above.
 #include <X11/Xutil.h>
 #include "platform/linux/linux_screen_capture.h"

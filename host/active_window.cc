@@ -8,7 +8,7 @@
 
 #include "host/capture_handler.h"
 #include "host/displays.h"
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
 
 namespace dravel {
 namespace {

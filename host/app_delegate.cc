@@ -5,7 +5,7 @@
 #include "host/main_flutter_window.h"
 #include "host/notifications_plugin.h"
 #include "host/sandbox.h"
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
 
 namespace dravel {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/running_applications.h"
+#include "platform/seam/running_applications.h"
 
 namespace dravel {
 

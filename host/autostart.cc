@@ -1,6 +1,6 @@
 #include "channels/flutter_result.h"
 #include "host/dravel_plugin.h"
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
 
 namespace dravel::DravelPlugin {
 

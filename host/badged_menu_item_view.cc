@@ -6,7 +6,7 @@
 
 #include "channels/log.h"
 #include "channels/main_queue.h"
-#include "platform/menu.h"
+#include "platform/shared/menu.h"
 
 namespace dravel {
 

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "channels/value.h"
-#include "platform/drawing.h"
-#include "platform/view.h"
+#include "platform/shared/drawing.h"
+#include "platform/shared/view.h"
 
 namespace dravel {
 

@@ -21,9 +21,9 @@
 #include "host/save_folder.h"
 #include "host/screen_recording_access.h"
 #include "host/tray_shortcuts.h"
-#include "platform/image_codec.h"
-#include "platform/platform.h"
-#include "platform/url.h"
+#include "platform/shared/image_codec.h"
+#include "platform/seam/platform.h"
+#include "platform/shared/url.h"
 
 namespace dravel {
 namespace {

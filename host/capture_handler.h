@@ -8,8 +8,8 @@
 #include "channels/flutter_result.h"
 #include "channels/method_call.h"
 #include "channels/value.h"
-#include "platform/captured_image.h"
-#include "platform/screens.h"
+#include "platform/seam/captured_image.h"
+#include "platform/seam/screens.h"
 
 namespace dravel {
 

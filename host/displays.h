@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/screens.h"
+#include "platform/seam/screens.h"
 
 namespace dravel {
 

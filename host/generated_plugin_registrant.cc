@@ -1,6 +1,6 @@
 #include "host/generated_plugin_registrant.h"
 
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
 
 namespace dravel {
 namespace {

@@ -1,7 +1,7 @@
 // Registration of the interface's plugins, which live outside the host.
 #pragma once
 
-#include "platform/embedding.h"
+#include "platform/seam/embedding.h"
 
 namespace dravel {
 

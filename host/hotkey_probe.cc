@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
 
 namespace dravel::HotkeyProbe {
 namespace {

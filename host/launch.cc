@@ -2,7 +2,7 @@
 
 #include "host/app_delegate.h"
 #include "host/main_flutter_window.h"
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
 
 namespace dravel {
 

@@ -4,7 +4,7 @@
 #include "host/generated_plugin_registrant.h"
 #include "host/notifications_plugin.h"
 #include "host/sparkle_updater_plugin.h"
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
 
 namespace dravel {
 

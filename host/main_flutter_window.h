@@ -5,9 +5,9 @@
 #include <memory>
 #include <optional>
 
-#include "platform/embedding.h"
-#include "platform/screens.h"
-#include "platform/window.h"
+#include "platform/seam/embedding.h"
+#include "platform/seam/screens.h"
+#include "platform/seam/native_window.h"
 
 namespace dravel {
 

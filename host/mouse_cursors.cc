@@ -1,7 +1,7 @@
 #include "host/mouse_cursors.h"
 
 #include "channels/log.h"
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
 
 namespace dravel::MouseCursors {
 namespace {

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/cursor.h"
-#include "platform/drawing.h"
+#include "platform/seam/object_runtime.h"
+#include "platform/shared/drawing.h"
 
 namespace dravel::MouseCursors {
 

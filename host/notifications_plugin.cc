@@ -2,8 +2,8 @@
 
 #include "channels/log.h"
 #include "channels/main_queue.h"
-#include "platform/platform.h"
-#include "platform/url.h"
+#include "platform/seam/platform.h"
+#include "platform/shared/url.h"
 
 namespace dravel {
 

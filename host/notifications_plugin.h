@@ -9,7 +9,7 @@
 #include "channels/binary_messenger.h"
 #include "channels/flutter_result.h"
 #include "channels/method_channel.h"
-#include "platform/user_notifications.h"
+#include "platform/seam/user_notification_center.h"
 
 namespace dravel {
 

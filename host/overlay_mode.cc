@@ -2,7 +2,7 @@
 // one screen above everything else, and back to the normal window.
 #include "channels/log.h"
 #include "host/main_flutter_window.h"
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
 
 namespace dravel {
 namespace {

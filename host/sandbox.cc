@@ -3,7 +3,7 @@
 #include <mutex>
 #include <optional>
 
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
 
 namespace dravel::Sandbox {
 namespace {

@@ -1,8 +1,8 @@
 #include "host/save_folder.h"
 
 #include "host/base64.h"
-#include "platform/platform.h"
-#include "platform/url.h"
+#include "platform/seam/platform.h"
+#include "platform/shared/url.h"
 
 namespace dravel::SaveFolder {
 namespace {

@@ -14,7 +14,7 @@
 #include "host/capture_handler.h"
 #include "host/displays.h"
 #include "host/main_flutter_window.h"
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
 
 namespace dravel {
 namespace {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
 
 namespace dravel::ScreenRecordingAccess {
 namespace {

@@ -5,7 +5,7 @@
 #include "channels/log.h"
 #include "channels/main_queue.h"
 #include "host/app_delegate.h"
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
 
 namespace dravel {
 

@@ -1,7 +1,7 @@
 #include "host/sparkle_updater_plugin.h"
 
 #include "channels/log.h"
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
 
 namespace dravel {
 

@@ -9,7 +9,7 @@
 #include "channels/binary_messenger.h"
 #include "channels/flutter_result.h"
 #include "channels/method_channel.h"
-#include "platform/update_framework.h"
+#include "platform/seam/update_framework.h"
 
 namespace dravel {
 

@@ -3,8 +3,8 @@
 #include <string_view>
 
 #include "host/badged_menu_item_view.h"
-#include "platform/menu.h"
-#include "platform/platform.h"
+#include "platform/shared/menu.h"
+#include "platform/seam/platform.h"
 
 namespace dravel {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "channels/value.h"
-#include "platform/notification_center.h"
+#include "platform/shared/notification_center.h"
 
 namespace dravel {
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/captured_image.h"
+#include "platform/seam/captured_image.h"
 
 namespace dravel::linux_platform {
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/geometry.h"
+#include "platform/seam/geometry.h"
 
 namespace dravel::linux_platform {
 

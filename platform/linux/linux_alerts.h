@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "platform/alerts.h"
+#include "platform/seam/alerts.h"
 
 namespace dravel::linux_platform {
 

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "platform/application.h"
+#include "platform/seam/application.h"
 
 namespace dravel::linux_platform {
 

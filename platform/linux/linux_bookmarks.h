@@ -29,7 +29,7 @@
 #include <string>
 #include <variant>
 
-#include "platform/bookmarks.h"
+#include "platform/seam/bookmarks.h"
 
 namespace dravel::linux_platform {
 

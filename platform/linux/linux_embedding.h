@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/embedding.h"
+#include "platform/seam/embedding.h"
 
 namespace dravel::linux_platform {
 

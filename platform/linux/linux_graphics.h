@@ -3,7 +3,7 @@
 // normal window, 1 to 999 kept above others, 1000 and up the overlay.
 #pragma once
 
-#include "platform/graphics.h"
+#include "platform/seam/graphics.h"
 
 namespace dravel::linux_platform {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/events.h"
+#include "platform/seam/input.h"
 
 namespace dravel::linux_platform {
 

@@ -8,7 +8,7 @@
 
 #include "channels/log.h"
 #include "channels/method_channel.h"
-#include "platform/drawing.h"
+#include "platform/shared/drawing.h"
 
 namespace dravel::linux_platform {
 

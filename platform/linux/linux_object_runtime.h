@@ -17,7 +17,7 @@
 #include <string>
 
 #include "channels/binary_messenger.h"
-#include "platform/cursor.h"
+#include "platform/seam/object_runtime.h"
 
 typedef struct _GdkWindow GdkWindow;
 typedef struct _GdkCursor GdkCursor;

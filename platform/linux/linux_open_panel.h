@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/open_panel.h"
+#include "platform/seam/open_panel.h"
 
 // GTK's chooser, named without its headers.
 struct _GtkFileChooserNative;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/pasteboard.h"
+#include "platform/seam/pasteboard.h"
 
 namespace dravel::linux_platform {
 

@@ -7,7 +7,7 @@
 
 #include "platform/linux/process_handles.h"
 
-#include "platform/process_control.h"
+#include "platform/seam/process_control.h"
 
 namespace dravel::linux_platform {
 

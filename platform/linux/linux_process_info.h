@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/process_info.h"
+#include "platform/seam/process_info.h"
 
 namespace dravel::linux_platform {
 

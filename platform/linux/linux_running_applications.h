@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "platform/linux/process_handles.h"
-#include "platform/running_applications.h"
+#include "platform/seam/running_applications.h"
 
 namespace dravel::linux_platform {
 

@@ -9,7 +9,7 @@
 
 #include "channels/log.h"
 #include "channels/stop_request.h"
-#include "platform/window_list.h"
+#include "platform/seam/window_list.h"
 
 namespace dravel::linux_platform {
 namespace {

@@ -22,11 +22,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/engine_worker.h"
+#include "platform/shared/engine_worker.h"
 #include "platform/linux/desktop_layout.h"
 #include "platform/linux/x_connection.h"
 #include "platform/linux/x_image_reader.h"
-#include "platform/screen_capture.h"
+#include "platform/seam/screen_capture.h"
 
 namespace dravel::linux_platform {
 

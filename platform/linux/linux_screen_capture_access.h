@@ -2,7 +2,7 @@
 // every client may read the screen, so the permission is always granted.
 #pragma once
 
-#include "platform/screen_capture_access.h"
+#include "platform/seam/screen_capture_access.h"
 
 namespace dravel::linux_platform {
 

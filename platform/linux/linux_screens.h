@@ -16,9 +16,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/geometry.h"
+#include "platform/seam/geometry.h"
 #include "platform/linux/desktop_layout.h"
-#include "platform/screens.h"
+#include "platform/seam/screens.h"
 
 namespace dravel::linux_platform {
 

@@ -28,8 +28,8 @@
 #include "platform/linux/linux_user_notifications.h"
 #include "platform/linux/linux_window.h"
 #include "platform/linux/linux_workspace.h"
-#include "platform/notification_center.h"
-#include "platform/platform.h"
+#include "platform/shared/notification_center.h"
+#include "platform/seam/platform.h"
 
 namespace dravel::linux_platform {
 

@@ -43,8 +43,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/menu.h"
-#include "platform/notification_center.h"
+#include "platform/shared/menu.h"
+#include "platform/shared/notification_center.h"
 
 typedef struct _GtkAccelGroup GtkAccelGroup;
 typedef struct _GtkMenu GtkMenu;

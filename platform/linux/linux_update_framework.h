@@ -2,7 +2,7 @@
 // not in the process, and the host's updater says so.
 #pragma once
 
-#include "platform/update_framework.h"
+#include "platform/seam/update_framework.h"
 
 namespace dravel::linux_platform {
 

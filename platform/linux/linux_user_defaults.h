@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/user_defaults.h"
+#include "platform/seam/user_defaults.h"
 
 namespace dravel::linux_platform {
 

@@ -28,7 +28,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/user_notifications.h"
+#include "platform/seam/user_notification_center.h"
 
 namespace dravel::linux_platform {
 

@@ -59,9 +59,9 @@
 #include <memory>
 #include <optional>
 
-#include "platform/captured_image.h"
+#include "platform/seam/captured_image.h"
 #include "platform/linux/desktop_layout.h"
-#include "platform/window.h"
+#include "platform/seam/native_window.h"
 
 typedef struct _GtkWidget GtkWidget;
 typedef struct _XDisplay Display;

@@ -18,7 +18,7 @@
 
 #include "channels/value.h"
 #include "platform/linux/desktop_layout.h"
-#include "platform/window_list.h"
+#include "platform/seam/window_list.h"
 
 namespace dravel::linux_platform {
 

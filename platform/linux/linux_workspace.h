@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/workspace.h"
+#include "platform/seam/workspace.h"
 
 namespace dravel::linux_platform {
 

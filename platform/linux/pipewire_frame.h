@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/captured_image.h"
+#include "platform/seam/captured_image.h"
 
 namespace dravel::linux_platform {
 

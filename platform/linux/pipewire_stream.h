@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/captured_image.h"
+#include "platform/seam/captured_image.h"
 
 namespace dravel::linux_platform {
 

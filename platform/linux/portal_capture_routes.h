@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/image_codec.h"
+#include "platform/shared/image_codec.h"
 #include "platform/linux/capture_route.h"
 #include "platform/linux/desktop_portal.h"
 

@@ -15,8 +15,8 @@
 #include <functional>
 #include <optional>
 
-#include "platform/events.h"
-#include "platform/geometry.h"
+#include "platform/seam/input.h"
+#include "platform/seam/geometry.h"
 
 namespace dravel::linux_platform {
 

@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/engine_worker.h"
+#include "platform/shared/engine_worker.h"
 #include "platform/linux/capture_route.h"
-#include "platform/screen_capture.h"
+#include "platform/seam/screen_capture.h"
 
 namespace dravel::linux_platform {
 

@@ -8,7 +8,7 @@
 #pragma once
 
 #include "platform/linux/wayland_screen_capture.h"
-#include "platform/screen_capture_access.h"
+#include "platform/seam/screen_capture_access.h"
 
 namespace dravel::linux_platform {
 

@@ -23,10 +23,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/geometry.h"
+#include "platform/seam/geometry.h"
 #include "platform/linux/capture_route.h"
 #include "platform/linux/desktop_layout.h"
-#include "platform/screens.h"
+#include "platform/seam/screens.h"
 
 typedef struct _GdkDisplay GdkDisplay;
 

@@ -4,7 +4,7 @@
 // are asked by the services that need it.
 #pragma once
 
-#include "platform/window_list.h"
+#include "platform/seam/window_list.h"
 
 namespace dravel::linux_platform {
 

@@ -17,7 +17,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/captured_image.h"
+#include "platform/seam/captured_image.h"
 #include "platform/linux/desktop_layout.h"
 
 namespace dravel::linux_platform {

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "channels/value.h"
-#include "platform/geometry.h"
+#include "platform/seam/geometry.h"
 #include "platform/sim/sim_window.h"
 
 namespace dravel::sim {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "channels/main_queue.h"
-#include "platform/alerts.h"
+#include "platform/seam/alerts.h"
 
 namespace dravel::sim {
 

@@ -1,7 +1,7 @@
 // The simulated application object.
 #pragma once
 
-#include "platform/application.h"
+#include "platform/seam/application.h"
 
 namespace dravel::sim {
 

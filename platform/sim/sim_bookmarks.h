@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/bookmarks.h"
+#include "platform/seam/bookmarks.h"
 
 namespace dravel::sim {
 

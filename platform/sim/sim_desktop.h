@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
 #include "platform/sim/recent_log.h"
 #include "platform/sim/sim_alerts.h"
 #include "platform/sim/sim_application.h"

@@ -1,7 +1,7 @@
 // Simulated drawing services: BGRA bitmap contexts and the window levels.
 #pragma once
 
-#include "platform/graphics.h"
+#include "platform/seam/graphics.h"
 
 namespace dravel::sim {
 

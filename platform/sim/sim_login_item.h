@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/login_item.h"
+#include "platform/seam/login_item.h"
 
 namespace dravel::sim {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/cursor.h"
+#include "platform/seam/object_runtime.h"
 
 namespace dravel::sim {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "channels/value.h"
-#include "platform/open_panel.h"
+#include "platform/seam/open_panel.h"
 
 namespace dravel::sim {
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/process_control.h"
+#include "platform/seam/process_control.h"
 
 namespace dravel::sim {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/screen_capture.h"
+#include "platform/seam/screen_capture.h"
 
 namespace dravel::sim {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/engine_worker.h"
-#include "platform/screen_capture.h"
+#include "platform/shared/engine_worker.h"
+#include "platform/seam/screen_capture.h"
 #include "platform/sim/sim_render.h"
 
 namespace dravel::sim {

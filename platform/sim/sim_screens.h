@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/events.h"
-#include "platform/screens.h"
+#include "platform/seam/input.h"
+#include "platform/seam/screens.h"
 
 namespace dravel::sim {
 

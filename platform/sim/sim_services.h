@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/pasteboard.h"
-#include "platform/process_info.h"
-#include "platform/screen_capture_access.h"
-#include "platform/workspace.h"
+#include "platform/seam/pasteboard.h"
+#include "platform/seam/process_info.h"
+#include "platform/seam/screen_capture_access.h"
+#include "platform/seam/workspace.h"
 
 namespace dravel::sim {
 

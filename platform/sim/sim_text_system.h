@@ -3,7 +3,7 @@
 // into the measured boxes.
 #pragma once
 
-#include "platform/drawing.h"
+#include "platform/shared/drawing.h"
 
 namespace dravel::sim {
 

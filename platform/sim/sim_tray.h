@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "channels/value.h"
-#include "platform/menu.h"
+#include "platform/shared/menu.h"
 
 namespace dravel::sim {
 

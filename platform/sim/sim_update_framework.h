@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/update_framework.h"
+#include "platform/seam/update_framework.h"
 
 namespace dravel::sim {
 

@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "platform/user_defaults.h"
+#include "platform/seam/user_defaults.h"
 
 namespace dravel::sim {
 

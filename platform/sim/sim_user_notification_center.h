@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "channels/main_queue.h"
-#include "platform/user_notifications.h"
+#include "platform/seam/user_notification_center.h"
 
 namespace dravel::sim {
 

@@ -4,7 +4,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/window.h"
+#include "platform/seam/native_window.h"
 
 namespace dravel::sim {
 

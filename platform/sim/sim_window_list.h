@@ -5,8 +5,8 @@
 #include <optional>
 #include <vector>
 
-#include "platform/running_applications.h"
-#include "platform/window_list.h"
+#include "platform/seam/running_applications.h"
+#include "platform/seam/window_list.h"
 
 namespace dravel::sim {
 

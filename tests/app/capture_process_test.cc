@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/image_codec.h"
+#include "platform/shared/image_codec.h"
 #include "tests/support/host_process.h"
 
 namespace dravel::testing {

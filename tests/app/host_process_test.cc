@@ -12,7 +12,7 @@
 
 #include "channels/socket_client.h"
 #include "channels/standard_codec.h"
-#include "platform/image_codec.h"
+#include "platform/shared/image_codec.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/host_process.h"
 

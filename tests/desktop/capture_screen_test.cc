@@ -23,7 +23,7 @@
 #include "platform/linux/desktop_layout.h"
 #include "platform/linux/linux_screen_capture.h"
 #include "platform/linux/x_connection.h"
-#include "platform/window_list.h"
+#include "platform/seam/window_list.h"
 #include "tests/support/x_desktop.h"
 #include "tests/support/xwd_image.h"
 

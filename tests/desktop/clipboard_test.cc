@@ -13,7 +13,7 @@
 #include <random>
 
 #include "channels/log.h"
-#include "platform/image_codec.h"
+#include "platform/shared/image_codec.h"
 #include "platform/linux/linux_pasteboard.h"
 #include "tests/support/bmp_maker.h"
 #include "tests/support/clip_probe.h"

@@ -15,7 +15,7 @@
 
 #include "channels/frame.h"
 #include "channels/standard_codec.h"
-#include "platform/url.h"
+#include "platform/shared/url.h"
 #include "tests/support/fake_bus_service.h"
 #include "tests/support/host_process.h"
 #include "tests/support/x_desktop.h"

@@ -3,7 +3,7 @@
 #include <array>
 #include <cmath>
 
-#include "platform/menu.h"
+#include "platform/shared/menu.h"
 #include "tests/support/host_fixture.h"
 
 namespace dravel::testing {

@@ -4,8 +4,8 @@
 
 #include "host/main_flutter_window.h"
 #include "host/tray_shortcuts.h"
-#include "platform/image_codec.h"
-#include "platform/menu.h"
+#include "platform/shared/image_codec.h"
+#include "platform/shared/menu.h"
 #include "platform/sim/sim_desktop.h"
 #include "tests/support/host_fixture.h"
 

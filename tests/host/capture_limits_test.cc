@@ -7,7 +7,7 @@
 #include "channels/frame.h"
 #include "channels/requester.h"
 #include "host/capture_handler.h"
-#include "platform/window_list.h"
+#include "platform/seam/window_list.h"
 #include "tests/support/host_fixture.h"
 
 namespace dravel::testing {

@@ -8,7 +8,7 @@
 #include "channels/method_channel.h"
 #include "channels/requester.h"
 #include "host/capture_handler.h"
-#include "platform/image_codec.h"
+#include "platform/shared/image_codec.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/png_maker.h"
 #include "tests/support/proc_status.h"

@@ -1,7 +1,7 @@
 #include "host/tray_shortcuts.h"
 
 #include "host/badged_menu_item_view.h"
-#include "platform/menu.h"
+#include "platform/shared/menu.h"
 #include "platform/sim/scenario_registry.h"
 #include "tests/support/host_fixture.h"
 

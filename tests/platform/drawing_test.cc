@@ -1,4 +1,4 @@
-#include "platform/drawing.h"
+#include "platform/shared/drawing.h"
 
 #include "tests/support/host_fixture.h"
 

@@ -1,6 +1,6 @@
 // Delayed tasks on the engine's worker: run in the order they fall due,
 // after what was handed over at once, and dropped unrun when the owner goes.
-#include "platform/engine_worker.h"
+#include "platform/shared/engine_worker.h"
 
 #include <gtest/gtest.h>
 

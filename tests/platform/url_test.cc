@@ -1,4 +1,4 @@
-#include "platform/url.h"
+#include "platform/shared/url.h"
 
 #include <gtest/gtest.h>
 

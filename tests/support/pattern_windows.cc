@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/image_codec.h"
+#include "platform/shared/image_codec.h"
 #include "tests/support/host_process.h"
 #include "tests/support/test_pattern.h"
 

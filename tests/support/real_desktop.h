@@ -6,7 +6,7 @@
 #include <string>
 
 #include "channels/binary_messenger.h"
-#include "platform/platform.h"
+#include "platform/seam/platform.h"
 
 namespace dravel::testing {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/image_codec.h"
+#include "platform/shared/image_codec.h"
 #include "tests/support/x_desktop.h"
 
 namespace dravel::testing {

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/drawing.h"
-#include "platform/platform.h"
+#include "platform/shared/drawing.h"
+#include "platform/seam/platform.h"
 
 namespace dravel {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/menu.h"
+#include "platform/shared/menu.h"
 
 #include <algorithm>
 

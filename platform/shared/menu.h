@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/notification_center.h"
-#include "platform/view.h"
+#include "platform/shared/notification_center.h"
+#include "platform/shared/view.h"
 
 namespace dravel {
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "channels/value.h"
-#include "platform/drawing.h"
-#include "platform/events.h"
-#include "platform/geometry.h"
+#include "platform/shared/drawing.h"
+#include "platform/seam/input.h"
+#include "platform/seam/geometry.h"
 
 namespace dravel {
 

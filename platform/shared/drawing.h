@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/geometry.h"
+#include "platform/seam/geometry.h"
 
 typedef struct _cairo cairo_t;
 typedef struct _cairo_surface cairo_surface_t;

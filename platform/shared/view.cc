@@ -1,8 +1,8 @@
-#include "platform/view.h"
+#include "platform/shared/view.h"
 
 #include <cmath>
 
-#include "platform/menu.h"
+#include "platform/shared/menu.h"
 
 namespace dravel {
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/captured_image.h"
-#include "platform/geometry.h"
+#include "platform/seam/captured_image.h"
+#include "platform/seam/geometry.h"
 
 namespace dravel {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <optional>
 
-#include "platform/geometry.h"
+#include "platform/seam/geometry.h"
 
 namespace dravel {
 

@@ -7,7 +7,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "platform/graphics.h"
+#include "platform/seam/graphics.h"
 
 namespace dravel {
 namespace {

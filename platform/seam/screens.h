@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "channels/value.h"
-#include "platform/geometry.h"
+#include "platform/seam/geometry.h"
 
 namespace dravel {
 

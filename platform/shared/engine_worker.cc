@@ -1,4 +1,4 @@
-#include "platform/engine_worker.h"
+#include "platform/shared/engine_worker.h"
 
 #include <exception>
 

@@ -9,8 +9,8 @@
 #include <utility>
 
 #include "channels/binary_messenger.h"
-#include "platform/events.h"
-#include "platform/geometry.h"
+#include "platform/seam/input.h"
+#include "platform/seam/geometry.h"
 
 namespace dravel {
 

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/drawing.h"
-#include "platform/geometry.h"
+#include "platform/shared/drawing.h"
+#include "platform/seam/geometry.h"
 
 namespace dravel {
 

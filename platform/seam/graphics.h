@@ -7,8 +7,8 @@
 #include <span>
 
 #include "channels/value.h"
-#include "platform/captured_image.h"
-#include "platform/image_codec.h"
+#include "platform/seam/captured_image.h"
+#include "platform/shared/image_codec.h"
 
 namespace dravel {
 
