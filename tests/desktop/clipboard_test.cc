@@ -13,8 +13,8 @@
 #include <random>
 
 #include "channels/log.h"
-#include "platform/shared/image_codec.h"
 #include "platform/linux/linux_pasteboard.h"
+#include "platform/shared/image_codec.h"
 #include "tests/support/bmp_maker.h"
 #include "tests/support/clip_probe.h"
 #include "tests/support/host_process.h"
@@ -101,36 +101,6 @@ ByteBuffer smallPng() {
     image.rgba[i + 3] = 255;
   }
   return *encodePng(image);
-}
-
-TEST_F(Clipboard, ReadersGetThePngUnchangedAndTheTiffUntilAnotherProgramTakesOver) {
-  GtkPasteboard pasteboard;
-  const ByteBuffer png = smallPng();
-  PasteboardItem item;
-  item.setData(kPasteboardTypePNG, png);
-  item.setData(kPasteboardTypeTIFF, ByteBuffer{'I', 'I', 42, 0});
-  pasteboard.clearContents();
-  ASSERT_TRUE(pasteboard.writeObjects({item}));
-  EXPECT_EQ(pasteboard.items().size(), 1u);
-
-  const std::string targets =
-      serveWhile({"xclip", "-selection", "clipboard", "-t", "TARGETS", "-o"});
-  EXPECT_NE(targets.find("image/png"), std::string::npos) << targets;
-  EXPECT_NE(targets.find("image/tiff"), std::string::npos) << targets;
-  const std::string read =
-      serveWhile({"xclip", "-selection", "clipboard", "-t", "image/png", "-o"});
-  EXPECT_EQ(ByteBuffer(read.begin(), read.end()), png);
-  const std::string tiff =
-      serveWhile({"xclip", "-selection", "clipboard", "-t", "image/tiff", "-o"});
-  EXPECT_EQ(tiff, std::string("II*\0", 4));
-
-  // Another program copies text: the host no longer owns the clipboard.
-  serveWhile({"xclip", "-selection", "clipboard", "-i", "-loops", "1"}, "other text");
-  for (int i = 0; i < 2000 && !pasteboard.items().empty(); ++i) {
-    g_main_context_iteration(nullptr, FALSE);
-    g_usleep(1000);
-  }
-  EXPECT_TRUE(pasteboard.items().empty());
 }
 
 TEST_F(Clipboard, ASeparateClientReadsTheTargetsAndALargePngThroughIncrAndTheTiffIsMadeOnce) {

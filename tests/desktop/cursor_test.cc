@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <memory>
 
@@ -19,14 +18,16 @@ namespace {
 
 using dravel::testing::commandOutput;
 using dravel::testing::requireTestDesktop;
+using dravel::testing::serveMainContextUntil;
 using dravel::testing::ServerCursor;
 using dravel::testing::serverCursor;
-using dravel::testing::serveMainContextUntil;
 
 class Cursors : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(requireTestDesktop());
+    // Before the toolkit starts: its window scale.
+    if (scale_ != 1) ::setenv("GDK_SCALE", std::to_string(scale_).c_str(), 1);
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
     setMainQueue(&queue_);
     std::tie(hostEnd_, uiEnd_) = InProcessMessenger::makePair();
@@ -49,14 +50,15 @@ class Cursors : public ::testing::Test {
         }));
     // The pointer over the window, once it is on screen.
     serveMainContextUntil([&] { return gtk_widget_get_mapped(window_); });
-    commandOutput({"xdotool", "mousemove", "550", "550"});
+    ASSERT_EQ(gdk_window_get_scale_factor(gtk_widget_get_window(window_)), scale_);
+    commandOutput(
+        {"xdotool", "mousemove", std::to_string(550 * scale_), std::to_string(550 * scale_)});
   }
   void TearDown() override {
     runtime_.reset();
     if (window_) gtk_widget_destroy(window_);
     setMainQueue(nullptr);
   }
-
 
   // Sends "activateSystemCursor" from the interface's end; whether it was
   // answered with success.
@@ -90,6 +92,7 @@ class Cursors : public ::testing::Test {
     return now;
   }
 
+  int scale_ = 1;
   GLibMainQueue queue_;
   std::shared_ptr<InProcessMessenger> hostEnd_;
   std::shared_ptr<InProcessMessenger> uiEnd_;
@@ -119,61 +122,26 @@ TEST_F(Cursors, DiagonalKindsAreTheDrawnArrowsOthersTheThemesNamedCursors) {
   EXPECT_FALSE(text.width == 24 && text.height == 24 && text.xhot == 12 && text.yhot == 12);
 
   // Each is made once: activated again, the very same server cursor.
-  for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(activate("resizeUpLeftDownRight"));
-    EXPECT_EQ(cursorAfter(text.serial).serial, arrow.serial);
-    ASSERT_TRUE(activate("text"));
-    EXPECT_EQ(cursorAfter(arrow.serial).serial, text.serial);
-  }
-
-  EXPECT_EQ(cursorNameForKind("resizeUpLeftDownRight"), "nwse-resize");
-  EXPECT_EQ(cursorNameForKind("click"), "pointer");
-  EXPECT_EQ(cursorNameForKind("noSuchKind"), "default");
+  ASSERT_TRUE(activate("resizeUpLeftDownRight"));
+  EXPECT_EQ(cursorAfter(text.serial).serial, arrow.serial);
+  ASSERT_TRUE(activate("text"));
+  EXPECT_EQ(cursorAfter(arrow.serial).serial, text.serial);
 }
 
-TEST(CursorsAtScaleTwo, TheArrowIsDrawnAtTheWindowsScale) {
-  ASSERT_TRUE(requireTestDesktop());
-  // Before the toolkit starts: its window scale.
-  ::setenv("GDK_SCALE", "2", 1);
-  ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-  GLibMainQueue queue;
-  setMainQueue(&queue);
-  auto [hostEnd, uiEnd] = InProcessMessenger::makePair();
-  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  gtk_window_set_default_size(GTK_WINDOW(window), 200, 200);
-  gtk_window_move(GTK_WINDOW(window), 300, 300);
-  gtk_widget_show(window);
-  GtkCursorRuntime runtime(*hostEnd, [window] { return gtk_widget_get_window(window); });
-  ASSERT_TRUE(runtime.setClassMethodImplementation(
-      kMouseCursorPluginClass, kCursorFromKindSelector,
-      [](const std::string&, const std::string&, const std::string& kind) {
-        return MouseCursors::diagonal(kind);
-      }));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!gtk_widget_get_mapped(window) && std::chrono::steady_clock::now() < deadline) {
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
-    g_usleep(2000);
-  }
-  ASSERT_EQ(gdk_window_get_scale_factor(gtk_widget_get_window(window)), 2);
-  commandOutput({"xdotool", "mousemove", "700", "700"});
+class CursorsAtScaleTwo : public Cursors {
+ protected:
+  CursorsAtScaleTwo() { scale_ = 2; }
+};
+
+TEST_F(CursorsAtScaleTwo, TheArrowIsDrawnAtTheWindowsScale) {
   const unsigned long before = serverCursor().serial;
-  ASSERT_TRUE(runtime.activate("resizeUpLeftDownRight"));
-  ServerCursor arrow;
-  while (std::chrono::steady_clock::now() < deadline) {
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
-    arrow = serverCursor();
-    if (arrow.serial != before) break;
-    g_usleep(2000);
-  }
+  ASSERT_TRUE(activate("resizeUpLeftDownRight"));
+  const ServerCursor arrow = cursorAfter(before);
   EXPECT_EQ(arrow.width, 48);
   EXPECT_EQ(arrow.height, 48);
   EXPECT_EQ(arrow.xhot, 24);
   EXPECT_EQ(arrow.yhot, 24);
   EXPECT_EQ(arrow.centre >> 24, 0xFFu);
-  gtk_widget_destroy(window);
-  setMainQueue(nullptr);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <tuple>
 
 #include "channels/glib_main_queue.h"
 #include "platform/linux/linux_alerts.h"
@@ -62,7 +63,6 @@ class Dialogs : public ::testing::Test {
     helpers_.push_back(spawn({"sh", "-c", script}, dir_ + "/xdotool.out", dir_ + "/xdotool.err"));
   }
 
-
   // Whether a visible window is named `title`, as xdotool sees it.
   static bool shown(const std::string& title) {
     std::string out;
@@ -93,25 +93,21 @@ AlertContent question(const std::string& title) {
   return {kAlertStyleWarning, title, "Another copy is running.", {"Quit Other", "Cancel"}};
 }
 
-TEST_F(Dialogs, AlertAnswersTheButtonPressedAndGoesAway) {
+TEST_F(Dialogs, AlertAnswersTheButtonPressedOrAbortsOnEscapeAndGoesAway) {
   GtkAlerts alerts;
-  typeInto("Replace it", {{"key", "Return"}});
-  EXPECT_EQ(runAlert(alerts, question("Replace it")), kAlertFirstButtonReturn);
-  EXPECT_TRUE(serveMainContextUntil([] { return !shown("Replace it"); }));
-
-  // The second button, reached from the default one.
-  typeInto("Replace it again", {{"key", "Right"}, {"key", "Return"}});
-  EXPECT_EQ(runAlert(alerts, question("Replace it again")), kAlertFirstButtonReturn + 1);
-  EXPECT_TRUE(serveMainContextUntil([] { return !shown("Replace it again"); }));
+  // Return, the second button reached from the default one, Escape.
+  const std::vector<std::tuple<const char*, std::vector<std::vector<std::string>>, long>> cases = {
+      {"Replace it", {{"key", "Return"}}, kAlertFirstButtonReturn},
+      {"Replace it again", {{"key", "Right"}, {"key", "Return"}}, kAlertFirstButtonReturn + 1},
+      {"Close me", {{"key", "Escape"}}, kModalResponseAbort}};
+  for (const auto& [title, keys, response] : cases) {
+    typeInto(title, keys);
+    EXPECT_EQ(runAlert(alerts, question(title)), response) << title;
+    EXPECT_TRUE(serveMainContextUntil([t = std::string(title)] { return !shown(t); })) << title;
+  }
 }
 
-TEST_F(Dialogs, AlertClosedWithEscapeIsAborted) {
-  GtkAlerts alerts;
-  typeInto("Close me", {{"key", "Escape"}});
-  EXPECT_EQ(runAlert(alerts, question("Close me")), kModalResponseAbort);
-}
-
-TEST_F(Dialogs, ModalTimersRunDuringAnAlertAndCanAbortIt) {
+TEST_F(Dialogs, ModalTimersRunDuringAnAlertAndNestedAlertsEachAnswerTheirOwn) {
   GtkAlerts alerts;
   int ticks = 0;
   bool sawDialog = false;
@@ -129,10 +125,7 @@ TEST_F(Dialogs, ModalTimersRunDuringAnAlertAndCanAbortIt) {
   EXPECT_GE(ticks, 3);
   EXPECT_FALSE(queue_.inModal());
   EXPECT_TRUE(serveMainContextUntil([] { return !shown("Waiting"); }));
-}
 
-TEST_F(Dialogs, NestedAlertsEachAnswerTheirOwn) {
-  GtkAlerts alerts;
   long inner = 0;
   bool started = false;
   queue_.asyncAfter(0, [&] {
@@ -170,67 +163,53 @@ OpenPanelConfiguration folderPanel(const std::optional<std::string>& start = std
   return c;
 }
 
-TEST_F(Dialogs, PanelChoosesTheStartingFolderOrATypedOne) {
+TEST_F(Dialogs, PanelChoosesTheStartingFolderOrATypedOneAndEscapeCancels) {
   GtkOpenPanel panel;
   const std::string start = dir_ + "/Start Here";
   const std::string typed = dir_ + "/Shots";
   std::filesystem::create_directories(start);
   std::filesystem::create_directories(typed);
-
   // Choosing at once (nothing selected) takes the folder it opened in.
-  Answer first;
-  panel.begin(folderPanel(start), record(first));
-  typeInto("Choose a Folder", {{"key", "Return"}});
-  ASSERT_TRUE(serveMainContextUntil([&] { return first.calls > 0; }));
-  EXPECT_EQ(first.response, kModalResponseOK);
-  EXPECT_EQ(first.path, start);
-  EXPECT_TRUE(serveMainContextUntil([] { return !shown("Choose a Folder"); }));
-
-  // A folder typed into the location entry.
-  Answer second;
-  panel.begin(folderPanel(start), record(second));
-  typeInto("Choose a Folder",
-           {{"key", "ctrl+l"}, {"type", "--delay", "20", typed}, {"key", "Return"}});
-  ASSERT_TRUE(serveMainContextUntil([&] { return second.calls > 0; }));
-  EXPECT_EQ(second.response, kModalResponseOK);
-  EXPECT_EQ(second.path, typed);
-  EXPECT_TRUE(serveMainContextUntil([] { return !shown("Choose a Folder"); }));
+  const std::vector<
+      std::tuple<std::vector<std::vector<std::string>>, int, std::optional<std::string>>>
+      cases = {{{{"key", "Return"}}, kModalResponseOK, start},
+               {{{"key", "ctrl+l"}, {"type", "--delay", "20", typed}, {"key", "Return"}},
+                kModalResponseOK,
+                typed},
+               {{{"key", "Escape"}}, kModalResponseCancel, std::nullopt}};
+  for (const auto& [keys, response, path] : cases) {
+    Answer answer;
+    panel.begin(folderPanel(start), record(answer));
+    typeInto("Choose a Folder", keys);
+    ASSERT_TRUE(serveMainContextUntil([&] { return answer.calls > 0; }));
+    EXPECT_EQ(answer.response, response);
+    EXPECT_EQ(answer.path, path);
+    EXPECT_TRUE(serveMainContextUntil([] { return !shown("Choose a Folder"); }));
+  }
 }
 
-TEST_F(Dialogs, PanelEscapedIsCancelled) {
-  GtkOpenPanel panel;
-  Answer answer;
-  panel.begin(folderPanel(dir_), record(answer));
-  typeInto("Choose a Folder", {{"key", "Escape"}});
-  ASSERT_TRUE(serveMainContextUntil([&] { return answer.calls > 0; }));
-  EXPECT_EQ(answer.response, kModalResponseCancel);
-  EXPECT_EQ(answer.path, std::nullopt);
-  EXPECT_TRUE(serveMainContextUntil([] { return !shown("Choose a Folder"); }));
+// How many folder choosers are on screen.
+size_t choosersShown() {
+  std::string out;
+  runCommand({"xdotool", "search", "--onlyvisible", "--name", "^Choose a Folder$"}, &out);
+  return static_cast<size_t>(std::count(out.begin(), out.end(), '\n'));
 }
 
-TEST_F(Dialogs, PanelCancelledByTheHostAnswersOnceAndGoesAway) {
+TEST_F(Dialogs, PanelCancelledByTheHostAnswersOnceLaterAndGoesAway) {
   GtkOpenPanel panel;
   Answer kept;
   Answer dropped;
   const uint64_t keptId = panel.begin(folderPanel(dir_), record(kept));
   const uint64_t droppedId = panel.begin(folderPanel(dir_), record(dropped));
   EXPECT_NE(keptId, droppedId);
-  ASSERT_TRUE(serveMainContextUntil([] {
-    std::string out;
-    runCommand({"xdotool", "search", "--onlyvisible", "--name", "^Choose a Folder$"}, &out);
-    return std::count(out.begin(), out.end(), '\n') == 2;
-  }));
+  ASSERT_TRUE(serveMainContextUntil([] { return choosersShown() == 2; }));
 
   panel.cancel(droppedId);
   // Not from inside cancel: on a later turn of the main queue.
   EXPECT_EQ(dropped.calls, 0);
   ASSERT_TRUE(serveMainContextUntil([&] { return dropped.calls > 0; }));
   panel.cancel(droppedId);
-  EXPECT_TRUE(serveMainContextUntil([] {
-    std::string out;
-    runCommand({"xdotool", "search", "--onlyvisible", "--name", "^Choose a Folder$"}, &out);
-    return std::count(out.begin(), out.end(), '\n') == 1;
-  }));
+  EXPECT_TRUE(serveMainContextUntil([] { return choosersShown() == 1; }));
   EXPECT_EQ(dropped.calls, 1);
   EXPECT_EQ(dropped.response, kModalResponseCancel);
   EXPECT_EQ(dropped.path, std::nullopt);
@@ -239,10 +218,8 @@ TEST_F(Dialogs, PanelCancelledByTheHostAnswersOnceAndGoesAway) {
   panel.cancel(keptId);
   EXPECT_TRUE(serveMainContextUntil([&] { return kept.calls > 0 && !shown("Choose a Folder"); }));
   EXPECT_EQ(kept.response, kModalResponseCancel);
-}
 
-TEST_F(Dialogs, PanelNeverAnswersBeforeBeginReturns) {
-  GtkOpenPanel panel;
+  // Cancelled as soon as begun: never answered before begin returns.
   Answer answer;
   bool begun = false;
   uint64_t id = 0;

@@ -70,17 +70,18 @@ void dispatchEvents(XConnection& connection) {
   connection.dispatchPending();
 }
 
-TEST(LinuxScreens, OneScreenPerListedMonitorPrimaryFirst) {
+TEST(LinuxScreens, OneScreenPerListedMonitorPrimaryFirstAtTheToolkitsScale) {
   ASSERT_TRUE(requireTestDesktop());
   auto connection = openConnection();
   ASSERT_TRUE(connection);
-  LinuxScreens screens(*connection, [] { return 1; });
+  int scale = 1;
+  LinuxScreens screens(*connection, [&] { return scale; });
   const std::vector<ListedMonitor> listed = listedMonitors();
   ASSERT_EQ(listed.size(), 2u);
   ASSERT_TRUE(listed[0].primary);
   ASSERT_EQ(listed[0].name, "LEFT");
 
-  const std::vector<ScreenPtr> all = screens.screens();
+  std::vector<ScreenPtr> all = screens.screens();
   ASSERT_EQ(all.size(), 2u);
   // LEFT at the root's origin is the origin of global space; RIGHT lies
   // beside it at the same height.
@@ -93,6 +94,32 @@ TEST(LinuxScreens, OneScreenPerListedMonitorPrimaryFirst) {
   // LEFT carries the output "screen"; RIGHT has none and goes by its name.
   EXPECT_EQ(displayIdOf(*all[0]), outputIdentifier("screen"));
   EXPECT_EQ(displayIdOf(*all[1]), kNamedMonitorIdTag | atomNumber("RIGHT"));
+
+  // The toolkit's scale is asked again each time.
+  scale = 2;
+  all = screens.screens();
+  EXPECT_EQ(all[0]->frame(), (Rect{0, 0, 720, 900}));
+  EXPECT_EQ(all[1]->frame(), (Rect{720, 0, 720, 900}));
+  EXPECT_EQ(all[1]->backingScaleFactor(), 2.0);
+  scale = 1;
+  all = screens.screens();
+
+  // No key window: no main screen.
+  EXPECT_EQ(screens.mainScreen(), nullptr);
+  std::optional<Rect> keyFrame;
+  screens.setKeyWindowFrameSource([&] { return keyFrame; });
+  EXPECT_EQ(screens.mainScreen(), nullptr);
+  // Mostly on RIGHT, though it starts on LEFT.
+  keyFrame = Rect{1300, 100, 800, 600};
+  ASSERT_NE(screens.mainScreen(), nullptr);
+  EXPECT_EQ(displayIdOf(*screens.mainScreen()), displayIdOf(*all[1]));
+  keyFrame = Rect{100, 100, 800, 600};
+  EXPECT_EQ(displayIdOf(*screens.mainScreen()), displayIdOf(*all[0]));
+  // Centre off every screen: the screen it touches.
+  keyFrame = Rect{2800, 1700, 400, 400};
+  EXPECT_EQ(displayIdOf(*screens.mainScreen()), displayIdOf(*all[1]));
+  keyFrame = Rect{5000, 5000, 10, 10};
+  EXPECT_EQ(screens.mainScreen(), nullptr);
 }
 
 TEST(LinuxScreens, PrimaryWithoutOutputAwayFromTheRootOriginNoticedByEvent) {
@@ -147,97 +174,35 @@ TEST(LinuxScreens, PrimaryWithoutOutputAwayFromTheRootOriginNoticedByEvent) {
   EXPECT_EQ(screens.screens().size(), 1u);
 }
 
-TEST(LinuxScreens, ScaleTwoHalvesFramesAndTheMainScreenFollowsTheKeyWindow) {
-  ASSERT_TRUE(requireTestDesktop());
-  auto connection = openConnection();
-  ASSERT_TRUE(connection);
-  int scale = 2;
-  LinuxScreens screens(*connection, [&] { return scale; });
-  std::vector<ScreenPtr> all = screens.screens();
-  ASSERT_EQ(all.size(), 2u);
-  EXPECT_EQ(all[0]->frame(), (Rect{0, 0, 720, 900}));
-  EXPECT_EQ(all[1]->frame(), (Rect{720, 0, 720, 900}));
-  EXPECT_EQ(all[1]->backingScaleFactor(), 2.0);
-  // The toolkit's scale is asked again each time.
-  scale = 1;
-  EXPECT_EQ(screens.screens()[1]->frame(), (Rect{1440, 0, 1440, 1800}));
-
-  // No key window: no main screen.
-  EXPECT_EQ(screens.mainScreen(), nullptr);
-  std::optional<Rect> keyFrame;
-  screens.setKeyWindowFrameSource([&] { return keyFrame; });
-  EXPECT_EQ(screens.mainScreen(), nullptr);
-  // Mostly on RIGHT, though it starts on LEFT.
-  keyFrame = Rect{1300, 100, 800, 600};
-  ASSERT_NE(screens.mainScreen(), nullptr);
-  EXPECT_EQ(displayIdOf(*screens.mainScreen()), displayIdOf(*all[1]));
-  keyFrame = Rect{100, 100, 800, 600};
-  EXPECT_EQ(displayIdOf(*screens.mainScreen()), displayIdOf(*all[0]));
-  // Centre off every screen: the screen it touches.
-  keyFrame = Rect{2800, 1700, 400, 400};
-  EXPECT_EQ(displayIdOf(*screens.mainScreen()), displayIdOf(*all[1]));
-  keyFrame = Rect{5000, 5000, 10, 10};
-  EXPECT_EQ(screens.mainScreen(), nullptr);
-}
-
-TEST(LinuxInput, PointerWhereXdotoolPutItOnEitherMonitorAndAnyPrimary) {
+TEST(LinuxInput, ButtonsTheHiddenPointerAndThePointerWhereXdotoolPutItOnAnyPrimary) {
   ASSERT_TRUE(requireTestDesktop());
   auto connection = openConnection();
   ASSERT_TRUE(connection);
   int scale = 1;
   LinuxScreens screens(*connection, [&] { return scale; });
   LinuxInput input(*connection, screens);
+  // The monotonic clock, in seconds.
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  EXPECT_GE(input.systemUptime(), static_cast<double>(now.tv_sec));
+  EXPECT_LT(input.systemUptime(), static_cast<double>(now.tv_sec) + 60);
 
-  commandOutput({"xdotool", "mousemove", "200", "300"});
-  EXPECT_EQ(input.mouseLocation(), (Point{200, 1500}));
-  commandOutput({"xdotool", "mousemove", "2000", "1700"});
-  EXPECT_EQ(input.mouseLocation(), (Point{2000, 100}));
-  scale = 2;
-  EXPECT_EQ(input.mouseLocation(), (Point{1000, 50}));
-
-  scale = 1;
-  ASSERT_TRUE(makeRightMonitorPrimary());
-  dispatchEvents(*connection);
-  EXPECT_EQ(input.mouseLocation(), (Point{2000 - 1440, 100}));
-  commandOutput({"xdotool", "mousemove", "200", "300"});
-  EXPECT_EQ(input.mouseLocation(), (Point{200 - 1440, 1500}));
-}
-
-TEST(LinuxInput, PressedButtonsLeftRightMiddle) {
-  ASSERT_TRUE(requireTestDesktop());
-  auto connection = openConnection();
-  ASSERT_TRUE(connection);
-  LinuxScreens screens(*connection, [] { return 1; });
-  LinuxInput input(*connection, screens);
-  // Over the empty desktop, where no client takes the clicks.
+  // Over the empty desktop, where no client takes the clicks: left, right,
+  // middle.
   commandOutput({"xdotool", "mousemove", "1000", "1700"});
-  EXPECT_EQ(input.pressedMouseButtons(), 0u);
-  commandOutput({"xdotool", "mousedown", "3"});
-  EXPECT_EQ(input.pressedMouseButtons(), 2u);
-  commandOutput({"xdotool", "mousedown", "1"});
-  EXPECT_EQ(input.pressedMouseButtons(), 3u);
-  commandOutput({"xdotool", "mouseup", "3"});
-  EXPECT_EQ(input.pressedMouseButtons(), 1u);
-  commandOutput({"xdotool", "mouseup", "1"});
-  commandOutput({"xdotool", "mousedown", "2"});
-  EXPECT_EQ(input.pressedMouseButtons(), 4u);
-  commandOutput({"xdotool", "mouseup", "2"});
-  EXPECT_EQ(input.pressedMouseButtons(), 0u);
-}
+  const std::vector<std::pair<std::vector<std::string>, uint32_t>> presses = {
+      {{"mousedown", "3"}, 2}, {{"mousedown", "1"}, 3}, {{"mouseup", "3"}, 1},
+      {{"mouseup", "1"}, 0},   {{"mousedown", "2"}, 4}, {{"mouseup", "2"}, 0}};
+  for (const auto& [step, pressed] : presses) {
+    commandOutput({"xdotool", step[0], step[1]});
+    EXPECT_EQ(input.pressedMouseButtons(), pressed) << step[0] << " " << step[1];
+  }
 
-TEST(LinuxInput, HiddenPointerShowsAgainWhenTheMouseMoves) {
-  ASSERT_TRUE(requireTestDesktop());
-  auto connection = openConnection();
-  ASSERT_TRUE(connection);
-  LinuxScreens screens(*connection, [] { return 1; });
-  LinuxInput input(*connection, screens);
+  // Hidden until the mouse moves, even while another client holds the pointer.
   commandOutput({"xdotool", "mousemove", "500", "500"});
   input.setCursorHiddenUntilMouseMoves(true);
-  ASSERT_TRUE(input.cursorHidden());
-  // Nothing moved: it stays hidden.
   dispatchEvents(*connection);
-  EXPECT_TRUE(input.cursorHidden());
-  // Even while another client holds the pointer.
+  EXPECT_TRUE(input.cursorHidden()) << "nothing moved";
   commandOutput({"xdotool", "mousedown", "1"});
   // A move of the device (a warp, as `xdotool mousemove` makes, is none).
   commandOutput({"xdotool", "mousemove_relative", "30", "40"});
@@ -247,7 +212,6 @@ TEST(LinuxInput, HiddenPointerShowsAgainWhenTheMouseMoves) {
     if (input.cursorHidden()) usleep(10000);
   }
   EXPECT_FALSE(input.cursorHidden());
-
   // Shown by hand, then hidden again and again: one hide at a time.
   input.setCursorHiddenUntilMouseMoves(true);
   input.setCursorHiddenUntilMouseMoves(true);
@@ -255,24 +219,19 @@ TEST(LinuxInput, HiddenPointerShowsAgainWhenTheMouseMoves) {
   input.setCursorHiddenUntilMouseMoves(false);
   EXPECT_FALSE(input.cursorHidden());
   EXPECT_EQ(untrappedXErrorCount(), 0u);
-}
 
-TEST(LinuxInput, UptimeIsTheMonotonicClockAndEventsAreAlwaysMade) {
-  ASSERT_TRUE(requireTestDesktop());
-  auto connection = openConnection();
-  ASSERT_TRUE(connection);
-  LinuxScreens screens(*connection, [] { return 1; });
-  LinuxInput input(*connection, screens);
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  const double before = static_cast<double>(now.tv_sec);
-  const double uptime = input.systemUptime();
-  EXPECT_GE(uptime, before);
-  EXPECT_LT(uptime, before + 60);
-  const std::optional<MouseEvent> event =
-      input.mouseEvent(kRightMouseUp, {3, 4}, 5, 6.5, 7, 8, 1, 0.5);
-  ASSERT_TRUE(event);
-  EXPECT_EQ(*event, (MouseEvent{kRightMouseUp, {3, 4}, 5, 6.5, 7, 8, 1, 0.5, nullptr}));
+  commandOutput({"xdotool", "mousemove", "200", "300"});
+  EXPECT_EQ(input.mouseLocation(), (Point{200, 1500}));
+  commandOutput({"xdotool", "mousemove", "2000", "1700"});
+  EXPECT_EQ(input.mouseLocation(), (Point{2000, 100}));
+  scale = 2;
+  EXPECT_EQ(input.mouseLocation(), (Point{1000, 50}));
+  scale = 1;
+  ASSERT_TRUE(makeRightMonitorPrimary());
+  dispatchEvents(*connection);
+  EXPECT_EQ(input.mouseLocation(), (Point{2000 - 1440, 100}));
+  commandOutput({"xdotool", "mousemove", "200", "300"});
+  EXPECT_EQ(input.mouseLocation(), (Point{200 - 1440, 1500}));
 }
 
 }  // namespace

@@ -111,26 +111,12 @@ class TrayMenu : public ::testing::Test {
   }
   void TearDown() override {
     // Whatever the indicator lets go of on a later turn goes first.
-    serveUntil([] { return false; }, 0.2);
+    serveMainContextUntil([] { return false; }, 0.2);
     TrayShortcuts::resetForTesting();
     setPlatform(nullptr);
     desktop_.reset();
     setMainQueue(nullptr);
     std::filesystem::remove_all(dir_);
-  }
-
-  // Runs the main context until `done` holds; false after `seconds`.
-  template <typename Done>
-  bool serveUntil(Done done, double seconds = 10) {
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      while (g_main_context_iteration(nullptr, FALSE)) {
-      }
-      g_usleep(2000);
-    }
-    return true;
   }
 
   // Runs gdbus while this process serves the bus (the indicator is in it);
@@ -140,7 +126,7 @@ class TrayMenu : public ::testing::Test {
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     const pid_t pid = spawn(argv, dir_ + "/gdbus.out", dir_ + "/gdbus.err");
     int status = -1;
-    serveUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 20);
+    serveMainContextUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 20);
     const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     EXPECT_TRUE(ok) << readFile(dir_ + "/gdbus.err");
     return ok ? readFile(dir_ + "/gdbus.out") : "";
@@ -192,7 +178,7 @@ class TrayMenu : public ::testing::Test {
       ADD_FAILURE() << "the watcher did not get its name on the session bus";
       return nullptr;
     }
-    if (!serveUntil([&] { return !watcher.registrations().empty(); })) {
+    if (!serveMainContextUntil([&] { return !watcher.registrations().empty(); })) {
       ADD_FAILURE() << "the indicator never registered";
       return nullptr;
     }
@@ -275,12 +261,12 @@ TEST_F(TrayMenu, PanelSeesShortcutsAndFoldedLabelsAndClicksRunTheItems) {
   // Clicks in the panel run the items, decorated or not.
   click(updates.id);
   click(root.children[8].id);
-  EXPECT_TRUE(serveUntil([&] { return tray.activated.size() >= 2; }));
+  EXPECT_TRUE(serveMainContextUntil([&] { return tray.activated.size() >= 2; }));
   EXPECT_EQ(tray.activated, (std::vector<std::string>{"Updates", "Quit"}));
   EXPECT_EQ(bridgeLogLines(), 1u);
 }
 
-TEST_F(TrayMenu, TheMirrorFollowsTheMenuAndActsOnItsItems) {
+TEST_F(TrayMenu, TheMirrorFollowsTheMenuActsOnItsItemsAndMapsItsKeyEquivalents) {
   TrayStandIn tray(
       {TrayEntry::item("Capture Area"), TrayEntry::separator(), TrayEntry::item("Quit")});
   std::shared_ptr<Menu> mirror = LinuxTrayMenus::mirrorOf(tray.menu());
@@ -299,6 +285,21 @@ TEST_F(TrayMenu, TheMirrorFollowsTheMenuAndActsOnItsItems) {
   mirror->performActionForItemAtIndex(2);
   EXPECT_EQ(tray.activated.size(), 1u);
 
+  // Key equivalents beyond one ASCII character (the panel test covers each
+  // modifier and an upper-case letter).
+  using A = LinuxTrayMenus::Accelerator;
+  constexpr uint64_t control = TrayShortcuts::kControlMask;
+  // Only the first character counts.
+  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("q!", control), (A{GDK_KEY_q, GDK_CONTROL_MASK}));
+  // Beyond ASCII: the character's own key, upper case with shift.
+  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("\u00e9", control),
+            (A{GDK_KEY_eacute, GDK_CONTROL_MASK}));
+  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("\u00c9", control),
+            (A{GDK_KEY_eacute, GDK_CONTROL_MASK | GDK_SHIFT_MASK}));
+  // Nothing to make an accelerator of.
+  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("", control), std::nullopt);
+  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("\xff", control), std::nullopt);
+
   // A menu attached to a widget is never mirrored.
   GtkWidget* entry = gtk_entry_new();
   g_object_ref_sink(entry);
@@ -315,23 +316,6 @@ TEST_F(TrayMenu, TheMirrorFollowsTheMenuAndActsOnItsItems) {
   g_object_unref(entry);
 }
 
-// The panel test covers each modifier and an upper-case letter; these are the
-// equivalents it does not meet.
-TEST_F(TrayMenu, KeyEquivalentsBeyondOneAsciiCharacter) {
-  using A = LinuxTrayMenus::Accelerator;
-  constexpr uint64_t control = TrayShortcuts::kControlMask;
-  // Only the first character counts.
-  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("q!", control), (A{GDK_KEY_q, GDK_CONTROL_MASK}));
-  // Beyond ASCII: the character's own key, upper case with shift.
-  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("\u00e9", control),
-            (A{GDK_KEY_eacute, GDK_CONTROL_MASK}));
-  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("\u00c9", control),
-            (A{GDK_KEY_eacute, GDK_CONTROL_MASK | GDK_SHIFT_MASK}));
-  // Nothing to make an accelerator of.
-  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("", control), std::nullopt);
-  EXPECT_EQ(LinuxTrayMenus::acceleratorFor("\xff", control), std::nullopt);
-}
-
 TEST_F(TrayMenu, AWatcherThatGoesAndComesBackGetsTheDecoratedMenuAgain) {
   auto watcher = std::make_unique<StatusNotifierWatcher>();
   ASSERT_TRUE(watcher->start());
@@ -339,36 +323,38 @@ TEST_F(TrayMenu, AWatcherThatGoesAndComesBackGetsTheDecoratedMenuAgain) {
   const StatusNotifierWatcher::Item* first = registeredWith(*watcher);
   ASSERT_TRUE(first);
   const std::string busName = first->busName();
-  EXPECT_TRUE(serveUntil([&] { return !tray.connections.empty() && tray.connections.back(); }));
+  EXPECT_TRUE(
+      serveMainContextUntil([&] { return !tray.connections.empty() && tray.connections.back(); }));
 
   // The panel quits: nobody owns the watcher's name any more.
   watcher.reset();
-  EXPECT_TRUE(serveUntil([&] {
+  EXPECT_TRUE(serveMainContextUntil([&] {
     return gdbus({"--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
                   "--method", "org.freedesktop.DBus.NameHasOwner", "org.kde.StatusNotifierWatcher"})
                .find("false") != std::string::npos;
   }));
   // The indicator falls back to a tray icon of its own.
-  EXPECT_TRUE(serveUntil([&] { return !tray.connections.empty() && !tray.connections.back(); }));
+  EXPECT_TRUE(
+      serveMainContextUntil([&] { return !tray.connections.empty() && !tray.connections.back(); }));
 
   // It comes back: the indicator registers again, with the menu as it was.
   StatusNotifierWatcher again;
   const StatusNotifierWatcher::Item* second = registeredWith(again);
   ASSERT_TRUE(second);
   EXPECT_EQ(second->busName(), busName);
-  EXPECT_TRUE(serveUntil([&] { return tray.connections.back(); }));
+  EXPECT_TRUE(serveMainContextUntil([&] { return tray.connections.back(); }));
   const LayoutItem root = layout(*second);
   ASSERT_EQ(root.children.size(), 9u);
   EXPECT_EQ(root.children[0].property("shortcut"), "[['Control', 'Shift', '4']]");
   EXPECT_EQ(root.children[4].property("label"), "Updates (3)");
   click(root.children[0].id);
-  EXPECT_TRUE(serveUntil([&] { return !tray.activated.empty(); }));
+  EXPECT_TRUE(serveMainContextUntil([&] { return !tray.activated.empty(); }));
   EXPECT_EQ(tray.activated, std::vector<std::string>{"Capture Area"});
 
   // A menu built again (the plugin rebuilds it for every change) is
   // decorated again; the bridge said what it does once.
   TrayStandIn rebuilt({TrayEntry::item("Updates")}, "dravel-tray-rebuilt");
-  ASSERT_TRUE(serveUntil([&] { return again.registrations().size() >= 2; }));
+  ASSERT_TRUE(serveMainContextUntil([&] { return again.registrations().size() >= 2; }));
   const LayoutItem other = layout(again.registrations().back());
   ASSERT_EQ(other.children.size(), 1u);
   EXPECT_EQ(other.children[0].property("label"), "Updates (3)");

@@ -13,7 +13,6 @@
 #include <iterator>
 #include <map>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -43,38 +42,27 @@ std::string hex(unsigned long window) {
   return text.str();
 }
 
-int64_t fieldOf(const std::string& text, const std::string& label) {
-  const size_t at = text.find(label);
-  if (at == std::string::npos) {
-    ADD_FAILURE() << "no " << label << " in\n" << text;
-    return 0;
-  }
-  return std::stoll(text.substr(at + label.size()));
-}
-
 // The rectangle, in root pixels, of the top-level window that holds
 // `window` (the window manager's frame, or the window itself), as xwininfo
 // gives it: from the outer corner of the border, which the size leaves out.
 Rect outerRect(unsigned long window) {
-  const std::regex parentLine(R"(Parent window id: (0x[0-9a-f]+) (.*))");
-  std::string id = hex(window);
   for (int depth = 0; depth < 8; ++depth) {
-    const std::string tree = commandOutput({"xwininfo", "-tree", "-id", id});
-    std::smatch m;
-    if (!std::regex_search(tree, m, parentLine)) break;
-    if (m[2].str().find("(the root window)") != std::string::npos) break;
-    id = m[1];
+    const ::dravel::testing::WindowInfo tree = ::dravel::testing::windowInfo(window, true);
+    if (tree.text("Parent window id").find("(the root window)") != std::string::npos) break;
+    window = static_cast<unsigned long>(tree.number("Parent window id"));
   }
-  const std::string info = commandOutput({"xwininfo", "-id", id});
-  const int64_t border = fieldOf(info, "Border width: ");
-  return Rect{static_cast<double>(fieldOf(info, "Absolute upper-left X: ")),
-              static_cast<double>(fieldOf(info, "Absolute upper-left Y: ")),
-              static_cast<double>(fieldOf(info, "Width: ") + 2 * border),
-              static_cast<double>(fieldOf(info, "Height: ") + 2 * border)};
+  const ::dravel::testing::WindowInfo info = ::dravel::testing::windowInfo(window);
+  const int64_t border = info.number("Border width");
+  return Rect{static_cast<double>(info.number("Absolute upper-left X")),
+              static_cast<double>(info.number("Absolute upper-left Y")),
+              static_cast<double>(info.number("Width") + 2 * border),
+              static_cast<double>(info.number("Height") + 2 * border)};
 }
 
 int64_t hintedPid(unsigned long window) {
-  return fieldOf(commandOutput({"xprop", "-id", hex(window), "_NET_WM_PID"}), "= ");
+  const std::string hint = commandOutput({"xprop", "-id", hex(window), "_NET_WM_PID"});
+  const size_t at = hint.find("= ");
+  return at == std::string::npos ? -1 : std::stoll(hint.substr(at + 2));
 }
 
 // The given windows, top first, in the order xwininfo walks the tree.
@@ -189,11 +177,12 @@ class WindowListTest : public ::testing::Test {
   unsigned long eyes = 0;
 };
 
-TEST_F(WindowListTest, EntriesAgreeWithXwininfoXpropAndTheProcessTable) {
-  const Listing listing =
+TEST_F(WindowListTest, EntriesAgreeWithXwininfoXpropAndTheProcessTableAndHintsSetLater) {
+  Listing listing =
       list(*windowList, kWindowListOptionOnScreenOnly | kWindowListExcludeDesktopElements);
   ASSERT_TRUE(listing.has(termOne) && listing.has(termTwo) && listing.has(eyes));
   EXPECT_EQ(listing.entries.size(), 3u);
+  EXPECT_EQ(activeWindowPid(*connection), hintedPid(termTwo));
 
   const ValueMap& one = listing.byWindow.at(termOne);
   // The frame openbox puts around the client, with the primary at the origin.
@@ -205,23 +194,56 @@ TEST_F(WindowListTest, EntriesAgreeWithXwininfoXpropAndTheProcessTable) {
   EXPECT_EQ(stringOf(one, kCGWindowName), "term one");
   EXPECT_EQ(intOf(one, kCGWindowLayer), 0);
   EXPECT_FALSE(one.contains(kCGWindowAlpha));
-
   const ValueMap& two = listing.byWindow.at(termTwo);
   EXPECT_EQ(boundsOf(two), outerRect(termTwo));
   EXPECT_EQ(intOf(two, kCGWindowOwnerPID), hintedPid(termTwo));
   EXPECT_NE(intOf(two, kCGWindowOwnerPID), intOf(one, kCGWindowOwnerPID));
-
   // xeyes sets no pid hint: the server knows its pid.
   const ValueMap& xeyes = listing.byWindow.at(eyes);
-  EXPECT_EQ(commandOutput({"xprop", "-id", hex(eyes), "_NET_WM_PID"}).find("= "),
-            std::string::npos);
+  EXPECT_EQ(hintedPid(eyes), -1);
   EXPECT_EQ(intOf(xeyes, kCGWindowOwnerPID), xeyesPid());
   EXPECT_EQ(stringOf(xeyes, kCGWindowOwnerName), "XEyes");
   EXPECT_EQ(stringOf(xeyes, kCGWindowName), "xeyes");
   EXPECT_EQ(boundsOf(xeyes), outerRect(eyes));
+
+  // Hints set after the windows appeared are read.
+  commandOutput({"xprop", "-id", hex(termOne), "-f", "_NET_WM_WINDOW_OPACITY", "32c", "-set",
+                 "_NET_WM_WINDOW_OPACITY", "0x7fffffff"});
+  commandOutput(
+      {"xdotool", "set_window", "--name", "caf\xC3\xA9 \xE2\x98\x95", std::to_string(termTwo)});
+  commandOutput({"xprop", "-id", hex(eyes), "-f", "_NET_WM_WINDOW_TYPE", "32a", "-set",
+                 "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DOCK"});
+  // Shadow the client draws itself, as a client-side decorated window says.
+  commandOutput({"xprop", "-id", hex(termTwo), "-f", "_GTK_FRAME_EXTENTS", "32c", "-set",
+                 "_GTK_FRAME_EXTENTS", "10,20,30,40"});
+  listing = list(*windowList, 0);
+  EXPECT_NEAR(listing.byWindow.at(termOne).find(kCGWindowAlpha)->asDouble().value_or(-1), 0.5,
+              1e-6);
+  EXPECT_EQ(stringOf(listing.byWindow.at(termTwo), kCGWindowName), "caf\xC3\xA9 \xE2\x98\x95");
+  EXPECT_EQ(intOf(listing.byWindow.at(eyes), kCGWindowLayer), kDockLayer);
+  const Rect frame = outerRect(termTwo);
+  EXPECT_EQ(boundsOf(listing.byWindow.at(termTwo)),
+            (Rect{frame.x + 10, frame.y + 30, frame.width - 30, frame.height - 70}));
 }
 
-TEST_F(WindowListTest, BoundsFollowThePrimaryTheScaleAndAMove) {
+TEST_F(WindowListTest, AWindowGoneIsLeftOutAndBoundsFollowThePrimaryTheScaleAndAMove) {
+  // A stacking list naming a window that no longer exists, between two
+  // that do, as when a window goes while the list is read.
+  Display* display = connection->display();
+  const Window gone = XCreateSimpleWindow(display, connection->root(), 0, 0, 10, 10, 0, 0, 0);
+  XDestroyWindow(display, gone);
+  const unsigned long stacking[] = {termOne, gone, termTwo};
+  XChangeProperty(display, connection->root(), connection->atom("_NET_CLIENT_LIST_STACKING"),
+                  XA_WINDOW, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(stacking),
+                  3);
+  XSync(display, False);
+  const uint64_t untrapped = untrappedXErrorCount();
+  const Listing listing = list(*windowList, 0);
+  EXPECT_EQ(listing.orderOf({termOne, termTwo, gone}),
+            (std::vector<unsigned long>{termTwo, termOne}));
+  EXPECT_EQ(listing.entries.size(), 2u);
+  EXPECT_EQ(untrappedXErrorCount(), untrapped);
+
   const Rect frame = outerRect(termTwo);
   scale = 2;
   EXPECT_EQ(boundsOf(list(*windowList, 0).byWindow.at(termTwo)),
@@ -248,6 +270,7 @@ TEST_F(WindowListTest, FrontToBackAsTheWindowsAreRaised) {
   EXPECT_EQ(listing.orderOf(all).front(), termTwo);
 
   commandOutput({"xdotool", "windowactivate", "--sync", std::to_string(termOne)});
+  EXPECT_EQ(activeWindowPid(*connection), hintedPid(termOne));
   listing = list(*windowList, kWindowListOptionOnScreenOnly);
   EXPECT_EQ(listing.orderOf(all).front(), termOne);
   EXPECT_EQ(listing.orderOf(all), stackingOrder(all));
@@ -266,62 +289,12 @@ TEST_F(WindowListTest, FrontToBackAsTheWindowsAreRaised) {
   listing = list(*windowList, kWindowListOptionOnScreenBelowWindow,
                  static_cast<uint32_t>(connection->root()));
   EXPECT_EQ(listing.orderOf(all).size(), 3u);
-}
 
-TEST_F(WindowListTest, MinimisedWindowsAreOffScreen) {
+  // Minimised windows are off screen.
   commandOutput({"xdotool", "windowminimize", "--sync", std::to_string(termOne)});
-  EXPECT_NE(commandOutput({"xprop", "-id", hex(termOne), "_NET_WM_STATE"}).find("HIDDEN"),
-            std::string::npos);
   EXPECT_FALSE(list(*windowList, kWindowListOptionOnScreenOnly).has(termOne));
   EXPECT_TRUE(list(*windowList, kWindowListOptionOnScreenOnly).has(termTwo));
   EXPECT_TRUE(list(*windowList, 0).has(termOne));
-}
-
-TEST_F(WindowListTest, HintsSetAfterTheWindowAppearedAreRead) {
-  commandOutput({"xprop", "-id", hex(termOne), "-f", "_NET_WM_WINDOW_OPACITY", "32c", "-set",
-                 "_NET_WM_WINDOW_OPACITY", "0x7fffffff"});
-  commandOutput(
-      {"xdotool", "set_window", "--name", "caf\xC3\xA9 \xE2\x98\x95", std::to_string(termTwo)});
-  commandOutput({"xprop", "-id", hex(eyes), "-f", "_NET_WM_WINDOW_TYPE", "32a", "-set",
-                 "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DOCK"});
-  // Shadow the client draws itself, as a client-side decorated window says.
-  commandOutput({"xprop", "-id", hex(termTwo), "-f", "_GTK_FRAME_EXTENTS", "32c", "-set",
-                 "_GTK_FRAME_EXTENTS", "10,20,30,40"});
-  const Listing listing = list(*windowList, 0);
-  const Value* alpha = listing.byWindow.at(termOne).find(kCGWindowAlpha);
-  ASSERT_NE(alpha, nullptr);
-  EXPECT_NEAR(*alpha->asDouble(), 0.5, 1e-6);
-  EXPECT_FALSE(listing.byWindow.at(termTwo).contains(kCGWindowAlpha));
-  EXPECT_EQ(stringOf(listing.byWindow.at(termTwo), kCGWindowName), "caf\xC3\xA9 \xE2\x98\x95");
-  EXPECT_EQ(intOf(listing.byWindow.at(eyes), kCGWindowLayer), kDockLayer);
-  const Rect frame = outerRect(termTwo);
-  EXPECT_EQ(boundsOf(listing.byWindow.at(termTwo)),
-            (Rect{frame.x + 10, frame.y + 30, frame.width - 30, frame.height - 70}));
-}
-
-TEST_F(WindowListTest, AWindowThatIsGoneIsLeftOut) {
-  // A stacking list naming a window that no longer exists, between two
-  // that do, as when a window goes while the list is read.
-  Display* display = connection->display();
-  const Window gone = XCreateSimpleWindow(display, connection->root(), 0, 0, 10, 10, 0, 0, 0);
-  XDestroyWindow(display, gone);
-  const unsigned long stacking[] = {termOne, gone, termTwo};
-  XChangeProperty(display, connection->root(), connection->atom("_NET_CLIENT_LIST_STACKING"),
-                  XA_WINDOW, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(stacking),
-                  3);
-  XSync(display, False);
-  const uint64_t untrapped = untrappedXErrorCount();
-  const Listing listing = list(*windowList, 0);
-  EXPECT_EQ(listing.orderOf({termOne, termTwo, gone}),
-            (std::vector<unsigned long>{termTwo, termOne}));
-  EXPECT_EQ(listing.entries.size(), 2u);
-  EXPECT_EQ(untrappedXErrorCount(), untrapped);
-}
-
-TEST_F(WindowListTest, ActiveWindowPidFollowsActivation) {
-  EXPECT_EQ(activeWindowPid(*connection), hintedPid(termTwo));
-  commandOutput({"xdotool", "windowactivate", "--sync", std::to_string(termOne)});
-  EXPECT_EQ(activeWindowPid(*connection), hintedPid(termOne));
 }
 
 TEST_F(WindowListTest, WithoutAWindowManagerTheRootsChildrenInTheirOrder) {

@@ -65,13 +65,6 @@ inline std::string hex(int64_t xid) {
   return text;
 }
 
-// A number that xwininfo prints after `label`; -1 when absent.
-inline int64_t xwininfoValue(const std::string& info, const std::string& label) {
-  std::smatch match;
-  if (!std::regex_search(info, match, std::regex(label + R"(:\s+(-?\d+))"))) return -1;
-  return std::stoll(match[1]);
-}
-
 struct Geometry {
   int64_t x = -1, y = -1, width = -1, height = -1;
   bool operator==(const Geometry&) const = default;
@@ -83,18 +76,18 @@ inline std::ostream& operator<<(std::ostream& out, const Geometry& g) {
 
 // The window's content as xwininfo reports it, in root pixels.
 inline Geometry contentOf(int64_t xid) {
-  std::string info;
-  if (!runCommand({"xwininfo", "-id", hex(xid)}, &info)) return {};
-  return {xwininfoValue(info, "Absolute upper-left X"),
-          xwininfoValue(info, "Absolute upper-left Y"), xwininfoValue(info, "Width"),
-          xwininfoValue(info, "Height")};
+  const dravel::testing::WindowInfo info = dravel::testing::windowInfo(xid);
+  return {info.number("Absolute upper-left X"), info.number("Absolute upper-left Y"),
+          info.number("Width"), info.number("Height")};
 }
 
 inline std::string mapState(int64_t xid) {
-  std::string info;
-  if (!runCommand({"xwininfo", "-id", hex(xid)}, &info)) return "gone";
-  std::smatch match;
-  return std::regex_search(info, match, std::regex(R"(Map State:\s+(\w+))")) ? match[1].str() : "";
+  const dravel::testing::WindowInfo info = dravel::testing::windowInfo(xid);
+  return info.gone() ? "gone" : info.text("Map State");
+}
+
+inline bool overrideRedirect(int64_t xid) {
+  return dravel::testing::windowInfo(xid).text("Override Redirect State") == "yes";
 }
 
 // The window manager's frame around the window as xprop shows it (left,
@@ -122,9 +115,13 @@ inline std::string propertyOf(int64_t xid, const char* name) {
   return out;
 }
 
-// The colour of one screen pixel, as ImageMagick reads a dump of the root.
-inline std::string pixelAt(int x, int y) {
-  return dravel::testing::screenPixel(x, y);
+using dravel::testing::screenPixel;
+
+inline std::string focusedWindow() {
+  return commandOutput({"xdotool", "getwindowfocus"});
+}
+inline std::string idLine(int64_t xid) {
+  return std::to_string(xid) + "\n";
 }
 
 class WindowOnDesktop : public ::testing::Test {

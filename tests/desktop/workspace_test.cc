@@ -50,7 +50,6 @@ class Workspace : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
-
   // The lines the handler recorded, once there are `count` of them.
   std::vector<std::string> opened(size_t count) {
     std::vector<std::string> lines;

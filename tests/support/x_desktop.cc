@@ -1,10 +1,10 @@
 #include "tests/support/x_desktop.h"
 
 #include <fcntl.h>
+#include <glib.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <glib.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -144,6 +144,36 @@ unsigned long windowNamed(const std::string& name) {
   return std::strtoul(out.c_str(), nullptr, 10);
 }
 
+WindowInfo windowInfo(unsigned long window, bool tree) {
+  std::vector<std::string> argv{"xwininfo", "-id", std::to_string(window)};
+  if (tree) argv.push_back("-tree");
+  WindowInfo info;
+  std::string out;
+  if (!runCommand(argv, &out)) return info;
+  // "  Absolute upper-left X:  100", "  Map State: IsViewable", ...
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    const size_t colon = line.find(": ");
+    const size_t start = line.find_first_not_of(' ');
+    if (colon == std::string::npos || start >= colon) continue;
+    const size_t value = line.find_first_not_of(' ', colon + 1);
+    info.fields.emplace(line.substr(start, colon - start),
+                        value == std::string::npos ? "" : line.substr(value));
+  }
+  return info;
+}
+
+int64_t WindowInfo::number(const std::string& label) const {
+  const auto field = fields.find(label);
+  if (field == fields.end()) return -1;
+  return std::strtoll(field->second.c_str(), nullptr, 0);
+}
+
+std::string WindowInfo::text(const std::string& label) const {
+  const auto field = fields.find(label);
+  return field == fields.end() ? "" : field->second;
+}
+
 ServerCursor serverCursor() {
   ServerCursor c;
   Display* display = XOpenDisplay(nullptr);
@@ -180,8 +210,7 @@ bool anotherClientCanGrabPointerAndKeyboard() {
 }
 
 bool serveMainContextUntil(const std::function<bool()>& done, double seconds) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     while (g_main_context_iteration(nullptr, FALSE)) {
@@ -199,8 +228,8 @@ std::string screenPixel(int x, int y) {
   if (XGetWindowAttributes(display, DefaultRootWindow(display), &root) && root.visual &&
       root.visual->red_mask == 0xff0000 && root.visual->green_mask == 0xff00 &&
       root.visual->blue_mask == 0xff) {
-    if (XImage* image = XGetImage(display, DefaultRootWindow(display), x, y, 1, 1, AllPlanes,
-                                  ZPixmap)) {
+    if (XImage* image =
+            XGetImage(display, DefaultRootWindow(display), x, y, 1, 1, AllPlanes, ZPixmap)) {
       const unsigned long pixel = XGetPixel(image, 0, 0);
       text = "srgb(" + std::to_string((pixel >> 16) & 0xff) + "," +
              std::to_string((pixel >> 8) & 0xff) + "," + std::to_string(pixel & 0xff) + ")";

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,18 @@ ServerCursor serverCursor();
 // The id of the one window whose name is exactly `name` (xdotool search);
 // 0 when there is none.
 unsigned long windowNamed(const std::string& name);
+
+// What `xwininfo -id` prints of a window (with `-tree`, only the tree: "Parent window id"),
+// label by label ("Absolute upper-left X", "Width", "Map State",
+// "Override Redirect State", ...); no labels when the window is gone.
+struct WindowInfo {
+  std::map<std::string, std::string> fields;
+  // The field as a number (its leading one, as for a parent's id); -1 when absent.
+  int64_t number(const std::string& label) const;
+  std::string text(const std::string& label) const;
+  bool gone() const { return fields.empty(); }
+};
+WindowInfo windowInfo(unsigned long window, bool tree = false);
 
 // The colour the screen shows at root (x, y), as "srgb(R,G,B)", read by a
 // connection of its own; empty when it cannot be read.
