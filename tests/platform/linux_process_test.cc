@@ -61,25 +61,6 @@ class Child {
   bool reaped_ = false;
 };
 
-TEST(LinuxProcessControl, AChildIgnoringTerminateLivesUntilForced) {
-  Child child(/*ignoreTerminate=*/true);
-  ASSERT_GT(child.pid(), 0);
-  LinuxProcessControl control;
-  LinuxRunningApplications apps("app.dravel.Dravel");
-  EXPECT_TRUE(apps.terminate(child.pid()));
-  // An ignored signal is discarded when sent: the child is certainly alive.
-  EXPECT_TRUE(control.isAlive(child.pid()));
-  EXPECT_FALSE(control.isTracedOrStopped(child.pid()));
-
-  control.forceEnd(child.pid());
-  const int status = child.reap();
-  ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(WTERMSIG(status), SIGKILL);
-  // Reaped: no such process any more.
-  EXPECT_FALSE(control.isAlive(child.pid()));
-  EXPECT_FALSE(control.isTracedOrStopped(child.pid()));
-}
-
 TEST(LinuxProcessControl, AProcessThatCannotBeSignalledCountsAsAlive) {
   // pid 1 exists; for an ordinary user kill() fails with EPERM. Root may
   // signal it, so the check runs in a child that gives up root first.
@@ -263,6 +244,10 @@ TEST(LinuxRunningApplications, SignalsGoThroughTheHandleHeldSinceTheListing) {
   EXPECT_FALSE(control.isAlive(child.pid()));
   EXPECT_FALSE(handles->holds(child.pid()));
   EXPECT_FALSE(apps.terminate(child.pid()));
+  // Without handles, by the process id alone.
+  LinuxProcessControl byPid;
+  EXPECT_FALSE(byPid.isAlive(child.pid()));
+  EXPECT_FALSE(byPid.isTracedOrStopped(child.pid()));
 }
 
 TEST(LinuxRunningApplications, PerSessionOnlyCopiesOnTheSameDisplayCount) {
@@ -288,15 +273,10 @@ TEST(LinuxRunningApplications, PerSessionOnlyCopiesOnTheSameDisplayCount) {
   std::filesystem::create_directories(root / "15");  // unreadable: no environ
   std::filesystem::create_symlink(program, root / "15" / "exe");
 
-  auto pids = [](const std::vector<RunningApplication>& apps) {
-    std::vector<int> out;
-    for (const auto& app : apps) out.push_back(app.processIdentifier);
-    return out;
-  };
   LinuxRunningApplications perSession("app.dravel.Dravel", root.string(), "DISPLAY");
-  EXPECT_EQ(pids(perSession.runningApplications()), (std::vector<int>{10, 11}));
+  EXPECT_EQ(pidsOf(perSession.runningApplications()), (std::vector<int>{10, 11}));
   LinuxRunningApplications everywhere("app.dravel.Dravel", root.string());
-  EXPECT_EQ(pids(everywhere.runningApplications()), (std::vector<int>{10, 11, 12, 13, 14, 15}));
+  EXPECT_EQ(pidsOf(everywhere.runningApplications()), (std::vector<int>{10, 11, 12, 13, 14, 15}));
   std::filesystem::remove_all(root);
 
   EXPECT_EQ(environmentEntry("A=1\0B=2"s, "B"), "2");

@@ -1,4 +1,6 @@
-#include "platform/sim/scenario_registry.h"
+#include <cmath>
+
+#include "tests/platform/sim/sim_sections.h"
 #include "tests/support/host_fixture.h"
 
 namespace dravel::testing {
@@ -11,18 +13,9 @@ class DisplayScenario : public HostTest {
     launch();
   }
   std::string load(const std::string& key, Value value) {
-    for (const sim::ScenarioSection& section : sim::scenarioSections()) {
-      if (section.key == key) return section.load(value, desktop());
-    }
-    ADD_FAILURE() << "no section " << key;
-    return "missing";
+    return loadSection(key, value, desktop());
   }
-  Value state(const std::string& key) {
-    for (const sim::ScenarioSection& section : sim::scenarioSections()) {
-      if (section.key == key) return section.state(desktop());
-    }
-    return Value();
-  }
+  Value state(const std::string& key) { return sectionState(key, desktop()); }
   static Value list(std::initializer_list<Value> items) { return Value(ValueList(items)); }
 };
 
@@ -82,21 +75,16 @@ TEST_F(DisplayScenario, PointerWindowsVersionAndCaptureSwitches) {
 
 TEST_F(DisplayScenario, MovePointerActionMovesAndShowsThePointer) {
   desktop().input().cursorHiddenUntilMoved = true;
-  for (const sim::SimAction& action : sim::simActions()) {
-    if (action.name != "movePointer") continue;
-    std::optional<MethodResponse> answer;
-    action.run(Value(ValueMap{{"x", 10}, {"y", 20.5}}), desktop(),
-               FlutterResult("t", [&](MethodResponse r) { answer = std::move(r); }));
-    ASSERT_TRUE(answer);
-    EXPECT_TRUE(isSuccess(*answer, Value()));
-    EXPECT_EQ(desktop().input().pointer, (Point{10, 20.5}));
-    EXPECT_FALSE(desktop().input().cursorHiddenUntilMoved);
-    action.run(Value(ValueMap{{"x", "10"}}), desktop(),
-               FlutterResult("t", [&](MethodResponse r) { answer = std::move(r); }));
-    EXPECT_TRUE(isError(*answer, "bad_args", "x and y expected"));
-    return;
-  }
-  ADD_FAILURE() << "no movePointer action";
+  auto answer = runAction("movePointer", ValueMap{{"x", 10}, {"y", 20.5}}, desktop());
+  ASSERT_TRUE(answer);
+  EXPECT_TRUE(isSuccess(*answer, Value()));
+  EXPECT_EQ(desktop().input().pointer, (Point{10, 20.5}));
+  EXPECT_FALSE(desktop().input().cursorHiddenUntilMoved);
+  answer = runAction("movePointer", ValueMap{{"x", "10"}}, desktop());
+  EXPECT_TRUE(answer && isError(*answer, "bad_args", "x and y expected"));
+  answer = runAction("movePointer", ValueMap{{"x", std::nan("")}, {"y", 0.0}}, desktop());
+  EXPECT_TRUE(answer && isError(*answer, "bad_args", "x: nan is not a finite number"));
+  EXPECT_EQ(desktop().input().pointer, (Point{10, 20.5}));
 }
 
 TEST_F(DisplayScenario, TheMainWindowIsListedByTheWindowServerWhileOnScreen) {

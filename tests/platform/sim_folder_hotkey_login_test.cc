@@ -2,8 +2,7 @@
 // bookmarks, login item and settings addresses.
 #include <gmock/gmock.h>
 
-#include "platform/sim/scenario_registry.h"
-#include "platform/sim/sim_desktop.h"
+#include "tests/platform/sim/sim_sections.h"
 #include "tests/support/host_fixture.h"
 
 namespace dravel::testing {
@@ -16,16 +15,10 @@ using Closed = std::pair<int, std::optional<std::string>>;
 class SimSections : public HostTest {
  protected:
   std::string load(const std::string& key, const Value& value) {
-    for (auto& s : sim::scenarioSections())
-      if (s.key == key) return s.load(value, desktop());
-    ADD_FAILURE() << "no section " << key;
-    return "";
+    return loadSection(key, value, desktop());
   }
   MethodResponse act(const std::string& name, Value args) {
-    std::optional<MethodResponse> reply;
-    for (auto& a : sim::simActions())
-      if (a.name == name)
-        a.run(args, desktop(), FlutterResult(name, [&](MethodResponse r) { reply = r; }));
+    std::optional<MethodResponse> reply = runAction(name, args, desktop());
     queue().runUntilIdle();
     return reply.value_or(FlutterError::errorWithCode("test_no_reply"));
   }

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/linux/kwin_screenshot_route.h"
+#include "tests/platform/scoped_env.h"
 
 namespace dravel::linux_platform {
 namespace {
@@ -28,9 +29,19 @@ GVariant* parsed(const char* text) {
   return v;
 }
 
+// An answer of the given sizes, each a uint32; a field given as -1 is left out.
+std::string answer(int64_t width, int64_t height, int64_t stride, int64_t format) {
+  std::string text = "{";
+  for (auto [key, value] : {std::pair{"width", width}, std::pair{"height", height},
+                            std::pair{"stride", stride}, std::pair{"format", format}}) {
+    if (value >= 0) text += "'" + std::string(key) + "': <uint32 " + std::to_string(value) + ">, ";
+  }
+  return text + "'type': <'raw'>}";
+}
+
 TEST(KWinScreenShot, MalformedAnswersAreRefusedSayingWhy) {
   struct Case {
-    const char* answer;
+    std::string answer;
     const char* error;  // a part of the message
   };
   const Case cases[] = {
@@ -40,34 +51,25 @@ TEST(KWinScreenShot, MalformedAnswersAreRefusedSayingWhy) {
       {"{'type': <7>, 'width': <uint32 4>, 'height': <uint32 4>, 'stride': <uint32 16>, "
        "'format': <uint32 5>}",
        "not raw"},
-      {"{'height': <uint32 4>, 'stride': <uint32 16>, 'format': <uint32 5>}", "no width"},
+      {answer(-1, 4, 16, 5), "no width"},
       {"{'width': <4>, 'height': <uint32 4>, 'stride': <uint32 16>, 'format': <uint32 5>}",
        "width as type i"},
-      {"{'width': <uint32 4>, 'height': <uint32 4>, 'stride': <uint32 16>}", "no format"},
-      {"{'width': <uint32 0>, 'height': <uint32 4>, 'stride': <uint32 16>, 'format': <uint32 5>}",
-       "empty image"},
-      {"{'width': <uint32 4>, 'height': <uint32 0>, 'stride': <uint32 16>, 'format': <uint32 5>}",
-       "empty image"},
-      {"{'width': <uint32 4>, 'height': <uint32 4>, 'stride': <uint32 15>, 'format': <uint32 5>}",
-       "shorter than 4 pixels"},
+      {answer(4, 4, 16, -1), "no format"},
+      {answer(0, 4, 16, 5), "empty image"},
+      {answer(4, 0, 16, 5), "empty image"},
+      {answer(4, 4, 15, 5), "shorter than 4 pixels"},
       // width x 4 overflows 32 bits: the stride looks long enough.
-      {"{'width': <uint32 1073741825>, 'height': <uint32 1>, 'stride': <uint32 4>, "
-       "'format': <uint32 5>}",
-       "larger than the host accepts"},
-      {"{'width': <uint32 65536>, 'height': <uint32 65536>, 'stride': <uint32 262144>, "
-       "'format': <uint32 5>}",
-       "larger than the host accepts"},
+      {answer(1073741825, 1, 4, 5), "larger than the host accepts"},
+      {answer(65536, 65536, 262144, 5), "larger than the host accepts"},
       // The pixels fit; the padded rows do not.
-      {"{'width': <uint32 1024>, 'height': <uint32 65536>, 'stride': <uint32 4294967295>, "
-       "'format': <uint32 5>}",
-       "rows of 4294967295 bytes is larger"},
+      {answer(1024, 65536, 4294967295, 5), "rows of 4294967295 bytes is larger"},
   };
   for (const Case& c : cases) {
-    GVariant* answer = parsed(c.answer);
+    GVariant* given = parsed(c.answer.c_str());
     std::string error;
-    EXPECT_FALSE(parseKWinAnswer(answer, &error)) << c.answer;
+    EXPECT_FALSE(parseKWinAnswer(given, &error)) << c.answer;
     EXPECT_NE(error.find(c.error), std::string::npos) << c.answer << " -> " << error;
-    if (answer) g_variant_unref(answer);
+    if (given) g_variant_unref(given);
   }
   std::string error;
   GVariant* tuple = g_variant_ref_sink(g_variant_new("(u)", 4));
@@ -179,13 +181,10 @@ class FakeKWin {
     if (!::mkdtemp(dir)) return;
     dir_ = dir;
     address_ = "unix:path=" + dir_ + "/bus";
-    gchar* argv[] = {const_cast<gchar*>("dbus-daemon"), const_cast<gchar*>("--session"),
-                     const_cast<gchar*>("--nofork"), const_cast<gchar*>("--nopidfile"), nullptr};
     const std::string listen = "--address=" + address_;
-    std::vector<gchar*> args(argv, argv + 4);
-    args.push_back(const_cast<gchar*>(listen.c_str()));
-    args.push_back(nullptr);
-    if (!g_spawn_async(nullptr, args.data(), nullptr,
+    const gchar* argv[] = {"dbus-daemon", "--session",    "--nofork",
+                           "--nopidfile", listen.c_str(), nullptr};
+    if (!g_spawn_async(nullptr, const_cast<gchar**>(argv), nullptr,
                        static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
                                                 G_SPAWN_STDERR_TO_DEV_NULL),
                        nullptr, nullptr, &daemon_, nullptr)) {
@@ -286,10 +285,7 @@ class FakeKWin {
     } else {
       gint32 x = 0, y = 0;
       guint32 w = 0, h = 0;
-      g_variant_get_child(parameters, 0, "i", &x);
-      g_variant_get_child(parameters, 1, "i", &y);
-      g_variant_get_child(parameters, 2, "u", &w);
-      g_variant_get_child(parameters, 3, "u", &h);
+      g_variant_get(parameters, "(iiuu@a{sv}h)", &x, &y, &w, &h, nullptr, nullptr);
       asked = std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) + "+" +
               std::to_string(y);
     }
@@ -358,85 +354,33 @@ class FakeKWin {
   std::vector<int> heldPipes_;  // on the fake's thread only
 };
 
-// Points the session bus at `address` while in scope.
-class SessionBusAt {
- public:
-  explicit SessionBusAt(const std::string& address) {
-    if (const char* old = std::getenv("DBUS_SESSION_BUS_ADDRESS")) old_ = old;
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-  }
-  ~SessionBusAt() {
-    if (old_) {
-      ::setenv("DBUS_SESSION_BUS_ADDRESS", old_->c_str(), 1);
-    } else {
-      ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    }
-  }
-
- private:
-  std::optional<std::string> old_;
-};
-
-constexpr char kTwoByTwo[] =
-    "{'type': <'raw'>, 'width': <uint32 2>, 'height': <uint32 2>, 'stride': <uint32 8>, "
-    "'format': <uint32 6>}";
-
 TEST(KWinScreenShot, ThePipeIsReadWhileTheCallIsPendingAndMustHoldTheAnnouncedBytes) {
+  const std::string twoByTwo = answer(2, 2, 8, 6);
+  const char* raw = twoByTwo.c_str();
+  const char* noAuth = "org.kde.KWin.ScreenShot2.Error.NoAuthorized";
+  const char* cancelledError = "org.kde.KWin.ScreenShot2.Error.Cancelled";
   struct Case {
     const char* what;
     FakeKWin::Behaviour kwin;
-    int64_t monitorX;  // 0: the fake's output Fake-0; else an area
-    bool cancelAfterReply;
-    const char* asked;
-    const char* error;  // empty: an image
-    bool unusable;
+    const char* error;     // empty: an image
+    int64_t monitorX = 0;  // 0: the fake's output Fake-0; else an area
   };
   const Case cases[] = {
-      {"pixels first", {kTwoByTwo, nullptr, 16}, 0, false, "Fake-0", "", false},
-      {"the reply first", {kTwoByTwo, nullptr, 16, true}, 0, false, "Fake-0", "", false},
-      {"no output there: the area", {kTwoByTwo, nullptr, 16}, 5, false, "2x2+5+0", "", false},
-      {"a byte short", {kTwoByTwo, nullptr, 15}, 0, false, "Fake-0", "wrote 15 bytes", false},
-      {"a byte more",
-       {kTwoByTwo, nullptr, 17, true},
-       0,
-       false,
-       "Fake-0",
-       "wrote more than the 16",
-       false},
-      {"a malformed answer",
-       {"{'width': <uint32 2>}", nullptr, 16},
-       0,
-       false,
-       "Fake-0",
-       "gives no height",
-       false},
-      {"the pipe never ends",
-       {kTwoByTwo, nullptr, 16, false, true},
-       0,
-       true,
-       "Fake-0",
-       "cancelled",
-       false},
-      {"refused",
-       {nullptr, "org.kde.KWin.ScreenShot2.Error.NoAuthorized"},
-       0,
-       false,
-       "Fake-0",
-       "X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2",
-       true},
-      {"another failure",
-       {nullptr, "org.kde.KWin.ScreenShot2.Error.Cancelled"},
-       0,
-       false,
-       "Fake-0",
-       "refused by the fake",
-       false},
+      {"pixels first", {raw, nullptr, 16}, ""},
+      {"the reply first", {raw, nullptr, 16, true}, ""},
+      {"no output there: the area", {raw, nullptr, 16}, "", 5},
+      {"a byte short", {raw, nullptr, 15}, "wrote 15 bytes"},
+      {"a byte more", {raw, nullptr, 17, true}, "wrote more than the 16"},
+      {"a malformed answer", {"{'width': <uint32 2>}", nullptr, 16}, "gives no height"},
+      {"the pipe never ends", {raw, nullptr, 16, false, true}, "cancelled"},
+      {"refused", {nullptr, noAuth}, "X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2"},
+      {"another failure", {nullptr, cancelledError}, "refused by the fake"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     FakeKWin kwin(c.kwin);
     ASSERT_TRUE(kwin.serving());
-    SessionBusAt bus(kwin.address());
+    dravel::testing::ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", kwin.address().c_str());
     std::string why;
     CaptureRoutePtr route = makeKWinScreenShotRoute(&why);
     ASSERT_TRUE(route) << why;
@@ -445,12 +389,13 @@ TEST(KWinScreenShot, ThePipeIsReadWhileTheCallIsPendingAndMustHoldTheAnnouncedBy
     monitor.width = 2;
     monitor.height = 2;
     int polls = 0;
-    // Cancelled some polls (of 50 ms) into the wait for the pipe's end.
-    auto cancelled = [&] { return c.cancelAfterReply && ++polls > 20; };
+    // Cancelled some polls (of 50 ms) into the wait for a pipe that never ends.
+    auto cancelled = [&] { return c.kwin.keepPipeOpen && ++polls > 20; };
     const RouteResult result = route->capture(monitor, {monitor}, false, cancelled);
-    EXPECT_EQ(kwin.asked(), std::vector<std::string>{c.asked});
-    EXPECT_EQ(result.unusable, c.unusable);
-    EXPECT_EQ(route->granted(), !c.unusable);
+    EXPECT_EQ(kwin.asked(), std::vector<std::string>{c.monitorX ? "2x2+5+0" : "Fake-0"});
+    const bool unusable = c.kwin.error == noAuth;
+    EXPECT_EQ(result.unusable, unusable);
+    EXPECT_EQ(route->granted(), !unusable);
     if (*c.error == '\0') {
       ASSERT_TRUE(result.image) << result.error;
       EXPECT_EQ(result.image->pixels, std::vector<uint8_t>(16, 0x80));

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/platform/scoped_env.h"
+
 namespace dravel::linux_platform {
 namespace {
 
@@ -43,24 +45,15 @@ class LoginItemTest : public ::testing::Test {
     std::string pattern = (fs::temp_directory_path() / "dravel-login-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     root_ = pattern;
-    for (const char* name : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_CURRENT_DESKTOP"}) {
-      if (const char* value = std::getenv(name)) saved_.emplace_back(name, value);
-    }
     // A configuration home two levels down that does not exist yet; a system
     // folder after one that does not exist and a relative one.
-    ::setenv("XDG_CONFIG_HOME", (root_ / "home" / "config").c_str(), 1);
-    ::setenv("XDG_CONFIG_DIRS", (root_.string() + "/none:xdg:" + root_.string() + "/xdg").c_str(),
-             1);
-    ::setenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME", 1);
+    home_.emplace("XDG_CONFIG_HOME", (root_ / "home" / "config").c_str());
+    dirs_.emplace("XDG_CONFIG_DIRS",
+                  (root_.string() + "/none:xdg:" + root_.string() + "/xdg").c_str());
+    desktop_.emplace("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
     program_ = makeProgram(root_ / "bin" / "dravel");
   }
-  void TearDown() override {
-    for (const char* name : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_CURRENT_DESKTOP"}) {
-      ::unsetenv(name);
-    }
-    for (const auto& [name, value] : saved_) ::setenv(name.c_str(), value.c_str(), 1);
-    fs::remove_all(root_);
-  }
+  void TearDown() override { fs::remove_all(root_); }
 
   // A program that writes its own path into started() when it runs.
   std::string makeProgram(const fs::path& path) const {
@@ -89,7 +82,7 @@ class LoginItemTest : public ::testing::Test {
 
   fs::path root_;
   std::string program_;
-  std::vector<std::pair<std::string, std::string>> saved_;
+  std::optional<dravel::testing::ScopedEnv> home_, dirs_, desktop_;
 };
 
 TEST_F(LoginItemTest, RegisteringWritesAnEntryThatStartsTheProgramWhateverItsPath) {
@@ -149,7 +142,7 @@ TEST_F(LoginItemTest, TheStatusFollowsTheKeysTheSessionReads) {
     writeEntry(userEntry(), keys);
     EXPECT_EQ(item.status(), status) << keys;
   }
-  ::unsetenv("XDG_CURRENT_DESKTOP");
+  desktop_->set(nullptr);
   writeEntry(userEntry(), exec + "OnlyShowIn=GNOME;\n");
   EXPECT_EQ(item.status(), kLoginItemNotRegistered) << "no current desktop is in no list";
 }

@@ -73,8 +73,6 @@ TEST(LinuxGraphics, MakesOnlyTheHostsBitmapLayoutAndConvertsBgrxAsOpaque) {
   ByteBuffer untouched;
   context->drawImageInto(image, untouched);
   EXPECT_TRUE(untouched.empty());
-  EXPECT_EQ(graphics.windowLevelForKey(kPopUpMenuWindowLevelKey), 101);
-  EXPECT_EQ(graphics.windowLevelForKey(3), 0);
 }
 
 TEST(GtkPasteboard, TypesGoOutUnderTheDesktopsMimeNames) {

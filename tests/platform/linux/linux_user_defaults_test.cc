@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <set>
 
 #include "host/hotkey_probe.h"
 #include "platform/sim/sim_desktop.h"
@@ -105,27 +104,27 @@ TEST(LinuxHotkeyTranslation, UnboundUnreadableAndInexpressibleAcceleratorsAreLef
   }
 }
 
+// The bindings of a hotkey table's entries, each checked to be enabled,
+// under a string key and of the standard kind.
+std::vector<HotkeyBinding> bindingsIn(const Value& table) {
+  std::vector<HotkeyBinding> bindings;
+  for (const auto& [id, entry] : *table.asMap()) {
+    EXPECT_TRUE(id.asString());
+    EXPECT_EQ(entry.asMap()->find("enabled")->asInt(), 1);
+    const ValueList& p = *entry.asMap()->find("value")->asMap()->find("parameters")->asList();
+    EXPECT_EQ(p.size(), 3u);
+    EXPECT_EQ(p[0].asInt(), 65535);
+    bindings.push_back({*p[1].asInt(), *p[2].asInt()});
+  }
+  return bindings;
+}
+
 TEST(LinuxHotkeyTranslation, TheTableHoldsOneEnabledEntryPerBoundAcceleratorUnderUniqueKeys) {
   Value table = hotkeyTable({"Print", "disabled", "", "<Alt>F4", "nonsense<", "<Alt>F4"});
-  const ValueMap* entries = table.asMap();
-  ASSERT_TRUE(entries);
-  ASSERT_EQ(entries->size(), 3u);
-  std::set<std::string> ids;
-  std::vector<HotkeyBinding> bindings;
-  for (const auto& [id, entry] : *entries) {
-    ASSERT_TRUE(id.asString());
-    ids.insert(*id.asString());
-    const ValueMap* map = entry.asMap();
-    ASSERT_TRUE(map);
-    EXPECT_EQ(map->find("enabled")->asInt(), 1);
-    const ValueList* parameters = map->find("value")->asMap()->find("parameters")->asList();
-    ASSERT_TRUE(parameters);
-    ASSERT_EQ(parameters->size(), 3u);
-    EXPECT_EQ((*parameters)[0].asInt(), 65535);
-    bindings.push_back({*(*parameters)[1].asInt(), *(*parameters)[2].asInt()});
-  }
-  EXPECT_EQ(ids.size(), 3u);
-  EXPECT_EQ(bindings,
+  ASSERT_TRUE(table.asMap());
+  // Entries under unique keys: a map of three for three bindings.
+  EXPECT_EQ(table.asMap()->size(), 3u);
+  EXPECT_EQ(bindingsIn(table),
             (std::vector<HotkeyBinding>{{kKeyPrint, 0}, {kKeyF4, 0x80000}, {kKeyF4, 0x80000}}));
 }
 
@@ -154,13 +153,7 @@ class LinuxHotkeySettings : public ::testing::Test {
     return s;
   }
   static std::vector<HotkeyBinding> bindingsOf(const std::vector<std::string>& schemas) {
-    std::vector<HotkeyBinding> bindings;
-    Value table = hotkeyTable(acceleratorsFromSettings(schemas));
-    for (const auto& [id, entry] : *table.asMap()) {
-      const ValueList& p = *entry.asMap()->find("value")->asMap()->find("parameters")->asList();
-      bindings.push_back({*p[1].asInt(), *p[2].asInt()});
-    }
-    return bindings;
+    return bindingsIn(hotkeyTable(acceleratorsFromSettings(schemas)));
   }
   static bool contains(const std::vector<HotkeyBinding>& bindings, HotkeyBinding b) {
     return std::find(bindings.begin(), bindings.end(), b) != bindings.end();

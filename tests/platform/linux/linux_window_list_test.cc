@@ -70,35 +70,31 @@ TEST(WindowEntry, ClientDrawnShadowIsNotPartOfTheWindow) {
 
 TEST(WindowEntry, OwnerFallsBackToTheConnectionsPidAndTheProcessName) {
   WindowFacts f = xterm();
-  f.hintedPid.reset();
   f.connectionPid = 777;
-  f.className.reset();
   f.processName = "xeyes";
-  ValueMap entry = windowEntry(f, primaryOnTheRight());
-  EXPECT_EQ(entry.find(kCGWindowOwnerPID)->asInt(), 777);
-  EXPECT_EQ(*entry.find(kCGWindowOwnerName)->asString(), "xeyes");
-  // A pid hint of 0 is no pid; an empty class is no class.
-  f.hintedPid = 0;
-  f.className = "";
-  entry = windowEntry(f, primaryOnTheRight());
-  EXPECT_EQ(entry.find(kCGWindowOwnerPID)->asInt(), 777);
-  EXPECT_EQ(*entry.find(kCGWindowOwnerName)->asString(), "xeyes");
+  // No pid hint and no class, or a pid hint of 0 (no pid) and an empty class.
+  for (bool empty : {false, true}) {
+    f.hintedPid = empty ? std::optional<int64_t>(0) : std::nullopt;
+    f.className = empty ? std::optional<std::string>("") : std::nullopt;
+    const ValueMap entry = windowEntry(f, primaryOnTheRight());
+    EXPECT_EQ(entry.find(kCGWindowOwnerPID)->asInt(), 777) << empty;
+    EXPECT_EQ(*entry.find(kCGWindowOwnerName)->asString(), "xeyes") << empty;
+  }
   // Nothing known: the keys are left out rather than made up.
   f.connectionPid.reset();
   f.processName.reset();
-  entry = windowEntry(f, primaryOnTheRight());
+  const ValueMap entry = windowEntry(f, primaryOnTheRight());
   EXPECT_FALSE(entry.contains(kCGWindowOwnerPID));
   EXPECT_FALSE(entry.contains(kCGWindowOwnerName));
 }
 
 TEST(WindowEntry, AlphaOnlyWhenTheWindowSetsAnOpacity) {
   WindowFacts f = xterm();
-  f.opacity = 0xFFFFFFFFu;
-  EXPECT_EQ(windowEntry(f, primaryOnTheRight()).find(kCGWindowAlpha)->asDouble(), 1.0);
-  f.opacity = 0;
-  EXPECT_EQ(windowEntry(f, primaryOnTheRight()).find(kCGWindowAlpha)->asDouble(), 0.0);
-  f.opacity = 0x7FFFFFFFu;
-  EXPECT_NEAR(*windowEntry(f, primaryOnTheRight()).find(kCGWindowAlpha)->asDouble(), 0.5, 1e-9);
+  for (auto [opacity, alpha] :
+       {std::pair{0xFFFFFFFFu, 1.0}, std::pair{0u, 0.0}, std::pair{0x7FFFFFFFu, 0.5}}) {
+    f.opacity = opacity;
+    EXPECT_NEAR(*windowEntry(f, primaryOnTheRight()).find(kCGWindowAlpha)->asDouble(), alpha, 1e-9);
+  }
 }
 
 TEST(WindowEntry, NamePrefersTheUtf8HintAndReadsLatin1) {
@@ -154,36 +150,25 @@ TEST(WindowEntry, NamesAreValidUtf8WithinTheBound) {
 }
 
 TEST(WindowLayer, FollowsTheTypeAndTheAboveState) {
-  WindowFacts f = xterm();
-  const std::pair<WindowType, int64_t> cases[] = {
-      {WindowType::kNormal, 0},
-      {WindowType::kDialog, 0},
-      {WindowType::kUtility, 0},
-      {WindowType::kSplash, 0},
-      {WindowType::kToolbar, kFloatingLayer},
-      {WindowType::kMenu, kFloatingLayer},
-      {WindowType::kDock, kDockLayer},
-      {WindowType::kNotification, kStatusLayer},
-      {WindowType::kPopupMenu, kPopUpMenuLayer},
-      {WindowType::kDropdownMenu, kPopUpMenuLayer},
-      {WindowType::kCombo, kPopUpMenuLayer},
-      {WindowType::kTooltip, kHelpLayer},
-      {WindowType::kDnd, kDraggingLayer},
-      {WindowType::kDesktop, kDesktopLayer},
+  // Kept above: lifted to the floating layer, never lowered, and the desktop
+  // stays at the bottom.
+  const struct {
+    WindowType type;
+    bool above;
+    int64_t layer;
+  } cases[] = {
+      {WindowType::kNormal, false, 0},
+      {WindowType::kTooltip, false, kHelpLayer},
+      {WindowType::kNormal, true, kFloatingLayer},
+      {WindowType::kDock, true, kDockLayer},
+      {WindowType::kDesktop, true, kDesktopLayer},
   };
-  for (const auto& [type, layer] : cases) {
-    f.type = type;
-    EXPECT_EQ(windowLayer(f), layer) << static_cast<int>(type);
+  WindowFacts f = xterm();
+  for (const auto& c : cases) {
+    f.type = c.type;
+    f.above = c.above;
+    EXPECT_EQ(windowLayer(f), c.layer) << static_cast<int>(c.type) << " above " << c.above;
   }
-  // Kept above: lifted to the floating layer, never lowered, and the
-  // desktop stays at the bottom.
-  f.above = true;
-  f.type = WindowType::kNormal;
-  EXPECT_EQ(windowLayer(f), kFloatingLayer);
-  f.type = WindowType::kDock;
-  EXPECT_EQ(windowLayer(f), kDockLayer);
-  f.type = WindowType::kDesktop;
-  EXPECT_EQ(windowLayer(f), kDesktopLayer);
 }
 
 TEST(WindowOptions, OnScreenIsMappedNotHiddenOnTheCurrentDesktopAndDesktopsCanBeLeftOut) {

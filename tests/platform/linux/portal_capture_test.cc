@@ -5,12 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "platform/linux/portal_capture_routes.h"
 #include "platform/linux/restore_token_store.h"
+#include "tests/platform/scoped_env.h"
 
 namespace dravel::linux_platform {
 namespace {
@@ -26,10 +26,13 @@ RouteMonitor monitor(int64_t x, int64_t y, int64_t w, int64_t h, int scale) {
 }
 
 TEST(PortalCaptureTest, StreamForMonitor) {
-  using P = std::pair<int64_t, int64_t>;
+  auto at = [](uint32_t node, int64_t x, int64_t y, int64_t w, int64_t h) {
+    return CastStream{node, std::pair{x, y}, std::pair{w, h}};
+  };
   const RouteMonitor left = monitor(0, 0, 1440, 900, 2);
   const RouteMonitor right = monitor(1440, 0, 1920, 1080, 1);
   const RouteLayout both{left, right};
+  const std::optional<size_t> none;
   struct Case {
     const char* what;
     RouteMonitor monitor;
@@ -38,13 +41,12 @@ TEST(PortalCaptureTest, StreamForMonitor) {
     std::optional<size_t> expected;
   };
   const Case cases[] = {
-      {"place and size", right, both, {{1, P{0, 0}, P{1440, 900}}, {2, P{1440, 0}, P{1920, 1080}}}, 1},
-      {"native size alone", left, both, {{1, P{0, 0}, P{1920, 1080}}, {2, P{0, 0}, P{2880, 1800}}}, 1},
-      {"two of its size, no place", right, both,
-       {{1, P{9, 9}, P{1920, 1080}}, {2, P{7, 7}, P{1920, 1080}}}, std::nullopt},
-      {"only another monitor granted", left, both, {{1, P{1440, 0}, P{1920, 1080}}}, std::nullopt},
+      {"place and size", right, both, {at(1, 0, 0, 1440, 900), at(2, 1440, 0, 1920, 1080)}, 1},
+      {"native size alone", left, both, {at(1, 0, 0, 1920, 1080), at(2, 0, 0, 2880, 1800)}, 1},
+      {"two of its size", right, both, {at(1, 9, 9, 1920, 1080), at(2, 7, 7, 1920, 1080)}, none},
+      {"only another monitor granted", left, both, {at(1, 1440, 0, 1920, 1080)}, none},
       {"one monitor, one stream, nothing said", left, {left}, {{4, {}, {}}}, 0},
-      {"two monitors, one stream, nothing said", left, both, {{4, {}, {}}}, std::nullopt},
+      {"two monitors, one stream, nothing said", left, both, {{4, {}, {}}}, none},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(streamForMonitor(c.monitor, c.layout, c.streams), c.expected) << c.what;
@@ -140,11 +142,13 @@ TEST_F(RestoreTokenStoreTest, BelievesOnlyAUuidInAPrivateFileOfThisUser) {
   const Case refused[] = {
       {"garbage", [&] { std::ofstream(path) << "garbage\n"; }},
       {"too long", [&] { std::ofstream(path) << token << token << "\n"; }},
-      {"readable by others", [&] {
+      {"readable by others",
+       [&] {
          std::ofstream(path) << token << "\n";
          ::chmod(path.c_str(), 0644);
        }},
-      {"a link", [&] {
+      {"a link",
+       [&] {
          std::ofstream(elsewhere) << token << "\n";
          ::chmod(elsewhere.c_str(), 0600);
          std::filesystem::create_symlink(elsewhere, path);
@@ -167,34 +171,21 @@ TEST_F(RestoreTokenStoreTest, BelievesOnlyAUuidInAPrivateFileOfThisUser) {
 }
 
 TEST(RestoreTokenStore, LivesInTheStateFolder) {
-  const char* saved = std::getenv("XDG_STATE_HOME");
-  const std::string keep = saved ? saved : "";
-  ::setenv("XDG_STATE_HOME", "/somewhere/state", 1);
-  EXPECT_EQ(RestoreTokenStore::forUser().path(), "/somewhere/state/dravel/screencast-restore-token");
-  ::setenv("XDG_STATE_HOME", "relative", 1);
+  dravel::testing::ScopedEnv state("XDG_STATE_HOME", "/somewhere/state");
+  EXPECT_EQ(RestoreTokenStore::forUser().path(),
+            "/somewhere/state/dravel/screencast-restore-token");
+  state.set("relative");
   EXPECT_NE(RestoreTokenStore::forUser().path().rfind("/.local/state/dravel/", std::string::npos),
             std::string::npos);
-  if (saved) {
-    ::setenv("XDG_STATE_HOME", keep.c_str(), 1);
-  } else {
-    ::unsetenv("XDG_STATE_HOME");
-  }
 }
 
 // Without a session bus neither portal route is offered, and each says why.
 TEST(PortalCaptureTest, WithoutASessionBusNoPortalRouteIsOffered) {
-  const char* saved = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-  const std::string keep = saved ? saved : "";
-  ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/dravel-bus", 1);
+  dravel::testing::ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/dravel-bus");
   for (auto make : {makeScreenCastPortalRoute, makeScreenshotPortalRoute}) {
     std::string why;
     EXPECT_EQ(make(&why), nullptr);
     EXPECT_NE(why.find("no session bus"), std::string::npos) << why;
-  }
-  if (saved) {
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", keep.c_str(), 1);
-  } else {
-    ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
   }
 }
 

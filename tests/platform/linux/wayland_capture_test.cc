@@ -28,20 +28,21 @@ TEST(WaylandScreens, DevicePixelLayoutsBecomePointsThatNeverOverlap) {
     bool physical;
     std::vector<WaylandMonitor> expected;
   };
+  const WaylandMonitor hiDpi = monitor(0, 0, 2880, 1800, 2), halved = monitor(0, 0, 1440, 900, 2);
   const Case cases[] = {
       {"logical rectangles are points already",
        {monitor(0, 0, 720, 450, 2), monitor(720, 0, 1920, 1080, 1)},
        false,
        {monitor(0, 0, 720, 450, 2), monitor(720, 0, 1920, 1080, 1)}},
-      {"a panel at scale 2 beside one at 1: sizes over their own scale, positions over the "
-       "smallest",
-       {monitor(0, 0, 2880, 1800, 2), monitor(2880, 0, 1920, 1080, 1)},
+      // Sizes over their own scale, positions over the smallest.
+      {"a panel at scale 2 beside one at 1",
+       {hiDpi, monitor(2880, 0, 1920, 1080, 1)},
        true,
-       {monitor(0, 0, 1440, 900, 2), monitor(2880, 0, 1920, 1080, 1)}},
+       {halved, monitor(2880, 0, 1920, 1080, 1)}},
       {"every monitor at scale 2: the whole layout halves",
-       {monitor(0, 0, 2880, 1800, 2), monitor(2880, 0, 2880, 1800, 2)},
+       {hiDpi, monitor(2880, 0, 2880, 1800, 2)},
        true,
-       {monitor(0, 0, 1440, 900, 2), monitor(1440, 0, 1440, 900, 2)}},
+       {halved, monitor(1440, 0, 1440, 900, 2)}},
       {"a scale below 1 counts as 1",
        {monitor(0, 0, 800, 600, 0)},
        true,
@@ -58,11 +59,9 @@ class FakeRoute : public CaptureRoute {
   FakeRoute(std::string name, RouteResult answer, bool granted)
       : name_(std::move(name)), answer_(std::move(answer)), granted_(granted) {}
   std::string name() const override { return name_; }
-  RouteResult capture(const RouteMonitor& m, const RouteLayout& layout, bool,
+  RouteResult capture(const RouteMonitor&, const RouteLayout&, bool,
                       const std::function<bool()>&) override {
     ++*captures_;
-    lastMonitor_ = m.displayID;
-    lastLayoutSize_ = layout.size();
     return answer_;
   }
   bool granted() const override { return granted_; }
@@ -72,8 +71,6 @@ class FakeRoute : public CaptureRoute {
   }
 
   std::shared_ptr<std::atomic<int>> captures_ = std::make_shared<std::atomic<int>>(0);
-  std::atomic<uint32_t> lastMonitor_{0};
-  std::atomic<size_t> lastLayoutSize_{0};
 
  private:
   std::string name_;
@@ -114,16 +111,11 @@ class WaylandCaptureEngine : public ::testing::Test {
                           return route;
                         }});
     }
-    RouteMonitor a;
-    a.displayID = 7;
-    RouteMonitor b;
-    b.displayID = 9;
+    RouteLayout layout(2);
+    layout[0].displayID = 7;
+    layout[1].displayID = 9;
     engine_ = std::make_unique<WaylandScreenCapture>(
-        std::move(offers),
-        [a, b] {
-          return RouteLayout{a, b};
-        },
-        [] { return std::vector<uint32_t>{42}; });
+        std::move(offers), [layout] { return layout; }, [] { return std::vector<uint32_t>{42}; });
     engine_->waitUntilIdle();
   }
 

@@ -2,30 +2,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/sim/scenario_registry.h"
+#include "tests/platform/sim/sim_sections.h"
 #include "tests/support/host_fixture.h"
 
 namespace dravel::testing {
 namespace {
 
 using ::testing::HasSubstr;
-
-const sim::ScenarioSection& section(const std::string& key) {
-  static std::vector<sim::ScenarioSection> all = sim::scenarioSections();
-  for (auto& s : all)
-    if (s.key == key) return s;
-  ADD_FAILURE() << "no section " << key;
-  return all.front();
-}
-
-std::optional<MethodResponse> runAction(const std::string& name, Value args,
-                                        sim::SimDesktop& desktop) {
-  std::optional<MethodResponse> answer;
-  for (auto& a : sim::simActions())
-    if (a.name == name)
-      a.run(args, desktop, FlutterResult(name, [&](MethodResponse r) { answer = std::move(r); }));
-  return answer;
-}
 
 TEST(ProcessAndAlertSections, ProcessesLoadTheirBehaviourAndReportWhatHappened) {
   SimEnvironment env;
