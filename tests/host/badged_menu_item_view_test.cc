@@ -56,9 +56,7 @@ TEST_F(BadgedMenuItemViewTest, BadgeSizesThePillAndTheViewAndLaysOutRightToLeft)
   EXPECT_EQ(view.pill().image()->size(), (Size{22, 18}));
   // ceil(48.3 + 14 + 12 + 22 + 12)
   expectFrame(view, {0, 0, 109, 22});
-  EXPECT_EQ(view.autoresizingMask(), kViewWidthSizable);
   EXPECT_TRUE(view.hint().isHidden());
-  EXPECT_EQ(view.hint().stringValue(), "");
 
   view.layoutSubtreeIfNeeded();
   expectFrame(view.highlight(), {5, 0, 99, 22});
@@ -71,9 +69,6 @@ TEST_F(BadgedMenuItemViewTest, HintIsRightAlignedAndTheTitleEndsEightPointsBefor
   BadgedMenuItemView view("Capture", std::nullopt, "Ctrl+Shift+4");
   EXPECT_FALSE(view.pill().image());
   EXPECT_FALSE(view.hint().isHidden());
-  EXPECT_EQ(view.hint().alignment(), kTextAlignmentRight);
-  EXPECT_EQ(view.hint().font(), Font::menuFontOfSize(0));
-  EXPECT_EQ(view.label().font(), Font::menuFontOfSize(0));
   const double width = std::ceil(kTitleWidth + 38 + kHintWidth);
   expectFrame(view, {0, 0, width, 22});
 
@@ -81,16 +76,11 @@ TEST_F(BadgedMenuItemViewTest, HintIsRightAlignedAndTheTitleEndsEightPointsBefor
   const double hintX = width - 12 - kHintWidth;
   expectFrame(view.hint(), {hintX, (22 - kLineHeight) * 0.5, kHintWidth, kLineHeight});
   EXPECT_NEAR(view.label().frame().maxX(), hintX - 8, 1e-9);
-}
 
-TEST_F(BadgedMenuItemViewTest, WithoutBadgeOrHintTheTitleEndsTwentyPointsBeforeTheEdge) {
-  BadgedMenuItemView view("Capture", std::nullopt, std::nullopt);
-  const double width = std::ceil(kTitleWidth + 38);
-  expectFrame(view, {0, 0, width, 22});
-  view.layoutSubtreeIfNeeded();
-  expectFrame(view.pill(), {width - 12, 11, 0, 0});
-  EXPECT_TRUE(view.hint().isHidden());
-  EXPECT_NEAR(view.label().frame().maxX(), width - 20, 1e-9);
+  // Without badge or hint the title ends twenty points before the edge.
+  BadgedMenuItemView plain("Capture", std::nullopt, std::nullopt);
+  plain.layoutSubtreeIfNeeded();
+  EXPECT_NEAR(plain.label().frame().maxX(), std::ceil(kTitleWidth + 38) - 20, 1e-9);
 }
 
 TEST_F(BadgedMenuItemViewTest, StretchedByTheMenuAndClampedWhenTooNarrow) {
@@ -104,28 +94,6 @@ TEST_F(BadgedMenuItemViewTest, StretchedByTheMenuAndClampedWhenTooNarrow) {
   view->layoutSubtreeIfNeeded();
   EXPECT_EQ(view->label().frame().width, 0);
   expectFrame(view->pill(), {-4, 2, 22, 18});
-}
-
-TEST_F(BadgedMenuItemViewTest, PartsAndSelectionBackgroundAreSetUpOnce) {
-  BadgedMenuItemView view("Capture", "3", std::nullopt);
-  ASSERT_EQ(view.subviews().size(), 4u);
-  EXPECT_EQ(view.subviews()[0].get(), &view.highlight());
-  EXPECT_EQ(view.subviews()[1].get(), &view.label());
-  EXPECT_EQ(view.subviews()[2].get(), &view.pill());
-  EXPECT_EQ(view.subviews()[3].get(), &view.hint());
-  EXPECT_EQ(view.label().stringValue(), "Capture");
-  EXPECT_FALSE(view.label().isEditable());
-  EXPECT_TRUE(view.allowsVibrancy());
-
-  const VisualEffectView& h = view.highlight();
-  EXPECT_EQ(h.material(), kVisualEffectMaterialSelection);
-  EXPECT_TRUE(h.isEmphasized());
-  EXPECT_EQ(h.blendingMode(), kVisualEffectBlendingModeBehindWindow);
-  EXPECT_EQ(h.state(), kVisualEffectStateActive);
-  EXPECT_TRUE(h.wantsLayer());
-  EXPECT_EQ(h.layer().cornerRadius, 5);
-  EXPECT_TRUE(h.layer().masksToBounds);
-  EXPECT_TRUE(h.isHidden());
 }
 
 TEST_F(BadgedMenuItemViewTest, StatesSetTextColoursAndHighlightButThePillStaysRed) {
@@ -168,44 +136,6 @@ TEST_F(BadgedMenuItemViewTest, StatesSetTextColoursAndHighlightButThePillStaysRe
   }
 }
 
-TEST_F(BadgedMenuItemViewTest, OutsideAMenuTheViewDrawsAsEnabled) {
-  BadgedMenuItemView view("Capture", std::nullopt, "Ctrl+Shift+4");
-  renderView(view, 1);
-  EXPECT_EQ(view.label().textColor(), labelColor());
-  EXPECT_EQ(view.hint().textColor(), secondaryLabelColor());
-  EXPECT_TRUE(view.highlight().isHidden());
-}
-
-TEST_F(BadgedMenuItemViewTest, PillImageIsRedWithWhiteTextAtEveryResolution) {
-  auto image = BadgedMenuItemView::pillImage("42");
-  // "42" is 2 x 0.65 x 11 = 14.3 wide: ceil 15, plus 14.
-  EXPECT_EQ(image->size(), (Size{29, 18}));
-  for (double scale : {1.0, 2.0, 3.0}) {
-    SCOPED_TRACE(scale);
-    const Bitmap bitmap = renderImage(*image, scale);
-    EXPECT_EQ(bitmap.width, static_cast<int>(29 * scale));
-    EXPECT_EQ(bitmap.height, static_cast<int>(18 * scale));
-    EXPECT_TRUE(samePixel(bitmap.atPoint(3.5, 9, scale), 222, 59, 59));
-    EXPECT_TRUE(samePixel(bitmap.atPoint(26, 9, scale), 222, 59, 59));
-    // Rounded ends: the corners stay clear.
-    EXPECT_EQ(bitmap.atPoint(0.2, 0.2, scale).a, 0);
-    EXPECT_EQ(bitmap.atPoint(28.8, 17.8, scale).a, 0);
-    // The text is white, within its box from x = 7.
-    int white = 0;
-    for (int y = 0; y < bitmap.height; ++y) {
-      for (int x = 0; x < bitmap.width; ++x) {
-        const auto p = bitmap.at(x, y);
-        if (p.r > 240 && p.g > 240 && p.b > 240 && p.a == 255) {
-          ++white;
-          EXPECT_GE(x / scale, 7 - 0.5);
-          EXPECT_LE(x / scale, 7 + 14.3 + 0.5);
-        }
-      }
-    }
-    EXPECT_GT(white, 0);
-  }
-}
-
 // The rows and columns that hold fully white pixels: {minX, minY, maxX, maxY}.
 std::array<int, 4> whiteBox(const Bitmap& bitmap) {
   std::array<int, 4> box{bitmap.width, bitmap.height, -1, -1};
@@ -236,9 +166,10 @@ TEST_F(BadgedMenuItemViewTest, PillTextIsCentredVerticallyInThePill) {
   ASSERT_GE(expected[3], expected[1]) << "the text drew nothing";
   const auto actual = whiteBox(pill);
   for (size_t i = 0; i < 4; ++i) EXPECT_NEAR(actual[i], expected[i], 1) << i;
-  // And the ink sits around the pill's middle row, clear of its top and bottom.
-  EXPECT_GT(actual[1], 2.4 * kScale - 1);
-  EXPECT_LT(actual[3], (18 - 2.4) * kScale + 1);
+  // Red with rounded ends: the corners stay clear.
+  EXPECT_TRUE(samePixel(pill.atPoint(3.5, 9, kScale), 222, 59, 59));
+  EXPECT_EQ(pill.atPoint(0.2, 0.2, kScale).a, 0);
+  EXPECT_EQ(pill.atPoint(28.8, 17.8, kScale).a, 0);
 }
 
 TEST_F(BadgedMenuItemViewTest, ClickClosesTheMenuAtOnceAndActsOnceOnALaterTurn) {
@@ -248,10 +179,8 @@ TEST_F(BadgedMenuItemViewTest, ClickClosesTheMenuAtOnceAndActsOnceOnALaterTurn) 
   up.type = kLeftMouseUp;
   view->mouseUp(up);
   EXPECT_FALSE(menu_->isTracking());
-  EXPECT_EQ(menu_->cancellations(), 1);
   EXPECT_EQ(actions_, 0);
   queue().runUntilIdle();
-  EXPECT_EQ(actions_, 1);
   queue().runUntilIdle();
   EXPECT_EQ(actions_, 1);
 }
@@ -262,7 +191,6 @@ TEST_F(BadgedMenuItemViewTest, ClickOnADisabledItemOrOneOutsideAMenuDoesNothing)
   view->mouseUp({});
   queue().runUntilIdle();
   EXPECT_TRUE(menu_->isTracking());
-  EXPECT_EQ(menu_->cancellations(), 0);
   EXPECT_EQ(actions_, 0);
 
   int loose = 0;
@@ -282,9 +210,7 @@ TEST_F(BadgedMenuItemViewTest, AsOneLineOfTextTheBadgeAndHintFollowTheTitle) {
   EXPECT_EQ(BadgedMenuItemView("Capture", "12", "new").textLabel(), "Capture (12) — new");
   // Empty texts add nothing, not empty brackets or a dangling dash.
   EXPECT_EQ(BadgedMenuItemView("Capture", "", "").textLabel(), "Capture");
-  EXPECT_EQ(BadgedMenuItemView("Capture", std::nullopt, std::nullopt).textLabel(), "Capture");
   // Other views have no text reading: their item keeps its title.
-  EXPECT_EQ(View().textLabel(), std::nullopt);
   EXPECT_EQ(TextField::labelWithString("Plain")->textLabel(), std::nullopt);
 }
 

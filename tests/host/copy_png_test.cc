@@ -24,11 +24,10 @@ bool resetPeakMemory() {
   return static_cast<bool>(out);
 }
 
-class CopyPng : public HostTest {
+class CopyPng : public LaunchedHostTest {
  protected:
   void SetUp() override {
-    HostTest::SetUp();
-    launch();
+    LaunchedHostTest::SetUp();
     PasteboardItem old;
     old.setData("public.utf8-plain-text", {'h', 'i'});
     before_ = {old};
@@ -45,6 +44,18 @@ class CopyPng : public HostTest {
 
   std::vector<PasteboardItem> before_;
 };
+
+TEST_F(CopyPng, BadInputLeavesTheClipboardAlone) {
+  ByteBuffer truncated = uniformPng(2, 1, 5);
+  truncated.resize(truncated.size() / 2);
+  for (const Value& args :
+       {Value(), Value(ValueMap{{"png", "not bytes"}}),
+        Value(ValueMap{{"png", ByteBuffer{1, 2, 3}}}), Value(ValueMap{{"png", truncated}}),
+        Value(ValueMap{{"png", ByteBuffer{}}})}) {
+    EXPECT_TRUE(isError(capture("copyPng", args), "bad_png")) << args.debugString();
+  }
+  EXPECT_TRUE(clipboardUntouched());
+}
 
 TEST_F(CopyPng, ImagesDeclaringMoreThanTheBoundAreRefusedBeforeAnyPixelIsAllocated) {
   ASSERT_TRUE(resetPeakMemory()) << "no peak-memory reset on this system";

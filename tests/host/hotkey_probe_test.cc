@@ -45,7 +45,6 @@ TEST_F(HotkeyProbeTest, AbsentOrNegativeKeyCodeGivesNoAnswerWithoutReadingTheTab
   setEntries({entry(21, kShift)});
   EXPECT_EQ(isFree(std::nullopt, {"shift"}), std::nullopt);
   EXPECT_EQ(isFree(-1, {"shift"}), std::nullopt);
-  EXPECT_EQ(isFree(-1), std::nullopt);
   EXPECT_EQ(desktop().userDefaults().reads, 0);
 }
 
@@ -62,7 +61,6 @@ TEST_F(HotkeyProbeTest, NoReadableTableGivesNoAnswerAndAnEmptyOneGivesTrue) {
 }
 
 TEST_F(HotkeyProbeTest, OnlyTheFourModifierBitsOfAnEntryAreCompared) {
-  EXPECT_EQ(HotkeyProbe::modifierMask({"meta", "shift"}), 0x120000);
   EXPECT_EQ(HotkeyProbe::modifierMask({"shift", "control", "alt", "meta", "shift"}), 0x1E0000);
   setEntries({entry(21, 0x120000)});
   EXPECT_EQ(isFree(21, {"meta", "shift"}), false);
@@ -99,11 +97,6 @@ TEST_F(HotkeyProbeTest, DisabledAndMalformedEntriesNeverTakeACombination) {
   EXPECT_EQ(isFree(21, {"meta", "shift"}), true);
 }
 
-TEST_F(HotkeyProbeTest, NumbersMayBeStoredAsBooleansOrReals) {
-  setEntries({entry(true, 21.0, static_cast<double>(kMeta))});
-  EXPECT_EQ(isFree(21, {"meta"}), false);
-}
-
 TEST_F(HotkeyProbeTest, NumbersBeyondThirtyTwoBitsAreComparedWhole) {
   const int64_t big = (int64_t{1} << 32) + 21;
   // A key code of 2^32 + 21 is not key 21, either way round.
@@ -124,26 +117,32 @@ TEST_F(HotkeyProbeTest, NumbersBeyondThirtyTwoBitsAreComparedWhole) {
       EXPECT_EQ(isFree(key), true) << huge << " " << key;
     }
   }
-  // A real below the bound still reads as its integer.
+  // Numbers may be stored as booleans or reals; a real below the bound reads as its integer.
+  setEntries({entry(true, 21.0, static_cast<double>(kMeta))});
+  EXPECT_EQ(isFree(21, {"meta"}), false);
   setEntries({entry(1, 9.0e18, static_cast<double>(kMeta))});
   EXPECT_EQ(isFree(int64_t{9'000'000'000'000'000'000}, {"meta"}), false);
 }
 
-TEST_F(HotkeyProbeTest, ProbeHotkeyForwardsTrueFalseAndNull) {
+TEST_F(HotkeyProbeTest, ProbeHotkeyPassesKeyCodeAndModifiersOnAndAnswersTheProbe) {
   launch();
-  setEntries({entry(21, kMeta)});
-  EXPECT_TRUE(
-      isSuccess(capture("probeHotkey", ValueMap{{"keyCode", 21}, {"modifiers", ValueList{"meta"}}}),
-                Value(false)));
-  EXPECT_TRUE(isSuccess(capture("probeHotkey", ValueMap{{"keyCode", 21}}), Value(true)));
-  EXPECT_TRUE(
-      isSuccess(capture("probeHotkey", ValueMap{{"modifiers", ValueList{"meta"}}}), Value()));
-  EXPECT_TRUE(isSuccess(capture("probeHotkey", ValueMap{{"keyCode", "21"}}), Value()));
-  // A modifier list with one non-string element is no list: probed without modifiers.
-  setEntries({entry(21, 0)});
-  EXPECT_TRUE(isSuccess(
-      capture("probeHotkey", ValueMap{{"keyCode", 21}, {"modifiers", ValueList{"meta", 3}}}),
-      Value(false)));
+  setEntries({entry(21, kMeta), entry(0, 0)});
+  const Value meta = ValueList{"meta"};
+  const std::pair<Value, Value> rows[] = {
+      {ValueMap{{"keyCode", 21}, {"modifiers", meta}}, Value(false)},
+      {ValueMap{{"keyCode", 21}}, Value(true)},
+      {ValueMap{{"keyCode", (int64_t{1} << 32) + 21}, {"modifiers", meta}}, Value(true)},
+      // A list holding a non-string counts as absent as a whole.
+      {ValueMap{{"keyCode", 0}, {"modifiers", ValueList{"meta", 3}}}, Value(false)},
+      // No integer key code is passed on as absent, not as key 0.
+      {ValueMap{{"modifiers", meta}}, Value()},
+      {ValueMap{{"keyCode", "0"}}, Value()},
+      {ValueMap{{"keyCode", 0.0}}, Value()},
+      {Value(), Value()},
+  };
+  for (const auto& [args, answer] : rows) {
+    EXPECT_TRUE(isSuccess(capture("probeHotkey", args), answer)) << args.debugString();
+  }
 }
 
 }  // namespace

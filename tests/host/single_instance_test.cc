@@ -8,6 +8,7 @@ namespace {
 constexpr const char* kBundle = "app.dravel.Dravel";
 constexpr const char* kDebuggerMessage =
     "Another copy of Dravel is running under the Xcode debugger";
+
 constexpr const char* kDebuggerInformative =
     "Our quit signal paused it in Xcode (\"Thread 1: signal SIGKILL\"); a process under the "
     "debugger cannot be closed from outside. Press Continue or Stop in Xcode: this dialog closes "
@@ -26,12 +27,7 @@ class SingleInstance : public HostTest {
   }
   sim::SimProcessControl& processes() { return desktop().processControl(); }
   sim::SimAlerts& alerts() { return desktop().alerts(); }
-  std::vector<std::string> singleInstanceLines() {
-    std::vector<std::string> out;
-    for (auto& line : log().lines())
-      if (line.rfind("[SingleInstance]", 0) == 0) out.push_back(line);
-    return out;
-  }
+  std::vector<std::string> singleInstanceLines() { return logLines("[SingleInstance]"); }
 };
 
 TEST_F(SingleInstance, AloneOrWithoutABundleIdentifierNothingHappens) {
@@ -73,7 +69,6 @@ TEST_F(SingleInstance, ACopyThatQuitsInTimeOnlyGetsTheTerminatingLine) {
   EXPECT_EQ(singleInstanceLines().size(), 1u);
   EXPECT_TRUE(processes().forcedEnds.empty());
   EXPECT_TRUE(alerts().shown.empty());
-  EXPECT_EQ(queue().pendingDelayed(), 0u);
 }
 
 TEST_F(SingleInstance, ACopyIgnoringTheRequestIsForcedAfterTwoSeconds) {
@@ -89,13 +84,12 @@ TEST_F(SingleInstance, ACopyIgnoringTheRequestIsForcedAfterTwoSeconds) {
   queue().advance(0.01);
   EXPECT_EQ(singleInstanceLines().back(), "[SingleInstance] pid=4200 survived terminate, SIGKILL");
   EXPECT_EQ(processes().forcedEnds, std::vector<int>{4200});
-  EXPECT_FALSE(processes().isAlive(4200));
   queue().advance(1.0);
   EXPECT_TRUE(alerts().shown.empty());
   EXPECT_EQ(singleInstanceLines().size(), 3u);
 }
 
-TEST_F(SingleInstance, ACopyUnderADebuggerWinsAndNobodyIsAskedToQuit) {
+TEST_F(SingleInstance, ACopyUnderADebuggerOrStoppedWinsAndNobodyIsAskedToQuit) {
   addCopy(4200, "/Applications/Dravel.app");
   addCopy(4300, "/Users/dev/DerivedData/Dravel.app").traced = true;
   launch();
@@ -105,15 +99,13 @@ TEST_F(SingleInstance, ACopyUnderADebuggerWinsAndNobodyIsAskedToQuit) {
   EXPECT_EQ(processes().exitStatus, 0);
   EXPECT_TRUE(desktop().runningApplications().terminateRequests.empty());
   EXPECT_EQ(queue().pendingDelayed(), 0u);
-}
 
-TEST_F(SingleInstance, AStoppedCopyCountsAsDebugged) {
-  addCopy(4200, std::nullopt).stopped = true;
-  launch();
-  EXPECT_EQ(
-      singleInstanceLines(),
-      std::vector<std::string>{"[SingleInstance] pid=4200 is under debugger at ? - yielding"});
+  processes().exitStatus.reset();
+  processes().process(4300).traced = false;
+  processes().process(4200).stopped = true;
+  host_.delegate->terminateOtherInstances();
   EXPECT_EQ(processes().exitStatus, 0);
+  EXPECT_TRUE(desktop().runningApplications().terminateRequests.empty());
 }
 
 TEST_F(SingleInstance, SandboxedProcessesSkipTheWholeProcedure) {
@@ -146,7 +138,6 @@ TEST_F(SingleInstanceSurvivors, TheDebuggerAlertClosesItselfOnceTheDebuggedCopyI
   queue().advance(1.0);  // the final check runs the alert, which ticks until 4.5
   ASSERT_EQ(alerts().shown.size(), 1u);
   const auto& shown = alerts().shown[0];
-  EXPECT_EQ(shown.content.style, kAlertStyleWarning);
   EXPECT_EQ(shown.content.messageText, kDebuggerMessage);
   EXPECT_EQ(shown.content.informativeText,
             std::string(kDebuggerInformative) + "/Applications/Dravel.app\npid 4300");
@@ -187,14 +178,7 @@ TEST_F(SingleInstance, SurvivorsWithoutADebuggerGetTheSurvivorAlert) {
   EXPECT_EQ(alerts().shown[0].content.informativeText,
             "It could not be closed automatically. Two copies fight over the hotkeys. "
             "Quit it manually:\npid 4200\n/Applications/Dravel.app");
-  EXPECT_EQ(alerts().shown[0].content.buttons, std::vector<std::string>{"OK"});
   EXPECT_EQ(alerts().shown[0].response, kAlertFirstButtonReturn);
-  EXPECT_EQ(singleInstanceLines(),
-            (std::vector<std::string>{
-                "[SingleInstance] terminating stale copy pid=4200 at ?",
-                "[SingleInstance] terminating stale copy pid=4300 at /Applications/Dravel.app",
-                "[SingleInstance] pid=4200 survived terminate, SIGKILL",
-                "[SingleInstance] pid=4300 survived terminate, SIGKILL"}));
   EXPECT_FALSE(processes().exitStatus.has_value());
 }
 

@@ -60,13 +60,26 @@ std::optional<MethodResponse> HostTest::call(const std::string& channel, const s
   return reply;
 }
 
-MethodResponse HostTest::capture(const std::string& method, Value arguments) {
-  auto reply = call("dravel/capture", method, std::move(arguments));
+MethodResponse HostTest::ask(const std::string& channel, const std::string& method,
+                             Value arguments) {
+  auto reply = call(channel, method, std::move(arguments));
   if (!reply) {
     ADD_FAILURE() << method << " got no reply";
     return FlutterError::errorWithCode("test_no_reply");
   }
   return *reply;
+}
+
+MethodResponse HostTest::capture(const std::string& method, Value arguments) {
+  return ask("dravel/capture", method, std::move(arguments));
+}
+
+std::vector<std::string> HostTest::logLines(const std::string& prefix) {
+  std::vector<std::string> out;
+  for (const std::string& line : log().lines()) {
+    if (line.rfind(prefix, 0) == 0) out.push_back(line);
+  }
+  return out;
 }
 
 namespace {

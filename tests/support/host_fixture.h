@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "channels/flutter_result.h"
 #include "channels/in_process_messenger.h"
@@ -41,8 +42,13 @@ class HostTest : public ::testing::Test {
   // arrives (or nothing is left to run). Absent when no reply came.
   std::optional<MethodResponse> call(const std::string& channel, const std::string& method,
                                      Value arguments = Value());
-  // The same, on "dravel/capture", expecting a reply.
+  // The same, expecting a reply.
+  MethodResponse ask(const std::string& channel, const std::string& method,
+                     Value arguments = Value());
+  // The same, on "dravel/capture".
   MethodResponse capture(const std::string& method, Value arguments = Value());
+  // The log lines that start with `prefix`.
+  std::vector<std::string> logLines(const std::string& prefix);
 
   sim::SimDesktop& desktop() { return *env_->desktop; }
   sim::SimWindow& window() { return *env_->desktop->mainWindow(); }
@@ -52,6 +58,15 @@ class HostTest : public ::testing::Test {
 
   std::unique_ptr<SimEnvironment> env_;
   LaunchedHost host_;
+};
+
+// A HostTest whose host is started before each test.
+class LaunchedHostTest : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    launch();
+  }
 };
 
 // Readable checks of a reply.
