@@ -5,10 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdlib>
-#include <thread>
 
 #include "channels/socket_client.h"
 #include "channels/standard_codec.h"
@@ -18,8 +15,6 @@
 
 namespace dravel::testing {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 class HostProcess : public HostProcessTest {
  protected:
@@ -46,73 +41,12 @@ class HostProcess : public HostProcessTest {
 
 TEST_F(HostProcess, StartsLikeTheApplicationAndServesItsChannels) {
   start();
-  struct stat st {};
-  ASSERT_EQ(::stat(socket_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  ASSERT_EQ(::stat((dir_ + "/run").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
-
-  auto geometry = call("dravel/capture", "screenUnderCursor");
-  const Value& g = successValue(geometry);
-  for (const char* key :
-       {"scale", "displayId", "screenX", "screenY", "screenW", "screenH", "cursorX", "cursorY"}) {
-    EXPECT_TRUE(g.at(key)) << key;
-  }
-  EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(true)));
+  EXPECT_TRUE(successValue(call("dravel/capture", "screenUnderCursor")).at("displayId"));
   EXPECT_TRUE(std::holds_alternative<FlutterMethodNotImplementedT>(call("no/such", "channel")));
-
-  const Value state = successValue(call("sim/desktop", "state"));
-  ASSERT_TRUE(state.at("mainWindow"));
-  EXPECT_EQ(*state.at("mainWindow")->at("visible"), Value(false));
-  EXPECT_EQ(*state.at("mainWindow")->at("alpha"), Value(0.0));
-  EXPECT_EQ(*state.at("mainWindow")->at("overlayActive"), Value(false));
-  // The log holds the host's lines since it started, its start-up included.
-  const ValueList* log = state.at("log")->asList();
-  ASSERT_TRUE(log);
-  auto startsWith = [&](const std::string& prefix) {
-    return std::find_if(log->begin(), log->end(), [&](const Value& line) {
-      return line.asString() && line.asString()->starts_with(prefix);
-    });
-  };
-  auto registered = startsWith("[Sparkle] channel registered");
-  auto serving = startsWith("[host] serving ");
-  EXPECT_NE(registered, log->end()) << hostLog();
-  EXPECT_NE(serving, log->end()) << hostLog();
-  EXPECT_LT(registered, serving);
-
-  // A reopen with no visible window shows the window 0.3 s later.
-  EXPECT_TRUE(isSuccess(call("sim/desktop", "reopen", ValueMap{{"hasVisibleWindows", false}}),
-                        Value(true)));
-  auto deadline = Clock::now() + std::chrono::seconds(10);
-  Value visible;
-  while (Clock::now() < deadline) {
-    visible = *successValue(call("sim/desktop", "state")).at("mainWindow")->at("visible");
-    if (visible == Value(true)) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_EQ(visible, Value(true));
-}
-
-TEST_F(HostProcess, LoadsScenariosAtStartAndOverTheChannel) {
-  start({"--scenario", writeScenario(R"({"permissions": {"screenRecording": false},
-                                        "futureSection": 1})")});
-  EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(false)));
-  EXPECT_TRUE(isSuccess(
-      call("sim/desktop", "load", ValueMap{{"permissions", ValueMap{{"screenRecording", true}}}}),
-      Value()));
-  EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(true)));
-  EXPECT_TRUE(isError(call("sim/desktop", "load", ValueMap{{"permissions", 1}}), "bad_scenario",
-                      "permissions: expected a map"));
-}
-
-TEST_F(HostProcess, RefusesABadScenarioFileAtStart) {
-  std::string path = writeScenario(R"({"process": {"pid": "one"}})");
-  pid_t pid = spawn(hostArgs({"--scenario", path}), dir_ + "/bad.out", dir_ + "/bad.log");
-  EXPECT_EQ(waitFor(pid, 20), 1);
-  EXPECT_NE(readFile(dir_ + "/bad.log").find("process: pid: expected an integer"),
-            std::string::npos)
-      << readFile(dir_ + "/bad.log");
-  EXPECT_NE(::access(socket_.c_str(), F_OK), 0);
+  // The plugins' channels are registered before the first client is served.
+  ASSERT_TRUE(logHas("[host] serving ")) << hostLog();
+  const std::string log = hostLog();
+  EXPECT_LT(log.find("[Sparkle] channel registered"), log.find("[host] serving ")) << log;
 }
 
 TEST_F(HostProcess, BadInputClosesOnlyThatConnection) {
@@ -236,48 +170,37 @@ TEST_F(HostProcess, DravelctlCallsPrintsAndReportsErrors) {
       1);
   EXPECT_NE(err.find("error bad_scenario: process: pid: expected an integer"), std::string::npos)
       << err;
-  std::string argumentsFile = "@";
-  argumentsFile += writeScenario(R"({"permissions": {"screenRecording": false}})");
-  EXPECT_EQ(ctl({"call", "sim/desktop", "load", argumentsFile}, &out, &err), 0) << err;
+  EXPECT_EQ(ctl({"call", "sim/desktop", "load", "@" + writeScenario(R"({"pointer": [80, 50]})")},
+                &out, &err),
+            0)
+      << err;
   EXPECT_EQ(out, "null\n");
-  EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(false)));
-  EXPECT_TRUE(isSuccess(
-      call("sim/desktop", "load", ValueMap{{"permissions", ValueMap{{"screenRecording", true}}}}),
-      Value()));
   EXPECT_EQ(ctl({"call", "dravel/capture", "noSuchMethod"}, &out, &err), 1);
   EXPECT_EQ(ctl({"call", "sim/desktop", "load", "{not json"}, &out, &err), 2);
 
   // The screenshot is the capture reply, written as PNG.
-  auto capture = call("dravel/capture", "captureScreen");
-  std::string png = dir_ + "/shot.png";
-  int status = ctl({"screenshot", "-o", png}, &out, &err);
-  if (auto* value = std::get_if<Value>(&capture)) {
-    ASSERT_EQ(status, 0) << err;
-    auto decoded = decodePng(std::span<const uint8_t>(
-        reinterpret_cast<const uint8_t*>(readFile(png).data()), readFile(png).size()));
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(static_cast<int64_t>(decoded->width), value->intAt("width"));
-    EXPECT_EQ(static_cast<int64_t>(decoded->height), value->intAt("height"));
-    // Straight RGBA again premultiplied gives the capture's BGRA back, within rounding.
-    auto bgra = value->bytesAt("bytes");
-    ASSERT_TRUE(bgra);
-    ASSERT_EQ((*bgra)->size(), decoded->rgba.size());
-    size_t mismatches = 0;
-    for (size_t i = 0; i < decoded->rgba.size(); i += 4) {
-      const int a = decoded->rgba[i + 3];
-      const int channels[3][2] = {{decoded->rgba[i], (**bgra)[i + 2]},
-                                  {decoded->rgba[i + 1], (**bgra)[i + 1]},
-                                  {decoded->rgba[i + 2], (**bgra)[i]}};
-      if (a != (**bgra)[i + 3]) ++mismatches;
-      for (const auto& [straight, premultiplied] : channels) {
-        if (std::abs((straight * a + 127) / 255 - premultiplied) > 1) ++mismatches;
-      }
+  const Value capture = successValue(call("dravel/capture", "captureScreen"));
+  const std::string png = dir_ + "/shot.png";
+  ASSERT_EQ(ctl({"screenshot", "-o", png}, &out, &err), 0) << err;
+  const std::string file = readFile(png);
+  auto decoded = decodePng(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(file.data()), file.size()));
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(static_cast<int64_t>(decoded->width), capture.intAt("width"));
+  EXPECT_EQ(static_cast<int64_t>(decoded->height), capture.intAt("height"));
+  // Straight RGBA again premultiplied gives the capture's BGRA back, within rounding.
+  auto bgra = capture.bytesAt("bytes");
+  ASSERT_TRUE(bgra);
+  ASSERT_EQ((*bgra)->size(), decoded->rgba.size());
+  size_t mismatches = 0;
+  for (size_t i = 0; i < decoded->rgba.size(); i += 4) {
+    const int a = decoded->rgba[i + 3];
+    if (a != (**bgra)[i + 3]) ++mismatches;
+    for (size_t c = 0; c < 3; ++c) {
+      if (std::abs((decoded->rgba[i + c] * a + 127) / 255 - (**bgra)[i + 2 - c]) > 1) ++mismatches;
     }
-    EXPECT_EQ(mismatches, 0u);
-  } else {
-    EXPECT_EQ(status, 1);
-    EXPECT_NE(err.find("error "), std::string::npos) << err;
   }
+  EXPECT_EQ(mismatches, 0u);
 
   // Another user's host is not there: no connection.
   std::string missing = dir_ + "/none.sock";

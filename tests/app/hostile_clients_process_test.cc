@@ -1,6 +1,6 @@
 // End-to-end: a running dravel-host among clients that misbehave at once
-// (garbage, a client that asks for captures and never reads them, one that
-// stops in the middle of a large frame) keeps answering a well-behaved client,
+// (one that asks for captures and never reads them, one that stops in the
+// middle of a large frame) keeps answering a well-behaved client,
 // holds a bounded amount of memory, and still stops cleanly.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -56,23 +56,6 @@ TEST_F(HostileClientsProcess, MisbehavingClientsLeaveTheHostAnsweringWithinBound
   const long baseKb = procStatusKb("VmRSS", pid_);
   ASSERT_GT(baseKb, 0);
   std::string error;
-
-  // Garbage: a frame of an unknown kind, one longer than any frame may be, and
-  // bytes that are no frame at all. Each such connection is closed.
-  std::vector<uint8_t> unknownKind = callHeader("", 0, 0);
-  unknownKind[4] = 9;
-  std::vector<uint8_t> tooLong = callHeader("", 0, 0);
-  tooLong[0] = tooLong[1] = tooLong[2] = tooLong[3] = 0xFF;
-  for (const std::vector<uint8_t>& garbage :
-       {unknownKind, tooLong, std::vector<uint8_t>(4096, 0xA5)}) {
-    auto client = connect();
-    ASSERT_TRUE(client);
-    ASSERT_TRUE(client->sendBytes(garbage, &error)) << error;
-    auto frame = client->readFrame(&error, 10);
-    EXPECT_FALSE(frame);
-    EXPECT_NE(error, "timed out");
-  }
-  expectAnswering();
 
   // A client that stops a few bytes into a frame announcing 200 MiB.
   auto stalled = connect();

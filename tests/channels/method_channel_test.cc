@@ -110,30 +110,6 @@ TEST(MethodChannelTest, UndecodableCallIsAnsweredWithoutReachingTheHandler) {
   EXPECT_EQ(std::get<FlutterError>(std::get<MethodEnvelope>(envelope)).code, "bad_call");
 }
 
-TEST(MethodChannelTest, ACallThatWouldExpandPastItsBudgetIsABadCall) {
-  Pair p;
-  ScopedLogCapture log;
-  int calls = 0;
-  FlutterMethodChannel("dravel/test", p.host.get())
-      .setMethodCallHandler([&](const FlutterMethodCall&, FlutterResult r) {
-        ++calls;
-        r(Value());
-      });
-  // "m" with a list of eight million nulls: 8 MB that would decode to about
-  // 320 MB.
-  std::vector<uint8_t> call{7, 1, 'm', 12, 255, 0x00, 0x12, 0x7a, 0x00};
-  call.resize(call.size() + 8000000, 0);
-  std::optional<Message> reply;
-  p.ui->sendOnChannel("dravel/test", Message(call), [&](Message r) { reply = std::move(r); });
-  EXPECT_EQ(calls, 0);
-  ASSERT_TRUE(reply);
-  auto envelope = StandardMethodCodec::decodeEnvelope(reply->flatten());
-  ASSERT_TRUE(std::holds_alternative<MethodEnvelope>(envelope));
-  const auto& error = std::get<FlutterError>(std::get<MethodEnvelope>(envelope));
-  EXPECT_EQ(error.code, "bad_call");
-  EXPECT_NE(error.message.value_or("").find("decoding budget"), std::string::npos);
-}
-
 TEST(MethodChannelTest, InvokeMethodWithoutReplyReachesTheInterface) {
   Pair p;
   std::vector<FlutterMethodCall> seen;
@@ -147,20 +123,6 @@ TEST(MethodChannelTest, InvokeMethodWithoutReplyReachesTheInterface) {
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].method, "clicked");
   EXPECT_EQ(seen[0].arguments.stringAt("id"), "update");
-}
-
-TEST(MethodChannelTest, ALateReplyAfterTheHandlerReturnedStillArrivesOnce) {
-  Pair p;
-  FlutterResult kept;
-  FlutterMethodChannel("dravel/test", p.host.get())
-      .setMethodCallHandler([&](const FlutterMethodCall&, FlutterResult r) { kept = r; });
-  int replies = 0;
-  FlutterMethodChannel("dravel/test", p.ui.get())
-      .invokeMethod("later", Value(), [&](MethodResponse) { ++replies; });
-  EXPECT_EQ(replies, 0);
-  kept(Value(true));
-  kept(Value(false));
-  EXPECT_EQ(replies, 1);
 }
 
 }  // namespace

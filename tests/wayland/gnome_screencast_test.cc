@@ -17,6 +17,7 @@
 #include "tests/support/host_process.h"
 #include "tests/support/pattern_windows.h"
 #include "tests/support/wayland_oracles.h"
+#include "tests/support/x_desktop.h"
 
 namespace dravel::testing {
 namespace {
@@ -34,27 +35,24 @@ void seedScreenCastGrant(const std::string& token) {
                        std::chrono::system_clock::now().time_since_epoch())
                        .count();
   const std::string stamp = "int64 " + std::to_string(now);
-  const pid_t pid =
-      spawn({"gdbus", "call", "--session", "--dest", "org.freedesktop.impl.portal.PermissionStore",
-             "--object-path", "/org/freedesktop/impl/portal/PermissionStore", "--method",
-             "org.freedesktop.impl.portal.PermissionStore.Set", "screencast", "true", token,
-             "{'': ['yes']}",
-             "<('GNOME', uint32 1, <(" + stamp + ", " + stamp +
-                 ", [(uint32 0, uint32 1, <'MetaVendor:MetaVirtualMonitor:0x00'>), "
-                 "(uint32 1, uint32 1, <'MetaVendor:MetaVirtualMonitor:0x01'>)])>)>"},
-            "/dev/null", "/dev/null");
-  ASSERT_EQ(waitFor(pid, 20), 0) << "the permission store took no token";
+  ASSERT_TRUE(runCommand({"gdbus", "call", "--session", "--dest",
+                          "org.freedesktop.impl.portal.PermissionStore", "--object-path",
+                          "/org/freedesktop/impl/portal/PermissionStore", "--method",
+                          "org.freedesktop.impl.portal.PermissionStore.Set", "screencast", "true",
+                          token, "{'': ['yes']}",
+                          "<('GNOME', uint32 1, <(" + stamp + ", " + stamp +
+                              ", [(uint32 0, uint32 1, <'MetaVendor:MetaVirtualMonitor:0x00'>), "
+                              "(uint32 1, uint32 1, <'MetaVendor:MetaVirtualMonitor:0x01'>)])>)>"}))
+      << "the permission store took no token";
 }
 
 bool nameOwned(const std::string& name) {
-  const std::string out = "/tmp/dravel-name-owned-" + std::to_string(::getpid());
-  const pid_t pid = spawn({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus",
-                           "--object-path", "/org/freedesktop/DBus", "--method",
-                           "org.freedesktop.DBus.NameHasOwner", name},
-                          out, "/dev/null");
-  const bool owned = waitFor(pid, 10) == 0 && readFile(out).find("true") != std::string::npos;
-  std::filesystem::remove(out);
-  return owned;
+  std::string out;
+  return runCommand(
+             {"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+              "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner", name},
+             &out) &&
+         out.find("true") != std::string::npos;
 }
 
 // GNOME's portal backend crashes when a dialog is closed under it, and is
@@ -72,8 +70,8 @@ std::filesystem::path tokenFile() {
 void writeTokenFile(const std::string& content) {
   std::filesystem::create_directories(tokenFile().parent_path());
   std::ofstream(tokenFile()) << content;
-  std::filesystem::permissions(tokenFile(), std::filesystem::perms::owner_read |
-                                                std::filesystem::perms::owner_write);
+  std::filesystem::permissions(
+      tokenFile(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 class GnomeHost : public HostProcessTest {

@@ -1,15 +1,25 @@
-// The host's screens on the private GNOME desktop are the compositor's own
-// monitors, in points, with their scales.
+// The private GNOME desktop every GNOME test runs on, and the host's screens
+// on it: the compositor's own monitors, in points, with their scales.
 #include <gtest/gtest.h>
 
 #include "tests/support/wayland_oracles.h"
 #include "tests/support/wayland_screens_check.h"
+#include "tests/support/x_desktop.h"
 
 namespace dravel::testing {
 namespace {
 
-TEST(GnomeScreens, AreTheCompositorsMonitorsInPoints) {
+TEST(GnomeScreens, TwoVirtualMonitorsOfKnownModesOutOfTheOverviewAreTheHostsScreensInPoints) {
   ASSERT_EQ(waylandTestDesktop(), "gnome");
+  EXPECT_EQ(gnomeMonitors(), std::vector<std::string>({"Meta-0 1920x1080", "Meta-1 1280x720"}));
+  // Out of the overview, where windows would be thumbnails.
+  std::string overview;
+  ASSERT_TRUE(
+      runCommand({"gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path",
+                  "/org/gnome/Shell", "--method", "org.freedesktop.DBus.Properties.Get",
+                  "org.gnome.Shell", "OverviewActive"},
+                 &overview));
+  EXPECT_EQ(overview, "(<false>,)\n");
   EXPECT_EQ(screensAgainstCompositor(), "");
 }
 

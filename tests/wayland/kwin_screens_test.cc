@@ -1,5 +1,5 @@
-// The host's screens on the private KWin desktop are the compositor's own
-// monitors, in points, with their scales.
+// The private KWin desktop every KWin test runs on, and the host's screens on
+// it: the compositor's own monitors, in points, with their scales.
 #include <gtest/gtest.h>
 
 #include "tests/support/wayland_oracles.h"
@@ -8,8 +8,9 @@
 namespace dravel::testing {
 namespace {
 
-TEST(KWinScreens, AreTheCompositorsMonitorsInPoints) {
+TEST(KWinScreens, TwoVirtualOutputsAreTheHostsScreensInPoints) {
   ASSERT_EQ(waylandTestDesktop(), "kwin");
+  EXPECT_EQ(kwinOutputNames(), std::vector<std::string>({"Virtual-0", "Virtual-1"}));
   EXPECT_EQ(screensAgainstCompositor(), "");
 }
 

@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "platform/linux/kwin_screenshot_route.h"
+#include "tests/support/host_fixture.h"
 #include "tests/support/host_process.h"
 #include "tests/support/pattern_windows.h"
 #include "tests/support/wayland_oracles.h"
@@ -146,10 +147,7 @@ TEST_F(KWinHost, ScreenshotsComeThroughKWinOnceItsEntryGrantsTheHost) {
   EXPECT_EQ(patternMismatches(image, monitor, &first), 0u)
       << "monitor " << monitor << ": first wrong pixel " << first;
   EXPECT_TRUE(logHas("KWin ScreenShot2")) << hostLog();
-  MethodResponse granted = call("dravel/capture", "hasPermission");
-  const Value* value = std::get_if<Value>(&granted);
-  ASSERT_TRUE(value);
-  EXPECT_EQ(value->asBool(), true);
+  EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(true)));
 }
 
 // No entry names the host: KWin refuses it, the route is dropped with one
@@ -167,10 +165,7 @@ TEST_F(KWinHost, RefusedByKWinTheCaptureFallsToThePortal) {
   EXPECT_NE(ctl({"screenshot", "-o", dir_ + "/shot.png", "--display", "1"}, nullptr, &err), 0);
   EXPECT_TRUE(logHas("[capture] KWin ScreenShot2 cannot serve this session")) << hostLog();
   EXPECT_NE(err.find("the desktop portal did not answer"), std::string::npos) << err << hostLog();
-  MethodResponse visible = call("dravel/capture", "isPromptVisible");
-  const Value* value = std::get_if<Value>(&visible);
-  ASSERT_TRUE(value);
-  EXPECT_EQ(value->asBool(), false);
+  EXPECT_TRUE(isSuccess(call("dravel/capture", "isPromptVisible"), Value(false)));
 }
 
 }  // namespace
