@@ -4,6 +4,7 @@
 
 #include "host/app_delegate.h"
 #include "host/main_flutter_window.h"
+#include "tests/platform/sim/sim_sections.h"
 #include "tests/support/host_fixture.h"
 
 namespace dravel::testing {
@@ -139,6 +140,15 @@ TEST_F(Notifications, AClickIsPassedToTheInterfaceWithIdAndPayload) {
   // The answered notification has left the screen.
   EXPECT_TRUE(center().delivered().empty());
   EXPECT_FALSE(center().click("dravel.export"));
+
+  // The simulated desktop's click action, by the interface's id or by the
+  // identifier; a second click finds nothing to answer.
+  show(ValueMap{{"id", "export"}});
+  EXPECT_EQ(runAction("clickNotification", ValueMap{{"id", "export"}}, desktop()),
+            MethodResponse(Value(true)));
+  EXPECT_EQ(runAction("clickNotification", ValueMap{{"identifier", "dravel.export"}}, desktop()),
+            MethodResponse(Value(false)));
+  EXPECT_EQ(received_.size(), 2u);
 }
 
 TEST_F(Notifications, ASavedNotificationWithAPayloadRevealsTheFileInstead) {
