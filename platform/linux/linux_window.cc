@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "channels/log.h"
+#include "platform/linux/x_properties.h"
 
 namespace dravel::linux_platform {
 
@@ -568,23 +569,17 @@ void LinuxWindow::readFrameExtents() {
   Display* display = xDisplay();
   if (!display || !xid_) return;
   GdkDisplay* gdkDisplay = gtk_widget_get_display(window_);
-  Atom type = 0;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long after = 0;
-  unsigned char* data = nullptr;
   gdk_x11_display_error_trap_push(gdkDisplay);
-  const int status = XGetWindowProperty(
-      display, xid_, gdk_x11_get_xatom_by_name_for_display(gdkDisplay, "_NET_FRAME_EXTENTS"), 0, 4,
-      False, XA_CARDINAL, &type, &format, &count, &after, &data);
+  const auto read = readProperty(
+      display, xid_, gdk_x11_get_xatom_by_name_for_display(gdkDisplay, "_NET_FRAME_EXTENTS"),
+      XA_CARDINAL, 4);
   gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
-  if (status == Success && type == XA_CARDINAL && format == 32 && count == 4 && data) {
-    const auto* values = reinterpret_cast<const long*>(data);
-    managerExtents_ = {values[0], values[1], values[2], values[3]};
-  } else if (status == Success && type == 0) {
+  if (read && read->type == XA_CARDINAL && read->format == 32 && read->items.size() == 4) {
+    const auto value = [&](int i) { return static_cast<long>(read->items[i]); };
+    managerExtents_ = {value(0), value(1), value(2), value(3)};
+  } else if (read && read->type == None) {
     managerExtents_ = {};
   }
-  if (data) XFree(data);
 }
 
 bool LinuxWindow::canBecomeKey() const {

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "platform/linux/linux_window.h"
+#include "platform/linux/x_properties.h"
 
 namespace dravel::linux_platform {
 
@@ -260,18 +261,11 @@ void LinuxWindow::onUnmap() {
   if (Display* display = xDisplay()) {
     GdkDisplay* gdkDisplay = gtk_widget_get_display(window_);
     const Atom wmState = gdk_x11_get_xatom_by_name_for_display(gdkDisplay, "WM_STATE");
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
     gdk_x11_display_error_trap_push(gdkDisplay);
-    const int status = XGetWindowProperty(display, xid_, wmState, 0, 2, False, wmState, &type,
-                                          &format, &count, &after, &data);
+    const auto state = readLongs(display, xid_, wmState, wmState, 2);
     gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
-    const bool iconic = status == Success && format == 32 && count >= 1 && data &&
-                        reinterpret_cast<const long*>(data)[0] == IconicState;
-    if (data) XFree(data);
+    const bool iconic =
+        state && !state->empty() && static_cast<long>(state->front()) == IconicState;
     if (iconic && !mappedAsOverlay_) return;
   }
   orderOutByPlatform();

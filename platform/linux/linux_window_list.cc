@@ -13,6 +13,7 @@
 
 #include "platform/linux/linux_screens.h"
 #include "platform/linux/x_connection.h"
+#include "platform/linux/x_properties.h"
 
 namespace dravel::linux_platform {
 
@@ -240,60 +241,6 @@ ValueMap windowEntry(const WindowFacts& facts, const DesktopLayout& layout) {
 
 namespace {
 
-// A property of 32-bit items (CARDINAL, ATOM, WINDOW) of the given type, at
-// most `maxItems` of them; none when it is unset or of another type.
-std::optional<std::vector<unsigned long>> readLongs(Display* display, Window window, Atom property,
-                                                    Atom type, long maxItems) {
-  Atom actualType = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long after = 0;
-  unsigned char* data = nullptr;
-  const int status = XGetWindowProperty(display, window, property, 0, maxItems, False, type,
-                                        &actualType, &format, &count, &after, &data);
-  std::optional<std::vector<unsigned long>> result;
-  if (status == Success && actualType == type && format == 32 && data) {
-    // Xlib hands 32-bit items over as longs.
-    const auto* items = reinterpret_cast<const unsigned long*>(data);
-    result.emplace(items, items + count);
-  }
-  if (data) XFree(data);
-  return result;
-}
-
-std::optional<unsigned long> readLong(Display* display, Window window, Atom property, Atom type) {
-  auto items = readLongs(display, window, property, type, 1);
-  if (!items || items->empty()) return std::nullopt;
-  return items->front();
-}
-
-// A property of 8-bit items, of any type, at most `maxBytes` of them.
-struct TextProperty {
-  std::string bytes;
-  Atom type = None;
-  bool cut = false;  // longer than what was read
-};
-std::optional<TextProperty> readText(Display* display, Window window, Atom property,
-                                     long maxBytes) {
-  Atom actualType = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long after = 0;
-  unsigned char* data = nullptr;
-  const int status =
-      XGetWindowProperty(display, window, property, 0, (maxBytes + 3) / 4, False, AnyPropertyType,
-                         &actualType, &format, &count, &after, &data);
-  std::optional<TextProperty> result;
-  if (status == Success && actualType != None && format == 8 && data) {
-    result.emplace();
-    result->bytes.assign(reinterpret_cast<const char*>(data), count);
-    result->type = actualType;
-    result->cut = after > 0;
-  }
-  if (data) XFree(data);
-  return result;
-}
-
 std::optional<std::string> readProcessName(int64_t pid) {
   std::ifstream file("/proc/" + std::to_string(pid) + "/comm");
   std::string name;
@@ -422,16 +369,7 @@ bool hasHintingWindowManager(XConnection& connection) {
 // A client window at or under `window` (the one with WM_STATE), within a
 // few levels; 0 when there is none.
 Window findClient(Display* display, Window window, Atom wmState, int depth) {
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long after = 0;
-  unsigned char* data = nullptr;
-  if (XGetWindowProperty(display, window, wmState, 0, 0, False, AnyPropertyType, &type, &format,
-                         &count, &after, &data) == Success) {
-    if (data) XFree(data);
-    if (type != None) return window;
-  }
+  if (hasProperty(display, window, wmState)) return window;
   if (depth <= 0) return 0;
   Window rootReturn = 0;
   Window parent = 0;
