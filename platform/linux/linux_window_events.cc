@@ -10,6 +10,7 @@
 
 #include "platform/linux/linux_window.h"
 #include "platform/linux/x_properties.h"
+#include "platform/shared/cairo_pixels.h"
 
 namespace dravel::linux_platform {
 
@@ -17,38 +18,13 @@ using namespace window_geometry;
 
 namespace {
 
-// Cairo wants premultiplied native-endian ARGB (B, G, R, A in memory here).
+// The image as a Cairo surface; null when it is malformed or empty.
 cairo_surface_t* surfaceFromImage(const CapturedImage& image) {
   if (!image.isWellFormed() || image.width <= 0 || image.height <= 0) return nullptr;
-  const bool hasAlpha = image.format != PixelFormat::kBGRX;
-  cairo_surface_t* surface =
-      cairo_image_surface_create(hasAlpha ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24,
-                                 static_cast<int>(image.width), static_cast<int>(image.height));
-  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-    cairo_surface_destroy(surface);
-    return nullptr;
-  }
-  cairo_surface_flush(surface);
-  unsigned char* data = cairo_image_surface_get_data(surface);
-  const int stride = cairo_image_surface_get_stride(surface);
-  for (int64_t y = 0; y < image.height; ++y) {
-    const uint8_t* from = image.pixels.data() + y * image.bytesPerRow;
-    unsigned char* to = data + y * stride;
-    if (image.format != PixelFormat::kRGBAStraight) {
-      std::memcpy(to, from, static_cast<size_t>(image.width) * 4);
-      continue;
-    }
-    for (int64_t x = 0; x < image.width; ++x) {
-      const uint8_t* p = from + x * 4;
-      const unsigned a = p[3];
-      to[x * 4 + 0] = static_cast<unsigned char>((p[2] * a + 127) / 255);
-      to[x * 4 + 1] = static_cast<unsigned char>((p[1] * a + 127) / 255);
-      to[x * 4 + 2] = static_cast<unsigned char>((p[0] * a + 127) / 255);
-      to[x * 4 + 3] = static_cast<unsigned char>(a);
-    }
-  }
-  cairo_surface_mark_dirty(surface);
-  return surface;
+  return surfaceFromRows(
+      image.pixels.data(), static_cast<int>(image.width), static_cast<int>(image.height),
+      static_cast<size_t>(image.bytesPerRow), image.format == PixelFormat::kRGBAStraight,
+      image.format == PixelFormat::kBGRX ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32);
 }
 
 // A copy of the event that lives as long as the mouse event carrying it.
