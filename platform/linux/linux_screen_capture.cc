@@ -119,10 +119,6 @@ XImageReader& LinuxScreenCapture::mainReader() {
   return *mainReader_;
 }
 
-XImageReader::Route LinuxScreenCapture::mainRoute() {
-  return mainReader().route();
-}
-
 bool LinuxScreenCapture::screenshotServiceAvailable() {
   return workerConnection_ != nullptr;
 }

@@ -168,12 +168,6 @@ void GraphicsContext::scaleBy(double sx, double sy) {
   cairo_scale(cr_, sx, sy);
 }
 
-void GraphicsContext::clipToRect(const Rect& rect) {
-  cairo_new_path(cr_);
-  cairo_rectangle(cr_, rect.x, rect.y, rect.width, rect.height);
-  cairo_clip(cr_);
-}
-
 void GraphicsContext::clipToRoundedRect(const Rect& rect, double radius) {
   BezierPath::bezierPathWithRoundedRect(rect, radius, radius).appendTo(cr_);
   cairo_clip(cr_);
