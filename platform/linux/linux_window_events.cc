@@ -193,7 +193,7 @@ void LinuxWindow::onConfigure(GdkEvent* gdkEvent) {
   // a report of it elsewhere is a late request of the toolkit's undoing this
   // object's. Put it back, a few times at most, so that a disagreement
   // cannot go on for ever.
-  if (shown_ && mappedAsOverlay_ && lastConfigureSerial_ >= geometrySerial_ &&
+  if (shown() && mappedAsOverlay_ && serials_.configured >= serials_.geometry &&
       *content_ != wantedOuter_ && overlayReplacements_ < 3) {
     ++overlayReplacements_;
     requestGeometry();
@@ -202,7 +202,7 @@ void LinuxWindow::onConfigure(GdkEvent* gdkEvent) {
   // Until it is mapped with its frame known, the window is where it was asked
   // to be: the window manager's reports while it takes the window on are
   // about a window it has not finished placing.
-  if (!shown_ || placing_ || lastConfigureSerial_ < geometrySerial_) return;
+  if (showing_ != Showing::kPlaced || serials_.configured < serials_.geometry) return;
   // The window's real place: what was asked, or where the window manager or
   // the user put it.
   wantedOuter_ = outerFromContent(*content_, extents());
@@ -211,18 +211,18 @@ void LinuxWindow::onConfigure(GdkEvent* gdkEvent) {
 void LinuxWindow::onMap() {
   // A map from before the window was last shown (it has been hidden since,
   // and its unmap follows) is not this one.
-  if (lastMapSerial_ < showSerial_) return;
+  if (serials_.mapped < serials_.shown) return;
   mapped_ = true;
-  if (shown_ && placing_) {
-    placing_ = false;
+  if (showing_ == Showing::kPlacing) {
+    showing_ = Showing::kPlaced;
     // Placed before the frame's size was known: place it again, frame and all.
     if (!mappedAsOverlay_) {
       readFrameExtents();
       if (extents() != appliedExtents_) applyGeometry();
     }
   }
-  if (focusOnMap_ && shown_) {
-    focusOnMap_ = false;
+  if (focusPending_ && shown()) {
+    focusPending_ = false;
     takeFocus();
   }
 }
@@ -230,7 +230,10 @@ void LinuxWindow::onMap() {
 void LinuxWindow::onUnmap() {
   mapped_ = false;
   // An unmap from before the window was last shown is this object's own.
-  if (!shown_ || waitingForRelease_ || iconified_ || lastUnmapSerial_ < showSerial_) return;
+  if (showing_ == Showing::kHidden || showing_ == Showing::kAwaitingRelease || iconified_ ||
+      serials_.unmapped < serials_.shown) {
+    return;
+  }
   // Unmapped by someone else while meant to be shown. An iconify says so in
   // WM_STATE; anything else (a client unmapping the window, the window
   // manager withdrawing it) is the platform ordering the window out.
@@ -264,7 +267,8 @@ void LinuxWindow::onProperty(GdkEvent* gdkEvent) {
   readFrameExtents();
   // A frame that changed around a shown window (decorations added or taken
   // away): keep the frame where it is, the content inside it.
-  if (shown_ && mapped_ && !placing_ && !mappedAsOverlay_ && extents() != appliedExtents_) {
+  if (showing_ == Showing::kPlaced && mapped_ && !mappedAsOverlay_ &&
+      extents() != appliedExtents_) {
     applyGeometry();
   }
 }
