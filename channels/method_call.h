@@ -12,10 +12,6 @@ namespace dravel {
 struct FlutterMethodCall {
   std::string method;
   Value arguments;
-
-  static FlutterMethodCall methodCallWithMethodName(std::string method, Value arguments) {
-    return {std::move(method), std::move(arguments)};
-  }
 };
 
 struct FlutterError {
@@ -35,11 +31,5 @@ struct FlutterMethodNotImplementedT {
   bool operator==(const FlutterMethodNotImplementedT&) const = default;
 };
 inline constexpr FlutterMethodNotImplementedT FlutterMethodNotImplemented{};
-
-// Wraps raw bytes as a channel value (image payloads).
-struct FlutterStandardTypedData {
-  static Value typedDataWithBytes(ByteBuffer bytes) { return Value(std::move(bytes)); }
-  static Value typedDataWithBytes(Bytes bytes) { return Value(std::move(bytes)); }
-};
 
 }  // namespace dravel

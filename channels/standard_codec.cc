@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "channels/utf8.h"
+
 namespace dravel {
 
 // Numbers travel little-endian; scalars are copied in host order.
@@ -179,40 +181,6 @@ class Writer {
   std::vector<uint8_t> buffer_;
 };
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUtf8(const uint8_t* p, size_t n) {
-  size_t i = 0;
-  while (i < n) {
-    uint8_t c = p[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t extra;
-    uint8_t lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-      extra = 1;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      extra = 2;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      extra = 3;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;
-    } else {
-      return false;
-    }
-    if (n - i <= extra) return false;
-    if (p[i + 1] < lo || p[i + 1] > hi) return false;
-    for (size_t k = 2; k <= extra; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-    }
-    i += extra + 1;
-  }
-  return true;
-}
-
 // Reads values from untrusted bytes. Every read is bounds-checked against the
 // input; sizes are checked against what is left before anything is allocated.
 class Reader {
@@ -342,7 +310,7 @@ class Reader {
     size_t n;
     const uint8_t* p = nullptr;
     if (!size(n) || !take(n, p)) return false;
-    if (!isValidUtf8(p, n)) {
+    if (!isValidUtf8({reinterpret_cast<const char*>(p), n})) {
       pos_ -= n;
       return fail("string is not valid UTF-8");
     }

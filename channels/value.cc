@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "channels/utf8.h"
+
 namespace dravel {
 
 namespace {
@@ -303,9 +305,8 @@ void appendFloat(std::string& out, Float v) {
 void appendString(std::string& out, const std::string& s) {
   size_t shown = s.size();
   if (shown > kShownStringBytes) {
-    shown = kShownStringBytes;
-    // Do not cut a UTF-8 sequence in half.
-    while (shown > 0 && (static_cast<uint8_t>(s[shown]) & 0xC0) == 0x80) --shown;
+    // Not cutting a UTF-8 sequence in half.
+    shown = truncateUtf8(s, kShownStringBytes).size();
   }
   out += '"';
   for (size_t i = 0; i < shown; ++i) {

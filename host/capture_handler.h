@@ -62,8 +62,6 @@ class CaptureHandler {
   CaptureHandler() = default;
   // The screen with the given display id, else the screen under the pointer.
   static ScreenPtr selectScreen(std::optional<int64_t> displayId);
-  // Decodes off the main thread (see capture_handler.cc) and answers later.
-  void copyPng(const Value& args, const FlutterResult& result);
   void raiseWindow();
 };
 

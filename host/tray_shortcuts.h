@@ -39,7 +39,6 @@ class TrayShortcuts {
   const std::map<std::string, Shortcut>& byLabel() const { return byLabel_; }
   const std::map<std::string, std::string>& badges() const { return badges_; }
   const std::map<std::string, std::string>& hints() const { return hints_; }
-  bool isObserving() const { return observer_ != nullptr; }
 
   // Back to the state before the first update (the observer goes with the
   // simulated desktop it was registered on).

@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "platform/linux/private_bus.h"
+#include "platform/shared/cairo_pixels.h"
 
 namespace dravel::linux_platform {
 namespace {
@@ -499,7 +500,7 @@ CapturedImagePtr kwinImage(const KWinImageHeader& header, std::vector<uint8_t> b
       eachPixel([](uint8_t* p) {
         const unsigned a = p[3];
         if (a == 255) return;
-        for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>((p[c] * a + 127) / 255);
+        for (int c = 0; c < 3; ++c) p[c] = premultiply(p[c], a);
       });
       break;
     case kFormatARGB32Premultiplied:

@@ -8,6 +8,7 @@
 
 #include "channels/log.h"
 #include "channels/method_channel.h"
+#include "platform/shared/cairo_pixels.h"
 #include "platform/shared/drawing.h"
 
 namespace dravel::linux_platform {
@@ -62,26 +63,9 @@ constexpr KindName kCursorNames[] = {
 GdkCursor* drawnCursor(GdkDisplay* display, const Cursor& cursor, int scale) {
   const Bitmap bitmap = renderImage(*cursor.image(), scale);
   if (bitmap.width <= 0 || bitmap.height <= 0) return nullptr;
-  cairo_surface_t* surface =
-      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, bitmap.width, bitmap.height);
-  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-    cairo_surface_destroy(surface);
-    return nullptr;
-  }
-  cairo_surface_flush(surface);
-  unsigned char* data = cairo_image_surface_get_data(surface);
-  const int stride = cairo_image_surface_get_stride(surface);
-  // Straight RGBA rows into Cairo's premultiplied native-endian ARGB words.
-  for (int y = 0; y < bitmap.height; ++y) {
-    auto* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride);
-    for (int x = 0; x < bitmap.width; ++x) {
-      const Bitmap::Pixel p = bitmap.at(x, y);
-      auto premultiply = [&](uint8_t c) { return static_cast<uint32_t>((c * p.a + 127) / 255); };
-      row[x] = (uint32_t{p.a} << 24) | (premultiply(p.r) << 16) | (premultiply(p.g) << 8) |
-               premultiply(p.b);
-    }
-  }
-  cairo_surface_mark_dirty(surface);
+  cairo_surface_t* surface = surfaceFromRows(bitmap.rgba.data(), bitmap.width, bitmap.height,
+                                             static_cast<size_t>(bitmap.width) * 4, true);
+  if (!surface) return nullptr;
   cairo_surface_set_device_scale(surface, scale, scale);
   GdkCursor* made =
       gdk_cursor_new_from_surface(display, surface, cursor.hotSpot().x, cursor.hotSpot().y);

@@ -9,6 +9,7 @@
 
 #include "channels/log.h"
 #include "channels/stop_request.h"
+#include "platform/linux/x_properties.h"
 #include "platform/seam/window_list.h"
 
 namespace dravel::linux_platform {
@@ -29,20 +30,10 @@ std::vector<uint32_t> clientWindows(XConnection& connection, bool viewableOnly) 
   Display* display = connection.display();
   std::vector<uint32_t> windows;
   XErrorTrap trap(display);
-  Atom type = 0;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long remaining = 0;
-  unsigned char* data = nullptr;
-  if (XGetWindowProperty(display, connection.root(), connection.atom("_NET_CLIENT_LIST"), 0,
-                         LONG_MAX / 4, False, XA_WINDOW, &type, &format, &count, &remaining,
-                         &data) == Success &&
-      data && type == XA_WINDOW && format == 32) {
-    // Format 32 properties come as longs, whatever their size.
-    const auto* ids = reinterpret_cast<const unsigned long*>(data);
-    for (unsigned long i = 0; i < count; ++i) windows.push_back(static_cast<uint32_t>(ids[i]));
+  if (auto ids = readLongs(display, connection.root(), connection.atom("_NET_CLIENT_LIST"),
+                           XA_WINDOW, LONG_MAX / 4)) {
+    for (unsigned long id : *ids) windows.push_back(static_cast<uint32_t>(id));
   }
-  if (data) XFree(data);
   if (viewableOnly) {
     std::erase_if(windows, [&](uint32_t id) {
       XWindowAttributes attributes;
@@ -126,10 +117,6 @@ std::optional<XImageReader::Route> LinuxScreenCapture::workerRoute() const {
 XImageReader& LinuxScreenCapture::mainReader() {
   if (!mainReader_) mainReader_ = std::make_unique<XImageReader>(main_, "window server route");
   return *mainReader_;
-}
-
-XImageReader::Route LinuxScreenCapture::mainRoute() {
-  return mainReader().route();
 }
 
 bool LinuxScreenCapture::screenshotServiceAvailable() {

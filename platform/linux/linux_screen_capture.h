@@ -82,10 +82,8 @@ class LinuxScreenCapture : public ScreenCapture {
   // The held snapshot (the whole root, kBGRX), or null.
   CapturedImagePtr overlaySnapshot() const;
 
-  // Which reader each side uses (the main one is made on first use); for
-  // diagnostics and tests.
+  // Which reader the worker uses; for diagnostics and tests.
   std::optional<XImageReader::Route> workerRoute() const;
-  XImageReader::Route mainRoute();
   // Blocks until the worker has run everything handed to it so far.
   void waitUntilIdle();
   // Whether the engine is going away (its destructor has begun); a capture

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "channels/log.h"
+#include "platform/linux/x_properties.h"
 
 namespace dravel::linux_platform {
 
@@ -120,14 +121,14 @@ struct LinuxWindow::Signals {
     const auto* e = static_cast<const XEvent*>(xEvent);
     LinuxWindow* self = of(data);
     if (e->type == ConfigureNotify && e->xconfigure.window == self->xid_) {
-      self->lastConfigureSerial_ = e->xany.serial;
+      self->serials_.configured = e->xany.serial;
     } else if (e->type == UnmapNotify && e->xunmap.window == self->xid_) {
-      self->lastUnmapSerial_ = e->xany.serial;
+      self->serials_.unmapped = e->xany.serial;
     } else if (e->type == MapNotify && e->xmap.window == self->xid_) {
-      self->lastMapSerial_ = e->xany.serial;
+      self->serials_.mapped = e->xany.serial;
     } else if (e->type == ReparentNotify && e->xreparent.window == self->xid_ &&
                e->xreparent.parent == DefaultRootWindow(e->xany.display) &&
-               self->waitingForRelease_ && !self->releaseIdle_) {
+               self->showing_ == Showing::kAwaitingRelease && !self->releaseIdle_) {
       // Mapped after the toolkit has seen the event through.
       self->releaseIdle_ = g_idle_add(
           [](gpointer idleData) -> gboolean {
@@ -226,7 +227,7 @@ Rect LinuxWindow::frame() const {
 void LinuxWindow::setFrame(const Rect& frame, bool display) {
   wantedFrame_ = frame;
   wantedOuter_ = layout().rootRectFromFrame(frame);
-  if (shown_) applyGeometry();
+  if (shown()) applyGeometry();
   if (display) gtk_widget_queue_draw(window_);
 }
 
@@ -290,7 +291,7 @@ void LinuxWindow::requestGeometry() {
   Display* display = xDisplay();
   if (!display || !xid_) return;
   const DesktopLayout::PixelRect content = contentFromOuter(wantedOuter_, extents());
-  geometrySerial_ = NextRequest(display);
+  serials_.geometry = NextRequest(display);
   XMoveResizeWindow(display, xid_, static_cast<int>(wantedOuter_.x),
                     static_cast<int>(wantedOuter_.y),
                     static_cast<unsigned>(std::max<int64_t>(1, content.width)),
@@ -306,7 +307,7 @@ void LinuxWindow::setStyleMask(uint64_t mask) {
   gtk_window_set_decorated(window, decorated);
   gtk_window_set_deletable(window, (mask & kWindowStyleClosable) != 0);
   // Resizability is applied through size hints with the geometry.
-  if (shown_) applyGeometry();
+  if (shown()) applyGeometry();
   if (decorated != wasDecorated && !mapped_) requestFrameExtents();
 }
 
@@ -317,7 +318,7 @@ void LinuxWindow::setLevel(int64_t level) {
   // the two modes a shown window maps again. Its window manager states are
   // set while it is unmapped, so that they go with the next map (no window
   // manager hears a request about an override-redirect window).
-  const bool remap = wasOverlay != isOverlay() && shown_;
+  const bool remap = wasOverlay != isOverlay() && shown();
   const bool key = wantsKey_;
   if (remap) hide();
   GtkWindow* window = GTK_WINDOW(window_);
@@ -378,7 +379,7 @@ void LinuxWindow::makeKeyAndOrderFront() {
 }
 
 bool LinuxWindow::isVisible() const {
-  return shown_ && !iconified_;
+  return shown() && !iconified_;
 }
 
 bool LinuxWindow::isMiniaturized() const {
@@ -393,9 +394,9 @@ void LinuxWindow::show(bool key) {
   const bool focus = key && canBecomeKey();
   if (key) wantsKey_ = true;
   GtkWindow* window = GTK_WINDOW(window_);
-  if (shown_) {
-    if (waitingForRelease_) {
-      focusWhenReleased_ = focusWhenReleased_ || focus;
+  if (shown()) {
+    if (showing_ == Showing::kAwaitingRelease) {
+      focusPending_ = focusPending_ || focus;
       return;
     }
     if (iconified_) gtk_window_deiconify(window);
@@ -403,18 +404,17 @@ void LinuxWindow::show(bool key) {
     if (focus) takeFocus();
     return;
   }
-  shown_ = true;
   // Until the window maps, reports about it (a window manager letting it go)
   // do not move it.
-  placing_ = true;
+  showing_ = Showing::kPlacing;
   // Unmaps from before now are this object's own.
-  if (Display* display = xDisplay()) showSerial_ = NextRequest(display);
+  if (Display* display = xDisplay()) serials_.shown = NextRequest(display);
   // A window just taken from the window manager sits in its frame until the
   // window manager lets it go; mapped override-redirect there, it would be
   // carried off with the frame. It maps once it is back on the root.
   if (isOverlay() && heldByWindowManager()) {
-    waitingForRelease_ = true;
-    focusWhenReleased_ = focus;
+    showing_ = Showing::kAwaitingRelease;
+    focusPending_ = focus;
     return;
   }
   map(focus);
@@ -436,9 +436,7 @@ bool LinuxWindow::heldByWindowManager() const {
 }
 
 void LinuxWindow::onReleased() {
-  if (!waitingForRelease_) return;
-  waitingForRelease_ = false;
-  if (shown_) map(focusWhenReleased_);
+  if (showing_ == Showing::kAwaitingRelease) map(focusPending_);
 }
 
 void LinuxWindow::map(bool focus) {
@@ -447,21 +445,21 @@ void LinuxWindow::map(bool focus) {
   if (GdkWindow* gdkWindow = gtk_widget_get_window(window_)) {
     gdk_window_set_override_redirect(gdkWindow, mappedAsOverlay_);
   }
-  if (Display* display = xDisplay()) showSerial_ = NextRequest(display);
+  if (Display* display = xDisplay()) serials_.shown = NextRequest(display);
   // The window manager may have answered the request for the frame's size.
   if (!mappedAsOverlay_) readFrameExtents();
-  placing_ = true;
+  showing_ = Showing::kPlacing;
   applyGeometry();
   gtk_window_set_accept_focus(window, canBecomeKey());
   gtk_window_set_focus_on_map(window, focus);
   if (mappedAsOverlay_ && hooks_.beforeOverlayMaps) hooks_.beforeOverlayMaps(xid_);
   if (focus && !mappedAsOverlay_) {
-    focusOnMap_ = false;
+    focusPending_ = false;
     gtk_window_present_with_time(window, serverTime());
   } else {
     // An override-redirect window takes the focus once the server has mapped
     // it (the focus and grabs need a viewable window).
-    focusOnMap_ = focus && mappedAsOverlay_;
+    focusPending_ = focus && mappedAsOverlay_;
     gtk_widget_show(window_);
   }
   // Showing makes the toolkit send a geometry of its own when it next lays
@@ -477,10 +475,9 @@ void LinuxWindow::map(bool focus) {
 }
 
 void LinuxWindow::hide() {
-  if (!shown_) return;
-  shown_ = false;
-  focusOnMap_ = false;
-  waitingForRelease_ = false;
+  if (!shown()) return;
+  showing_ = Showing::kHidden;
+  focusPending_ = false;
   releaseGrabs();
   gtk_widget_hide(window_);
   if (mappedAsOverlay_) {
@@ -499,14 +496,14 @@ uint32_t LinuxWindow::serverTime() const {
 }
 
 void LinuxWindow::activate() {
-  if (!shown_ || !canBecomeKey()) return;
+  if (!shown() || !canBecomeKey()) return;
   wantsKey_ = true;
   takeFocus();
 }
 
 void LinuxWindow::takeFocus() {
-  if (waitingForRelease_) {
-    focusWhenReleased_ = true;
+  if (showing_ == Showing::kAwaitingRelease) {
+    focusPending_ = true;
     return;
   }
   if (!mappedAsOverlay_) {
@@ -514,7 +511,7 @@ void LinuxWindow::takeFocus() {
     return;
   }
   if (!mapped_) {
-    focusOnMap_ = true;
+    focusPending_ = true;
     return;
   }
   // No window manager hands focus to an override-redirect window: take it,
@@ -568,23 +565,17 @@ void LinuxWindow::readFrameExtents() {
   Display* display = xDisplay();
   if (!display || !xid_) return;
   GdkDisplay* gdkDisplay = gtk_widget_get_display(window_);
-  Atom type = 0;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long after = 0;
-  unsigned char* data = nullptr;
   gdk_x11_display_error_trap_push(gdkDisplay);
-  const int status = XGetWindowProperty(
-      display, xid_, gdk_x11_get_xatom_by_name_for_display(gdkDisplay, "_NET_FRAME_EXTENTS"), 0, 4,
-      False, XA_CARDINAL, &type, &format, &count, &after, &data);
+  const auto read = readProperty(
+      display, xid_, gdk_x11_get_xatom_by_name_for_display(gdkDisplay, "_NET_FRAME_EXTENTS"),
+      XA_CARDINAL, 4);
   gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
-  if (status == Success && type == XA_CARDINAL && format == 32 && count == 4 && data) {
-    const auto* values = reinterpret_cast<const long*>(data);
-    managerExtents_ = {values[0], values[1], values[2], values[3]};
-  } else if (status == Success && type == 0) {
+  if (read && read->type == XA_CARDINAL && read->format == 32 && read->items.size() == 4) {
+    const auto value = [&](int i) { return static_cast<long>(read->items[i]); };
+    managerExtents_ = {value(0), value(1), value(2), value(3)};
+  } else if (read && read->type == None) {
     managerExtents_ = {};
   }
-  if (data) XFree(data);
 }
 
 bool LinuxWindow::canBecomeKey() const {

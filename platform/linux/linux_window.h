@@ -59,8 +59,8 @@
 #include <memory>
 #include <optional>
 
-#include "platform/seam/captured_image.h"
 #include "platform/linux/desktop_layout.h"
+#include "platform/seam/captured_image.h"
 #include "platform/seam/native_window.h"
 
 typedef struct _GtkWidget GtkWidget;
@@ -229,17 +229,14 @@ class LinuxWindow : public NativeWindow {
   // The frame as last set (exact), and the outer pixels it stands for.
   Rect wantedFrame_{200, 200, 1000, 700};
   DesktopLayout::PixelRect wantedOuter_;
-  // X request serials: of the last geometry request and of the last show;
-  // and of the last configure, unmap and map reports for the window.
-  unsigned long geometrySerial_ = 0;
-  unsigned long showSerial_ = 0;
-  unsigned long lastConfigureSerial_ = 0;
-  unsigned long lastUnmapSerial_ = 0;
-  unsigned long lastMapSerial_ = 0;
+  // X request serials: of the last geometry request and of the last show or
+  // map; and of the last configure, unmap and map reports for the window.
+  struct {
+    unsigned long geometry = 0, shown = 0;
+    unsigned long configured = 0, unmapped = 0, mapped = 0;
+  } serials_;
   // Whether size hints hold the window at one size (not resizable).
   bool fixedSizeHints_ = false;
-  // Shown and not yet mapped: the wanted geometry stands.
-  bool placing_ = false;
   // How often the overlay was put back in place since the last request.
   int overlayReplacements_ = 0;
   // The frame the last geometry request allowed for.
@@ -261,20 +258,23 @@ class LinuxWindow : public NativeWindow {
   bool appSkipTaskbar_ = false;
   bool appSkipPager_ = false;
 
-  // Whether the host asked for the window to be shown (it may still be
-  // iconified by the window manager).
-  bool shown_ = false;
+  // How far the host's request to show the window has got (a shown window
+  // may still be iconified by the window manager): hidden; the overlay
+  // awaiting release, not mapped until the window manager has let the window
+  // go (releaseIdle_ is the idle source that maps it then); placing, mapped
+  // but not yet reported so, the wanted geometry standing; placed, moved by
+  // the server's reports of the window.
+  enum class Showing { kHidden, kAwaitingRelease, kPlacing, kPlaced };
+  Showing showing_ = Showing::kHidden;
+  bool shown() const { return showing_ != Showing::kHidden; }
+  // Focus to take once the window can have it: when the window manager has
+  // let it go, or when the server has mapped the overlay.
+  bool focusPending_ = false;
   bool mapped_ = false;
   bool iconified_ = false;
   // Whether the window is mapped override-redirect now.
   bool mappedAsOverlay_ = false;
-  // Shown as the overlay, but not mapped until the window manager has let
-  // the window go; the idle source that maps it then.
-  bool waitingForRelease_ = false;
   unsigned int releaseIdle_ = 0;
-  bool focusWhenReleased_ = false;
-  // Whether focus should be taken once the window is mapped.
-  bool focusOnMap_ = false;
   // Whether the host asked for the window to be key since it was last hidden.
   bool wantsKey_ = false;
   bool grabbed_ = false;

@@ -9,6 +9,8 @@
 #include <memory>
 
 #include "platform/linux/linux_window.h"
+#include "platform/linux/x_properties.h"
+#include "platform/shared/cairo_pixels.h"
 
 namespace dravel::linux_platform {
 
@@ -16,38 +18,13 @@ using namespace window_geometry;
 
 namespace {
 
-// Cairo wants premultiplied native-endian ARGB (B, G, R, A in memory here).
+// The image as a Cairo surface; null when it is malformed or empty.
 cairo_surface_t* surfaceFromImage(const CapturedImage& image) {
   if (!image.isWellFormed() || image.width <= 0 || image.height <= 0) return nullptr;
-  const bool hasAlpha = image.format != PixelFormat::kBGRX;
-  cairo_surface_t* surface =
-      cairo_image_surface_create(hasAlpha ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24,
-                                 static_cast<int>(image.width), static_cast<int>(image.height));
-  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-    cairo_surface_destroy(surface);
-    return nullptr;
-  }
-  cairo_surface_flush(surface);
-  unsigned char* data = cairo_image_surface_get_data(surface);
-  const int stride = cairo_image_surface_get_stride(surface);
-  for (int64_t y = 0; y < image.height; ++y) {
-    const uint8_t* from = image.pixels.data() + y * image.bytesPerRow;
-    unsigned char* to = data + y * stride;
-    if (image.format != PixelFormat::kRGBAStraight) {
-      std::memcpy(to, from, static_cast<size_t>(image.width) * 4);
-      continue;
-    }
-    for (int64_t x = 0; x < image.width; ++x) {
-      const uint8_t* p = from + x * 4;
-      const unsigned a = p[3];
-      to[x * 4 + 0] = static_cast<unsigned char>((p[2] * a + 127) / 255);
-      to[x * 4 + 1] = static_cast<unsigned char>((p[1] * a + 127) / 255);
-      to[x * 4 + 2] = static_cast<unsigned char>((p[0] * a + 127) / 255);
-      to[x * 4 + 3] = static_cast<unsigned char>(a);
-    }
-  }
-  cairo_surface_mark_dirty(surface);
-  return surface;
+  return surfaceFromRows(
+      image.pixels.data(), static_cast<int>(image.width), static_cast<int>(image.height),
+      static_cast<size_t>(image.bytesPerRow), image.format == PixelFormat::kRGBAStraight,
+      image.format == PixelFormat::kBGRX ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32);
 }
 
 // A copy of the event that lives as long as the mouse event carrying it.
@@ -216,7 +193,7 @@ void LinuxWindow::onConfigure(GdkEvent* gdkEvent) {
   // a report of it elsewhere is a late request of the toolkit's undoing this
   // object's. Put it back, a few times at most, so that a disagreement
   // cannot go on for ever.
-  if (shown_ && mappedAsOverlay_ && lastConfigureSerial_ >= geometrySerial_ &&
+  if (shown() && mappedAsOverlay_ && serials_.configured >= serials_.geometry &&
       *content_ != wantedOuter_ && overlayReplacements_ < 3) {
     ++overlayReplacements_;
     requestGeometry();
@@ -225,7 +202,7 @@ void LinuxWindow::onConfigure(GdkEvent* gdkEvent) {
   // Until it is mapped with its frame known, the window is where it was asked
   // to be: the window manager's reports while it takes the window on are
   // about a window it has not finished placing.
-  if (!shown_ || placing_ || lastConfigureSerial_ < geometrySerial_) return;
+  if (showing_ != Showing::kPlaced || serials_.configured < serials_.geometry) return;
   // The window's real place: what was asked, or where the window manager or
   // the user put it.
   wantedOuter_ = outerFromContent(*content_, extents());
@@ -234,18 +211,18 @@ void LinuxWindow::onConfigure(GdkEvent* gdkEvent) {
 void LinuxWindow::onMap() {
   // A map from before the window was last shown (it has been hidden since,
   // and its unmap follows) is not this one.
-  if (lastMapSerial_ < showSerial_) return;
+  if (serials_.mapped < serials_.shown) return;
   mapped_ = true;
-  if (shown_ && placing_) {
-    placing_ = false;
+  if (showing_ == Showing::kPlacing) {
+    showing_ = Showing::kPlaced;
     // Placed before the frame's size was known: place it again, frame and all.
     if (!mappedAsOverlay_) {
       readFrameExtents();
       if (extents() != appliedExtents_) applyGeometry();
     }
   }
-  if (focusOnMap_ && shown_) {
-    focusOnMap_ = false;
+  if (focusPending_ && shown()) {
+    focusPending_ = false;
     takeFocus();
   }
 }
@@ -253,25 +230,21 @@ void LinuxWindow::onMap() {
 void LinuxWindow::onUnmap() {
   mapped_ = false;
   // An unmap from before the window was last shown is this object's own.
-  if (!shown_ || waitingForRelease_ || iconified_ || lastUnmapSerial_ < showSerial_) return;
+  if (showing_ == Showing::kHidden || showing_ == Showing::kAwaitingRelease || iconified_ ||
+      serials_.unmapped < serials_.shown) {
+    return;
+  }
   // Unmapped by someone else while meant to be shown. An iconify says so in
   // WM_STATE; anything else (a client unmapping the window, the window
   // manager withdrawing it) is the platform ordering the window out.
   if (Display* display = xDisplay()) {
     GdkDisplay* gdkDisplay = gtk_widget_get_display(window_);
     const Atom wmState = gdk_x11_get_xatom_by_name_for_display(gdkDisplay, "WM_STATE");
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
     gdk_x11_display_error_trap_push(gdkDisplay);
-    const int status = XGetWindowProperty(display, xid_, wmState, 0, 2, False, wmState, &type,
-                                          &format, &count, &after, &data);
+    const auto state = readLongs(display, xid_, wmState, wmState, 2);
     gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
-    const bool iconic = status == Success && format == 32 && count >= 1 && data &&
-                        reinterpret_cast<const long*>(data)[0] == IconicState;
-    if (data) XFree(data);
+    const bool iconic =
+        state && !state->empty() && static_cast<long>(state->front()) == IconicState;
     if (iconic && !mappedAsOverlay_) return;
   }
   orderOutByPlatform();
@@ -294,7 +267,8 @@ void LinuxWindow::onProperty(GdkEvent* gdkEvent) {
   readFrameExtents();
   // A frame that changed around a shown window (decorations added or taken
   // away): keep the frame where it is, the content inside it.
-  if (shown_ && mapped_ && !placing_ && !mappedAsOverlay_ && extents() != appliedExtents_) {
+  if (showing_ == Showing::kPlaced && mapped_ && !mappedAsOverlay_ &&
+      extents() != appliedExtents_) {
     applyGeometry();
   }
 }

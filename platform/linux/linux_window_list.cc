@@ -11,8 +11,10 @@
 #include <fstream>
 #include <vector>
 
+#include "channels/utf8.h"
 #include "platform/linux/linux_screens.h"
 #include "platform/linux/x_connection.h"
+#include "platform/linux/x_properties.h"
 
 namespace dravel::linux_platform {
 
@@ -28,31 +30,6 @@ constexpr long kMaxStackingWindows = 65536;
 // window manager that lists its clients.
 constexpr int kClientSearchDepth = 3;
 
-void appendUtf8(std::string& out, uint32_t codePoint) {
-  if (codePoint < 0x80) {
-    out.push_back(static_cast<char>(codePoint));
-  } else if (codePoint < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-  } else if (codePoint < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-  }
-}
-
-std::string latin1ToUtf8(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) appendUtf8(out, static_cast<unsigned char>(c));
-  return out;
-}
-
 // Whether `text` is UTF-8 (when it was `cut` short, a sequence cut off at its
 // end allowed). Many clients put UTF-8 in properties typed as Latin-1; real
 // Latin-1 text with accents is almost never valid UTF-8.
@@ -62,62 +39,6 @@ std::string boundedName(std::string_view text) {
   const std::string valid = validUtf8(text);
   return std::string(truncateUtf8(valid, kMaxWindowTitleBytes));
 }
-
-}  // namespace
-
-std::string validUtf8(std::string_view text) {
-  constexpr uint32_t kReplacement = 0xFFFD;
-  std::string out;
-  out.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80) {
-      out.push_back(static_cast<char>(lead));
-      ++i;
-      continue;
-    }
-    size_t length = 0;
-    uint32_t codePoint = 0;
-    uint32_t minimum = 0;
-    if ((lead & 0xE0) == 0xC0) {
-      length = 2;
-      codePoint = lead & 0x1F;
-      minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3;
-      codePoint = lead & 0x0F;
-      minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4;
-      codePoint = lead & 0x07;
-      minimum = 0x10000;
-    }
-    if (length == 0) {
-      appendUtf8(out, kReplacement);
-      ++i;
-      continue;
-    }
-    size_t j = 1;
-    while (j < length && i + j < text.size() &&
-           (static_cast<unsigned char>(text[i + j]) & 0xC0) == 0x80) {
-      codePoint = (codePoint << 6) | (static_cast<unsigned char>(text[i + j]) & 0x3F);
-      ++j;
-    }
-    if (j < length && i + j == text.size()) break;  // cut off at the end: dropped
-    if (j < length || codePoint < minimum || codePoint > 0x10FFFF ||
-        (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
-      appendUtf8(out, kReplacement);
-      i += j;
-      continue;
-    }
-    out.append(text.substr(i, length));
-    i += length;
-  }
-  return out;
-}
-
-namespace {
 
 bool looksLikeUtf8(std::string_view text, bool cut) {
   const std::string valid = validUtf8(text);
@@ -239,60 +160,6 @@ ValueMap windowEntry(const WindowFacts& facts, const DesktopLayout& layout) {
 // Reading X.
 
 namespace {
-
-// A property of 32-bit items (CARDINAL, ATOM, WINDOW) of the given type, at
-// most `maxItems` of them; none when it is unset or of another type.
-std::optional<std::vector<unsigned long>> readLongs(Display* display, Window window, Atom property,
-                                                    Atom type, long maxItems) {
-  Atom actualType = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long after = 0;
-  unsigned char* data = nullptr;
-  const int status = XGetWindowProperty(display, window, property, 0, maxItems, False, type,
-                                        &actualType, &format, &count, &after, &data);
-  std::optional<std::vector<unsigned long>> result;
-  if (status == Success && actualType == type && format == 32 && data) {
-    // Xlib hands 32-bit items over as longs.
-    const auto* items = reinterpret_cast<const unsigned long*>(data);
-    result.emplace(items, items + count);
-  }
-  if (data) XFree(data);
-  return result;
-}
-
-std::optional<unsigned long> readLong(Display* display, Window window, Atom property, Atom type) {
-  auto items = readLongs(display, window, property, type, 1);
-  if (!items || items->empty()) return std::nullopt;
-  return items->front();
-}
-
-// A property of 8-bit items, of any type, at most `maxBytes` of them.
-struct TextProperty {
-  std::string bytes;
-  Atom type = None;
-  bool cut = false;  // longer than what was read
-};
-std::optional<TextProperty> readText(Display* display, Window window, Atom property,
-                                     long maxBytes) {
-  Atom actualType = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long after = 0;
-  unsigned char* data = nullptr;
-  const int status =
-      XGetWindowProperty(display, window, property, 0, (maxBytes + 3) / 4, False, AnyPropertyType,
-                         &actualType, &format, &count, &after, &data);
-  std::optional<TextProperty> result;
-  if (status == Success && actualType != None && format == 8 && data) {
-    result.emplace();
-    result->bytes.assign(reinterpret_cast<const char*>(data), count);
-    result->type = actualType;
-    result->cut = after > 0;
-  }
-  if (data) XFree(data);
-  return result;
-}
 
 std::optional<std::string> readProcessName(int64_t pid) {
   std::ifstream file("/proc/" + std::to_string(pid) + "/comm");
@@ -422,16 +289,7 @@ bool hasHintingWindowManager(XConnection& connection) {
 // A client window at or under `window` (the one with WM_STATE), within a
 // few levels; 0 when there is none.
 Window findClient(Display* display, Window window, Atom wmState, int depth) {
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long after = 0;
-  unsigned char* data = nullptr;
-  if (XGetWindowProperty(display, window, wmState, 0, 0, False, AnyPropertyType, &type, &format,
-                         &count, &after, &data) == Success) {
-    if (data) XFree(data);
-    if (type != None) return window;
-  }
+  if (hasProperty(display, window, wmState)) return window;
   if (depth <= 0) return 0;
   Window rootReturn = 0;
   Window parent = 0;

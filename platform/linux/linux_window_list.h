@@ -106,8 +106,6 @@ bool passesOptions(const WindowFacts& facts, uint32_t option,
 // end is dropped) of at most kMaxWindowTitleBytes; keys without a value are
 // left out.
 ValueMap windowEntry(const WindowFacts& facts, const DesktopLayout& layout);
-// `text` as valid UTF-8, as windowEntry makes names.
-std::string validUtf8(std::string_view text);
 
 class LinuxWindowList : public WindowList {
  public:

@@ -20,7 +20,6 @@ WaylandInput::WaylandInput(const WaylandScreens& screens, Sources sources)
 Point WaylandInput::mouseLocation() {
   if (sources_.pointerOverHost) {
     if (std::optional<PointerOverHost> over = sources_.pointerOverHost()) {
-      basis_ = Basis::kPointer;
       return over->location;
     }
   }
@@ -43,12 +42,10 @@ Point WaylandInput::mouseLocation() {
         }
       }
       if (found) {
-        basis_ = Basis::kFocusedOutput;
         return centre(layout.frame(*found));
       }
     }
   }
-  basis_ = Basis::kPrimary;
   const MonitorPixels* primary = layout.primary();
   return primary ? centre(layout.frame(*primary)) : Point{0, 0};
 }

@@ -24,8 +24,6 @@ class WaylandScreens;
 
 class WaylandInput : public Input {
  public:
-  // Where a position comes from.
-  enum class Basis { kPointer, kFocusedOutput, kPrimary };
   struct PointerOverHost {
     // Global bottom-left points.
     Point location;
@@ -53,13 +51,9 @@ class WaylandInput : public Input {
   // Logged once: Wayland lets no client hide the pointer over other surfaces.
   void setCursorHiddenUntilMouseMoves(bool hidden) override;
 
-  // Where the last position came from.
-  Basis lastBasis() const { return basis_; }
-
  private:
   const WaylandScreens& screens_;
   Sources sources_;
-  Basis basis_ = Basis::kPrimary;
   bool loggedHiding_ = false;
 };
 

@@ -73,8 +73,6 @@ class WaylandScreens : public Screens {
   // The monitors as a layout of logical pixels at scale 1, for the window
   // and pointer arithmetic the X11 desktop shares.
   DesktopLayout layout() const;
-  // Whether the compositor lays its monitors out in device pixels.
-  bool physicalLayout() const { return physical_; }
 
   // Reads the monitors again; the listeners run when they changed.
   void refresh();

@@ -109,7 +109,6 @@ class XErrorTrap {
   std::optional<XErrorRecord> sync();
   // Whether an error arrived, without a round trip.
   bool failed() const { return first_.has_value(); }
-  const std::optional<XErrorRecord>& firstError() const { return first_; }
 
  private:
   friend int handleXError(Display*, XErrorEvent*);

@@ -33,17 +33,6 @@ inline constexpr const char* kCGWindowNumber = "kCGWindowNumber";
 inline constexpr size_t kMaxWindowListEntries = 1024;
 inline constexpr size_t kMaxWindowTitleBytes = 1024;
 
-// The longest start of `text` of at most `maxBytes` bytes that does not end
-// inside a UTF-8 sequence.
-inline std::string_view truncateUtf8(std::string_view text, size_t maxBytes) {
-  if (text.size() <= maxBytes) return text;
-  size_t end = maxBytes;
-  // Back off continuation bytes (10xxxxxx) to the start of their sequence,
-  // which is then left out whole.
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
-}
-
 class WindowList {
  public:
   virtual ~WindowList() = default;

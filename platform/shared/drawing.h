@@ -100,7 +100,6 @@ class GraphicsContext {
   void translate(double x, double y);
   void rotate(double radians);
   void scaleBy(double sx, double sy);
-  void clipToRect(const Rect& rect);
   void clipToRoundedRect(const Rect& rect, double radius);
 
   void setFillColor(const Color& color) { fill_ = color; }
@@ -140,8 +139,6 @@ class BezierPath {
   void closePath();
   void setLineWidth(double width) { lineWidth_ = width; }
   void setLineJoinStyle(LineJoinStyle style) { lineJoin_ = style; }
-  double lineWidth() const { return lineWidth_; }
-  LineJoinStyle lineJoinStyle() const { return lineJoin_; }
 
   // Draw into the current context; nothing without one.
   void fill() const;

@@ -4,8 +4,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/shared/drawing.h"
 #include "platform/seam/platform.h"
+#include "platform/shared/cairo_pixels.h"
+#include "platform/shared/drawing.h"
 
 namespace dravel {
 namespace {
@@ -167,12 +168,6 @@ void GraphicsContext::scaleBy(double sx, double sy) {
   cairo_scale(cr_, sx, sy);
 }
 
-void GraphicsContext::clipToRect(const Rect& rect) {
-  cairo_new_path(cr_);
-  cairo_rectangle(cr_, rect.x, rect.y, rect.width, rect.height);
-  cairo_clip(cr_);
-}
-
 void GraphicsContext::clipToRoundedRect(const Rect& rect, double radius) {
   BezierPath::bezierPathWithRoundedRect(rect, radius, radius).appendTo(cr_);
   cairo_clip(cr_);
@@ -323,26 +318,8 @@ Bitmap renderToBitmap(Size size, double scale, const std::function<void(Graphics
     ScopedCurrentContext current(&ctx);
     draw(ctx);
   }
-  cairo_surface_flush(surface);
-  const int stride = cairo_image_surface_get_stride(surface);
-  const unsigned char* data = cairo_image_surface_get_data(surface);
   bitmap.rgba.resize(static_cast<size_t>(bitmap.width) * bitmap.height * 4);
-  for (int y = 0; y < bitmap.height; ++y) {
-    const uint32_t* row = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
-    for (int x = 0; x < bitmap.width; ++x) {
-      // Premultiplied ARGB in native byte order, to straight RGBA.
-      const uint32_t p = row[x];
-      const uint32_t a = p >> 24;
-      uint8_t* out = &bitmap.rgba[(static_cast<size_t>(y) * bitmap.width + x) * 4];
-      auto unpremultiply = [a](uint32_t c) -> uint8_t {
-        return a == 0 ? 0 : static_cast<uint8_t>(std::min<uint32_t>(255, (c * 255 + a / 2) / a));
-      };
-      out[0] = unpremultiply((p >> 16) & 0xff);
-      out[1] = unpremultiply((p >> 8) & 0xff);
-      out[2] = unpremultiply(p & 0xff);
-      out[3] = static_cast<uint8_t>(a);
-    }
-  }
+  straightRgbaFromSurface(surface, bitmap.rgba.data());
   cairo_surface_destroy(surface);
   return bitmap;
 }

@@ -14,6 +14,8 @@
 #include <new>
 #include <utility>
 
+#include "platform/shared/cairo_pixels.h"
+
 namespace dravel {
 namespace {
 
@@ -358,12 +360,7 @@ bool readThroughRgbaRaster(TIFF* tif, DecodedImage& image) {
     const uint32_t alpha = TIFFGetA(pixel);
     const uint32_t channels[3] = {TIFFGetR(pixel), TIFFGetG(pixel), TIFFGetB(pixel)};
     for (uint32_t value : channels) {
-      if (alpha == 0) {
-        value = 0;
-      } else if (alpha < 255) {
-        value = std::min<uint32_t>(255, (value * 255 + alpha / 2) / alpha);
-      }
-      *out++ = static_cast<uint8_t>(value);
+      *out++ = unpremultiply(value, alpha);
     }
     *out = static_cast<uint8_t>(alpha);
   }

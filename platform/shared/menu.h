@@ -23,7 +23,6 @@ class MenuItem : public std::enable_shared_from_this<MenuItem> {
                                           std::string keyEquivalent = "");
 
   const std::string& title() const { return title_; }
-  void setTitle(std::string title) { title_ = std::move(title); }
   const std::string& keyEquivalent() const { return keyEquivalent_; }
   void setKeyEquivalent(std::string key) { keyEquivalent_ = std::move(key); }
   uint64_t keyEquivalentModifierMask() const { return modifierMask_; }

@@ -71,7 +71,6 @@ class View {
 
   void addSubview(std::shared_ptr<View> view);
   const std::vector<std::shared_ptr<View>>& subviews() const { return subviews_; }
-  View* superview() const { return superview_; }
 
   // The natural size of the content; -1 in a dimension that has none.
   virtual Size intrinsicContentSize() const { return {-1, -1}; }
@@ -87,8 +86,6 @@ class View {
   virtual void layout() {}
   // Lays out this view and then its subviews, if a layout is pending.
   void layoutSubtreeIfNeeded();
-  bool needsLayout() const { return needsLayout_; }
-  void setNeedsLayout() { needsLayout_ = true; }
 
   // Draws the view's own content (not its subviews) into the current context,
   // in the view's bounds space.

@@ -51,7 +51,6 @@ class SimEmbedding : public Embedding {
                               FlutterPluginRegistrar& registrar) override;
 
   FlutterBinaryMessenger& messenger() { return *messenger_; }
-  void setMessenger(std::shared_ptr<FlutterBinaryMessenger> m) { messenger_ = std::move(m); }
   // The live view controller, if one exists.
   SimFlutterViewController* viewController() const { return viewController_; }
 

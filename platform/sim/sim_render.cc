@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/shared/cairo_pixels.h"
 #include "platform/sim/sim_desktop.h"
 
 namespace dravel::sim {
@@ -67,12 +68,9 @@ void toStraightRGBA(uint8_t* row, int64_t width) {
   for (int64_t x = 0; x < width; ++x) {
     uint8_t* p = row + 4 * x;
     const uint8_t b = p[0], g = p[1], r = p[2], a = p[3];
-    auto un = [a](uint8_t c) {
-      return a == 0 ? uint8_t{0} : static_cast<uint8_t>(std::min(255, (c * 255 + a / 2) / a));
-    };
-    p[0] = un(r);
-    p[1] = un(g);
-    p[2] = un(b);
+    p[0] = unpremultiply(r, a);
+    p[1] = unpremultiply(g, a);
+    p[2] = unpremultiply(b, a);
     p[3] = a;
   }
 }

@@ -64,7 +64,6 @@ class SimWindow : public NativeWindow {
   }
 
   int64_t windowNumber() const override { return windowNumber_; }
-  void setWindowNumber(int64_t n) { windowNumber_ = n; }
   bool hasAttachedSheet() const override { return sheet_; }
   void setAttachedSheet(bool s) { sheet_ = s; }
   std::optional<Rect> contentViewFrame() const override {

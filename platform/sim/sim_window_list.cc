@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "channels/utf8.h"
 #include "platform/sim/sim_desktop.h"
 
 namespace dravel::sim {

@@ -6,6 +6,7 @@
 
 #include "channels/frame.h"
 #include "channels/requester.h"
+#include "channels/utf8.h"
 #include "host/capture_handler.h"
 #include "platform/seam/window_list.h"
 #include "tests/support/host_fixture.h"

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "channels/utf8.h"
+
 namespace dravel::linux_platform {
 namespace {
 
