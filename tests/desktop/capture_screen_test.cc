@@ -179,24 +179,17 @@ class X11Capture : public ::testing::Test {
   uint64_t untrapped_ = 0;
 };
 
-TEST_F(X11Capture, ScreenshotServiceListsMonitorsAndClientsAndGivesEachMonitorAsXwdShowsIt) {
+// Each monitor's pixels on this route are checked end to end against xwd by
+// host_x11_test; here, what it lists.
+TEST_F(X11Capture, ScreenshotServiceListsTheMonitorsXrandrListsAndTheWindowManagersClients) {
   const std::map<std::string, PixelRect> monitors = xrandrMonitors();
-  ASSERT_EQ(monitors.size(), 2u);
   const ShareableContent listed = content();
-  ASSERT_EQ(listed.displays.size(), 2u);
+  ASSERT_EQ(listed.displays.size(), monitors.size());
   EXPECT_EQ(engine_->workerRoute(), XImageReader::Route::kSharedMemory);
-  const RgbImage xwd = xwdRoot();
   for (const ShareableDisplay& display : listed.displays) {
     auto monitor = std::static_pointer_cast<const MonitorPixels>(display.handle);
     ASSERT_TRUE(monitor);
-    ASSERT_TRUE(monitors.count(monitor->name)) << monitor->name;
-    const PixelRect expected = monitors.at(monitor->name);
-    const Answer answer = capture(display.displayID);
-    ASSERT_FALSE(answer.error) << *answer.error;
-    ASSERT_TRUE(answer.image);
-    EXPECT_EQ(answer.image->width, expected.width) << monitor->name;
-    EXPECT_EQ(answer.image->height, expected.height) << monitor->name;
-    EXPECT_TRUE(sameAsXwd(answer.image, xwd, expected.x, expected.y)) << monitor->name;
+    EXPECT_TRUE(monitors.count(monitor->name)) << monitor->name;
   }
   // The windows are the window manager's clients; xprop prints
   // "_NET_CLIENT_LIST(WINDOW): window id # 0x..., 0x...".

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -142,6 +143,12 @@ unsigned long windowNamed(const std::string& name) {
   std::string out;
   if (!runCommand({"xdotool", "search", "--name", "^" + name + "$"}, &out)) return 0;
   return std::strtoul(out.c_str(), nullptr, 10);
+}
+
+size_t windowsShown(const std::string& name) {
+  std::string out;
+  runCommand({"xdotool", "search", "--onlyvisible", "--name", "^" + name + "$"}, &out);
+  return static_cast<size_t>(std::count(out.begin(), out.end(), '\n'));
 }
 
 WindowInfo windowInfo(unsigned long window, bool tree) {

@@ -64,6 +64,8 @@ ServerCursor serverCursor();
 // The id of the one window whose name is exactly `name` (xdotool search);
 // 0 when there is none.
 unsigned long windowNamed(const std::string& name);
+// How many visible windows have exactly this name.
+size_t windowsShown(const std::string& name);
 
 // What `xwininfo -id` prints of a window (with `-tree`, only the tree: "Parent window id"),
 // label by label ("Absolute upper-left X", "Width", "Map State",
