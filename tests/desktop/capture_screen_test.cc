@@ -119,9 +119,8 @@ class X11Capture : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(requireTestDesktop());
-    std::string why;
-    main_ = XConnection::open(nullptr, &why);
-    ASSERT_TRUE(main_) << why;
+    main_ = ::dravel::testing::openXConnection();
+    ASSERT_TRUE(main_);
     engine_ = std::make_unique<LinuxScreenCapture>(
         "", *main_, [this] { return DesktopLayout(readMonitors(*main_), 1); });
     ASSERT_TRUE(engine_->screenshotServiceAvailable());

@@ -51,13 +51,6 @@ uint32_t displayIdOf(const Screen& screen) {
   return id && id->asInt() ? static_cast<uint32_t>(*id->asInt()) : 0;
 }
 
-std::unique_ptr<XConnection> openConnection() {
-  std::string why;
-  auto connection = XConnection::open(nullptr, &why);
-  EXPECT_NE(connection, nullptr) << why;
-  return connection;
-}
-
 // Events the server has sent so far, dispatched.
 void dispatchEvents(XConnection& connection) {
   XSync(connection.display(), False);
@@ -66,7 +59,7 @@ void dispatchEvents(XConnection& connection) {
 
 TEST(LinuxScreens, IdsFromTheOutputOrTheNameTheToolkitsScaleAndTheKeyWindowsScreen) {
   ASSERT_TRUE(requireTestDesktop());
-  auto connection = openConnection();
+  auto connection = ::dravel::testing::openXConnection();
   ASSERT_TRUE(connection);
   int scale = 1;
   LinuxScreens screens(*connection, [&] { return scale; });
@@ -104,7 +97,7 @@ TEST(LinuxScreens, IdsFromTheOutputOrTheNameTheToolkitsScaleAndTheKeyWindowsScre
 // xrandr by host_x11_test.
 TEST(LinuxInput, ButtonsAndThePointerHiddenUntilItMoves) {
   ASSERT_TRUE(requireTestDesktop());
-  auto connection = openConnection();
+  auto connection = ::dravel::testing::openXConnection();
   ASSERT_TRUE(connection);
   LinuxScreens screens(*connection, [] { return 1; });
   LinuxInput input(*connection, screens);

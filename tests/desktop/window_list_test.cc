@@ -92,13 +92,6 @@ int64_t xeyesPid() {
   return 0;
 }
 
-std::unique_ptr<XConnection> openConnection() {
-  std::string why;
-  auto connection = XConnection::open(nullptr, &why);
-  EXPECT_NE(connection, nullptr) << why;
-  return connection;
-}
-
 struct Listing {
   std::vector<ValueMap> entries;
   std::map<unsigned long, ValueMap> byWindow;
@@ -152,7 +145,7 @@ class WindowListTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(requireTestDesktop());
-    connection = openConnection();
+    connection = ::dravel::testing::openXConnection();
     ASSERT_TRUE(connection);
     screens = std::make_unique<LinuxScreens>(*connection, [] { return 1; });
     windowList = std::make_unique<LinuxWindowList>(*connection, *screens);

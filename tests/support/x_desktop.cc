@@ -17,6 +17,8 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
 
+#include "platform/linux/x_connection.h"
+
 extern char** environ;
 
 namespace dravel::testing {
@@ -51,6 +53,13 @@ std::string readAll(int fd) {
   }
   XCloseDisplay(connection);
   return ::testing::AssertionSuccess();
+}
+
+std::unique_ptr<linux_platform::XConnection> openXConnection() {
+  std::string why;
+  auto connection = linux_platform::XConnection::open(nullptr, &why);
+  EXPECT_NE(connection, nullptr) << why;
+  return connection;
 }
 
 bool runCommand(const std::vector<std::string>& argv, std::string* out, std::string* err) {
