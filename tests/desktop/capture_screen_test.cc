@@ -119,9 +119,8 @@ class X11Capture : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(requireTestDesktop());
-    std::string why;
-    main_ = XConnection::open(nullptr, &why);
-    ASSERT_TRUE(main_) << why;
+    main_ = ::dravel::testing::openXConnection();
+    ASSERT_TRUE(main_);
     engine_ = std::make_unique<LinuxScreenCapture>(
         "", *main_, [this] { return DesktopLayout(readMonitors(*main_), 1); });
     ASSERT_TRUE(engine_->screenshotServiceAvailable());
@@ -179,24 +178,17 @@ class X11Capture : public ::testing::Test {
   uint64_t untrapped_ = 0;
 };
 
-TEST_F(X11Capture, ScreenshotServiceListsMonitorsAndClientsAndGivesEachMonitorAsXwdShowsIt) {
+// Each monitor's pixels on this route are checked end to end against xwd by
+// host_x11_test; here, what it lists.
+TEST_F(X11Capture, ScreenshotServiceListsTheMonitorsXrandrListsAndTheWindowManagersClients) {
   const std::map<std::string, PixelRect> monitors = xrandrMonitors();
-  ASSERT_EQ(monitors.size(), 2u);
   const ShareableContent listed = content();
-  ASSERT_EQ(listed.displays.size(), 2u);
+  ASSERT_EQ(listed.displays.size(), monitors.size());
   EXPECT_EQ(engine_->workerRoute(), XImageReader::Route::kSharedMemory);
-  const RgbImage xwd = xwdRoot();
   for (const ShareableDisplay& display : listed.displays) {
     auto monitor = std::static_pointer_cast<const MonitorPixels>(display.handle);
     ASSERT_TRUE(monitor);
-    ASSERT_TRUE(monitors.count(monitor->name)) << monitor->name;
-    const PixelRect expected = monitors.at(monitor->name);
-    const Answer answer = capture(display.displayID);
-    ASSERT_FALSE(answer.error) << *answer.error;
-    ASSERT_TRUE(answer.image);
-    EXPECT_EQ(answer.image->width, expected.width) << monitor->name;
-    EXPECT_EQ(answer.image->height, expected.height) << monitor->name;
-    EXPECT_TRUE(sameAsXwd(answer.image, xwd, expected.x, expected.y)) << monitor->name;
+    EXPECT_TRUE(monitors.count(monitor->name)) << monitor->name;
   }
   // The windows are the window manager's clients; xprop prints
   // "_NET_CLIENT_LIST(WINDOW): window id # 0x..., 0x...".
@@ -346,15 +338,9 @@ TEST_F(X11Capture, CapturesExcludingTheOverlayGiveTheScreenFromBeforeItAppeared)
   const RgbImage during = xwdRoot();
   ASSERT_EQ(pixelAt(during, 300, 400), kMagenta) << "the overlay is on screen";
 
-  // The screenshot service, which lists the overlay so it can be excluded.
-  bool listed = false;
-  for (const ShareableWindow& w : content().windows) listed |= w.windowID == overlay.id();
-  EXPECT_TRUE(listed);
-  Answer answer = capture(left, {overlay.id()});
-  ASSERT_TRUE(answer.image) << answer.error.value_or("");
-  EXPECT_EQ(pixelsOfColour(*answer.image, kMagenta), 0);
-  EXPECT_TRUE(sameAsXwd(answer.image, before, 0, 0));
-  // The window server's route.
+  // The screenshot service's route, which lists the overlay so that it can
+  // be excluded, is checked end to end against xwd by host_x11_test. The
+  // window server's route:
   CapturedImagePtr image =
       engine_->windowListCreateImage(Rect{0, 0, 1440, 1800}, kWindowListOptionOnScreenBelowWindow,
                                      overlay.id(), kWindowImageBestResolution);
@@ -366,7 +352,7 @@ TEST_F(X11Capture, CapturesExcludingTheOverlayGiveTheScreenFromBeforeItAppeared)
   EXPECT_TRUE(sameAsXwd(whole, before, 0, 0));
 
   // Captures that do not exclude it see it.
-  answer = capture(left, {});
+  Answer answer = capture(left, {});
   ASSERT_TRUE(answer.image);
   EXPECT_EQ(pixelsOfColour(*answer.image, kMagenta), 400 * 300);
   // Once hidden, the snapshot is gone and the live screen is captured.

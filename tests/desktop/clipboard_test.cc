@@ -103,10 +103,11 @@ ByteBuffer smallPng() {
   return *encodePng(image);
 }
 
-TEST_F(Clipboard, ASeparateClientReadsTheTargetsAndALargePngThroughIncrAndTheTiffIsMadeOnce) {
+// A large PNG read through INCR by a separate client is checked end to end
+// below (HostClipboard).
+TEST_F(Clipboard, ASeparateClientReadsTheTargetsAndTheTiffIsMadeOnce) {
   GtkPasteboard pasteboard;
-  const ByteBuffer png = *encodePng(noiseImage());
-  ASSERT_GT(png.size(), 15'000'000u);
+  const ByteBuffer png = smallPng();
   int tiffsMade = 0;
   PasteboardItem item;
   item.setData(kPasteboardTypePNG, png);
@@ -126,13 +127,6 @@ TEST_F(Clipboard, ASeparateClientReadsTheTargetsAndALargePngThroughIncrAndTheTif
     EXPECT_NE(names.find(name), std::string::npos) << name << " not in\n" << names;
   }
 
-  const ClipboardRead read = readClipboardInAnotherClient("image/png", {}, serve);
-  ASSERT_TRUE(read.complete) << read.error;
-  EXPECT_TRUE(read.incremental);
-  EXPECT_GT(read.chunks, 1);
-  EXPECT_EQ(read.type, "image/png");
-  EXPECT_EQ(read.data.size(), png.size());
-  EXPECT_TRUE(read.data == png) << "the bytes differ";
   EXPECT_EQ(tiffsMade, 0) << "nobody asked for the TIFF yet";
 
   for (int i = 0; i < 2; ++i) {

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <variant>
 
 #include "channels/frame.h"
@@ -203,15 +202,6 @@ TEST_F(HostX11, ActiveWindowIsTheActivatedWindowWhereverItMoves) {
   expectActiveWindow();
 }
 
-// Whether a window of exactly this title is on screen.
-bool windowShown(const std::string& title) {
-  std::string out;
-  std::string pattern = "^";
-  pattern.append(title).append("$");
-  runCommand({"xdotool", "search", "--onlyvisible", "--name", pattern}, &out);
-  return !out.empty();
-}
-
 // The desktop's own services behind the host's routes: the folder chooser,
 // the file manager on the session bus, the autostart folder.
 TEST_F(HostX11, FolderChooserFileManagerAndAutostartAreTheDesktops) {
@@ -232,15 +222,15 @@ TEST_F(HostX11, FolderChooserFileManagerAndAutostartAreTheDesktops) {
     auto leaving = connect();
     ASSERT_TRUE(leaving);
     ASSERT_TRUE(leaving->sendFrame(FrameKind::kCall, 1, "dravel/capture", pick, &error)) << error;
-    ASSERT_TRUE(waitUntil([] { return windowShown("Choose a Folder"); })) << hostLog();
+    ASSERT_TRUE(waitUntil([] { return windowsShown("Choose a Folder") > 0; })) << hostLog();
   }
-  EXPECT_TRUE(waitUntil([] { return !windowShown("Choose a Folder"); })) << hostLog();
+  EXPECT_TRUE(waitUntil([] { return windowsShown("Choose a Folder") == 0; })) << hostLog();
 
   // A caller that stays gets the folder the chooser opened in.
   auto staying = connect();
   ASSERT_TRUE(staying);
   ASSERT_TRUE(staying->sendFrame(FrameKind::kCall, 2, "dravel/capture", pick, &error)) << error;
-  ASSERT_TRUE(waitUntil([] { return windowShown("Choose a Folder"); })) << hostLog();
+  ASSERT_TRUE(waitUntil([] { return windowsShown("Choose a Folder") > 0; })) << hostLog();
   commandOutput({"sh", "-c",
                  "xdotool search --onlyvisible --name '^Choose a Folder$' windowactivate --sync "
                  "%1 && sleep 0.5 && xdotool key Return"});
@@ -249,7 +239,7 @@ TEST_F(HostX11, FolderChooserFileManagerAndAutostartAreTheDesktops) {
   const MethodResponse answer = decodeReply(reply->payload);
   ASSERT_TRUE(succeeded(answer)) << hostLog();
   EXPECT_EQ(std::get<Value>(answer).stringAt("path"), shots);
-  EXPECT_TRUE(waitUntil([] { return !windowShown("Choose a Folder"); }));
+  EXPECT_TRUE(waitUntil([] { return windowsShown("Choose a Folder") == 0; }));
 
   const std::string shot = dir_ + "/shot one.png";
   EXPECT_TRUE(succeeded(call("dravel/capture", "revealFile", ValueMap{{"path", Value(shot)}})));
@@ -269,18 +259,8 @@ TEST_F(HostX11, FolderChooserFileManagerAndAutostartAreTheDesktops) {
 }
 
 TEST_F(HostX11, ANotificationClickedOnTheDesktopReachesTheInterface) {
-  std::ofstream(dir_ + "/dunstrc") << "[global]\nmouse_left_click = do_action, close_current\n";
-  const pid_t dunst =
-      spawn({"dunst", "-config", dir_ + "/dunstrc"}, dir_ + "/dunst.out", dir_ + "/dunst.err");
-  struct Stop {
-    pid_t pid;
-    ~Stop() { stopProcess(pid); }
-  } stopDunst{dunst}, stopWatch{-1};
-  ASSERT_TRUE(waitUntil([] {
-    return runCommand({"gdbus", "call", "--session", "--dest", "org.freedesktop.Notifications",
-                       "--object-path", "/org/freedesktop/Notifications", "--method",
-                       "org.freedesktop.Notifications.GetServerInformation"});
-  })) << readFile(dir_ + "/dunst.err");
+  StoppedAtExit stopDunst{startDunst(dir_)}, stopWatch;
+  ASSERT_FALSE(HasFailure());
   start();
   stopWatch.pid =
       spawn({ctlBinary_, "--socket", socket_, "watch"}, dir_ + "/watch.out", dir_ + "/watch.err");
@@ -337,10 +317,7 @@ TEST_F(HostX11, ACopyStartedEndsAnUpgradedAwayCopyAndOneInstalledElsewhere) {
     const pid_t started =
         spawn({upgraded ? program : installed, "--platform", "x11", "--socket", fresh + ".sock"},
               fresh + ".out", fresh + ".log", hostEnvironment_);
-    struct Stop {
-      pid_t pid;
-      ~Stop() { stopProcess(pid); }
-    } stopFresh{started};
+    StoppedAtExit stopFresh{started};
     if (upgraded) {
       const std::string line = "[SingleInstance] terminating stale copy pid=" + std::to_string(old);
       EXPECT_TRUE(waitUntil([&] {

@@ -63,7 +63,6 @@ class Notifications : public ::testing::Test {
     address.erase(address.find('\n'));
     // This process and every program it starts from here on use that bus.
     ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-    std::ofstream(dir_ + "/dunstrc") << "[global]\nmouse_left_click = do_action, close_current\n";
   }
   void TearDown() override {
     stopService();
@@ -72,15 +71,7 @@ class Notifications : public ::testing::Test {
     std::filesystem::remove_all(dir_);
   }
 
-  void startService() {
-    service_ =
-        spawn({"dunst", "-config", dir_ + "/dunstrc"}, dir_ + "/dunst.out", dir_ + "/dunst.err");
-    ASSERT_TRUE(waitUntil([] {
-      return runCommand({"gdbus", "call", "--session", "--dest", "org.freedesktop.Notifications",
-                         "--object-path", "/org/freedesktop/Notifications", "--method",
-                         "org.freedesktop.Notifications.GetServerInformation"});
-    })) << readFile(dir_ + "/dunst.err");
-  }
+  void startService() { service_ = startDunst(dir_); }
   void stopService() {
     if (service_ > 0) stopProcess(service_);
     service_ = -1;

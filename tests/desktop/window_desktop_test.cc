@@ -29,29 +29,17 @@ TEST_F(WindowOnDesktop, AManagedClientWhoseFrameLandsOnRootPixelsFrameIncluded) 
   const Geometry expected{100, 1800 - 600, 600, 400};
   EXPECT_TRUE(waitFor([&] { return outerOf(xid) == expected; }))
       << outerOf(xid) << " extents " << propertyOf(xid, "_NET_FRAME_EXTENTS");
-  const std::vector<int64_t> e = frameExtentsOf(xid);
-  EXPECT_GT(e[2], 0) << "a titled window has a title bar";
-  // Once the window has heard the server's last reports on it.
+  EXPECT_GT(frameExtentsOf(xid)[2], 0) << "a titled window has a title bar";
+  // Once the window has heard the server's last reports on it. (Where the
+  // content sits in the frame is linux_window_geometry_test's arithmetic.)
   EXPECT_TRUE(waitFor([&] { return window->frame() == frame; }));
-  // The content in window coordinates sits above the bottom border.
-  EXPECT_EQ(window->contentViewFrame(),
-            (Rect{static_cast<double>(e[0]), static_cast<double>(e[3]),
-                  static_cast<double>(600 - e[0] - e[1]), static_cast<double>(400 - e[2] - e[3])}));
-
-  // Moved while shown, onto the right monitor.
-  const Rect moved{1500, 900, 300, 250};
-  window->setFrame(moved, false);
-  EXPECT_TRUE(waitFor([&] {
-    return outerOf(xid) == Geometry{1500, 1800 - 1150, 300, 250};
-  })) << outerOf(xid);
-  EXPECT_TRUE(waitFor([&] { return window->frame() == moved; }));
 
   // A move by someone else shows in the frame.
   runCommand({"xdotool", "windowmove", std::to_string(xid), "400", "300"});
   EXPECT_TRUE(waitFor([&] {
     const Geometry outer = outerOf(xid);
     return window->frame() == Rect{static_cast<double>(outer.x),
-                                   static_cast<double>(1800 - outer.y - outer.height), 300, 250};
+                                   static_cast<double>(1800 - outer.y - outer.height), 600, 400};
   })) << outerOf(xid);
 
   // The right monitor becomes primary: global x = 0 is now root x = 1440.

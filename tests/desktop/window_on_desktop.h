@@ -90,11 +90,17 @@ inline bool overrideRedirect(int64_t xid) {
   return dravel::testing::windowInfo(xid).text("Override Redirect State") == "yes";
 }
 
+// A property of the window as xprop prints it.
+inline std::string propertyOf(int64_t xid, const char* name) {
+  std::string out;
+  runCommand({"xprop", "-id", hex(xid), name}, &out);
+  return out;
+}
+
 // The window manager's frame around the window as xprop shows it (left,
 // right, top, bottom); zeros when there is none.
 inline std::vector<int64_t> frameExtentsOf(int64_t xid) {
-  std::string out;
-  runCommand({"xprop", "-id", hex(xid), "_NET_FRAME_EXTENTS"}, &out);
+  const std::string out = propertyOf(xid, "_NET_FRAME_EXTENTS");
   std::smatch match;
   if (!std::regex_search(out, match, std::regex(R"(= (\d+), (\d+), (\d+), (\d+))"))) {
     return {0, 0, 0, 0};
@@ -107,12 +113,6 @@ inline Geometry outerOf(int64_t xid) {
   const Geometry c = contentOf(xid);
   const std::vector<int64_t> e = frameExtentsOf(xid);
   return {c.x - e[0], c.y - e[2], c.width + e[0] + e[1], c.height + e[2] + e[3]};
-}
-
-inline std::string propertyOf(int64_t xid, const char* name) {
-  std::string out;
-  runCommand({"xprop", "-id", hex(xid), name}, &out);
-  return out;
 }
 
 using dravel::testing::screenPixel;
@@ -129,7 +129,7 @@ class WindowOnDesktop : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(requireTestDesktop());
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-    connection_ = XConnection::open(nullptr);
+    connection_ = dravel::testing::openXConnection();
     ASSERT_NE(connection_, nullptr);
   }
   void TearDown() override {

@@ -14,6 +14,7 @@
 
 #include "channels/standard_codec.h"
 #include "tests/support/host_fixture.h"
+#include "tests/support/x_desktop.h"
 
 namespace dravel::testing {
 
@@ -82,6 +83,18 @@ int stopProcess(pid_t pid) {
   int status = waitFor(pid, 10);
   if (status < 0) ::kill(pid, SIGKILL), waitFor(pid, 10);
   return status;
+}
+
+pid_t startDunst(const std::string& dir) {
+  std::ofstream(dir + "/dunstrc") << "[global]\nmouse_left_click = do_action, close_current\n";
+  const pid_t pid =
+      spawn({"dunst", "-config", dir + "/dunstrc"}, dir + "/dunst.out", dir + "/dunst.err");
+  EXPECT_TRUE(waitUntil([] {
+    return runCommand({"gdbus", "call", "--session", "--dest", "org.freedesktop.Notifications",
+                       "--object-path", "/org/freedesktop/Notifications", "--method",
+                       "org.freedesktop.Notifications.GetServerInformation"});
+  })) << readFile(dir + "/dunst.err");
+  return pid;
 }
 
 std::string hostBinary() {

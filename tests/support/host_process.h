@@ -38,6 +38,17 @@ bool waitUntil(const std::function<bool()>& done, double seconds = 20);
 // within 10 s. The status of the SIGTERM wait, as waitFor gives it.
 int stopProcess(pid_t pid);
 
+// A child stopped (stopProcess) when this goes out of scope.
+struct StoppedAtExit {
+  pid_t pid = -1;
+  ~StoppedAtExit() { stopProcess(pid); }
+};
+
+// Starts dunst (a left click runs the default action) with its files in
+// `dir`; its pid once it answers on the session bus, after a failure when
+// it never does.
+pid_t startDunst(const std::string& dir);
+
 // The host binary from DRAVEL_HOST_BINARY; empty when unset.
 std::string hostBinary();
 // DRAVELCTL_BINARY, else the dravelctl built next to the host; empty when

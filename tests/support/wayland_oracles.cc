@@ -10,6 +10,23 @@
 #include "tests/support/x_desktop.h"
 
 namespace dravel::testing {
+namespace {
+
+// What the compositor answers (empty when it does not).
+std::string gdbusCall(const std::string& dest, const std::string& path, const std::string& method) {
+  std::string out;
+  runCommand(
+      {"gdbus", "call", "--session", "--dest", dest, "--object-path", path, "--method", method},
+      &out);
+  return out;
+}
+
+std::string gnomeState() {
+  return gdbusCall("org.gnome.Mutter.DisplayConfig", "/org/gnome/Mutter/DisplayConfig",
+                   "org.gnome.Mutter.DisplayConfig.GetCurrentState");
+}
+
+}  // namespace
 
 std::string waylandTestDesktop() {
   const char* family = std::getenv("DRAVEL_TEST_DESKTOP");
@@ -60,31 +77,9 @@ GrimImage grimOutput(const std::string& name) {
   return image;
 }
 
-std::vector<std::string> kwinOutputNames() {
-  std::string out;
-  std::vector<std::string> names;
-  if (!runCommand({"gdbus", "call", "--session", "--dest", "org.kde.KWin", "--object-path", "/KWin",
-                   "--method", "org.kde.KWin.supportInformation"},
-                  &out)) {
-    return names;
-  }
-  // Each screen's section has a line "Name: Virtual-0" (\n escaped by gdbus).
-  const std::regex name(R"(Name: (Virtual-[0-9]+))");
-  for (std::sregex_iterator it(out.begin(), out.end(), name), end; it != end; ++it) {
-    names.push_back((*it)[1]);
-  }
-  return names;
-}
-
 std::vector<std::string> gnomeMonitors() {
-  std::string out;
+  const std::string out = gnomeState();
   std::vector<std::string> monitors;
-  if (!runCommand({"gdbus", "call", "--session", "--dest", "org.gnome.Mutter.DisplayConfig",
-                   "--object-path", "/org/gnome/Mutter/DisplayConfig", "--method",
-                   "org.gnome.Mutter.DisplayConfig.GetCurrentState"},
-                  &out)) {
-    return monitors;
-  }
   // Each monitor: (('Meta-0', vendor, product, serial), [('1920x1080@60.000', 1920, 1080,
   // rate, preferred, scales, {'is-current': <true>, ...}), ...], ...). The current mode is
   // the one whose properties say is-current.
@@ -109,13 +104,8 @@ std::vector<std::string> gnomeMonitors() {
 namespace {
 
 std::vector<CompositorMonitor> kwinMonitors() {
-  std::string out;
+  const std::string out = gdbusCall("org.kde.KWin", "/KWin", "org.kde.KWin.supportInformation");
   std::vector<CompositorMonitor> monitors;
-  if (!runCommand({"gdbus", "call", "--session", "--dest", "org.kde.KWin", "--object-path", "/KWin",
-                   "--method", "org.kde.KWin.supportInformation"},
-                  &out)) {
-    return monitors;
-  }
   // Per screen: "Name: Virtual-0", ..., "Geometry: 0,0,1920x1080", "Scale: 1"
   // (gdbus prints the line ends as \n).
   const std::regex screen(
@@ -128,22 +118,16 @@ std::vector<CompositorMonitor> kwinMonitors() {
 }
 
 std::vector<CompositorMonitor> gnomeLogicalMonitors() {
-  std::string out;
+  const std::string out = gnomeState();
   std::vector<CompositorMonitor> monitors;
-  if (!runCommand({"gdbus", "call", "--session", "--dest", "org.gnome.Mutter.DisplayConfig",
-                   "--object-path", "/org/gnome/Mutter/DisplayConfig", "--method",
-                   "org.gnome.Mutter.DisplayConfig.GetCurrentState"},
-                  &out)) {
-    return monitors;
-  }
   // Logical monitors: (x, y, scale, uint32 transform, primary, [('Meta-0', ...)], props).
   // GLib prints the type of the first one's transform only ("uint32 0", then "0").
   const std::regex logical(
       R"(\((-?\d+), (-?\d+), ([\d.]+), (?:uint32 )?\d+, (?:true|false), \[\('(Meta-\d+)')");
   std::vector<std::string> modes = gnomeMonitors();
   for (std::sregex_iterator it(out.begin(), out.end(), logical), end; it != end; ++it) {
-    CompositorMonitor m{(*it)[4], std::stoll((*it)[1]), std::stoll((*it)[2]), 0, 0,
-                        std::stod((*it)[3])};
+    CompositorMonitor m{(*it)[4], std::stoll((*it)[1]), std::stoll((*it)[2]), 0,
+                        0,        std::stod((*it)[3])};
     for (const std::string& mode : modes) {
       long long w = 0, h = 0;
       if (mode.rfind(m.name + " ", 0) == 0 &&
@@ -159,6 +143,12 @@ std::vector<CompositorMonitor> gnomeLogicalMonitors() {
 }
 
 }  // namespace
+
+std::vector<std::string> kwinOutputNames() {
+  std::vector<std::string> names;
+  for (const CompositorMonitor& m : kwinMonitors()) names.push_back(m.name);
+  return names;
+}
 
 std::vector<CompositorMonitor> compositorMonitors() {
   const std::string family = waylandTestDesktop();

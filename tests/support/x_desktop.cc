@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
+
+#include "platform/linux/x_connection.h"
 
 extern char** environ;
 
@@ -50,6 +53,13 @@ std::string readAll(int fd) {
   }
   XCloseDisplay(connection);
   return ::testing::AssertionSuccess();
+}
+
+std::unique_ptr<linux_platform::XConnection> openXConnection() {
+  std::string why;
+  auto connection = linux_platform::XConnection::open(nullptr, &why);
+  EXPECT_NE(connection, nullptr) << why;
+  return connection;
 }
 
 bool runCommand(const std::vector<std::string>& argv, std::string* out, std::string* err) {
@@ -142,6 +152,12 @@ unsigned long windowNamed(const std::string& name) {
   std::string out;
   if (!runCommand({"xdotool", "search", "--name", "^" + name + "$"}, &out)) return 0;
   return std::strtoul(out.c_str(), nullptr, 10);
+}
+
+size_t windowsShown(const std::string& name) {
+  std::string out;
+  runCommand({"xdotool", "search", "--onlyvisible", "--name", "^" + name + "$"}, &out);
+  return static_cast<size_t>(std::count(out.begin(), out.end(), '\n'));
 }
 
 WindowInfo windowInfo(unsigned long window, bool tree) {

@@ -5,10 +5,15 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+namespace dravel::linux_platform {
+class XConnection;
+}
 
 namespace dravel::testing {
 
@@ -19,6 +24,10 @@ bool serveMainContextUntil(const std::function<bool()>& done, double seconds = 2
 // Whether this process runs on the test desktop (DISPLAY set and the X server
 // answering); adds a failure saying how to run the test when not.
 ::testing::AssertionResult requireTestDesktop();
+
+// A connection of the platform's own to the test desktop; null after a
+// failure saying why.
+std::unique_ptr<linux_platform::XConnection> openXConnection();
 
 // Runs a program (found on PATH) and returns what it wrote to stdout;
 // records a test failure when it cannot run or exits with a non-zero status.
@@ -64,6 +73,8 @@ ServerCursor serverCursor();
 // The id of the one window whose name is exactly `name` (xdotool search);
 // 0 when there is none.
 unsigned long windowNamed(const std::string& name);
+// How many visible windows have exactly this name.
+size_t windowsShown(const std::string& name);
 
 // What `xwininfo -id` prints of a window (with `-tree`, only the tree: "Parent window id"),
 // label by label ("Absolute upper-left X", "Width", "Map State",
