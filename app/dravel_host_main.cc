@@ -32,6 +32,7 @@
 #include "channels/stop_request.h"
 #include "host/app_delegate.h"
 #include "host/capture_handler.h"
+#include "host/dravel_plugin.h"
 #include "host/launch.h"
 #include "host/main_flutter_window.h"
 #include "platform/linux/linux_desktop.h"
@@ -306,6 +307,9 @@ int main(int argc, char** argv) {
 #endif
   };
   auto messenger = std::make_shared<SocketMessenger>(queue.context(), socketOptions);
+  // A capture's reply, tens of megabytes, counts against the socket's limits
+  // from the moment its call is read, not only once the pixels are there.
+  messenger->setReplyCost(kCaptureChannel, &CaptureHandler::expectedReplyBytes);
   std::unique_ptr<sim::SimDesktop> desktop;
   std::unique_ptr<linux_platform::LinuxDesktop> x11;
   std::unique_ptr<linux_platform::WaylandDesktop> wayland;

@@ -75,6 +75,20 @@ std::span<uint8_t> FrameReader::space() {
                               frame_.channel.size())
         .subspan(bodyFill_);
   }
+  if (!payloadAllocated_) {
+    // Reserved whole but not touched: its pages become resident only as bytes
+    // arrive, so a frame cut short holds little memory (and the connection's
+    // idle limit drops it).
+    try {
+      frame_.payload.resize(payloadSize_);
+    } catch (const std::bad_alloc&) {
+      const size_t length = kFrameFixedSize + frame_.channel.size() + payloadSize_;
+      frame_ = Frame{};
+      fail("no memory for a frame of " + std::to_string(length) + " bytes");
+      return {};
+    }
+    payloadAllocated_ = true;
+  }
   return std::span<uint8_t>(frame_.payload).subspan(bodyFill_ - frame_.channel.size());
 }
 
@@ -111,25 +125,21 @@ FrameReader::Status FrameReader::commit(size_t n) {
     frame_.kind = static_cast<FrameKind>(kind);
     frame_.requestId = getLe(header_.data() + 8, 8);
     frame_.channel.assign(channelLength, '\0');
-    // The payload's buffer is reserved whole but not touched: its pages
-    // become resident only as bytes arrive, so a frame cut short holds
-    // little memory (and the connection's idle limit drops it).
-    const size_t payloadSize = length - kFrameFixedSize - channelLength;
-    try {
-      frame_.payload.resize(payloadSize);
-    } catch (const std::bad_alloc&) {
-      frame_ = Frame{};
-      return fail("no memory for a frame of " + std::to_string(length) + " bytes");
-    }
+    // The payload's buffer waits for its first byte (see space()), so that
+    // whoever reads can first decide whether to take a frame of this size.
+    payloadSize_ = length - kFrameFixedSize - channelLength;
+    payloadAllocated_ = false;
     inBody_ = true;
     bodyFill_ = 0;
     n = 0;
   }
   bodyFill_ += n;
-  if (bodyFill_ < frame_.channel.size() + frame_.payload.size()) return Status::kNeedMore;
+  if (bodyFill_ < frame_.channel.size() + payloadSize_) return Status::kNeedMore;
   headerFill_ = 0;
   inBody_ = false;
   bodyFill_ = 0;
+  payloadSize_ = 0;
+  payloadAllocated_ = false;
   return Status::kFrame;
 }
 

@@ -103,7 +103,9 @@ class FrameReader {
 
   explicit FrameReader(size_t maxFrameSize = kDefaultMaxFrameSize);
 
-  // Where the next bytes go; never empty unless the reader failed.
+  // Where the next bytes go; never empty unless the reader failed. The
+  // payload's buffer is allocated here, when its first byte is asked for
+  // (running out of memory then fails the stream).
   std::span<uint8_t> space();
   // Takes `n` bytes written into space(). Returns kFrame when a frame is
   // complete (take it with takeFrame()), kError when the stream is bad (see
@@ -121,6 +123,10 @@ class FrameReader {
   // True when some bytes of an unfinished frame are held: the stream ended
   // in the middle of a frame.
   bool midFrame() const { return headerFill_ > 0; }
+  // The bytes of channel name and payload that the frame under way announces,
+  // once its header is in (0 before and between frames): what its buffer
+  // will take.
+  size_t bodySize() const { return inBody_ ? frame_.channel.size() + payloadSize_ : 0; }
 
  private:
   Status fail(std::string why);
@@ -130,6 +136,8 @@ class FrameReader {
   size_t headerFill_ = 0;
   bool inBody_ = false;
   size_t bodyFill_ = 0;  // bytes of channel name and payload received
+  size_t payloadSize_ = 0;
+  bool payloadAllocated_ = false;
   Frame frame_;
   bool failed_ = false;
   std::string error_;

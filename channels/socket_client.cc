@@ -257,6 +257,7 @@ std::optional<Frame> SocketClient::readFrame(std::string* error, double timeoutS
       if (rc <= 0) continue;
     }
     std::span<uint8_t> room = reader_.space();
+    if (room.empty()) continue;  // no memory for the frame: reported above
     ssize_t n = ::read(fd_, room.data(), room.size());
     if (n < 0) {
       if (errno == EINTR) continue;

@@ -29,6 +29,11 @@ std::string errnoText(int err) {
   return std::strerror(err);
 }
 
+// A frame this small is read for a connection that holds nothing even past
+// the total: a call of a client that reads its replies never waits for the
+// frames of others.
+constexpr size_t kSmallFrame = 64 * 1024;
+
 // Pauses in accepting while the process is out of descriptors.
 constexpr unsigned kFirstAcceptBackoffMs = 50;
 constexpr unsigned kMaxAcceptBackoffMs = 1000;
@@ -84,8 +89,10 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
   GSource* writeSource = nullptr;
   GSource* idleTimer = nullptr;  // armed while part of a frame is held
   std::deque<Message> out;
-  size_t outOffset = 0;    // bytes of out.front() already written
-  size_t queuedBytes = 0;  // bytes in `out` not yet written
+  size_t outOffset = 0;           // bytes of out.front() already written
+  size_t queuedBytes = 0;         // bytes in `out` not yet written
+  size_t expectedReplyBytes = 0;  // the costs of calls not yet answered
+  size_t frameBytes = 0;          // the frame being read, once taken
   bool readingPaused = false;
   gint64 lastProgress = 0;  // when bytes last arrived (monotonic, µs)
   std::map<uint64_t, std::shared_ptr<OutgoingCall>> pending;  // host calls awaiting a reply
@@ -131,6 +138,8 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
     fd = -1;
     out.clear();
     queuedBytes = 0;
+    expectedReplyBytes = 0;
+    frameBytes = 0;
     auto calls = std::move(pending);
     pending.clear();
     for (auto& [requestId, call] : calls) call->answer({});
@@ -156,12 +165,28 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
     if (closed) return;
     queuedBytes += frame.size();
     out.push_back(std::move(frame));
-    if (!writeSource) flush();
-    resumeReadingIfDrained();
+    if (!writeSource) {
+      flush();
+    } else {
+      released();
+    }
   }
 
+  // Replies waiting for the client: written out or still to be made.
+  size_t replyBytes() const { return queuedBytes + expectedReplyBytes; }
+  // What counts against the messenger's total.
+  size_t held() const { return replyBytes() + frameBytes; }
+  // A frame's header is in and its body not yet taken.
+  bool awaitingFrame() const { return frameBytes == 0 && reader.bodySize() > 0; }
+
   bool overLimits() const {
-    return queuedBytes > limits.maxQueuedReplyBytes || unanswered >= limits.maxUnansweredCalls;
+    return replyBytes() > limits.maxQueuedReplyBytes || unanswered >= limits.maxUnansweredCalls;
+  }
+
+  // Something this connection held went (or an answer came): paused
+  // connections may read again.
+  void released() {
+    if (auto o = owner.lock(); o && *o) (*o)->rebalance();
   }
 
   // Stops reading the client's frames until its replies drain; only its
@@ -173,8 +198,8 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
     readSource = watch(GIOCondition(G_IO_HUP | G_IO_ERR), G_SOURCE_FUNC(&Connection::onHangUp));
   }
 
-  void resumeReadingIfDrained() {
-    if (!readingPaused || closed || overLimits()) return;
+  void resumeReading() {
+    if (!readingPaused || closed) return;
     readingPaused = false;
     dropSource(readSource);
     lastProgress = g_get_monotonic_time();
@@ -231,7 +256,7 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
     }
     if (out.empty() && writeSource) dropSource(writeSource);
     closeIfFinished();
-    resumeReadingIfDrained();
+    released();
   }
 };
 
@@ -278,25 +303,35 @@ gboolean SocketMessenger::Connection::onReadable(gint, GIOCondition condition, g
   }
   SocketMessenger* messenger = *owner;
   const unsigned long long id = self->id;
+  auto mayRead = [&] {
+    size_t held = messenger->heldBytes();
+    if (messenger->admit(*self, held)) return true;
+    self->pauseReading();
+    return false;
+  };
+  auto badFrame = [&] {
+    NSLog("[socket] client %llu sent a bad frame (%s); connection closed", id,
+          self->reader.error().c_str());
+    self->close();
+    return G_SOURCE_REMOVE;
+  };
   for (;;) {
+    // A frame's body is read only once it is taken against the total.
+    if (self->awaitingFrame() && !mayRead()) return G_SOURCE_REMOVE;
     std::span<uint8_t> room = self->reader.space();
+    if (room.empty()) return badFrame();
     ssize_t n = ::read(self->fd, room.data(), room.size());
     if (n > 0) {
       FrameReader::Status status = self->reader.commit(static_cast<size_t>(n));
       self->noteProgress();
-      if (status == FrameReader::Status::kError) {
-        NSLog("[socket] client %llu sent a bad frame (%s); connection closed", id,
-              self->reader.error().c_str());
-        self->close();
-        return G_SOURCE_REMOVE;
-      }
+      if (status == FrameReader::Status::kError) return badFrame();
       if (status == FrameReader::Status::kFrame) {
         messenger->handleFrame(self, self->reader.takeFrame());
+        self->frameBytes = 0;
         if (self->closed) return G_SOURCE_REMOVE;
-        if (self->overLimits()) {
-          self->pauseReading();
-          return G_SOURCE_REMOVE;
-        }
+        // Frames waiting for room go first.
+        messenger->rebalance();
+        if (!mayRead()) return G_SOURCE_REMOVE;
       }
       continue;
     }
@@ -486,6 +521,37 @@ size_t SocketMessenger::queuedBytes() const {
   return total;
 }
 
+size_t SocketMessenger::heldBytes() const {
+  size_t total = 0;
+  for (const auto& [id, connection] : connections_) total += connection->held();
+  return total;
+}
+
+bool SocketMessenger::admit(Connection& connection, size_t& held) {
+  const size_t limit = options_.maxBufferedBytes;
+  if (!connection.awaitingFrame()) {
+    return !connection.overLimits() && (held <= limit || connection.held() == 0);
+  }
+  const size_t body = connection.reader.bodySize();
+  if (held + body > limit && !(body <= kSmallFrame && connection.held() == 0)) {
+    for (const auto& [id, other] : connections_) {
+      if (other.get() != &connection && other->frameBytes > 0) return false;
+    }
+  }
+  connection.frameBytes = body;
+  held += body;
+  return true;
+}
+
+void SocketMessenger::rebalance() {
+  size_t held = heldBytes();
+  for (const auto& [id, connection] : connections_) {
+    if (connection->readingPaused && !connection->closed && admit(*connection, held)) {
+      connection->resumeReading();
+    }
+  }
+}
+
 size_t SocketMessenger::pausedConnectionCount() const {
   size_t paused = 0;
   for (const auto& [id, connection] : connections_) paused += connection->readingPaused ? 1 : 0;
@@ -495,6 +561,7 @@ size_t SocketMessenger::pausedConnectionCount() const {
 void SocketMessenger::closeConnection(const std::shared_ptr<Connection>& connection) {
   connections_.erase(connection->id);
   connection->shutdown();
+  rebalance();
   if (!connections_.empty() || !options_.whenIdle || listenFd_ < 0) return;
   // Counted from the last one to go.
   if (idleTimer_) {
@@ -545,9 +612,16 @@ void SocketMessenger::handleFrame(const std::shared_ptr<Connection>& connection,
     return;
   }
   ++connection->unanswered;
+  // A reply known to be large counts from now: the calls read after this one
+  // wait while it is being made, not only once it is queued.
+  size_t cost = 0;
+  if (auto found = replyCosts_.find(frame.channel); found != replyCosts_.end()) {
+    cost = found->second(frame.payload);
+  }
+  connection->expectedReplyBytes += cost;
   std::weak_ptr<Connection> weak = connection;
   auto answered = std::make_shared<bool>(false);
-  FlutterBinaryReply reply = [weak, requestId, answered, clientId](Message answer) {
+  FlutterBinaryReply reply = [weak, requestId, answered, clientId, cost](Message answer) {
     if (*answered) {
       NSLog("[socket] second reply to request %llu of client %llu dropped",
             static_cast<unsigned long long>(requestId), clientId);
@@ -561,6 +635,7 @@ void SocketMessenger::handleFrame(const std::shared_ptr<Connection>& connection,
       return;
     }
     --target->unanswered;
+    target->expectedReplyBytes -= std::min(cost, target->expectedReplyBytes);
     target->send(frameMessage(FrameKind::kReply, requestId, "", answer));
   };
   run(frame.payload, std::move(reply));
@@ -589,6 +664,14 @@ void SocketMessenger::sendOnChannel(const std::string& channel, Message message,
   if (call->reply && call->outstanding == 0 && !call->done) {
     call->done = true;
     call->reply(Message());
+  }
+}
+
+void SocketMessenger::setReplyCost(const std::string& channel, ReplyCost cost) {
+  if (cost) {
+    replyCosts_[channel] = std::move(cost);
+  } else {
+    replyCosts_.erase(channel);
   }
 }
 

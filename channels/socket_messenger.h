@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "channels/binary_messenger.h"
@@ -29,12 +30,31 @@ class SocketMessenger : public FlutterBinaryMessenger {
     // (always true for the default location).
     bool strictFolder = false;
     // A client's requests are not read while more than this many bytes of
-    // replies wait to be written to it, or while this many of its calls are
-    // unanswered; reading resumes as it drains. What one client makes the
-    // host hold is then about maxQueuedReplyBytes plus one reply per
-    // unanswered call, however many calls it sends without reading.
+    // replies wait for it, or while this many of its calls are unanswered;
+    // reading resumes as it drains. Replies wait for it from the moment
+    // their call is handed to its handler: a call on a channel with a reply
+    // cost (setReplyCost) counts that cost until it is answered, then its
+    // reply counts until written. What one client makes the host hold is
+    // then about maxQueuedReplyBytes plus one costed reply, however many
+    // calls it sends without reading (plus one reply per unanswered call of
+    // a channel without a cost).
     size_t maxQueuedReplyBytes = size_t{16} << 20;
     size_t maxUnansweredCalls = 16;
+    // What all connections together may make the host hold: replies waiting
+    // for their clients as above, and the frame each is reading, counted
+    // whole (as its header announces) from the moment its header is in.
+    // Past it, connections that hold any of it are not read, and a frame
+    // that would pass it waits before its body is read (its connection
+    // paused, its buffer not yet reserved) until enough drains. So that
+    // nobody waits for ever, a connection that holds nothing is still read
+    // and its frames of up to 64 KiB are taken at once, and a larger frame
+    // that does not fit is taken when no other frame is being read: a frame
+    // or reply of any size allowed gets through, and clients that do not
+    // read cannot keep the others from being answered. The total then stays
+    // within this plus one frame, and 64 KiB and one costed reply per
+    // connection. The default takes one frame of the largest size allowed
+    // and a full queue of replies.
+    size_t maxBufferedBytes = kDefaultMaxFrameSize + (size_t{16} << 20);
     // A connection that has sent part of a frame and nothing more for this
     // long is closed (time spent with its reading paused does not count).
     double frameIdleTimeoutSeconds = 30;
@@ -67,12 +87,23 @@ class SocketMessenger : public FlutterBinaryMessenger {
   void setMessageHandlerOnChannel(const std::string& channel,
                                   FlutterBinaryMessageHandler handler) override;
 
+  // What the reply to a call on `channel` is expected to take, in bytes, told
+  // from the call's message before its handler gets it (0 when not known to
+  // be large). Counted against the limits above until the reply comes; an
+  // empty function removes it.
+  using ReplyCost = std::function<size_t(std::span<const uint8_t> message)>;
+  void setReplyCost(const std::string& channel, ReplyCost cost);
+
   const std::string& path() const { return path_; }
   size_t connectionCount() const { return connections_.size(); }
   // Bytes of replies and calls waiting to be written, over every connection.
   size_t queuedBytes() const;
-  // Connections whose reading is paused until their replies drain.
+  // Connections whose reading is paused until their replies drain or, for
+  // the total, until enough is freed.
   size_t pausedConnectionCount() const;
+  // What counts against maxBufferedBytes: queued replies and calls, the
+  // costs of unanswered calls and the frames being read.
+  size_t heldBytes() const;
 
   struct Connection;
   struct OutgoingCall;
@@ -86,6 +117,14 @@ class SocketMessenger : public FlutterBinaryMessenger {
   void backOffAccepting(int err);
   void handleFrame(const std::shared_ptr<Connection>& connection, Frame frame);
   void closeConnection(const std::shared_ptr<Connection>& connection);
+  // Whether `connection` may go on reading, given `held` bytes held in all.
+  // Between frames: within its own limits, and within the total unless it
+  // holds nothing. With a frame's header in: whether the frame's body fits
+  // the total, is small and the connection holds nothing, or else no other
+  // frame is being read; the frame then counts as held (added to `held`).
+  bool admit(Connection& connection, size_t& held);
+  // Resumes the paused connections that may read again.
+  void rebalance();
 
   GMainContext* context_;
   Options options_;
@@ -104,6 +143,7 @@ class SocketMessenger : public FlutterBinaryMessenger {
   uint64_t nextRequestId_ = 1;
   std::map<uint64_t, std::shared_ptr<Connection>> connections_;
   std::map<std::string, FlutterBinaryMessageHandler> handlers_;
+  std::map<std::string, ReplyCost> replyCosts_;
   // Connections reach back here; cleared when the messenger goes.
   std::shared_ptr<SocketMessenger*> self_;
 };

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 
 #include "channels/flutter_result.h"
 #include "channels/method_call.h"
@@ -42,6 +43,12 @@ class CaptureHandler {
 
   // Captures the whole screen and answers with its pixels and geometry.
   void captureScreen(ScreenPtr screen, FlutterResult result);
+
+  // Main thread. The bytes that the reply to an encoded call is expected to
+  // take: for "captureScreen", the pixels and geometry of the screen it
+  // selects now; 0 for any other call, and for a capture that will be
+  // refused. The transport counts it while the capture is made.
+  static size_t expectedReplyBytes(std::span<const uint8_t> message);
 
   // Converts a captured image into the pixel payload: one allocation of the
   // final size, drawn into through a BGRA bitmap context; all zero when no

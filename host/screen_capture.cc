@@ -1,11 +1,14 @@
 // The screen capture pipeline: one "captureScreen" call becomes one reply with
 // the pixels of a whole screen and its geometry.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <variant>
+#include <vector>
 
 #include "channels/frame.h"
 #include "channels/log.h"
@@ -269,6 +272,28 @@ void CaptureHandler::captureScreen(ScreenPtr screen, FlutterResult result) {
   } else {
     captureWithWindowServer(*screen, *id, excludeWindow, std::move(completion));
   }
+}
+
+size_t CaptureHandler::expectedReplyBytes(std::span<const uint8_t> message) {
+  // Only a call naming the method is decoded: others on the channel (a PNG
+  // to copy) can be large, and are not worth decoding twice.
+  const std::vector<uint8_t> method =
+      StandardMessageCodec::encode(Value("captureScreen")).flatten();
+  if (message.size() < method.size() || !std::equal(method.begin(), method.end(), message.begin()))
+    return 0;
+  auto decoded = StandardMethodCodec::decodeMethodCall(message);
+  const auto* call = std::get_if<FlutterMethodCall>(&decoded);
+  if (!call) return 0;
+  ScreenPtr screen = selectScreen(call->arguments.argumentsOrEmpty().intAt("displayId"));
+  std::optional<uint32_t> id = screen ? displayID(*screen) : std::nullopt;
+  if (!id) return 0;
+  const double scale = screen->backingScaleFactor();
+  const Size size = screen->frame().size();
+  const int64_t width = pixelLength(size.width, scale);
+  const int64_t height = pixelLength(size.height, scale);
+  const ValueMap map = geometry(*screen, *id);
+  if (replyTooLarge(map, width, height)) return 0;
+  return captureReplySize(map, width, height);
 }
 
 PixelPayload CaptureHandler::bgraBytes(const CapturedImage& image) {

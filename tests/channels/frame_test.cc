@@ -143,8 +143,9 @@ TEST(FrameReader, AFrameCutShortHoldsOnlyWhatArrivedAndNoMemoryIsABadFrame) {
   }
   ASSERT_EQ(::setrlimit(RLIMIT_AS, &low), 0);
   FrameReader big(size_t{4} << 30);
-  const std::vector<uint8_t> header =
-      encodeFrameHeader(FrameKind::kCall, 1, "", (size_t{4} << 30) - 64);
+  // The buffer is asked for with the payload's first byte.
+  std::vector<uint8_t> header = encodeFrameHeader(FrameKind::kCall, 1, "", (size_t{4} << 30) - 64);
+  header.push_back(0);
   const bool ok = big.feed(header, [](Frame) {});
   ::setrlimit(RLIMIT_AS, &saved);
   EXPECT_FALSE(ok);

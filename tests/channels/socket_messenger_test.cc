@@ -16,6 +16,8 @@
 #include <functional>
 #include <map>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "channels/log.h"
 #include "channels/requester.h"
@@ -347,6 +349,72 @@ TEST_F(SocketMessengerTest, CallsPipelinedPastTheUnansweredLimitWaitTheirTurn) {
   client_.join();
   ASSERT_EQ(answers.size(), kCalls);
   for (const auto& [id, count] : answers) EXPECT_EQ(count, 1) << id;
+}
+
+// Costly calls (captures) held within each client's bound and the total, large
+// frames read one at a time; a client that reads is answered meanwhile.
+TEST_F(SocketMessengerTest, WhatClientsMakeTheHostHoldStaysWithinItsBounds) {
+  constexpr size_t kMiB = 1 << 20;
+  struct Case {
+    size_t clients, calls, payload, cost, perClient, total, halves, paused, bound;
+  };
+  for (const Case& c : {Case{1, 40, 1, kMiB, 4 * kMiB, 256 * kMiB, 1, 1, 5 * kMiB},
+                        Case{3, 40, 1, kMiB, 16 * kMiB, 8 * kMiB, 3, 3, 11 * kMiB},
+                        Case{3, 1, 9 * kMiB, 0, 16 * kMiB, 8 * kMiB, 1, 2, 10 * kMiB}}) {
+    SocketMessenger::Options options;
+    options.maxQueuedReplyBytes = c.perClient;
+    options.maxBufferedBytes = c.total;
+    messenger_ = std::make_unique<SocketMessenger>(context_, options);
+    listen();
+    messenger_->setReplyCost("x", [&](std::span<const uint8_t>) { return c.cost; });
+    std::vector<FlutterBinaryReply> making;  // replies under way, as captures are
+    messenger_->setMessageHandlerOnChannel(
+        "x", [&](std::span<const uint8_t> m, FlutterBinaryReply r) {
+          m[0] ? r(Message({1})) : making.push_back(std::move(r));
+        });
+    std::atomic<size_t> halves{0}, done{0};
+    std::atomic<bool> go{false};
+    std::vector<std::thread> clients;
+    for (size_t i = 0; i < c.clients; ++i) {
+      clients.emplace_back([&] {
+        std::string error;
+        auto client = SocketClient::connect(path_, &error);
+        ASSERT_TRUE(client) << error;
+        std::vector<uint8_t> stream;
+        for (uint64_t id = 1; id <= c.calls; ++id) {
+          Message call(std::vector<uint8_t>(c.payload, 0));
+          for (uint8_t b : frameMessage(FrameKind::kCall, id, "x", call).flatten())
+            stream.push_back(b);
+        }
+        const std::span<const uint8_t> all(stream);
+        ASSERT_TRUE(client->sendBytes(all.first(all.size() / 2), &error));
+        ++halves;
+        go.wait(false);
+        ASSERT_TRUE(client->sendBytes(all.subspan(all.size() / 2), &error));
+        for (uint64_t id = 1; id <= c.calls; ++id) {
+          auto frame = client->readFrame(&error, 20);
+          ASSERT_TRUE(frame) << error;
+          EXPECT_EQ(frame->requestId, id);
+        }
+        ++done;
+      });
+    }
+    // Paused between frames, or (large frames) at a header, their senders blocked.
+    EXPECT_TRUE(pumpUntil(
+        [&] { return halves == c.halves && messenger_->pausedConnectionCount() == c.paused; }));
+    EXPECT_LE(std::max(making.size() * c.cost, messenger_->heldBytes()), c.bound);
+    withClient([](SocketClient& client) {
+      std::string error;
+      for (int i = 0; i < 2; ++i) EXPECT_TRUE(client.call("x", Message({1}), &error, 10)) << error;
+    });
+    go = true;
+    go.notify_all();
+    EXPECT_TRUE(pumpUntil([&] {
+      for (auto& reply : std::exchange(making, {})) reply(Message({2}));
+      return done == c.clients;
+    }));
+    for (auto& client : clients) client.join();
+  }
 }
 
 TEST_F(SocketMessengerTest, AClientStalledInsideAFrameIsDroppedAndOthersAreServed) {
