@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -70,6 +71,107 @@ std::optional<SwayOutput> focusedOutputOf(std::string_view payload) {
   return std::nullopt;
 }
 
+namespace {
+
+// How deep a tree may go: the root, outputs, workspaces, then nested splits.
+constexpr int kMaxTreeDepth = 64;
+
+// A string field: empty when null or absent, nothing when something else.
+std::optional<std::string> textAt(const nlohmann::json& node, const char* key) {
+  const auto value = node.find(key);
+  if (value == node.end() || value->is_null()) return std::string();
+  if (!value->is_string()) return std::nullopt;
+  return value->get<std::string>();
+}
+
+// A window's own fields; false when any is missing or lies. `visible` tells
+// whether it is shown.
+bool readWindow(const nlohmann::json& node, SwayWindow* window, bool* visible) {
+  const auto id = node.find("id");
+  const auto pid = node.find("pid");
+  const auto shown = node.find("visible");
+  const auto focused = node.find("focused");
+  const auto rect = node.find("rect");
+  if (id == node.end() || !id->is_number_integer() || pid == node.end() ||
+      !pid->is_number_integer() || pid->get<int64_t>() <= 0 || shown == node.end() ||
+      !shown->is_boolean() || focused == node.end() || !focused->is_boolean() ||
+      rect == node.end() || !rect->is_object()) {
+    return false;
+  }
+  window->id = id->get<int64_t>();
+  window->pid = pid->get<int64_t>();
+  window->focused = focused->get<bool>();
+  *visible = shown->get<bool>();
+  int64_t* fields[] = {&window->x, &window->y, &window->width, &window->height};
+  const char* keys[] = {"x", "y", "width", "height"};
+  for (size_t i = 0; i < 4; ++i) {
+    const auto value = rect->find(keys[i]);
+    if (value == rect->end() || !value->is_number_integer()) return false;
+    *fields[i] = value->get<int64_t>();
+  }
+  if (window->width < 0 || window->height < 0) return false;
+  std::optional<std::string> owner = textAt(node, "app_id");
+  std::optional<std::string> title = textAt(node, "name");
+  if (!owner || !title) return false;
+  // Xwayland windows have their X11 class instead.
+  const auto properties = node.find("window_properties");
+  if (owner->empty() && properties != node.end()) {
+    if (!properties->is_object()) return false;
+    owner = textAt(*properties, "class");
+    if (!owner) return false;
+  }
+  window->owner = std::move(*owner);
+  window->title = std::move(*title);
+  return true;
+}
+
+// Adds the visible windows under `node`, front to back; false when the tree
+// lies anywhere.
+bool collect(const nlohmann::json& node, int depth, std::vector<SwayWindow>* windows) {
+  if (!node.is_object() || depth > kMaxTreeDepth) return false;
+  const auto type = node.find("type");
+  const auto nodes = node.find("nodes");
+  const auto floating = node.find("floating_nodes");
+  if (type == node.end() || !type->is_string() || (nodes != node.end() && !nodes->is_array()) ||
+      (floating != node.end() && !floating->is_array())) {
+    return false;
+  }
+  const bool leaf =
+      (nodes == node.end() || nodes->empty()) && (floating == node.end() || floating->empty());
+  if (leaf && (*type == "con" || *type == "floating_con")) {
+    SwayWindow window;
+    bool visible = false;
+    if (!readWindow(node, &window, &visible)) return false;
+    if (visible && window.width > 0 && window.height > 0) windows->push_back(std::move(window));
+    return true;
+  }
+  // Floating windows lie above the tiled ones, the last raised on top.
+  if (floating != node.end()) {
+    for (auto child = floating->rbegin(); child != floating->rend(); ++child) {
+      if (!collect(*child, depth + 1, windows)) return false;
+    }
+  }
+  if (nodes != node.end()) {
+    for (const nlohmann::json& child : *nodes) {
+      if (!collect(child, depth + 1, windows)) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::vector<SwayWindow>> visibleWindowsOf(std::string_view payload) {
+  const nlohmann::json tree = nlohmann::json::parse(payload, nullptr, false);
+  std::vector<SwayWindow> windows;
+  if (tree.is_discarded() || !tree.is_object() || !collect(tree, 0, &windows)) {
+    return std::nullopt;
+  }
+  std::stable_partition(windows.begin(), windows.end(),
+                        [](const SwayWindow& w) { return w.focused; });
+  return windows;
+}
+
 }  // namespace sway_ipc
 
 namespace {
@@ -105,48 +207,54 @@ class Socket {
   int fd_;
 };
 
-}  // namespace
-
-std::optional<SwayOutput> focusedOutput(std::chrono::milliseconds timeout) {
+// The payload of sway's reply to a message of `type` with no payload,
+// within `timeout` in all; nothing (and `why`) without SWAYSOCK, on any
+// error, timeout or malformed reply.
+std::optional<std::string> request(uint32_t type, std::chrono::milliseconds timeout,
+                                   std::string* why) {
+  auto fail = [why](const char* reason) -> std::optional<std::string> {
+    if (why) *why = reason;
+    return std::nullopt;
+  };
   const char* path = std::getenv("SWAYSOCK");
-  if (!path || !*path) return std::nullopt;
+  if (!path || !*path) return fail("SWAYSOCK is not set");
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (std::strlen(path) >= sizeof address.sun_path) return std::nullopt;
+  if (std::strlen(path) >= sizeof address.sun_path) return fail("SWAYSOCK is too long");
   std::strcpy(address.sun_path, path);
   const Clock::time_point deadline = Clock::now() + timeout;
   Socket socket;
-  if (socket.fd() < 0) return std::nullopt;
+  if (socket.fd() < 0) return fail("no socket");
   if (connect(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    if (errno != EINPROGRESS && errno != EAGAIN) return std::nullopt;
-    if (!waitFor(socket.fd(), POLLOUT, deadline)) return std::nullopt;
+    if (errno != EINPROGRESS && errno != EAGAIN) return fail("cannot connect to SWAYSOCK");
+    if (!waitFor(socket.fd(), POLLOUT, deadline)) return fail("no connection in time");
     int error = 0;
     socklen_t length = sizeof error;
     if (getsockopt(socket.fd(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
-      return std::nullopt;
+      return fail("cannot connect to SWAYSOCK");
     }
   }
-  const std::string request = sway_ipc::encode(sway_ipc::kGetOutputs, "");
+  const std::string message = sway_ipc::encode(type, "");
   size_t sent = 0;
-  while (sent < request.size()) {
-    const ssize_t n = send(socket.fd(), request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+  while (sent < message.size()) {
+    const ssize_t n = send(socket.fd(), message.data() + sent, message.size() - sent, MSG_NOSIGNAL);
     if (n > 0) {
       sent += static_cast<size_t>(n);
     } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-      if (!waitFor(socket.fd(), POLLOUT, deadline)) return std::nullopt;
+      if (!waitFor(socket.fd(), POLLOUT, deadline)) return fail("no answer in time");
     } else {
-      return std::nullopt;
+      return fail("the socket broke");
     }
   }
   std::string received;
   std::string payload;
   char chunk[16384];
   for (;;) {
-    switch (sway_ipc::decode(received, sway_ipc::kGetOutputs, &payload)) {
+    switch (sway_ipc::decode(received, type, &payload)) {
       case sway_ipc::Decoded::kComplete:
-        return sway_ipc::focusedOutputOf(payload);
+        return payload;
       case sway_ipc::Decoded::kMalformed:
-        return std::nullopt;
+        return fail("a malformed reply");
       case sway_ipc::Decoded::kIncomplete:
         break;
     }
@@ -163,11 +271,27 @@ std::optional<SwayOutput> focusedOutput(std::chrono::milliseconds timeout) {
     if (n > 0) {
       received.append(chunk, static_cast<size_t>(n));
     } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-      if (!waitFor(socket.fd(), POLLIN, deadline)) return std::nullopt;
+      if (!waitFor(socket.fd(), POLLIN, deadline)) return fail("no answer in time");
     } else {
-      return std::nullopt;
+      return fail("the socket closed before the reply ended");
     }
   }
+}
+
+}  // namespace
+
+std::optional<SwayOutput> focusedOutput(std::chrono::milliseconds timeout) {
+  const std::optional<std::string> payload = request(sway_ipc::kGetOutputs, timeout, nullptr);
+  return payload ? sway_ipc::focusedOutputOf(*payload) : std::nullopt;
+}
+
+std::optional<std::vector<SwayWindow>> visibleWindows(std::chrono::milliseconds timeout,
+                                                      std::string* why) {
+  const std::optional<std::string> payload = request(sway_ipc::kGetTree, timeout, why);
+  if (!payload) return std::nullopt;
+  std::optional<std::vector<SwayWindow>> windows = sway_ipc::visibleWindowsOf(*payload);
+  if (!windows && why) *why = "a window tree that does not hold together";
+  return windows;
 }
 
 }  // namespace dravel::linux_platform

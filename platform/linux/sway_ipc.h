@@ -1,4 +1,5 @@
-// A small client of sway's IPC ($SWAYSOCK): the output that has the focus.
+// A small client of sway's IPC ($SWAYSOCK): the output that has the focus,
+// and the windows sway shows.
 // The framing is i3's: the magic "i3-ipc", then the payload's length and the
 // message type as native 32-bit integers, then a JSON payload.
 #pragma once
@@ -8,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dravel::linux_platform {
 
@@ -23,6 +25,25 @@ struct SwayOutput {
   bool operator==(const SwayOutput&) const = default;
 };
 
+// A window (a con or floating_con without children) of sway's tree.
+struct SwayWindow {
+  // The container's id, stable while the window lives.
+  int64_t id = 0;
+  int64_t pid = 0;
+  // The Wayland app id, else (Xwayland) the X11 class; may be empty.
+  std::string owner;
+  std::string title;
+  // Its rect (borders included, sway's title bar not) in the compositor's
+  // logical space.
+  int64_t x = 0;
+  int64_t y = 0;
+  int64_t width = 0;
+  int64_t height = 0;
+  bool focused = false;
+
+  bool operator==(const SwayWindow&) const = default;
+};
+
 // The focused output as sway tells it (GET_OUTPUTS), waiting at most
 // `timeout` in all. Nothing without SWAYSOCK, on any error, timeout or
 // malformed reply. Any thread; meant for the main thread, hence the short
@@ -30,10 +51,18 @@ struct SwayOutput {
 std::optional<SwayOutput> focusedOutput(
     std::chrono::milliseconds timeout = std::chrono::milliseconds(100));
 
+// The windows sway shows (GET_TREE), front to back with the focused one
+// first, waiting at most `timeout` in all. Nothing, and `why`, without
+// SWAYSOCK, on any error or timeout, or when the reply is malformed or its
+// tree lies.
+std::optional<std::vector<SwayWindow>> visibleWindows(
+    std::chrono::milliseconds timeout = std::chrono::milliseconds(200), std::string* why = nullptr);
+
 // The framing, for the client and its tests.
 namespace sway_ipc {
 
 constexpr uint32_t kGetOutputs = 3;
+constexpr uint32_t kGetTree = 4;
 // The longest reply payload accepted.
 constexpr uint32_t kMaxPayload = 4u << 20;
 constexpr size_t kHeaderSize = 14;
@@ -49,6 +78,11 @@ Decoded decode(std::string_view received, uint32_t expectedType, std::string* pa
 
 // The focused output of a GET_OUTPUTS reply payload, or nothing.
 std::optional<SwayOutput> focusedOutputOf(std::string_view payload);
+
+// The visible windows of a GET_TREE reply payload as visibleWindows() gives
+// them; nothing when any node is malformed or lies (a field missing or of
+// another type, a negative size, nesting deeper than 64).
+std::optional<std::vector<SwayWindow>> visibleWindowsOf(std::string_view payload);
 
 }  // namespace sway_ipc
 }  // namespace dravel::linux_platform

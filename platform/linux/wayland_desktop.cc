@@ -99,8 +99,9 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::create(
                 static_cast<double>(output->width), static_cast<double>(output->height)};
   };
   desktop->input_ = std::make_unique<WaylandInput>(*desktop->screens_, std::move(sources));
-  // The frontmost application: Wayland tells ordinary clients nothing of it.
-  desktop->startSessionServices([]() -> std::optional<int> { return std::nullopt; });
+  // The frontmost application: the focused window's owner where sway's IPC
+  // tells it; Wayland itself tells ordinary clients nothing of it.
+  desktop->startSessionServices([self] { return self->windowList_.focusedPid(); });
   desktop->screenCapture_ = std::make_unique<WaylandScreenCapture>(
       offeredRoutes(), [self] { return self->screens_->routeLayout(); },
       [self]() -> std::vector<uint32_t> {
@@ -124,7 +125,8 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::create(
 }
 
 WaylandDesktop::WaylandDesktop(std::shared_ptr<FlutterBinaryMessenger> messenger)
-    : LinuxSession(std::move(messenger), "WAYLAND_DISPLAY") {}
+    : LinuxSession(std::move(messenger), "WAYLAND_DISPLAY"),
+      windowList_([this] { return screens_->layout(); }) {}
 
 WaylandDesktop::~WaylandDesktop() {
   if (connectionWatch_) g_source_remove(connectionWatch_);

@@ -5,8 +5,10 @@
 // Real on this desktop: screens (the toolkit's monitors, each with its own
 // scale), the pointer where Wayland tells it (see wayland_input.h), screen
 // capture through what the compositor offers (see wayland_screen_capture.h)
-// and its permission, and everything of LinuxSession. The window list is
-// empty: Wayland shows no client the windows of others.
+// and its permission, and everything of LinuxSession. The window list and
+// the frontmost application are sway's where its IPC answers (see
+// wayland_window_list.h), else empty: Wayland shows no client the windows
+// of others.
 #pragma once
 
 #include <functional>

@@ -1,16 +1,42 @@
-// The window list on a Wayland session: Wayland shows an ordinary client no
-// other client's windows, so the list is empty (which the host reads as
-// "nothing found"). Compositors that tell more through their own interfaces
-// are asked by the services that need it.
+// The window list on a Wayland session. Wayland shows an ordinary client no
+// other client's windows; where sway's IPC answers ($SWAYSOCK set and its
+// GET_TREE well-formed) the list is sway's visible windows, front to back
+// with the focused one first, else it is empty (which the host reads as
+// "nothing found"). The capability is asked each time, never guessed from
+// the desktop's name.
 #pragma once
 
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "platform/linux/desktop_layout.h"
+#include "platform/linux/sway_ipc.h"
 #include "platform/seam/window_list.h"
 
 namespace dravel::linux_platform {
 
+// The entries of sway's windows, as the X11 list gives them: layer 0, the
+// container id as the number, bounds in points with the top-left origin of
+// `layout`'s primary (sway's rects are logical pixels of the same space as
+// the layout's monitors). At most kMaxWindowListEntries.
+ValueList swayWindowEntries(const std::vector<SwayWindow>& windows, const DesktopLayout& layout);
+
 class WaylandWindowList : public WindowList {
  public:
-  std::optional<Value> copyWindowInfo(uint32_t, uint32_t) override { return Value(ValueList{}); }
+  // `layout`: the monitors in logical pixels at scale 1, on the main thread.
+  explicit WaylandWindowList(std::function<DesktopLayout()> layout) : layout_(std::move(layout)) {}
+
+  std::optional<Value> copyWindowInfo(uint32_t option, uint32_t relativeToWindow) override;
+  // The focused window's owner, when sway tells one.
+  std::optional<int> focusedPid();
+
+ private:
+  // sway's visible windows; nothing (logged once) when sway does not answer.
+  std::optional<std::vector<SwayWindow>> windows();
+
+  std::function<DesktopLayout()> layout_;
+  bool failureLogged_ = false;
 };
 
 }  // namespace dravel::linux_platform

@@ -1,12 +1,14 @@
 // The host on the private sway desktop, from outside: the screen under the
-// cursor, and the host's end when the compositor goes.
+// cursor, the active window, and the host's end when the compositor goes.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "tests/support/host_fixture.h"
 #include "tests/support/host_process.h"
 #include "tests/support/pattern_windows.h"
+#include "tests/support/x_desktop.h"
 #include "tests/wayland/grim_differences.h"
 
 namespace dravel::testing {
@@ -42,6 +44,47 @@ TEST_F(SwayHost, TheScreenUnderTheCursorIsTheFocusedOutputAndCapturesAsGrimDoes)
   // Nothing to grant: no question is ever asked.
   EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(true)));
   EXPECT_TRUE(isSuccess(call("dravel/capture", "requestPermission"), Value(true)));
+}
+
+// Where sway's IPC answers, the active window is the window it focuses,
+// where `swaymsg -t get_tree` puts it; without that IPC there is none.
+TEST_F(SwayHost, TheActiveWindowIsTheOneSwayFocusesAndNoneWithoutItsIpc) {
+  ASSERT_EQ(waylandTestDesktop(), "sway");
+  PatternWindows window(1);
+  ASSERT_TRUE(window.ready());
+  // Neither output at the origin of sway's space: the host's points differ.
+  for (const char* command :
+       {"output HEADLESS-1 position 1920 0", "output HEADLESS-2 position 0 100",
+        "[app_id=dravel_pattern_window] fullscreen disable, floating enable, resize set 400 300, "
+        "move position 100 50, focus"}) {
+    ASSERT_EQ(waitFor(spawn({"swaymsg", command}, "/dev/null", "/dev/null"), 20), 0) << command;
+  }
+  platform_ = "wayland";
+  start();
+  ASSERT_FALSE(HasFatalFailure());
+  // The focused window from its output's top-left corner, and the output's size.
+  const std::string focused =
+      "swaymsg -r -t get_tree | jq -c '[.nodes[] | .rect as $o | .. | objects | "
+      "select(.focused? == true) | [.rect.x - $o.x, .rect.y - $o.y, .rect.width, .rect.height, "
+      "$o.width, $o.height]][0]'";
+  std::string reported, answered;
+  EXPECT_TRUE(waitUntil([&] {
+    const Value v = std::get<Value>(call("dravel/capture", "activeWindow"));
+    std::ostringstream text;
+    for (const char* key : {"winX", "winY", "winW", "winH", "screenW", "screenH"}) {
+      text << (text.tellp() ? "," : "[") << v.doubleAt(key).value_or(-1);
+    }
+    answered = text.str() + "]\n";
+    return runCommand({"sh", "-c", focused}, &reported) && reported == answered;
+  })) << reported
+      << answered;
+  for (const std::string& swaysock : {std::string("SWAYSOCK"), "SWAYSOCK=" + dir_ + "/host.log"}) {
+    stopHost();
+    hostEnvironment_ = {swaysock};
+    start();
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_TRUE(isSuccess(call("dravel/capture", "activeWindow"), Value())) << swaysock;
+  }
 }
 
 // As on X11: the host says why, removes its socket and ends with status 1.

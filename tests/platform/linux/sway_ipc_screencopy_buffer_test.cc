@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/linux/sway_ipc.h"
+#include "platform/linux/wayland_window_list.h"
 #include "platform/linux/wlr_screencopy_route.h"
 
 namespace dravel::linux_platform {
@@ -81,6 +82,62 @@ TEST(SwayIpcTest, FindsTheFocusedOutputAndRefusesMalformedReplies) {
   for (const Case& c : cases) {
     EXPECT_EQ(sway_ipc::focusedOutputOf(c.payload), c.expected) << c.what;
   }
+}
+
+// A window of a GET_TREE reply, and a tree of one workspace.
+std::string con(int id, bool focused, bool visible = true) {
+  return R"({"type":"con","id":)" + std::to_string(id) + R"(,"pid":)" + std::to_string(100 + id) +
+         R"(,"focused":)" + (focused ? "true" : "false") + R"(,"visible":)" +
+         (visible ? "true" : "false") + R"(,"app_id":"foot","name":"t","rect":{"x":)" +
+         std::to_string(1000 + id) + R"(,"y":300,"width":50,"height":40}})";
+}
+std::string tree(const std::string& tiled, const std::string& floating = "") {
+  return R"({"type":"root","nodes":[{"type":"output","nodes":[{"type":"workspace","nodes":[)" +
+         tiled + R"(],"floating_nodes":[)" + floating + "]}]}]}";
+}
+
+TEST(SwayIpcTest, TreeGivesVisibleWindowsFocusedFirstOrNothingWhenItLies) {
+  const std::string one = con(1, false);
+  const auto lie = [&](const std::string& from, const std::string& to) {
+    std::string node = one;
+    return tree(node.replace(node.find(from), from.size(), to));
+  };
+  std::string deep = one;  // 65 levels with the root, output and workspace
+  for (int i = 0; i < 62; ++i) deep = R"({"type":"con","id":9,"nodes":[)" + deep + "]}";
+  struct Case {
+    const char* what;
+    std::string payload;
+    std::optional<std::vector<int64_t>> ids;
+  } cases[] = {
+      {"focused first, floating over tiled, last raised on top",
+       tree(one + "," + con(2, true), con(3, false) + "," + con(4, false)),
+       {{2, 4, 3, 1}}},
+      {"hidden windows and containers left out",
+       tree(R"({"type":"con","id":9,"nodes":[)" + con(5, false, false) + "," + one + "]}"),
+       {{1}}},
+      {"not json", "{", std::nullopt},
+      {"pid a string", lie(R"("pid":101)", R"("pid":"101")"), std::nullopt},
+      {"visible missing", lie(R"("visible":true,)", ""), std::nullopt},
+      {"negative width", lie(R"("width":50)", R"("width":-50)"), std::nullopt},
+      {"nodes not an array", R"({"type":"root","nodes":{}})", std::nullopt},
+      {"nested too deep", tree(deep), std::nullopt},
+  };
+  // Points from the top-left corner of the primary, at 720,100 of sway's space.
+  const DesktopLayout layout({MonitorPixels{"P", 720, 100, 1920, 1080, true, 1}}, 1);
+  for (const Case& c : cases) {
+    std::optional<std::vector<int64_t>> ids;
+    if (const auto windows = sway_ipc::visibleWindowsOf(c.payload)) {
+      ids.emplace();
+      for (const Value& e : swayWindowEntries(*windows, layout))
+        ids->push_back(*e.intAt(kCGWindowNumber));
+    }
+    EXPECT_EQ(ids, c.ids) << c.what;
+  }
+  const Value entry = swayWindowEntries(*sway_ipc::visibleWindowsOf(tree(one)), layout).front();
+  EXPECT_EQ(*entry.asMap()->find(kCGWindowBounds), Value(ValueMap{{"X", Value(281.0)},
+                                                                  {"Y", Value(200.0)},
+                                                                  {"Width", Value(50.0)},
+                                                                  {"Height", Value(40.0)}}));
 }
 
 TEST(ScreencopyBufferTest, RefusesBufferParametersThatDoNotFit) {
