@@ -110,6 +110,14 @@ bool readWindow(const nlohmann::json& node, SwayWindow* window, bool* visible) {
     *fields[i] = value->get<int64_t>();
   }
   if (window->width < 0 || window->height < 0) return false;
+  // The rectangle leaves the title bar out; the frame, as on X11, has it.
+  if (const auto deco = node.find("deco_rect"); deco != node.end()) {
+    const auto height = deco->is_object() ? deco->find("height") : deco->end();
+    if (height == deco->end() || !height->is_number_integer() || height->get<int64_t>() < 0)
+      return false;
+    window->y -= height->get<int64_t>();
+    window->height += height->get<int64_t>();
+  }
   std::optional<std::string> owner = textAt(node, "app_id");
   std::optional<std::string> title = textAt(node, "name");
   if (!owner || !title) return false;

@@ -62,10 +62,12 @@ TEST_F(SwayHost, TheActiveWindowIsTheOneSwayFocusesAndNoneWithoutItsIpc) {
   platform_ = "wayland";
   start();
   ASSERT_FALSE(HasFatalFailure());
-  // The focused window from its output's top-left corner, and the output's size.
+  // The focused window's frame (its title bar included) from its output's
+  // top-left corner, and the output's size.
   const std::string focused =
       "swaymsg -r -t get_tree | jq -c '[.nodes[] | .rect as $o | .. | objects | "
-      "select(.focused? == true) | [.rect.x - $o.x, .rect.y - $o.y, .rect.width, .rect.height, "
+      "select(.focused? == true) | [.rect.x - $o.x, .rect.y - $o.y - .deco_rect.height, "
+      ".rect.width, .rect.height + .deco_rect.height, "
       "$o.width, $o.height]][0]'";
   std::string reported, answered;
   EXPECT_TRUE(waitUntil([&] {

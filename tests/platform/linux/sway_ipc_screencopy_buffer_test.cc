@@ -119,6 +119,7 @@ TEST(SwayIpcTest, TreeGivesVisibleWindowsFocusedFirstOrNothingWhenItLies) {
       {"pid a string", lie(R"("pid":101)", R"("pid":"101")"), std::nullopt},
       {"visible missing", lie(R"("visible":true,)", ""), std::nullopt},
       {"negative width", lie(R"("width":50)", R"("width":-50)"), std::nullopt},
+      {"title bar without a height", lie(R"("rect")", R"("deco_rect":{},"rect")"), std::nullopt},
       {"nodes not an array", R"({"type":"root","nodes":{}})", std::nullopt},
       {"nested too deep", tree(deep), std::nullopt},
   };
@@ -133,11 +134,17 @@ TEST(SwayIpcTest, TreeGivesVisibleWindowsFocusedFirstOrNothingWhenItLies) {
     }
     EXPECT_EQ(ids, c.ids) << c.what;
   }
-  const Value entry = swayWindowEntries(*sway_ipc::visibleWindowsOf(tree(one)), layout).front();
+  // The title bar above the rectangle is part of the frame.
+  const Value entry =
+      swayWindowEntries(
+          *sway_ipc::visibleWindowsOf(
+              lie(R"("rect")", R"("deco_rect":{"x":0,"y":0,"width":50,"height":20},"rect")")),
+          layout)
+          .front();
   EXPECT_EQ(*entry.asMap()->find(kCGWindowBounds), Value(ValueMap{{"X", Value(281.0)},
-                                                                  {"Y", Value(200.0)},
+                                                                  {"Y", Value(180.0)},
                                                                   {"Width", Value(50.0)},
-                                                                  {"Height", Value(40.0)}}));
+                                                                  {"Height", Value(60.0)}}));
 }
 
 TEST(ScreencopyBufferTest, RefusesBufferParametersThatDoNotFit) {
