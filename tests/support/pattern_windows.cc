@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -34,10 +35,9 @@ PatternWindows::~PatternWindows() {
 
 bool PatternWindows::ready() const {
   return waitUntil([&] {
-    for (const std::string& out : out_) {
-      if (readFile(out).find("ready") == std::string::npos) return false;
-    }
-    return true;
+    return std::all_of(out_.begin(), out_.end(), [](const std::string& out) {
+      return readFile(out).find("ready") != std::string::npos;
+    });
   });
 }
 
@@ -47,12 +47,9 @@ size_t patternMismatches(const CapturedImage& image, int monitor, std::string* f
     const uint8_t* row = image.pixels.data() + y * image.bytesPerRow;
     for (int64_t x = 0; x < image.width; ++x) {
       const uint8_t* p = row + x * 4;
-      uint32_t rgb = 0;
-      if (image.format == PixelFormat::kRGBAStraight) {
-        rgb = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-      } else {
-        rgb = (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
-      }
+      const bool rgba = image.format == PixelFormat::kRGBAStraight;
+      const uint32_t rgb =
+          (uint32_t{p[rgba ? 0 : 2]} << 16) | (uint32_t{p[1]} << 8) | p[rgba ? 2 : 0];
       const uint32_t expected = patternPixel(monitor, static_cast<int>(x), static_cast<int>(y));
       if (rgb != expected && wrong++ == 0) {
         char text[96];

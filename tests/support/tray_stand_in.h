@@ -44,7 +44,6 @@ class TrayStandIn {
   TrayStandIn& operator=(const TrayStandIn&) = delete;
 
   GtkMenu* menu() const { return menu_; }
-  AppIndicator* indicator() const { return indicator_; }
   // The top-level item at `index` of the menu.
   GtkWidget* itemAt(int index) const;
 
