@@ -1,6 +1,5 @@
 #include "tests/support/pattern_windows.h"
 
-#include <limits.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,11 +13,9 @@
 namespace dravel::testing {
 
 PatternWindows::PatternWindows(int count) {
-  char self[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
-  const std::filesystem::path dir =
-      std::filesystem::path(std::string(self, n > 0 ? static_cast<size_t>(n) : 0)).parent_path();
-  const std::string tool = (dir / "dravel_pattern_window").string();
+  const std::string tool =
+      (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "dravel_pattern_window")
+          .string();
   for (int i = 0; i < count; ++i) {
     out_.push_back(std::filesystem::temp_directory_path() /
                    ("dravel-pattern-" + std::to_string(::getpid()) + "-" + std::to_string(i)));
