@@ -21,29 +21,22 @@ void onConnectionChanged(AppIndicator*, gboolean connected, gpointer data) {
 }  // namespace
 
 TrayEntry TrayEntry::item(std::string label) {
-  TrayEntry e;
-  e.label = std::move(label);
-  return e;
+  return {.label = std::move(label)};
 }
 
 TrayEntry TrayEntry::separator() {
-  TrayEntry e;
-  e.kind = Kind::kSeparator;
-  return e;
+  return {.kind = Kind::kSeparator};
 }
 
 TrayEntry TrayEntry::unlabeled() {
-  TrayEntry e;
-  e.kind = Kind::kUnlabeled;
-  return e;
+  return {.kind = Kind::kUnlabeled};
 }
 
 TrayEntry TrayEntry::submenu(std::string label, std::vector<TrayEntry> entries, bool attachFirst) {
-  TrayEntry e = item(std::move(label));
-  e.entries = std::move(entries);
-  e.hasSubmenu = true;
-  e.attachFirst = attachFirst;
-  return e;
+  return {.label = std::move(label),
+          .entries = std::move(entries),
+          .hasSubmenu = true,
+          .attachFirst = attachFirst};
 }
 
 TrayStandIn::TrayStandIn(const std::vector<TrayEntry>& entries, const std::string& id) {

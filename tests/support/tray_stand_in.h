@@ -28,8 +28,8 @@ struct TrayEntry {
 
   enum class Kind { kItem, kSeparator, kUnlabeled };
   Kind kind = Kind::kItem;
-  std::string label;
-  std::vector<TrayEntry> entries;
+  std::string label = {};
+  std::vector<TrayEntry> entries = {};
   bool hasSubmenu = false;
   bool attachFirst = false;
 };
