@@ -4,8 +4,6 @@
 namespace dravel::testing {
 namespace {
 
-using sim::SimScreen;
-
 constexpr int kOwnPid = 4100;
 constexpr int kFront = 700;
 constexpr int kOther = 800;
@@ -27,10 +25,7 @@ class ActiveWindow : public LaunchedHostTest {
  protected:
   void SetUp() override {
     LaunchedHostTest::SetUp();
-    // The 1440 x 900 primary and a 1920 x 1080 screen to its left, bottom
-    // edges level; the latter's top-left rectangle is (-1920, -180, 1920, 1080).
-    desktop().screens().list = {SimScreen::withDisplayId({0, 0, 1440, 900}, 2.0, 1),
-                                SimScreen::withDisplayId({-1920, 0, 1920, 1080}, 1.0, 2)};
+    useTwoScreens();
     desktop().processInfo().pid = kOwnPid;
     desktop().workspace().frontmostPid = kFront;
   }

@@ -20,14 +20,20 @@ using sim::SimScreen;
 using sim::SimScreenCapture;
 using Kind = SimScreenCapture::Request::Kind;
 
+// An ordinary window of `pid` with these bounds.
+ValueMap entryOf(int pid, double x, double y, double width, double height) {
+  return ValueMap{
+      {kCGWindowLayer, 0},
+      {kCGWindowOwnerPID, pid},
+      {kCGWindowBounds, ValueMap{{"X", x}, {"Y", y}, {"Width", width}, {"Height", height}}}};
+}
+
 class CaptureLimits : public LaunchedHostTest {
  protected:
-  SimScreenCapture& engine() { return desktop().screenCapture(); }
   void oneScreen(double width, double height) {
     desktop().screens().list = {SimScreen::withDisplayId({0, 0, width, height}, 1.0, 1)};
     desktop().input().pointer = {10, 10};
   }
-  void useWindowServerRoute() { desktop().processInfo().osVersion = {13, 6, 0}; }
 };
 
 // The reply limit is the one every frame reader enforces.
@@ -39,7 +45,7 @@ TEST_F(CaptureLimits, AReplyOverTheFrameLimitIsRefusedBeforeAnythingIsDrawn) {
   for (bool legacy : {false, true}) {
     if (legacy) useWindowServerRoute();
     const size_t drawn = engine().renders.drawn();
-    auto reply = capture("captureScreen", ValueMap{{"displayId", 1}});
+    auto reply = captureDisplay(1);
     auto* error = std::get_if<FlutterError>(&reply);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, "capture_failed");
@@ -56,8 +62,7 @@ TEST_F(CaptureLimits, AScreenJustUnderTheLimitIsAskedForInFull) {
   // matters is that the size check let the capture through.
   oneScreen(8192, 8191);
   engine().behaviour.screenshotError = "engine says no";
-  EXPECT_TRUE(isError(capture("captureScreen", ValueMap{{"displayId", 1}}), "capture_failed",
-                      "engine says no"));
+  EXPECT_TRUE(isError(captureDisplay(1), "capture_failed", "engine says no"));
   auto requests = engine().requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1].configuration.width, 8192);
@@ -73,8 +78,7 @@ TEST_F(CaptureLimits, ACaptureForACallerThatHasGoneDrawsNothing) {
     const size_t drawn = engine().renders.drawn();
     {
       ScopedRequester scope(requester);
-      EXPECT_TRUE(isError(capture("captureScreen", ValueMap{{"displayId", 1}}), "capture_failed",
-                          "the caller has gone"));
+      EXPECT_TRUE(isError(captureDisplay(1), "capture_failed", "the caller has gone"));
     }
     engine().waitUntilIdle();
     EXPECT_TRUE(engine().requests().empty());
@@ -126,12 +130,9 @@ TEST_F(EngineCancellation, ACaptureCancelledWhileDrawingStopsWithoutAnImage) {
   // Several bands and windows: the caller goes after a few polls.
   oneScreen(4000, 3000);
   for (int i = 0; i < 8; ++i) {
-    desktop().windowList().entries.push_back(Value(
-        ValueMap{{kCGWindowLayer, 0},
-                 {kCGWindowOwnerPID, 600 + i},
-                 {kCGWindowAlpha, 0.5},
-                 {kCGWindowBounds,
-                  ValueMap{{"X", 10.0 * i}, {"Y", 0.0}, {"Width", 3000.0}, {"Height", 2500.0}}}}));
+    ValueMap entry = entryOf(600 + i, 10.0 * i, 0, 3000, 2500);
+    entry.set(kCGWindowAlpha, 0.5);
+    desktop().windowList().entries.push_back(Value(std::move(entry)));
   }
   auto polls = std::make_shared<std::atomic<int>>(0);
   StreamConfiguration configuration;
@@ -179,18 +180,11 @@ TEST_F(CaptureLimits, WindowListsAndTitlesAreBoundedWhereTheyAreRead) {
   // far more windows than the bound.
   std::string title(kMaxWindowTitleBytes - 1, 'a');
   while (title.size() < (1u << 20)) title += "\xC3\xA9";
-  auto entry = [&](int64_t number) {
-    return Value(
-        ValueMap{{kCGWindowLayer, 0},
-                 {kCGWindowNumber, number},
-                 {kCGWindowOwnerPID, 700},
-                 {kCGWindowOwnerName, title},
-                 {kCGWindowName, title},
-                 {kCGWindowBounds,
-                  ValueMap{{"X", 100.0}, {"Y", 100.0}, {"Width", 400.0}, {"Height", 300.0}}}});
-  };
-  ValueList many;
-  for (int64_t i = 0; i < 20000; ++i) many.push_back(i == 0 ? entry(i) : Value(ValueMap{}));
+  ValueMap titled = entryOf(700, 100, 100, 400, 300);
+  titled.set(kCGWindowNumber, 0);
+  for (const char* key : {kCGWindowOwnerName, kCGWindowName}) titled.set(key, title);
+  ValueList many(20000, Value(ValueMap{}));
+  many[0] = Value(std::move(titled));
   desktop().windowList().entries = std::move(many);
 
   std::optional<Value> listed = desktop().windowList().copyWindowInfo(
@@ -216,11 +210,7 @@ TEST_F(CaptureLimits, TheActiveWindowIsLookedForOnlyAmongTheFrontmostEntries) {
   oneScreen(1440, 900);
   // Only an entry past the bound would qualify.
   ValueList entries(kMaxWindowListEntries, Value(ValueMap{}));
-  entries.push_back(
-      Value(ValueMap{{kCGWindowLayer, 0},
-                     {kCGWindowOwnerPID, 800},
-                     {kCGWindowBounds,
-                      ValueMap{{"X", 100.0}, {"Y", 100.0}, {"Width", 400.0}, {"Height", 300.0}}}}));
+  entries.push_back(Value(entryOf(800, 100, 100, 400, 300)));
   desktop().windowList().entries = entries;
   EXPECT_TRUE(isSuccess(capture("activeWindow"), Value()));
   // Within the bound it is found.

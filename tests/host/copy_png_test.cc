@@ -95,10 +95,7 @@ ByteBuffer tiffDeclaring(uint16_t declaredWidth, uint16_t declaredHeight) {
     const uint32_t tag = le(entry, 2);
     if (tag != 256 && tag != 257) continue;  // ImageWidth, ImageLength
     const uint16_t v = tag == 256 ? declaredWidth : declaredHeight;
-    tiff[entry + 8] = static_cast<uint8_t>(v);
-    tiff[entry + 9] = static_cast<uint8_t>(v >> 8);
-    tiff[entry + 10] = 0;
-    tiff[entry + 11] = 0;
+    for (int b = 0; b < 4; ++b) tiff[entry + 8 + b] = b < 2 ? static_cast<uint8_t>(v >> 8 * b) : 0;
   }
   return tiff;
 }

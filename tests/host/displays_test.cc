@@ -10,12 +10,6 @@ using sim::SimScreen;
 
 class Displays : public LaunchedHostTest {
  protected:
-  // A 1440 x 900 primary at scale 2 and a 1920 x 1080 screen to its left,
-  // bottom edges level.
-  void twoScreens() {
-    desktop().screens().list = {SimScreen::withDisplayId({0, 0, 1440, 900}, 2.0, 1),
-                                SimScreen::withDisplayId({-1920, 0, 1920, 1080}, 1.0, 2)};
-  }
   static std::optional<uint32_t> idOf(Value number) {
     SimScreen screen({0, 0, 10, 10}, 1.0, ValueMap{{"NSScreenNumber", std::move(number)}});
     return displayID(screen);
@@ -35,7 +29,7 @@ TEST_F(Displays, DisplayIdIsTheScreenNumberAsUnsigned32Bits) {
 }
 
 TEST_F(Displays, GeometryOfASecondScreenToTheLeft) {
-  twoScreens();
+  useTwoScreens();
   desktop().input().pointer = {-1000, 500};
   ValueMap map = CaptureHandler::geometry(*desktop().screens().list[1], 2);
   EXPECT_EQ(Value(map), Value(ValueMap{{"scale", 1.0},
@@ -65,7 +59,7 @@ TEST_F(Displays, GeometryReadsThePointerOnceAndNeverFlips) {
 }
 
 TEST_F(Displays, APointerOnASharedBorderBelongsToExactlyOneScreen) {
-  twoScreens();
+  useTwoScreens();
   // The vertical border x = 0: the left edge belongs to the primary.
   desktop().input().pointer = {0, 500};
   EXPECT_EQ(screenUnderCursor(), desktop().screens().list[0]);

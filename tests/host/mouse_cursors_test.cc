@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "platform/sim/scenario_registry.h"
 #include "platform/sim/sim_desktop.h"
+#include "tests/platform/sim/sim_sections.h"
 #include "tests/support/host_fixture.h"
 
 namespace dravel::testing {
@@ -59,11 +59,7 @@ TEST_F(MouseCursorsTest, MissingPluginClassOrMethodLogsOnceAndHooksNothing) {
 }
 
 TEST_F(MouseCursorsTest, ScenarioCanTakeTheLookupAway) {
-  for (auto& section : sim::scenarioSections()) {
-    if (section.key == "cursorLookup") {
-      EXPECT_EQ(section.load(ValueMap{{"cursorFromKind", false}}, desktop()), "");
-    }
-  }
+  EXPECT_EQ(loadSection("cursorLookup", ValueMap{{"cursorFromKind", false}}, desktop()), "");
   launch();
   EXPECT_TRUE(log().contains(kNoMethodLine));
 }

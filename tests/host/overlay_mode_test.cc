@@ -4,14 +4,11 @@
 namespace dravel::testing {
 namespace {
 
-using sim::SimScreen;
-
 class OverlayMode : public LaunchedHostTest {
  protected:
   void SetUp() override {
     LaunchedHostTest::SetUp();
-    desktop().screens().list = {SimScreen::withDisplayId({0, 0, 1440, 900}, 2.0, 1),
-                                SimScreen::withDisplayId({-1920, 0, 1920, 1080}, 1.0, 2)};
+    useTwoScreens();
   }
   MethodResponse enter(int displayId) {
     return capture("enterOverlay", ValueMap{{"displayId", displayId}});

@@ -32,18 +32,13 @@ class ScreenCapturePipeline : public LaunchedHostTest {
  protected:
   void SetUp() override {
     LaunchedHostTest::SetUp();
-    // A 1440 x 900 primary at scale 2 and a 1920 x 1080 screen at scale 1 to
-    // its left. A red window on the primary, a green one on the left screen.
-    desktop().screens().list = {SimScreen::withDisplayId({0, 0, 1440, 900}, 2.0, 1),
-                                SimScreen::withDisplayId({-1920, 0, 1920, 1080}, 1.0, 2)};
+    // A red window on the primary, a green one on the left screen.
+    useTwoScreens();
     desktop().windowList().entries = {
         Value(windowEntry(10, 500, 100, 100, 400, 300, "#FF0000")),
         Value(windowEntry(11, 501, -1800, -100, 800, 600, "#00FF00"))};
     desktop().input().pointer = {720, 450};
   }
-
-  void useWindowServerRoute() { desktop().processInfo().osVersion = {13, 6, 0}; }
-  SimScreenCapture& engine() { return desktop().screenCapture(); }
 
   static Pixel pixelAt(const Value& reply, int64_t x, int64_t y) {
     const Bytes& bytes = *reply.asMap()->find("bytes")->asBytes();
@@ -54,7 +49,7 @@ class ScreenCapturePipeline : public LaunchedHostTest {
 };
 
 TEST_F(ScreenCapturePipeline, TheScreenshotServiceRouteAsksForFullPixelsInBGRA) {
-  auto reply = capture("captureScreen", ValueMap{{"displayId", 1}});
+  auto reply = captureDisplay(1);
   const Value& map = successValue(reply);
   EXPECT_EQ(map.intAt("width"), 2880);
   EXPECT_EQ(map.intAt("height"), 1800);
@@ -78,7 +73,7 @@ TEST_F(ScreenCapturePipeline, TheScreenshotServiceRouteAsksForFullPixelsInBGRA) 
 TEST_F(ScreenCapturePipeline, FractionalPixelSizesAreTruncated) {
   desktop().screens().list[0]->setScale(1.5);
   desktop().screens().list[0]->setFrame({0, 0, 1001, 667});
-  auto reply = capture("captureScreen", ValueMap{{"displayId", 1}});
+  auto reply = captureDisplay(1);
   EXPECT_EQ(successValue(reply).intAt("width"), 1501);
   EXPECT_EQ(successValue(reply).intAt("height"), 1000);
 }
@@ -118,43 +113,43 @@ TEST_F(ScreenCapturePipeline, WithoutTheOverlayTheHostWindowIsCapturedLikeAnyOth
   window().setFrame({0, 0, 1440, 900}, false);
   window().setAlphaValue(1.0);
   capture("raiseWindow");
-  auto reply = capture("captureScreen", ValueMap{{"displayId", 1}});
+  auto reply = captureDisplay(1);
   EXPECT_EQ(pixelAt(successValue(reply), 600, 500), kHostPurple);
   EXPECT_TRUE(engine().requests()[1].excludedWindows.empty());
 }
 
 TEST_F(ScreenCapturePipeline, TheOverlayIsLeftOutOnTheScreenshotServiceRoute) {
   ASSERT_TRUE(isSuccess(capture("enterOverlay", ValueMap{{"displayId", 1}}), Value()));
-  auto reply = capture("captureScreen", ValueMap{{"displayId", 1}});
+  auto reply = captureDisplay(1);
   EXPECT_EQ(pixelAt(successValue(reply), 600, 500), kRed);
   EXPECT_EQ(engine().requests()[1].excludedWindows, std::vector<uint32_t>{4242});
 }
 
 TEST_F(ScreenCapturePipeline, AnUnchangedDesktopIsDrawnOnceAndAChangedOneAgain) {
   const size_t before = engine().renders.drawn();
-  auto first = capture("captureScreen", ValueMap{{"displayId", 1}});
-  auto second = capture("captureScreen", ValueMap{{"displayId", 1}});
+  auto first = captureDisplay(1);
+  auto second = captureDisplay(1);
   EXPECT_EQ(engine().renders.drawn(), before + 1);
   EXPECT_EQ(pixelAt(successValue(second), 600, 500), kRed);
 
   // The red window moves away: the next capture is drawn anew, and the
   // earlier reply keeps its own pixels.
   desktop().windowList().entries[0] = Value(windowEntry(10, 500, 800, 100, 400, 300, "#FF0000"));
-  auto moved = capture("captureScreen", ValueMap{{"displayId", 1}});
+  auto moved = captureDisplay(1);
   EXPECT_EQ(engine().renders.drawn(), before + 2);
   EXPECT_NE(pixelAt(successValue(moved), 600, 500), kRed);
   EXPECT_EQ(pixelAt(successValue(first), 600, 500), kRed);
 
   // The other screen and the window-server route are drawings of their own.
-  capture("captureScreen", ValueMap{{"displayId", 2}});
+  captureDisplay(2);
   useWindowServerRoute();
-  capture("captureScreen", ValueMap{{"displayId", 2}});
+  captureDisplay(2);
   EXPECT_EQ(engine().renders.drawn(), before + 4);
 }
 
 TEST_F(ScreenCapturePipeline, TheWindowServerRouteTakesTheDisplayOrTheWindowsBelowTheOverlay) {
   useWindowServerRoute();
-  auto whole = capture("captureScreen", ValueMap{{"displayId", 2}});
+  auto whole = captureDisplay(2);
   EXPECT_EQ(successValue(whole).intAt("width"), 1920);
   EXPECT_EQ(pixelAt(successValue(whole), 500, 300), kGreen);  // BGRX comes out opaque
   ASSERT_EQ(engine().requests().size(), 1u);
@@ -163,7 +158,7 @@ TEST_F(ScreenCapturePipeline, TheWindowServerRouteTakesTheDisplayOrTheWindowsBel
 
   engine().clearRequests();
   ASSERT_TRUE(isSuccess(capture("enterOverlay", ValueMap{{"displayId", 2}}), Value()));
-  auto below = capture("captureScreen", ValueMap{{"displayId", 2}});
+  auto below = captureDisplay(2);
   EXPECT_EQ(pixelAt(successValue(below), 500, 300), kGreen);
   auto requests = engine().requests();
   ASSERT_EQ(requests.size(), 1u);
@@ -191,9 +186,7 @@ TEST_F(ScreenCapturePipeline, EachFailureIsCaptureFailedWithItsMessage) {
   for (const Case& c : cases) {
     engine().behaviour = {};
     c.set(engine().behaviour);
-    EXPECT_TRUE(
-        isError(capture("captureScreen", ValueMap{{"displayId", 1}}), "capture_failed", c.message))
-        << c.name;
+    EXPECT_TRUE(isError(captureDisplay(1), "capture_failed", c.message)) << c.name;
   }
   engine().behaviour = {};
   engine().behaviour.legacyGivesNothing = true;

@@ -6,6 +6,8 @@
 namespace dravel::testing {
 namespace {
 
+constexpr const char* kUnavailable = "Sparkle updater is not available";
+
 class Updater : public HostTest {
  protected:
   sim::SimUpdateFramework& framework() { return desktop().updateFramework(); }
@@ -14,8 +16,7 @@ class Updater : public HostTest {
   }
   void expectOff() {
     EXPECT_TRUE(isSuccess(updater("isAvailable"), Value(false)));
-    EXPECT_TRUE(
-        isError(updater("checkForUpdates"), "unavailable", "Sparkle updater is not available"));
+    EXPECT_TRUE(isError(updater("checkForUpdates"), "unavailable", kUnavailable));
     EXPECT_TRUE(framework().checks.empty());
     EXPECT_EQ(desktop().application().activations, 0);
   }
@@ -95,8 +96,7 @@ TEST_F(Updater, WithoutAFeedTheLogSaysNilAndAvailabilityIsAskedEachTime) {
   EXPECT_EQ(logLines("[Sparkle]"),
             (std::vector<std::string>{"[Sparkle] updater started, feed=nil",
                                       "[Sparkle] channel registered, available=0"}));
-  EXPECT_TRUE(
-      isError(updater("checkForUpdates"), "unavailable", "Sparkle updater is not available"));
+  EXPECT_TRUE(isError(updater("checkForUpdates"), "unavailable", kUnavailable));
   // The beta flag still reaches the started updater's delegate.
   updater("setBetaChannel", Value(true));
   EXPECT_EQ(framework().allowedChannels(), (std::set<std::string>{"beta"}));

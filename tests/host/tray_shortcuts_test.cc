@@ -2,7 +2,7 @@
 
 #include "host/badged_menu_item_view.h"
 #include "platform/shared/menu.h"
-#include "platform/sim/scenario_registry.h"
+#include "tests/platform/sim/sim_sections.h"
 #include "tests/support/host_fixture.h"
 
 namespace dravel::testing {
@@ -215,18 +215,8 @@ TEST_F(TrayShortcutsTest, NotificationsThatDoNotFitAreIgnored) {
 
 TEST_F(TrayShortcutsTest, SimulatedTrayShowsTheDecorationAndTheClickEndToEnd) {
   setShortcuts({item("Capture", "4", strings({"meta", "shift"}))}, {{"Capture", "3"}});
-  std::optional<MethodResponse> reply;
-  auto run = [&](const std::string& name, Value args) {
-    reply.reset();
-    for (auto& action : sim::simActions()) {
-      if (action.name == name) {
-        action.run(args, desktop(),
-                   FlutterResult("sim/desktop." + name, [&](MethodResponse r) { reply = r; }));
-      }
-    }
-    EXPECT_TRUE(reply) << name;
-  };
-  run("buildTrayMenu", ValueMap{{"labels", strings({"Capture", "Quit"})}});
+  auto reply =
+      runAction("buildTrayMenu", ValueMap{{"labels", strings({"Capture", "Quit"})}}, desktop());
   ASSERT_TRUE(reply);
   const Value& state = *successValue(*reply).at("state");
   const Value& first = (*state.at("items")->asList())[0];
@@ -235,7 +225,7 @@ TEST_F(TrayShortcutsTest, SimulatedTrayShowsTheDecorationAndTheClickEndToEnd) {
   EXPECT_EQ(first.at("view")->stringAt("class"), "BadgedMenuItemView");
   EXPECT_TRUE((*state.at("items")->asList())[1].at("view")->isNull());
 
-  run("clickTrayItem", ValueMap{{"item", 0}});
+  EXPECT_TRUE(runAction("clickTrayItem", ValueMap{{"item", 0}}, desktop()));
   EXPECT_TRUE(desktop().tray().performed.empty());
   queue().runUntilIdle();
   EXPECT_EQ(desktop().tray().performed, std::vector<std::string>{"Capture"});

@@ -1,5 +1,7 @@
 #include "tests/support/bmp_maker.h"
 
+#include <utility>
+
 namespace dravel::testing {
 namespace {
 
@@ -24,20 +26,25 @@ ByteBuffer bmpFile(int32_t width, int32_t height, const std::vector<uint8_t>& rg
   }
   rows.resize(rows.size() + extraZeros, 0);
   ByteBuffer out{'B', 'M'};
-  putLe(out, static_cast<uint32_t>(54 + rows.size()), 4);
-  putLe(out, 0, 4);
-  putLe(out, 54, 4);
-  putLe(out, 40, 4);
-  putLe(out, static_cast<uint32_t>(width), 4);
-  putLe(out, static_cast<uint32_t>(height), 4);
-  putLe(out, 1, 2);   // planes
-  putLe(out, 24, 2);  // bits per pixel
-  putLe(out, 0, 4);   // no compression
-  putLe(out, static_cast<uint32_t>(rows.size()), 4);
-  putLe(out, 2835, 4);  // 72 dpi
-  putLe(out, 2835, 4);
-  putLe(out, 0, 4);
-  putLe(out, 0, 4);
+  const auto size = static_cast<uint32_t>(rows.size());
+  // File size, reserved, pixel offset; info header size, width, height,
+  // planes, bits per pixel, no compression, image size, 72 dpi twice, no
+  // palette.
+  const std::pair<uint32_t, int> fields[] = {{54 + size, 4},
+                                             {0, 4},
+                                             {54, 4},
+                                             {40, 4},
+                                             {static_cast<uint32_t>(width), 4},
+                                             {static_cast<uint32_t>(height), 4},
+                                             {1, 2},
+                                             {24, 2},
+                                             {0, 4},
+                                             {size, 4},
+                                             {2835, 4},
+                                             {2835, 4},
+                                             {0, 4},
+                                             {0, 4}};
+  for (const auto& [value, bytes] : fields) putLe(out, value, bytes);
   out.insert(out.end(), rows.begin(), rows.end());
   return out;
 }

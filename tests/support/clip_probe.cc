@@ -9,7 +9,6 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -42,6 +41,14 @@ bool nextEvent(Display* display, const std::function<bool(const XEvent&)>& wante
   }
 }
 
+// The name of `atom`; empty for None.
+std::string atomName(Display* display, Atom atom) {
+  char* name = atom == None ? nullptr : XGetAtomName(display, atom);
+  const std::string text = name ? name : "";
+  if (name) XFree(name);
+  return text;
+}
+
 // Takes the whole of `property` off `window` (deleting it once read), with
 // its type; atoms come back as their names, one a line.
 bool takeProperty(Display* display, Window window, Atom property, Atom& type, ByteBuffer& out) {
@@ -57,12 +64,8 @@ bool takeProperty(Display* display, Window window, Atom property, Atom& type, By
     // Xlib hands 32-bit items over as longs.
     const auto* atoms = reinterpret_cast<const Atom*>(data);
     for (unsigned long i = 0; i < count; ++i) {
-      char* name = XGetAtomName(display, atoms[i]);
-      if (name) {
-        out.insert(out.end(), name, name + std::strlen(name));
-        XFree(name);
-      }
-      out.push_back('\n');
+      const std::string name = atomName(display, atoms[i]) + '\n';
+      out.insert(out.end(), name.begin(), name.end());
     }
   } else if (data) {
     const size_t unit = format == 32 ? sizeof(long) : format == 16 ? sizeof(short) : 1;
@@ -144,13 +147,7 @@ ClipboardRead readAsAClient(const std::string& target, const ClipboardReadOption
         [[maybe_unused]] ssize_t n = ::write(progress, &tick, 1);
       }
     }
-    if (type != None) {
-      char* name = XGetAtomName(display, type);
-      if (name) {
-        read.type = name;
-        XFree(name);
-      }
-    }
+    read.type = atomName(display, type);
   }
   XDestroyWindow(display, window);
   XCloseDisplay(display);

@@ -2,19 +2,15 @@
 
 #include <gio/gio.h>
 
-#include <chrono>
+#include "tests/support/x_desktop.h"
 
 namespace dravel::testing {
 
 struct FakeBusService::State {
   Answer answer = Answer::kSucceed;
   std::vector<Call> calls;
-  GDBusConnection* connection = nullptr;
-  GDBusNodeInfo* node = nullptr;
-  guint registration = 0;
-  guint ownership = 0;
-  int owned = 0;  // 1 owned, -1 lost
   std::vector<GDBusMethodInvocation*> unanswered;
+  OwnedBusObject object;
 };
 
 namespace {
@@ -49,6 +45,46 @@ void onMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, co
 
 }  // namespace
 
+bool OwnedBusObject::start(const std::string& name, const std::string& path,
+                           const std::string& interfaceXml, const GDBusInterfaceVTable* vtable,
+                           void* data) {
+  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  if (!address) return false;
+  connection_ = g_dbus_connection_new_for_address_sync(
+      address,
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, nullptr);
+  g_free(address);
+  if (!connection_) return false;
+  GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(interfaceXml.c_str(), nullptr);
+  if (node && node->interfaces && node->interfaces[0]) {
+    registration_ = g_dbus_connection_register_object(
+        connection_, path.c_str(), node->interfaces[0], vtable, data, nullptr, nullptr);
+  }
+  if (node) g_dbus_node_info_unref(node);
+  if (registration_ == 0) return false;
+  ownership_ = g_bus_own_name_on_connection(
+      connection_, name.c_str(), G_BUS_NAME_OWNER_FLAGS_NONE,
+      [](GDBusConnection*, const gchar*, gpointer self) {
+        static_cast<OwnedBusObject*>(self)->owned_ = 1;
+      },
+      [](GDBusConnection*, const gchar*, gpointer self) {
+        static_cast<OwnedBusObject*>(self)->owned_ = -1;
+      },
+      this, nullptr);
+  serveMainContextUntil([this] { return owned_ != 0; }, 10);
+  return owned();
+}
+
+OwnedBusObject::~OwnedBusObject() {
+  if (!connection_) return;
+  if (ownership_) g_bus_unown_name(ownership_);
+  if (registration_) g_dbus_connection_unregister_object(connection_, registration_);
+  g_dbus_connection_close_sync(connection_, nullptr, nullptr);
+  g_object_unref(connection_);
+}
+
 bool FakeBusService::startFileManager(Answer answer) {
   return start("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
                kFileManagerInterface, answer);
@@ -56,33 +92,10 @@ bool FakeBusService::startFileManager(Answer answer) {
 
 bool FakeBusService::start(const std::string& name, const std::string& path,
                            const std::string& interfaceXml, Answer answer) {
+  static const GDBusInterfaceVTable vtable = {onMethodCall, nullptr, nullptr, {}};
   state_ = std::make_unique<State>();
   state_->answer = answer;
-  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-  if (!address) return false;
-  state_->connection = g_dbus_connection_new_for_address_sync(
-      address,
-      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, nullptr);
-  g_free(address);
-  if (!state_->connection) return false;
-  state_->node = g_dbus_node_info_new_for_xml(interfaceXml.c_str(), nullptr);
-  if (!state_->node || !state_->node->interfaces || !state_->node->interfaces[0]) return false;
-  static const GDBusInterfaceVTable vtable = {onMethodCall, nullptr, nullptr, {}};
-  state_->registration = g_dbus_connection_register_object(
-      state_->connection, path.c_str(), state_->node->interfaces[0], &vtable,
-      state_.get(), nullptr, nullptr);
-  state_->ownership = g_bus_own_name_on_connection(
-      state_->connection, name.c_str(), G_BUS_NAME_OWNER_FLAGS_NONE,
-      [](GDBusConnection*, const gchar*, gpointer data) { static_cast<State*>(data)->owned = 1; },
-      [](GDBusConnection*, const gchar*, gpointer data) { static_cast<State*>(data)->owned = -1; },
-      state_.get(), nullptr);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (state_->owned == 0 && std::chrono::steady_clock::now() < deadline) {
-    if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
-  }
-  return state_->owned == 1;
+  return state_->object.start(name, path, interfaceXml, &vtable, state_.get());
 }
 
 FakeBusService::FakeBusService() = default;
@@ -93,15 +106,6 @@ FakeBusService::~FakeBusService() {
     g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.Failed",
                                                "the service is going away");
   }
-  if (state_->ownership) g_bus_unown_name(state_->ownership);
-  if (state_->connection && state_->registration) {
-    g_dbus_connection_unregister_object(state_->connection, state_->registration);
-  }
-  if (state_->connection) {
-    g_dbus_connection_close_sync(state_->connection, nullptr, nullptr);
-    g_object_unref(state_->connection);
-  }
-  if (state_->node) g_dbus_node_info_unref(state_->node);
 }
 
 const std::vector<FakeBusService::Call>& FakeBusService::calls() const {

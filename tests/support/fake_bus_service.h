@@ -1,14 +1,40 @@
-// A service on the session bus for tests: it owns a name on a connection of
-// its own, serves one interface at one object path, records every call, and
-// answers as told (success with no values, a failure, or never).
+// Services on the session bus for tests, each on a connection of its own (so
+// that letting one go makes its name vanish as a service that quits).
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+typedef struct _GDBusConnection GDBusConnection;
+typedef struct _GDBusInterfaceVTable GDBusInterfaceVTable;
+
 namespace dravel::testing {
 
+// One object served under a name it owns; the connection closes at the end.
+class OwnedBusObject {
+ public:
+  OwnedBusObject() = default;
+  ~OwnedBusObject();
+  OwnedBusObject(const OwnedBusObject&) = delete;
+  OwnedBusObject& operator=(const OwnedBusObject&) = delete;
+
+  // Connects, serves the one interface of `interfaceXml` (introspection data)
+  // at `path` through `vtable` with `data`, and runs the default main context
+  // until the bus has granted `name` (10 s at most). False when any of it fails.
+  bool start(const std::string& name, const std::string& path, const std::string& interfaceXml,
+             const GDBusInterfaceVTable* vtable, void* data);
+  bool owned() const { return owned_ == 1; }
+
+ private:
+  GDBusConnection* connection_ = nullptr;
+  unsigned registration_ = 0;
+  unsigned ownership_ = 0;
+  int owned_ = 0;  // 1 owned, -1 refused, 0 not yet known
+};
+
+// A service that records every call and answers as told (success with no
+// values, a failure, or never).
 class FakeBusService {
  public:
   enum class Answer { kSucceed, kFail, kNever };
@@ -22,9 +48,7 @@ class FakeBusService {
   FakeBusService(const FakeBusService&) = delete;
   FakeBusService& operator=(const FakeBusService&) = delete;
 
-  // Connects to the session bus, serves `interfaceXml` (introspection data of
-  // one interface) at `path`, and waits (on the default main context) until
-  // `name` is owned. False when it could not be.
+  // Serves `interfaceXml` at `path` under `name` (OwnedBusObject::start).
   bool start(const std::string& name, const std::string& path, const std::string& interfaceXml,
              Answer answer);
   // The file manager's interface (org.freedesktop.FileManager1).

@@ -74,6 +74,11 @@ MethodResponse HostTest::capture(const std::string& method, Value arguments) {
   return ask("dravel/capture", method, std::move(arguments));
 }
 
+void HostTest::useTwoScreens() {
+  desktop().screens().list = {sim::SimScreen::withDisplayId({0, 0, 1440, 900}, 2.0, 1),
+                              sim::SimScreen::withDisplayId({-1920, 0, 1920, 1080}, 1.0, 2)};
+}
+
 std::vector<std::string> HostTest::logLines(const std::string& prefix) {
   std::vector<std::string> out;
   for (const std::string& line : log().lines()) {

@@ -47,10 +47,21 @@ class HostTest : public ::testing::Test {
                      Value arguments = Value());
   // The same, on "dravel/capture".
   MethodResponse capture(const std::string& method, Value arguments = Value());
+  // A 1440 x 900 primary at scale 2 (display 1) and a 1920 x 1080 screen at
+  // scale 1 (display 2) to its left, bottom edges level: the latter's
+  // top-left rectangle is (-1920, -180, 1920, 1080).
+  void useTwoScreens();
+  // "captureScreen" of one display.
+  MethodResponse captureDisplay(int64_t displayId) {
+    return capture("captureScreen", ValueMap{{"displayId", displayId}});
+  }
   // The log lines that start with `prefix`.
   std::vector<std::string> logLines(const std::string& prefix);
 
   sim::SimDesktop& desktop() { return *env_->desktop; }
+  sim::SimScreenCapture& engine() { return desktop().screenCapture(); }
+  // The capture route of the system before 14: the window server's images.
+  void useWindowServerRoute() { desktop().processInfo().osVersion = {13, 6, 0}; }
   sim::SimWindow& window() { return *env_->desktop->mainWindow(); }
   VirtualMainQueue& queue() { return env_->queue; }
   ScopedLogCapture& log() { return env_->log; }

@@ -27,10 +27,6 @@ std::string readFile(const std::string& path) {
   return s.str();
 }
 
-pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err) {
-  return spawn(argv, out, err, {});
-}
-
 pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err,
             const std::vector<std::string>& environment) {
   pid_t pid = ::fork();
@@ -57,22 +53,16 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const 
 }
 
 int waitFor(pid_t pid, double seconds) {
-  auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-  for (;;) {
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid) {
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    if (Clock::now() > deadline) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  int status = 0;
+  if (!waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, seconds)) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 bool waitUntil(const std::function<bool()>& done, double seconds) {
   const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
   while (!done()) {
     if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
 }
@@ -146,22 +136,23 @@ std::vector<std::string> HostProcessTest::hostArgs(const std::vector<std::string
 
 void HostProcessTest::start(const std::vector<std::string>& extra) {
   pid_ = spawn(hostArgs(extra), dir_ + "/host.out", dir_ + "/host.log", hostEnvironment_);
-  auto deadline = Clock::now() + std::chrono::seconds(20);
-  while (Clock::now() < deadline) {
+  int status = 0;
+  bool ended = false;
+  const bool serving = waitUntil([&] {
     std::string error;
-    if (SocketClient::connect(socket_, &error)) return;
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      FAIL() << "the host ended early ("
-             << (WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
-                                     : "status " + std::to_string(WEXITSTATUS(status)))
-             << ")\n"
-             << hostLog();
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (SocketClient::connect(socket_, &error)) return true;
+    ended = ::waitpid(pid_, &status, WNOHANG) == pid_;
+    return ended;
+  });
+  if (ended) {
+    pid_ = -1;
+    FAIL() << "the host ended early ("
+           << (WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                                   : "status " + std::to_string(WEXITSTATUS(status)))
+           << ")\n"
+           << hostLog();
   }
-  FAIL() << "the host did not start serving\n" << hostLog();
+  if (!serving) FAIL() << "the host did not start serving\n" << hostLog();
 }
 
 void HostProcessTest::startOnScenario(const std::string& json) {

@@ -20,12 +20,10 @@ namespace dravel::testing {
 std::string readFile(const std::string& path);
 
 // Runs a program (a bare name is looked up on PATH) with stdout and stderr
-// into files; returns its pid.
-pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err);
-// The same with a changed environment: each "NAME=VALUE" is set, each bare
-// "NAME" removed.
+// into files and a changed environment (each "NAME=VALUE" set, each bare
+// "NAME" removed); returns its pid.
 pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const std::string& err,
-            const std::vector<std::string>& environment);
+            const std::vector<std::string>& environment = {});
 
 // Waits for a child to end; its exit status (128 + the signal when killed), or
 // -1 after the deadline.

@@ -1,8 +1,8 @@
 #include "tests/support/pattern_windows.h"
 
-#include <limits.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -13,11 +13,9 @@
 namespace dravel::testing {
 
 PatternWindows::PatternWindows(int count) {
-  char self[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
-  const std::filesystem::path dir =
-      std::filesystem::path(std::string(self, n > 0 ? static_cast<size_t>(n) : 0)).parent_path();
-  const std::string tool = (dir / "dravel_pattern_window").string();
+  const std::string tool =
+      (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "dravel_pattern_window")
+          .string();
   for (int i = 0; i < count; ++i) {
     out_.push_back(std::filesystem::temp_directory_path() /
                    ("dravel-pattern-" + std::to_string(::getpid()) + "-" + std::to_string(i)));
@@ -34,10 +32,9 @@ PatternWindows::~PatternWindows() {
 
 bool PatternWindows::ready() const {
   return waitUntil([&] {
-    for (const std::string& out : out_) {
-      if (readFile(out).find("ready") == std::string::npos) return false;
-    }
-    return true;
+    return std::all_of(out_.begin(), out_.end(), [](const std::string& out) {
+      return readFile(out).find("ready") != std::string::npos;
+    });
   });
 }
 
@@ -47,12 +44,9 @@ size_t patternMismatches(const CapturedImage& image, int monitor, std::string* f
     const uint8_t* row = image.pixels.data() + y * image.bytesPerRow;
     for (int64_t x = 0; x < image.width; ++x) {
       const uint8_t* p = row + x * 4;
-      uint32_t rgb = 0;
-      if (image.format == PixelFormat::kRGBAStraight) {
-        rgb = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-      } else {
-        rgb = (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
-      }
+      const bool rgba = image.format == PixelFormat::kRGBAStraight;
+      const uint32_t rgb =
+          (uint32_t{p[rgba ? 0 : 2]} << 16) | (uint32_t{p[1]} << 8) | p[rgba ? 2 : 0];
       const uint32_t expected = patternPixel(monitor, static_cast<int>(x), static_cast<int>(y));
       if (rgb != expected && wrong++ == 0) {
         char text[96];

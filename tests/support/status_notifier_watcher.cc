@@ -2,8 +2,6 @@
 
 #include <gio/gio.h>
 
-#include <chrono>
-
 namespace dravel::testing {
 namespace {
 
@@ -76,56 +74,8 @@ std::string StatusNotifierWatcher::Item::objectPath() const {
   return !service.empty() && service[0] == '/' ? service : "/StatusNotifierItem";
 }
 
-void StatusNotifierWatcher::registered(Item item) {
-  registrations_.push_back(std::move(item));
-}
-
 bool StatusNotifierWatcher::start() {
-  GError* error = nullptr;
-  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-  if (!address) {
-    g_clear_error(&error);
-    return false;
-  }
-  connection_ = g_dbus_connection_new_for_address_sync(
-      address,
-      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, &error);
-  g_free(address);
-  if (!connection_) {
-    g_clear_error(&error);
-    return false;
-  }
-  GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kWatcherXml, nullptr);
-  objectId_ = g_dbus_connection_register_object(connection_, kWatcherPath, node->interfaces[0],
-                                                &kVTable, this, nullptr, nullptr);
-  g_dbus_node_info_unref(node);
-  if (objectId_ == 0) return false;
-  ownerId_ = g_bus_own_name_on_connection(
-      connection_, kWatcherName, G_BUS_NAME_OWNER_FLAGS_NONE,
-      [](GDBusConnection*, const gchar*, gpointer data) {
-        static_cast<StatusNotifierWatcher*>(data)->nameAcquired(true);
-      },
-      [](GDBusConnection*, const gchar*, gpointer data) {
-        static_cast<StatusNotifierWatcher*>(data)->nameAcquired(false);
-      },
-      this, nullptr);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (owned_ == 0 && std::chrono::steady_clock::now() < deadline) {
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
-    g_usleep(2000);
-  }
-  return owned_ == 1;
-}
-
-StatusNotifierWatcher::~StatusNotifierWatcher() {
-  if (!connection_) return;
-  if (ownerId_ != 0) g_bus_unown_name(ownerId_);
-  if (objectId_ != 0) g_dbus_connection_unregister_object(connection_, objectId_);
-  g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-  g_object_unref(connection_);
+  return object_.start(kWatcherName, kWatcherPath, kWatcherXml, &kVTable, this);
 }
 
 }  // namespace dravel::testing

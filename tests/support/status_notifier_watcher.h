@@ -7,23 +7,15 @@
 #include <string>
 #include <vector>
 
-typedef struct _GDBusConnection GDBusConnection;
+#include "tests/support/fake_bus_service.h"
 
 namespace dravel::testing {
 
 class StatusNotifierWatcher {
  public:
-  StatusNotifierWatcher() = default;
-  // Closes its connection: the name goes.
-  ~StatusNotifierWatcher();
-  StatusNotifierWatcher(const StatusNotifierWatcher&) = delete;
-  StatusNotifierWatcher& operator=(const StatusNotifierWatcher&) = delete;
-
-  // Connects, serves the watcher object and owns the name, running the
-  // default main context until the bus has granted it (10 s at most). False
-  // when any of it fails.
+  // Serves the watcher object under its name (OwnedBusObject::start).
   bool start();
-  bool started() const { return owned_ == 1; }
+  bool started() const { return object_.owned(); }
 
   struct Item {
     std::string sender;   // the registering connection's unique name
@@ -36,15 +28,12 @@ class StatusNotifierWatcher {
   const std::vector<Item>& registrations() const { return registrations_; }
 
   // Public only for the bus callbacks.
-  void registered(Item item);
-  void nameAcquired(bool acquired) { owned_ = acquired ? 1 : -1; }
+  void registered(Item item) { registrations_.push_back(std::move(item)); }
 
  private:
-  GDBusConnection* connection_ = nullptr;
-  unsigned objectId_ = 0;
-  unsigned ownerId_ = 0;
-  int owned_ = 0;  // 1 owned, -1 refused, 0 not yet known
   std::vector<Item> registrations_;
+  // Closed at the end: the name goes.
+  OwnedBusObject object_;
 };
 
 }  // namespace dravel::testing

@@ -21,30 +21,22 @@ void onConnectionChanged(AppIndicator*, gboolean connected, gpointer data) {
 }  // namespace
 
 TrayEntry TrayEntry::item(std::string label) {
-  TrayEntry e;
-  e.label = std::move(label);
-  return e;
+  return {.label = std::move(label)};
 }
 
 TrayEntry TrayEntry::separator() {
-  TrayEntry e;
-  e.kind = Kind::kSeparator;
-  return e;
+  return {.kind = Kind::kSeparator};
 }
 
 TrayEntry TrayEntry::unlabeled() {
-  TrayEntry e;
-  e.kind = Kind::kUnlabeled;
-  return e;
+  return {.kind = Kind::kUnlabeled};
 }
 
 TrayEntry TrayEntry::submenu(std::string label, std::vector<TrayEntry> entries, bool attachFirst) {
-  TrayEntry e;
-  e.label = std::move(label);
-  e.entries = std::move(entries);
-  e.hasSubmenu = true;
-  e.attachFirst = attachFirst;
-  return e;
+  return {.label = std::move(label),
+          .entries = std::move(entries),
+          .hasSubmenu = true,
+          .attachFirst = attachFirst};
 }
 
 TrayStandIn::TrayStandIn(const std::vector<TrayEntry>& entries, const std::string& id) {
@@ -65,29 +57,17 @@ TrayStandIn::~TrayStandIn() {
 
 void TrayStandIn::fill(GtkWidget* menu, const std::vector<TrayEntry>& entries) {
   for (const TrayEntry& entry : entries) {
-    GtkWidget* item = nullptr;
-    switch (entry.kind) {
-      case TrayEntry::Kind::kItem:
-        item = gtk_menu_item_new_with_label(entry.label.c_str());
-        break;
-      case TrayEntry::Kind::kSeparator:
-        item = gtk_separator_menu_item_new();
-        break;
-      case TrayEntry::Kind::kUnlabeled:
-        item = gtk_menu_item_new();
-        break;
-    }
+    GtkWidget* item = entry.kind == TrayEntry::Kind::kSeparator ? gtk_separator_menu_item_new()
+                      : entry.kind == TrayEntry::Kind::kUnlabeled
+                          ? gtk_menu_item_new()
+                          : gtk_menu_item_new_with_label(entry.label.c_str());
     g_object_set_data_full(G_OBJECT(item), kBuiltLabelKey, g_strdup(entry.label.c_str()), g_free);
     g_signal_connect(item, "activate", G_CALLBACK(onActivate), &activated);
     if (entry.hasSubmenu) {
       GtkWidget* submenu = gtk_menu_new();
-      if (entry.attachFirst) {
-        gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), submenu);
-        fill(submenu, entry.entries);
-      } else {
-        fill(submenu, entry.entries);
-        gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), submenu);
-      }
+      if (entry.attachFirst) gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), submenu);
+      fill(submenu, entry.entries);
+      if (!entry.attachFirst) gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), submenu);
     }
     gtk_widget_show(item);
     gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);

@@ -28,8 +28,8 @@ struct TrayEntry {
 
   enum class Kind { kItem, kSeparator, kUnlabeled };
   Kind kind = Kind::kItem;
-  std::string label;
-  std::vector<TrayEntry> entries;
+  std::string label = {};
+  std::vector<TrayEntry> entries = {};
   bool hasSubmenu = false;
   bool attachFirst = false;
 };
@@ -44,7 +44,6 @@ class TrayStandIn {
   TrayStandIn& operator=(const TrayStandIn&) = delete;
 
   GtkMenu* menu() const { return menu_; }
-  AppIndicator* indicator() const { return indicator_; }
   // The top-level item at `index` of the menu.
   GtkWidget* itemAt(int index) const;
 

@@ -1,17 +1,15 @@
 #include "tests/support/x_desktop.h"
 
-#include <fcntl.h>
-#include <glib.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <gio/gio.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <regex>
 #include <sstream>
+
+// Before Xlib, whose macros (None, Success, ...) would break it.
+#include "tests/support/host_process.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -19,27 +17,7 @@
 
 #include "platform/linux/x_connection.h"
 
-extern char** environ;
-
 namespace dravel::testing {
-
-namespace {
-
-std::string readAll(int fd) {
-  std::string text;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-      text.append(buffer, static_cast<size_t>(n));
-    } else if (n == 0 || errno != EINTR) {
-      break;
-    }
-  }
-  return text;
-}
-
-}  // namespace
 
 ::testing::AssertionResult requireTestDesktop() {
   const char* display = std::getenv("DISPLAY");
@@ -63,43 +41,36 @@ std::unique_ptr<linux_platform::XConnection> openXConnection() {
 }
 
 bool runCommand(const std::vector<std::string>& argv, std::string* out, std::string* err) {
-  int outPipe[2];
-  int errPipe[2];
-  if (::pipe2(outPipe, O_CLOEXEC) != 0) return false;
-  if (::pipe2(errPipe, O_CLOEXEC) != 0) {
-    ::close(outPipe[0]);
-    ::close(outPipe[1]);
-    return false;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  std::vector<const char*> args;
+  for (const std::string& a : argv) args.push_back(a.c_str());
   args.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(outPipe[1]);
-  ::close(errPipe[1]);
-  if (spawned != 0) {
-    ::close(outPipe[0]);
-    ::close(errPipe[0]);
-    if (err) *err = std::string("cannot run ") + argv[0] + ": " + std::strerror(spawned);
+  GError* error = nullptr;
+  GSubprocess* process =
+      g_subprocess_newv(args.data(),
+                        static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE |
+                                                      G_SUBPROCESS_FLAGS_STDERR_PIPE),
+                        &error);
+  if (!process) {
+    if (err) *err = std::string("cannot run ") + argv[0] + ": " + error->message;
+    g_error_free(error);
     return false;
   }
-  // stderr is small for these tools; stdout (xwd) may be large.
-  std::string text = readAll(outPipe[0]);
-  std::string errors = readAll(errPipe[0]);
-  ::close(outPipe[0]);
-  ::close(errPipe[0]);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (out) *out = std::move(text);
-  if (err) *err = std::move(errors);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  // stdout (xwd) may be large.
+  GBytes* output = nullptr;
+  GBytes* errors = nullptr;
+  const bool ran = g_subprocess_communicate(process, nullptr, nullptr, &output, &errors, nullptr) &&
+                   g_subprocess_get_if_exited(process) &&
+                   g_subprocess_get_exit_status(process) == 0;
+  auto take = [](GBytes* bytes, std::string* text) {
+    gsize size = 0;
+    const auto* data = bytes ? static_cast<const char*>(g_bytes_get_data(bytes, &size)) : nullptr;
+    if (text) text->assign(data ? data : "", data ? size : 0);
+    if (bytes) g_bytes_unref(bytes);
+  };
+  take(output, out);
+  take(errors, err);
+  g_object_unref(process);
+  return ran;
 }
 
 std::string commandOutput(const std::vector<std::string>& argv) {
@@ -137,9 +108,9 @@ ListedMonitor listedMonitorAt(int64_t x, int64_t y) {
 
 ListedMonitor listedPrimaryMonitor() {
   const std::vector<ListedMonitor> monitors = listedMonitors();
-  for (const ListedMonitor& m : monitors) {
-    if (m.primary) return m;
-  }
+  const auto primary = std::find_if(monitors.begin(), monitors.end(),
+                                    [](const ListedMonitor& m) { return m.primary; });
+  if (primary != monitors.end()) return *primary;
   return monitors.empty() ? ListedMonitor{} : monitors.front();
 }
 
@@ -180,9 +151,7 @@ WindowInfo windowInfo(unsigned long window, bool tree) {
 }
 
 int64_t WindowInfo::number(const std::string& label) const {
-  const auto field = fields.find(label);
-  if (field == fields.end()) return -1;
-  return std::strtoll(field->second.c_str(), nullptr, 0);
+  return fields.count(label) ? std::strtoll(text(label).c_str(), nullptr, 0) : -1;
 }
 
 std::string WindowInfo::text(const std::string& label) const {
@@ -226,14 +195,13 @@ bool anotherClientCanGrabPointerAndKeyboard() {
 }
 
 bool serveMainContextUntil(const std::function<bool()>& done, double seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
-    g_usleep(2000);
-  }
-  return true;
+  return waitUntil(
+      [&] {
+        while (g_main_context_iteration(nullptr, FALSE)) {
+        }
+        return done();
+      },
+      seconds);
 }
 
 std::string screenPixel(int x, int y) {

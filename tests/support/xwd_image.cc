@@ -1,5 +1,6 @@
 #include "tests/support/xwd_image.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/shared/image_codec.h"
@@ -24,32 +25,7 @@ int shiftOf(uint32_t mask) {
   return mask == 0xFF ? shift : -1;
 }
 
-}  // namespace
-
-RgbImage RgbImage::crop(int64_t x, int64_t y, int64_t w, int64_t h) const {
-  RgbImage part;
-  part.width = w;
-  part.height = h;
-  part.rgb.resize(static_cast<size_t>(w * h * 3));
-  for (int64_t row = 0; row < h; ++row) {
-    std::memcpy(&part.rgb[static_cast<size_t>(row * w * 3)],
-                &rgb[static_cast<size_t>(((y + row) * width + x) * 3)], static_cast<size_t>(w * 3));
-  }
-  return part;
-}
-
-int64_t RgbImage::differingPixels(const RgbImage& other) const {
-  if (other.width != width || other.height != height || other.rgb.size() != rgb.size()) return -1;
-  int64_t count = 0;
-  for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
-    if (rgb[i] != other.rgb[i] || rgb[i + 1] != other.rgb[i + 1] ||
-        rgb[i + 2] != other.rgb[i + 2]) {
-      ++count;
-    }
-  }
-  return count;
-}
-
+// An XWD file as `xwd` writes it; absent when it is not one of 32 bits a pixel.
 std::optional<RgbImage> readXwd(const std::string& file) {
   constexpr size_t kHeaderFields = 25;
   if (file.size() < kHeaderFields * 4) return std::nullopt;
@@ -88,6 +64,29 @@ std::optional<RgbImage> readXwd(const std::string& file) {
     }
   }
   return image;
+}
+
+}  // namespace
+
+RgbImage RgbImage::crop(int64_t x, int64_t y, int64_t w, int64_t h) const {
+  RgbImage part;
+  part.width = w;
+  part.height = h;
+  part.rgb.resize(static_cast<size_t>(w * h * 3));
+  for (int64_t row = 0; row < h; ++row) {
+    std::memcpy(&part.rgb[static_cast<size_t>(row * w * 3)],
+                &rgb[static_cast<size_t>(((y + row) * width + x) * 3)], static_cast<size_t>(w * 3));
+  }
+  return part;
+}
+
+int64_t RgbImage::differingPixels(const RgbImage& other) const {
+  if (other.width != width || other.height != height || other.rgb.size() != rgb.size()) return -1;
+  int64_t count = 0;
+  for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
+    count += !std::equal(&rgb[i], &rgb[i] + 3, &other.rgb[i]);
+  }
+  return count;
 }
 
 std::optional<RgbImage> xwdRoot() {

@@ -22,10 +22,8 @@ struct RgbImage {
   int64_t differingPixels(const RgbImage& other) const;
 };
 
-// An XWD file (as `xwd` writes it) of a 24- or 32-bit true-colour ZPixmap;
-// absent when it is not one.
-std::optional<RgbImage> readXwd(const std::string& file);
-// The whole screen now, read by `xwd -root -silent`; absent when it fails.
+// The whole screen now, read by `xwd -root -silent` (a 24- or 32-bit
+// true-colour ZPixmap); absent when it fails or is no such image.
 std::optional<RgbImage> xwdRoot();
 // A PNG's pixels without alpha; absent when it does not decode.
 std::optional<RgbImage> rgbFromPng(const std::vector<uint8_t>& png);
