@@ -170,7 +170,8 @@ TEST_F(HostProcess, DravelctlCallsPrintsAndReportsErrors) {
       1);
   EXPECT_NE(err.find("error bad_scenario: process: pid: expected an integer"), std::string::npos)
       << err;
-  EXPECT_EQ(ctl({"call", "sim/desktop", "load", "@" + writeScenario(R"({"pointer": [80, 50]})")},
+  EXPECT_EQ(ctl({"call", "sim/desktop", "load",
+                 std::string("@").append(writeScenario(R"({"pointer": [80, 50]})"))},
                 &out, &err),
             0)
       << err;
