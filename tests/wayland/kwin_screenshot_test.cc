@@ -1,19 +1,23 @@
-// The host's KWin ScreenShot2 route on the private KWin desktop, end to end:
+// The host on the KWin desktop end to end: its active window; its ScreenShot2 route:
 // a capture holds the known pixels of a pattern window shown fullscreen on
 // its monitor once a desktop entry naming the host grants the interface;
 // without one KWin refuses, and the host goes on to the portal. The route's
 // choice of output, its pixel formats and its reading of KWin's answers,
 // refusals included, are kwin_screenshot_test's (tests/platform/linux).
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
+#include "tests/support/fake_bus_service.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/host_process.h"
 #include "tests/support/pattern_windows.h"
 #include "tests/support/wayland_oracles.h"
+#include "tests/support/x_desktop.h"
 
 namespace dravel::testing {
 namespace {
@@ -70,6 +74,49 @@ TEST_F(KWinHost, ScreenshotsComeThroughKWinOnceItsEntryGrantsTheHost) {
       << "monitor " << monitor << ": first wrong pixel " << first;
   EXPECT_TRUE(logHas("KWin ScreenShot2")) << hostLog();
   EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(true)));
+}
+
+// The active window, moved onto Virtual-1 by a script of the test's, is
+// where that script reports it: its frame from its output's top-left corner,
+// the output's left edge and size.
+TEST_F(KWinHost, TheActiveWindowIsTheOneKWinReports) {
+  ASSERT_EQ(waylandTestDesktop(), "kwin");
+  PatternWindows window(1);
+  FakeBusService oracle;
+  ASSERT_TRUE(window.ready() &&
+              oracle.start("org.dravel.O", "/o",
+                           "<node><interface name='o.O'><method name='F'><arg type='s'/></method>"
+                           "</interface></node>",
+                           FakeBusService::Answer::kSucceed));
+  platform_ = "wayland";
+  start();
+  ASSERT_FALSE(HasFatalFailure());
+  std::string answered;
+  int runs = 0;
+  EXPECT_TRUE(waitUntil([&] {
+    const std::string js = dir_ + "/frame" + std::to_string(++runs) + ".js";
+    std::ofstream(js)
+        << "var c = workspace.activeClient, g = c.frameGeometry, s = workspace.clientArea("
+           "KWin.ScreenArea, c); callDBus('org.dravel.O', '/o', 'o.O', 'F', [g.x - "
+           "s.x, g.y - s.y, g.width, g.height, s.x, s.width, s.height].join(',')); c.fullScreen"
+           " = false; c.frameGeometry = {x: 2100, y: 150, width: 640, height: 480};";
+    runCommand({"sh", "-c",
+                "n=$(gdbus call --session --dest org.kde.KWin --object-path /Scripting --method "
+                "org.kde.kwin.Scripting.loadScript \"$0\" \"$0\" | tr -dc 0-9) && gdbus call "
+                "--session --dest org.kde.KWin --object-path /$n --method org.kde.kwin.Script.run",
+                js});
+    const Value v = std::get<Value>(call("dravel/capture", "activeWindow"));
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    std::ostringstream text;
+    for (const char* key : {"winX", "winY", "winW", "winH", "screenX", "screenW", "screenH"}) {
+      text << (text.tellp() ? "," : "('") << v.doubleAt(key).value_or(-1);
+    }
+    answered = text.str() + "',)";
+    return !oracle.calls().empty() && oracle.calls().back().arguments == answered &&
+           answered == "('180,150,640,480,1920,1920,1080',)";
+  })) << answered
+      << (oracle.calls().empty() ? "" : oracle.calls().back().arguments) << hostLog();
 }
 
 // No entry names the host: KWin refuses it, the route is dropped with one
