@@ -77,11 +77,14 @@ LinuxDesktop::~LinuxDesktop() {
 std::unique_ptr<NativeWindow> LinuxDesktop::createMainWindow() {
   LinuxWindowHooks hooks;
   LinuxDesktop* self = this;
-  hooks.beforeOverlayMaps = [self](uint32_t xid) {
-    if (self->screenCapture_) self->screenCapture_->snapshotBeforeOverlay(xid);
+  // On X the window number is the window's X id.
+  hooks.beforeOverlayMaps = [self](int64_t window) {
+    if (self->screenCapture_) {
+      self->screenCapture_->snapshotBeforeOverlay(static_cast<uint32_t>(window));
+    }
   };
-  hooks.overlayHidden = [self](uint32_t xid) {
-    if (self->screenCapture_) self->screenCapture_->overlayHidden(xid);
+  hooks.overlayHidden = [self](int64_t window) {
+    if (self->screenCapture_) self->screenCapture_->overlayHidden(static_cast<uint32_t>(window));
   };
   hooks.overlaySnapshot = [self]() -> std::shared_ptr<const CapturedImage> {
     return self->screenCapture_ ? self->screenCapture_->overlaySnapshot() : nullptr;

@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <gdk/gdkwayland.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
@@ -9,6 +10,7 @@
 #include <cmath>
 
 #include "channels/log.h"
+#include "platform/linux/wayland_overlay.h"
 #include "platform/linux/x_properties.h"
 
 namespace dravel::linux_platform {
@@ -160,16 +162,19 @@ LinuxWindow::LinuxWindow(std::function<DesktopLayout()> layoutSource, LinuxWindo
                                      GDK_POINTER_MOTION_MASK | GDK_PROPERTY_CHANGE_MASK |
                                      GDK_STRUCTURE_MASK);
   g_signal_connect(window_, "delete-event", G_CALLBACK(Signals::deleteEvent), this);
-  g_signal_connect(window_, "draw", G_CALLBACK(Signals::draw), this);
-  g_signal_connect(window_, "button-press-event", G_CALLBACK(Signals::button), this);
-  g_signal_connect(window_, "button-release-event", G_CALLBACK(Signals::button), this);
-  g_signal_connect(window_, "motion-notify-event", G_CALLBACK(Signals::motion), this);
   g_signal_connect(window_, "configure-event", G_CALLBACK(Signals::configure), this);
-  g_signal_connect(window_, "map-event", G_CALLBACK(Signals::map), this);
-  g_signal_connect(window_, "unmap-event", G_CALLBACK(Signals::unmap), this);
   g_signal_connect(window_, "window-state-event", G_CALLBACK(Signals::windowState), this);
   g_signal_connect(window_, "property-notify-event", G_CALLBACK(Signals::property), this);
   g_signal_connect(window_, "grab-broken-event", G_CALLBACK(Signals::grabBroken), this);
+  connectSurface(window_);
+  if (GDK_IS_WAYLAND_DISPLAY(gtk_widget_get_display(window_))) {
+    // The compositor closing the overlay is the platform ordering it out.
+    wayland_ = std::make_unique<WaylandOverlay>(
+        window_, hooks_.layerShell, [this](GtkWidget* surface) { connectSurface(surface); },
+        [this] {
+          if (shown()) orderOutByPlatform();
+        });
+  }
 
   wantedOuter_ = layout().rootRectFromFrame(wantedFrame_);
   gtk_widget_realize(window_);
@@ -188,13 +193,32 @@ LinuxWindow::LinuxWindow(std::function<DesktopLayout()> layoutSource, LinuxWindo
 LinuxWindow::~LinuxWindow() {
   if (releaseIdle_) g_source_remove(releaseIdle_);
   releaseGrabs();
+  *alive_ = false;
   g_signal_handlers_disconnect_by_data(window_, this);
+  if (wayland_ && wayland_->layerSurface()) {
+    g_signal_handlers_disconnect_by_data(wayland_->layerSurface(), this);
+  }
+  wayland_.reset();
   if (GdkWindow* gdkWindow = gtk_widget_get_window(window_)) {
     gdk_window_remove_filter(gdkWindow, Signals::filter, this);
   }
   GdkDisplay* display = gtk_widget_get_display(window_);
   gtk_widget_destroy(window_);
   gdk_display_flush(display);
+}
+
+void LinuxWindow::connectSurface(GtkWidget* surface) {
+  g_signal_connect(surface, "draw", G_CALLBACK(Signals::draw), this);
+  g_signal_connect(surface, "button-press-event", G_CALLBACK(Signals::button), this);
+  g_signal_connect(surface, "button-release-event", G_CALLBACK(Signals::button), this);
+  g_signal_connect(surface, "motion-notify-event", G_CALLBACK(Signals::motion), this);
+  g_signal_connect(surface, "map-event", G_CALLBACK(Signals::map), this);
+  g_signal_connect(surface, "unmap-event", G_CALLBACK(Signals::unmap), this);
+}
+
+GtkWidget* LinuxWindow::widget() const {
+  GtkWidget* overlay = wayland_ ? wayland_->surface() : nullptr;
+  return overlay ? overlay : window_;
 }
 
 Display* LinuxWindow::xDisplay() const {
@@ -228,7 +252,7 @@ void LinuxWindow::setFrame(const Rect& frame, bool display) {
   wantedFrame_ = frame;
   wantedOuter_ = layout().rootRectFromFrame(frame);
   if (shown()) applyGeometry();
-  if (display) gtk_widget_queue_draw(window_);
+  if (display) gtk_widget_queue_draw(widget());
 }
 
 void LinuxWindow::applyGeometry() {
@@ -351,18 +375,21 @@ void LinuxWindow::applyTaskbarHints() {
 
 void LinuxWindow::setOpaque(bool flag) {
   opaque_ = flag;
-  gtk_widget_queue_draw(window_);
+  gtk_widget_queue_draw(widget());
 }
 
 void LinuxWindow::setBackgroundColor(const Color& color) {
   background_ = color;
-  gtk_widget_queue_draw(window_);
+  gtk_widget_queue_draw(widget());
 }
 
 void LinuxWindow::setAlphaValue(double alpha) {
   alpha_ = alpha;
   // Becomes _NET_WM_WINDOW_OPACITY, which only a compositing manager honours.
-  gtk_widget_set_opacity(window_, std::clamp(std::isnan(alpha) ? 1.0 : alpha, 0.0, 1.0));
+  const double opacity = std::clamp(std::isnan(alpha) ? 1.0 : alpha, 0.0, 1.0);
+  gtk_widget_set_opacity(window_, opacity);
+  if (wayland_ && wayland_->layerSurface())
+    gtk_widget_set_opacity(wayland_->layerSurface(), opacity);
 }
 
 void LinuxWindow::orderOut() {
@@ -417,6 +444,19 @@ void LinuxWindow::show(bool key) {
     focusPending_ = focus;
     return;
   }
+  // On Wayland the desktop may first want to look at the screen the overlay
+  // will cover; the overlay maps once it says so.
+  if (isOverlay() && wayland_ && hooks_.prepareOverlay) {
+    showing_ = Showing::kAwaitingRelease;
+    focusPending_ = focus;
+    const uint64_t ticket = ++prepareTicket_;
+    hooks_.prepareOverlay(windowNumber(), wantedOuter_,
+                          [this, alive = std::weak_ptr<bool>(alive_), ticket] {
+                            const auto living = alive.lock();
+                            if (living && *living && ticket == prepareTicket_) onReleased();
+                          });
+    return;
+  }
   map(focus);
 }
 
@@ -442,6 +482,10 @@ void LinuxWindow::onReleased() {
 void LinuxWindow::map(bool focus) {
   GtkWindow* window = GTK_WINDOW(window_);
   mappedAsOverlay_ = isOverlay();
+  if (wayland_) {
+    mapOnWayland(focus);
+    return;
+  }
   if (GdkWindow* gdkWindow = gtk_widget_get_window(window_)) {
     gdk_window_set_override_redirect(gdkWindow, mappedAsOverlay_);
   }
@@ -452,7 +496,7 @@ void LinuxWindow::map(bool focus) {
   applyGeometry();
   gtk_window_set_accept_focus(window, canBecomeKey());
   gtk_window_set_focus_on_map(window, focus);
-  if (mappedAsOverlay_ && hooks_.beforeOverlayMaps) hooks_.beforeOverlayMaps(xid_);
+  if (mappedAsOverlay_ && hooks_.beforeOverlayMaps) hooks_.beforeOverlayMaps(windowNumber());
   if (focus && !mappedAsOverlay_) {
     focusPending_ = false;
     gtk_window_present_with_time(window, serverTime());
@@ -474,18 +518,45 @@ void LinuxWindow::map(bool focus) {
   requestGeometry();
 }
 
+void LinuxWindow::mapOnWayland(bool focus) {
+  GtkWindow* window = GTK_WINDOW(window_);
+  showing_ = Showing::kPlacing;
+  focusPending_ = false;
+  if (mappedAsOverlay_) {
+    // No client places a surface: the overlay covers the monitor its frame
+    // lies on, and takes the keyboard by being the overlay.
+    const int monitor = hooks_.monitorIndex ? hooks_.monitorIndex(wantedOuter_) : -1;
+    wayland_->show(monitor);
+    return;
+  }
+  // The compositor places toplevels; the size is the client's.
+  applyGeometry();
+  gtk_window_set_accept_focus(window, canBecomeKey());
+  gtk_window_set_focus_on_map(window, focus);
+  if (focus) {
+    gtk_window_present(window);
+  } else {
+    gtk_widget_show(window_);
+  }
+}
+
 void LinuxWindow::hide() {
   if (!shown()) return;
   showing_ = Showing::kHidden;
   focusPending_ = false;
+  ++prepareTicket_;
   releaseGrabs();
-  gtk_widget_hide(window_);
+  if (wayland_ && wayland_->surface()) {
+    wayland_->hide();
+  } else {
+    gtk_widget_hide(window_);
+  }
   if (mappedAsOverlay_) {
     mappedAsOverlay_ = false;
     // The capture engine may look at the screen as soon as it hears: make
     // sure the server has unmapped the window first.
     if (Display* display = xDisplay()) XSync(display, False);
-    if (hooks_.overlayHidden) hooks_.overlayHidden(xid_);
+    if (hooks_.overlayHidden) hooks_.overlayHidden(windowNumber());
   }
 }
 
@@ -504,6 +575,12 @@ void LinuxWindow::activate() {
 void LinuxWindow::takeFocus() {
   if (showing_ == Showing::kAwaitingRelease) {
     focusPending_ = true;
+    return;
+  }
+  if (wayland_) {
+    // The layer surface has the keyboard while it is shown; a toplevel asks
+    // the compositor, which decides.
+    if (!wayland_->usesLayerShell() || !mappedAsOverlay_) gtk_window_present(GTK_WINDOW(window_));
     return;
   }
   if (!mappedAsOverlay_) {

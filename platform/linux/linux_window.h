@@ -1,5 +1,7 @@
-// The main window on an X11 desktop: a GTK 3 top-level window, which also
-// serves as the full-screen capture overlay.
+// The main window on an X11 or Wayland desktop: a GTK 3 top-level window,
+// which also serves as the full-screen capture overlay. What follows is X11;
+// on Wayland (see "Wayland" at the end) the same object keeps the same
+// state, and only the mapping differs.
 //
 // Coordinates. The seam speaks global bottom-left points; X speaks root-window
 // pixels. The layout source gives the monitors and the scale that relate the
@@ -52,6 +54,16 @@
 // manager report on the window after that request; from then on it is where
 // the window really is (moved by the user, or placed otherwise by the window
 // manager), kept exactly as set as long as it names the same pixels.
+//
+// Wayland. Clients neither place toplevels nor learn where they are, and
+// have no levels, grabs or global ids. The frame keeps the position it was
+// given (in the compositor's logical pixels, scale 1 in the layout) and takes
+// the size the compositor reports; the compositor places the window. Levels
+// other than the overlay change nothing. The overlay is shown as
+// wayland_overlay.h says, over the monitor its frame lies on, after the
+// desktop's preparation (a look at the screen before the overlay covers it);
+// it takes the keyboard by being the overlay, not by a grab, so holdsGrabs
+// stays false. The window number is a number of the process's own.
 #pragma once
 
 #include <cstdint>
@@ -69,15 +81,30 @@ typedef union _GdkEvent GdkEvent;
 
 namespace dravel::linux_platform {
 
-// What the capture engine attaches to the window; each may be empty.
+class WaylandOverlay;
+
+// What the desktop attaches to the window; each may be empty. Windows are
+// named by their window number.
 struct LinuxWindowHooks {
   // Runs just before the window maps as the overlay (not yet mapped): from
   // within the call that shows it, or later on the main loop when the window
   // manager had first to let the window go.
-  std::function<void(uint32_t xid)> beforeOverlayMaps;
+  std::function<void(int64_t window)> beforeOverlayMaps;
   // Runs after the overlay has been unmapped (hidden, or left overlay mode
   // while shown).
-  std::function<void(uint32_t xid)> overlayHidden;
+  std::function<void(int64_t window)> overlayHidden;
+  // Wayland: runs when the overlay is to show over `area` (the frame's
+  // pixels); the overlay shows when `ready` runs, on the main thread, unless
+  // it was hidden again meanwhile. Without it the overlay shows at once.
+  std::function<void(int64_t window, const DesktopLayout::PixelRect& area,
+                     std::function<void()> ready)>
+      prepareOverlay;
+  // Wayland: the toolkit's monitor (its index) that the overlay over `area`
+  // covers; -1 leaves the choice to the compositor.
+  std::function<int(const DesktopLayout::PixelRect& area)> monitorIndex;
+  // Wayland: whether the compositor offers the layer shell (see
+  // wayland_overlay.h).
+  bool layerShell = false;
   // The screen as it was before the overlay mapped, painted behind a window
   // that is not opaque when no compositing manager can show what lies below.
   std::function<std::shared_ptr<const CapturedImage>()> overlaySnapshot;
@@ -179,7 +206,9 @@ class LinuxWindow : public NativeWindow {
   // Events that took the window's own path: without an embedded view there
   // is nothing to hand them to, so they are only counted.
   uint64_t inheritedEventCount() const { return inheritedEvents_; }
-  GtkWidget* widget() const { return window_; }
+  // What shows the window now: the overlay's own surface while a layer
+  // surface serves as the overlay on Wayland, else the top-level window.
+  GtkWidget* widget() const;
 
   static constexpr int64_t kOverlayLevel = 1000;
 
@@ -187,6 +216,8 @@ class LinuxWindow : public NativeWindow {
   struct Signals;
   friend struct Signals;
 
+  void connectSurface(GtkWidget* surface);
+  void mapOnWayland(bool focus);
   // The window's X connection (GDK's); null off X.
   Display* xDisplay() const;
   DesktopLayout layout() const;
@@ -223,6 +254,12 @@ class LinuxWindow : public NativeWindow {
   std::function<DesktopLayout()> layoutSource_;
   LinuxWindowHooks hooks_;
   GtkWidget* window_ = nullptr;
+  // On Wayland: how the overlay covers its monitor.
+  std::unique_ptr<WaylandOverlay> wayland_;
+  // Counts the overlay's preparations; a late answer to an earlier one is
+  // ignored. alive_ turns false when the window goes.
+  uint64_t prepareTicket_ = 0;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   uint32_t xid_ = 0;
   int64_t ownNumber_ = 0;
 
@@ -261,7 +298,8 @@ class LinuxWindow : public NativeWindow {
   // How far the host's request to show the window has got (a shown window
   // may still be iconified by the window manager): hidden; the overlay
   // awaiting release, not mapped until the window manager has let the window
-  // go (releaseIdle_ is the idle source that maps it then); placing, mapped
+  // go (releaseIdle_ is the idle source that maps it then) or, on Wayland,
+  // until the desktop's preparation is done; placing, mapped
   // but not yet reported so, the wanted geometry standing; placed, moved by
   // the server's reports of the window.
   enum class Showing { kHidden, kAwaitingRelease, kPlacing, kPlaced };

@@ -81,15 +81,16 @@ bool LinuxWindow::onDelete() {
 
 bool LinuxWindow::onDraw(void* cairoContext) {
   auto* cr = static_cast<cairo_t*>(cairoContext);
-  const double width = gtk_widget_get_allocated_width(window_);
-  const double height = gtk_widget_get_allocated_height(window_);
+  GtkWidget* shown = widget();
+  const double width = gtk_widget_get_allocated_width(shown);
+  const double height = gtk_widget_get_allocated_height(shown);
   cairo_save(cr);
   cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
   const Color& c = background_;
   if (opaque_) {
     cairo_set_source_rgba(cr, c.red, c.green, c.blue, 1.0);
     cairo_paint(cr);
-  } else if (gdk_screen_is_composited(gtk_widget_get_screen(window_))) {
+  } else if (gdk_screen_is_composited(gtk_widget_get_screen(shown))) {
     cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha);
     cairo_paint(cr);
   } else {
@@ -152,11 +153,11 @@ bool LinuxWindow::onButton(GdkEvent* gdkEvent) {
   MouseEvent event;
   event.type = buttonEventType(b.button, down);
   const int64_t contentHeight =
-      static_cast<int64_t>(gdk_window_get_height(gtk_widget_get_window(window_))) * s;
+      static_cast<int64_t>(gdk_window_get_height(gtk_widget_get_window(widget()))) * s;
   event.locationInWindow = windowPointFromContent(b.x * s, b.y * s, contentHeight, extents(), s);
   event.modifierFlags = modifierFlagsFromState(b.state);
   event.timestamp = b.time / 1000.0;
-  event.windowNumber = xid_;
+  event.windowNumber = windowNumber();
   event.eventNumber = ++eventNumber_;
   event.clickCount = b.button == lastPressButton_ ? clickCount_ : 1;
   event.pressure = down ? 1.0 : 0.0;
@@ -171,11 +172,11 @@ bool LinuxWindow::onMotion(GdkEvent* gdkEvent) {
   MouseEvent event;
   event.type = motionEventType(m.state);
   const int64_t contentHeight =
-      static_cast<int64_t>(gdk_window_get_height(gtk_widget_get_window(window_))) * s;
+      static_cast<int64_t>(gdk_window_get_height(gtk_widget_get_window(widget()))) * s;
   event.locationInWindow = windowPointFromContent(m.x * s, m.y * s, contentHeight, extents(), s);
   event.modifierFlags = modifierFlagsFromState(m.state);
   event.timestamp = m.time / 1000.0;
-  event.windowNumber = xid_;
+  event.windowNumber = windowNumber();
   event.eventNumber = ++eventNumber_;
   event.pressure = event.type == kMouseMoved ? 0.0 : 1.0;
   event.nativeEvent = keptCopy(gdkEvent);
@@ -186,6 +187,19 @@ bool LinuxWindow::onMotion(GdkEvent* gdkEvent) {
 void LinuxWindow::onConfigure(GdkEvent* gdkEvent) {
   const GdkEventConfigure& c = gdkEvent->configure;
   const int s = scale();
+  if (wayland_) {
+    // A Wayland client never learns where its toplevel is: the frame keeps
+    // the place it was given, and takes the size the user or the compositor
+    // chose once the window is placed. The overlay is where it was put.
+    if (showing_ == Showing::kPlaced && !mappedAsOverlay_) {
+      int width = 0;
+      int height = 0;
+      gtk_window_get_size(GTK_WINDOW(window_), &width, &height);
+      wantedOuter_.width = int64_t{std::max(1, width)} * s;
+      wantedOuter_.height = int64_t{std::max(1, height)} * s;
+    }
+    return;
+  }
   content_ = DesktopLayout::PixelRect{int64_t{c.x} * s, int64_t{c.y} * s, int64_t{c.width} * s,
                                       int64_t{c.height} * s};
   // Reports made before the server saw the last request say nothing about it.

@@ -6,10 +6,13 @@
 #include <unistd.h>
 #include <wayland-client-core.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "channels/log.h"
+#include "channels/main_queue.h"
 #include "platform/linux/kwin_screenshot_route.h"
 #include "platform/linux/portal_capture_routes.h"
 #include "platform/linux/sway_ipc.h"
@@ -59,6 +62,7 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::create(
   std::unique_ptr<WaylandDesktop> desktop(new WaylandDesktop(std::move(messenger)));
   WaylandDesktop* self = desktop.get();
   desktop->displayName_ = name.empty() ? "wayland-0" : name;
+  desktop->capabilities_ = readWaylandCapabilities(display);
   desktop->screens_ = std::make_unique<WaylandScreens>(display);
   desktop->screens_->setKeyWindowFrameSource([self]() -> std::optional<Rect> {
     LinuxWindow* window = self->mainWindow();
@@ -121,6 +125,8 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::create(
   }
   NSLog("[wayland] %s: %zu monitor(s): %s", desktop->displayName_.c_str(),
         desktop->screens_->monitors().size(), monitors.c_str());
+  NSLog("[wayland] %s offers: %s", desktop->displayName_.c_str(),
+        desktop->capabilities_.describe().c_str());
   return desktop;
 }
 
@@ -161,9 +167,69 @@ void WaylandDesktop::watchConnection() {
   g_source_unref(source);
 }
 
+const WaylandMonitor* WaylandDesktop::monitorUnder(const DesktopLayout::PixelRect& area,
+                                                   int* index) const {
+  // The monitor holding the area's centre, else the one it overlaps most.
+  const std::vector<WaylandMonitor>& monitors = screens_->monitors();
+  const double cx = static_cast<double>(area.x) + static_cast<double>(area.width) / 2;
+  const double cy = static_cast<double>(area.y) + static_cast<double>(area.height) / 2;
+  const WaylandMonitor* best = nullptr;
+  int64_t bestOverlap = 0;
+  for (size_t i = 0; i < monitors.size(); ++i) {
+    const WaylandMonitor& m = monitors[i];
+    const int64_t w = std::min(area.x + area.width, m.x + m.width) - std::max(area.x, m.x);
+    const int64_t h = std::min(area.y + area.height, m.y + m.height) - std::max(area.y, m.y);
+    const bool holdsCentre =
+        cx >= static_cast<double>(m.x) && cx < static_cast<double>(m.x + m.width) &&
+        cy >= static_cast<double>(m.y) && cy < static_cast<double>(m.y + m.height);
+    const int64_t overlap = holdsCentre ? INT64_MAX : (w > 0 && h > 0 ? w * h : 0);
+    if (overlap > bestOverlap) {
+      bestOverlap = overlap;
+      best = &m;
+      if (index) *index = static_cast<int>(i);
+    }
+  }
+  return best;
+}
+
 std::unique_ptr<NativeWindow> WaylandDesktop::createMainWindow() {
   WaylandDesktop* self = this;
-  return makeMainWindow([self] { return self->screens_->layout(); }, LinuxWindowHooks{});
+  LinuxWindowHooks hooks;
+  hooks.layerShell = capabilities_.layerShell;
+  hooks.monitorIndex = [self](const DesktopLayout::PixelRect& area) {
+    int index = -1;
+    self->monitorUnder(area, &index);
+    return index;
+  };
+  // The monitor is read before the overlay covers it, so that captures while
+  // the overlay is up show what the user saw; the overlay waits a second at
+  // most for that, and a read still going then is given up.
+  hooks.prepareOverlay = [self](int64_t window, const DesktopLayout::PixelRect& area,
+                                std::function<void()> ready) {
+    auto once = std::make_shared<std::function<void()>>(std::move(ready));
+    auto fire = [once] {
+      if (!*once) return;
+      auto run = std::move(*once);
+      *once = nullptr;
+      run();
+    };
+    const WaylandMonitor* monitor = self->monitorUnder(area, nullptr);
+    if (!monitor || !self->screenCapture_) {
+      fire();
+      return;
+    }
+    self->screenCapture_->snapshotBeforeOverlay(window, monitor->displayID, fire);
+    mainQueue().asyncAfter(1.0, [self, window, once, fire] {
+      if (!*once) return;
+      NSLog("[capture] the screen was not read within 1 s before the overlay; showing it anyway");
+      self->screenCapture_->overlayHidden(window);
+      fire();
+    });
+  };
+  hooks.overlayHidden = [self](int64_t window) {
+    if (self->screenCapture_) self->screenCapture_->overlayHidden(window);
+  };
+  return makeMainWindow([self] { return self->screens_->layout(); }, std::move(hooks));
 }
 
 }  // namespace dravel::linux_platform

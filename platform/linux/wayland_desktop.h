@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/linux/linux_session.h"
+#include "platform/linux/wayland_capabilities.h"
 #include "platform/linux/wayland_input.h"
 #include "platform/linux/wayland_screen_capture.h"
 #include "platform/linux/wayland_screen_capture_access.h"
@@ -48,10 +49,14 @@ class WaylandDesktop : public LinuxSession {
   void setDisplayLostHandler(std::function<void(const std::string& message)> handler);
 
  private:
+  // The monitor under `area` (layout pixels) and its place in the toolkit's
+  // list; null when the area lies on none.
+  const WaylandMonitor* monitorUnder(const DesktopLayout::PixelRect& area, int* index) const;
   explicit WaylandDesktop(std::shared_ptr<FlutterBinaryMessenger> messenger);
   void watchConnection();
 
   std::string displayName_;
+  WaylandCapabilities capabilities_;
   std::unique_ptr<WaylandScreens> screens_;
   std::unique_ptr<WaylandInput> input_;
   WaylandWindowList windowList_;

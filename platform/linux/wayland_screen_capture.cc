@@ -146,6 +146,22 @@ void WaylandScreenCapture::captureImage(const ContentFilter& filter,
                                         const StreamConfiguration& configuration,
                                         ImageHandler handler) {
   auto target = std::static_pointer_cast<const Target>(filter.display.handle);
+  // The overlay left out: what its monitor showed before the overlay came.
+  std::shared_ptr<const Snapshot> snapshot;
+  {
+    std::lock_guard<std::mutex> lock(snapshotMutex_);
+    if (snapshot_ && target && snapshot_->displayID == target->monitor.displayID) {
+      for (const ShareableWindow& w : filter.excludedWindows) {
+        if (w.windowID == snapshot_->window) snapshot = snapshot_;
+      }
+    }
+  }
+  if (snapshot) {
+    post([snapshot = std::move(snapshot), handler = std::move(handler)] {
+      handler(snapshot->image, std::nullopt);
+    });
+    return;
+  }
   post([this, target = std::move(target), configuration, handler = std::move(handler)] {
     answerEvenWithoutMemory(
         [&](bool& answered) {
@@ -165,47 +181,108 @@ void WaylandScreenCapture::captureImage(const ContentFilter& filter,
             answer(nullptr, std::string(kDisplayGone));
             return;
           }
-          for (;;) {
-            CaptureRoute* route = nullptr;
-            std::string missing;
-            {
-              std::lock_guard<std::mutex> lock(routesMutex_);
-              if (!routes_.empty()) route = routes_.front().get();
-              missing = missing_;
-            }
-            if (!route) {
-              std::string message = "No way to read the screen on this Wayland session";
-              if (!missing.empty()) message += " (" + missing + ")";
-              answer(nullptr, message + ".");
-              return;
-            }
-            RouteResult result = route->capture(target->monitor, target->layout,
-                                                configuration.showsCursor, cancelled);
-            scheduleIdleClose(route);
-            if (cancelled()) {
-              answer(nullptr, std::string(kCancelled));
-              return;
-            }
-            if (result.image) {
-              answer(std::move(result.image), std::nullopt);
-              return;
-            }
-            if (!result.unusable) {
-              answer(nullptr, result.error.empty() ? std::string(kDisplayGone) : result.error);
-              return;
-            }
-            // Dropped for good; the next route serves this capture and the
-            // later ones.
-            NSLog("[capture] %s cannot serve this session: %s; trying the next way",
-                  route->name().c_str(), result.error.c_str());
-            std::lock_guard<std::mutex> lock(routesMutex_);
-            if (!missing_.empty()) missing_ += "; ";
-            missing_ += route->name() + ": " + result.error;
-            routes_.erase(routes_.begin());
+          std::string error;
+          CapturedImagePtr image = captureThroughRoutes(
+              target->monitor, target->layout, configuration.showsCursor, cancelled, &error);
+          if (cancelled()) {
+            answer(nullptr, std::string(kCancelled));
+          } else if (image) {
+            answer(std::move(image), std::nullopt);
+          } else {
+            answer(nullptr, error);
           }
         },
         [&] { handler(nullptr, std::string(kNoMemory)); });
   });
+}
+
+CapturedImagePtr WaylandScreenCapture::captureThroughRoutes(const RouteMonitor& monitor,
+                                                            const RouteLayout& layout,
+                                                            bool showsCursor,
+                                                            const std::function<bool()>& cancelled,
+                                                            std::string* error) {
+  for (;;) {
+    CaptureRoute* route = nullptr;
+    std::string missing;
+    {
+      std::lock_guard<std::mutex> lock(routesMutex_);
+      if (!routes_.empty()) route = routes_.front().get();
+      missing = missing_;
+    }
+    if (!route) {
+      *error = "No way to read the screen on this Wayland session";
+      if (!missing.empty()) *error += " (" + missing + ")";
+      *error += ".";
+      return nullptr;
+    }
+    RouteResult result = route->capture(monitor, layout, showsCursor, cancelled);
+    scheduleIdleClose(route);
+    if (cancelled()) return nullptr;
+    if (result.image) return std::move(result.image);
+    if (!result.unusable) {
+      *error = result.error.empty() ? std::string(kDisplayGone) : result.error;
+      return nullptr;
+    }
+    // Dropped for good; the next route serves this capture and the later
+    // ones.
+    NSLog("[capture] %s cannot serve this session: %s; trying the next way", route->name().c_str(),
+          result.error.c_str());
+    std::lock_guard<std::mutex> lock(routesMutex_);
+    if (!missing_.empty()) missing_ += "; ";
+    missing_ += route->name() + ": " + result.error;
+    routes_.erase(routes_.begin());
+  }
+}
+
+void WaylandScreenCapture::snapshotBeforeOverlay(int64_t window, uint32_t displayID,
+                                                 std::function<void()> done) {
+  const uint64_t generation = ++snapshotGeneration_;
+  RouteLayout layout = layoutSource_ ? layoutSource_() : RouteLayout{};
+  std::optional<RouteMonitor> monitor;
+  for (const RouteMonitor& m : layout) {
+    if (m.displayID == displayID) monitor = m;
+  }
+  if (!monitor || !worker_) {
+    mainQueue().async(std::move(done));
+    return;
+  }
+  post([this, window, generation, monitor = *monitor, layout = std::move(layout),
+        done = std::move(done)]() mutable {
+    std::string why;
+    CapturedImagePtr image;
+    try {
+      image = captureThroughRoutes(
+          monitor, layout, false,
+          [this, generation] {
+            return stopping_.load() || processStopRequested() || generation != snapshotGeneration_;
+          },
+          &why);
+    } catch (const std::bad_alloc&) {
+      why = kNoMemory;
+    }
+    if (!image && generation == snapshotGeneration_) {
+      // Without it, captures show the overlay rather than stale pixels.
+      NSLog("[capture] no snapshot before the overlay: %s", why.c_str());
+    }
+    std::shared_ptr<const Snapshot> previous;
+    {
+      std::lock_guard<std::mutex> lock(snapshotMutex_);
+      if (image && generation == snapshotGeneration_) {
+        previous = std::move(snapshot_);
+        snapshot_ = std::make_shared<const Snapshot>(Snapshot{window, monitor.displayID, image});
+      }
+    }
+    previous.reset();
+    image.reset();
+    mainQueue().async(std::move(done));
+  });
+}
+
+void WaylandScreenCapture::overlayHidden(int64_t window) {
+  ++snapshotGeneration_;
+  std::shared_ptr<const Snapshot> previous;
+  std::lock_guard<std::mutex> lock(snapshotMutex_);
+  if (snapshot_ && snapshot_->window == window) previous = std::move(snapshot_);
 }
 
 }  // namespace dravel::linux_platform

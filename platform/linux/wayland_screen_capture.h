@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/shared/engine_worker.h"
 #include "platform/linux/capture_route.h"
 #include "platform/seam/screen_capture.h"
+#include "platform/shared/engine_worker.h"
 
 namespace dravel::linux_platform {
 
@@ -73,6 +73,16 @@ class WaylandScreenCapture : public ScreenCapture {
   // Blocks until the worker has run everything handed to it so far.
   void waitUntilIdle();
 
+  // Main thread. Reads the monitor `displayID` through the serving route
+  // before the overlay `window` covers it; `done` runs on the main queue once
+  // the read is over, whether it gave pixels or not. While that snapshot is
+  // held, a capture of the monitor that leaves `window` out answers with it
+  // (the overlay is not in it). It is dropped by overlayHidden for `window`,
+  // and a read that ends after overlayHidden or a later snapshot keeps
+  // nothing.
+  void snapshotBeforeOverlay(int64_t window, uint32_t displayID, std::function<void()> done);
+  void overlayHidden(int64_t window);
+
   // What a display's handle carries: the monitor and the whole layout at
   // the time the content was listed.
   struct Target {
@@ -86,6 +96,23 @@ class WaylandScreenCapture : public ScreenCapture {
   // On the worker, after `route` served: what it keeps open is closed once
   // no capture came for its time.
   void scheduleIdleClose(CaptureRoute* route);
+  // On the worker: the monitor's pixels through the first usable route,
+  // dropping routes that turn out unusable; null with `error` set (or
+  // cancelled) otherwise.
+  CapturedImagePtr captureThroughRoutes(const RouteMonitor& monitor, const RouteLayout& layout,
+                                        bool showsCursor, const std::function<bool()>& cancelled,
+                                        std::string* error);
+
+  struct Snapshot {
+    int64_t window = 0;
+    uint32_t displayID = 0;
+    CapturedImagePtr image;
+  };
+  std::mutex snapshotMutex_;
+  std::shared_ptr<const Snapshot> snapshot_;
+  // Counts snapshots begun and overlays hidden (main thread); a read begun
+  // under an older count keeps nothing.
+  std::atomic<uint64_t> snapshotGeneration_{0};
 
   std::vector<RouteOffer> offers_;
   std::function<RouteLayout()> layoutSource_;

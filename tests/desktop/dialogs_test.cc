@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iostream>
 #include <tuple>
@@ -33,18 +34,22 @@ class Dialogs : public ::testing::Test {
   }
   void TearDown() override {
     for (pid_t pid : helpers_) stopProcess(pid);
+    for (guint id : watches_)
+      if (g_main_context_find_source_by_id(nullptr, id)) g_source_remove(id);
     if (HasFailure()) std::cerr << "xdotool: " << readFile(dir_ + "/xdotool.err") << "\n";
     setMainQueue(nullptr);
     std::filesystem::remove_all(dir_);
   }
 
   // Runs xdotool in the background: it waits for the window named `title`,
-  // activates it and then runs each of `steps` (xdotool arguments) as an
-  // xdotool of its own, half a second apart. A separate xdotool, for one
-  // chained to the search sends its keys to the window found as synthetic
-  // events, which GTK ignores; and a pause before each, for GTK drops keys
-  // that come before it has taken the focus in, and the location entry's
-  // completion takes a Return typed right after the text.
+  // activates it, waits until GTK in this process reports the window active
+  // (keys that come before GTK has taken the focus in are dropped, and on a
+  // loaded machine that takes longer than any fixed pause), and then runs
+  // each of `steps` (xdotool arguments) as an xdotool of its own, half a
+  // second apart. A separate xdotool, for one chained to the search sends its
+  // keys to the window found as synthetic events, which GTK ignores; and a
+  // pause before each, for the location entry's completion takes a Return
+  // typed right after the text.
   void typeInto(const std::string& title, const std::vector<std::vector<std::string>>& steps) {
     auto quoted = [](const std::string& text) {
       std::string out = "'";
@@ -56,11 +61,39 @@ class Dialogs : public ::testing::Test {
     pattern.append(title).append("$");
     std::string script = "xdotool search --sync --onlyvisible --name ";
     script.append(quoted(pattern)).append(" windowactivate --sync %1");
+    const std::string active = dir_ + "/active-" + std::to_string(++typed_);
+    reportWhenActive(title, active);
+    script.append(" && while [ ! -e ").append(quoted(active)).append(" ]; do sleep 0.05; done");
     for (const auto& step : steps) {
       script += " && sleep 0.5 && xdotool";
       for (const auto& argument : step) script.append(" ").append(quoted(argument));
     }
     helpers_.push_back(spawn({"sh", "-c", script}, dir_ + "/xdotool.out", dir_ + "/xdotool.err"));
+  }
+
+  // Creates the file `path` once a window of this process titled `title` is
+  // the active one, as GTK sees it; the check runs on the main context, so
+  // also inside modal loops.
+  void reportWhenActive(const std::string& title, const std::string& path) {
+    struct Watch {
+      std::string title, path;
+    };
+    auto check = [](gpointer data) -> gboolean {
+      const auto* watch = static_cast<const Watch*>(data);
+      GList* windows = gtk_window_list_toplevels();
+      bool active = false;
+      for (GList* item = windows; item && !active; item = item->next) {
+        GtkWindow* window = GTK_WINDOW(item->data);
+        const char* name = gtk_window_get_title(window);
+        active = name && watch->title == name && gtk_window_is_active(window);
+      }
+      g_list_free(windows);
+      if (!active) return G_SOURCE_CONTINUE;
+      std::ofstream(watch->path).flush();
+      return G_SOURCE_REMOVE;
+    };
+    watches_.push_back(g_timeout_add_full(G_PRIORITY_DEFAULT, 50, check, new Watch{title, path},
+                                          [](gpointer data) { delete static_cast<Watch*>(data); }));
   }
 
   static bool shown(const std::string& title) { return windowsShown(title) > 0; }
@@ -80,6 +113,8 @@ class Dialogs : public ::testing::Test {
   GLibMainQueue queue_;
   std::string dir_;
   std::vector<pid_t> helpers_;
+  std::vector<guint> watches_;
+  int typed_ = 0;
 };
 
 AlertContent question(const std::string& title) {

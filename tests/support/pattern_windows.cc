@@ -38,6 +38,19 @@ bool PatternWindows::ready() const {
   });
 }
 
+std::string PatternWindows::keysPressed() const {
+  std::string keys;
+  for (const std::string& out : out_) {
+    const std::string text = readFile(out);
+    for (size_t at = text.find("key "); at != std::string::npos; at = text.find("key ", at + 1)) {
+      const size_t end = text.find('\n', at);
+      if (!keys.empty()) keys += ' ';
+      keys += text.substr(at + 4, end == std::string::npos ? std::string::npos : end - at - 4);
+    }
+  }
+  return keys;
+}
+
 size_t patternMismatches(const CapturedImage& image, int monitor, std::string* first) {
   size_t wrong = 0;
   for (int64_t y = 0; y < image.height; ++y) {

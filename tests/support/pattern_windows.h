@@ -21,6 +21,8 @@ class PatternWindows {
   PatternWindows& operator=(const PatternWindows&) = delete;
   // Waits until every window has drawn.
   bool ready() const;
+  // The keys pressed in any of the windows so far, in order ("a c").
+  std::string keysPressed() const;
 
  private:
   std::vector<pid_t> pids_;

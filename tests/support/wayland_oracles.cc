@@ -2,11 +2,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <regex>
 #include <sstream>
 
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 
+#include "tests/support/pattern_windows.h"
 #include "tests/support/x_desktop.h"
 
 namespace dravel::testing {
@@ -74,6 +78,17 @@ GrimImage grimOutput(const std::string& name) {
   GrimImage image{static_cast<int>(width), static_cast<int>(height), {}};
   image.rgb.assign(out.begin() + static_cast<std::ptrdiff_t>(start),
                    out.begin() + static_cast<std::ptrdiff_t>(start + size));
+  return image;
+}
+
+CapturedImage mutterMonitorFrame(const std::string& connector) {
+  const std::string png = std::filesystem::temp_directory_path() /
+                          ("dravel-mutter-" + std::to_string(::getpid()) + ".png");
+  CapturedImage image;
+  if (runCommand({DRAVEL_SOURCE_DIR "/tests/tools/mutter_frame.py", connector, png})) {
+    image = pngFileImage(png);
+  }
+  std::filesystem::remove(png);
   return image;
 }
 

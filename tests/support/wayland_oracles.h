@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/seam/captured_image.h"
+
 namespace dravel::testing {
 
 // The family the test desktop runs ("sway", "kwin", "gnome"), empty off it.
@@ -34,6 +36,10 @@ struct GrimImage {
 };
 // Empty (width 0) when grim fails or its PPM is malformed.
 GrimImage grimOutput(const std::string& name);
+
+// A monitor's pixels as mutter's own screen cast gives them
+// (tests/tools/mutter_frame.py): straight RGBA; empty (width 0) on failure.
+CapturedImage mutterMonitorFrame(const std::string& connector);
 
 // KWin's output names (Virtual-0, ...) from its supportInformation.
 std::vector<std::string> kwinOutputNames();

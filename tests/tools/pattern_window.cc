@@ -5,7 +5,8 @@
 //
 // A fullscreen window on monitor MONITOR (GDK's index) painted with
 // dravel::testing::patternPixel(), in the window's own pixels; it prints "ready" once
-// the first frame is drawn, and runs until it is ended.
+// the first frame is drawn, "key NAME" for each key pressed in it, and runs
+// until it is ended.
 #include <gtk/gtk.h>
 
 #include <cstdint>
@@ -35,17 +36,23 @@ gboolean draw(GtkWidget* widget, cairo_t* cr, gpointer) {
   // elsewhere, at another size.
   GdkDisplay* display = gtk_widget_get_display(widget);
   GdkMonitor* monitor = gdk_display_get_monitor(display, monitorIndex);
-  GdkMonitor* shownOn =
-      gdk_display_get_monitor_at_window(display, gtk_widget_get_window(widget));
+  GdkMonitor* shownOn = gdk_display_get_monitor_at_window(display, gtk_widget_get_window(widget));
   GdkRectangle area{};
   if (monitor) gdk_monitor_get_geometry(monitor, &area);
-  const bool inPlace = monitor && shownOn == monitor && width == area.width &&
-                       height == area.height;
+  const bool inPlace =
+      monitor && shownOn == monitor && width == area.width && height == area.height;
   if (!announced && inPlace) {
     announced = true;
     std::printf("ready\n");
     std::fflush(stdout);
   }
+  return TRUE;
+}
+
+gboolean key(GtkWidget*, GdkEventKey* event, gpointer) {
+  const char* name = gdk_keyval_name(event->keyval);
+  std::printf("key %s\n", name ? name : "?");
+  std::fflush(stdout);
   return TRUE;
 }
 
@@ -62,6 +69,7 @@ int main(int argc, char** argv) {
   gtk_window_set_title(GTK_WINDOW(window), "dravel pattern");
   gtk_widget_set_app_paintable(window, TRUE);
   g_signal_connect(window, "draw", G_CALLBACK(draw), nullptr);
+  g_signal_connect(window, "key-press-event", G_CALLBACK(key), nullptr);
   g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
   // The toolkit learns of the outputs a moment after it connects; a monitor
   // it does not know yet would leave the choice to the compositor.

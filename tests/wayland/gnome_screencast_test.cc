@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/linux/restore_token_store.h"
+#include "tests/support/host_fixture.h"
 #include "tests/support/host_process.h"
 #include "tests/support/pattern_windows.h"
 #include "tests/support/wayland_oracles.h"
@@ -205,6 +206,49 @@ TEST_F(GnomeHost, WithoutAGrantTheUnansweredDialogIsAbandonedAndTheAnswerIsNo) {
     ASSERT_EQ(stopHost(), 0) << hostLog();
     letThePortalBackendGo();
   }
+}
+
+// Without the layer shell the overlay is the window itself, fullscreen on
+// its monitor: mutter's own cast shows it frozen black over the fullscreen
+// pattern window; a capture meanwhile is the pattern; after it the pattern
+// shows again.
+TEST_F(GnomeHost, TheOverlayIsFullscreenOnItsMonitorAndLeftOutOfCaptures) {
+  PatternWindows windows(2);
+  ASSERT_TRUE(windows.ready()) << "the pattern windows did not draw";
+  const std::string token = freshUuid();
+  seedScreenCastGrant(token);
+  ASSERT_FALSE(HasFatalFailure());
+  writeTokenFile(token + "\n");
+  startHost();
+  ASSERT_FALSE(HasFatalFailure());
+  // Meta-1 is display 2. A capture first opens the stream the overlay's
+  // look at the screen reads.
+  const std::string png = dir_ + "/shot.png";
+  std::string first;
+  auto pattern = [&](const CapturedImage& image) {
+    return image.width == 1280 && patternMismatches(image, 1, &first) == 0;
+  };
+  auto capture = [&] {
+    return ctl({"screenshot", "-o", png, "--display", "2"}) == 0 && pattern(pngFileImage(png));
+  };
+  ASSERT_TRUE(waitUntil(capture, 10)) << first << hostLog();
+  ASSERT_TRUE(isSuccess(call("dravel/capture", "enterOverlay", ValueMap{{"displayId", int64_t{2}}}),
+                        Value()));
+  ASSERT_TRUE(isSuccess(call("dravel/capture", "freezeOverlay"), Value()));
+  EXPECT_TRUE(waitUntil(
+      [] {
+        const CapturedImage frame = mutterMonitorFrame("Meta-1");
+        bool black = frame.width == 1280 && frame.height == 720;
+        for (size_t i = 0; black && i < frame.pixels.size(); i += 4) {
+          black = frame.pixels[i] == 0 && frame.pixels[i + 1] == 0 && frame.pixels[i + 2] == 0;
+        }
+        return black;
+      },
+      10))
+      << hostLog();
+  EXPECT_TRUE(capture()) << first << hostLog();
+  ASSERT_TRUE(isSuccess(call("dravel/capture", "exitOverlay"), Value()));
+  EXPECT_TRUE(waitUntil([&] { return pattern(mutterMonitorFrame("Meta-1")); }, 10)) << first;
 }
 
 }  // namespace

@@ -35,6 +35,24 @@ void grantScreenShot(const std::string& program) {
   ASSERT_EQ(waitFor(spawn({"kbuildsycoca5"}, "/dev/null", "/dev/null"), 60), 0);
 }
 
+// Loads and runs a KWin script of the test's (written to `path`).
+void runKWinScript(const std::string& path, const std::string& js) {
+  std::ofstream(path) << js;
+  runCommand({"sh", "-c",
+              "n=$(gdbus call --session --dest org.kde.KWin --object-path /Scripting --method "
+              "org.kde.kwin.Scripting.loadScript \"$0\" \"$0\" | tr -dc 0-9) && gdbus call "
+              "--session --dest org.kde.KWin --object-path /$n --method org.kde.kwin.Script.run",
+              path});
+}
+
+// A bus service of the test's that KWin scripts report to (callDBus).
+bool startOracle(FakeBusService& oracle) {
+  return oracle.start("org.dravel.O", "/o",
+                      "<node><interface name='o.O'><method name='F'><arg type='s'/></method>"
+                      "</interface></node>",
+                      FakeBusService::Answer::kSucceed);
+}
+
 // The host on the KWin desktop, granted by an entry naming its binary:
 // dravelctl's screenshot of a monitor is the pattern shown on it.
 class KWinHost : public HostProcessTest {};
@@ -83,28 +101,19 @@ TEST_F(KWinHost, TheActiveWindowIsTheOneKWinReports) {
   ASSERT_EQ(waylandTestDesktop(), "kwin");
   PatternWindows window(1);
   FakeBusService oracle;
-  ASSERT_TRUE(window.ready() &&
-              oracle.start("org.dravel.O", "/o",
-                           "<node><interface name='o.O'><method name='F'><arg type='s'/></method>"
-                           "</interface></node>",
-                           FakeBusService::Answer::kSucceed));
+  ASSERT_TRUE(window.ready() && startOracle(oracle));
   platform_ = "wayland";
   start();
   ASSERT_FALSE(HasFatalFailure());
   std::string answered;
   int runs = 0;
   EXPECT_TRUE(waitUntil([&] {
-    const std::string js = dir_ + "/frame" + std::to_string(++runs) + ".js";
-    std::ofstream(js)
-        << "var c = workspace.activeClient, g = c.frameGeometry, s = workspace.clientArea("
-           "KWin.ScreenArea, c); callDBus('org.dravel.O', '/o', 'o.O', 'F', [g.x - "
-           "s.x, g.y - s.y, g.width, g.height, s.x, s.width, s.height].join(',')); c.fullScreen"
-           " = false; c.frameGeometry = {x: 2100, y: 150, width: 640, height: 480};";
-    runCommand({"sh", "-c",
-                "n=$(gdbus call --session --dest org.kde.KWin --object-path /Scripting --method "
-                "org.kde.kwin.Scripting.loadScript \"$0\" \"$0\" | tr -dc 0-9) && gdbus call "
-                "--session --dest org.kde.KWin --object-path /$n --method org.kde.kwin.Script.run",
-                js});
+    runKWinScript(
+        dir_ + "/frame" + std::to_string(++runs) + ".js",
+        "var c = workspace.activeClient, g = c.frameGeometry, s = workspace.clientArea("
+        "KWin.ScreenArea, c); callDBus('org.dravel.O', '/o', 'o.O', 'F', [g.x - "
+        "s.x, g.y - s.y, g.width, g.height, s.x, s.width, s.height].join(',')); c.fullScreen"
+        " = false; c.frameGeometry = {x: 2100, y: 150, width: 640, height: 480};");
     const Value v = std::get<Value>(call("dravel/capture", "activeWindow"));
     while (g_main_context_iteration(nullptr, FALSE)) {
     }
@@ -117,6 +126,60 @@ TEST_F(KWinHost, TheActiveWindowIsTheOneKWinReports) {
            answered == "('180,150,640,480,1920,1920,1080',)";
   })) << answered
       << (oracle.calls().empty() ? "" : oracle.calls().back().arguments) << hostLog();
+}
+
+// The overlay on KWin covers exactly its output on a layer above the
+// fullscreen windows' and is the active window, as KWin's own list says;
+// after it, no window of the host's is listed or active.
+TEST_F(KWinHost, TheOverlayCoversItsOutputAboveTheOthersAndIsActive) {
+  ASSERT_EQ(waylandTestDesktop(), "kwin");
+  PatternWindows windows(2);
+  FakeBusService oracle;
+  ASSERT_TRUE(windows.ready() && startOracle(oracle));
+  platform_ = "wayland";
+  start();
+  ASSERT_FALSE(HasFatalFailure());
+  const Value screen = std::get<Value>(call("dravel/capture", "screenUnderCursor"));
+  ASSERT_TRUE(screen.intAt("displayId"));
+  // KWin's windows: the host's "x y w h", whether its layer is above every
+  // other window's, and whether it is the active one.
+  int runs = 0;
+  auto report = [&] {
+    const size_t before = oracle.calls().size();
+    runKWinScript(
+        dir_ + "/list" + std::to_string(++runs) + ".js",
+        "var w = workspace.clientList(), ours = 'none', top = true, p = " + std::to_string(pid_) +
+            "; for (var i = 0; i < w.length; ++i) if (w[i].pid == p) { var g = "
+            "w[i].frameGeometry; ours = [g.x, g.y, g.width, g.height].join(' '); for "
+            "(var j = 0; j < w.length; ++j) if (w[j].pid != p && w[j].layer >= "
+            "w[i].layer) top = false; } callDBus('org.dravel.O', '/o', 'o.O', 'F', ours "
+            "+ ' top ' + top + ' active ' + (workspace.activeClient != null && "
+            "workspace.activeClient.pid == p));");
+    waitUntil(
+        [&] {
+          while (g_main_context_iteration(nullptr, FALSE)) {
+          }
+          return oracle.calls().size() > before;
+        },
+        5);
+    return oracle.calls().size() > before ? oracle.calls().back().arguments : std::string();
+  };
+  ASSERT_TRUE(isSuccess(
+      call("dravel/capture", "enterOverlay", ValueMap{{"displayId", *screen.intAt("displayId")}}),
+      Value()));
+  const std::string left =
+      std::to_string(static_cast<int>(screen.doubleAt("screenX").value_or(-1)));
+  std::string reported;
+  EXPECT_TRUE(waitUntil([&] {
+    reported = report();
+    return reported == "('" + left + " 0 1920 1080 top true active true',)";
+  })) << reported
+      << hostLog();
+  ASSERT_TRUE(isSuccess(call("dravel/capture", "exitOverlay"), Value()));
+  EXPECT_TRUE(waitUntil([&] {
+    reported = report();
+    return reported == "('none top true active false',)";
+  })) << reported;
 }
 
 // No entry names the host: KWin refuses it, the route is dropped with one

@@ -1,7 +1,9 @@
 // The host on the private sway desktop, from outside: the screen under the
-// cursor, the active window, and the host's end when the compositor goes.
+// cursor, the active window, the overlay, and the host's end when the
+// compositor goes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -14,7 +16,28 @@
 namespace dravel::testing {
 namespace {
 
-class SwayHost : public HostProcessTest {};
+class SwayHost : public HostProcessTest {
+ protected:
+  // Focuses the output; the host's display id for it.
+  std::optional<int64_t> focusOutput(const std::string& name) {
+    if (waitFor(spawn({"swaymsg", "focus", "output", name}, "/dev/null", "/dev/null"), 20) != 0) {
+      return std::nullopt;
+    }
+    return std::get<Value>(call("dravel/capture", "screenUnderCursor")).intAt("displayId");
+  }
+};
+
+// One key from a virtual keyboard, to the window (or surface) with the focus.
+void type(const char* key) {
+  waitFor(spawn({"wtype", "-k", key}, "/dev/null", "/dev/null"), 20);
+}
+
+// Whether every pixel grim reads of the output is black.
+bool black(const std::string& output) {
+  const GrimImage image = grimOutput(output);
+  return image.width > 0 &&
+         std::all_of(image.rgb.begin(), image.rgb.end(), [](uint8_t v) { return v == 0; });
+}
 
 // Wayland tells no pointer position: the screen under the cursor is the
 // output sway calls focused, and its capture is grim's.
@@ -87,6 +110,61 @@ TEST_F(SwayHost, TheActiveWindowIsTheOneSwayFocusesAndNoneWithoutItsIpc) {
     ASSERT_FALSE(HasFatalFailure());
     EXPECT_TRUE(isSuccess(call("dravel/capture", "activeWindow"), Value())) << swaysock;
   }
+}
+
+// The overlay on sway: a layer surface over the whole output, above a
+// fullscreen window, with the keyboard (wtype's keys reach no window while
+// it is up, and reach the window again after it); a capture meanwhile is the
+// screen as it was before; nothing of the host stays after it.
+TEST_F(SwayHost, TheOverlayCoversItsOutputAboveAllWithTheKeyboardAndLeavesNothing) {
+  ASSERT_EQ(waylandTestDesktop(), "sway");
+  PatternWindows windows(2);
+  ASSERT_TRUE(windows.ready());
+  platform_ = "wayland";
+  start();
+  ASSERT_FALSE(HasFatalFailure());
+  const std::vector<SwayOutput> outputs = swayOutputs();
+  ASSERT_EQ(outputs.size(), 2u);
+  const SwayOutput& covered = outputs[1];
+  const std::optional<int64_t> id = focusOutput(covered.name);
+  ASSERT_TRUE(id);
+  const GrimImage before = grimOutput(covered.name);
+  const GrimImage otherBefore = grimOutput(outputs[0].name);
+  // A key typed until a window has it (wtype's first keys may come before
+  // a client has its keymap).
+  auto reaches = [&](const char* key) {
+    return waitUntil([&] {
+      type(key);
+      return windows.keysPressed().find(key) != std::string::npos;
+    });
+  };
+  ASSERT_TRUE(reaches("a"));
+
+  ASSERT_TRUE(
+      isSuccess(call("dravel/capture", "enterOverlay", ValueMap{{"displayId", *id}}), Value()));
+  ASSERT_TRUE(isSuccess(call("dravel/capture", "freezeOverlay"), Value()));
+  // Frozen, the overlay is opaque black: every pixel of its output, none of
+  // the other's.
+  EXPECT_TRUE(waitUntil([&] { return black(covered.name); })) << hostLog();
+  EXPECT_EQ(grimOutput(outputs[0].name).rgb, otherBefore.rgb);
+  for (int i = 0; i < 3; ++i) type("b");
+  const std::string png = dir_ + "/shot.png";
+  ASSERT_EQ(ctl({"screenshot", "-o", png, "--display", std::to_string(*id)}), 0)
+      << readFile(dir_ + "/ctl.err") << hostLog();
+  EXPECT_EQ(grimDifferences(pngFileImage(png), before), "");
+
+  ASSERT_TRUE(isSuccess(call("dravel/capture", "exitOverlay"), Value()));
+  EXPECT_TRUE(waitUntil([&] { return grimOutput(covered.name).rgb == before.rgb; }));
+  EXPECT_TRUE(reaches("c"));
+  EXPECT_EQ(windows.keysPressed().find('b'), std::string::npos) << windows.keysPressed();
+  // No window of the host's in sway's tree, fullscreen or focused.
+  std::string hostNodes;
+  ASSERT_TRUE(runCommand(
+      {"sh", "-c",
+       "swaymsg -r -t get_tree | jq -c '[.. | objects | select(.pid? == " + std::to_string(pid_) +
+           " and (.focused or .fullscreen_mode > 0))] | length'"},
+      &hostNodes));
+  EXPECT_EQ(hostNodes, "0\n");
 }
 
 // As on X11: the host says why, removes its socket and ends with status 1.
