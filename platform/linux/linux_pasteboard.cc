@@ -1,5 +1,6 @@
 #include "platform/linux/linux_pasteboard.h"
 
+#include <gdk/gdkwayland.h>
 #include <gtk/gtk.h>
 
 #include "channels/log.h"
@@ -59,7 +60,8 @@ GtkClipboard* clipboard() {
 GtkPasteboard::GtkPasteboard() = default;
 
 GtkPasteboard::~GtkPasteboard() {
-  if (!owned_) return;
+  stopWaiting();
+  if (!owned_ || dataControl_) return;
   ++generation_;
   owned_.reset();
   if (GtkClipboard* board = clipboard()) {
@@ -71,17 +73,61 @@ GtkPasteboard::~GtkPasteboard() {
 
 int64_t GtkPasteboard::clearContents() {
   ++generation_;
+  const bool waited = waiting_ != nullptr;
+  stopWaiting();
   if (owned_) {
     owned_.reset();
-    if (GtkClipboard* board = clipboard()) gtk_clipboard_clear(board);
+    if (dataControl_) {
+      dataControl_->release();
+    } else if (GtkClipboard* board = clipboard(); board && !waited) {
+      gtk_clipboard_clear(board);
+    }
   }
   return ++changeCount_;
 }
 
 bool GtkPasteboard::writeObjects(std::vector<PasteboardItem> items) {
+  if (items.empty() || items.front().types().empty()) return false;
+  stopWaiting();
+  return offer(std::make_shared<const std::vector<PasteboardItem>>(std::move(items)));
+}
+
+bool GtkPasteboard::offer(std::shared_ptr<const std::vector<PasteboardItem>> shared) {
+  std::vector<std::string> names;
+  for (const std::string& type : shared->front().types()) {
+    names.push_back(mimeTypeForPasteboardType(type));
+  }
+  if (dataControl_) {
+    const uint64_t generation = ++generation_;
+    if (!dataControl_->own(shared, names, [this, generation] {
+          if (generation_ != generation || !owned_) return;
+          owned_.reset();
+          NSLog("[clipboard] another program took the clipboard");
+        })) {
+      NSLog("[clipboard] the desktop refused the clipboard");
+      return false;
+    }
+    owned_ = std::move(shared);
+    ++changeCount_;
+    return true;
+  }
+  GdkDisplay* display = gdk_display_get_default();
+  if (display && GDK_IS_WAYLAND_DISPLAY(display) && !hostWindowActive()) {
+    NSLog(
+        "[clipboard] Wayland takes the clipboard only from a focused window: the copy is made "
+        "when one of the host's windows has the keyboard");
+    ++generation_;
+    owned_ = waiting_ = std::move(shared);
+    ++changeCount_;
+    waitForFocus();
+    return true;
+  }
+  return offerThroughToolkit(std::move(shared));
+}
+
+bool GtkPasteboard::offerThroughToolkit(std::shared_ptr<const std::vector<PasteboardItem>> shared) {
   GtkClipboard* board = clipboard();
-  if (!board || items.empty() || items.front().types().empty()) return false;
-  auto shared = std::make_shared<const std::vector<PasteboardItem>>(std::move(items));
+  if (!board) return false;
   const PasteboardItem& item = shared->front();
   std::vector<std::string> names;
   std::vector<GtkTargetEntry> targets;
@@ -104,6 +150,43 @@ bool GtkPasteboard::writeObjects(std::vector<PasteboardItem> items) {
   gtk_clipboard_set_can_store(board, nullptr, 0);
   ++changeCount_;
   return true;
+}
+
+bool GtkPasteboard::hostWindowActive() {
+  bool active = false;
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* w = windows; w && !active; w = w->next)
+    active = gtk_window_is_active(GTK_WINDOW(w->data));
+  g_list_free(windows);
+  return active;
+}
+
+void GtkPasteboard::waitForFocus() {
+  auto changed = +[](GObject*, GParamSpec*, gpointer data) {
+    auto* self = static_cast<GtkPasteboard*>(data);
+    if (!self->waiting_ || !hostWindowActive()) return;
+    std::shared_ptr<const std::vector<PasteboardItem>> items = std::move(self->waiting_);
+    self->stopWaiting();
+    self->owned_.reset();
+    if (self->offerThroughToolkit(std::move(items))) {
+      NSLog("[clipboard] a window of the host has the keyboard: the waiting copy is made");
+    }
+  };
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* w = windows; w; w = w->next) {
+    focusHandlers_.emplace_back(
+        w->data, g_signal_connect(w->data, "notify::is-active", G_CALLBACK(changed), this));
+  }
+  g_list_free(windows);
+}
+
+void GtkPasteboard::stopWaiting() {
+  for (const auto& [window, handler] : focusHandlers_) {
+    if (g_signal_handler_is_connected(window, handler))
+      g_signal_handler_disconnect(window, handler);
+  }
+  focusHandlers_.clear();
+  waiting_.reset();
 }
 
 std::vector<PasteboardItem> GtkPasteboard::items() const {

@@ -5,6 +5,13 @@
 // first reader asks for its type and kept for later readers. GTK answers TARGETS, TIMESTAMP,
 // MULTIPLE and large transfers (INCR); a clipboard manager may store the data before the host
 // exits.
+//
+// On Wayland the compositor takes a client's clipboard only while it has
+// the keyboard focus. Where the compositor offers data control
+// (useDataControl) the host owns the clipboard through it, focus or not.
+// Elsewhere a copy made while no window of the host is active waits, said
+// in one log line, and is made when one of them becomes active; a later
+// copy replaces a waiting one.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/wayland_data_control.h"
 #include "platform/seam/pasteboard.h"
 
 namespace dravel::linux_platform {
@@ -34,11 +42,25 @@ class GtkPasteboard : public Pasteboard {
   // What the host put there, while it still owns the clipboard; nothing once
   // another program took it over.
   std::vector<PasteboardItem> items() const override;
+  // Wayland: owns the clipboard through the compositor's data control.
+  void useDataControl(std::unique_ptr<WaylandDataControl> dataControl) {
+    dataControl_ = std::move(dataControl);
+  }
 
   struct Offer;
 
  private:
   friend struct Offer;
+  bool offer(std::shared_ptr<const std::vector<PasteboardItem>> items);
+  bool offerThroughToolkit(std::shared_ptr<const std::vector<PasteboardItem>> items);
+  // Wayland without data control: whether a window of the host is active,
+  // and the wait for one that is.
+  static bool hostWindowActive();
+  void waitForFocus();
+  void stopWaiting();
+  std::unique_ptr<WaylandDataControl> dataControl_;
+  std::shared_ptr<const std::vector<PasteboardItem>> waiting_;
+  std::vector<std::pair<void*, unsigned long>> focusHandlers_;
   int64_t changeCount_ = 0;
   uint64_t generation_ = 0;
   std::shared_ptr<const std::vector<PasteboardItem>> owned_;

@@ -16,6 +16,7 @@
 #include "platform/linux/kwin_screenshot_route.h"
 #include "platform/linux/portal_capture_routes.h"
 #include "platform/linux/sway_ipc.h"
+#include "platform/linux/wayland_data_control.h"
 #include "platform/linux/wlr_screencopy_route.h"
 
 namespace dravel::linux_platform {
@@ -63,6 +64,17 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::create(
   WaylandDesktop* self = desktop.get();
   desktop->displayName_ = name.empty() ? "wayland-0" : name;
   desktop->capabilities_ = readWaylandCapabilities(display);
+  if (desktop->capabilities_.dataControl) {
+    std::string missing;
+    if (auto control = WaylandDataControl::connect(&missing)) {
+      desktop->pasteboard().useDataControl(std::move(control));
+    } else {
+      NSLog(
+          "[clipboard] the compositor's data control cannot be used (%s): copies need the "
+          "keyboard focus",
+          missing.c_str());
+    }
+  }
   desktop->screens_ = std::make_unique<WaylandScreens>(display);
   desktop->screens_->setKeyWindowFrameSource([self]() -> std::optional<Rect> {
     LinuxWindow* window = self->mainWindow();

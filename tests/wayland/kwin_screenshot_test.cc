@@ -18,6 +18,7 @@
 #include "tests/support/pattern_windows.h"
 #include "tests/support/wayland_oracles.h"
 #include "tests/support/x_desktop.h"
+#include "tests/wayland/wayland_clipboard.h"
 
 namespace dravel::testing {
 namespace {
@@ -198,6 +199,14 @@ TEST_F(KWinHost, RefusedByKWinTheCaptureFallsToThePortal) {
   EXPECT_TRUE(logHas("[capture] KWin ScreenShot2 cannot serve this session")) << hostLog();
   EXPECT_NE(err.find("the desktop portal did not answer"), std::string::npos) << err << hostLog();
   EXPECT_TRUE(isSuccess(call("dravel/capture", "isPromptVisible"), Value(false)));
+}
+
+class KWinClipboard : public WaylandClipboard {};
+
+// Through the compositor's data control: no focus needed.
+TEST_F(KWinClipboard, CopiesComeBackThroughWlPasteWithFocusAndWithout) {
+  ASSERT_EQ(waylandTestDesktop(), "kwin");
+  copiesComeBackThroughWlPaste();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "tests/support/pattern_windows.h"
 #include "tests/support/x_desktop.h"
 #include "tests/wayland/grim_differences.h"
+#include "tests/wayland/wayland_clipboard.h"
 
 namespace dravel::testing {
 namespace {
@@ -180,6 +181,14 @@ TEST_F(SwayHost, EndsCleanlyWhenTheCompositorGoes) {
   pid_ = -1;
   EXPECT_FALSE(std::filesystem::exists(socket_));
   EXPECT_TRUE(logHas("lost the connection to the Wayland compositor")) << hostLog();
+}
+
+class SwayClipboard : public WaylandClipboard {};
+
+// Through the compositor's data control: no focus needed.
+TEST_F(SwayClipboard, CopiesComeBackThroughWlPasteWithFocusAndWithout) {
+  ASSERT_EQ(waylandTestDesktop(), "sway");
+  copiesComeBackThroughWlPaste();
 }
 
 }  // namespace
