@@ -134,7 +134,12 @@ bool GtkCursorRuntime::setClassMethodImplementation(const std::string& className
   return true;
 }
 
+void GtkCursorRuntime::refresh() {
+  if (lastKind_) activate(std::string(*lastKind_));
+}
+
 bool GtkCursorRuntime::activate(const std::string& kind) {
+  lastKind_ = kind;
   GdkWindow* window = window_ ? window_() : nullptr;
   if (!window) return false;
   std::optional<CursorFromKindImp> lookup =

@@ -53,12 +53,17 @@ class GtkCursorRuntime : public ObjectRuntime {
   // Sets the cursor of `kind` as the channel would; false when there is no
   // window or no cursor.
   bool activate(const std::string& kind);
+  // Sets the last activated kind again: on the surface that shows the window
+  // now (the overlay's own surface on Wayland) at its scale now, for the
+  // window calls this when a surface maps or its scale changes.
+  void refresh();
 
  private:
   FlutterBinaryMessenger& messenger_;
   std::function<GdkWindow*()> window_;
   CursorFromKindImp implementation_;
   bool handlerInstalled_ = false;
+  std::optional<std::string> lastKind_;
   // The toolkit's cursors made so far, reused: a drawn one per cursor and
   // scale (the cursor kept, so that its address names it), a named one per
   // name.

@@ -9,6 +9,10 @@ class LinuxSession::MainWindow : public LinuxWindow {
   MainWindow(LinuxSession& session, std::function<DesktopLayout()> layout, LinuxWindowHooks hooks)
       : LinuxWindow(std::move(layout), std::move(hooks)), session_(session) {
     session_.mainWindow_ = this;
+    // A cursor is set per surface, drawn per scale.
+    setSurfaceObserver([this] {
+      if (session_.objectRuntime_) session_.objectRuntime_->refresh();
+    });
   }
   ~MainWindow() override {
     if (session_.mainWindow_ == this) session_.mainWindow_ = nullptr;

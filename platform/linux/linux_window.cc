@@ -104,7 +104,11 @@ struct LinuxWindow::Signals {
   }
   static gboolean map(GtkWidget*, GdkEvent*, gpointer data) {
     of(data)->onMap();
+    surfaceChanged(nullptr, nullptr, data);
     return FALSE;
+  }
+  static void surfaceChanged(GObject*, GParamSpec*, gpointer data) {
+    if (of(data)->surfaceObserver_) of(data)->surfaceObserver_();
   }
   static gboolean unmap(GtkWidget*, GdkEvent*, gpointer data) {
     of(data)->onUnmap();
@@ -214,6 +218,7 @@ void LinuxWindow::connectSurface(GtkWidget* surface) {
   g_signal_connect(surface, "motion-notify-event", G_CALLBACK(Signals::motion), this);
   g_signal_connect(surface, "map-event", G_CALLBACK(Signals::map), this);
   g_signal_connect(surface, "unmap-event", G_CALLBACK(Signals::unmap), this);
+  g_signal_connect(surface, "notify::scale-factor", G_CALLBACK(Signals::surfaceChanged), this);
 }
 
 GtkWidget* LinuxWindow::widget() const {

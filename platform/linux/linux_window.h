@@ -209,6 +209,9 @@ class LinuxWindow : public NativeWindow {
   // What shows the window now: the overlay's own surface while a layer
   // surface serves as the overlay on Wayland, else the top-level window.
   GtkWidget* widget() const;
+  // Runs when a surface of the window maps or its scale changes, for what
+  // is set per surface and scale (the cursor).
+  void setSurfaceObserver(std::function<void()> observer) { surfaceObserver_ = std::move(observer); }
 
   static constexpr int64_t kOverlayLevel = 1000;
 
@@ -320,6 +323,7 @@ class LinuxWindow : public NativeWindow {
   FlutterViewController* contentViewController_ = nullptr;
   std::function<void(const MouseEvent&)> dispatcher_;
   NativeWindowOverrides overrides_;
+  std::function<void()> surfaceObserver_;
   uint64_t inheritedEvents_ = 0;
   int64_t eventNumber_ = 0;
   // Click counting.

@@ -353,8 +353,16 @@ TEST_F(TrayMenu, AWatcherThatGoesAndComesBackGetsTheDecoratedMenuAgain) {
 
   // A menu built again (the plugin rebuilds it for every change) is
   // decorated again; the bridge said what it does once.
-  TrayStandIn rebuilt({TrayEntry::item("Updates")}, "dravel-tray-rebuilt");
-  ASSERT_TRUE(serveMainContextUntil([&] { return again.registrations().size() >= 2; }));
+  // The indicator library now and then loses a new indicator's bus
+  // connection under load (a GIO critical, and no registration): another is
+  // made then.
+  std::unique_ptr<TrayStandIn> rebuilt;
+  for (int attempt = 0; attempt < 3 && again.registrations().size() < 2; ++attempt) {
+    rebuilt = std::make_unique<TrayStandIn>(std::vector<TrayEntry>{TrayEntry::item("Updates")},
+                                            "dravel-tray-rebuilt-" + std::to_string(attempt));
+    serveMainContextUntil([&] { return again.registrations().size() >= 2; }, 7);
+  }
+  ASSERT_GE(again.registrations().size(), 2u);
   const LayoutItem other = layout(again.registrations().back());
   ASSERT_EQ(other.children.size(), 1u);
   EXPECT_EQ(other.children[0].property("label"), "Updates (3)");

@@ -50,6 +50,9 @@ TrayStandIn::TrayStandIn(const std::vector<TrayEntry>& entries, const std::strin
 }
 
 TrayStandIn::~TrayStandIn() {
+  // The library may keep the indicator a while longer: nothing of it may
+  // reach this object afterwards.
+  g_signal_handlers_disconnect_by_data(indicator_, &connections);
   g_object_unref(indicator_);
   gtk_widget_destroy(GTK_WIDGET(menu_));
   g_object_unref(menu_);

@@ -61,9 +61,11 @@ std::vector<SwayOutput> swayOutputs() {
   return outputs;
 }
 
-GrimImage grimOutput(const std::string& name) {
+GrimImage grimOutput(const std::string& name, bool cursor) {
   std::string out;
-  if (!runCommand({"grim", "-o", name, "-t", "ppm", "-"}, &out)) return {};
+  std::vector<std::string> argv{"grim", "-o", name, "-t", "ppm", "-"};
+  if (cursor) argv.insert(argv.begin() + 1, "-c");
+  if (!runCommand(argv, &out)) return {};
   // P6, width, height, maxval 255, one whitespace, then the pixels.
   std::istringstream in(out);
   std::string magic;

@@ -34,8 +34,9 @@ struct GrimImage {
   int height = 0;
   std::vector<uint8_t> rgb;
 };
-// Empty (width 0) when grim fails or its PPM is malformed.
-GrimImage grimOutput(const std::string& name);
+// Empty (width 0) when grim fails or its PPM is malformed. `cursor`: with the
+// pointer's image drawn in (grim -c).
+GrimImage grimOutput(const std::string& name, bool cursor = false);
 
 // A monitor's pixels as mutter's own screen cast gives them
 // (tests/tools/mutter_frame.py): straight RGBA; empty (width 0) on failure.

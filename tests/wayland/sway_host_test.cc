@@ -168,6 +168,72 @@ TEST_F(SwayHost, TheOverlayCoversItsOutputAboveAllWithTheKeyboardAndLeavesNothin
   EXPECT_EQ(hostNodes, "0\n");
 }
 
+// The drawn diagonal arrow on the overlay, as grim shows it with the pointer
+// (a virtual one) over the middle of each output: centred on the pointer,
+// twice as many pixels across on the output at scale 2.
+TEST_F(SwayHost, TheOverlaysArrowIsDrawnAtEachOutputsScale) {
+  ASSERT_EQ(waylandTestDesktop(), "sway");
+  platform_ = "wayland";
+  start();
+  ASSERT_FALSE(HasFatalFailure());
+  const std::vector<SwayOutput> outputs = swayOutputs();
+  int64_t width = 0, height = 0;
+  for (const SwayOutput& o : outputs) {
+    width = std::max(width, o.x + o.width);
+    height = std::max(height, o.y + o.height);
+  }
+  const std::string pointer =
+      (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "dravel_virtual_pointer")
+          .string();
+  std::vector<int> across;
+  for (const SwayOutput& o : outputs) {
+    SCOPED_TRACE(o.name);
+    const std::optional<int64_t> id = focusOutput(o.name);
+    ASSERT_TRUE(id);
+    ASSERT_TRUE(
+        isSuccess(call("dravel/capture", "enterOverlay", ValueMap{{"displayId", *id}}), Value()));
+    ASSERT_TRUE(isSuccess(call("dravel/capture", "freezeOverlay"), Value()));
+    ASSERT_TRUE(waitUntil([&] { return black(o.name); }));
+    const pid_t moved =
+        spawn({pointer, std::to_string(o.x + o.width / 2), std::to_string(o.y + o.height / 2),
+               std::to_string(width), std::to_string(height)},
+              dir_ + "/pointer.out", dir_ + "/pointer.err");
+    ASSERT_TRUE(waitUntil([&] { return readFile(dir_ + "/pointer.out") == "ready\n"; }))
+        << readFile(dir_ + "/pointer.err");
+    ASSERT_TRUE(isSuccess(call("flutter/mousecursor", "activateSystemCursor",
+                               ValueMap{{"device", int64_t{1}}, {"kind", "resizeUpLeftDownRight"}}),
+                          Value()));
+    // The box of the pixels the cursor paints over the black overlay, once
+    // it is centred where the pointer is (a theme's arrow is not).
+    const int cx = static_cast<int>(o.modeWidth / 2), cy = static_cast<int>(o.modeHeight / 2);
+    int boxWidth = 0;
+    EXPECT_TRUE(waitUntil([&] {
+      const GrimImage shot = grimOutput(o.name, true);
+      int left = shot.width, right = -1, top = shot.height, bottom = -1;
+      for (int y = 0; y < shot.height; ++y) {
+        for (int x = 0; x < shot.width; ++x) {
+          const uint8_t* p = &shot.rgb[static_cast<size_t>((y * shot.width + x) * 3)];
+          if (p[0] || p[1] || p[2]) {
+            left = std::min(left, x), right = std::max(right, x);
+            top = std::min(top, y), bottom = std::max(bottom, y);
+          }
+        }
+      }
+      boxWidth = right - left + 1;
+      return right >= 0 && std::abs((left + right) / 2 - cx) <= 2 &&
+             std::abs((top + bottom) / 2 - cy) <= 2;
+    })) << hostLog();
+    across.push_back(boxWidth);
+    stopProcess(moved);
+    ASSERT_TRUE(isSuccess(call("dravel/capture", "exitOverlay"), Value()));
+  }
+  ASSERT_EQ(across.size(), 2u);
+  // HEADLESS-1 is at scale 2, HEADLESS-2 at 1.
+  EXPECT_GT(across[1], 8);
+  EXPECT_LE(across[1], 24);
+  EXPECT_NEAR(across[0], 2 * across[1], 2);
+}
+
 // As on X11: the host says why, removes its socket and ends with status 1.
 TEST_F(SwayHost, EndsCleanlyWhenTheCompositorGoes) {
   ASSERT_EQ(waylandTestDesktop(), "sway");
