@@ -113,10 +113,11 @@ TEST_F(SwayHost, TheActiveWindowIsTheOneSwayFocusesAndNoneWithoutItsIpc) {
   }
 }
 
-// The overlay on sway: a layer surface over the whole output, above a
-// fullscreen window, with the keyboard (wtype's keys reach no window while
-// it is up, and reach the window again after it); a capture meanwhile is the
-// screen as it was before; nothing of the host stays after it.
+// The capture flow on sway. The overlay is a layer surface over the whole
+// output, above a fullscreen window, with the keyboard (wtype's keys reach
+// no window while it is up, and reach the window again after it); a capture
+// meanwhile is the screen as it was before, and its copy is on the
+// clipboard; nothing of the host stays after the overlay.
 TEST_F(SwayHost, TheOverlayCoversItsOutputAboveAllWithTheKeyboardAndLeavesNothing) {
   ASSERT_EQ(waylandTestDesktop(), "sway");
   PatternWindows windows(2);
@@ -153,6 +154,14 @@ TEST_F(SwayHost, TheOverlayCoversItsOutputAboveAllWithTheKeyboardAndLeavesNothin
   ASSERT_EQ(ctl({"screenshot", "-o", png, "--display", std::to_string(*id)}), 0)
       << readFile(dir_ + "/ctl.err") << hostLog();
   EXPECT_EQ(grimDifferences(pngFileImage(png), before), "");
+  // The rest of the flow: the capture copied, as the interface does.
+  const std::string shot = readFile(png);
+  ASSERT_TRUE(isSuccess(call("dravel/capture", "copyPng",
+                             ValueMap{{"png", Value(ByteBuffer(shot.begin(), shot.end()))}}),
+                        Value()));
+  std::string pasted;
+  EXPECT_TRUE(runCommand({"wl-paste", "--no-newline", "-t", "image/png"}, &pasted) &&
+              pasted == shot);
 
   ASSERT_TRUE(isSuccess(call("dravel/capture", "exitOverlay"), Value()));
   EXPECT_TRUE(waitUntil([&] { return grimOutput(covered.name).rgb == before.rgb; }));
