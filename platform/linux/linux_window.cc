@@ -531,6 +531,12 @@ void LinuxWindow::mapOnWayland(bool focus) {
     // No client places a surface: the overlay covers the monitor its frame
     // lies on, and takes the keyboard by being the overlay.
     const int monitor = hooks_.monitorIndex ? hooks_.monitorIndex(wantedOuter_) : -1;
+    if (monitor < 0 && hooks_.monitorIndex) {
+      // Its monitor went while it waited: it would cover another one.
+      NSLog("[overlay] no monitor under the overlay: it is not shown");
+      orderOutByPlatform();
+      return;
+    }
     wayland_->show(monitor);
     return;
   }

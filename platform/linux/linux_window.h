@@ -100,7 +100,8 @@ struct LinuxWindowHooks {
                      std::function<void()> ready)>
       prepareOverlay;
   // Wayland: the toolkit's monitor (its index) that the overlay over `area`
-  // covers; -1 leaves the choice to the compositor.
+  // covers; -1 when none is under it, and the overlay is ordered out. Without
+  // it the compositor chooses.
   std::function<int(const DesktopLayout::PixelRect& area)> monitorIndex;
   // Wayland: whether the compositor offers the layer shell (see
   // wayland_overlay.h).

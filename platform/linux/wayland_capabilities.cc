@@ -91,9 +91,11 @@ WaylandCapabilities readWaylandCapabilities(GdkDisplay* display) {
   if (display && GDK_IS_WAYLAND_DISPLAY(display)) {
     interfaces = registryInterfaces(gdk_wayland_display_get_wl_display(display));
   }
-  // The toolkit's own answer: it aborts the process when asked to make a
+  // The toolkit's own answer, asked only where the global is listed (it
+  // warns on stderr otherwise): it aborts the process when asked to make a
   // layer surface the compositor cannot show.
-  return WaylandCapabilities::fromGlobals(interfaces, gtk_layer_is_supported(), swaySocketPresent(),
+  const bool layerShell = has(interfaces, "zwlr_layer_shell_v1") && gtk_layer_is_supported();
+  return WaylandCapabilities::fromGlobals(interfaces, layerShell, swaySocketPresent(),
                                           nameOwnedOnSessionBus("org.kde.KWin"));
 }
 

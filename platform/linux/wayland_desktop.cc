@@ -114,6 +114,18 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::create(
     return Rect{static_cast<double>(output->x), static_cast<double>(output->y),
                 static_cast<double>(output->width), static_cast<double>(output->height)};
   };
+  // The overlay leaves with its monitor: a compositor would move it, or
+  // close its surface, and it would cover another monitor or nothing.
+  desktop->screens_->addLayoutListener([self] {
+    LinuxWindow* window = self->mainWindow();
+    if (!window || !window->isVisible() || !window->isOverlay() || !self->overlayDisplay_) return;
+    for (const WaylandMonitor& m : self->screens_->monitors()) {
+      if (m.displayID == self->overlayDisplay_) return;
+    }
+    NSLog("[overlay] its monitor went: the overlay leaves");
+    self->overlayDisplay_ = 0;
+    window->orderOutByPlatform();
+  });
   desktop->input_ = std::make_unique<WaylandInput>(*desktop->screens_, std::move(sources));
   // The frontmost application: the focused window's owner where sway's IPC
   // tells it; Wayland itself tells ordinary clients nothing of it.
@@ -210,7 +222,8 @@ std::unique_ptr<NativeWindow> WaylandDesktop::createMainWindow() {
   hooks.layerShell = capabilities_.layerShell;
   hooks.monitorIndex = [self](const DesktopLayout::PixelRect& area) {
     int index = -1;
-    self->monitorUnder(area, &index);
+    const WaylandMonitor* monitor = self->monitorUnder(area, &index);
+    self->overlayDisplay_ = monitor ? monitor->displayID : 0;
     return index;
   };
   // The monitor is read before the overlay covers it, so that captures while
@@ -226,7 +239,9 @@ std::unique_ptr<NativeWindow> WaylandDesktop::createMainWindow() {
       run();
     };
     const WaylandMonitor* monitor = self->monitorUnder(area, nullptr);
-    if (!monitor || !self->screenCapture_) {
+    // Only where reading asks the user nothing: a dialog is not what the
+    // overlay is for.
+    if (!monitor || !self->screenCapture_ || !self->screenCapture_->granted()) {
       fire();
       return;
     }

@@ -57,6 +57,8 @@ class WaylandDesktop : public LinuxSession {
 
   std::string displayName_;
   WaylandCapabilities capabilities_;
+  // The display the overlay was last shown on.
+  uint32_t overlayDisplay_ = 0;
   std::unique_ptr<WaylandScreens> screens_;
   std::unique_ptr<WaylandInput> input_;
   WaylandWindowList windowList_;

@@ -251,5 +251,48 @@ TEST_F(GnomeHost, TheOverlayIsFullscreenOnItsMonitorAndLeftOutOfCaptures) {
   EXPECT_TRUE(waitUntil([&] { return pattern(mutterMonitorFrame("Meta-1")); }, 10)) << first;
 }
 
+// The monitor under the overlay goes (mutter's display configuration keeps
+// Meta-0 alone): the overlay leaves with it instead of covering Meta-0, and
+// the host runs on.
+TEST_F(GnomeHost, TheOverlayLeavesWithItsMonitor) {
+  PatternWindows windows(1);
+  ASSERT_TRUE(windows.ready()) << "the pattern windows did not draw";
+  startHost();
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_TRUE(isSuccess(call("dravel/capture", "enterOverlay", ValueMap{{"displayId", int64_t{2}}}),
+                        Value()));
+  ASSERT_TRUE(isSuccess(call("dravel/capture", "freezeOverlay"), Value()));
+  // Up once mutter shows it.
+  ASSERT_TRUE(waitUntil(
+      [] {
+        const CapturedImage frame = mutterMonitorFrame("Meta-1");
+        return !frame.pixels.empty() && frame.pixels[0] == 0 && frame.pixels[1] == 0;
+      },
+      10));
+  std::string state;
+  ASSERT_TRUE(runCommand({"gdbus", "call", "--session", "--dest", "org.gnome.Mutter.DisplayConfig",
+                          "--object-path", "/org/gnome/Mutter/DisplayConfig", "--method",
+                          "org.gnome.Mutter.DisplayConfig.GetCurrentState"},
+                         &state));
+  const std::string serial = state.substr(8, state.find(',') - 8);
+  ASSERT_TRUE(runCommand({"gdbus", "call", "--session", "--dest", "org.gnome.Mutter.DisplayConfig",
+                          "--object-path", "/org/gnome/Mutter/DisplayConfig", "--method",
+                          "org.gnome.Mutter.DisplayConfig.ApplyMonitorsConfig", serial, "1",
+                          "[(0, 0, 1.0, uint32 0, true, [('Meta-0', '1920x1080@60.000', @a{sv} "
+                          "{})])]",
+                          "@a{sv} {}"}))
+      << state.substr(0, 200);
+  EXPECT_TRUE(logHas("[overlay] its monitor went: the overlay leaves")) << hostLog();
+  std::string first;
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        const CapturedImage frame = mutterMonitorFrame("Meta-0");
+        return frame.width == 1920 && patternMismatches(frame, 0, &first) == 0;
+      },
+      10))
+      << first;
+  EXPECT_TRUE(isSuccess(call("dravel/capture", "exitOverlay"), Value())) << hostLog();
+}
+
 }  // namespace
 }  // namespace dravel::testing
