@@ -253,12 +253,15 @@ TEST_F(GnomeHost, TheOverlayIsFullscreenOnItsMonitorAndLeftOutOfCaptures) {
 
 // The monitor under the overlay goes (mutter's display configuration keeps
 // Meta-0 alone): the overlay leaves with it instead of covering Meta-0, and
-// the host runs on.
+// the host runs on. And "activeWindow" is null on GNOME.
 TEST_F(GnomeHost, TheOverlayLeavesWithItsMonitor) {
   PatternWindows windows(1);
   ASSERT_TRUE(windows.ready()) << "the pattern windows did not draw";
   startHost();
   ASSERT_FALSE(HasFatalFailure());
+  // GNOME tells no client of others' windows: a window is focused, and
+  // none is the active one.
+  EXPECT_TRUE(isSuccess(call("dravel/capture", "activeWindow"), Value()));
   ASSERT_TRUE(isSuccess(call("dravel/capture", "enterOverlay", ValueMap{{"displayId", int64_t{2}}}),
                         Value()));
   ASSERT_TRUE(isSuccess(call("dravel/capture", "freezeOverlay"), Value()));
