@@ -15,63 +15,6 @@
 
 namespace dravel::linux_platform {
 
-namespace window_geometry {
-
-DesktopLayout::PixelRect contentFromOuter(const DesktopLayout::PixelRect& outer,
-                                          const FrameExtents& e) {
-  return {outer.x + e.left, outer.y + e.top, std::max<int64_t>(1, outer.width - e.left - e.right),
-          std::max<int64_t>(1, outer.height - e.top - e.bottom)};
-}
-
-DesktopLayout::PixelRect outerFromContent(const DesktopLayout::PixelRect& content,
-                                          const FrameExtents& e) {
-  return {content.x - e.left, content.y - e.top, content.width + e.left + e.right,
-          content.height + e.top + e.bottom};
-}
-
-Point windowPointFromContent(double x, double y, int64_t contentHeight, const FrameExtents& e,
-                             int scale) {
-  const double s = scale < 1 ? 1.0 : scale;
-  return {(x + static_cast<double>(e.left)) / s,
-          (static_cast<double>(contentHeight + e.bottom) - y) / s};
-}
-
-Rect contentFrameInWindow(int64_t contentWidth, int64_t contentHeight, const FrameExtents& e,
-                          int scale) {
-  const double s = scale < 1 ? 1.0 : scale;
-  return {static_cast<double>(e.left) / s, static_cast<double>(e.bottom) / s,
-          static_cast<double>(contentWidth) / s, static_cast<double>(contentHeight) / s};
-}
-
-uint64_t modifierFlagsFromState(unsigned int state) {
-  uint64_t flags = 0;
-  if (state & GDK_LOCK_MASK) flags |= 1u << 16;
-  if (state & GDK_SHIFT_MASK) flags |= 1u << 17;
-  if (state & GDK_CONTROL_MASK) flags |= 1u << 18;
-  if (state & GDK_MOD1_MASK) flags |= 1u << 19;
-  if (state & (GDK_SUPER_MASK | GDK_MOD4_MASK)) flags |= 1u << 20;
-  return flags;
-}
-
-int buttonEventType(unsigned int button, bool down) {
-  switch (button) {
-    case 1:
-      return down ? kLeftMouseDown : kLeftMouseUp;
-    case 3:
-      return down ? kRightMouseDown : kRightMouseUp;
-    default:
-      return down ? kOtherMouseDown : kOtherMouseUp;
-  }
-}
-
-int motionEventType(unsigned int state) {
-  if (state & GDK_BUTTON1_MASK) return kLeftMouseDragged;
-  if (state & GDK_BUTTON3_MASK) return kRightMouseDragged;
-  return kMouseMoved;
-}
-
-}  // namespace window_geometry
-
 using namespace window_geometry;
 
 namespace {
@@ -219,11 +162,6 @@ void LinuxWindow::connectSurface(GtkWidget* surface) {
   g_signal_connect(surface, "map-event", G_CALLBACK(Signals::map), this);
   g_signal_connect(surface, "unmap-event", G_CALLBACK(Signals::unmap), this);
   g_signal_connect(surface, "notify::scale-factor", G_CALLBACK(Signals::surfaceChanged), this);
-}
-
-GtkWidget* LinuxWindow::widget() const {
-  GtkWidget* overlay = wayland_ ? wayland_->surface() : nullptr;
-  return overlay ? overlay : window_;
 }
 
 Display* LinuxWindow::xDisplay() const {
@@ -631,39 +569,6 @@ void LinuxWindow::releaseGrabs() {
   GdkDisplay* display = gtk_widget_get_display(window_);
   gdk_seat_ungrab(gdk_display_get_default_seat(display));
   gdk_display_flush(display);
-}
-
-void LinuxWindow::requestFrameExtents() {
-  // The window manager answers by setting _NET_FRAME_EXTENTS on the window
-  // before it is mapped, so that its frame can be placed exactly.
-  Display* display = xDisplay();
-  if (!display || !xid_) return;
-  XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = xid_;
-  event.xclient.message_type = gdk_x11_get_xatom_by_name_for_display(
-      gtk_widget_get_display(window_), "_NET_REQUEST_FRAME_EXTENTS");
-  event.xclient.format = 32;
-  XSendEvent(display, DefaultRootWindow(display), False,
-             SubstructureRedirectMask | SubstructureNotifyMask, &event);
-  XFlush(display);
-}
-
-void LinuxWindow::readFrameExtents() {
-  Display* display = xDisplay();
-  if (!display || !xid_) return;
-  GdkDisplay* gdkDisplay = gtk_widget_get_display(window_);
-  gdk_x11_display_error_trap_push(gdkDisplay);
-  const auto read = readProperty(
-      display, xid_, gdk_x11_get_xatom_by_name_for_display(gdkDisplay, "_NET_FRAME_EXTENTS"),
-      XA_CARDINAL, 4);
-  gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
-  if (read && read->type == XA_CARDINAL && read->format == 32 && read->items.size() == 4) {
-    const auto value = [&](int i) { return static_cast<long>(read->items[i]); };
-    managerExtents_ = {value(0), value(1), value(2), value(3)};
-  } else if (read && read->type == None) {
-    managerExtents_ = {};
-  }
 }
 
 bool LinuxWindow::canBecomeKey() const {

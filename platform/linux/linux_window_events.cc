@@ -1,6 +1,7 @@
 // How the window answers the toolkit's and the server's events: drawing,
 // mouse events for the host, the window manager's close, configure, map and
 // state reports.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
@@ -9,6 +10,7 @@
 #include <memory>
 
 #include "platform/linux/linux_window.h"
+#include "platform/linux/wayland_overlay.h"
 #include "platform/linux/x_properties.h"
 #include "platform/shared/cairo_pixels.h"
 
@@ -35,6 +37,11 @@ std::shared_ptr<const void> keptCopy(GdkEvent* event) {
 }
 
 }  // namespace
+
+GtkWidget* LinuxWindow::widget() const {
+  GtkWidget* overlay = wayland_ ? wayland_->surface() : nullptr;
+  return overlay ? overlay : window_;
+}
 
 Point LinuxWindow::mouseLocationOutsideOfEventStream() const {
   Display* display = xDisplay();
@@ -284,6 +291,39 @@ void LinuxWindow::onProperty(GdkEvent* gdkEvent) {
   if (showing_ == Showing::kPlaced && mapped_ && !mappedAsOverlay_ &&
       extents() != appliedExtents_) {
     applyGeometry();
+  }
+}
+
+void LinuxWindow::requestFrameExtents() {
+  // The window manager answers by setting _NET_FRAME_EXTENTS on the window
+  // before it is mapped, so that its frame can be placed exactly.
+  Display* display = xDisplay();
+  if (!display || !xid_) return;
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = xid_;
+  event.xclient.message_type = gdk_x11_get_xatom_by_name_for_display(
+      gtk_widget_get_display(window_), "_NET_REQUEST_FRAME_EXTENTS");
+  event.xclient.format = 32;
+  XSendEvent(display, DefaultRootWindow(display), False,
+             SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  XFlush(display);
+}
+
+void LinuxWindow::readFrameExtents() {
+  Display* display = xDisplay();
+  if (!display || !xid_) return;
+  GdkDisplay* gdkDisplay = gtk_widget_get_display(window_);
+  gdk_x11_display_error_trap_push(gdkDisplay);
+  const auto read = readProperty(
+      display, xid_, gdk_x11_get_xatom_by_name_for_display(gdkDisplay, "_NET_FRAME_EXTENTS"),
+      XA_CARDINAL, 4);
+  gdk_x11_display_error_trap_pop_ignored(gdkDisplay);
+  if (read && read->type == XA_CARDINAL && read->format == 32 && read->items.size() == 4) {
+    const auto value = [&](int i) { return static_cast<long>(read->items[i]); };
+    managerExtents_ = {value(0), value(1), value(2), value(3)};
+  } else if (read && read->type == None) {
+    managerExtents_ = {};
   }
 }
 
