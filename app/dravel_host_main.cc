@@ -302,6 +302,7 @@ int main(int argc, char** argv) {
   // thread that allocated) until given back; given back once no client is
   // left, not after each capture, which would cost every round trip.
   socketOptions.whenIdle = [] {
+    platform().screenCapture().releaseIdleMemory();
 #ifdef __GLIBC__
     malloc_trim(0);
 #endif

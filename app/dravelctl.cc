@@ -1,12 +1,14 @@
 // dravelctl: talks to a running dravel-host over its socket.
 //
 //   dravelctl [--socket PATH] [--timeout SECONDS] call CHANNEL METHOD [JSON | @FILE]
-//   dravelctl [--socket PATH] [--timeout SECONDS] screenshot [--display ID] -o FILE.png
+//   dravelctl [--socket PATH] [--timeout SECONDS] screenshot [--display ID]
+//             [--compression fast|default|small] -o FILE.png
 //   dravelctl [--socket PATH] watch
 //
-// Exit status: 0 success, 1 an error reply (or a method nobody implements),
-// 2 bad usage (or an argument file that cannot be read), 3 no host, a broken
-// connection or a timeout, 4 a socket or host of another user refused.
+// Exit status: 0 success, 1 an error reply (or a method nobody implements,
+// or a PNG that could not be encoded), 2 bad usage (or an argument file that
+// cannot be read, or a screenshot file that cannot be written), 3 no host, a
+// broken connection or a timeout, 4 a socket or host of another user refused.
 #include <openssl/evp.h>
 
 #include <cerrno>
@@ -14,14 +16,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "app/screenshot_file.h"
 #include "channels/socket_client.h"
 #include "channels/socket_messenger.h"
 #include "channels/standard_codec.h"
-#include "platform/shared/image_codec.h"
+#include "platform/shared/png_encoder.h"
 #include "platform/sim/json_value.h"
 
 namespace {
@@ -47,10 +49,11 @@ const char* const kUsage =
     "  call CHANNEL METHOD [JSON|@FILE] send one method call, print the reply as JSON\n"
     "      JSON integers are integers, other numbers doubles; {\"$int\": N},\n"
     "      {\"$double\": N}, {\"$hex\": \"...\"} and {\"$file\": PATH} say a type exactly\n"
-    "  screenshot [--display ID] -o FILE.png\n"
+    "  screenshot [--display ID] [--compression fast|default|small] -o FILE.png\n"
     "                                   capture a screen and write it as PNG\n"
+    "      (fast, the default, is quickest; small takes longest for the smallest file)\n"
     "  watch                            print the host's calls to the interface\n"
-    "exit status: 0 success, 1 error reply, 2 bad usage or unreadable file,\n"
+    "exit status: 0 success, 1 error reply, 2 bad usage, unreadable or unwritable file,\n"
     "  3 no host / broken connection / timeout, 4 socket or host of another user\n";
 
 std::string hex(const unsigned char* data, size_t size) {
@@ -188,27 +191,10 @@ int commandCall(const Context& context, const std::vector<std::string>& args) {
   return 0;
 }
 
-// Premultiplied blue-green-red-alpha to straight red-green-blue-alpha.
-std::vector<uint8_t> unpremultiplyBgra(std::span<const uint8_t> bgra) {
-  std::vector<uint8_t> rgba(bgra.size());
-  for (size_t i = 0; i + 3 < bgra.size(); i += 4) {
-    const unsigned a = bgra[i + 3];
-    auto straight = [a](unsigned c) -> uint8_t {
-      if (a == 0) return 0;
-      unsigned v = (c * 255 + a / 2) / a;
-      return static_cast<uint8_t>(v > 255 ? 255 : v);
-    };
-    rgba[i] = straight(bgra[i + 2]);
-    rgba[i + 1] = straight(bgra[i + 1]);
-    rgba[i + 2] = straight(bgra[i]);
-    rgba[i + 3] = static_cast<uint8_t>(a);
-  }
-  return rgba;
-}
-
 int commandScreenshot(const Context& context, const std::vector<std::string>& args) {
   std::string output;
   std::optional<int64_t> display;
+  PngEncodeOptions encoding;
   for (size_t i = 0; i < args.size(); ++i) {
     if ((args[i] == "-o" || args[i] == "--output") && i + 1 < args.size()) {
       output = args[++i];
@@ -224,11 +210,26 @@ int commandScreenshot(const Context& context, const std::vector<std::string>& ar
         return usage();
       }
       display = id;
+    } else if (args[i] == "--compression" && i + 1 < args.size()) {
+      auto compression = pngCompressionNamed(args[++i]);
+      if (!compression) {
+        std::fprintf(stderr, "dravelctl: bad compression \"%s\" (fast, default or small)\n",
+                     args[i].c_str());
+        return usage();
+      }
+      encoding.compression = *compression;
     } else {
       return usage();
     }
   }
   if (output.empty()) return usage();
+  // The target is checked before anything is captured.
+  std::string why;
+  auto file = ScreenshotFile::open(output, &why);
+  if (!file) {
+    std::fprintf(stderr, "dravelctl: %s\n", why.c_str());
+    return kExitUsage;
+  }
   ValueMap arguments;
   if (display) arguments.set("displayId", Value(*display));
   int exitCode = 0;
@@ -240,28 +241,35 @@ int commandScreenshot(const Context& context, const std::vector<std::string>& ar
   auto width = reply->intAt("width");
   auto height = reply->intAt("height");
   auto bytes = reply->bytesAt("bytes");
-  if (!width || !height || !bytes || *width <= 0 || *height <= 0 ||
+  if (!width || !height || !bytes || *width <= 0 || *height <= 0 || *width > UINT32_MAX ||
+      *height > UINT32_MAX ||
       static_cast<uint64_t>(*width) * static_cast<uint64_t>(*height) * 4 != (*bytes)->size()) {
     std::fprintf(stderr,
                  "dravelctl: the capture reply has no consistent width, height and bytes\n");
     return kExitErrorReply;
   }
-  DecodedImage image;
-  image.width = static_cast<uint32_t>(*width);
-  image.height = static_cast<uint32_t>(*height);
-  image.rgba = unpremultiplyBgra(**bytes);
-  auto png = encodePng(image);
-  if (!png) {
-    std::fprintf(stderr, "dravelctl: PNG encoding failed\n");
-    return kExitErrorReply;
+  // Encoded from the reply's bytes where they lie in the received frame:
+  // each encoding thread converts its own rows.
+  PngSource source;
+  source.pixels = (*bytes)->data();
+  source.width = static_cast<uint32_t>(*width);
+  source.height = static_cast<uint32_t>(*height);
+  source.bytesPerRow = static_cast<size_t>(*width) * 4;
+  source.layout = PngSourceLayout::kPremultipliedBgra;
+  bool writeFailed = false;
+  const bool encoded = encodePngTo(
+      source, encoding,
+      [&](std::span<const uint8_t> chunk) {
+        writeFailed = !file->write(chunk);
+        return !writeFailed;
+      },
+      &why);
+  if (!encoded || !file->commit()) {
+    const bool fileFault = writeFailed || encoded;
+    std::fprintf(stderr, "dravelctl: %s\n", fileFault ? file->error().c_str() : why.c_str());
+    return fileFault ? kExitUsage : kExitErrorReply;
   }
-  std::ofstream out(output, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(png->data()), static_cast<std::streamsize>(png->size()));
-  if (!out.good()) {
-    std::fprintf(stderr, "dravelctl: cannot write %s\n", output.c_str());
-    return kExitErrorReply;
-  }
-  std::printf("%s: %ux%u\n", output.c_str(), image.width, image.height);
+  std::printf("%s: %ux%u\n", output.c_str(), source.width, source.height);
   return 0;
 }
 

@@ -54,6 +54,9 @@ class CaptureHandler {
   // final size, drawn into through a BGRA bitmap context; all zero when no
   // context can be made.
   static PixelPayload bgraBytes(const CapturedImage& image);
+  // The same, sharing the image's own pixels (no copy, nothing done here)
+  // when the engine made them in the payload's layout already.
+  static PixelPayload bgraBytes(const CapturedImagePtr& image);
 
   // The frontmost window of the application the user works in, on its screen.
   static std::optional<ValueMap> activeWindow();

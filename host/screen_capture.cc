@@ -199,7 +199,7 @@ void answerCapture(uint64_t number, const CapturedImagePtr& image,
       return;
     }
   }
-  PixelPayload payload = CaptureHandler::bgraBytes(*image);
+  PixelPayload payload = CaptureHandler::bgraBytes(image);
   if (!payload.bytes) {
     // Past the size check above, only memory for the payload can be missing.
     context->result(FlutterError::errorWithCode("capture_failed",
@@ -294,6 +294,20 @@ size_t CaptureHandler::expectedReplyBytes(std::span<const uint8_t> message) {
   const ValueMap map = geometry(*screen, *id);
   if (replyTooLarge(map, width, height)) return 0;
   return captureReplySize(map, width, height);
+}
+
+PixelPayload CaptureHandler::bgraBytes(const CapturedImagePtr& image) {
+  if (image && image->format == PixelFormat::kBGRAPremultiplied && image->width > 0 &&
+      image->height > 0 && image->bytesPerRow == image->width * 4 && image->isWellFormed() &&
+      image->pixels.size() == static_cast<size_t>(image->bytesPerRow * image->height) &&
+      image->pixels.size() <= static_cast<size_t>(kMaxPayloadBytes)) {
+    PixelPayload payload;
+    payload.width = image->width;
+    payload.height = image->height;
+    payload.bytes = Bytes(image, std::span<const uint8_t>(image->pixels));
+    return payload;
+  }
+  return image ? bgraBytes(*image) : PixelPayload{};
 }
 
 PixelPayload CaptureHandler::bgraBytes(const CapturedImage& image) {

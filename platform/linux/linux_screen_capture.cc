@@ -1,6 +1,7 @@
 #include "platform/linux/linux_screen_capture.h"
 
 #include <X11/Xatom.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <climits>
@@ -112,6 +113,17 @@ std::optional<XImageReader::Route> LinuxScreenCapture::workerRoute() const {
   const int route = workerRoute_.load();
   if (route < 0) return std::nullopt;
   return static_cast<XImageReader::Route>(route);
+}
+
+void LinuxScreenCapture::releaseIdleMemory() {
+  if (mainReader_) mainReader_->releaseSpare();
+  post([this] {
+    if (workerReader_) workerReader_->releaseSpare();
+#ifdef __GLIBC__
+    // Freed on this thread, so into this thread's arena.
+    malloc_trim(0);
+#endif
+  });
 }
 
 XImageReader& LinuxScreenCapture::mainReader() {

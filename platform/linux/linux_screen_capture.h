@@ -22,11 +22,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/shared/engine_worker.h"
 #include "platform/linux/desktop_layout.h"
 #include "platform/linux/x_connection.h"
 #include "platform/linux/x_image_reader.h"
 #include "platform/seam/screen_capture.h"
+#include "platform/shared/engine_worker.h"
 
 namespace dravel::linux_platform {
 
@@ -60,7 +60,8 @@ class LinuxScreenCapture : public ScreenCapture {
   // desktop windows, and on-screen-only lists only viewable windows either way.
   void getShareableContent(bool excludeDesktopWindows, bool onScreenWindowsOnly,
                            ContentHandler handler) override;
-  // Answers on the worker with a kBGRX image of the monitor's current pixel
+  // Answers on the worker with an image (opaque premultiplied BGRA on the
+  // common visual, else kBGRX; see XImageReader) of the monitor's current pixel
   // rectangle clipped to the root (the configuration's size is not used), or
   // an error when the monitor has gone, the capture was cancelled or the
   // server refused the read.
@@ -77,9 +78,11 @@ class LinuxScreenCapture : public ScreenCapture {
   // Main thread. Reads the whole root now and keeps it for `overlayWindow`
   // until overlayHidden; replaces any earlier snapshot.
   void snapshotBeforeOverlay(uint32_t overlayWindow);
+  // The readers' kept pixel buffers go (the worker's on the worker).
+  void releaseIdleMemory() override;
   // Main thread. Drops the snapshot when it belongs to `overlayWindow`.
   void overlayHidden(uint32_t overlayWindow);
-  // The held snapshot (the whole root, kBGRX), or null.
+  // The held snapshot (the whole root), or null.
   CapturedImagePtr overlaySnapshot() const;
 
   // Which reader the worker uses; for diagnostics and tests.

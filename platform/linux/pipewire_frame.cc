@@ -91,7 +91,8 @@ CapturedImagePtr readFrame(const FrameFormat& format, const FrameBuffer& buffer,
   image->width = crop.width;
   image->height = crop.height;
   image->bytesPerRow = crop.width * 4;
-  image->format = PixelFormat::kBGRX;
+  // The reply's own layout, in this one pass: every pixel opaque.
+  image->format = PixelFormat::kBGRAPremultiplied;
   const size_t total = static_cast<size_t>(image->bytesPerRow) * static_cast<size_t>(crop.height);
   if (!canAllocate(total)) return refuse(why, "no memory for the frame");
   try {
@@ -105,7 +106,7 @@ CapturedImagePtr readFrame(const FrameFormat& format, const FrameBuffer& buffer,
     const uint8_t* from = first + static_cast<size_t>((crop.y + row) * stride + crop.x * 4);
     uint8_t* to = image->pixels.data() + static_cast<size_t>(row * image->bytesPerRow);
     if (order.b == 0 && order.g == 1 && order.r == 2) {
-      std::memcpy(to, from, static_cast<size_t>(image->bytesPerRow));
+      copyAsOpaqueBgra(from, to, static_cast<size_t>(crop.width));
       continue;
     }
     for (int64_t x = 0; x < crop.width; ++x, from += 4, to += 4) {

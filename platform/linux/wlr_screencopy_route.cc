@@ -65,7 +65,8 @@ CapturedImagePtr screencopyImage(const uint8_t* data, size_t size, uint32_t form
   image->width = width;
   image->height = height;
   image->bytesPerRow = static_cast<int64_t>(rowBytes);
-  image->format = PixelFormat::kBGRX;
+  // The reply's own layout, in this one pass: every pixel opaque.
+  image->format = PixelFormat::kBGRAPremultiplied;
   try {
     image->pixels.resize(total);
   } catch (const std::bad_alloc&) {
@@ -76,7 +77,7 @@ CapturedImagePtr screencopyImage(const uint8_t* data, size_t size, uint32_t form
     const uint8_t* source = data + size_t{sourceRow} * stride;
     uint8_t* target = image->pixels.data() + size_t{row} * rowBytes;
     if (!swapRedBlue) {
-      std::memcpy(target, source, rowBytes);
+      copyAsOpaqueBgra(source, target, width);
       continue;
     }
     // In memory: red, green, blue, then alpha or nothing.
@@ -84,7 +85,7 @@ CapturedImagePtr screencopyImage(const uint8_t* data, size_t size, uint32_t form
       target[i] = source[i + 2];
       target[i + 1] = source[i + 1];
       target[i + 2] = source[i];
-      target[i + 3] = source[i + 3];
+      target[i + 3] = 0xFF;
     }
   }
   return image;

@@ -6,6 +6,7 @@
 #include <sys/shm.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstdio>
@@ -276,27 +277,30 @@ std::shared_ptr<CapturedImage> XImageReader::copyOut(const XImage& image, std::s
   }
   const size_t width = static_cast<size_t>(image.width);
   const size_t height = static_cast<size_t>(image.height);
-  const size_t stride = asIs ? static_cast<size_t>(image.bytes_per_line) : width * 4;
-  const size_t total = stride * height;
-  if (!canAllocate(total)) {
-    if (why) *why = "Not enough memory to capture the display.";
-    return nullptr;
-  }
+  const size_t stride = width * 4;
   try {
-    auto result = std::make_shared<CapturedImage>();
+    std::shared_ptr<CapturedImage> result = pixelBuffer(stride * height);
+    if (!result) {
+      if (why) *why = "Not enough memory to capture the display.";
+      return nullptr;
+    }
     result->width = image.width;
     result->height = image.height;
     result->bytesPerRow = static_cast<int64_t>(stride);
-    result->format = PixelFormat::kBGRX;
     const auto* data = reinterpret_cast<const uint8_t*>(image.data);
+    const size_t sourceStride = static_cast<size_t>(image.bytes_per_line);
     if (asIs) {
-      // The one copy: from the server's image straight into the result.
-      result->pixels.assign(data, data + total);
-    } else {
-      result->pixels.resize(total);
+      // The one pass: from the server's image into the reply's layout,
+      // premultiplied BGRA, every pixel opaque.
+      result->format = PixelFormat::kBGRAPremultiplied;
       for (size_t y = 0; y < height; ++y) {
-        convertRowToBGRX(layout, data + y * static_cast<size_t>(image.bytes_per_line),
-                         result->pixels.data() + y * stride, static_cast<int64_t>(width));
+        copyAsOpaqueBgra(data + y * sourceStride, result->pixels.data() + y * stride, width);
+      }
+    } else {
+      result->format = PixelFormat::kBGRX;
+      for (size_t y = 0; y < height; ++y) {
+        convertRowToBGRX(layout, data + y * sourceStride, result->pixels.data() + y * stride,
+                         static_cast<int64_t>(width));
       }
     }
     return result;
@@ -304,6 +308,26 @@ std::shared_ptr<CapturedImage> XImageReader::copyOut(const XImage& image, std::s
     if (why) *why = "Not enough memory to capture the display.";
     return nullptr;
   }
+}
+
+std::shared_ptr<CapturedImage> XImageReader::pixelBuffer(size_t bytes) {
+  if (spare_ && spare_.use_count() == 1 && spare_->pixels.size() == bytes) {
+    // Nobody else holds it: whatever they read of it came before they let
+    // it go.
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return spare_;
+  }
+  // Let go first: a held buffer of another size is not kept beside a new one.
+  if (spare_ && spare_.use_count() == 1) spare_.reset();
+  if (!canAllocate(bytes)) return nullptr;
+  auto made = std::make_shared<CapturedImage>();
+  made->pixels.resize(bytes);
+  spare_ = made;
+  return made;
+}
+
+void XImageReader::releaseSpare() {
+  spare_.reset();
 }
 
 std::shared_ptr<CapturedImage> XImageReader::read(const PixelRect& area, std::string* why) {

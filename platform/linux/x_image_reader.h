@@ -4,10 +4,15 @@
 // One reader belongs to one connection and is used on one thread. It reads
 // through a MIT-SHM segment kept between reads when the server lets this
 // client attach one (a local server), and through plain GetImage otherwise
-// (remote displays refuse the attach). Every image comes out as
-// PixelFormat::kBGRX: the common 24-bit visual (32 bits a pixel, LSBFirst,
-// masks ff0000/ff00/ff) is copied once as it is; any other true-colour
-// layout is converted pixel by pixel.
+// (remote displays refuse the attach). The common 24-bit visual (32 bits a
+// pixel, LSBFirst, masks ff0000/ff00/ff) comes out in one pass as opaque
+// PixelFormat::kBGRAPremultiplied, rows without padding: the capture reply's
+// own layout. Any other true-colour layout is converted pixel by pixel to
+// PixelFormat::kBGRX.
+//
+// The pixel buffer of the last read is kept and read into again, without new
+// pages, while the size stays the same and nobody else holds the image any
+// more (its reply has been sent); releaseSpare() lets it go.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -17,8 +22,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/seam/captured_image.h"
 #include "platform/linux/desktop_layout.h"
+#include "platform/seam/captured_image.h"
 
 namespace dravel::linux_platform {
 
@@ -86,7 +91,7 @@ class XImageReader {
   // server cannot say.
   PixelRect rootArea();
 
-  // Reads `area` of the root window into a new kBGRX image. The area must lie
+  // Reads `area` of the root window into an image (its layout above). The area must lie
   // within the root (clip it with rootArea() first): a read outside fails.
   // Null with a description in `why` on failure, never partial pixels.
   std::shared_ptr<CapturedImage> read(const PixelRect& area, std::string* why);
@@ -95,11 +100,17 @@ class XImageReader {
   // (imageX, imageY); nothing when XFixes is missing or the server says no.
   void drawCursor(CapturedImage& image, int64_t imageX, int64_t imageY);
 
+  // Lets the kept pixel buffer go (the host is idle).
+  void releaseSpare();
+
  private:
   bool attachSegment(size_t bytes);
   void releaseSegment();
   bool prepareSharedImage(int64_t width, int64_t height);
   std::shared_ptr<CapturedImage> copyOut(const XImage& image, std::string* why);
+  // An image whose pixels hold `bytes`: the kept one when free, else a new
+  // one (kept from then on); null when memory is short.
+  std::shared_ptr<CapturedImage> pixelBuffer(size_t bytes);
 
   XConnection& connection_;
   Display* display_;
@@ -112,6 +123,7 @@ class XImageReader {
   // The header over the segment for the last size read; its data is the
   // segment's memory, not Xlib's.
   XImage* sharedImage_ = nullptr;
+  std::shared_ptr<CapturedImage> spare_;
 };
 
 }  // namespace dravel::linux_platform

@@ -32,6 +32,11 @@ struct CapturedImage {
 
 using CapturedImagePtr = std::shared_ptr<const CapturedImage>;
 
+// Copies `width` pixels of blue, green, red and a byte of no meaning as
+// opaque premultiplied BGRA (the fourth byte 0xFF): how engines write the
+// capture reply's layout in their one pass over a frame.
+void copyAsOpaqueBgra(const uint8_t* bgrx, uint8_t* bgra, size_t width);
+
 // Whether a block of `bytes` can be allocated now, asked without throwing.
 // Large pixel buffers are checked with it before they are made: some
 // allocators (the sanitizers') end the process on a failed throwing

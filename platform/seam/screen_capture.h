@@ -80,6 +80,10 @@ class ScreenCapture {
   // within `bounds` (global top-left points), or none.
   virtual CapturedImagePtr windowListCreateImage(const Rect& bounds, uint32_t listOption,
                                                  uint32_t windowID, uint32_t imageOption) = 0;
+
+  // Main thread, when nobody is connected: lets go of the memory the engine
+  // keeps between captures to make the next one quicker.
+  virtual void releaseIdleMemory() {}
 };
 
 }  // namespace dravel

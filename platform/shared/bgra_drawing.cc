@@ -70,6 +70,15 @@ void convertRGBAStraight(const uint8_t* src, uint32_t* dst, size_t count) {
 
 }  // namespace
 
+void copyAsOpaqueBgra(const uint8_t* bgrx, uint8_t* bgra, size_t width) {
+  for (size_t x = 0; x < width; ++x) {
+    uint32_t pixel;
+    std::memcpy(&pixel, bgrx + x * 4, 4);
+    pixel |= 0xFF000000u;  // the fourth byte in memory, on a little-endian machine
+    std::memcpy(bgra + x * 4, &pixel, 4);
+  }
+}
+
 bool CapturedImage::isWellFormed() const {
   if (width < 0 || height < 0 || bytesPerRow < 0) return false;
   int64_t rowBytes = 0;

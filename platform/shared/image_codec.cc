@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "platform/shared/cairo_pixels.h"
+#include "platform/shared/png_encoder.h"
 
 namespace dravel {
 namespace {
@@ -60,14 +61,14 @@ void pngError(png_structp png, png_const_charp /*message*/) {
 
 void pngWarning(png_structp /*png*/, png_const_charp /*message*/) {}
 
-struct PngSource {
+struct PngReadSource {
   const uint8_t* data;
   size_t size;
   size_t offset;
 };
 
 void pngRead(png_structp png, png_bytep out, png_size_t length) {
-  auto* source = static_cast<PngSource*>(png_get_io_ptr(png));
+  auto* source = static_cast<PngReadSource*>(png_get_io_ptr(png));
   if (length > source->size - source->offset) png_error(png, "truncated");
   std::memcpy(out, source->data + source->offset, length);
   source->offset += length;
@@ -116,44 +117,6 @@ struct PngReader {
   png_infop info = nullptr;
   ~PngReader() { png_destroy_read_struct(&png, &info, nullptr); }
 };
-
-struct PngWriter {
-  png_structp png = nullptr;
-  png_infop info = nullptr;
-  ~PngWriter() { png_destroy_write_struct(&png, &info); }
-};
-
-struct PngSink {
-  std::vector<uint8_t> bytes;
-};
-
-void pngWrite(png_structp png, png_bytep data, png_size_t length) {
-  auto* sink = static_cast<PngSink*>(png_get_io_ptr(png));
-  bool grown = true;
-  try {
-    sink->bytes.insert(sink->bytes.end(), data, data + length);
-  } catch (const std::bad_alloc&) {
-    grown = false;
-  }
-  // Raised outside the handler: jumping out of a catch block would leak the
-  // exception.
-  if (!grown) png_error(png, "out of memory");
-}
-
-void pngFlush(png_structp /*png*/) {}
-
-bool writePngImage(png_structp png, png_infop info, const DecodedImage* image) {
-  if (setjmp(png_jmpbuf(png))) return false;
-  png_set_IHDR(png, info, image->width, image->height, 8, PNG_COLOR_TYPE_RGB_ALPHA,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  const size_t stride = size_t{image->width} * 4;
-  for (uint32_t y = 0; y < image->height; ++y) {
-    png_write_row(png, image->rgba.data() + y * stride);
-  }
-  png_write_end(png, nullptr);
-  return true;
-}
 
 // ---------------------------------------------------------------------------
 // TIFF
@@ -440,7 +403,7 @@ std::optional<DecodedImage> decodePng(std::span<const uint8_t> data) {
   png_set_user_limits(reader.png, kPngMaxDimension, kPngMaxDimension);
   // Text and profile chunks are inflated into memory too: keep that small.
   png_set_chunk_malloc_max(reader.png, kPngMaxChunkBytes);
-  PngSource source{data.data(), data.size(), 0};
+  PngReadSource source{data.data(), data.size(), 0};
   png_set_read_fn(reader.png, &source, pngRead);
 
   DecodedImage image;
@@ -485,16 +448,13 @@ std::optional<std::vector<uint8_t>> encodePng(const DecodedImage& image) {
       image.height > kPngMaxDimension) {
     return std::nullopt;
   }
-  PngWriter writer;
-  writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, pngError, pngWarning);
-  if (!writer.png) return std::nullopt;
-  writer.info = png_create_info_struct(writer.png);
-  if (!writer.info) return std::nullopt;
-  png_set_user_limits(writer.png, kPngMaxDimension, kPngMaxDimension);
-  PngSink sink;
-  png_set_write_fn(writer.png, &sink, pngWrite, pngFlush);
-  if (!writePngImage(writer.png, writer.info, &image)) return std::nullopt;
-  return std::move(sink.bytes);
+  PngSource source;
+  source.pixels = image.rgba.data();
+  source.width = image.width;
+  source.height = image.height;
+  source.bytesPerRow = size_t{image.width} * 4;
+  source.layout = PngSourceLayout::kStraightRgba;
+  return encodePngBytes(source);
 }
 
 std::optional<std::vector<uint8_t>> encodeTiff(const DecodedImage& image) {

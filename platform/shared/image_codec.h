@@ -1,5 +1,6 @@
-// Image decoding and encoding shared by every platform: PNG through libpng,
-// TIFF through libtiff.
+// Image decoding and encoding shared by every platform: PNG read through
+// libpng and written by the parallel encoder (png_encoder.h), TIFF through
+// libtiff.
 #pragma once
 
 #include <cstdint>
@@ -43,7 +44,8 @@ std::optional<DecodedImage> decodeImage(std::span<const uint8_t> data);
 std::optional<DecodedImage> decodePng(std::span<const uint8_t> data);
 std::optional<DecodedImage> decodeTiff(std::span<const uint8_t> data);
 
-// Encodes as PNG (8-bit RGBA) or as an uncompressed RGBA TIFF with
+// Encodes as PNG (8-bit, RGB when every pixel is opaque, else RGBA; the
+// fast setting on every core) or as an uncompressed RGBA TIFF with
 // unassociated alpha. Absent when the encoder fails.
 std::optional<std::vector<uint8_t>> encodePng(const DecodedImage& image);
 std::optional<std::vector<uint8_t>> encodeTiff(const DecodedImage& image);

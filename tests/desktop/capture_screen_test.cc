@@ -61,8 +61,9 @@ RgbImage settledXwdRoot() {
 ::testing::AssertionResult sameAsXwd(const CapturedImagePtr& image, const RgbImage& xwd, int64_t x,
                                      int64_t y) {
   if (!image) return ::testing::AssertionFailure() << "no image";
-  if (image->format != PixelFormat::kBGRX || !image->isWellFormed()) {
-    return ::testing::AssertionFailure() << "not a well-formed BGRX image";
+  if ((image->format != PixelFormat::kBGRX && image->format != PixelFormat::kBGRAPremultiplied) ||
+      !image->isWellFormed()) {
+    return ::testing::AssertionFailure() << "not a well-formed BGRX or opaque BGRA image";
   }
   if (x < 0 || y < 0 || x + image->width > xwd.width || y + image->height > xwd.height) {
     return ::testing::AssertionFailure() << image->width << " x " << image->height << " at " << x

@@ -1,16 +1,20 @@
 #include "platform/shared/image_codec.h"
 
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "platform/shared/png_encoder.h"
 
 namespace dravel {
 namespace {
@@ -292,6 +296,129 @@ TEST(ImageCodec, OversizedImagesAreRefusedBeforeAllocating) {
   EXPECT_FALSE(decodePng(pngWithLayout(pngLayout(100000, 100000, 8, PNG_COLOR_TYPE_RGB, {}))));
   EXPECT_FALSE(decodeTiff(
       rgbaTiffWithLayout({100000, 100000, 8, EXTRASAMPLE_UNASSALPHA, ORIENTATION_TOPLEFT, {}})));
+}
+
+// --- The parallel encoder, read back by libpng and by gdk-pixbuf.
+
+// What gdk-pixbuf reads from a PNG, as straight RGBA.
+std::optional<DecodedImage> decodeWithPixbuf(const Bytes& png) {
+  GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("png", nullptr);
+  const bool read = gdk_pixbuf_loader_write(loader, png.data(), png.size(), nullptr) &&
+                    gdk_pixbuf_loader_close(loader, nullptr);
+  GdkPixbuf* pixbuf = read ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+  std::optional<DecodedImage> image;
+  if (pixbuf) {
+    image = DecodedImage{static_cast<uint32_t>(gdk_pixbuf_get_width(pixbuf)),
+                         static_cast<uint32_t>(gdk_pixbuf_get_height(pixbuf)),
+                         {}};
+    const int channels = gdk_pixbuf_get_n_channels(pixbuf);
+    const guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
+    for (uint32_t y = 0; y < image->height; ++y) {
+      const guchar* row = pixels + y * gdk_pixbuf_get_rowstride(pixbuf);
+      for (uint32_t x = 0; x < image->width; ++x) {
+        const guchar* p = row + x * channels;
+        image->rgba.insert(image->rgba.end(),
+                           {p[0], p[1], p[2], static_cast<guchar>(channels == 4 ? p[3] : 255)});
+      }
+    }
+  }
+  g_object_unref(loader);
+  return image;
+}
+
+struct Source {
+  const char* name;
+  PngSource source;
+  Bytes pixels;
+  Bytes straight;  // what the file must hold
+};
+
+// Premultiplied BGRA with padded rows: noise, flat runs and, unless opaque,
+// every kind of alpha.
+Source premultiplied(const char* name, uint32_t width, uint32_t height, bool opaque) {
+  Source s{name, {}, {}, {}};
+  const size_t stride = size_t{width} * 4 + 12;
+  s.pixels.resize(stride * height, 0xEE);
+  uint32_t seed = 12345;
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t x = 0; x < width; ++x) {
+      seed = seed * 1103515245 + 12345;
+      const bool flat = (x / 64 + y / 64) % 2 == 0;
+      const uint8_t a = opaque ? 255 : static_cast<uint8_t>((x * 7 + y) % 256);
+      uint8_t rgb[3] = {static_cast<uint8_t>(flat ? 200 : seed >> 24),
+                        static_cast<uint8_t>(flat ? 30 : y), static_cast<uint8_t>(x)};
+      uint8_t* p = s.pixels.data() + y * stride + x * 4;
+      for (int c = 0; c < 3; ++c) {
+        const uint8_t pre = static_cast<uint8_t>((rgb[c] * a + 127) / 255);
+        p[2 - c] = pre;
+        const unsigned back = a == 0 ? 0 : std::min(255u, (pre * 255u + a / 2) / a);
+        s.straight.push_back(static_cast<uint8_t>(back));
+      }
+      p[3] = a;
+      s.straight.push_back(a);
+    }
+  }
+  s.source = {s.pixels.data(), width, height, stride, PngSourceLayout::kPremultipliedBgra};
+  return s;
+}
+
+Source straightRgba(const char* name, uint32_t width, uint32_t height) {
+  Source s{name, {}, {}, {}};
+  for (uint32_t i = 0; i < width * height; ++i)
+    s.pixels.insert(s.pixels.end(), {static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8), 9,
+                                     static_cast<uint8_t>(i % 3 == 0 ? 128 : 255)});
+  s.straight = s.pixels;
+  s.source = {s.pixels.data(), width, height, size_t{width} * 4, PngSourceLayout::kStraightRgba};
+  return s;
+}
+
+TEST(PngEncoder, EverySettingAndThreadCountReadsBackPixelForPixel) {
+  // Big enough for several bands a thread, tall and thin, and a single pixel.
+  const Source sources[] = {premultiplied("opaque screen", 700, 520, true),
+                            premultiplied("translucent", 300, 900, false),
+                            straightRgba("one column", 1, 3000), straightRgba("one pixel", 1, 1)};
+  for (const Source& s : sources) {
+    for (PngCompression compression :
+         {PngCompression::kFast, PngCompression::kDefault, PngCompression::kSmall}) {
+      for (unsigned threads : {1u, 3u}) {
+        SCOPED_TRACE(std::string(s.name) + ", setting " +
+                     std::to_string(static_cast<int>(compression)) + ", threads " +
+                     std::to_string(threads));
+        std::string why;
+        const auto png = encodePngBytes(s.source, {compression, threads}, &why);
+        ASSERT_TRUE(png) << why;
+        for (const auto& decoded : {decodePng(*png), decodeWithPixbuf(*png)}) {
+          ASSERT_TRUE(decoded);
+          EXPECT_EQ(decoded->width, s.source.width);
+          EXPECT_EQ(decoded->height, s.source.height);
+          EXPECT_TRUE(decoded->rgba == s.straight);
+        }
+      }
+    }
+  }
+}
+
+TEST(PngEncoder, RefusesBadSourcesAndStopsWhenTheOutputFails) {
+  Source good = straightRgba("good", 4, 4);
+  PngSource noPixels = good.source;
+  noPixels.pixels = nullptr;
+  PngSource noRows = good.source;
+  noRows.height = 0;
+  PngSource shortRows = good.source;
+  shortRows.bytesPerRow = 15;
+  for (const PngSource& bad : {noPixels, noRows, shortRows}) {
+    std::string why;
+    EXPECT_FALSE(encodePngBytes(bad, {}, &why));
+    EXPECT_FALSE(why.empty());
+  }
+  int calls = 0;
+  std::string why;
+  EXPECT_FALSE(encodePngTo(
+      good.source, {}, [&](std::span<const uint8_t>) { return ++calls < 3; }, &why));
+  EXPECT_EQ(calls, 3);
+  EXPECT_EQ(why, "the PNG could not be written");
+  EXPECT_EQ(pngCompressionNamed("small"), PngCompression::kSmall);
+  EXPECT_FALSE(pngCompressionNamed("fastest"));
 }
 
 }  // namespace

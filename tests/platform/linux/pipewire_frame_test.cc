@@ -36,11 +36,11 @@ FrameBuffer bufferOver(const std::vector<uint8_t>& bytes, int64_t stride, uint64
   return b;
 }
 
-TEST(PipeWireFrame, EachLayoutBecomesOpaqueBgrxOfTheFrameOrItsCrop) {
+TEST(PipeWireFrame, EachLayoutBecomesOpaqueBgraOfTheFrameOrItsCrop) {
   // The first and last pixel of the image: the bytes of frameBytes' pixel
   // (0, 0) and (2, 1) are 40k and 40k + 21.
   using P = std::vector<uint8_t>;
-  const P bgrx = {0, 40, 80, 120}, rgb = {80, 40, 0, 0xff}, xrgb = {120, 80, 40, 0xff},
+  const P bgrx = {0, 40, 80, 0xff}, rgb = {80, 40, 0, 0xff}, xrgb = {120, 80, 40, 0xff},
           xbgr = {40, 80, 120, 0xff};
   auto last = [](P first) {
     for (size_t k = 0; k < 4; ++k) first[k] += first[k] == 0xff ? 0 : 21;
@@ -54,7 +54,7 @@ TEST(PipeWireFrame, EachLayoutBecomesOpaqueBgrxOfTheFrameOrItsCrop) {
     P first;
   };
   const Case cases[] = {
-      {"packed BGRx is copied as it is", FrameLayout::kBGRx, 12, 0, bgrx},
+      {"packed BGRx is copied, made opaque", FrameLayout::kBGRx, 12, 0, bgrx},
       {"no stride given means packed rows", FrameLayout::kBGRx, 0, 0, bgrx},
       {"padded rows and an offset", FrameLayout::kBGRA, 20, 8, bgrx},
       {"RGBx swaps red and blue", FrameLayout::kRGBx, 12, 0, rgb},
@@ -63,7 +63,7 @@ TEST(PipeWireFrame, EachLayoutBecomesOpaqueBgrxOfTheFrameOrItsCrop) {
       {"ARGB likewise", FrameLayout::kARGB, 12, 0, xrgb},
       {"xBGR ends in red", FrameLayout::kxBGR, 12, 0, xbgr},
       {"ABGR likewise", FrameLayout::kABGR, 12, 0, xbgr},
-      {"a crop keeps its part only", FrameLayout::kBGRx, 16, 4, {11, 51, 91, 131}},
+      {"a crop keeps its part only", FrameLayout::kBGRx, 16, 4, {11, 51, 91, 0xff}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -78,7 +78,7 @@ TEST(PipeWireFrame, EachLayoutBecomesOpaqueBgrxOfTheFrameOrItsCrop) {
     std::string why;
     const CapturedImagePtr image = readFrame({c.layout, 3, 2}, buffer, &why);
     ASSERT_TRUE(image) << why;
-    EXPECT_EQ(image->format, PixelFormat::kBGRX);
+    EXPECT_EQ(image->format, PixelFormat::kBGRAPremultiplied);
     EXPECT_EQ(image->width, width);
     EXPECT_EQ(image->height, height);
     EXPECT_EQ(image->bytesPerRow, width * 4);

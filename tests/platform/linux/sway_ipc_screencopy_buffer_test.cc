@@ -174,10 +174,10 @@ TEST(ScreencopyBufferTest, ConvertsEachFormatAndHonoursYInvert) {
     bool yInvert;
     std::vector<uint8_t> expected;  // nothing: refused
   } cases[] = {
-      {WL_SHM_FORMAT_XRGB8888, false, {1, 2, 3, 4, 5, 6, 7, 8}},
-      {WL_SHM_FORMAT_ARGB8888, true, {5, 6, 7, 8, 1, 2, 3, 4}},
-      {WL_SHM_FORMAT_XBGR8888, false, {3, 2, 1, 4, 7, 6, 5, 8}},
-      {WL_SHM_FORMAT_ABGR8888, true, {7, 6, 5, 8, 3, 2, 1, 4}},
+      {WL_SHM_FORMAT_XRGB8888, false, {1, 2, 3, 255, 5, 6, 7, 255}},
+      {WL_SHM_FORMAT_ARGB8888, true, {5, 6, 7, 255, 1, 2, 3, 255}},
+      {WL_SHM_FORMAT_XBGR8888, false, {3, 2, 1, 255, 7, 6, 5, 255}},
+      {WL_SHM_FORMAT_ABGR8888, true, {7, 6, 5, 255, 3, 2, 1, 255}},
       {WL_SHM_FORMAT_RGB565, false, {}},
   };
   for (const Case& c : cases) {
@@ -191,7 +191,7 @@ TEST(ScreencopyBufferTest, ConvertsEachFormatAndHonoursYInvert) {
     }
     ASSERT_NE(image, nullptr) << error;
     EXPECT_TRUE(image->isWellFormed());
-    EXPECT_EQ(image->format, PixelFormat::kBGRX);
+    EXPECT_EQ(image->format, PixelFormat::kBGRAPremultiplied);
     EXPECT_EQ(image->pixels, c.expected) << c.format;
   }
   // A buffer shorter than its parameters promise is refused, never read past.

@@ -1,0 +1,32 @@
+// The PNG encoder's knobs behind each compression setting, for the encoder
+// and the benchmarks that chose them.
+#pragma once
+
+#include <string>
+
+#include "platform/shared/png_encoder.h"
+
+namespace dravel::png_detail {
+
+enum class PngFilter {
+  kNone,
+  kSub,
+  kUp,
+  kPaeth,
+  // Per row, the filter whose output has the smallest sum of signed bytes.
+  kAdaptive,
+};
+
+struct PngTuning {
+  int level = 1;     // zlib's level
+  int strategy = 0;  // zlib's strategy (Z_DEFAULT_STRATEGY, Z_RLE...)
+  PngFilter filter = PngFilter::kUp;
+  int memLevel = 8;
+};
+
+PngTuning tuningFor(PngCompression compression);
+
+bool encodePngTuned(const PngSource& source, const PngTuning& tuning, unsigned threads,
+                    const PngOutput& sink, std::string* why);
+
+}  // namespace dravel::png_detail
