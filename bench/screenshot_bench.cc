@@ -1,5 +1,5 @@
-// A screenshot as whole processes, on the X11 test desktop (2880 x 1800)
-// covered by the mixed-content picture: `dravelctl screenshot` (to a running
+// A screenshot as whole processes, on the X11 test desktop (2880 x 1800, made
+// one monitor) covered by the mixed-content picture: `dravelctl screenshot` (to a running
 // dravel-host) against scrot, ImageMagick's import, maim and xwd, pair by
 // pair, each pair run in turn within one iteration so that both see the same
 // machine. The time reported is dravelctl's; the counters hold the other
@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,12 +59,13 @@ struct Stage {
 };
 
 Stage& stage() {
-  static Stage s = [] {
-    Stage made;
+  static const std::unique_ptr<Stage> s = [] {
+    auto owned = std::make_unique<Stage>();
+    Stage& made = *owned;
     int ready[2];
     if (pipe(ready) != 0) {
       made.error = "no pipe";
-      return made;
+      return owned;
     }
     made.picture = fork();
     if (made.picture == 0) {
@@ -78,14 +80,19 @@ Stage& stage() {
       made.error = "the mixed-content picture did not show (is DISPLAY a test desktop?)";
     }
     if (in) std::fclose(in);
+    // One monitor over the whole root, so that the host's screen is the
+    // whole picture, as the other tools capture it.
+    for (const char* name : {"LEFT", "RIGHT"}) secondsOf({"xrandr", "--delmonitor", name});
+    if (secondsOf({"xrandr", "--setmonitor", "WHOLE", "2880/762x1800/476+0+0", "screen"}) < 0)
+      made.error = "no monitor over the whole root could be made";
     made.host = startHostProcess("x11", DRAVEL_HOST_BINARY_DEFAULT);
     if (made.error.empty()) made.error = made.host->startError;
     const char* binary = std::getenv("DRAVEL_HOST_BINARY");
     const std::string host = binary ? binary : DRAVEL_HOST_BINARY_DEFAULT;
     made.dravelctl = host.substr(0, host.rfind('/') + 1) + "dravelctl";
-    return made;
+    return owned;
   }();
-  return s;
+  return *s;
 }
 
 struct Tool {

@@ -21,7 +21,7 @@ PngTuning tuningFor(PngCompression compression) {
     case PngCompression::kFast:
       return {1, Z_DEFAULT_STRATEGY, PngFilter::kUp, 8};
     case PngCompression::kDefault:
-      return {6, Z_DEFAULT_STRATEGY, PngFilter::kAdaptive, 8};
+      return {3, Z_DEFAULT_STRATEGY, PngFilter::kAdaptive, 8};
     case PngCompression::kSmall:
       return {9, Z_DEFAULT_STRATEGY, PngFilter::kAdaptive, 9};
   }
@@ -279,19 +279,18 @@ class Deflater {
     return deflateSetDictionary(&stream_, data, static_cast<uInt>(size)) == Z_OK;
   }
 
-  // Deflates `size` bytes into `out` (growing it); `flush` ends the band.
-  bool feed(const uint8_t* data, size_t size, int flush, std::vector<uint8_t>& out) {
+  // Deflates `size` bytes into `out` from `used` on (growing it, `used`
+  // moving on); `flush` ends the band.
+  bool feed(const uint8_t* data, size_t size, int flush, std::vector<uint8_t>& out, size_t& used) {
     stream_.next_in = const_cast<Bytef*>(data);
     stream_.avail_in = static_cast<uInt>(size);
     for (;;) {
-      if (out.capacity() - out.size() < 4096) out.reserve(out.capacity() * 2 + 65536);
-      const size_t used = out.size();
-      const size_t room = out.capacity() - used;
-      out.resize(out.capacity());
+      if (out.size() - used < 4096) out.resize(out.size() * 2 + 65536);
+      const size_t room = std::min<size_t>(out.size() - used, UINT32_MAX);
       stream_.next_out = out.data() + used;
       stream_.avail_out = static_cast<uInt>(room);
       const int status = deflate(&stream_, flush);
-      out.resize(used + (room - stream_.avail_out));
+      used += room - stream_.avail_out;
       if (status == Z_STREAM_ERROR) return false;
       if (flush == Z_FINISH) {
         if (status == Z_STREAM_END) return true;
@@ -300,6 +299,9 @@ class Deflater {
       if (stream_.avail_in == 0 && stream_.avail_out != 0) return true;
     }
   }
+
+  // The most a band of `size` bytes can deflate to, flush included.
+  size_t bound(size_t size) { return deflateBound(&stream_, static_cast<uLong>(size)) + 64; }
 
  private:
   z_stream stream_{};
@@ -335,20 +337,25 @@ void encodeBand(const PngSource& source, const Geometry& geometry, const PngTuni
       filter.startAt(0);
     }
     const size_t bandBytes = static_cast<size_t>(band.end - band.first) * lineBytes;
-    band.chunk.reserve(bandBytes / 3 + 65536);
-    band.chunk.resize(8);
-    if (band.first == 0) band.chunk.insert(band.chunk.end(), zlibHeader, zlibHeader + 2);
+    // Room for the chunk's length and type, the zlib header and the most
+    // the band can deflate to: written once, never grown.
+    band.chunk.resize(10 + deflater.bound(bandBytes));
+    size_t used = 8;
+    if (band.first == 0) {
+      std::memcpy(band.chunk.data() + used, zlibHeader, 2);
+      used += 2;
+    }
     for (uint32_t y = band.first; y < band.end; ++y) {
       filter.filterRow(y, line.data());
       band.adler = adler32(band.adler, line.data(), static_cast<uInt>(lineBytes));
       const int flush = y + 1 < band.end ? Z_NO_FLUSH : (band.last ? Z_FINISH : Z_SYNC_FLUSH);
-      if (!deflater.feed(line.data(), lineBytes, flush, band.chunk)) {
+      if (!deflater.feed(line.data(), lineBytes, flush, band.chunk, used)) {
         band.failure = "the compressor failed";
         return;
       }
     }
     band.filteredBytes = bandBytes;
-    band.chunk.resize(band.chunk.size() + 4);
+    band.chunk.resize(used + 4);
     sealChunk(band.chunk, "IDAT");
   } catch (const std::bad_alloc&) {
     band.chunk = {};
@@ -443,7 +450,10 @@ bool encodePngTuned(const PngSource& source, const PngTuning& tuning, unsigned t
   bands.back().last = true;
   // CMF 0x78 (deflate, 32 KiB window) and a level hint; the pair is a
   // multiple of 31.
-  const uint8_t flevel = tuning.level <= 1 ? 0x01 : tuning.level <= 6 ? 0x9C : 0xDA;
+  const uint8_t flevel = tuning.level <= 1   ? 0x01
+                         : tuning.level <= 5 ? 0x5E
+                         : tuning.level == 6 ? 0x9C
+                                             : 0xDA;
   const uint8_t zlibHeader[2] = {0x78, flevel};
   parallelFor(bands.size(), threads,
               [&](size_t i) { encodeBand(source, geometry, tuning, zlibHeader, bands[i]); });
