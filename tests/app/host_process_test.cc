@@ -53,23 +53,19 @@ TEST_F(HostProcess, BadInputClosesOnlyThatConnection) {
   start();
   auto keep = connect();  // an innocent client, served throughout
 
-  {  // A frame announcing more than the limit.
+  // A frame announcing more than the limit, and one of an unknown kind.
+  for (const auto& [header, why] :
+       {std::pair<std::vector<uint8_t>, std::string>{
+            {0xff, 0xff, 0xff, 0x7f, 1},
+            "sent a bad frame (frame of 2147483647 bytes over the limit"},
+        {{12, 0, 0, 0, 9}, "unknown frame kind 9"}}) {
     auto client = connect();
-    std::vector<uint8_t> header = {0xff, 0xff, 0xff, 0x7f, 1, 0, 0, 0};
-    header.resize(kFrameHeaderSize, 0);
+    std::vector<uint8_t> bytes = header;
+    bytes.resize(kFrameHeaderSize, 0);
     std::string error;
-    ASSERT_TRUE(client->sendBytes(header, &error));
+    ASSERT_TRUE(client->sendBytes(bytes, &error));
     EXPECT_TRUE(endsWithoutReply(*client));
-    expectLogLine("sent a bad frame (frame of 2147483647 bytes over the limit");
-  }
-  {  // A frame of an unknown kind.
-    auto client = connect();
-    std::vector<uint8_t> header = {12, 0, 0, 0, 9, 0, 0, 0};
-    header.resize(kFrameHeaderSize, 0);
-    std::string error;
-    ASSERT_TRUE(client->sendBytes(header, &error));
-    EXPECT_TRUE(endsWithoutReply(*client));
-    expectLogLine("unknown frame kind 9");
+    expectLogLine(why);
   }
   {  // A truncated frame, then the client goes.
     auto client = connect();
@@ -81,18 +77,6 @@ TEST_F(HostProcess, BadInputClosesOnlyThatConnection) {
     ASSERT_TRUE(client->sendBytes(frame, &error));
   }
   expectLogLine("ended its connection inside a frame");
-  {  // A sound frame whose payload does not decode: a codec error, and the connection lives.
-    auto client = connect();
-    std::string error;
-    auto reply = client->call("dravel/capture", Message({0xff, 0xff, 0xff}), &error, 10);
-    ASSERT_TRUE(reply) << error;
-    auto envelope = StandardMethodCodec::decodeEnvelope(*reply);
-    ASSERT_TRUE(std::holds_alternative<MethodEnvelope>(envelope));
-    auto* failure = std::get_if<FlutterError>(&std::get<MethodEnvelope>(envelope));
-    ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->code, "bad_call");
-    EXPECT_TRUE(isSuccess(call(*client, "dravel/capture", "hasPermission"), Value(true)));
-  }
   {  // A client that asks and vanishes before the answer.
     auto client = connect();
     std::string error;
@@ -106,22 +90,13 @@ TEST_F(HostProcess, BadInputClosesOnlyThatConnection) {
   EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(true)));
 }
 
-TEST_F(HostProcess, ASecondHostRefusesAndAStaleSocketIsReplaced) {
+TEST_F(HostProcess, ASecondHostRefusesAndLeavesTheFirstServing) {
   start();
   pid_t second = spawn(hostArgs({}), dir_ + "/second.out", dir_ + "/second.log");
   EXPECT_EQ(waitFor(second, 20), 1);
   EXPECT_NE(readFile(dir_ + "/second.log").find("another host is already serving " + socket_),
             std::string::npos)
       << readFile(dir_ + "/second.log");
-  EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(true)));
-
-  // A host that dies without cleaning up leaves its socket behind.
-  ::kill(pid_, SIGKILL);
-  waitFor(pid_, 10);
-  pid_ = -1;
-  ASSERT_EQ(::access(socket_.c_str(), F_OK), 0);
-  start();
-  expectLogLine("[socket] replaced a stale socket at " + socket_);
   EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(true)));
 }
 

@@ -86,75 +86,66 @@ TEST(VirtualMainQueueTest, AModalRunInsideAdvanceKeepsItsLaterClock) {
   EXPECT_LE(q.now(), 4.0 + VirtualMainQueue::kModalRunLimit);
 }
 
-TEST(GLibMainQueueTest, AsyncFromAnyThreadAndDelaysRunOnTheLoop) {
-  GMainContext* context = g_main_context_new();
-  {
-    GLibMainQueue q(context);
-    std::vector<int> order;
-    std::atomic<bool> posted{false};
-    std::thread worker([&] {
-      q.async([&] { order.push_back(1); });
-      posted = true;
-    });
-    worker.join();
-    q.asyncAfter(0.01, [&] {
-      order.push_back(2);
-      q.quit();
-    });
-    q.run();
-    EXPECT_EQ(order, (std::vector<int>{1, 2}));
-  }
-  g_main_context_unref(context);
+// A queue on a private context.
+class GLibMainQueueTest : public ::testing::Test {
+ protected:
+  ~GLibMainQueueTest() override { g_main_context_unref(context_); }
+  GMainContext* context_ = g_main_context_new();
+};
+
+TEST_F(GLibMainQueueTest, AsyncFromAnyThreadAndDelaysRunOnTheLoop) {
+  GLibMainQueue q(context_);
+  std::vector<int> order;
+  std::thread worker([&] { q.async([&] { order.push_back(1); }); });
+  worker.join();
+  q.asyncAfter(0.01, [&] {
+    order.push_back(2);
+    q.quit();
+  });
+  q.run();
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
-TEST(GLibMainQueueTest, ModalTimerTicksInsideTheModalRun) {
-  GMainContext* context = g_main_context_new();
-  {
-    GLibMainQueue q(context);
-    int ticks = 0;
-    TimerId id = 0;
-    id = q.addModalTimer(0.005, [&] {
-      if (++ticks == 2) {
-        q.cancelTimer(id);
-        q.stopModal();
-      }
-    });
-    q.async([&] {
-      q.runModal();
-      q.quit();
-    });
-    q.run();
-    EXPECT_EQ(ticks, 2);
-  }
-  g_main_context_unref(context);
-}
-
-TEST(GLibMainQueueTest, QuitEndsTheModalRunsItInterrupts) {
-  GMainContext* context = g_main_context_new();
-  {
-    GLibMainQueue q(context);
-    std::vector<std::string> steps;
-    TimerId stop = q.addModalTimer(0.005, [&] {
-      q.cancelTimer(stop);
-      q.quit();
-    });
-    // Only when the stop did not end a modal run.
-    q.addModalTimer(2.0, [&] {
-      steps.push_back("modal still running");
+TEST_F(GLibMainQueueTest, ModalTimerTicksInsideTheModalRun) {
+  GLibMainQueue q(context_);
+  int ticks = 0;
+  TimerId id = 0;
+  id = q.addModalTimer(0.005, [&] {
+    if (++ticks == 2) {
+      q.cancelTimer(id);
       q.stopModal();
-    });
-    q.async([&] {
-      q.runModal();
-      steps.push_back("outer modal ended");
-      // Asked for after the stop: no run at all.
-      q.runModal();
-      steps.push_back("later modal returned");
-    });
-    q.run();
-    EXPECT_EQ(steps, (std::vector<std::string>{"outer modal ended", "later modal returned"}));
-    EXPECT_FALSE(q.inModal());
-  }
-  g_main_context_unref(context);
+    }
+  });
+  q.async([&] {
+    q.runModal();
+    q.quit();
+  });
+  q.run();
+  EXPECT_EQ(ticks, 2);
+}
+
+TEST_F(GLibMainQueueTest, QuitEndsTheModalRunsItInterrupts) {
+  GLibMainQueue q(context_);
+  std::vector<std::string> steps;
+  TimerId stop = q.addModalTimer(0.005, [&] {
+    q.cancelTimer(stop);
+    q.quit();
+  });
+  // Only when the stop did not end a modal run.
+  q.addModalTimer(2.0, [&] {
+    steps.push_back("modal still running");
+    q.stopModal();
+  });
+  q.async([&] {
+    q.runModal();
+    steps.push_back("outer modal ended");
+    // Asked for after the stop: no run at all.
+    q.runModal();
+    steps.push_back("later modal returned");
+  });
+  q.run();
+  EXPECT_EQ(steps, (std::vector<std::string>{"outer modal ended", "later modal returned"}));
+  EXPECT_FALSE(q.inModal());
 }
 
 }  // namespace

@@ -56,6 +56,12 @@ class SocketMessengerTest : public ::testing::Test {
     auto why = messenger_->listen(path_);
     ASSERT_FALSE(why) << *why;
   }
+  void serveEcho() {
+    messenger_->setMessageHandlerOnChannel("echo",
+                                           [](std::span<const uint8_t> m, FlutterBinaryReply r) {
+                                             r(Message(std::vector<uint8_t>(m.begin(), m.end())));
+                                           });
+  }
 
   bool pumpUntil(const std::function<bool()>& done, double seconds = 10) {
     const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(seconds * 1e6);
@@ -108,10 +114,7 @@ TEST_F(SocketMessengerTest, ServesCallsWithPrivatePermissionsAndRemovesTheSocket
   ASSERT_EQ(::stat(path_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-  messenger_->setMessageHandlerOnChannel("echo",
-                                         [](std::span<const uint8_t> m, FlutterBinaryReply r) {
-                                           r(Message(std::vector<uint8_t>(m.begin(), m.end())));
-                                         });
+  serveEcho();
   withClient([](SocketClient& client) {
     std::string error;
     auto reply = client.call("echo", Message({1, 2, 3}), &error, 10);
@@ -422,10 +425,7 @@ TEST_F(SocketMessengerTest, AClientStalledInsideAFrameIsDroppedAndOthersAreServe
   options.frameIdleTimeoutSeconds = 0.5;
   messenger_ = std::make_unique<SocketMessenger>(context_, options);
   listen();
-  messenger_->setMessageHandlerOnChannel("echo",
-                                         [](std::span<const uint8_t> m, FlutterBinaryReply r) {
-                                           r(Message(std::vector<uint8_t>(m.begin(), m.end())));
-                                         });
+  serveEcho();
   std::atomic<bool> dropped{false}, slowDone{false};
   client_ = std::thread([&] {
     std::string error;
@@ -477,10 +477,7 @@ TEST_F(SocketMessengerTest, AClientStalledInsideAFrameIsDroppedAndOthersAreServe
 
 TEST_F(SocketMessengerTest, OutOfDescriptorsItBacksOffLogsOnceAndServesWhenTheyFree) {
   listen();
-  messenger_->setMessageHandlerOnChannel("echo",
-                                         [](std::span<const uint8_t> m, FlutterBinaryReply r) {
-                                           r(Message(std::vector<uint8_t>(m.begin(), m.end())));
-                                         });
+  serveEcho();
   // The client connects (its descriptor made first) and waits in the backlog.
   std::string error;
   auto client = SocketClient::connect(path_, &error);
@@ -536,15 +533,25 @@ TEST_F(SocketMessengerTest, OutOfDescriptorsItBacksOffLogsOnceAndServesWhenTheyF
   EXPECT_EQ(linesWith("[socket] accepting connections again after"), 1u);
 }
 
+sockaddr_un addressOf(const std::string& path) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strcpy(addr.sun_path, path.c_str());
+  return addr;
+}
+
+// A socket bound at `path`, not listening.
+int boundSocket(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  const sockaddr_un addr = addressOf(path);
+  EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0) << path;
+  return fd;
+}
+
 TEST_F(SocketMessengerTest, ReplacesAStaleSocketButRefusesOtherFilesAndLongPaths) {
   std::filesystem::create_directories(dir_ + "/run");
   // A socket file whose host is gone.
-  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strcpy(addr.sun_path, path_.c_str());
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ::close(fd);
+  ::close(boundSocket(path_));
   listen();
   EXPECT_TRUE(log_.contains("[socket] replaced a stale socket at " + path_));
 
@@ -557,16 +564,13 @@ TEST_F(SocketMessengerTest, ReplacesAStaleSocketButRefusesOtherFilesAndLongPaths
   // A host that takes no connections (stopped, its queue full) is reported
   // after a bounded wait, not waited for.
   const std::string frozen = dir_ + "/frozen.sock";
-  int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un at{};
-  at.sun_family = AF_UNIX;
-  std::strcpy(at.sun_path, frozen.c_str());
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  const int listener = boundSocket(frozen);
   ASSERT_EQ(::listen(listener, 0), 0);
+  const sockaddr_un at = addressOf(frozen);
   std::vector<int> queued;
   for (int i = 0; i < 64; ++i) {
     int c = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    if (::connect(c, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
+    if (::connect(c, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0) {
       ::close(c);
       break;
     }

@@ -65,20 +65,6 @@ TEST_F(CaptureDispatch, WindowMethodsAnswerNullWithoutAWindowButEnterOverlayRepo
   EXPECT_TRUE(isError(capture("enterOverlay", ValueMap{{"displayId", 1}}), "no_window"));
 }
 
-TEST_F(CaptureDispatch, ScreenUnderCursorAnswersTheGeometryMap) {
-  desktop().screens().list = {sim::SimScreen::withDisplayId({0, 0, 1440, 900}, 2.0, 69733378)};
-  desktop().input().pointer = {100, 800};
-  Value expected(ValueMap{{"scale", 2.0},
-                          {"displayId", 69733378},
-                          {"screenX", 0.0},
-                          {"screenY", 0.0},
-                          {"screenW", 1440.0},
-                          {"screenH", 900.0},
-                          {"cursorX", 100.0},
-                          {"cursorY", 100.0}});
-  EXPECT_TRUE(isSuccess(capture("screenUnderCursor"), expected));
-}
-
 TEST_F(CaptureDispatch, ScreenUnderCursorWithoutAUsableScreenIsNoScreen) {
   desktop().screens().list.clear();
   EXPECT_TRUE(isError(capture("screenUnderCursor"), "no_screen"));

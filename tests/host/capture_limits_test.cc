@@ -206,19 +206,6 @@ TEST_F(CaptureLimits, WindowListsAndTitlesAreBoundedWhereTheyAreRead) {
   EXPECT_LE(scene.windows[0].title.size(), kMaxWindowTitleBytes);
 }
 
-TEST_F(CaptureLimits, TheActiveWindowIsLookedForOnlyAmongTheFrontmostEntries) {
-  oneScreen(1440, 900);
-  // Only an entry past the bound would qualify.
-  ValueList entries(kMaxWindowListEntries, Value(ValueMap{}));
-  entries.push_back(Value(entryOf(800, 100, 100, 400, 300)));
-  desktop().windowList().entries = entries;
-  EXPECT_TRUE(isSuccess(capture("activeWindow"), Value()));
-  // Within the bound it is found.
-  entries.erase(entries.begin());
-  desktop().windowList().entries = entries;
-  EXPECT_FALSE(std::get<Value>(capture("activeWindow")).isNull());
-}
-
 TEST(TruncateUtf8, CutsOnlyBetweenCharacters) {
   EXPECT_EQ(truncateUtf8("abc", 5), "abc");
   EXPECT_EQ(truncateUtf8("abc", 2), "ab");

@@ -8,6 +8,13 @@ namespace {
 
 using sim::SimScreen;
 
+// The geometry map: the screen bottom-left, the cursor within it from its top-left.
+Value geometryOf(double scale, int64_t displayId, Rect screen, Point cursor) {
+  return ValueMap{{"scale", scale},      {"displayId", displayId},  {"screenX", screen.x},
+                  {"screenY", screen.y}, {"screenW", screen.width}, {"screenH", screen.height},
+                  {"cursorX", cursor.x}, {"cursorY", cursor.y}};
+}
+
 class Displays : public LaunchedHostTest {
  protected:
   static std::optional<uint32_t> idOf(Value number) {
@@ -28,18 +35,15 @@ TEST_F(Displays, DisplayIdIsTheScreenNumberAsUnsigned32Bits) {
   EXPECT_EQ(displayID(without), std::nullopt);
 }
 
-TEST_F(Displays, GeometryOfASecondScreenToTheLeft) {
+TEST_F(Displays, ScreenUnderCursorAnswersItsGeometryBottomLeftWithTheCursorInIt) {
   useTwoScreens();
   desktop().input().pointer = {-1000, 500};
-  ValueMap map = CaptureHandler::geometry(*desktop().screens().list[1], 2);
-  EXPECT_EQ(Value(map), Value(ValueMap{{"scale", 1.0},
-                                       {"displayId", 2},
-                                       {"screenX", -1920.0},
-                                       {"screenY", 0.0},
-                                       {"screenW", 1920.0},
-                                       {"screenH", 1080.0},
-                                       {"cursorX", 920.0},
-                                       {"cursorY", 580.0}}));
+  EXPECT_TRUE(isSuccess(capture("screenUnderCursor"),
+                        geometryOf(1.0, 2, {-1920, 0, 1920, 1080}, {920, 580})));
+  desktop().input().pointer = {100, 800};
+  EXPECT_TRUE(
+      isSuccess(capture("screenUnderCursor"), geometryOf(2.0, 1, {0, 0, 1440, 900}, {100, 100})));
+  desktop().input().pointer = {-1000, 500};
   // The same pointer seen from the primary screen lies outside it; the id is echoed unchecked.
   ValueMap primary = CaptureHandler::geometry(*desktop().screens().list[0], 12345);
   EXPECT_EQ(*primary.find("cursorX"), Value(-1000.0));
