@@ -5,7 +5,7 @@
 #include <gtk/gtk.h>
 #include <sys/wait.h>
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -57,19 +57,6 @@ class Clipboard : public ::testing::Test {
   }
 
   std::string dir_;
-};
-
-// Counts the log lines that hold a text.
-class CountingSink : public LogSink {
- public:
-  explicit CountingSink(std::string part) : part_(std::move(part)) {}
-  void write(const std::string& line) override {
-    if (line.find(part_) != std::string::npos) ++count;
-  }
-  std::atomic<int> count{0};
-
- private:
-  std::string part_;
 };
 
 // 2200 x 1800 pixels of noise, alpha included: its PNG cannot shrink below
@@ -143,8 +130,7 @@ TEST_F(Clipboard, ASeparateClientReadsTheTargetsAndTheTiffIsMadeOnce) {
 
 TEST_F(Clipboard,
        AnotherProgramTakingTheClipboardMidTransferLetsTheReaderFinishWithTheImageItAskedFor) {
-  auto tookOver = std::make_shared<CountingSink>("another program took the clipboard");
-  addLogSink(tookOver);
+  ScopedLogCapture log;
   GtkPasteboard pasteboard;
   const ByteBuffer png = *encodePng(noiseImage());
   PasteboardItem item;
@@ -191,8 +177,13 @@ TEST_F(Clipboard,
   EXPECT_EQ(waitFor(xclip, 10), 0) << readFile(dir_ + "/xclip.err");
   EXPECT_EQ(commandOutput({"xclip", "-selection", "clipboard", "-o"}), "other text");
   for (int i = 0; i < 100; ++i) g_main_context_iteration(nullptr, FALSE);
-  EXPECT_EQ(tookOver->count, 1);
-  removeLogSink(tookOver);
+  const std::vector<std::string> lines = log.lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) {
+                            return line.find("another program took the clipboard") !=
+                                   std::string::npos;
+                          }),
+            1);
 
   // And the host can take it back.
   ASSERT_TRUE(pasteboard.writeObjects({item}));
@@ -254,11 +245,9 @@ TEST_F(HostClipboard, RefusedImagesLeaveTheClipboardAsItWasAndOtherFormatsArrive
   ASSERT_TRUE(std::holds_alternative<Value>(copy(png))) << hostLog();
   ASSERT_EQ(xclipRead("image/png"), png);
 
-  ByteBuffer truncated = png;
-  truncated.resize(png.size() - 20);
+  // Refusals of the desktop's image library (PNG's are the copy route's own,
+  // copy_png_test's).
   const std::vector<std::pair<std::string, ByteBuffer>> refusals = {
-      {"no image", bytesOf("this is not an image at all")},
-      {"a truncated PNG", truncated},
       {"a BMP declaring 30000 x 30000", bmpFile(30000, 30000, {}, 4096)},
       {"a truncated BMP", bmpFile(64, 64, std::vector<uint8_t>(64 * 64 * 3, 9), 0)},
   };

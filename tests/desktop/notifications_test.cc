@@ -9,8 +9,8 @@
 #include <glib.h>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
+#include <optional>
 
 #include "channels/glib_main_queue.h"
 #include "platform/linux/linux_user_notifications.h"
@@ -44,29 +44,14 @@ class Notifications : public ::testing::Test {
     setMainQueue(&queue_);
     dir_ = ::testing::TempDir() + "notifications-" + std::to_string(::getpid());
     std::filesystem::create_directories(dir_);
-    std::ofstream(dir_ + "/bus.conf")
-        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<busconfig><type>session</type><listen>unix:tmpdir="
-        << dir_
-        << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-           "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-           "<allow own=\"*\"/></policy></busconfig>\n";
-    bus_ = spawn(
-        {"dbus-daemon", "--nofork", "--config-file=" + dir_ + "/bus.conf", "--print-address=1"},
-        dir_ + "/bus.address", dir_ + "/bus.err");
-    std::string address;
-    ASSERT_TRUE(waitUntil([&] {
-      address = readFile(dir_ + "/bus.address");
-      return address.find('\n') != std::string::npos;
-    })) << readFile(dir_ + "/bus.err");
-    address.erase(address.find('\n'));
+    bus_.emplace(dir_);
+    ASSERT_FALSE(bus_->address().empty());
     // This process and every program it starts from here on use that bus.
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", bus_->address().c_str(), 1);
   }
   void TearDown() override {
     stopService();
-    if (bus_ > 0) stopProcess(bus_);
+    bus_.reset();
     setMainQueue(nullptr);
     std::filesystem::remove_all(dir_);
   }
@@ -121,7 +106,7 @@ class Notifications : public ::testing::Test {
 
   GLibMainQueue queue_;
   std::string dir_;
-  pid_t bus_ = -1;
+  std::optional<PrivateBus> bus_;
   pid_t service_ = -1;
 };
 
