@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -45,13 +44,7 @@ class Clipboard : public ::testing::Test {
     }
     const pid_t pid = spawn(command, dir_ + "/out", dir_ + "/err");
     int status = -1;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
-      while (g_main_context_iteration(nullptr, FALSE)) {
-      }
-      if (::waitpid(pid, &status, WNOHANG) == pid) break;
-      g_usleep(2000);
-    }
+    serveMainContextUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readFile(dir_ + "/err");
     return readFile(dir_ + "/out");
   }
@@ -169,11 +162,7 @@ TEST_F(Clipboard,
   EXPECT_TRUE(read.data == png) << "the bytes differ";
 
   // The host noticed, once; the clipboard is xclip's.
-  for (int i = 0; i < 5000 && !pasteboard.items().empty(); ++i) {
-    g_main_context_iteration(nullptr, FALSE);
-    g_usleep(1000);
-  }
-  EXPECT_TRUE(pasteboard.items().empty());
+  EXPECT_TRUE(serveMainContextUntil([&] { return pasteboard.items().empty(); }, 10));
   EXPECT_EQ(waitFor(xclip, 10), 0) << readFile(dir_ + "/xclip.err");
   EXPECT_EQ(commandOutput({"xclip", "-selection", "clipboard", "-o"}), "other text");
   for (int i = 0; i < 100; ++i) g_main_context_iteration(nullptr, FALSE);

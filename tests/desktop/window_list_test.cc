@@ -15,6 +15,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/linux/linux_screens.h"
@@ -158,21 +159,20 @@ TEST_F(WindowListTest, EntriesAgreeWithXwininfoXpropAndTheProcessTableAndHintsSe
 
   // Bounds of framed windows are checked end to end against xwininfo and
   // xprop by host_x11_test, their arithmetic by linux_window_list_test.
-  const ValueMap& one = listing.byWindow.at(termOne);
-  EXPECT_EQ(intOf(one, kCGWindowOwnerPID), hintedPid(termOne));
-  EXPECT_EQ(stringOf(one, kCGWindowOwnerName), "XTerm");
-  EXPECT_EQ(stringOf(one, kCGWindowName), "term one");
-  EXPECT_EQ(intOf(one, kCGWindowLayer), 0);
-  EXPECT_FALSE(one.contains(kCGWindowAlpha));
-  const ValueMap& two = listing.byWindow.at(termTwo);
-  EXPECT_EQ(intOf(two, kCGWindowOwnerPID), hintedPid(termTwo));
-  EXPECT_NE(intOf(two, kCGWindowOwnerPID), intOf(one, kCGWindowOwnerPID));
+  // Owner pid and name, title, layer, and whether an alpha is given.
+  auto described = [&](unsigned long window) {
+    const ValueMap& e = listing.byWindow.at(window);
+    return std::make_tuple(intOf(e, kCGWindowOwnerPID), stringOf(e, kCGWindowOwnerName),
+                           stringOf(e, kCGWindowName), intOf(e, kCGWindowLayer),
+                           e.contains(kCGWindowAlpha));
+  };
+  using Described = std::tuple<int64_t, std::string, std::string, int64_t, bool>;
+  EXPECT_EQ(described(termOne), (Described{hintedPid(termOne), "XTerm", "term one", 0, false}));
+  EXPECT_EQ(described(termTwo), (Described{hintedPid(termTwo), "XTerm", "term two", 0, false}));
+  EXPECT_NE(hintedPid(termTwo), hintedPid(termOne));
   // xeyes sets no pid hint: the server knows its pid.
-  const ValueMap& xeyes = listing.byWindow.at(eyes);
   EXPECT_EQ(hintedPid(eyes), -1);
-  EXPECT_EQ(intOf(xeyes, kCGWindowOwnerPID), xeyesPid());
-  EXPECT_EQ(stringOf(xeyes, kCGWindowOwnerName), "XEyes");
-  EXPECT_EQ(stringOf(xeyes, kCGWindowName), "xeyes");
+  EXPECT_EQ(described(eyes), (Described{xeyesPid(), "XEyes", "xeyes", 0, false}));
 
   // Hints set after the windows appeared are read.
   commandOutput({"xprop", "-id", hexId(termOne), "-f", "_NET_WM_WINDOW_OPACITY", "32c", "-set",

@@ -134,13 +134,7 @@ TEST(KWinScreenShot, AMonitorIsCapturedAsTheOutputOfItsNameOrPlace) {
                                            {"Mirror-A", 0, 2000, 800, 600},
                                            {"Mirror-B", 0, 2000, 800, 600}};
   auto monitor = [](int64_t x, int64_t y, int64_t w, int64_t h, std::string name) {
-    RouteMonitor m;
-    m.x = x;
-    m.y = y;
-    m.width = w;
-    m.height = h;
-    m.name = std::move(name);
-    return m;
+    return RouteMonitor{0, x, y, w, h, 1, std::move(name), "", "", 0};
   };
   struct Case {
     RouteMonitor monitor;
