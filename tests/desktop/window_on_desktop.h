@@ -14,11 +14,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/linux/desktop_layout.h"
@@ -45,17 +43,9 @@ using dravel::testing::requireTestDesktop;
 using dravel::testing::runCommand;
 using dravel::testing::windowNamed;
 
-// Lets the toolkit run until `done` holds; false when it never does (a
-// bounded wait for a condition, not a measure of time). Slow conditions
-// (a screen dump) take fewer attempts.
-inline bool waitFor(const std::function<bool()>& done, int attempts = 1000) {
-  for (int i = 0; i < attempts; ++i) {
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
+// Lets the toolkit run until `done` holds; false when it never does.
+inline bool waitFor(const std::function<bool()>& done) {
+  return dravel::testing::serveMainContextUntil(done);
 }
 
 using Geometry = dravel::testing::RootRect;
