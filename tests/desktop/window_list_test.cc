@@ -257,16 +257,13 @@ TEST_F(WindowListTest, FrontToBackAsTheWindowsAreRaised) {
 TEST_F(WindowListTest, WithoutAWindowManagerTheRootsChildrenInTheirOrder) {
   commandOutput({"openbox", "--exit"});
   // Openbox hands its clients back to the root as it goes.
-  for (int i = 0; i < 200; ++i) {
-    const std::string children = commandOutput({"xwininfo", "-root", "-children"});
-    if (children.find(hexId(termOne) + " ") != std::string::npos &&
-        children.find(hexId(termTwo) + " ") != std::string::npos &&
-        children.find(hexId(eyes) + " ") != std::string::npos) {
-      break;
-    }
-    usleep(10000);
-  }
   const std::vector<unsigned long> all{termOne, termTwo, eyes};
+  ASSERT_TRUE(::dravel::testing::serveMainContextUntil([&] {
+    const std::string children = commandOutput({"xwininfo", "-root", "-children"});
+    return std::all_of(all.begin(), all.end(), [&](unsigned long w) {
+      return children.find(hexId(w) + " ") != std::string::npos;
+    });
+  }));
   commandOutput({"xdotool", "windowraise", std::to_string(termOne)});
   const Listing listing = list(*windowList, kWindowListOptionOnScreenOnly);
   EXPECT_EQ(listing.entries.size(), 3u);
