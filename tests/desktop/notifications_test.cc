@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <tuple>
 
 #include "channels/glib_main_queue.h"
 #include "platform/linux/linux_user_notifications.h"
@@ -126,12 +127,12 @@ TEST_F(Notifications, AClickComesBackOnceAsTheDefaultAnswerAndReplacementsKeepOn
 
   runCommand({"dunstctl", "action", "0"});
   ASSERT_TRUE(serveMainContextUntil([&] { return !recorder.responses.empty(); }));
-  EXPECT_EQ(recorder.responses.size(), 1u);
-  EXPECT_EQ(recorder.responses[0].actionIdentifier, kNotificationDefaultActionIdentifier);
-  EXPECT_EQ(recorder.responses[0].request.identifier, "dravel.saved");
-  EXPECT_EQ(recorder.responses[0].request.title, "Saved again");
-  ASSERT_NE(recorder.responses[0].request.userInfo.find("id")->asString(), nullptr);
-  EXPECT_EQ(*recorder.responses[0].request.userInfo.find("id")->asString(), "saved-again");
+  ASSERT_EQ(recorder.responses.size(), 1u);
+  const NotificationResponse& clicked = recorder.responses[0];
+  EXPECT_EQ(std::tie(clicked.actionIdentifier, clicked.request.identifier, clicked.request.title),
+            std::make_tuple(std::string(kNotificationDefaultActionIdentifier),
+                            std::string("dravel.saved"), std::string("Saved again")));
+  EXPECT_EQ(Value(clicked.request.userInfo).stringAt("id"), "saved-again");
   EXPECT_EQ(broughtForward, 1);
   runCommand({"dunstctl", "close-all"});
   ASSERT_TRUE(displayed(0));

@@ -26,14 +26,16 @@ GVariant* parsed(const char* text) {
   return v;
 }
 
-// An answer of the given sizes, each a uint32; a field given as -1 is left out.
-std::string answer(int64_t width, int64_t height, int64_t stride, int64_t format) {
+// An answer of the given sizes, each a uint32 (a field given as -1 is left
+// out), and type.
+std::string answer(int64_t width, int64_t height, int64_t stride, int64_t format,
+                   const std::string& type = "'raw'") {
   std::string text = "{";
   for (auto [key, value] : {std::pair{"width", width}, std::pair{"height", height},
                             std::pair{"stride", stride}, std::pair{"format", format}}) {
     if (value >= 0) text += "'" + std::string(key) + "': <uint32 " + std::to_string(value) + ">, ";
   }
-  return text + "'type': <'raw'>}";
+  return text + "'type': <" + type + ">}";
 }
 
 TEST(KWinScreenShot, MalformedAnswersAreRefusedSayingWhy) {
@@ -42,12 +44,8 @@ TEST(KWinScreenShot, MalformedAnswersAreRefusedSayingWhy) {
     const char* error;  // a part of the message
   };
   const Case cases[] = {
-      {"{'type': <'png'>, 'width': <uint32 4>, 'height': <uint32 4>, 'stride': <uint32 16>, "
-       "'format': <uint32 5>}",
-       "not raw"},
-      {"{'type': <7>, 'width': <uint32 4>, 'height': <uint32 4>, 'stride': <uint32 16>, "
-       "'format': <uint32 5>}",
-       "not raw"},
+      {answer(4, 4, 16, 5, "'png'"), "not raw"},
+      {answer(4, 4, 16, 5, "7"), "not raw"},
       {answer(-1, 4, 16, 5), "no width"},
       {"{'width': <4>, 'height': <uint32 4>, 'stride': <uint32 16>, 'format': <uint32 5>}",
        "width as type i"},
