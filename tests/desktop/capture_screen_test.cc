@@ -56,8 +56,18 @@ RgbImage settledXwdRoot() {
   return xwd;
 }
 
-// Whether the image's colour bytes equal the dump's pixels from (x, y) on;
-// the padding byte is not compared.
+// A BGRX image's colours, its padding byte left out.
+RgbImage rgbOf(const CapturedImage& image) {
+  RgbImage rgb{image.width, image.height, {}};
+  for (int64_t row = 0; row < image.height; ++row) {
+    const uint8_t* p = image.pixels.data() + row * image.bytesPerRow;
+    for (int64_t col = 0; col < image.width; ++col, p += 4)
+      rgb.rgb.insert(rgb.rgb.end(), {p[2], p[1], p[0]});
+  }
+  return rgb;
+}
+
+// Whether the image's colours equal the dump's pixels from (x, y) on.
 ::testing::AssertionResult sameAsXwd(const CapturedImagePtr& image, const RgbImage& xwd, int64_t x,
                                      int64_t y) {
   if (!image) return ::testing::AssertionFailure() << "no image";
@@ -69,35 +79,23 @@ RgbImage settledXwdRoot() {
     return ::testing::AssertionFailure() << image->width << " x " << image->height << " at " << x
                                          << "," << y << " is not inside the dump";
   }
-  RgbImage rgb;
-  rgb.width = image->width;
-  rgb.height = image->height;
-  rgb.rgb.reserve(static_cast<size_t>(rgb.width * rgb.height * 3));
-  for (int64_t row = 0; row < image->height; ++row) {
-    const uint8_t* p = image->pixels.data() + row * image->bytesPerRow;
-    for (int64_t col = 0; col < image->width; ++col, p += 4) {
-      rgb.rgb.insert(rgb.rgb.end(), {p[2], p[1], p[0]});
-    }
-  }
-  const int64_t different = xwd.crop(x, y, image->width, image->height).differingPixels(rgb);
+  const int64_t different =
+      xwd.crop(x, y, image->width, image->height).differingPixels(rgbOf(*image));
   if (different == 0) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure()
          << different << " of " << image->width * image->height << " pixels differ";
 }
 
-// The dump's pixel as 0xRRGGBB.
+// The pixel as 0xRRGGBB.
 uint32_t pixelAt(const RgbImage& image, int64_t x, int64_t y) {
   const uint8_t* p = &image.rgb[static_cast<size_t>((y * image.width + x) * 3)];
   return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
 }
 
-int64_t pixelsOfColour(const CapturedImage& image, uint32_t rgb) {
+int64_t pixelsOfColour(const RgbImage& image, uint32_t rgb) {
   int64_t count = 0;
-  for (int64_t row = 0; row < image.height; ++row) {
-    const uint8_t* p = image.pixels.data() + row * image.bytesPerRow;
-    for (int64_t col = 0; col < image.width; ++col, p += 4) {
-      if ((uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0]) == rgb) ++count;
-    }
+  for (int64_t i = 0; i < image.width * image.height; ++i) {
+    count += pixelAt(image, i % image.width, i / image.width) == rgb;
   }
   return count;
 }
@@ -328,11 +326,7 @@ TEST_F(X11Capture, CapturesExcludingTheOverlayGiveTheScreenFromBeforeItAppeared)
   const uint32_t left = idOf("LEFT");
   SolidWindow overlay(200, 300, 400, 300, kMagenta);
   const RgbImage before = xwdRoot();
-  int64_t magentaBefore = 0;
-  for (int64_t i = 0; i < before.width * before.height; ++i) {
-    magentaBefore += pixelAt(before, i % before.width, i / before.width) == kMagenta;
-  }
-  ASSERT_EQ(magentaBefore, 0) << "the colour must be the overlay's alone";
+  ASSERT_EQ(pixelsOfColour(before, kMagenta), 0) << "the colour must be the overlay's alone";
 
   engine_->snapshotBeforeOverlay(overlay.id());
   overlay.map();
@@ -355,7 +349,7 @@ TEST_F(X11Capture, CapturesExcludingTheOverlayGiveTheScreenFromBeforeItAppeared)
   // Captures that do not exclude it see it.
   Answer answer = capture(left, {});
   ASSERT_TRUE(answer.image);
-  EXPECT_EQ(pixelsOfColour(*answer.image, kMagenta), 400 * 300);
+  EXPECT_EQ(pixelsOfColour(rgbOf(*answer.image), kMagenta), 400 * 300);
   // Once hidden, the snapshot is gone and the live screen is captured.
   engine_->overlayHidden(overlay.id() + 1);
   EXPECT_TRUE(engine_->overlaySnapshot()) << "another window's hiding keeps it";
@@ -380,13 +374,12 @@ TEST_F(X11Capture, TheCursorIsDrawnWhereThePointerIsWhenAskedFor) {
   EXPECT_TRUE(sameAsXwd(capture(right).image, xwd, 1440, 0)) << "no cursor unless asked";
   const Answer answer = capture(right, {}, {}, true);
   ASSERT_TRUE(answer.image);
+  const RgbImage drawn = rgbOf(*answer.image);
   int64_t changed = 0;
   int64_t far = 0;
-  for (int64_t y = 0; y < answer.image->height; ++y) {
-    for (int64_t x = 0; x < answer.image->width; ++x) {
-      const uint8_t* p = answer.image->pixels.data() + y * answer.image->bytesPerRow + x * 4;
-      if ((uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0]) == pixelAt(xwd, 1440 + x, y))
-        continue;
+  for (int64_t y = 0; y < drawn.height; ++y) {
+    for (int64_t x = 0; x < drawn.width; ++x) {
+      if (pixelAt(drawn, x, y) == pixelAt(xwd, 1440 + x, y)) continue;
       ++changed;
       // A cursor image is at most 64 pixels from its hot spot.
       if (std::abs(1440 + x - px) > 64 || std::abs(y - py) > 64) ++far;

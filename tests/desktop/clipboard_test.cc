@@ -5,8 +5,7 @@
 #include <gtk/gtk.h>
 #include <sys/wait.h>
 
-#include <atomic>
-#include <chrono>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -45,31 +44,12 @@ class Clipboard : public ::testing::Test {
     }
     const pid_t pid = spawn(command, dir_ + "/out", dir_ + "/err");
     int status = -1;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
-      while (g_main_context_iteration(nullptr, FALSE)) {
-      }
-      if (::waitpid(pid, &status, WNOHANG) == pid) break;
-      g_usleep(2000);
-    }
+    serveMainContextUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readFile(dir_ + "/err");
     return readFile(dir_ + "/out");
   }
 
   std::string dir_;
-};
-
-// Counts the log lines that hold a text.
-class CountingSink : public LogSink {
- public:
-  explicit CountingSink(std::string part) : part_(std::move(part)) {}
-  void write(const std::string& line) override {
-    if (line.find(part_) != std::string::npos) ++count;
-  }
-  std::atomic<int> count{0};
-
- private:
-  std::string part_;
 };
 
 // 2200 x 1800 pixels of noise, alpha included: its PNG cannot shrink below
@@ -143,8 +123,7 @@ TEST_F(Clipboard, ASeparateClientReadsTheTargetsAndTheTiffIsMadeOnce) {
 
 TEST_F(Clipboard,
        AnotherProgramTakingTheClipboardMidTransferLetsTheReaderFinishWithTheImageItAskedFor) {
-  auto tookOver = std::make_shared<CountingSink>("another program took the clipboard");
-  addLogSink(tookOver);
+  ScopedLogCapture log;
   GtkPasteboard pasteboard;
   const ByteBuffer png = *encodePng(noiseImage());
   PasteboardItem item;
@@ -183,16 +162,17 @@ TEST_F(Clipboard,
   EXPECT_TRUE(read.data == png) << "the bytes differ";
 
   // The host noticed, once; the clipboard is xclip's.
-  for (int i = 0; i < 5000 && !pasteboard.items().empty(); ++i) {
-    g_main_context_iteration(nullptr, FALSE);
-    g_usleep(1000);
-  }
-  EXPECT_TRUE(pasteboard.items().empty());
+  EXPECT_TRUE(serveMainContextUntil([&] { return pasteboard.items().empty(); }, 10));
   EXPECT_EQ(waitFor(xclip, 10), 0) << readFile(dir_ + "/xclip.err");
   EXPECT_EQ(commandOutput({"xclip", "-selection", "clipboard", "-o"}), "other text");
   for (int i = 0; i < 100; ++i) g_main_context_iteration(nullptr, FALSE);
-  EXPECT_EQ(tookOver->count, 1);
-  removeLogSink(tookOver);
+  const std::vector<std::string> lines = log.lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) {
+                            return line.find("another program took the clipboard") !=
+                                   std::string::npos;
+                          }),
+            1);
 
   // And the host can take it back.
   ASSERT_TRUE(pasteboard.writeObjects({item}));
@@ -254,11 +234,9 @@ TEST_F(HostClipboard, RefusedImagesLeaveTheClipboardAsItWasAndOtherFormatsArrive
   ASSERT_TRUE(std::holds_alternative<Value>(copy(png))) << hostLog();
   ASSERT_EQ(xclipRead("image/png"), png);
 
-  ByteBuffer truncated = png;
-  truncated.resize(png.size() - 20);
+  // Refusals of the desktop's image library (PNG's are the copy route's own,
+  // copy_png_test's).
   const std::vector<std::pair<std::string, ByteBuffer>> refusals = {
-      {"no image", bytesOf("this is not an image at all")},
-      {"a truncated PNG", truncated},
       {"a BMP declaring 30000 x 30000", bmpFile(30000, 30000, {}, 4096)},
       {"a truncated BMP", bmpFile(64, 64, std::vector<uint8_t>(64 * 64 * 3, 9), 0)},
   };

@@ -216,10 +216,6 @@ TEST_F(Dialogs, PanelChoosesATypedFolderAndEscapeCancels) {
   }
 }
 
-size_t choosersShown() {
-  return windowsShown("Choose a Folder");
-}
-
 TEST_F(Dialogs, PanelCancelledByTheHostAnswersOnceLaterAndGoesAway) {
   GtkOpenPanel panel;
   Answer kept;
@@ -227,14 +223,14 @@ TEST_F(Dialogs, PanelCancelledByTheHostAnswersOnceLaterAndGoesAway) {
   const uint64_t keptId = panel.begin(folderPanel(dir_), record(kept));
   const uint64_t droppedId = panel.begin(folderPanel(dir_), record(dropped));
   EXPECT_NE(keptId, droppedId);
-  ASSERT_TRUE(serveMainContextUntil([] { return choosersShown() == 2; }));
+  ASSERT_TRUE(serveMainContextUntil([] { return windowsShown("Choose a Folder") == 2; }));
 
   panel.cancel(droppedId);
   // Not from inside cancel: on a later turn of the main queue.
   EXPECT_EQ(dropped.calls, 0);
   ASSERT_TRUE(serveMainContextUntil([&] { return dropped.calls > 0; }));
   panel.cancel(droppedId);
-  EXPECT_TRUE(serveMainContextUntil([] { return choosersShown() == 1; }));
+  EXPECT_TRUE(serveMainContextUntil([] { return windowsShown("Choose a Folder") == 1; }));
   EXPECT_EQ(dropped.calls, 1);
   EXPECT_EQ(dropped.response, kModalResponseCancel);
   EXPECT_EQ(dropped.path, std::nullopt);

@@ -80,30 +80,23 @@ class HostX11 : public HostProcessTest {
   }
 };
 
-TEST_F(HostX11, ScreenUnderCursorFollowsThePointerAcrossMonitors) {
+TEST_F(HostX11, ScreenUnderCursorFollowsThePointerWithThePrimaryAwayAtScaleTwoAndMonitorChanges) {
+  // The right monitor (which has no output) becomes the primary.
+  ASSERT_TRUE(makeRightMonitorPrimary());
+  ASSERT_EQ(listedPrimaryMonitor().name, "RIGHT");
+  hostEnvironment_ = {"GDK_SCALE=2"};
   start();
   EXPECT_TRUE(logHas("on the X11 desktop")) << hostLog();
   // The package manager updates the host on Linux: no in-app updater.
   const MethodResponse updater = call("brindle/sparkle_updater", "isAvailable");
   ASSERT_TRUE(succeeded(updater));
   EXPECT_EQ(std::get<Value>(updater).asBool(), false);
-  expectGeometryAt(300, 400, 1);
-  const double left = number(call("dravel/capture", "screenUnderCursor"), "displayId");
-  expectGeometryAt(2000, 500, 1);
-  const double right = number(call("dravel/capture", "screenUnderCursor"), "displayId");
-  EXPECT_NE(left, right);
-  // The left edge of the right monitor belongs to it.
-  expectGeometryAt(1440, 0, 1);
-}
-
-TEST_F(HostX11, APrimaryAwayFromTheRootOriginScaleTwoAndAMonitorChangeWhileServing) {
-  // The right monitor (which has no output) becomes the primary.
-  ASSERT_TRUE(makeRightMonitorPrimary());
-  ASSERT_EQ(listedPrimaryMonitor().name, "RIGHT");
-  hostEnvironment_ = {"GDK_SCALE=2"};
-  start();
   expectGeometryAt(300, 400, 2);
+  const double left = number(call("dravel/capture", "screenUnderCursor"), "displayId");
   expectGeometryAt(2500, 1700, 2);
+  EXPECT_NE(number(call("dravel/capture", "screenUnderCursor"), "displayId"), left);
+  // The left edge of the right monitor belongs to it.
+  expectGeometryAt(1440, 0, 2);
   // The right half becomes two monitors one above the other.
   commandOutput({"xrandr", "--delmonitor", "RIGHT"});
   commandOutput({"xrandr", "--setmonitor", "*TOP", "1440/381x900/238+1440+0", "none"});
@@ -173,19 +166,7 @@ TEST_F(HostX11, ActiveWindowIsTheActivatedWindowWhereverItMoves) {
   const unsigned long term = windowNamed("term one");
   ASSERT_NE(term, 0u);
   auto expectActiveWindow = [&] {
-    // The frame: the client's place grown by the window manager's extents.
-    const std::string extents =
-        commandOutput({"xprop", "-id", std::to_string(term), "_NET_FRAME_EXTENTS"});
-    long left = 0, right = 0, top = 0, bottom = 0;
-    ASSERT_EQ(std::sscanf(extents.c_str(), "_NET_FRAME_EXTENTS(CARDINAL) = %ld, %ld, %ld, %ld",
-                          &left, &right, &top, &bottom),
-              4)
-        << extents;
-    const WindowInfo info = windowInfo(term);
-    const int64_t x = info.number("Absolute upper-left X") - left;
-    const int64_t y = info.number("Absolute upper-left Y") - top;
-    const int64_t w = info.number("Width") + left + right;
-    const int64_t h = info.number("Height") + top + bottom;
+    const auto [x, y, w, h] = frameOf(term);
     const ListedMonitor m = listedMonitorAt(x + w / 2, y + h / 2);
     MethodResponse reply = call("dravel/capture", "activeWindow");
     ASSERT_TRUE(succeeded(reply)) << hostLog();
@@ -385,28 +366,15 @@ TEST_F(HostX11, TheOverlayCoversItsScreenIsLeftOutOfCapturesAndLeavesNothingGrab
 }
 
 TEST_F(HostX11, TheHostEndsCleanlyWhenItsDisplayGoesAway) {
-  // A server of this test's own, so that killing it touches nothing else.
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  const pid_t server = ::fork();
-  if (server == 0) {
-    ::close(fds[0]);
-    const std::string fd = std::to_string(fds[1]);
-    ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten",
-             "tcp", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(fds[1]);
-  char number[32] = {0};
-  ssize_t n = 0;
-  for (size_t got = 0; got < sizeof number - 1;) {
-    n = ::read(fds[0], number + got, sizeof number - 1 - got);
-    if (n <= 0 || std::memchr(number, '\n', got + static_cast<size_t>(n))) break;
-    got += static_cast<size_t>(n);
-  }
-  ::close(fds[0]);
-  const std::string display = ":" + std::to_string(std::atoi(number));
-  ASSERT_GT(std::atoi(number) + (number[0] == '0'), 0) << "Xvfb did not start";
+  // A server of this test's own, so that killing it touches nothing else;
+  // it writes its display's number to its output once it serves.
+  const std::string served = dir_ + "/xvfb.out";
+  const pid_t server =
+      spawn({"Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"}, served,
+            dir_ + "/xvfb.err");
+  ASSERT_TRUE(waitUntil([&] { return readFile(served).find('\n') != std::string::npos; }))
+      << "Xvfb did not start: " << readFile(dir_ + "/xvfb.err");
+  const std::string display = ":" + std::to_string(std::stoi(readFile(served)));
   hostEnvironment_ = {"DISPLAY=" + display};
   start();
   ASSERT_TRUE(succeeded(call("dravel/capture", "screenUnderCursor"))) << hostLog();

@@ -9,8 +9,9 @@
 #include <glib.h>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
+#include <optional>
+#include <tuple>
 
 #include "channels/glib_main_queue.h"
 #include "platform/linux/linux_user_notifications.h"
@@ -44,29 +45,14 @@ class Notifications : public ::testing::Test {
     setMainQueue(&queue_);
     dir_ = ::testing::TempDir() + "notifications-" + std::to_string(::getpid());
     std::filesystem::create_directories(dir_);
-    std::ofstream(dir_ + "/bus.conf")
-        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<busconfig><type>session</type><listen>unix:tmpdir="
-        << dir_
-        << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-           "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-           "<allow own=\"*\"/></policy></busconfig>\n";
-    bus_ = spawn(
-        {"dbus-daemon", "--nofork", "--config-file=" + dir_ + "/bus.conf", "--print-address=1"},
-        dir_ + "/bus.address", dir_ + "/bus.err");
-    std::string address;
-    ASSERT_TRUE(waitUntil([&] {
-      address = readFile(dir_ + "/bus.address");
-      return address.find('\n') != std::string::npos;
-    })) << readFile(dir_ + "/bus.err");
-    address.erase(address.find('\n'));
+    bus_.emplace(dir_);
+    ASSERT_FALSE(bus_->address().empty());
     // This process and every program it starts from here on use that bus.
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", bus_->address().c_str(), 1);
   }
   void TearDown() override {
     stopService();
-    if (bus_ > 0) stopProcess(bus_);
+    bus_.reset();
     setMainQueue(nullptr);
     std::filesystem::remove_all(dir_);
   }
@@ -121,7 +107,7 @@ class Notifications : public ::testing::Test {
 
   GLibMainQueue queue_;
   std::string dir_;
-  pid_t bus_ = -1;
+  std::optional<PrivateBus> bus_;
   pid_t service_ = -1;
 };
 
@@ -141,12 +127,12 @@ TEST_F(Notifications, AClickComesBackOnceAsTheDefaultAnswerAndReplacementsKeepOn
 
   runCommand({"dunstctl", "action", "0"});
   ASSERT_TRUE(serveMainContextUntil([&] { return !recorder.responses.empty(); }));
-  EXPECT_EQ(recorder.responses.size(), 1u);
-  EXPECT_EQ(recorder.responses[0].actionIdentifier, kNotificationDefaultActionIdentifier);
-  EXPECT_EQ(recorder.responses[0].request.identifier, "dravel.saved");
-  EXPECT_EQ(recorder.responses[0].request.title, "Saved again");
-  ASSERT_NE(recorder.responses[0].request.userInfo.find("id")->asString(), nullptr);
-  EXPECT_EQ(*recorder.responses[0].request.userInfo.find("id")->asString(), "saved-again");
+  ASSERT_EQ(recorder.responses.size(), 1u);
+  const NotificationResponse& clicked = recorder.responses[0];
+  EXPECT_EQ(std::tie(clicked.actionIdentifier, clicked.request.identifier, clicked.request.title),
+            std::make_tuple(std::string(kNotificationDefaultActionIdentifier),
+                            std::string("dravel.saved"), std::string("Saved again")));
+  EXPECT_EQ(Value(clicked.request.userInfo).stringAt("id"), "saved-again");
   EXPECT_EQ(broughtForward, 1);
   runCommand({"dunstctl", "close-all"});
   ASSERT_TRUE(displayed(0));

@@ -74,6 +74,33 @@ LayoutItem layoutItem(GVariant* entry) {
   return item;
 }
 
+// The children of an entry, each "label | shortcut" ("-" without one), a
+// separator as "---".
+std::vector<std::string> summary(const LayoutItem& parent) {
+  std::vector<std::string> out;
+  for (const LayoutItem& c : parent.children) {
+    out.push_back(c.property("type") == "separator"
+                      ? "---"
+                      : c.property("label") + " | " +
+                            (c.has("shortcut") ? c.property("shortcut") : "-"));
+  }
+  return out;
+}
+
+// The menu of trayEntries() as the panel must see it: shortcuts from the
+// interface's table (an upper-case key equivalent means shift, command is
+// Super), a hint folded into the label in the shortcut's place, a badge
+// folded in beside the shortcut.
+const std::vector<std::string> kDecoratedMenu = {"Capture Area | [['Control', 'Shift', '4']]",
+                                                 "Record \u2014 Ctrl+Shift+5 | -",
+                                                 "---",
+                                                 " | -",
+                                                 "Updates (3) | [['Alt', 'u']]",
+                                                 "Settings | [['Shift', 'Super', 's']]",
+                                                 "Recent | -",
+                                                 "Attached | -",
+                                                 "Quit | -"};
+
 const LayoutItem* labelled(const LayoutItem& parent, const std::string& label) {
   for (const LayoutItem& child : parent.children) {
     if (child.property("label") == label) return &child;
@@ -137,18 +164,14 @@ class TrayMenu : public ::testing::Test {
     const std::string menuReply =
         gdbus({"--dest", item.busName(), "--object-path", item.objectPath(), "--method",
                "org.freedesktop.DBus.Properties.Get", "org.kde.StatusNotifierItem", "Menu"});
-    GVariant* reply =
-        g_variant_parse(G_VARIANT_TYPE("(v)"), menuReply.c_str(), nullptr, nullptr, nullptr);
-    if (!reply) {
+    // "(<objectpath '/org/ayatana/NotificationItem/.../Menu'>,)"
+    const size_t start = menuReply.find("'/"), end = menuReply.rfind('\'');
+    if (start == std::string::npos || end <= start) {
       ADD_FAILURE() << "no menu path in " << menuReply;
       return {};
     }
-    GVariant* path = nullptr;
-    g_variant_get(reply, "(v)", &path);
-    menuPath_ = g_variant_get_string(path, nullptr);
+    menuPath_ = menuReply.substr(start + 1, end - start - 1);
     menuBus_ = item.busName();
-    g_variant_unref(path);
-    g_variant_unref(reply);
 
     const std::string text = gdbus({"--dest", menuBus_, "--object-path", menuPath_, "--method",
                                     "com.canonical.dbusmenu.GetLayout", "--", "0", "-1", "[]"});
@@ -222,44 +245,18 @@ TEST_F(TrayMenu, PanelSeesShortcutsAndFoldedLabelsAndClicksRunTheItems) {
   const StatusNotifierWatcher::Item* item = registeredWith(watcher);
   ASSERT_TRUE(item);
   const LayoutItem root = layout(*item);
-  ASSERT_EQ(root.children.size(), 9u) << "the menu as exported";
-
-  const LayoutItem& capture = root.children[0];
-  EXPECT_EQ(capture.property("label"), "Capture Area");
-  EXPECT_EQ(capture.property("shortcut"), "[['Control', 'Shift', '4']]");
-  // A hint and a badge are folded into the label; the badged item keeps its
-  // shortcut.
-  const LayoutItem& record = root.children[1];
-  EXPECT_EQ(record.property("label"), "Record \u2014 Ctrl+Shift+5");
-  EXPECT_FALSE(record.has("shortcut"));
-  EXPECT_EQ(root.children[2].property("type"), "separator");
-  EXPECT_FALSE(root.children[3].has("shortcut"));
-  EXPECT_EQ(root.children[3].property("label"), "");
-  const LayoutItem& updates = root.children[4];
-  EXPECT_EQ(updates.property("label"), "Updates (3)");
-  EXPECT_EQ(updates.property("shortcut"), "[['Alt', 'u']]");
-  // An upper-case key equivalent means shift; command is Super.
-  const LayoutItem& settings = root.children[5];
-  EXPECT_EQ(settings.property("label"), "Settings");
-  EXPECT_EQ(settings.property("shortcut"), "[['Shift', 'Super', 's']]");
-  EXPECT_FALSE(root.children[8].has("shortcut"));
-  EXPECT_EQ(root.children[8].property("label"), "Quit");
-
-  // The submenu filled before it was set on its item was decorated.
+  ASSERT_EQ(summary(root), kDecoratedMenu) << "the menu as exported";
+  // The submenu filled before it was set on its item was decorated; the one
+  // attached to its item first is as the plugin left it.
   const LayoutItem* recent = labelled(root, "Recent");
-  ASSERT_TRUE(recent);
-  ASSERT_EQ(recent->children.size(), 1u);
-  EXPECT_EQ(recent->children[0].property("shortcut"), "[['Control', 'Shift', '4']]");
-  // The one attached to its item first is as the plugin left it.
   const LayoutItem* attached = labelled(root, "Attached");
-  ASSERT_TRUE(attached);
-  ASSERT_EQ(attached->children.size(), 2u);
-  EXPECT_EQ(attached->children[0].property("label"), "Settings");
-  EXPECT_FALSE(attached->children[0].has("shortcut"));
-  EXPECT_EQ(attached->children[1].property("label"), "Record");
+  ASSERT_TRUE(recent && attached);
+  EXPECT_EQ(summary(*recent),
+            std::vector<std::string>{"Capture Area | [['Control', 'Shift', '4']]"});
+  EXPECT_EQ(summary(*attached), (std::vector<std::string>{"Settings | -", "Record | -"}));
 
   // Clicks in the panel run the items, decorated or not.
-  click(updates.id);
+  click(root.children[4].id);
   click(root.children[8].id);
   EXPECT_TRUE(serveMainContextUntil([&] { return tray.activated.size() >= 2; }));
   EXPECT_EQ(tray.activated, (std::vector<std::string>{"Updates", "Quit"}));
@@ -344,9 +341,7 @@ TEST_F(TrayMenu, AWatcherThatGoesAndComesBackGetsTheDecoratedMenuAgain) {
   EXPECT_EQ(second->busName(), busName);
   EXPECT_TRUE(serveMainContextUntil([&] { return tray.connections.back(); }));
   const LayoutItem root = layout(*second);
-  ASSERT_EQ(root.children.size(), 9u);
-  EXPECT_EQ(root.children[0].property("shortcut"), "[['Control', 'Shift', '4']]");
-  EXPECT_EQ(root.children[4].property("label"), "Updates (3)");
+  ASSERT_EQ(summary(root), kDecoratedMenu);
   click(root.children[0].id);
   EXPECT_TRUE(serveMainContextUntil([&] { return !tray.activated.empty(); }));
   EXPECT_EQ(tray.activated, std::vector<std::string>{"Capture Area"});
@@ -364,8 +359,7 @@ TEST_F(TrayMenu, AWatcherThatGoesAndComesBackGetsTheDecoratedMenuAgain) {
   }
   ASSERT_GE(again.registrations().size(), 2u);
   const LayoutItem other = layout(again.registrations().back());
-  ASSERT_EQ(other.children.size(), 1u);
-  EXPECT_EQ(other.children[0].property("label"), "Updates (3)");
+  EXPECT_EQ(summary(other), std::vector<std::string>{"Updates (3) | [['Alt', 'u']]"});
   EXPECT_EQ(bridgeLogLines(), 1u);
 }
 

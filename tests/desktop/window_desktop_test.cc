@@ -22,7 +22,7 @@ TEST_F(WindowOnDesktop, AManagedClientWhoseFrameLandsOnRootPixelsFrameIncluded) 
   ASSERT_TRUE(waitForMapState("IsViewable"));
   // The window manager manages it under the same id.
   EXPECT_TRUE(waitFor([&] {
-    return commandOutput({"xprop", "-root", "_NET_CLIENT_LIST"}).find(hex(xid)) !=
+    return commandOutput({"xprop", "-root", "_NET_CLIENT_LIST"}).find(hexId(xid)) !=
            std::string::npos;
   }));
   EXPECT_EQ(window->windowNumber(), xid);

@@ -15,6 +15,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/linux/linux_screens.h"
@@ -30,31 +31,17 @@ using ::dravel::testing::requireTestDesktop;
 using ::dravel::testing::runCommand;
 using ::dravel::testing::windowNamed;
 
-std::string hex(unsigned long window) {
-  std::ostringstream text;
-  text << "0x" << std::hex << window;
-  return text.str();
-}
+using ::dravel::testing::hexId;
 
-// The rectangle, in root pixels, of the top-level window that holds
-// `window` (the window manager's frame, or the window itself), as xwininfo
-// gives it: from the outer corner of the border, which the size leaves out.
+// The top-level window holding `window` as xwininfo gives it.
 Rect outerRect(unsigned long window) {
-  for (int depth = 0; depth < 8; ++depth) {
-    const ::dravel::testing::WindowInfo tree = ::dravel::testing::windowInfo(window, true);
-    if (tree.text("Parent window id").find("(the root window)") != std::string::npos) break;
-    window = static_cast<unsigned long>(tree.number("Parent window id"));
-  }
-  const ::dravel::testing::WindowInfo info = ::dravel::testing::windowInfo(window);
-  const int64_t border = info.number("Border width");
-  return Rect{static_cast<double>(info.number("Absolute upper-left X")),
-              static_cast<double>(info.number("Absolute upper-left Y")),
-              static_cast<double>(info.number("Width") + 2 * border),
-              static_cast<double>(info.number("Height") + 2 * border)};
+  const ::dravel::testing::RootRect r = ::dravel::testing::topLevelOf(window);
+  return Rect{static_cast<double>(r.x), static_cast<double>(r.y), static_cast<double>(r.width),
+              static_cast<double>(r.height)};
 }
 
 int64_t hintedPid(unsigned long window) {
-  const std::string hint = commandOutput({"xprop", "-id", hex(window), "_NET_WM_PID"});
+  const std::string hint = ::dravel::testing::propertyOf(window, "_NET_WM_PID");
   const size_t at = hint.find("= ");
   return at == std::string::npos ? -1 : std::stoll(hint.substr(at + 2));
 }
@@ -64,8 +51,8 @@ std::vector<unsigned long> stackingOrder(const std::vector<unsigned long>& windo
   const std::string tree = commandOutput({"xwininfo", "-root", "-tree"});
   std::vector<std::pair<size_t, unsigned long>> found;
   for (unsigned long window : windows) {
-    const size_t at = tree.find(hex(window) + " ");
-    EXPECT_NE(at, std::string::npos) << hex(window);
+    const size_t at = tree.find(hexId(window) + " ");
+    EXPECT_NE(at, std::string::npos) << hexId(window);
     found.emplace_back(at, window);
   }
   std::sort(found.begin(), found.end());
@@ -172,31 +159,30 @@ TEST_F(WindowListTest, EntriesAgreeWithXwininfoXpropAndTheProcessTableAndHintsSe
 
   // Bounds of framed windows are checked end to end against xwininfo and
   // xprop by host_x11_test, their arithmetic by linux_window_list_test.
-  const ValueMap& one = listing.byWindow.at(termOne);
-  EXPECT_EQ(intOf(one, kCGWindowOwnerPID), hintedPid(termOne));
-  EXPECT_EQ(stringOf(one, kCGWindowOwnerName), "XTerm");
-  EXPECT_EQ(stringOf(one, kCGWindowName), "term one");
-  EXPECT_EQ(intOf(one, kCGWindowLayer), 0);
-  EXPECT_FALSE(one.contains(kCGWindowAlpha));
-  const ValueMap& two = listing.byWindow.at(termTwo);
-  EXPECT_EQ(intOf(two, kCGWindowOwnerPID), hintedPid(termTwo));
-  EXPECT_NE(intOf(two, kCGWindowOwnerPID), intOf(one, kCGWindowOwnerPID));
+  // Owner pid and name, title, layer, and whether an alpha is given.
+  auto described = [&](unsigned long window) {
+    const ValueMap& e = listing.byWindow.at(window);
+    return std::make_tuple(intOf(e, kCGWindowOwnerPID), stringOf(e, kCGWindowOwnerName),
+                           stringOf(e, kCGWindowName), intOf(e, kCGWindowLayer),
+                           e.contains(kCGWindowAlpha));
+  };
+  using Described = std::tuple<int64_t, std::string, std::string, int64_t, bool>;
+  EXPECT_EQ(described(termOne), (Described{hintedPid(termOne), "XTerm", "term one", 0, false}));
+  EXPECT_EQ(described(termTwo), (Described{hintedPid(termTwo), "XTerm", "term two", 0, false}));
+  EXPECT_NE(hintedPid(termTwo), hintedPid(termOne));
   // xeyes sets no pid hint: the server knows its pid.
-  const ValueMap& xeyes = listing.byWindow.at(eyes);
   EXPECT_EQ(hintedPid(eyes), -1);
-  EXPECT_EQ(intOf(xeyes, kCGWindowOwnerPID), xeyesPid());
-  EXPECT_EQ(stringOf(xeyes, kCGWindowOwnerName), "XEyes");
-  EXPECT_EQ(stringOf(xeyes, kCGWindowName), "xeyes");
+  EXPECT_EQ(described(eyes), (Described{xeyesPid(), "XEyes", "xeyes", 0, false}));
 
   // Hints set after the windows appeared are read.
-  commandOutput({"xprop", "-id", hex(termOne), "-f", "_NET_WM_WINDOW_OPACITY", "32c", "-set",
+  commandOutput({"xprop", "-id", hexId(termOne), "-f", "_NET_WM_WINDOW_OPACITY", "32c", "-set",
                  "_NET_WM_WINDOW_OPACITY", "0x7fffffff"});
   commandOutput(
       {"xdotool", "set_window", "--name", "caf\xC3\xA9 \xE2\x98\x95", std::to_string(termTwo)});
-  commandOutput({"xprop", "-id", hex(eyes), "-f", "_NET_WM_WINDOW_TYPE", "32a", "-set",
+  commandOutput({"xprop", "-id", hexId(eyes), "-f", "_NET_WM_WINDOW_TYPE", "32a", "-set",
                  "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DOCK"});
   // Shadow the client draws itself, as a client-side decorated window says.
-  commandOutput({"xprop", "-id", hex(termTwo), "-f", "_GTK_FRAME_EXTENTS", "32c", "-set",
+  commandOutput({"xprop", "-id", hexId(termTwo), "-f", "_GTK_FRAME_EXTENTS", "32c", "-set",
                  "_GTK_FRAME_EXTENTS", "10,20,30,40"});
   listing = list(*windowList, 0);
   EXPECT_NEAR(listing.byWindow.at(termOne).find(kCGWindowAlpha)->asDouble().value_or(-1), 0.5,
@@ -271,16 +257,13 @@ TEST_F(WindowListTest, FrontToBackAsTheWindowsAreRaised) {
 TEST_F(WindowListTest, WithoutAWindowManagerTheRootsChildrenInTheirOrder) {
   commandOutput({"openbox", "--exit"});
   // Openbox hands its clients back to the root as it goes.
-  for (int i = 0; i < 200; ++i) {
-    const std::string children = commandOutput({"xwininfo", "-root", "-children"});
-    if (children.find(hex(termOne) + " ") != std::string::npos &&
-        children.find(hex(termTwo) + " ") != std::string::npos &&
-        children.find(hex(eyes) + " ") != std::string::npos) {
-      break;
-    }
-    usleep(10000);
-  }
   const std::vector<unsigned long> all{termOne, termTwo, eyes};
+  ASSERT_TRUE(::dravel::testing::serveMainContextUntil([&] {
+    const std::string children = commandOutput({"xwininfo", "-root", "-children"});
+    return std::all_of(all.begin(), all.end(), [&](unsigned long w) {
+      return children.find(hexId(w) + " ") != std::string::npos;
+    });
+  }));
   commandOutput({"xdotool", "windowraise", std::to_string(termOne)});
   const Listing listing = list(*windowList, kWindowListOptionOnScreenOnly);
   EXPECT_EQ(listing.entries.size(), 3u);

@@ -72,7 +72,7 @@ TEST_F(WindowOnDesktop, OverlayCoversTheRightMonitorAboveEverythingWithFocusAndG
 
   // Above "term two" (which was active): what the screen shows there is the
   // overlay's painting of the snapshot, not the terminal.
-  EXPECT_TRUE(waitFor([] { return screenPixel(1750, 250) == "srgb(255,0,0)"; }, 50))
+  EXPECT_TRUE(waitFor([] { return screenPixel(1750, 250) == "srgb(255,0,0)"; }))
       << screenPixel(1750, 250);
   // The left monitor is untouched.
   EXPECT_NE(screenPixel(1000, 1500), "srgb(255,0,0)");
@@ -83,7 +83,7 @@ TEST_F(WindowOnDesktop, OverlayCoversTheRightMonitorAboveEverythingWithFocusAndG
   // Frozen: opaque black over everything, the snapshot no longer shows.
   window->setOpaque(true);
   window->setBackgroundColor(Color::black());
-  EXPECT_TRUE(waitFor([] { return screenPixel(1750, 250) == "srgb(0,0,0)"; }, 50))
+  EXPECT_TRUE(waitFor([] { return screenPixel(1750, 250) == "srgb(0,0,0)"; }))
       << screenPixel(1750, 250);
 
   // Leaving: hidden first, then back to a managed window.
@@ -113,7 +113,7 @@ TEST_F(WindowOnDesktop, OverlayBelowMenusIsAKeptAboveManagedWindowAndBackAgain) 
   window->makeKeyAndOrderFront();
   ASSERT_TRUE(waitFor([&] { return window->holdsGrabs(); }));
   // Over "term one", the snapshot scaled to the window, its colours kept.
-  EXPECT_TRUE(waitFor([] { return screenPixel(300, 200) == "srgb(0,0,255)"; }, 50))
+  EXPECT_TRUE(waitFor([] { return screenPixel(300, 200) == "srgb(0,0,255)"; }))
       << screenPixel(300, 200);
 
   // Below menus while shown: the window comes back managed, above the others.

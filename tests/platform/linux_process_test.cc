@@ -18,8 +18,9 @@
 namespace dravel::linux_platform {
 namespace {
 
-// A forked copy of this test program that waits for signals. It is killed
-// and reaped when the object goes, whatever the test did to it.
+// A child process, killed and reaped when the object goes, whatever the
+// test did to it: a forked copy of this test program that waits for
+// signals, or a program started from `path` with `args`.
 class Child {
  public:
   explicit Child(bool ignoreTerminate = false) {
@@ -37,6 +38,23 @@ class Child {
     // The child is set up once it writes.
     if (pid_ > 0) (void)!::read(ready[0], &c, 1);
     ::close(ready[0]);
+  }
+  Child(const std::string& path, const std::vector<std::string>& args) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      std::vector<char*> argv{const_cast<char*>(path.c_str())};
+      for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      ::execv(path.c_str(), argv.data());
+      ::_exit(127);
+    }
+    // Started once its exe is the program (no longer this test's fork).
+    const std::string exe = "/proc/" + std::to_string(pid_) + "/exe";
+    for (int i = 0; i < 500; ++i) {
+      std::error_code ec;
+      if (std::filesystem::read_symlink(exe, ec).string().rfind(path, 0) == 0) break;
+      ::usleep(10000);
+    }
   }
   ~Child() {
     if (pid_ > 0 && !reaped_) {
@@ -142,39 +160,6 @@ TEST(LinuxRunningApplications, OtherCopiesAreFoundByTheirExecutable) {
   EXPECT_TRUE(apps.runningApplicationsWithBundleIdentifier("com.example.Other").empty());
 }
 
-// A program started from `path` with `argv`, killed and reaped at the end.
-class Started {
- public:
-  Started(const std::string& path, const std::vector<std::string>& args) {
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      std::vector<char*> argv{const_cast<char*>(path.c_str())};
-      for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-      argv.push_back(nullptr);
-      ::execv(path.c_str(), argv.data());
-      ::_exit(127);
-    }
-    // Started once its exe is the program (no longer this test's fork).
-    const std::string exe = "/proc/" + std::to_string(pid_) + "/exe";
-    for (int i = 0; i < 500; ++i) {
-      std::error_code ec;
-      const std::string target = std::filesystem::read_symlink(exe, ec).string();
-      if (target.rfind(path, 0) == 0) break;
-      ::usleep(10000);
-    }
-  }
-  ~Started() {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
-  Started(const Started&) = delete;
-  Started& operator=(const Started&) = delete;
-  int pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
-};
-
 std::vector<int> pidsOf(const std::vector<RunningApplication>& apps) {
   std::vector<int> out;
   for (const auto& app : apps) out.push_back(app.processIdentifier);
@@ -188,12 +173,12 @@ TEST(LinuxRunningApplications, ACopyStartedBeforeAnUpgradeReplacedTheProgramIsSt
   fs::create_directories(dir / "proc");
   const fs::path program = dir / "dravel-host";
   fs::copy_file("/bin/sleep", program);
-  Started old(program.string(), {"60"});
+  Child old(program.string(), {"60"});
   // The upgrade: a new file renamed over the old one's path.
   fs::copy_file("/bin/sleep", dir / "dravel-host.new");
   fs::rename(dir / "dravel-host.new", program);
-  Started upgraded(program.string(), {"60"});
-  Started stranger("/bin/sleep", {"60"});
+  Child upgraded(program.string(), {"60"});
+  Child stranger("/bin/sleep", {"60"});
   ASSERT_NE(std::filesystem::read_symlink("/proc/" + std::to_string(old.pid()) + "/exe")
                 .string()
                 .find(" (deleted)"),

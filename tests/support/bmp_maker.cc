@@ -1,7 +1,5 @@
 #include "tests/support/bmp_maker.h"
 
-#include <utility>
-
 namespace dravel::testing {
 namespace {
 
@@ -30,21 +28,13 @@ ByteBuffer bmpFile(int32_t width, int32_t height, const std::vector<uint8_t>& rg
   // File size, reserved, pixel offset; info header size, width, height,
   // planes, bits per pixel, no compression, image size, 72 dpi twice, no
   // palette.
-  const std::pair<uint32_t, int> fields[] = {{54 + size, 4},
-                                             {0, 4},
-                                             {54, 4},
-                                             {40, 4},
-                                             {static_cast<uint32_t>(width), 4},
-                                             {static_cast<uint32_t>(height), 4},
-                                             {1, 2},
-                                             {24, 2},
-                                             {0, 4},
-                                             {size, 4},
-                                             {2835, 4},
-                                             {2835, 4},
-                                             {0, 4},
-                                             {0, 4}};
-  for (const auto& [value, bytes] : fields) putLe(out, value, bytes);
+  for (uint32_t v :
+       {54 + size, 0u, 54u, 40u, static_cast<uint32_t>(width), static_cast<uint32_t>(height)}) {
+    putLe(out, v, 4);
+  }
+  putLe(out, 1, 2);
+  putLe(out, 24, 2);
+  for (uint32_t v : {0u, size, 2835u, 2835u, 0u, 0u}) putLe(out, v, 4);
   out.insert(out.end(), rows.begin(), rows.end());
   return out;
 }

@@ -2,6 +2,9 @@
 
 #include <gio/gio.h>
 
+#include <fstream>
+
+#include "tests/support/host_process.h"
 #include "tests/support/x_desktop.h"
 
 namespace dravel::testing {
@@ -44,6 +47,33 @@ void onMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, co
 }
 
 }  // namespace
+
+PrivateBus::PrivateBus(const std::string& dir) {
+  std::ofstream(dir + "/bus.conf")
+      << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+         " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+         "<busconfig><type>session</type><listen>unix:tmpdir="
+      << dir
+      << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+         "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+         "<allow own=\"*\"/></policy></busconfig>\n";
+  pid_ =
+      spawn({"dbus-daemon", "--nofork", "--config-file=" + dir + "/bus.conf", "--print-address=1"},
+            dir + "/bus.address", dir + "/bus.err");
+  std::string address;
+  if (!waitUntil([&] {
+        address = readFile(dir + "/bus.address");
+        return address.find('\n') != std::string::npos;
+      })) {
+    ADD_FAILURE() << "no private bus: " << readFile(dir + "/bus.err");
+    return;
+  }
+  address_ = address.substr(0, address.find('\n'));
+}
+
+PrivateBus::~PrivateBus() {
+  stopProcess(pid_);
+}
 
 bool OwnedBusObject::start(const std::string& name, const std::string& path,
                            const std::string& interfaceXml, const GDBusInterfaceVTable* vtable,

@@ -11,6 +11,23 @@ typedef struct _GDBusInterfaceVTable GDBusInterfaceVTable;
 
 namespace dravel::testing {
 
+// A session bus of a test's own: dbus-daemon without service activation, so
+// that a service runs exactly while the test runs it. Its files go in `dir`;
+// it ends with the object.
+class PrivateBus {
+ public:
+  explicit PrivateBus(const std::string& dir);
+  ~PrivateBus();
+  PrivateBus(const PrivateBus&) = delete;
+  PrivateBus& operator=(const PrivateBus&) = delete;
+  // Empty (after a failure) when the daemon did not start.
+  const std::string& address() const { return address_; }
+
+ private:
+  int pid_ = -1;
+  std::string address_;
+};
+
 // One object served under a name it owns; the connection closes at the end.
 class OwnedBusObject {
  public:

@@ -159,6 +159,55 @@ std::string WindowInfo::text(const std::string& label) const {
   return field == fields.end() ? "" : field->second;
 }
 
+std::ostream& operator<<(std::ostream& out, const RootRect& r) {
+  return out << r.width << "x" << r.height << "+" << r.x << "+" << r.y;
+}
+
+std::string hexId(unsigned long window) {
+  std::ostringstream text;
+  text << "0x" << std::hex << window;
+  return text.str();
+}
+
+std::string propertyOf(unsigned long window, const std::string& name) {
+  std::string out;
+  runCommand({"xprop", "-id", hexId(window), name}, &out);
+  return out;
+}
+
+RootRect contentOf(unsigned long window) {
+  const WindowInfo info = windowInfo(window);
+  return {info.number("Absolute upper-left X"), info.number("Absolute upper-left Y"),
+          info.number("Width"), info.number("Height")};
+}
+
+std::vector<int64_t> frameExtentsOf(unsigned long window) {
+  // "_NET_FRAME_EXTENTS(CARDINAL) = 1, 1, 20, 5"
+  std::smatch m;
+  const std::string out = propertyOf(window, "_NET_FRAME_EXTENTS");
+  if (!std::regex_search(out, m, std::regex(R"(= (\d+), (\d+), (\d+), (\d+))")))
+    return {0, 0, 0, 0};
+  return {std::stoll(m[1]), std::stoll(m[2]), std::stoll(m[3]), std::stoll(m[4])};
+}
+
+RootRect frameOf(unsigned long window) {
+  const RootRect c = contentOf(window);
+  const std::vector<int64_t> e = frameExtentsOf(window);
+  return {c.x - e[0], c.y - e[2], c.width + e[0] + e[1], c.height + e[2] + e[3]};
+}
+
+RootRect topLevelOf(unsigned long window) {
+  for (int depth = 0; depth < 8; ++depth) {
+    const WindowInfo tree = windowInfo(window, true);
+    if (tree.text("Parent window id").find("(the root window)") != std::string::npos) break;
+    window = static_cast<unsigned long>(tree.number("Parent window id"));
+  }
+  const WindowInfo info = windowInfo(window);
+  const int64_t border = info.number("Border width");
+  return {info.number("Absolute upper-left X"), info.number("Absolute upper-left Y"),
+          info.number("Width") + 2 * border, info.number("Height") + 2 * border};
+}
+
 ServerCursor serverCursor() {
   ServerCursor c;
   Display* display = XOpenDisplay(nullptr);

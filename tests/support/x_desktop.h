@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,27 @@ struct WindowInfo {
   bool gone() const { return fields.empty(); }
 };
 WindowInfo windowInfo(unsigned long window, bool tree = false);
+
+// A rectangle of root pixels (-1s when unknown), printed as WxH+X+Y.
+struct RootRect {
+  int64_t x = -1, y = -1, width = -1, height = -1;
+  bool operator==(const RootRect&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const RootRect& r);
+// The window's id as xprop and xwininfo print it ("0x1a00003").
+std::string hexId(unsigned long window);
+// A property of the window as xprop prints it; empty when it cannot be read.
+std::string propertyOf(unsigned long window, const std::string& name);
+// The window's content as xwininfo gives it.
+RootRect contentOf(unsigned long window);
+// The window manager's _NET_FRAME_EXTENTS of the window as xprop gives them
+// (left, right, top, bottom); zeros when it sets none.
+std::vector<int64_t> frameExtentsOf(unsigned long window);
+// The content grown by those extents: the frame around a managed client.
+RootRect frameOf(unsigned long window);
+// The top-level window that holds `window` (the window manager's frame, or
+// the window itself), from the outer corner of its border.
+RootRect topLevelOf(unsigned long window);
 
 // The colour the screen shows at root (x, y), as "srgb(R,G,B)", read by a
 // connection of its own; empty when it cannot be read.

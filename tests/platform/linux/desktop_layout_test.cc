@@ -8,15 +8,7 @@ namespace {
 
 MonitorPixels monitor(const char* name, int64_t x, int64_t y, int64_t w, int64_t h, uint32_t id,
                       bool primary = false) {
-  MonitorPixels m;
-  m.name = name;
-  m.x = x;
-  m.y = y;
-  m.width = w;
-  m.height = h;
-  m.displayID = id;
-  m.primary = primary;
-  return m;
+  return {name, x, y, w, h, primary, id};
 }
 
 // Primary 2880 x 1800 at root +1920+0, another 1920 x 1080 at +0+0: the

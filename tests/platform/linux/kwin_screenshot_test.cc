@@ -3,20 +3,17 @@
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <thread>
 
 #include "platform/linux/kwin_screenshot_route.h"
 #include "tests/platform/scoped_env.h"
+#include "tests/support/fake_bus_service.h"
 
 namespace dravel::linux_platform {
 namespace {
@@ -29,14 +26,16 @@ GVariant* parsed(const char* text) {
   return v;
 }
 
-// An answer of the given sizes, each a uint32; a field given as -1 is left out.
-std::string answer(int64_t width, int64_t height, int64_t stride, int64_t format) {
+// An answer of the given sizes, each a uint32 (a field given as -1 is left
+// out), and type.
+std::string answer(int64_t width, int64_t height, int64_t stride, int64_t format,
+                   const std::string& type = "'raw'") {
   std::string text = "{";
   for (auto [key, value] : {std::pair{"width", width}, std::pair{"height", height},
                             std::pair{"stride", stride}, std::pair{"format", format}}) {
     if (value >= 0) text += "'" + std::string(key) + "': <uint32 " + std::to_string(value) + ">, ";
   }
-  return text + "'type': <'raw'>}";
+  return text + "'type': <" + type + ">}";
 }
 
 TEST(KWinScreenShot, MalformedAnswersAreRefusedSayingWhy) {
@@ -45,12 +44,8 @@ TEST(KWinScreenShot, MalformedAnswersAreRefusedSayingWhy) {
     const char* error;  // a part of the message
   };
   const Case cases[] = {
-      {"{'type': <'png'>, 'width': <uint32 4>, 'height': <uint32 4>, 'stride': <uint32 16>, "
-       "'format': <uint32 5>}",
-       "not raw"},
-      {"{'type': <7>, 'width': <uint32 4>, 'height': <uint32 4>, 'stride': <uint32 16>, "
-       "'format': <uint32 5>}",
-       "not raw"},
+      {answer(4, 4, 16, 5, "'png'"), "not raw"},
+      {answer(4, 4, 16, 5, "7"), "not raw"},
       {answer(-1, 4, 16, 5), "no width"},
       {"{'width': <4>, 'height': <uint32 4>, 'stride': <uint32 16>, 'format': <uint32 5>}",
        "width as type i"},
@@ -137,13 +132,7 @@ TEST(KWinScreenShot, AMonitorIsCapturedAsTheOutputOfItsNameOrPlace) {
                                            {"Mirror-A", 0, 2000, 800, 600},
                                            {"Mirror-B", 0, 2000, 800, 600}};
   auto monitor = [](int64_t x, int64_t y, int64_t w, int64_t h, std::string name) {
-    RouteMonitor m;
-    m.x = x;
-    m.y = y;
-    m.width = w;
-    m.height = h;
-    m.name = std::move(name);
-    return m;
+    return RouteMonitor{0, x, y, w, h, 1, std::move(name), "", "", 0};
   };
   struct Case {
     RouteMonitor monitor;
@@ -180,21 +169,14 @@ class FakeKWin {
     char dir[] = "/tmp/dravel-fake-kwin-XXXXXX";
     if (!::mkdtemp(dir)) return;
     dir_ = dir;
-    address_ = "unix:path=" + dir_ + "/bus";
-    const std::string listen = "--address=" + address_;
-    const gchar* argv[] = {"dbus-daemon", "--session",    "--nofork",
-                           "--nopidfile", listen.c_str(), nullptr};
-    if (!g_spawn_async(nullptr, const_cast<gchar**>(argv), nullptr,
-                       static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
-                                                G_SPAWN_STDERR_TO_DEV_NULL),
-                       nullptr, nullptr, &daemon_, nullptr)) {
-      return;
-    }
+    bus_ = std::make_unique<dravel::testing::PrivateBus>(dir_);
+    if (bus_->address().empty()) return;
     context_ = g_main_context_new();
     loop_ = g_main_loop_new(context_, FALSE);
-    thread_ = std::thread([this] { serve(); });
-    std::unique_lock<std::mutex> lock(mutex_);
-    ready_.wait_for(lock, std::chrono::seconds(20), [this] { return started_; });
+    std::promise<bool> ready;
+    std::future<bool> serving = ready.get_future();
+    thread_ = std::thread([this, &ready] { serve(ready); });
+    serving_ = serving.get();
   }
 
   ~FakeKWin() {
@@ -209,15 +191,12 @@ class FakeKWin {
     for (int fd : heldPipes_) ::close(fd);
     if (loop_) g_main_loop_unref(loop_);
     if (context_) g_main_context_unref(context_);
-    if (daemon_ > 0) {
-      ::kill(daemon_, SIGTERM);
-      ::waitpid(daemon_, nullptr, 0);
-    }
+    bus_.reset();
     if (!dir_.empty()) std::filesystem::remove_all(dir_);
   }
 
   bool serving() const { return serving_; }
-  const std::string& address() const { return address_; }
+  const std::string& address() const { return bus_->address(); }
   // The screen names and areas KWin was asked to capture, in order.
   std::vector<std::string> asked() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -225,17 +204,13 @@ class FakeKWin {
   }
 
  private:
-  void serve() {
+  void serve(std::promise<bool>& ready) {
     g_main_context_push_thread_default(context_);
-    GDBusConnection* connection = nullptr;
-    for (int i = 0; i < 200 && !connection; ++i) {
-      connection = g_dbus_connection_new_for_address_sync(
-          address_.c_str(),
-          static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                            G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-          nullptr, nullptr, nullptr);
-      if (!connection) g_usleep(50 * 1000);
-    }
+    GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
+        address().c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
     if (connection) {
       GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kInterfaces, nullptr);
       static const GDBusInterfaceVTable vtable = {onCall, nullptr, nullptr, {}};
@@ -248,14 +223,11 @@ class FakeKWin {
           connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
           "RequestName", g_variant_new("(su)", "org.kde.KWin", 4u), G_VARIANT_TYPE("(u)"),
           G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-      serving_ = owned != nullptr;
+      ready.set_value(owned != nullptr);
       if (owned) g_variant_unref(owned);
+    } else {
+      ready.set_value(false);
     }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      started_ = true;
-    }
-    ready_.notify_all();
     if (connection) {
       g_main_loop_run(loop_);
       g_dbus_connection_close_sync(connection, nullptr, nullptr);
@@ -341,15 +313,12 @@ class FakeKWin {
 
   Behaviour behaviour_;
   std::string dir_;
-  std::string address_;
-  GPid daemon_ = 0;
+  std::unique_ptr<dravel::testing::PrivateBus> bus_;
   GMainContext* context_ = nullptr;
   GMainLoop* loop_ = nullptr;
   std::thread thread_;
   std::mutex mutex_;
-  std::condition_variable ready_;
-  bool started_ = false;
-  std::atomic<bool> serving_{false};
+  bool serving_ = false;
   std::vector<std::string> asked_;
   std::vector<int> heldPipes_;  // on the fake's thread only
 };

@@ -3,12 +3,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
-#include <cstdlib>
-
 #include "platform/linux/linux_graphics.h"
-#include "platform/linux/linux_pasteboard.h"
 #include "platform/linux/linux_process_info.h"
 
 namespace dravel::linux_platform {
@@ -73,12 +71,6 @@ TEST(LinuxGraphics, MakesOnlyTheHostsBitmapLayoutAndConvertsBgrxAsOpaque) {
   ByteBuffer untouched;
   context->drawImageInto(image, untouched);
   EXPECT_TRUE(untouched.empty());
-}
-
-TEST(GtkPasteboard, TypesGoOutUnderTheDesktopsMimeNames) {
-  EXPECT_EQ(mimeTypeForPasteboardType(kPasteboardTypePNG), "image/png");
-  EXPECT_EQ(mimeTypeForPasteboardType(kPasteboardTypeTIFF), "image/tiff");
-  EXPECT_EQ(mimeTypeForPasteboardType("text/plain"), "text/plain");
 }
 
 }  // namespace

@@ -99,30 +99,37 @@ TEST(WindowEntry, AlphaOnlyWhenTheWindowSetsAnOpacity) {
   }
 }
 
+// The entry's name; "(absent)" without one.
+std::string nameOf(const WindowFacts& f) {
+  const ValueMap entry = windowEntry(f, primaryOnTheRight());
+  const Value* name = entry.find(kCGWindowName);
+  return name && name->asString() ? *name->asString() : "(absent)";
+}
+
 TEST(WindowEntry, NamePrefersTheUtf8HintAndReadsLatin1) {
   WindowFacts f = xterm();
   f.netName = "caf\xC3\xA9";
   f.name = "other";
-  EXPECT_EQ(*windowEntry(f, primaryOnTheRight()).find(kCGWindowName)->asString(), "caf\xC3\xA9");
+  EXPECT_EQ(nameOf(f), "caf\xC3\xA9");
   // An empty UTF-8 name is still the name.
   f.netName = "";
-  EXPECT_EQ(*windowEntry(f, primaryOnTheRight()).find(kCGWindowName)->asString(), "");
+  EXPECT_EQ(nameOf(f), "");
   f.netName.reset();
   f.name = "caf\xE9";
   f.nameIsLatin1 = true;
-  EXPECT_EQ(*windowEntry(f, primaryOnTheRight()).find(kCGWindowName)->asString(), "caf\xC3\xA9");
+  EXPECT_EQ(nameOf(f), "caf\xC3\xA9");
   // Typed Latin-1 but written as UTF-8, even when cut inside a character.
   f.name = "caf\xC3\xA9";
-  EXPECT_EQ(*windowEntry(f, primaryOnTheRight()).find(kCGWindowName)->asString(), "caf\xC3\xA9");
+  EXPECT_EQ(nameOf(f), "caf\xC3\xA9");
   f.name = "caf\xC3\xA9\xE2\x98";
   f.nameCut = true;
-  EXPECT_EQ(*windowEntry(f, primaryOnTheRight()).find(kCGWindowName)->asString(), "caf\xC3\xA9");
+  EXPECT_EQ(nameOf(f), "caf\xC3\xA9");
   // Latin-1 that only starts like UTF-8.
   f.nameCut = false;
   f.name = "\xC3 la";
-  EXPECT_EQ(*windowEntry(f, primaryOnTheRight()).find(kCGWindowName)->asString(), "\xC3\x83 la");
+  EXPECT_EQ(nameOf(f), "\xC3\x83 la");
   f.name.reset();
-  EXPECT_FALSE(windowEntry(f, primaryOnTheRight()).contains(kCGWindowName));
+  EXPECT_EQ(nameOf(f), "(absent)");
 }
 
 TEST(WindowEntry, NamesAreValidUtf8WithinTheBound) {

@@ -16,13 +16,7 @@ namespace dravel::linux_platform {
 namespace {
 
 RouteMonitor monitor(int64_t x, int64_t y, int64_t w, int64_t h, int scale) {
-  RouteMonitor m;
-  m.x = x;
-  m.y = y;
-  m.width = w;
-  m.height = h;
-  m.scale = scale;
-  return m;
+  return {0, x, y, w, h, scale, "", "", "", 0};
 }
 
 TEST(PortalCaptureTest, StreamForMonitor) {

@@ -12,13 +12,7 @@ namespace dravel::linux_platform {
 namespace {
 
 WaylandMonitor monitor(int64_t x, int64_t y, int64_t w, int64_t h, int scale) {
-  WaylandMonitor m;
-  m.x = x;
-  m.y = y;
-  m.width = w;
-  m.height = h;
-  m.scale = scale;
-  return m;
+  return {0, x, y, w, h, scale, false, "", ""};
 }
 
 TEST(WaylandScreens, DevicePixelLayoutsBecomePointsThatNeverOverlap) {

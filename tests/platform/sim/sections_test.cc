@@ -1,0 +1,237 @@
+// The simulated desktop's scenario sections and actions: what each loads,
+// refuses and reports.
+#include <gmock/gmock.h>
+
+#include <cmath>
+
+#include "tests/platform/sim/sim_sections.h"
+#include "tests/support/host_fixture.h"
+
+namespace dravel::testing {
+namespace {
+
+using sim::SimBookmarks;
+using ::testing::HasSubstr;
+using Closed = std::pair<int, std::optional<std::string>>;
+
+class SimSections : public HostTest {
+ protected:
+  std::string load(const std::string& key, const Value& value) {
+    return loadSection(key, value, desktop());
+  }
+  MethodResponse act(const std::string& name, Value args) {
+    std::optional<MethodResponse> reply = runAction(name, args, desktop());
+    queue().runUntilIdle();
+    return reply.value_or(FlutterError::errorWithCode("test_no_reply"));
+  }
+  Value stateOf(const std::string& key) { return sectionState(key, desktop()); }
+  static Value list(std::initializer_list<Value> items) { return Value(ValueList(items)); }
+};
+
+class LaunchedSimSections : public SimSections {
+ protected:
+  void SetUp() override {
+    SimSections::SetUp();
+    launch();
+  }
+};
+
+TEST_F(SimSections, BookmarkRecordCarriesAVersionedPathAndNothingElseResolves) {
+  EXPECT_EQ(SimBookmarks::record("/a"), (ByteBuffer{'D', 'B', 'M', 'K', 1, 0, 0, 0, 2, '/', 'a'}));
+  SimBookmarks& bookmarks = desktop().bookmarks();
+  EXPECT_EQ(std::get<ResolvedBookmark>(bookmarks.resolveBookmark(SimBookmarks::record("/a"))),
+            (ResolvedBookmark{"/a", false}));
+  ByteBuffer longer = SimBookmarks::record("/a");
+  longer.push_back('b');
+  ByteBuffer truncated = SimBookmarks::record("/abc");
+  truncated.pop_back();
+  for (const ByteBuffer& bad : {ByteBuffer{}, SimBookmarks::record(""), longer, truncated,
+                                SimBookmarks::record("/a", 0), ByteBuffer{'D', 'B', 'M', 'K'}}) {
+    EXPECT_TRUE(std::holds_alternative<BookmarkError>(bookmarks.resolveBookmark(bad)));
+  }
+}
+
+TEST_F(SimSections, ARefusedSectionChangesNothing) {
+  ASSERT_EQ(load("bookmarks", ValueMap{{"stale", ValueList{"/s"}}}), "");
+  EXPECT_EQ(load("bookmarks", ValueMap{{"stale", ValueList{}}, {"unresolvable", "/x"}}),
+            "unresolvable: expected a list of paths");
+  EXPECT_EQ(desktop().bookmarks().stale.count("/s"), 1u);
+  ASSERT_EQ(load("loginItem", ValueMap{{"status", 2}, {"refuseRegister", "Needs approval"}}), "");
+  EXPECT_EQ(load("loginItem", ValueMap{{"status", 1}, {"refuseUnregister", 5}}),
+            "refuseUnregister: expected a string or null");
+  EXPECT_THAT(load("loginItem", ValueMap{{"status", 4}}), HasSubstr("status"));
+  EXPECT_EQ(desktop().loginItem().status(), kLoginItemRequiresApproval);
+  EXPECT_EQ(desktop().loginItem().registerService(), "Needs approval");
+  EXPECT_THAT(load("settings", ValueMap{{"unopenable", ValueList{1}}}), HasSubstr("unopenable"));
+  EXPECT_THAT(load("savePanel", ValueMap{{"response", "ok"}}), HasSubstr("response"));
+}
+
+TEST_F(SimSections, HotkeysThatAreNotAMapAreKeptButReadAsNoTable) {
+  EXPECT_EQ(load("hotkeys", Value("garbage")), "");
+  EXPECT_EQ(desktop().userDefaults().storedValue(kSymbolicHotkeysSuite, kSymbolicHotkeysKey),
+            Value("garbage"));
+  EXPECT_EQ(desktop().userDefaults().dictionaryForKey(kSymbolicHotkeysSuite, kSymbolicHotkeysKey),
+            std::nullopt);
+  EXPECT_EQ(load("hotkeys", Value()), "");
+  EXPECT_EQ(desktop().userDefaults().storedValue(kSymbolicHotkeysSuite, kSymbolicHotkeysKey),
+            std::nullopt);
+}
+
+TEST_F(SimSections, SavePanelAnswersOnItsOwnOrWaitsForTheUser) {
+  std::vector<Closed> closed;
+  auto record = [&](int response, std::optional<std::string> path) {
+    closed.emplace_back(response, path);
+  };
+  EXPECT_EQ(load("savePanel", ValueMap{{"answer", "/pics"}}), "");
+  desktop().openPanel().begin({}, record);
+  EXPECT_TRUE(closed.empty());  // never before begin returns
+  queue().runUntilIdle();
+  EXPECT_EQ(closed, std::vector<Closed>{Closed(1, "/pics")});
+
+  EXPECT_EQ(load("savePanel", ValueMap{}), "");
+  desktop().openPanel().begin({}, record);
+  desktop().openPanel().begin({}, record);
+  queue().runUntilIdle();
+  EXPECT_EQ(closed.size(), 1u);
+  EXPECT_TRUE(isSuccess(act("answerSavePanel", ValueMap{{"answer", "/docs"}}), Value(true)));
+  EXPECT_TRUE(isSuccess(act("answerSavePanel", ValueMap{{"answer", Value()}}), Value(true)));
+  EXPECT_TRUE(isSuccess(act("answerSavePanel", Value()), Value(false)));
+  EXPECT_EQ(closed,
+            (std::vector<Closed>{Closed(1, "/pics"), Closed(1, "/docs"), Closed(0, std::nullopt)}));
+}
+
+TEST_F(LaunchedSimSections, ScreensKeepRawDeviceDescriptions) {
+  EXPECT_EQ(
+      load("screens",
+           list({Value(ValueMap{
+                     {"frame", list({0, 0, 1440, 900})}, {"scale", 2}, {"displayId", 69733378}}),
+                 Value(ValueMap{{"frame", list({-1920, 0, 1920, 1080})},
+                                {"deviceDescription", ValueMap{{"NSScreenNumber", "x"}}}})})),
+      "");
+  EXPECT_EQ(load("mainScreen", Value()), "");
+  auto& screens = desktop().screens();
+  ASSERT_EQ(screens.list.size(), 2u);
+  EXPECT_EQ(screens.list[1]->frame(), (Rect{-1920, 0, 1920, 1080}));
+  EXPECT_EQ(screens.list[1]->backingScaleFactor(), 1.0);
+  EXPECT_EQ(screens.mainScreen(), nullptr);
+  EXPECT_EQ(stateOf("screens")
+                .asList()
+                ->at(0)
+                .asMap()
+                ->find("deviceDescription")
+                ->intAt("NSScreenNumber"),
+            69733378);
+  // The second screen has no display id.
+  desktop().input().pointer = {-1000, 500};
+  EXPECT_TRUE(isError(capture("screenUnderCursor"), "no_screen"));
+  EXPECT_TRUE(isError(capture("captureScreen"), "no_screen"));
+  EXPECT_NE(load("screens", list({Value(ValueMap{{"frame", list({0, 0, 10})}})})), "");
+  EXPECT_EQ(screens.list.size(), 2u);  // a refused load changes nothing
+}
+
+TEST_F(LaunchedSimSections, PointerWindowsVersionAndCaptureSwitches) {
+  EXPECT_EQ(load("pointer", list({-1000, 500.5})), "");
+  EXPECT_EQ(desktop().input().pointer, (Point{-1000, 500.5}));
+  EXPECT_EQ(load("pressedButtons", Value(3)), "");
+  EXPECT_EQ(desktop().input().buttons, 3u);
+  EXPECT_EQ(load("windows", list({Value("not even a map")})), "");
+  EXPECT_EQ(desktop().windowList().entries.size(), 1u);
+  EXPECT_EQ(load("frontmostPid", Value()), "");
+  EXPECT_EQ(desktop().workspace().frontmostPid, std::nullopt);
+  EXPECT_EQ(load("osVersion", list({13, 6, 1})), "");
+  EXPECT_EQ(desktop().processInfo().osVersion, (OperatingSystemVersion{13, 6, 1}));
+  EXPECT_EQ(load("capture", Value(ValueMap{{"screenshotError", "Stream failed."},
+                                           {"unshareableDisplays", list({2})},
+                                           {"bitmapContextFails", true},
+                                           {"imageFormat", "bgrx"}})),
+            "");
+  const auto& b = desktop().screenCapture().behaviour;
+  EXPECT_EQ(b.screenshotError, "Stream failed.");
+  EXPECT_EQ(b.unshareableDisplays, std::set<uint32_t>{2});
+  EXPECT_EQ(b.imageFormat, PixelFormat::kBGRX);
+  EXPECT_TRUE(desktop().graphics().failBitmapContexts);
+  EXPECT_EQ(stateOf("capture").stringAt("screenshotError"), "Stream failed.");
+  EXPECT_NE(load("capture", Value(ValueMap{{"noSuchSwitch", true}})), "");
+  // A new capture map replaces the switches it does not mention.
+  EXPECT_EQ(load("capture", Value(ValueMap{})), "");
+  EXPECT_FALSE(desktop().screenCapture().behaviour.screenshotError);
+  EXPECT_FALSE(desktop().graphics().failBitmapContexts);
+}
+
+TEST_F(LaunchedSimSections, MovePointerActionMovesAndShowsThePointer) {
+  desktop().input().cursorHiddenUntilMoved = true;
+  auto answer = runAction("movePointer", ValueMap{{"x", 10}, {"y", 20.5}}, desktop());
+  ASSERT_TRUE(answer);
+  EXPECT_TRUE(isSuccess(*answer, Value()));
+  EXPECT_EQ(desktop().input().pointer, (Point{10, 20.5}));
+  EXPECT_FALSE(desktop().input().cursorHiddenUntilMoved);
+  answer = runAction("movePointer", ValueMap{{"x", "10"}}, desktop());
+  EXPECT_TRUE(answer && isError(*answer, "bad_args", "x and y expected"));
+  answer = runAction("movePointer", ValueMap{{"x", std::nan("")}, {"y", 0.0}}, desktop());
+  EXPECT_TRUE(answer && isError(*answer, "bad_args", "x: nan is not a finite number"));
+  EXPECT_EQ(desktop().input().pointer, (Point{10, 20.5}));
+}
+
+TEST_F(LaunchedSimSections, TheMainWindowIsListedByTheWindowServerWhileOnScreen) {
+  EXPECT_FALSE(desktop().windowList().mainWindowEntry());  // hidden after start-up
+  window().setFrame({100, 200, 800, 600}, false);
+  capture("raiseWindow");
+  auto info = desktop().windowList().copyWindowInfo(17, 0);
+  ASSERT_TRUE(info && info->asList() && !info->asList()->empty());
+  const Value& own = info->asList()->front();
+  EXPECT_EQ(own.intAt("kCGWindowOwnerPID"), desktop().processInfo().pid);
+  EXPECT_EQ(own.intAt("kCGWindowNumber"), window().windowNumber());
+  EXPECT_EQ(own.intAt("kCGWindowLayer"), 0);
+  const Value* bounds = own.at("kCGWindowBounds");
+  // 900 - (200 + 600): the top edge in top-left space.
+  EXPECT_EQ(bounds->doubleAt("Y"), 100.0);
+}
+
+TEST_F(SimSections, ProcessesLoadTheirBehaviourAndReportWhatHappened) {
+  desktop().runningApplications().apps.push_back({4200, "app.dravel.Dravel", "/A.app", "Dravel"});
+  EXPECT_THAT(load("processes", ValueMap{}), HasSubstr("list"));
+  EXPECT_THAT(load("processes", ValueList{ValueMap{{"traced", true}}}), HasSubstr("pid"));
+  EXPECT_EQ(load("processes",
+                 ValueList{ValueMap{{"pid", 4200}, {"ignoresTerminate", true}, {"traced", true}},
+                           ValueMap{{"pid", 4300}, {"quitAfterTerminate", 1.5}}}),
+            "");
+  auto& control = desktop().processControl();
+  EXPECT_TRUE(control.isTracedOrStopped(4200));
+  EXPECT_EQ(control.process(4300).quitAfterTerminate, 1.5);
+  control.forceEnd(4200);  // held by its debugger
+  EXPECT_TRUE(control.isAlive(4200));
+
+  auto answer = runAction("endProcess", ValueMap{{"pid", 4200}}, desktop());
+  ASSERT_TRUE(answer);
+  EXPECT_TRUE(isSuccess(*answer, Value(true)));
+  EXPECT_FALSE(control.isAlive(4200));
+  EXPECT_TRUE(desktop().runningApplications().apps.empty());
+
+  Value state = stateOf("processes");
+  EXPECT_EQ(*state.at("forcedEnds"), Value(ValueList{4200}));
+  EXPECT_TRUE(state.at("exitStatus")->isNull());
+}
+
+TEST_F(SimSections, AlertsScriptPressesAndThePressAction) {
+  EXPECT_EQ(load("alerts", ValueMap{{"script", ValueList{ValueMap{{"at", 2}}}}}), "");
+  AlertContent alert{kAlertStyleWarning, "Title", "Text", {"OK", "Cancel"}};
+  EXPECT_EQ(desktop().alerts().runModal(alert), kAlertFirstButtonReturn);
+  EXPECT_DOUBLE_EQ(queue().now(), 2.0);
+
+  // Pressed from the channel while it runs; nothing runs afterwards.
+  queue().asyncAfter(1.0, [&] {
+    auto answer = runAction("pressAlertButton", ValueMap{{"button", "Cancel"}}, desktop());
+    EXPECT_TRUE(answer && isSuccess(*answer, Value(true)));
+  });
+  EXPECT_EQ(desktop().alerts().runModal(alert), kAlertFirstButtonReturn + 1);
+  auto answer = runAction("pressAlertButton", ValueMap{}, desktop());
+  EXPECT_TRUE(answer && isSuccess(*answer, Value(false)));
+
+  Value state = stateOf("alerts");
+  ASSERT_EQ(state.at("shown")->asList()->size(), 2u);
+  EXPECT_EQ(state.at("shown")->asList()->at(1).intAt("response"), 1001);
+  EXPECT_EQ(state.boolAt("running"), false);
+}
+
+}  // namespace
+}  // namespace dravel::testing
