@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(!why.empty(), "a refusal without a reason");
     return 0;
   }
-  check(image->format == dravel::PixelFormat::kBGRX, "an image of another format");
+  check(image->format == dravel::PixelFormat::kBGRAPremultiplied, "an image of another format");
   check(image->width > 0 && image->height > 0, "an empty image");
   check(image->width <= format.width && image->height <= format.height,
         "an image larger than the frame");
