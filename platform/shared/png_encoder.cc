@@ -1,5 +1,6 @@
 #include "platform/shared/png_encoder.h"
 
+#include <isa-l/igzip_lib.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -19,17 +20,18 @@ namespace png_detail {
 PngTuning tuningFor(PngCompression compression) {
   switch (compression) {
     case PngCompression::kFast:
-      return {1, Z_DEFAULT_STRATEGY, PngFilter::kUp, 8};
+      return {PngDeflate::kIsal, 2, Z_DEFAULT_STRATEGY, PngFilter::kUp, 8};
     case PngCompression::kDefault:
-      return {3, Z_DEFAULT_STRATEGY, PngFilter::kAdaptive, 8};
+      return {PngDeflate::kZlib, 3, Z_DEFAULT_STRATEGY, PngFilter::kAdaptive, 8};
     case PngCompression::kSmall:
-      return {9, Z_DEFAULT_STRATEGY, PngFilter::kAdaptive, 9};
+      return {PngDeflate::kZlib, 9, Z_DEFAULT_STRATEGY, PngFilter::kAdaptive, 9};
   }
-  return {1, Z_DEFAULT_STRATEGY, PngFilter::kUp, 8};
+  return {};
 }
 
 }  // namespace png_detail
 
+using png_detail::PngDeflate;
 using png_detail::PngFilter;
 using png_detail::PngTuning;
 
@@ -47,6 +49,8 @@ constexpr size_t kWindow = 32768;
 // Bands are at least this many bytes of rows, so that their flushes and
 // thread hand-offs cost nothing next to their work.
 constexpr size_t kMinBandBytes = 256 * 1024;
+// Filtered rows handed to the compressor at once.
+constexpr size_t kBatchBytes = 64 * 1024;
 // PNG's largest width or height.
 constexpr uint32_t kMaxDimension = 0x7FFFFFFF;
 
@@ -262,50 +266,112 @@ struct Band {
   const char* failure = nullptr;
 };
 
+// A raw deflate stream for one band: primed with a window, fed rows, ended
+// with a sync flush (a byte boundary, not final) or, for the last band,
+// finished.
 class Deflater {
  public:
-  explicit Deflater(const PngTuning& tuning) {
-    ok_ = deflateInit2(&stream_, tuning.level, Z_DEFLATED, -15, tuning.memLevel, tuning.strategy) ==
-          Z_OK;
+  explicit Deflater(const PngTuning& tuning) : isal_(tuning.deflate == PngDeflate::kIsal) {
+    if (isal_) {
+      static constexpr uint32_t kLevelBuffer[] = {ISAL_DEF_LVL0_DEFAULT, ISAL_DEF_LVL1_DEFAULT,
+                                                  ISAL_DEF_LVL2_DEFAULT, ISAL_DEF_LVL3_DEFAULT};
+      const int level = std::clamp(tuning.level, 0, 3);
+      isal_deflate_init(&isalStream_);
+      levelBuffer_.resize(kLevelBuffer[level]);
+      isalStream_.level = static_cast<uint32_t>(level);
+      isalStream_.level_buf = levelBuffer_.data();
+      isalStream_.level_buf_size = static_cast<uint32_t>(levelBuffer_.size());
+      isalStream_.gzip_flag = IGZIP_DEFLATE;
+      ok_ = true;
+      return;
+    }
+    ok_ = deflateInit2(&zStream_, tuning.level, Z_DEFLATED, -15, tuning.memLevel,
+                       tuning.strategy) == Z_OK;
   }
   ~Deflater() {
-    if (ok_) deflateEnd(&stream_);
+    if (ok_ && !isal_) deflateEnd(&zStream_);
   }
   Deflater(const Deflater&) = delete;
   Deflater& operator=(const Deflater&) = delete;
 
   bool ok() const { return ok_; }
   bool prime(const uint8_t* data, size_t size) {
-    return deflateSetDictionary(&stream_, data, static_cast<uInt>(size)) == Z_OK;
+    if (isal_)
+      return isal_deflate_set_dict(&isalStream_, const_cast<uint8_t*>(data),
+                                   static_cast<uint32_t>(size)) == COMP_OK;
+    return deflateSetDictionary(&zStream_, data, static_cast<uInt>(size)) == Z_OK;
   }
 
+  enum class Flush { kNone, kSync, kFinish };
+
   // Deflates `size` bytes into `out` from `used` on (growing it, `used`
-  // moving on); `flush` ends the band.
-  bool feed(const uint8_t* data, size_t size, int flush, std::vector<uint8_t>& out, size_t& used) {
-    stream_.next_in = const_cast<Bytef*>(data);
-    stream_.avail_in = static_cast<uInt>(size);
+  // moving on).
+  bool feed(const uint8_t* data, size_t size, Flush flush, std::vector<uint8_t>& out,
+            size_t& used) {
+    return isal_ ? feedIsal(data, size, flush, out, used) : feedZlib(data, size, flush, out, used);
+  }
+
+  // About the most a band of `size` bytes deflates to, flush included (the
+  // output still grows past it if need be).
+  size_t bound(size_t size) {
+    if (isal_) return size + size / 16 + 1024;
+    return deflateBound(&zStream_, static_cast<uLong>(size)) + 64;
+  }
+
+ private:
+  static void makeRoom(std::vector<uint8_t>& out, size_t used) {
+    if (out.size() - used < 4096) out.resize(out.size() * 2 + 65536);
+  }
+
+  bool feedZlib(const uint8_t* data, size_t size, Flush flush, std::vector<uint8_t>& out,
+                size_t& used) {
+    const int mode = flush == Flush::kNone   ? Z_NO_FLUSH
+                     : flush == Flush::kSync ? Z_SYNC_FLUSH
+                                             : Z_FINISH;
+    zStream_.next_in = const_cast<Bytef*>(data);
+    zStream_.avail_in = static_cast<uInt>(size);
     for (;;) {
-      if (out.size() - used < 4096) out.resize(out.size() * 2 + 65536);
+      makeRoom(out, used);
       const size_t room = std::min<size_t>(out.size() - used, UINT32_MAX);
-      stream_.next_out = out.data() + used;
-      stream_.avail_out = static_cast<uInt>(room);
-      const int status = deflate(&stream_, flush);
-      used += room - stream_.avail_out;
+      zStream_.next_out = out.data() + used;
+      zStream_.avail_out = static_cast<uInt>(room);
+      const int status = deflate(&zStream_, mode);
+      used += room - zStream_.avail_out;
       if (status == Z_STREAM_ERROR) return false;
-      if (flush == Z_FINISH) {
+      if (mode == Z_FINISH) {
         if (status == Z_STREAM_END) return true;
         continue;
       }
-      if (stream_.avail_in == 0 && stream_.avail_out != 0) return true;
+      if (zStream_.avail_in == 0 && zStream_.avail_out != 0) return true;
     }
   }
 
-  // The most a band of `size` bytes can deflate to, flush included.
-  size_t bound(size_t size) { return deflateBound(&stream_, static_cast<uLong>(size)) + 64; }
+  bool feedIsal(const uint8_t* data, size_t size, Flush flush, std::vector<uint8_t>& out,
+                size_t& used) {
+    isalStream_.next_in = const_cast<uint8_t*>(data);
+    isalStream_.avail_in = static_cast<uint32_t>(size);
+    isalStream_.flush = flush == Flush::kSync ? SYNC_FLUSH : NO_FLUSH;
+    isalStream_.end_of_stream = flush == Flush::kFinish ? 1 : 0;
+    for (;;) {
+      makeRoom(out, used);
+      const size_t room = std::min<size_t>(out.size() - used, UINT32_MAX);
+      isalStream_.next_out = out.data() + used;
+      isalStream_.avail_out = static_cast<uint32_t>(room);
+      if (isal_deflate(&isalStream_) != COMP_OK) return false;
+      used += room - isalStream_.avail_out;
+      // Done once the input is taken and, when flushing or finishing, the
+      // output had room to spare (all of it is out).
+      if (isalStream_.avail_in != 0 || isalStream_.avail_out == 0) continue;
+      if (flush == Flush::kFinish && isalStream_.internal_state.state != ZSTATE_END) continue;
+      return true;
+    }
+  }
 
- private:
-  z_stream stream_{};
+  bool isal_;
   bool ok_ = false;
+  z_stream zStream_{};
+  isal_zstream isalStream_{};
+  std::vector<uint8_t> levelBuffer_;
 };
 
 void encodeBand(const PngSource& source, const Geometry& geometry, const PngTuning& tuning,
@@ -318,7 +384,6 @@ void encodeBand(const PngSource& source, const Geometry& geometry, const PngTuni
       return;
     }
     RowFilter filter(source, geometry, tuning.filter);
-    std::vector<uint8_t> line(lineBytes);
     // The filtered rows just above the band, the window a single stream
     // would have there.
     if (band.first > 0) {
@@ -345,11 +410,20 @@ void encodeBand(const PngSource& source, const Geometry& geometry, const PngTuni
       std::memcpy(band.chunk.data() + used, zlibHeader, 2);
       used += 2;
     }
-    for (uint32_t y = band.first; y < band.end; ++y) {
-      filter.filterRow(y, line.data());
-      band.adler = adler32(band.adler, line.data(), static_cast<uInt>(lineBytes));
-      const int flush = y + 1 < band.end ? Z_NO_FLUSH : (band.last ? Z_FINISH : Z_SYNC_FLUSH);
-      if (!deflater.feed(line.data(), lineBytes, flush, band.chunk, used)) {
+    // Rows go to the compressor a batch at a time: a call per row costs the
+    // faster compressor more than its work on the row.
+    const uint32_t batchRows = static_cast<uint32_t>(std::max<size_t>(1, kBatchBytes / lineBytes));
+    std::vector<uint8_t> batch(static_cast<size_t>(batchRows) * lineBytes);
+    for (uint32_t y = band.first; y < band.end;) {
+      const uint32_t rows = std::min(batchRows, band.end - y);
+      for (uint32_t i = 0; i < rows; ++i) filter.filterRow(y + i, batch.data() + i * lineBytes);
+      y += rows;
+      const size_t bytes = static_cast<size_t>(rows) * lineBytes;
+      band.adler = isal_adler32(static_cast<uint32_t>(band.adler), batch.data(), bytes);
+      const auto flush = y < band.end
+                             ? Deflater::Flush::kNone
+                             : (band.last ? Deflater::Flush::kFinish : Deflater::Flush::kSync);
+      if (!deflater.feed(batch.data(), bytes, flush, band.chunk, used)) {
         band.failure = "the compressor failed";
         return;
       }

@@ -1,5 +1,5 @@
 // PNG writing on every core. The image's rows are split into bands; each
-// band is converted from the source's layout, filtered and deflated (zlib)
+// band is converted from the source's layout, filtered and deflated (ISA-L or zlib)
 // on a thread of its own, primed with the 32 KiB of filtered rows before it
 // so that it compresses as well as one stream would, and ends on a byte
 // boundary (a sync flush). The bands joined in order, with the zlib header

@@ -17,11 +17,16 @@ enum class PngFilter {
   kAdaptive,
 };
 
+// Which deflate writes the bands: ISA-L's (levels 0 to 3, several times
+// zlib's speed at its low levels) or zlib's (levels 0 to 9).
+enum class PngDeflate { kIsal, kZlib };
+
 struct PngTuning {
-  int level = 1;     // zlib's level
+  PngDeflate deflate = PngDeflate::kIsal;
+  int level = 2;     // the deflate's own level
   int strategy = 0;  // zlib's strategy (Z_DEFAULT_STRATEGY, Z_RLE...)
   PngFilter filter = PngFilter::kUp;
-  int memLevel = 8;
+  int memLevel = 8;  // zlib's
 };
 
 PngTuning tuningFor(PngCompression compression);
