@@ -5,12 +5,11 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <thread>
 
+#include "platform/shared/threads.h"
 #include "platform/shared/png_tuning.h"
 
 namespace dravel {
@@ -438,33 +437,6 @@ void encodeBand(const PngSource& source, const Geometry& geometry, const PngTuni
     band.chunk = {};
     band.failure = "out of memory";
   }
-}
-
-unsigned threadCount(unsigned asked) {
-  if (asked > 0) return asked;
-  const unsigned cores = std::thread::hardware_concurrency();
-  return cores > 0 ? cores : 1;
-}
-
-// Runs work(0..count-1) on up to `threads` threads, the caller's among them.
-// Threads that cannot be started leave their share to the others.
-template <typename Work>
-void parallelFor(size_t count, unsigned threads, const Work& work) {
-  std::atomic<size_t> next{0};
-  auto run = [&] {
-    for (size_t i; (i = next.fetch_add(1)) < count;) work(i);
-  };
-  std::vector<std::thread> helpers;
-  const size_t wanted = std::min<size_t>(threads, count);
-  for (size_t i = 1; i < wanted; ++i) {
-    try {
-      helpers.emplace_back(run);
-    } catch (const std::exception&) {
-      break;
-    }
-  }
-  run();
-  for (std::thread& t : helpers) t.join();
 }
 
 bool fail(std::string* why, std::string text) {
