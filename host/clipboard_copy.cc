@@ -14,6 +14,8 @@
 #include "channels/main_queue.h"
 #include "platform/seam/platform.h"
 #include "platform/shared/image_codec.h"
+#include "platform/shared/png_check.h"
+#include "platform/shared/threads.h"
 
 namespace dravel {
 namespace {
@@ -44,7 +46,10 @@ class CopyLane {
     if (running_) return true;
     running_ = true;
     try {
-      std::thread([self = self_.lock()] { self->drain(); }).detach();
+      std::thread([self = self_.lock()] {
+        lowerThreadPriority();
+        self->drain();
+      }).detach();
     } catch (const std::system_error&) {
       // No thread to be had: the jobs run on a later turn of the main loop
       // instead, still in order (the lane counts as running until then).
@@ -144,23 +149,23 @@ std::optional<ByteBuffer> tiffOfPng(const PasteboardItem& item) {
   }
 }
 
-// Off the main thread: the PNG as given (or, for an image in another format,
-// a PNG of its pixels) with a TIFF of the same pixels promised, or a refusal.
-// An image above kMaxDecodedPixels is refused by the platform's decoder
-// before its pixels are made.
+// Off the main thread: the PNG as given (checked to decode, which is
+// several times quicker than decoding it) or, for an image in another format,
+// a PNG of its pixels, with a TIFF of the same pixels promised; or a refusal.
+// An image above kMaxDecodedPixels is refused before its pixels are made.
 CopyOutcome decodeForClipboard(const Graphics& graphics, const ByteView& bytes) {
   CopyOutcome outcome;
   try {
-    std::optional<DecodedImage> image = graphics.decodeImage(bytes);
-    if (!image) return outcome;
     std::optional<ByteBuffer> png;
     if (isPng(bytes)) {
+      if (!isDecodablePng(bytes)) return outcome;
       png = bytes.toBuffer();
     } else {
+      std::optional<DecodedImage> image = graphics.decodeImage(bytes);
+      if (!image) return outcome;
       png = encodePng(*image);
       if (!png) return outcome;
     }
-    image.reset();
     PasteboardItem item;
     item.setData(kPasteboardTypePNG, std::move(*png));
     item.setDataProvider(kPasteboardTypeTIFF, tiffOfPng);
