@@ -7,7 +7,10 @@
 //   X11/CaptureReady   the engine's screenshot service, from the request to the
 //                      handler's image converted to premultiplied BGRA;
 //   X11/CaptureRoundTrip  "captureScreen" through `dravel-host --platform x11`
-//                      and its socket, decoded by the client.
+//                      and its socket, decoded by the client;
+//   X11/CopyPngAnswer  "copyPng" of the mixed screen's PNG (as `dravelctl
+//                      screenshot` writes it) through the same host, until
+//                      the client has the answer.
 // The whole root is captured as one monitor: one covering it is added to the
 // desktop when there is none. Run on the test desktop:
 //   scripts/test-desktop run -- dravel_bench --benchmark_filter=X11
@@ -41,9 +44,11 @@
 #include <vector>
 
 #include "bench/bench_process.h"
+#include "bench/mixed_screen.h"
 #include "channels/socket_client.h"
 #include "channels/standard_codec.h"
 #include "platform/seam/graphics.h"
+#include "platform/shared/png_encoder.h"
 // X headers last: their macros (None, Status, Bool) clash with names above.
 #include <X11/Xutil.h>
 #include "host/capture_handler.h"
@@ -400,6 +405,49 @@ void BM_CaptureRoundTrip(benchmark::State& state) {
 }
 BENCHMARK(BM_CaptureRoundTrip)
     ->Name("X11/CaptureRoundTrip")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void BM_CopyPngAnswer(benchmark::State& state) {
+  if (!connection(state)) return;
+  static std::unique_ptr<HostProcess> host = startHost();
+  if (!host->startError.empty()) {
+    state.SkipWithError(host->startError.c_str());
+    return;
+  }
+  std::string error;
+  auto client = SocketClient::connect(host->socket, &error);
+  if (!client) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  const std::vector<uint8_t> pixels = bench::mixedScreenBgra(kWidth, kHeight);
+  const std::optional<std::vector<uint8_t>> png = encodePngBytes(
+      {pixels.data(), kWidth, kHeight, size_t{kWidth} * 4, PngSourceLayout::kPremultipliedBgra});
+  if (!png) {
+    state.SkipWithError("the PNG could not be made");
+    return;
+  }
+  ValueMap arguments;
+  arguments.set("png", Value(*png));
+  const Message call = StandardMethodCodec::encodeMethodCall({"copyPng", Value(arguments)});
+  for (auto _ : state) {
+    auto reply = client->call("dravel/capture", call, &error, 60);
+    if (!reply) {
+      state.SkipWithError(error.c_str());
+      break;
+    }
+    auto decoded = StandardMethodCodec::decodeEnvelope(*reply);
+    auto* envelope = std::get_if<MethodEnvelope>(&decoded);
+    if (!envelope || !std::holds_alternative<Value>(*envelope)) {
+      state.SkipWithError("copyPng was not answered with success");
+      break;
+    }
+  }
+  state.counters["png_bytes"] = static_cast<double>(png->size());
+}
+BENCHMARK(BM_CopyPngAnswer)
+    ->Name("X11/CopyPngAnswer")
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -15,7 +15,6 @@
 #include "platform/seam/platform.h"
 #include "platform/shared/image_codec.h"
 #include "platform/shared/png_check.h"
-#include "platform/shared/threads.h"
 
 namespace dravel {
 namespace {
@@ -46,10 +45,7 @@ class CopyLane {
     if (running_) return true;
     running_ = true;
     try {
-      std::thread([self = self_.lock()] {
-        lowerThreadPriority();
-        self->drain();
-      }).detach();
+      std::thread([self = self_.lock()] { self->drain(); }).detach();
     } catch (const std::system_error&) {
       // No thread to be had: the jobs run on a later turn of the main loop
       // instead, still in order (the lane counts as running until then).

@@ -142,14 +142,26 @@ XErrorTrap::XErrorTrap(Display* display) : display_(display), outer_(tInnermostT
   tInnermostTrap = this;
 }
 
+namespace {
+
+// Waits for the server to answer every request made so far, unless it has
+// already: when the last request sent had a reply that has been read, the
+// errors of all before it have come too (the server answers in order), and
+// a round trip would only cost time.
+void settle(Display* display) {
+  if (LastKnownRequestProcessed(display) + 1 != NextRequest(display)) XSync(display, False);
+}
+
+}  // namespace
+
 XErrorTrap::~XErrorTrap() {
   // Errors of requests made inside the trap may still be on their way.
-  if (display_) XSync(display_, False);
+  if (display_) settle(display_);
   tInnermostTrap = outer_;
 }
 
 std::optional<XErrorRecord> XErrorTrap::sync() {
-  XSync(display_, False);
+  settle(display_);
   return first_;
 }
 

@@ -15,7 +15,7 @@
 
 #include "channels/log.h"
 #include "platform/linux/x_connection.h"
-#include "platform/shared/threads.h"
+#include "platform/shared/parallel_for.h"
 
 namespace dravel::linux_platform {
 

@@ -3,14 +3,11 @@
 #include <exception>
 
 #include "channels/log.h"
-#include "platform/shared/threads.h"
 
 namespace dravel {
 
 EngineWorker::EngineWorker(Task setUp, Task tearDown)
     : thread_([this, setUp = std::move(setUp), tearDown = std::move(tearDown)] {
-        // Capture work is bulk work: the main thread goes first.
-        lowerThreadPriority();
         run(setUp, tearDown);
       }) {}
 

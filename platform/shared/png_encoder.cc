@@ -9,7 +9,7 @@
 #include <memory>
 #include <new>
 
-#include "platform/shared/threads.h"
+#include "platform/shared/parallel_for.h"
 #include "platform/shared/png_tuning.h"
 
 namespace dravel {

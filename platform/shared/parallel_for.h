@@ -1,21 +1,14 @@
-// Threads of bulk work: split over the machine's cores (short-lived threads
-// for jobs big enough that starting one, some tens of microseconds, is
-// nothing next to its share), and run below the main thread's priority.
+// Bulk work split over the machine's cores: short-lived threads, for jobs
+// big enough that starting one (some tens of microseconds) is nothing next to
+// its share.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstddef>
 #include <exception>
 #include <thread>
 #include <vector>
-
-#ifdef __linux__
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#endif
 
 namespace dravel {
 
@@ -46,21 +39,6 @@ void parallelFor(size_t count, unsigned threads, const Work& work) {
   }
   run();
   for (std::thread& t : helpers) t.join();
-}
-
-// Puts the calling thread a little below the others of the process (and the
-// threads it starts from now on, which inherit it), so that on a machine of
-// few cores the main thread, which answers every call, gets a core first when
-// it wakes. Best effort: where the system has no such setting, nothing
-// changes.
-inline void lowerThreadPriority() {
-#ifdef __linux__
-  // On Linux a thread's nice value is its own, and settable by its id.
-  const auto self = static_cast<id_t>(syscall(SYS_gettid));
-  errno = 0;
-  const int now = getpriority(PRIO_PROCESS, self);
-  if (errno == 0) setpriority(PRIO_PROCESS, self, std::min(now + 5, 19));
-#endif
 }
 
 }  // namespace dravel
