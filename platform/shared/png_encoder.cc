@@ -453,7 +453,7 @@ bool encodePngTuned(const PngSource& source, const PngTuning& tuning, unsigned t
   if (!source.pixels || source.width == 0 || source.height == 0)
     return fail(why, "the image has no pixels");
   if (source.width > kMaxDimension || source.height > kMaxDimension ||
-      source.width > SIZE_MAX / 4 - 1)
+      size_t{source.width} > SIZE_MAX / 4 - 1)
     return fail(why, "the image is too large for PNG");
   if (source.bytesPerRow < static_cast<size_t>(source.width) * 4)
     return fail(why, "the image's rows are shorter than its width");
