@@ -320,7 +320,7 @@ class MainThreadProbe {
         const double ms = secondsSince(start) * 1e3;
         if (counting_.load()) {
           std::lock_guard<std::mutex> lock(mutex_);
-          longestMs_ = std::max(longestMs_, ms);
+          waitsMs_.push_back(ms);
         }
       }
     });
@@ -331,9 +331,14 @@ class MainThreadProbe {
   }
   // Only calls made while counting count (not those of the warm-up).
   void count(bool on) { counting_ = on; }
-  double longestMs() {
+  // The wait below which `share` of the calls were answered (1: the longest).
+  double waitMs(double share) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return longestMs_;
+    if (waitsMs_.empty()) return 0;
+    std::vector<double> sorted = waitsMs_;
+    std::sort(sorted.begin(), sorted.end());
+    const auto at = static_cast<size_t>(share * static_cast<double>(sorted.size() - 1) + 0.5);
+    return sorted[std::min(at, sorted.size() - 1)];
   }
 
  private:
@@ -342,7 +347,7 @@ class MainThreadProbe {
   std::atomic<bool> stop_{false};
   std::atomic<bool> counting_{false};
   std::mutex mutex_;
-  double longestMs_ = 0;
+  std::vector<double> waitsMs_;
 };
 
 void BM_CaptureRoundTrip(benchmark::State& state) {
@@ -392,7 +397,9 @@ void BM_CaptureRoundTrip(benchmark::State& state) {
   }
   probe.count(false);
   reportAgainstCopy(state, total);
-  state.counters["main_thread_longest_wait_ms"] = probe.longestMs();
+  state.counters["main_thread_longest_wait_ms"] = probe.waitMs(1);
+  state.counters["main_thread_p99_wait_ms"] = probe.waitMs(0.99);
+  state.counters["main_thread_median_wait_ms"] = probe.waitMs(0.5);
   if (idleKb > 0 && peakKb > 0) {
     state.counters["host_peak_over_payload"] =
         static_cast<double>(peakKb - idleKb) * 1024.0 / static_cast<double>(kPayload);
