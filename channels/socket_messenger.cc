@@ -12,8 +12,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <deque>
+#include <functional>
+#include <memory>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -33,6 +38,61 @@ std::string errnoText(int err) {
 // the total: a call of a client that reads its replies never waits for the
 // frames of others.
 constexpr size_t kSmallFrame = 64 * 1024;
+// The most written to one client in one turn of the main loop (about a
+// quarter of a millisecond of copying).
+constexpr size_t kWriteSliceBytes = 1 << 20;
+// A reply with this much left to write is written on a thread of its own:
+// copying a capture into the socket is milliseconds of work the main thread
+// would otherwise do while other calls wait.
+constexpr size_t kBulkWriteBytes = 4 << 20;
+
+// Writes `message` from `offset` on to `fd` (a duplicate, closed here) until
+// it is all out, the socket fails or `cancelled` is set; then hands the
+// outcome (bytes written, whether it failed and why) to `done` on `context`.
+struct BulkWrite {
+  std::atomic<bool> cancelled{false};
+};
+
+void writeInBulk(int fd, Message message, size_t offset, std::shared_ptr<BulkWrite> job,
+                 GMainContext* context, std::function<void(size_t, int)> done) {
+  size_t written = 0;
+  int error = 0;
+  const size_t total = message.size() - offset;
+  while (written < total && !job->cancelled.load()) {
+    std::vector<iovec> iov;
+    size_t skip = offset + written;
+    appendIovecs(message, skip, iov);
+    msghdr msg{};
+    msg.msg_iov = iov.data();
+    msg.msg_iovlen = iov.size();
+    const ssize_t n = ::sendmsg(fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) {
+      written += static_cast<size_t>(n);
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      error = errno;
+      break;
+    }
+    // Looks at `cancelled` again at least ten times a second.
+    pollfd p{fd, POLLOUT, 0};
+    ::poll(&p, 1, 100);
+  }
+  ::close(fd);
+  // The pixels go on the thread that lets go of them last.
+  message = Message();
+  auto* call =
+      new std::function<void()>([done = std::move(done), written, error] { done(written, error); });
+  g_main_context_invoke_full(
+      context, G_PRIORITY_DEFAULT,
+      [](gpointer data) -> gboolean {
+        (*static_cast<std::function<void()>*>(data))();
+        return G_SOURCE_REMOVE;
+      },
+      call, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+  g_main_context_unref(context);
+}
 
 // Pauses in accepting while the process is out of descriptors.
 constexpr unsigned kFirstAcceptBackoffMs = 50;
@@ -89,10 +149,11 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
   GSource* writeSource = nullptr;
   GSource* idleTimer = nullptr;  // armed while part of a frame is held
   std::deque<Message> out;
-  size_t outOffset = 0;           // bytes of out.front() already written
-  size_t queuedBytes = 0;         // bytes in `out` not yet written
-  size_t expectedReplyBytes = 0;  // the costs of calls not yet answered
-  size_t frameBytes = 0;          // the frame being read, once taken
+  size_t outOffset = 0;             // bytes of out.front() already written
+  std::shared_ptr<BulkWrite> bulk;  // out.front() being written on a thread of its own
+  size_t queuedBytes = 0;           // bytes in `out` not yet written
+  size_t expectedReplyBytes = 0;    // the costs of calls not yet answered
+  size_t frameBytes = 0;            // the frame being read, once taken
   bool readingPaused = false;
   gint64 lastProgress = 0;  // when bytes last arrived (monotonic, µs)
   std::map<uint64_t, std::shared_ptr<OutgoingCall>> pending;  // host calls awaiting a reply
@@ -134,6 +195,12 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
     dropSource(readSource);
     dropSource(writeSource);
     dropSource(idleTimer);
+    if (bulk) {
+      // The writing thread's copy of the socket fails from here on.
+      bulk->cancelled = true;
+      ::shutdown(fd, SHUT_RDWR);
+      bulk.reset();
+    }
     ::close(fd);
     fd = -1;
     out.clear();
@@ -217,13 +284,76 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
     idleTimer = attach(g_timeout_source_new(ms), &Connection::onIdleCheck);
   }
 
-  // Writes as much as the socket takes, straight from each piece's buffer.
+  // Hands the rest of out.front() to a thread of its own; false when no
+  // thread or descriptor could be had (the main loop then writes it).
+  bool startBulkWrite() {
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return false;
+    auto job = std::make_shared<BulkWrite>();
+    std::weak_ptr<Connection> weak = weak_from_this();
+    g_main_context_ref(context);
+    try {
+      std::thread(writeInBulk, copy, out.front(), outOffset, job, context,
+                  [weak, job](size_t written, int error) {
+                    if (auto self = weak.lock()) self->bulkDone(job, written, error);
+                  })
+          .detach();
+    } catch (const std::system_error&) {
+      g_main_context_unref(context);
+      ::close(copy);
+      return false;
+    }
+    bulk = std::move(job);
+    return true;
+  }
+
+  // Main thread: the big reply's thread is done.
+  void bulkDone(const std::shared_ptr<BulkWrite>& job, size_t written, int error) {
+    if (closed || bulk != job) return;
+    bulk.reset();
+    queuedBytes -= std::min(queuedBytes, written);
+    if (error != 0 || written < out.front().size() - outOffset) {
+      NSLog("[socket] client %llu vanished during a reply (%s); connection closed",
+            static_cast<unsigned long long>(id), errnoText(error ? error : EPIPE).c_str());
+      close();
+      return;
+    }
+    out.pop_front();
+    outOffset = 0;
+    released();
+    flush();
+  }
+
+  // Writes what the socket takes, straight from each piece's buffer, up to
+  // kWriteSliceBytes a turn of the main loop: a client that reads as fast as
+  // it is written to would otherwise keep the main thread copying a whole
+  // capture into the socket (several milliseconds) while other calls wait.
+  // The rest goes on the next turn.
   void flush() {
+    if (bulk) return;  // the rest follows once the big reply is out
+    size_t budget = kWriteSliceBytes;
     while (!closed && !out.empty()) {
+      if (out.front().size() - outOffset >= kBulkWriteBytes && startBulkWrite()) {
+        if (writeSource) dropSource(writeSource);
+        return;
+      }
+      if (budget == 0) {
+        if (!writeSource) writeSource = watch(G_IO_OUT, G_SOURCE_FUNC(&Connection::onWritable));
+        break;
+      }
       std::vector<iovec> iov;
       size_t skip = outOffset;
       for (const Message& message : out) {
         if (!appendIovecs(message, skip, iov)) break;
+      }
+      size_t room = budget;
+      for (size_t i = 0; i < iov.size(); ++i) {
+        if (iov[i].iov_len >= room) {
+          iov[i].iov_len = room;
+          iov.resize(i + 1);
+          break;
+        }
+        room -= iov[i].iov_len;
       }
       msghdr msg{};
       msg.msg_iov = iov.data();
@@ -241,6 +371,7 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
         return;
       }
       size_t written = static_cast<size_t>(n);
+      budget -= std::min(budget, written);
       queuedBytes -= std::min(queuedBytes, written);
       while (written > 0 && !out.empty()) {
         size_t left = out.front().size() - outOffset;

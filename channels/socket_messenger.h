@@ -2,7 +2,9 @@
 // socket: the interface, a test or dravelctl connects and exchanges frames
 // (channels/frame.h). Runs on a GLib main context, on the main thread; the
 // reply callbacks it hands to handlers must be called there too (work done on
-// another thread hops back through mainQueue().async first).
+// another thread hops back through mainQueue().async first). Only the copying
+// of a big reply into the socket runs on a thread of its own, which hands the
+// outcome back to the context.
 #pragma once
 
 #include <glib.h>
