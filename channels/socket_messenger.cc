@@ -38,9 +38,6 @@ std::string errnoText(int err) {
 // the total: a call of a client that reads its replies never waits for the
 // frames of others.
 constexpr size_t kSmallFrame = 64 * 1024;
-// The most written to one client in one turn of the main loop (about a
-// quarter of a millisecond of copying).
-constexpr size_t kWriteSliceBytes = 1 << 20;
 // A reply with this much left to write is written on a thread of its own:
 // copying a capture into the socket is milliseconds of work the main thread
 // would otherwise do while other calls wait.
@@ -324,36 +321,19 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
     flush();
   }
 
-  // Writes what the socket takes, straight from each piece's buffer, up to
-  // kWriteSliceBytes a turn of the main loop: a client that reads as fast as
-  // it is written to would otherwise keep the main thread copying a whole
-  // capture into the socket (several milliseconds) while other calls wait.
-  // The rest goes on the next turn.
+  // Writes as much as the socket takes, straight from each piece's buffer;
+  // a big reply goes to a thread of its own.
   void flush() {
     if (bulk) return;  // the rest follows once the big reply is out
-    size_t budget = kWriteSliceBytes;
     while (!closed && !out.empty()) {
       if (out.front().size() - outOffset >= kBulkWriteBytes && startBulkWrite()) {
         if (writeSource) dropSource(writeSource);
         return;
       }
-      if (budget == 0) {
-        if (!writeSource) writeSource = watch(G_IO_OUT, G_SOURCE_FUNC(&Connection::onWritable));
-        break;
-      }
       std::vector<iovec> iov;
       size_t skip = outOffset;
       for (const Message& message : out) {
         if (!appendIovecs(message, skip, iov)) break;
-      }
-      size_t room = budget;
-      for (size_t i = 0; i < iov.size(); ++i) {
-        if (iov[i].iov_len >= room) {
-          iov[i].iov_len = room;
-          iov.resize(i + 1);
-          break;
-        }
-        room -= iov[i].iov_len;
       }
       msghdr msg{};
       msg.msg_iov = iov.data();
@@ -371,7 +351,6 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
         return;
       }
       size_t written = static_cast<size_t>(n);
-      budget -= std::min(budget, written);
       queuedBytes -= std::min(queuedBytes, written);
       while (written > 0 && !out.empty()) {
         size_t left = out.front().size() - outOffset;
