@@ -1,6 +1,7 @@
 // Checks arbitrary data, and files built from it with right chunk checksums
 // (so that the image data's inflation is reached), for whether they are PNGs
-// that decode. Whatever the check accepts, libpng must decode.
+// that decode. Whatever the check accepts, libpng must decode; the quick
+// decoder must agree with the check and give libpng's pixels.
 #include <zlib.h>
 
 #include <cstdio>
@@ -33,15 +34,23 @@ std::vector<uint8_t> fileOfChunks(const uint8_t* data, size_t size) {
   return out;
 }
 
+void fail(const char* what) {
+  std::fprintf(stderr, "png_check_fuzz: %s\n", what);
+  std::abort();
+}
+
 void checkOne(const std::vector<uint8_t>& file) {
-  if (!dravel::isDecodablePng(file)) return;
+  const bool decodable = dravel::isDecodablePng(file);
+  bool handled = false;
+  std::optional<dravel::DecodedImage> quick = dravel::decodeCommonPng(file, &handled);
+  if (handled && quick.has_value() != decodable) fail("the quick decoder and the check disagree");
+  if (!decodable) return;
   // Small images only: a valid file of a few bytes may declare a big one.
   const auto declared = dravel::declaredImageSize(file);
   if (!declared || uint64_t{declared->width} * declared->height > (1u << 20)) return;
-  if (!dravel::decodePng(file)) {
-    std::fprintf(stderr, "png_check_fuzz: accepted a file libpng does not decode\n");
-    std::abort();
-  }
+  const std::optional<dravel::DecodedImage> reference = dravel::decodePngWithLibpng(file);
+  if (!reference) fail("accepted a file libpng does not decode");
+  if (quick && quick->rgba != reference->rgba) fail("the quick decoder's pixels are not libpng's");
 }
 
 }  // namespace

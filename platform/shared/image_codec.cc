@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "platform/shared/cairo_pixels.h"
+#include "platform/shared/png_check.h"
 #include "platform/shared/png_encoder.h"
 
 namespace dravel {
@@ -392,6 +393,13 @@ std::optional<DecodedImage> decodeImage(std::span<const uint8_t> data) {
 }
 
 std::optional<DecodedImage> decodePng(std::span<const uint8_t> data) {
+  bool handled = false;
+  std::optional<DecodedImage> common = decodeCommonPng(data, &handled);
+  if (handled) return common;
+  return decodePngWithLibpng(data);
+}
+
+std::optional<DecodedImage> decodePngWithLibpng(std::span<const uint8_t> data) {
   if (!hasPngSignature(data)) return std::nullopt;
   PngReader reader;
   reader.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, pngError, pngWarning);

@@ -1,6 +1,6 @@
-// Image decoding and encoding shared by every platform: PNG read through
-// libpng and written by the parallel encoder (png_encoder.h), TIFF through
-// libtiff.
+// Image decoding and encoding shared by every platform: PNG read by a quick
+// decoder of its own (png_check.h) or libpng and written by the parallel
+// encoder (png_encoder.h), TIFF through libtiff.
 #pragma once
 
 #include <cstdint>
@@ -41,7 +41,11 @@ bool withinDecodeBound(const ImageSize& size);
 
 // Decodes PNG or TIFF data. Absent when the data is not a decodable image.
 std::optional<DecodedImage> decodeImage(std::span<const uint8_t> data);
+// PNGs of 8-bit RGB or RGBA (what screenshots are) are decoded by the quick
+// row decoder (png_check.h), others by libpng.
 std::optional<DecodedImage> decodePng(std::span<const uint8_t> data);
+// libpng alone, for any PNG.
+std::optional<DecodedImage> decodePngWithLibpng(std::span<const uint8_t> data);
 std::optional<DecodedImage> decodeTiff(std::span<const uint8_t> data);
 
 // Encodes as PNG (8-bit, RGB when every pixel is opaque, else RGBA; the

@@ -107,7 +107,8 @@ class Inflation {
     state_->crc_flag = ISAL_ZLIB;
   }
 
-  bool feed(const uint8_t* data, size_t size, RowWalk& rows) {
+  template <typename Rows>
+  bool feed(const uint8_t* data, size_t size, Rows& rows) {
     state_->next_in = const_cast<uint8_t*>(data);
     state_->avail_in = static_cast<uint32_t>(size);
     while (!finished()) {
@@ -132,14 +133,15 @@ class Inflation {
   std::vector<uint8_t> window_;
 };
 
-}  // namespace
-
-bool isDecodablePng(std::span<const uint8_t> data) {
+// Walks the chunks with the checks isDecodablePng describes, the image data
+// going to `rows` (start(width, height, bits a pixel, interlaced), take(bytes,
+// count), complete()).
+template <typename Rows>
+bool walkPng(std::span<const uint8_t> data, Rows& rows) {
   static constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   if (data.size() < sizeof kSignature || !std::equal(kSignature, kSignature + 8, data.begin()))
     return false;
   try {
-    RowWalk rows;
     Inflation inflation;
     bool header = false, palette = false, imageData = false, imageDataEnded = false;
     unsigned colourType = 0;
@@ -210,6 +212,137 @@ bool isDecodablePng(std::span<const uint8_t> data) {
     }
   } catch (const std::bad_alloc&) {
     return false;
+  }
+}
+
+// Rows of 8-bit RGB or RGBA, not interlaced, unfiltered into straight RGBA
+// as they come.
+class RowDecoder {
+ public:
+  explicit RowDecoder(DecodedImage& image) : image_(image) {}
+
+  bool start(uint32_t width, uint32_t height, unsigned bitsPerPixel, bool interlaced) {
+    if (interlaced || (bitsPerPixel != 24 && bitsPerPixel != 32)) return false;
+    bpp_ = bitsPerPixel / 8;
+    rowBytes_ = size_t{width} * bpp_;
+    line_.resize(rowBytes_ + 1);
+    prev_.assign(rowBytes_, 0);
+    cur_.resize(rowBytes_);
+    image_.width = width;
+    image_.height = height;
+    image_.rgba.resize(size_t{width} * height * 4);
+    return true;
+  }
+
+  bool take(const uint8_t* bytes, size_t count) {
+    while (count > 0 && !complete()) {
+      const size_t part = std::min(count, line_.size() - filled_);
+      std::memcpy(line_.data() + filled_, bytes, part);
+      filled_ += part;
+      bytes += part;
+      count -= part;
+      if (filled_ < line_.size()) break;
+      filled_ = 0;
+      if (!unfilterRow()) return false;
+    }
+    return true;
+  }
+
+  bool complete() const { return y_ == image_.height; }
+
+ private:
+  bool unfilterRow() {
+    const uint8_t* raw = line_.data() + 1;
+    uint8_t* cur = cur_.data();
+    const uint8_t* prev = prev_.data();
+    const size_t n = rowBytes_, bpp = bpp_;
+    switch (line_[0]) {
+      case 0:
+        std::memcpy(cur, raw, n);
+        break;
+      case 1:
+        for (size_t i = 0; i < n; ++i)
+          cur[i] = static_cast<uint8_t>(raw[i] + (i >= bpp ? cur[i - bpp] : 0));
+        break;
+      case 2:
+        for (size_t i = 0; i < n; ++i) cur[i] = static_cast<uint8_t>(raw[i] + prev[i]);
+        break;
+      case 3:
+        for (size_t i = 0; i < n; ++i)
+          cur[i] = static_cast<uint8_t>(raw[i] + (((i >= bpp ? cur[i - bpp] : 0) + prev[i]) >> 1));
+        break;
+      case 4:
+        for (size_t i = 0; i < n; ++i) {
+          const int a = i >= bpp ? cur[i - bpp] : 0, b = prev[i], c = i >= bpp ? prev[i - bpp] : 0;
+          const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+          const int predicted = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
+          cur[i] = static_cast<uint8_t>(raw[i] + predicted);
+        }
+        break;
+      default:
+        return false;
+    }
+    uint8_t* out = image_.rgba.data() + size_t{y_} * image_.width * 4;
+    if (bpp == 4) {
+      std::memcpy(out, cur, n);
+    } else {
+      for (size_t x = 0; x < image_.width; ++x, out += 4, cur += 3) {
+        out[0] = cur[0];
+        out[1] = cur[1];
+        out[2] = cur[2];
+        out[3] = 255;
+      }
+    }
+    std::swap(prev_, cur_);
+    ++y_;
+    return true;
+  }
+
+  DecodedImage& image_;
+  size_t bpp_ = 4;
+  size_t rowBytes_ = 0;
+  std::vector<uint8_t> line_;  // the filter byte and the filtered row
+  std::vector<uint8_t> prev_;
+  std::vector<uint8_t> cur_;
+  size_t filled_ = 0;
+  uint32_t y_ = 0;
+};
+
+// Whether the file is one the row decoder takes: 8-bit RGB or RGBA, not
+// interlaced, without a transparency chunk. Reads chunk headers only.
+bool isCommonPng(std::span<const uint8_t> data) {
+  if (data.size() < 8 + 8 + 13) return false;
+  const uint8_t* header = data.data() + 16;
+  if (!typeIs(data.data() + 12, "IHDR") || header[8] != 8 || (header[9] != 2 && header[9] != 6) ||
+      header[12] != 0)
+    return false;
+  for (size_t at = 8; data.size() - at >= 12;) {
+    const uint32_t length = bigEndian(data.data() + at);
+    const uint8_t* type = data.data() + at + 4;
+    if (typeIs(type, "tRNS")) return false;
+    if (typeIs(type, "IDAT") || length > data.size() - at - 12) return true;
+    at += 12 + size_t{length};
+  }
+  return true;
+}
+
+}  // namespace
+
+bool isDecodablePng(std::span<const uint8_t> data) {
+  RowWalk rows;
+  return walkPng(data, rows);
+}
+
+std::optional<DecodedImage> decodeCommonPng(std::span<const uint8_t> data, bool* handled) {
+  *handled = isCommonPng(data);
+  if (!*handled) return std::nullopt;
+  try {
+    DecodedImage image;
+    RowDecoder rows(image);
+    if (!walkPng(data, rows)) return std::nullopt;
+    return image;
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
   }
 }
 

@@ -54,12 +54,14 @@ Bytes deflated(const Bytes& raw) {
   return out;
 }
 
-// `rows` rows of an 8-bit RGB image `width` wide, filter byte `filter` each.
-Bytes rgbRows(uint32_t width, uint32_t rows, uint8_t filter) {
+// `rows` filtered rows of an 8-bit image `width` wide with `channels` a
+// pixel, with filter byte `filter`, or each of the five in turn for 255.
+Bytes rgbRows(uint32_t width, uint32_t rows, uint8_t filter, uint32_t channels = 3) {
   Bytes raw;
   for (uint32_t y = 0; y < rows; ++y) {
-    raw.push_back(filter);
-    for (uint32_t i = 0; i < width * 3; ++i) raw.push_back(static_cast<uint8_t>(i * 7 + y));
+    raw.push_back(filter == 255 ? static_cast<uint8_t>(y % 5) : filter);
+    for (uint32_t i = 0; i < width * channels; ++i)
+      raw.push_back(static_cast<uint8_t>(i * 7 + y * 31 + i * i * y));
   }
   return raw;
 }
@@ -111,6 +113,12 @@ TEST(PngCheck, AgreesWithLibpngOnWhatDecodes) {
     bool decodes;
   } cases[] = {
       {"plain", good, true},
+      {"RGB, every filter",
+       fileOf({{"IHDR", header(7, 10, 8, 2)}, {"IDAT", deflated(rgbRows(7, 10, 255))}, iend}),
+       true},
+      {"RGBA, every filter",
+       fileOf({{"IHDR", header(7, 10, 8, 6)}, {"IDAT", deflated(rgbRows(7, 10, 255, 4))}, iend}),
+       true},
       {"image data over several chunks", fileOf({ihdr, {"IDAT", half1}, {"IDAT", half2}, iend}),
        true},
       {"a damaged ancillary chunk", fileOf({ihdr, {"tEXt", {'a', 0, 'b'}, true}, idat, iend}),
@@ -140,8 +148,18 @@ TEST(PngCheck, AgreesWithLibpngOnWhatDecodes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_FALSE(c.file.empty());
-    EXPECT_EQ(decodePng(c.file).has_value(), c.decodes);  // the table means what it says
+    const std::optional<DecodedImage> reference = decodePngWithLibpng(c.file);
+    EXPECT_EQ(reference.has_value(), c.decodes);  // the table means what it says
     EXPECT_EQ(isDecodablePng(c.file), c.decodes);
+    // The quick decoder, where it takes the file, gives libpng's pixels.
+    bool handled = false;
+    const std::optional<DecodedImage> quick = decodeCommonPng(c.file, &handled);
+    if (handled) {
+      ASSERT_EQ(quick.has_value(), c.decodes);
+      if (quick) {
+        EXPECT_EQ(quick->rgba, reference->rgba);
+      }
+    }
   }
   // Cut anywhere, the file no longer decodes.
   for (size_t size = 0; size < good.size(); ++size)
