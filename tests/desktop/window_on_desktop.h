@@ -7,17 +7,14 @@
 #include <gtest/gtest.h>
 
 // After the test framework: X defines macros (None, Bool) that clash with it.
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <gdk/gdk.h>
 #include <gtk/gtk.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/linux/desktop_layout.h"
 #include "platform/linux/linux_application.h"

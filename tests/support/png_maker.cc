@@ -3,9 +3,7 @@
 #include <png.h>
 #include <zlib.h>
 
-#include <cstring>
 #include <stdexcept>
-#include <string>
 #include <vector>
 
 namespace dravel::testing {

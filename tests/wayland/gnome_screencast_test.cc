@@ -5,7 +5,6 @@
 // pattern windows shown fullscreen there.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
