@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <cstdlib>
 #include <memory>
 #include <tuple>
 
@@ -22,10 +23,17 @@ using dravel::testing::serveMainContextUntil;
 using dravel::testing::ServerCursor;
 using dravel::testing::serverCursor;
 
+// The cursor's size and hot spot.
+std::tuple<int, int, int, int> shape(const ServerCursor& c) {
+  return {c.width, c.height, c.xhot, c.yhot};
+}
+
 class Cursors : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(requireTestDesktop());
+    // Before the toolkit starts: its window scale.
+    if (scale_ != 1) ::setenv("GDK_SCALE", std::to_string(scale_).c_str(), 1);
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
     setMainQueue(&queue_);
     std::tie(hostEnd_, uiEnd_) = InProcessMessenger::makePair();
@@ -48,7 +56,9 @@ class Cursors : public ::testing::Test {
         }));
     // The pointer over the window, once it is on screen.
     serveMainContextUntil([&] { return gtk_widget_get_mapped(window_); });
-    commandOutput({"xdotool", "mousemove", "550", "550"});
+    ASSERT_EQ(gdk_window_get_scale_factor(gtk_widget_get_window(window_)), scale_);
+    commandOutput(
+        {"xdotool", "mousemove", std::to_string(550 * scale_), std::to_string(550 * scale_)});
   }
   void TearDown() override {
     runtime_.reset();
@@ -88,6 +98,7 @@ class Cursors : public ::testing::Test {
     return now;
   }
 
+  int scale_ = 1;
   GLibMainQueue queue_;
   std::shared_ptr<InProcessMessenger> hostEnd_;
   std::shared_ptr<InProcessMessenger> uiEnd_;
@@ -99,7 +110,6 @@ TEST_F(Cursors, DiagonalKindsAreTheDrawnArrowsOthersTheThemesNamedCursors) {
   const unsigned long start = serverCursor().serial;
   ASSERT_TRUE(activate("resizeUpLeftDownRight"));
   const ServerCursor arrow = cursorAfter(start);
-  auto shape = [](const ServerCursor& c) { return std::tie(c.width, c.height, c.xhot, c.yhot); };
   EXPECT_EQ(shape(arrow), std::make_tuple(24, 24, 12, 12));
   EXPECT_EQ(arrow.centre >> 24, 0xFFu) << "the arrow's middle is opaque";
 
@@ -118,6 +128,19 @@ TEST_F(Cursors, DiagonalKindsAreTheDrawnArrowsOthersTheThemesNamedCursors) {
   EXPECT_EQ(cursorAfter(text.serial).serial, arrow.serial);
   ASSERT_TRUE(activate("text"));
   EXPECT_EQ(cursorAfter(arrow.serial).serial, text.serial);
+}
+
+class CursorsAtScaleTwo : public Cursors {
+ protected:
+  CursorsAtScaleTwo() { scale_ = 2; }
+};
+
+TEST_F(CursorsAtScaleTwo, TheArrowIsDrawnAtTheWindowsScale) {
+  const unsigned long before = serverCursor().serial;
+  ASSERT_TRUE(activate("resizeUpLeftDownRight"));
+  const ServerCursor arrow = cursorAfter(before);
+  EXPECT_EQ(shape(arrow), std::make_tuple(48, 48, 24, 24));
+  EXPECT_EQ(arrow.centre >> 24, 0xFFu);
 }
 
 }  // namespace
