@@ -3,7 +3,6 @@
 // clipboard over.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstring>
@@ -33,21 +32,6 @@ class Clipboard : public ::testing::Test {
     std::filesystem::create_directories(dir_);
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  // Runs a program while the main loop serves the clipboard; what it wrote.
-  std::string serveWhile(const std::vector<std::string>& argv, const std::string& input = "") {
-    std::vector<std::string> command = argv;
-    if (!input.empty()) {
-      std::ofstream(dir_ + "/in") << input;
-      command = {"sh", "-c", "exec \"$0\" \"$@\" < " + dir_ + "/in"};
-      command.insert(command.end(), argv.begin(), argv.end());
-    }
-    const pid_t pid = spawn(command, dir_ + "/out", dir_ + "/err");
-    int status = -1;
-    serveMainContextUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readFile(dir_ + "/err");
-    return readFile(dir_ + "/out");
-  }
 
   std::string dir_;
 };
@@ -176,8 +160,9 @@ TEST_F(Clipboard,
 
   // And the host can take it back.
   ASSERT_TRUE(pasteboard.writeObjects({item}));
-  const std::string again =
-      serveWhile({"xclip", "-selection", "clipboard", "-t", "image/png", "-o"});
+  std::string again;
+  EXPECT_TRUE(
+      runWhileServing({"xclip", "-selection", "clipboard", "-t", "image/png", "-o"}, &again));
   EXPECT_TRUE(bytesOf(again) == png);
 }
 

@@ -5,10 +5,6 @@
 // menu's layout and clicks items, as a panel would.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <filesystem>
 
 #include "channels/glib_main_queue.h"
 #include "channels/in_process_messenger.h"
@@ -87,8 +83,6 @@ class TrayMenu : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(requireTestDesktop());
     setMainQueue(&queue_);
-    dir_ = ::testing::TempDir() + "tray-" + std::to_string(::getpid());
-    std::filesystem::create_directories(dir_);
     auto [hostEnd, uiEnd] = InProcessMessenger::makePair();
     hostEnd_ = hostEnd;
     uiEnd_ = uiEnd;
@@ -117,7 +111,6 @@ class TrayMenu : public ::testing::Test {
     setPlatform(nullptr);
     desktop_.reset();
     setMainQueue(nullptr);
-    std::filesystem::remove_all(dir_);
   }
 
   // Runs gdbus while this process serves the bus (the indicator is in it);
@@ -125,12 +118,9 @@ class TrayMenu : public ::testing::Test {
   std::string gdbus(const std::vector<std::string>& arguments) {
     std::vector<std::string> argv{"gdbus", "call", "--session"};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    const pid_t pid = spawn(argv, dir_ + "/gdbus.out", dir_ + "/gdbus.err");
-    int status = -1;
-    serveMainContextUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 20);
-    const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    EXPECT_TRUE(ok) << readFile(dir_ + "/gdbus.err");
-    return ok ? readFile(dir_ + "/gdbus.out") : "";
+    std::string out, err;
+    EXPECT_TRUE(runWhileServing(argv, &out, &err)) << err;
+    return out;
   }
 
   // The registered item's menu layout, as GetLayout gives it.
@@ -195,7 +185,6 @@ class TrayMenu : public ::testing::Test {
   std::shared_ptr<InProcessMessenger> hostEnd_;
   std::shared_ptr<InProcessMessenger> uiEnd_;
   std::unique_ptr<Platform> desktop_;
-  std::string dir_;
   std::string menuBus_;
   std::string menuPath_;
 };
