@@ -95,10 +95,20 @@ class WindowOnDesktop : public ::testing::Test {
     return waitFor([&] { return mapState(xid) == state; });
   }
   Display* display() { return connection_->display(); }
+  // Overrides whose order-out is counted in orderOuts, then done.
+  NativeWindowOverrides countingOrderOuts() {
+    NativeWindowOverrides overrides;
+    overrides.orderOut = [this] {
+      ++orderOuts;
+      window->orderOut();
+    };
+    return overrides;
+  }
 
   std::unique_ptr<XConnection> connection_;
   std::unique_ptr<LinuxWindow> window;
   int64_t xid = 0;
+  int orderOuts = 0;
 };
 
 }  // namespace dravel::linux_platform
