@@ -5,10 +5,8 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "channels/log.h"
 #include "platform/linux/linux_pasteboard.h"
@@ -16,6 +14,7 @@
 #include "tests/support/bmp_maker.h"
 #include "tests/support/clip_probe.h"
 #include "tests/support/host_process.h"
+#include "tests/support/png_maker.h"
 #include "tests/support/x_desktop.h"
 
 namespace dravel::linux_platform {
@@ -39,16 +38,7 @@ class Clipboard : public ::testing::Test {
 // 2200 x 1800 pixels of noise, alpha included: its PNG cannot shrink below
 // the 15.8 MB of its pixels, so every reader gets it through INCR.
 DecodedImage noiseImage() {
-  DecodedImage image;
-  image.width = 2200;
-  image.height = 1800;
-  image.rgba.resize(size_t{image.width} * image.height * 4);
-  std::mt19937 random(7);
-  for (size_t i = 0; i < image.rgba.size(); i += 4) {
-    const uint32_t r = random();
-    std::memcpy(&image.rgba[i], &r, 4);
-  }
-  return image;
+  return dravel::testing::noiseImage(2200, 1800, 7, false);
 }
 
 ByteBuffer bytesOf(const std::string& text) {
