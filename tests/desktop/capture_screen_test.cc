@@ -6,18 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <future>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "platform/linux/desktop_layout.h"
@@ -94,9 +91,7 @@ uint32_t pixelAt(const RgbImage& image, int64_t x, int64_t y) {
 
 int64_t pixelsOfColour(const RgbImage& image, uint32_t rgb) {
   int64_t count = 0;
-  for (int64_t i = 0; i < image.width * image.height; ++i) {
-    count += pixelAt(image, i % image.width, i / image.width) == rgb;
-  }
+  for (int64_t i = 0; i < image.width * image.height; ++i) count += pixelAt(image, i, 0) == rgb;
   return count;
 }
 
@@ -294,8 +289,8 @@ TEST_F(X11Capture, AMonitorThatChangedOrWentBeforeTheReadGivesWhatRemainsOnTheRo
 // A solid override-redirect window, as the overlay is, made by another client.
 class SolidWindow {
  public:
-  SolidWindow(int x, int y, int width, int height, unsigned long pixel) {
-    display_ = XOpenDisplay(nullptr);
+  SolidWindow(int x, int y, int width, int height, unsigned long pixel)
+      : display_(XOpenDisplay(nullptr)) {
     XSetWindowAttributes attributes{};
     attributes.override_redirect = True;
     attributes.background_pixel = pixel;
@@ -307,17 +302,13 @@ class SolidWindow {
   }
   ~SolidWindow() { XCloseDisplay(display_); }
   uint32_t id() const { return static_cast<uint32_t>(window_); }
-  void map() {
-    XMapRaised(display_, window_);
-    XSync(display_, False);
-  }
-  void unmap() {
-    XUnmapWindow(display_, window_);
+  void show(bool shown) {
+    shown ? XMapRaised(display_, window_) : XUnmapWindow(display_, window_);
     XSync(display_, False);
   }
 
  private:
-  Display* display_ = nullptr;
+  Display* display_;
   Window window_ = 0;
 };
 
@@ -329,7 +320,7 @@ TEST_F(X11Capture, CapturesExcludingTheOverlayGiveTheScreenFromBeforeItAppeared)
   ASSERT_EQ(pixelsOfColour(before, kMagenta), 0) << "the colour must be the overlay's alone";
 
   engine_->snapshotBeforeOverlay(overlay.id());
-  overlay.map();
+  overlay.show(true);
   const RgbImage during = xwdRoot();
   ASSERT_EQ(pixelAt(during, 300, 400), kMagenta) << "the overlay is on screen";
 
@@ -358,7 +349,7 @@ TEST_F(X11Capture, CapturesExcludingTheOverlayGiveTheScreenFromBeforeItAppeared)
   answer = capture(left, {overlay.id()});
   ASSERT_TRUE(answer.image);
   EXPECT_TRUE(sameAsXwd(answer.image, during, 0, 0));
-  overlay.unmap();
+  overlay.show(false);
 }
 
 TEST_F(X11Capture, TheCursorIsDrawnWhereThePointerIsWhenAskedFor) {

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <tuple>
 
 #include "channels/glib_main_queue.h"
 #include "channels/in_process_messenger.h"
@@ -21,6 +22,11 @@ using dravel::testing::requireTestDesktop;
 using dravel::testing::serveMainContextUntil;
 using dravel::testing::ServerCursor;
 using dravel::testing::serverCursor;
+
+// The cursor's size and hot spot.
+std::tuple<int, int, int, int> shape(const ServerCursor& c) {
+  return {c.width, c.height, c.xhot, c.yhot};
+}
 
 class Cursors : public ::testing::Test {
  protected:
@@ -104,22 +110,18 @@ TEST_F(Cursors, DiagonalKindsAreTheDrawnArrowsOthersTheThemesNamedCursors) {
   const unsigned long start = serverCursor().serial;
   ASSERT_TRUE(activate("resizeUpLeftDownRight"));
   const ServerCursor arrow = cursorAfter(start);
-  EXPECT_EQ(arrow.width, 24);
-  EXPECT_EQ(arrow.height, 24);
-  EXPECT_EQ(arrow.xhot, 12);
-  EXPECT_EQ(arrow.yhot, 12);
+  EXPECT_EQ(shape(arrow), std::make_tuple(24, 24, 12, 12));
   EXPECT_EQ(arrow.centre >> 24, 0xFFu) << "the arrow's middle is opaque";
 
   ASSERT_TRUE(activate("resizeUpRightDownLeft"));
   const ServerCursor other = cursorAfter(arrow.serial);
-  EXPECT_EQ(other.width, 24);
-  EXPECT_EQ(other.xhot, 12);
+  EXPECT_EQ(shape(other), std::make_tuple(24, 24, 12, 12));
 
   // Any other kind is the theme's cursor of that name, not a drawn arrow.
   ASSERT_TRUE(activate("text"));
   const ServerCursor text = cursorAfter(other.serial);
   EXPECT_NE(text.serial, other.serial);
-  EXPECT_FALSE(text.width == 24 && text.height == 24 && text.xhot == 12 && text.yhot == 12);
+  EXPECT_NE(shape(text), std::make_tuple(24, 24, 12, 12));
 
   // Each is made once: activated again, the very same server cursor.
   ASSERT_TRUE(activate("resizeUpLeftDownRight"));
@@ -137,10 +139,7 @@ TEST_F(CursorsAtScaleTwo, TheArrowIsDrawnAtTheWindowsScale) {
   const unsigned long before = serverCursor().serial;
   ASSERT_TRUE(activate("resizeUpLeftDownRight"));
   const ServerCursor arrow = cursorAfter(before);
-  EXPECT_EQ(arrow.width, 48);
-  EXPECT_EQ(arrow.height, 48);
-  EXPECT_EQ(arrow.xhot, 24);
-  EXPECT_EQ(arrow.yhot, 24);
+  EXPECT_EQ(shape(arrow), std::make_tuple(48, 48, 24, 24));
   EXPECT_EQ(arrow.centre >> 24, 0xFFu);
 }
 

@@ -2,13 +2,10 @@
 // the dialogs by their titles and types into them, as a person would.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iostream>
 #include <tuple>
 

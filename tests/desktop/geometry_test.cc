@@ -6,9 +6,7 @@
 #include <X11/Xlib.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <ctime>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>

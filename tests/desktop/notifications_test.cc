@@ -3,10 +3,8 @@
 // when the test starts it. dunstctl clicks and closes from outside and
 // counts what is on screen.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <glib.h>
 #include <chrono>
 #include <filesystem>
 #include <functional>

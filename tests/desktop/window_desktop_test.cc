@@ -93,13 +93,7 @@ TEST_F(WindowOnDesktop, LevelsCollectionsAndActivationPoliciesBecomeWindowManage
 TEST_F(WindowOnDesktop, ApplicationActivatesAndUnhidesTheMainWindowAndSeesItsSheets) {
   makeWindow();
   LinuxApplication application([this] { return window.get(); });
-  int platformOrderOuts = 0;
-  NativeWindowOverrides overrides;
-  overrides.orderOut = [&] {
-    ++platformOrderOuts;
-    window->orderOut();
-  };
-  window->setOverrides(overrides);
+  window->setOverrides(countingOrderOuts());
 
   // Hidden: activation shows nothing.
   application.activateIgnoringOtherApps(true);
@@ -124,9 +118,9 @@ TEST_F(WindowOnDesktop, ApplicationActivatesAndUnhidesTheMainWindowAndSeesItsShe
   gtk_widget_destroy(dialog);
 
   application.unhide();
-  EXPECT_EQ(platformOrderOuts, 0) << "not hidden, nothing to unhide";
+  EXPECT_EQ(orderOuts, 0) << "not hidden, nothing to unhide";
   application.hide();
-  EXPECT_EQ(platformOrderOuts, 1);
+  EXPECT_EQ(orderOuts, 1);
   EXPECT_TRUE(waitForMapState("IsUnMapped"));
   application.unhide();
   EXPECT_TRUE(window->isVisible());
@@ -185,13 +179,8 @@ void requestClose(Display* display, Window window) {
 TEST_F(WindowOnDesktop, CloseIconifyAndUnmapFromOutsideReachTheHostAsTheirOwn) {
   makeWindow();
   int closes = 0;
-  int platformOrderOuts = 0;
-  NativeWindowOverrides overrides;
+  NativeWindowOverrides overrides = countingOrderOuts();
   overrides.close = [&] { ++closes; };
-  overrides.orderOut = [&] {
-    ++platformOrderOuts;
-    window->orderOut();
-  };
   window->setOverrides(overrides);
   window->orderFrontRegardless();
   ASSERT_TRUE(waitForMapState("IsViewable"));
@@ -207,7 +196,7 @@ TEST_F(WindowOnDesktop, CloseIconifyAndUnmapFromOutsideReachTheHostAsTheirOwn) {
   ASSERT_TRUE(runCommand({"xdotool", "windowminimize", std::to_string(xid)}));
   ASSERT_TRUE(waitFor([&] { return window->isMiniaturized(); }));
   EXPECT_FALSE(window->isVisible());
-  EXPECT_EQ(platformOrderOuts, 0);
+  EXPECT_EQ(orderOuts, 0);
   window->deminiaturize();
   ASSERT_TRUE(waitFor([&] { return !window->isMiniaturized(); }));
   EXPECT_TRUE(waitForMapState("IsViewable"));
@@ -215,7 +204,7 @@ TEST_F(WindowOnDesktop, CloseIconifyAndUnmapFromOutsideReachTheHostAsTheirOwn) {
 
   // Unmapped by someone else: an order out.
   ASSERT_TRUE(runCommand({"xdotool", "windowunmap", std::to_string(xid)}));
-  EXPECT_TRUE(waitFor([&] { return platformOrderOuts == 1; }));
+  EXPECT_TRUE(waitFor([&] { return orderOuts == 1; }));
   EXPECT_FALSE(window->isVisible());
 
   // Without the host's close the window is hidden, never destroyed.

@@ -3,14 +3,14 @@
 // Google Test before X, whose macros (None) would break it.
 #include <gtest/gtest.h>
 
+#include "tests/support/host_process.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -32,6 +32,7 @@ using ::dravel::testing::runCommand;
 using ::dravel::testing::windowNamed;
 
 using ::dravel::testing::hexId;
+using ::dravel::testing::readFile;
 
 // The top-level window holding `window` as xwininfo gives it.
 Rect outerRect(unsigned long window) {
@@ -64,18 +65,13 @@ std::vector<unsigned long> stackingOrder(const std::vector<unsigned long>& windo
 // The pid of the xeyes of this desktop (other desktops may run one too): the
 // one pgrep finds whose environment names this display.
 int64_t xeyesPid() {
-  const std::string display = std::string("DISPLAY=") + std::getenv("DISPLAY");
+  const std::string display = std::string(1, '\0') + "DISPLAY=" + std::getenv("DISPLAY") + '\0';
   std::istringstream pids(commandOutput({"pgrep", "-x", "xeyes"}));
   for (int64_t pid = 0; pids >> pid;) {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/environ");
-    std::string environment((std::istreambuf_iterator<char>(file)),
-                            std::istreambuf_iterator<char>());
-    std::istringstream entries(environment);
-    for (std::string entry; std::getline(entries, entry, '\0');) {
-      if (entry == display) return pid;
-    }
+    const std::string environment = readFile("/proc/" + std::to_string(pid) + "/environ");
+    if (('\0' + environment).find(display) != std::string::npos) return pid;
   }
-  ADD_FAILURE() << "no xeyes on " << display;
+  ADD_FAILURE() << "no xeyes on " << display.substr(1);
   return 0;
 }
 

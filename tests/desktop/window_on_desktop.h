@@ -7,17 +7,14 @@
 #include <gtest/gtest.h>
 
 // After the test framework: X defines macros (None, Bool) that clash with it.
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <gdk/gdk.h>
 #include <gtk/gtk.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/linux/desktop_layout.h"
 #include "platform/linux/linux_application.h"
@@ -98,10 +95,20 @@ class WindowOnDesktop : public ::testing::Test {
     return waitFor([&] { return mapState(xid) == state; });
   }
   Display* display() { return connection_->display(); }
+  // Overrides whose order-out is counted in orderOuts, then done.
+  NativeWindowOverrides countingOrderOuts() {
+    NativeWindowOverrides overrides;
+    overrides.orderOut = [this] {
+      ++orderOuts;
+      window->orderOut();
+    };
+    return overrides;
+  }
 
   std::unique_ptr<XConnection> connection_;
   std::unique_ptr<LinuxWindow> window;
   int64_t xid = 0;
+  int orderOuts = 0;
 };
 
 }  // namespace dravel::linux_platform

@@ -5,7 +5,6 @@
 #include <fstream>
 
 #include "tests/support/host_process.h"
-#include "tests/support/x_desktop.h"
 
 namespace dravel::testing {
 
@@ -86,14 +85,7 @@ bool OwnedBusObject::start(const std::string& name, const std::string& path,
                                         G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
       nullptr, nullptr, nullptr);
   g_free(address);
-  if (!connection_) return false;
-  GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(interfaceXml.c_str(), nullptr);
-  if (node && node->interfaces && node->interfaces[0]) {
-    registration_ = g_dbus_connection_register_object(
-        connection_, path.c_str(), node->interfaces[0], vtable, data, nullptr, nullptr);
-  }
-  if (node) g_dbus_node_info_unref(node);
-  if (registration_ == 0) return false;
+  if (!connection_ || !serveAlso(path, interfaceXml, vtable, data)) return false;
   ownership_ = g_bus_own_name_on_connection(
       connection_, name.c_str(), G_BUS_NAME_OWNER_FLAGS_NONE,
       [](GDBusConnection*, const gchar*, gpointer self) {
@@ -103,14 +95,37 @@ bool OwnedBusObject::start(const std::string& name, const std::string& path,
         static_cast<OwnedBusObject*>(self)->owned_ = -1;
       },
       this, nullptr);
-  serveMainContextUntil([this] { return owned_ != 0; }, 10);
+  GMainContext* context = g_main_context_ref_thread_default();
+  waitUntil(
+      [&] {
+        while (g_main_context_iteration(context, FALSE)) {
+        }
+        return owned_ != 0;
+      },
+      10);
+  g_main_context_unref(context);
   return owned();
+}
+
+bool OwnedBusObject::serveAlso(const std::string& path, const std::string& interfaceXml,
+                               const GDBusInterfaceVTable* vtable, void* data) {
+  GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(interfaceXml.c_str(), nullptr);
+  unsigned registration = 0;
+  if (node && node->interfaces && node->interfaces[0]) {
+    registration = g_dbus_connection_register_object(connection_, path.c_str(), node->interfaces[0],
+                                                     vtable, data, nullptr, nullptr);
+  }
+  if (node) g_dbus_node_info_unref(node);
+  if (registration != 0) registrations_.push_back(registration);
+  return registration != 0;
 }
 
 OwnedBusObject::~OwnedBusObject() {
   if (!connection_) return;
   if (ownership_) g_bus_unown_name(ownership_);
-  if (registration_) g_dbus_connection_unregister_object(connection_, registration_);
+  for (unsigned registration : registrations_) {
+    g_dbus_connection_unregister_object(connection_, registration);
+  }
   g_dbus_connection_close_sync(connection_, nullptr, nullptr);
   g_object_unref(connection_);
 }

@@ -39,13 +39,18 @@ class OwnedBusObject {
   // Connects, serves the one interface of `interfaceXml` (introspection data)
   // at `path` through `vtable` with `data`, and runs the default main context
   // until the bus has granted `name` (10 s at most). False when any of it fails.
+  // The bus's answers come in the calling thread's default main context
+  // (g_main_context_push_thread_default), as the calls to the object do.
   bool start(const std::string& name, const std::string& path, const std::string& interfaceXml,
              const GDBusInterfaceVTable* vtable, void* data);
+  // Serves one more interface at `path` on the same connection, once started.
+  bool serveAlso(const std::string& path, const std::string& interfaceXml,
+                 const GDBusInterfaceVTable* vtable, void* data);
   bool owned() const { return owned_ == 1; }
 
  private:
   GDBusConnection* connection_ = nullptr;
-  unsigned registration_ = 0;
+  std::vector<unsigned> registrations_;
   unsigned ownership_ = 0;
   int owned_ = 0;  // 1 owned, -1 refused, 0 not yet known
 };

@@ -4,8 +4,8 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <random>
 #include <stdexcept>
-#include <string>
 #include <vector>
 
 namespace dravel::testing {
@@ -45,6 +45,16 @@ bool writeImage(png_structp png, png_infop info, uint32_t width, uint32_t height
 }
 
 }  // namespace
+
+DecodedImage noiseImage(uint32_t width, uint32_t height, uint32_t seed, bool opaque) {
+  DecodedImage image{width, height, ByteBuffer(size_t{width} * height * 4)};
+  std::mt19937 random(seed);
+  for (size_t i = 0; i < image.rgba.size(); i += 4) {
+    const uint32_t r = random() | (opaque ? 0xff000000u : 0);
+    std::memcpy(&image.rgba[i], &r, 4);
+  }
+  return image;
+}
 
 ByteBuffer uniformPng(uint32_t width, uint32_t height, uint8_t grey) {
   ByteBuffer out;

@@ -4,8 +4,13 @@
 #include <cstdint>
 
 #include "channels/value.h"
+#include "platform/shared/image_codec.h"
 
 namespace dravel::testing {
+
+// RGBA pixels of noise from `seed`, which no PNG compresses; opaque or with
+// noise for alpha too.
+DecodedImage noiseImage(uint32_t width, uint32_t height, uint32_t seed, bool opaque);
 
 // A valid RGBA PNG of one grey level, written row by row.
 ByteBuffer uniformPng(uint32_t width, uint32_t height, uint8_t grey);

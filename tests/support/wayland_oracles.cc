@@ -161,12 +161,6 @@ std::vector<CompositorMonitor> gnomeLogicalMonitors() {
 
 }  // namespace
 
-std::vector<std::string> kwinOutputNames() {
-  std::vector<std::string> names;
-  for (const CompositorMonitor& m : kwinMonitors()) names.push_back(m.name);
-  return names;
-}
-
 std::vector<CompositorMonitor> compositorMonitors() {
   const std::string family = waylandTestDesktop();
   if (family == "kwin") return kwinMonitors();

@@ -42,9 +42,6 @@ GrimImage grimOutput(const std::string& name, bool cursor = false);
 // (tests/tools/mutter_frame.py): straight RGBA; empty (width 0) on failure.
 CapturedImage mutterMonitorFrame(const std::string& connector);
 
-// KWin's output names (Virtual-0, ...) from its supportInformation.
-std::vector<std::string> kwinOutputNames();
-
 // GNOME's monitors' connectors and current modes ("Meta-0 1920x1080") from
 // org.gnome.Mutter.DisplayConfig.GetCurrentState.
 std::vector<std::string> gnomeMonitors();

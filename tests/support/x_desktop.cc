@@ -1,10 +1,12 @@
 #include "tests/support/x_desktop.h"
 
 #include <gio/gio.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <regex>
 #include <sstream>
 
@@ -71,6 +73,21 @@ bool runCommand(const std::vector<std::string>& argv, std::string* out, std::str
   take(errors, err);
   g_object_unref(process);
   return ran;
+}
+
+bool runWhileServing(const std::vector<std::string>& argv, std::string* out, std::string* err,
+                     double seconds) {
+  const std::string base = ::testing::TempDir() + "served-" + std::to_string(::getpid());
+  const pid_t pid = spawn(argv, base + ".out", base + ".err");
+  int status = -1;
+  if (!serveMainContextUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, seconds)) {
+    stopProcess(pid);
+  }
+  if (out) *out = readFile(base + ".out");
+  if (err) *err = readFile(base + ".err");
+  std::remove((base + ".out").c_str());
+  std::remove((base + ".err").c_str());
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 std::string commandOutput(const std::vector<std::string>& argv) {

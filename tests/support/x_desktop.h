@@ -36,6 +36,10 @@ std::string commandOutput(const std::vector<std::string>& argv);
 // The same, returning whether it succeeded instead of failing the test.
 bool runCommand(const std::vector<std::string>& argv, std::string* out = nullptr,
                 std::string* err = nullptr);
+// The same while serving the default GLib main context, for programs that
+// talk to this process; one still running after `seconds` is stopped.
+bool runWhileServing(const std::vector<std::string>& argv, std::string* out = nullptr,
+                     std::string* err = nullptr, double seconds = 20);
 
 // One monitor as `xrandr --listmonitors` lists it, in root pixels.
 struct ListedMonitor {

@@ -4,7 +4,6 @@
 // Escape included: answering by key is checked on X11.)
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
-#include <unistd.h>
 
 #include "channels/glib_main_queue.h"
 #include "platform/linux/linux_alerts.h"

@@ -21,16 +21,14 @@ class SwayHost : public HostProcessTest {
  protected:
   // Focuses the output; the host's display id for it.
   std::optional<int64_t> focusOutput(const std::string& name) {
-    if (waitFor(spawn({"swaymsg", "focus", "output", name}, "/dev/null", "/dev/null"), 20) != 0) {
-      return std::nullopt;
-    }
+    if (!runCommand({"swaymsg", "focus", "output", name})) return std::nullopt;
     return std::get<Value>(call("dravel/capture", "screenUnderCursor")).intAt("displayId");
   }
 };
 
 // One key from a virtual keyboard, to the window (or surface) with the focus.
 void type(const char* key) {
-  waitFor(spawn({"wtype", "-k", key}, "/dev/null", "/dev/null"), 20);
+  runCommand({"wtype", "-k", key});
 }
 
 // Whether every pixel grim reads of the output is black.
@@ -48,9 +46,7 @@ TEST_F(SwayHost, TheScreenUnderTheCursorIsTheFocusedOutputAndCapturesAsGrimDoes)
   start();
   ASSERT_FALSE(HasFatalFailure());
   for (const SwayOutput& output : swayOutputs()) {
-    ASSERT_EQ(
-        waitFor(spawn({"swaymsg", "focus", "output", output.name}, "/dev/null", "/dev/null"), 20),
-        0);
+    ASSERT_TRUE(runCommand({"swaymsg", "focus", "output", output.name}));
     MethodResponse reply = call("dravel/capture", "screenUnderCursor");
     const Value* screen = std::get_if<Value>(&reply);
     ASSERT_TRUE(screen) << hostLog();
@@ -81,7 +77,7 @@ TEST_F(SwayHost, TheActiveWindowIsTheOneSwayFocusesAndNoneWithoutItsIpc) {
        {"output HEADLESS-1 position 1920 0", "output HEADLESS-2 position 0 100",
         "[app_id=dravel_pattern_window] fullscreen disable, floating enable, resize set 400 300, "
         "move position 100 50, focus"}) {
-    ASSERT_EQ(waitFor(spawn({"swaymsg", command}, "/dev/null", "/dev/null"), 20), 0) << command;
+    ASSERT_TRUE(runCommand({"swaymsg", command})) << command;
   }
   platform_ = "wayland";
   start();
@@ -251,7 +247,7 @@ TEST_F(SwayHost, EndsCleanlyWhenTheCompositorGoes) {
   ASSERT_FALSE(HasFatalFailure());
   ASSERT_TRUE(std::filesystem::exists(socket_));
   // sway may go before it answers: swaymsg's status says nothing.
-  waitFor(spawn({"swaymsg", "exit"}, "/dev/null", "/dev/null"), 20);
+  runCommand({"swaymsg", "exit"});
   EXPECT_EQ(waitFor(pid_, 20), 1) << hostLog();
   pid_ = -1;
   EXPECT_FALSE(std::filesystem::exists(socket_));

@@ -4,10 +4,6 @@
 #include <gdk/gdk.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
 
 #include "channels/log.h"
 #include "platform/linux/linux_pasteboard.h"
@@ -24,18 +20,9 @@ using namespace dravel::testing;
 // The clipboard's PNG as wl-paste reads it, serving this process's toolkit
 // meanwhile (it answers readers from its main loop); empty after 5 s.
 std::string pasted() {
-  const std::string out = ::testing::TempDir() + "pasted-" + std::to_string(::getpid());
-  const pid_t pid = spawn({"wl-paste", "--no-newline", "-t", "image/png"}, out, "/dev/null");
-  int status = -1;
-  for (int i = 0; i < 2500 && ::waitpid(pid, &status, WNOHANG) != pid; ++i) {
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
-    g_usleep(2000);
-  }
-  if (!WIFEXITED(status)) stopProcess(pid);
-  const std::string text = WIFEXITED(status) ? readFile(out) : std::string();
-  std::remove(out.c_str());
-  return text;
+  std::string out;
+  return runWhileServing({"wl-paste", "--no-newline", "-t", "image/png"}, &out, nullptr, 5) ? out
+                                                                                            : "";
 }
 
 TEST(SwayPasteboard, ACopyWithoutFocusWaitsForAWindowOfTheHostToHaveIt) {

@@ -5,33 +5,18 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <random>
 #include <string>
 
 #include "platform/shared/image_codec.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/host_process.h"
+#include "tests/support/png_maker.h"
 #include "tests/support/x_desktop.h"
 
 namespace dravel::testing {
 
 class WaylandClipboard : public HostProcessTest {
  protected:
-  // A noise image whose PNG (about 4 MB) is far more than a pipe holds, so
-  // that a reader gets it in many writes.
-  static DecodedImage noise() {
-    DecodedImage image;
-    image.width = 1200;
-    image.height = 900;
-    image.rgba.resize(size_t{image.width} * image.height * 4);
-    std::mt19937 random(11);
-    for (size_t i = 0; i < image.rgba.size(); i += 4) {
-      const uint32_t r = random() | 0xff000000u;
-      std::memcpy(&image.rgba[i], &r, 4);
-    }
-    return image;
-  }
   static ByteBuffer paste(const std::string& type) {
     const std::string out = commandOutput({"wl-paste", "--no-newline", "-t", type});
     return ByteBuffer(out.begin(), out.end());
@@ -41,7 +26,9 @@ class WaylandClipboard : public HostProcessTest {
     platform_ = "wayland";
     start();
     ASSERT_FALSE(HasFatalFailure());
-    const DecodedImage image = noise();
+    // A noise image whose PNG (about 4 MB) is far more than a pipe holds, so
+    // that a reader gets it in many writes.
+    const DecodedImage image = noiseImage(1200, 900, 11, true);
     const ByteBuffer png = *encodePng(image);
     for (const bool overlay : {false, true}) {
       SCOPED_TRACE(overlay ? "the overlay focused" : "nothing of the host's focused");

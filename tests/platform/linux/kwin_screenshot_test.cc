@@ -171,6 +171,8 @@ class FakeKWin {
     dir_ = dir;
     bus_ = std::make_unique<dravel::testing::PrivateBus>(dir_);
     if (bus_->address().empty()) return;
+    // The fake's connection and the route's.
+    env_.emplace("DBUS_SESSION_BUS_ADDRESS", bus_->address().c_str());
     context_ = g_main_context_new();
     loop_ = g_main_loop_new(context_, FALSE);
     std::promise<bool> ready;
@@ -191,12 +193,12 @@ class FakeKWin {
     for (int fd : heldPipes_) ::close(fd);
     if (loop_) g_main_loop_unref(loop_);
     if (context_) g_main_context_unref(context_);
+    env_.reset();
     bus_.reset();
     if (!dir_.empty()) std::filesystem::remove_all(dir_);
   }
 
   bool serving() const { return serving_; }
-  const std::string& address() const { return bus_->address(); }
   // The screen names and areas KWin was asked to capture, in order.
   std::vector<std::string> asked() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -206,32 +208,14 @@ class FakeKWin {
  private:
   void serve(std::promise<bool>& ready) {
     g_main_context_push_thread_default(context_);
-    GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
-        address().c_str(),
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr);
-    if (connection) {
-      GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kInterfaces, nullptr);
+    {
       static const GDBusInterfaceVTable vtable = {onCall, nullptr, nullptr, {}};
-      g_dbus_connection_register_object(connection, "/KWin", node->interfaces[0], &vtable, this,
-                                        nullptr, nullptr);
-      g_dbus_connection_register_object(connection, "/org/kde/KWin/ScreenShot2",
-                                        node->interfaces[1], &vtable, this, nullptr, nullptr);
-      g_dbus_node_info_unref(node);
-      GVariant* owned = g_dbus_connection_call_sync(
-          connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-          "RequestName", g_variant_new("(su)", "org.kde.KWin", 4u), G_VARIANT_TYPE("(u)"),
-          G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-      ready.set_value(owned != nullptr);
-      if (owned) g_variant_unref(owned);
-    } else {
-      ready.set_value(false);
-    }
-    if (connection) {
-      g_main_loop_run(loop_);
-      g_dbus_connection_close_sync(connection, nullptr, nullptr);
-      g_object_unref(connection);
+      dravel::testing::OwnedBusObject kwin;
+      const bool owned =
+          kwin.start("org.kde.KWin", "/org/kde/KWin/ScreenShot2", kScreenShot2, &vtable, this) &&
+          kwin.serveAlso("/KWin", kSupport, &vtable, this);
+      ready.set_value(owned);
+      if (owned) g_main_loop_run(loop_);
     }
     while (g_main_context_iteration(context_, FALSE)) {
     }
@@ -299,10 +283,11 @@ class FakeKWin {
     }
   }
 
-  static constexpr char kInterfaces[] =
+  static constexpr char kSupport[] =
       "<node><interface name='org.kde.KWin'><method name='supportInformation'>"
-      "<arg type='s' direction='out'/></method></interface>"
-      "<interface name='org.kde.KWin.ScreenShot2'>"
+      "<arg type='s' direction='out'/></method></interface></node>";
+  static constexpr char kScreenShot2[] =
+      "<node><interface name='org.kde.KWin.ScreenShot2'>"
       "<method name='CaptureScreen'><arg type='s' direction='in'/>"
       "<arg type='a{sv}' direction='in'/><arg type='h' direction='in'/>"
       "<arg type='a{sv}' direction='out'/></method>"
@@ -314,6 +299,7 @@ class FakeKWin {
   Behaviour behaviour_;
   std::string dir_;
   std::unique_ptr<dravel::testing::PrivateBus> bus_;
+  std::optional<dravel::testing::ScopedEnv> env_;
   GMainContext* context_ = nullptr;
   GMainLoop* loop_ = nullptr;
   std::thread thread_;
@@ -349,7 +335,6 @@ TEST(KWinScreenShot, ThePipeIsReadWhileTheCallIsPendingAndMustHoldTheAnnouncedBy
     SCOPED_TRACE(c.what);
     FakeKWin kwin(c.kwin);
     ASSERT_TRUE(kwin.serving());
-    dravel::testing::ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", kwin.address().c_str());
     std::string why;
     CaptureRoutePtr route = makeKWinScreenShotRoute(&why);
     ASSERT_TRUE(route) << why;

@@ -2,11 +2,7 @@
 // key values and masks, and read from the desktop's keybinding settings.
 #include "platform/linux/linux_user_defaults.h"
 
-// The settings backend's own interface, to tell which one this process uses.
-#define G_SETTINGS_ENABLE_BACKEND
-#include <gdk/gdk.h>
 #include <gio/gio.h>
-#include <gio/gsettingsbackend.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -226,32 +222,6 @@ TEST_F(LinuxHotkeySettings, CustomBindingsAreReadAtTheirListedPaths) {
   std::vector<HotkeyBinding> after = bindingsOf(mediaKeys);
   EXPECT_TRUE(contains(after, {kKeyF9, 0x100000}));
   EXPECT_EQ(after.size(), before + 1) << "only the binding, once; the invalid path skipped";
-}
-
-// The desktop's own tool writes a binding into a settings file this process
-// then reads: the backend a user's session has on disk, not only memory.
-TEST(LinuxHotkeyKeyfileSettings, ABindingSetWithTheSettingsToolIsRead) {
-  useOwnSchemas();
-  std::string pattern = ::testing::TempDir() + "/dravel-hotkeys-XXXXXX";
-  ASSERT_TRUE(::mkdtemp(pattern.data()));
-  const char* directory = pattern.c_str();
-  ::setenv("XDG_CONFIG_HOME", directory, 1);
-  ::setenv("GSETTINGS_BACKEND", "keyfile", 1);
-  dravel::testing::commandOutput({"gsettings", "set", "org.gnome.shell.keybindings",
-                                  "show-screenshot-ui", "['<Super><Alt>p', 'disabled']"});
-  GSettingsBackend* backend = g_settings_backend_get_default();
-  const std::string backendType = G_OBJECT_TYPE_NAME(backend);
-  g_object_unref(backend);
-  // GLib picks its settings backend once a process: this test needs a
-  // process of its own (as CTest gives every test).
-  if (backendType != "GKeyfileSettingsBackend") std::filesystem::remove_all(directory);
-  ASSERT_EQ(backendType, "GKeyfileSettingsBackend")
-      << "another backend was chosen earlier in this process";
-  std::vector<std::string> accelerators = acceleratorsFromSettings({"org.gnome.shell.keybindings"});
-  std::filesystem::remove_all(directory);
-  EXPECT_NE(std::find(accelerators.begin(), accelerators.end(), "<Super><Alt>p"),
-            accelerators.end());
-  EXPECT_EQ(std::find(accelerators.begin(), accelerators.end(), "Print"), accelerators.end());
 }
 
 // The host's probe, fed the table built from the desktop's default settings,

@@ -134,8 +134,16 @@ TEST_F(RestoreTokenStoreTest, BelievesOnlyAUuidInAPrivateFileOfThisUser) {
   };
   const std::string elsewhere = (root_ / "elsewhere").string();
   const Case refused[] = {
-      {"garbage", [&] { std::ofstream(path) << "garbage\n"; }},
-      {"too long", [&] { std::ofstream(path) << token << token << "\n"; }},
+      {"garbage in a private file",
+       [&] {
+         std::ofstream(path) << "garbage\n";
+         ::chmod(path.c_str(), 0600);
+       }},
+      {"too long",
+       [&] {
+         std::ofstream(path) << token << token << "\n";
+         ::chmod(path.c_str(), 0600);
+       }},
       {"readable by others",
        [&] {
          std::ofstream(path) << token << "\n";

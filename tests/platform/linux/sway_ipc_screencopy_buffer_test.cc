@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <wayland-client-protocol.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
