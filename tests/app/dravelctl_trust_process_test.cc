@@ -88,6 +88,7 @@ TEST_F(ProgramEdges, DravelctlRefusesBadArgumentsWithItsUsage) {
       {"call", "", "state"},
       {"call", std::string(kMaxChannelNameSize + 1, 'c'), "state"},
       {"call", "sim/desktop", ""},
+      {"screenshot", "--compression", "huge", "-o", "x.png"},
   };
   for (std::vector<std::string> args : bad) {
     args.insert(args.begin(), {"--socket", none});
@@ -101,6 +102,9 @@ TEST_F(ProgramEdges, DravelctlRefusesBadArgumentsWithItsUsage) {
       << err_;
   EXPECT_EQ(ctlRun({"--socket", none, "screenshot", "--display", "4294967295", "-o", "x.png"}), 3)
       << err_;
+  // A target refused is refused before any host is looked for.
+  EXPECT_EQ(ctlRun({"--socket", none, "screenshot", "-o", dir_}), 2);
+  EXPECT_NE(err_.find("is a folder"), std::string::npos) << err_;
 }
 
 TEST_F(ProgramEdges, FilesThatCannotBeReadAreRefusedWithStatus2) {
