@@ -15,6 +15,7 @@
 
 #include "channels/frame.h"
 #include "channels/standard_codec.h"
+#include "tests/channels/socket_test_support.h"
 #include "tests/support/host_process.h"
 
 namespace dravel::testing {
@@ -63,23 +64,6 @@ class ProgramEdges : public HostProcessTest {
   }
 
   // A socket bound at `path`, listening with no room for waiting connections.
-  static sockaddr_un addressOf(const std::string& path) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    return addr;
-  }
-  // A socket bound at `path`, listening unless `backlog` is negative.
-  int listener(const std::string& path, int backlog = 0) {
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_un addr = addressOf(path);
-    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0) << path;
-    if (backlog >= 0) {
-      EXPECT_EQ(::listen(fd, backlog), 0);
-    }
-    return fd;
-  }
-
   std::string err_;
 };
 
@@ -176,13 +160,8 @@ TEST_F(ProgramEdges, AScenarioFileOutOfBoundsIsRefusedWithStatus1) {
 TEST_F(ProgramEdges, TimeoutsCoverConnectingAndSending) {
   // A host whose backlog is full: connecting waits for room that never comes.
   const std::string full = dir_ + "/full.sock";
-  int listenFd = listener(full);
-  std::vector<int> waiting;
-  const sockaddr_un at = addressOf(full);
-  for (bool connected = true; connected && waiting.size() < 64;) {
-    waiting.push_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    connected = ::connect(waiting.back(), reinterpret_cast<const sockaddr*>(&at), sizeof at) == 0;
-  }
+  int listenFd = boundSocket(full, 0);
+  const std::vector<int> waiting = fillBacklog(full);
   ctlSays({"--socket", full, "--timeout", "0.5", "call", "a", "b"}, 3,
           "timed out connecting to " + full);
   EXPECT_EQ(ctlRun({"--socket", full, "--timeout", "0.5", "watch"}), 3) << err_;
@@ -192,7 +171,7 @@ TEST_F(ProgramEdges, TimeoutsCoverConnectingAndSending) {
   // A host that takes the connection but never reads: the call cannot even
   // be sent, and the timeout covers that too.
   const std::string deaf = dir_ + "/deaf.sock";
-  listenFd = listener(deaf, 4);
+  listenFd = boundSocket(deaf, 4);
   const std::string bytes = dir_ + "/bytes.bin";
   std::ofstream(bytes) << std::string(16 << 20, 'x');
   ctlSays(
@@ -250,7 +229,7 @@ TEST_F(ProgramEdges, DravelctlRefusesSocketFoldersOthersControl) {
           underXdg);
 
   // A socket of another user in a folder of ours.
-  const int fd = listener(dir_ + "/planted.sock", 4);
+  const int fd = boundSocket(dir_ + "/planted.sock", 4);
   ASSERT_EQ(::chown((dir_ + "/planted.sock").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
   ctlSays({"--socket", dir_ + "/planted.sock", "call", "a", "b"}, 4,
           "refusing socket " + dir_ + "/planted.sock: it belongs to uid " +
@@ -273,7 +252,7 @@ TEST_F(ProgramEdges, DravelctlSendsNothingToAListenerOfAnotherUser) {
                    StandardMethodCodec::encodeSuccessEnvelope(
                        ValueMap{{"width", 1}, {"height", 1}, {"bytes", ByteBuffer{1, 2, 3, 255}}}))
           .flatten();
-  const int fd = listener(path, -1);
+  const int fd = boundSocket(path);
   const uid_t otherUid = nobody->pw_uid;
   const gid_t otherGid = nobody->pw_gid;
   pid_t child = ::fork();

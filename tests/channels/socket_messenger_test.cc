@@ -22,6 +22,7 @@
 #include "channels/log.h"
 #include "channels/requester.h"
 #include "channels/socket_client.h"
+#include "tests/channels/socket_test_support.h"
 
 namespace dravel {
 namespace {
@@ -58,20 +59,11 @@ class SocketMessengerTest : public ::testing::Test {
     ASSERT_TRUE(::mkdtemp(dir));
     dir_ = dir;
     path_ = dir_ + "/run/host.sock";
-    context_ = g_main_context_new();
-    // Wakes the context regularly, so pumping never blocks for long.
-    tick_ = g_timeout_source_new(5);
-    g_source_set_callback(
-        tick_, [](gpointer) { return gboolean(G_SOURCE_CONTINUE); }, nullptr, nullptr);
-    g_source_attach(tick_, context_);
     messenger_ = std::make_unique<SocketMessenger>(context_);
   }
   void TearDown() override {
     if (client_.joinable()) client_.join();
     messenger_.reset();
-    g_source_destroy(tick_);
-    g_source_unref(tick_);
-    g_main_context_unref(context_);
     std::filesystem::remove_all(dir_);
   }
 
@@ -102,12 +94,7 @@ class SocketMessengerTest : public ::testing::Test {
   }
 
   bool pumpUntil(const std::function<bool()>& done, double seconds = 10) {
-    const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(seconds * 1e6);
-    while (!done()) {
-      if (g_get_monotonic_time() > deadline) return false;
-      g_main_context_iteration(context_, TRUE);
-    }
-    return true;
+    return pumped_.pumpUntil(done, seconds);
   }
 
   // Runs `body` with a connected client on another thread; pumps until it ends.
@@ -119,8 +106,8 @@ class SocketMessengerTest : public ::testing::Test {
 
   std::string dir_;
   std::string path_;
-  GMainContext* context_ = nullptr;
-  GSource* tick_ = nullptr;
+  testing::PumpedContext pumped_;
+  GMainContext* context_ = pumped_.get();
   std::unique_ptr<SocketMessenger> messenger_;
   // How many logged lines hold `part`.
   size_t linesWith(const std::string& part) const {
@@ -529,25 +516,10 @@ TEST_F(SocketMessengerTest, OutOfDescriptorsItBacksOffLogsOnceAndServesWhenTheyF
   EXPECT_EQ(linesWith("[socket] accepting connections again after"), 1u);
 }
 
-sockaddr_un addressOf(const std::string& path) {
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strcpy(addr.sun_path, path.c_str());
-  return addr;
-}
-
-// A socket bound at `path`, not listening.
-int boundSocket(const std::string& path) {
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  const sockaddr_un addr = addressOf(path);
-  EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0) << path;
-  return fd;
-}
-
 TEST_F(SocketMessengerTest, ReplacesAStaleSocketButRefusesOtherFilesAndLongPaths) {
   std::filesystem::create_directories(dir_ + "/run");
   // A socket file whose host is gone.
-  ::close(boundSocket(path_));
+  ::close(testing::boundSocket(path_));
   listen();
   EXPECT_TRUE(log_.contains("[socket] replaced a stale socket at " + path_));
 
@@ -559,18 +531,8 @@ TEST_F(SocketMessengerTest, ReplacesAStaleSocketButRefusesOtherFilesAndLongPaths
   // A host that takes no connections (stopped, its queue full) is reported
   // after a bounded wait, not waited for.
   const std::string frozen = dir_ + "/frozen.sock";
-  const int listener = boundSocket(frozen);
-  ASSERT_EQ(::listen(listener, 0), 0);
-  const sockaddr_un at = addressOf(frozen);
-  std::vector<int> queued;
-  for (int i = 0; i < 64; ++i) {
-    int c = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    if (::connect(c, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0) {
-      ::close(c);
-      break;
-    }
-    queued.push_back(c);
-  }
+  const int listener = testing::boundSocket(frozen, 0);
+  const std::vector<int> queued = testing::fillBacklog(frozen);
   why = prepareSocketPath(frozen, false, std::chrono::milliseconds(200));
   EXPECT_EQ(why.value_or(""), "another host holds " + frozen +
                                   " but takes no connections (it may be stopped or hung)");
