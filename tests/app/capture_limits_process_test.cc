@@ -195,13 +195,10 @@ void CaptureLimitsProcess::sigtermDuringALongRendering(bool legacy) {
     // The engine has begun drawing once the screenshot is asked for.
     ASSERT_TRUE(waitUntil([&] {
       const Value capture = state("capture");
-      const Value* requests = capture.at("requests");
-      const ValueList* list = requests ? requests->asList() : nullptr;
-      if (!list) return false;
-      for (const Value& r : *list) {
-        if (r.stringAt("kind") == std::optional<std::string>("screenshot")) return true;
-      }
-      return false;
+      const ValueList* list = capture.at("requests") ? capture.at("requests")->asList() : nullptr;
+      return list && std::ranges::any_of(*list, [](const Value& r) {
+               return r.stringAt("kind") == std::optional<std::string>("screenshot");
+             });
     })) << hostLog();
   } else {
     // The main thread draws and answers nothing meanwhile; give it time to
