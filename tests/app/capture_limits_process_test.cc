@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "channels/standard_codec.h"
+#include "tests/platform/scoped_env.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/host_process.h"
 #include "tests/support/png_maker.h"
@@ -83,21 +84,14 @@ TEST_F(CaptureLimitsProcess, ACaptureWithoutMemoryForItFailsAndTheHostGoesOn) {
   // A 7000 x 7000 screen: 196 MB of pixels, below the frame limit.
   const std::string scenario =
       R"({"screens": [{"frame": [0, 0, 7000, 7000], "scale": 1, "displayId": 1}]})";
-  if (kSanitized) {
+  {
     // The sanitizer's allocator cannot run under an address-space limit; it
     // fails large allocations itself instead.
     const char* old = std::getenv("ASAN_OPTIONS");
-    const std::string saved = old ? old : "";
-    const std::string limited = (saved.empty() ? "" : saved + ":") +
+    const std::string limited = std::string(old && *old ? old + std::string(":") : "") +
                                 "allocator_may_return_null=1:max_allocation_size_mb=64";
-    ::setenv("ASAN_OPTIONS", limited.c_str(), 1);
-    startOnScenario(scenario);
-    if (old) {
-      ::setenv("ASAN_OPTIONS", saved.c_str(), 1);
-    } else {
-      ::unsetenv("ASAN_OPTIONS");
-    }
-  } else {
+    std::optional<ScopedEnv> asan;
+    if (kSanitized) asan.emplace("ASAN_OPTIONS", limited.c_str());
     startOnScenario(scenario);
   }
   if (HasFatalFailure()) return;
@@ -201,13 +195,10 @@ void CaptureLimitsProcess::sigtermDuringALongRendering(bool legacy) {
     // The engine has begun drawing once the screenshot is asked for.
     ASSERT_TRUE(waitUntil([&] {
       const Value capture = state("capture");
-      const Value* requests = capture.at("requests");
-      const ValueList* list = requests ? requests->asList() : nullptr;
-      if (!list) return false;
-      for (const Value& r : *list) {
-        if (r.stringAt("kind") == std::optional<std::string>("screenshot")) return true;
-      }
-      return false;
+      const ValueList* list = capture.at("requests") ? capture.at("requests")->asList() : nullptr;
+      return list && std::ranges::any_of(*list, [](const Value& r) {
+               return r.stringAt("kind") == std::optional<std::string>("screenshot");
+             });
     })) << hostLog();
   } else {
     // The main thread draws and answers nothing meanwhile; give it time to

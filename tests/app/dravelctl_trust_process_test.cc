@@ -15,6 +15,7 @@
 
 #include "channels/frame.h"
 #include "channels/standard_codec.h"
+#include "tests/channels/socket_test_support.h"
 #include "tests/support/host_process.h"
 
 namespace dravel::testing {
@@ -47,6 +48,13 @@ class ProgramEdges : public HostProcessTest {
     return run(args, environment, seconds);
   }
 
+  // Runs dravelctl, expecting `status` and `part` in what it writes to stderr.
+  void ctlSays(std::vector<std::string> args, int status, const std::string& part,
+               const std::vector<std::string>& environment = {}) {
+    EXPECT_EQ(ctlRun(std::move(args), environment), status) << err_;
+    EXPECT_NE(err_.find(part), std::string::npos) << err_;
+  }
+
   // A folder of the given mode (the umask left out).
   std::string folder(const std::string& name, mode_t mode) {
     std::string path = dir_ + "/" + name;
@@ -56,16 +64,6 @@ class ProgramEdges : public HostProcessTest {
   }
 
   // A socket bound at `path`, listening with no room for waiting connections.
-  int listener(const std::string& path, int backlog = 0) {
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << path;
-    EXPECT_EQ(::listen(fd, backlog), 0);
-    return fd;
-  }
-
   std::string err_;
 };
 
@@ -88,6 +86,7 @@ TEST_F(ProgramEdges, DravelctlRefusesBadArgumentsWithItsUsage) {
       {"call", "", "state"},
       {"call", std::string(kMaxChannelNameSize + 1, 'c'), "state"},
       {"call", "sim/desktop", ""},
+      {"screenshot", "--compression", "huge", "-o", "x.png"},
   };
   for (std::vector<std::string> args : bad) {
     args.insert(args.begin(), {"--socket", none});
@@ -101,6 +100,8 @@ TEST_F(ProgramEdges, DravelctlRefusesBadArgumentsWithItsUsage) {
       << err_;
   EXPECT_EQ(ctlRun({"--socket", none, "screenshot", "--display", "4294967295", "-o", "x.png"}), 3)
       << err_;
+  // A target refused is refused before any host is looked for.
+  ctlSays({"--socket", none, "screenshot", "-o", dir_}, 2, "is a folder");
 }
 
 TEST_F(ProgramEdges, FilesThatCannotBeReadAreRefusedWithStatus2) {
@@ -127,14 +128,12 @@ TEST_F(ProgramEdges, FilesThatCannotBeReadAreRefusedWithStatus2) {
       {dir_ + "/missing.json", "No such file"},
   };
   for (const auto& [path, why] : files) {
-    EXPECT_EQ(ctlRun({"--socket", dir_ + "/none.sock", "call", "sim/desktop", "load", "@" + path}),
-              2)
-        << path;
-    EXPECT_NE(err_.find("cannot read " + path + ": " + why), std::string::npos) << err_;
+    ctlSays({"--socket", dir_ + "/none.sock", "call", "sim/desktop", "load", "@" + path}, 2,
+            "cannot read " + path + ": " + why);
     const std::string bytesPath = path == large ? huge : path;
     const std::string marker = R"({"bytes": {"$file": ")" + bytesPath + R"("}})";
-    EXPECT_EQ(ctlRun({"--socket", dir_ + "/none.sock", "call", "a", "b", marker}), 2) << path;
-    EXPECT_NE(err_.find("cannot read " + bytesPath + ": " + why), std::string::npos) << err_;
+    ctlSays({"--socket", dir_ + "/none.sock", "call", "a", "b", marker}, 2,
+            "cannot read " + bytesPath + ": " + why);
 
     std::vector<std::string> host = hostArgs({"--scenario", path});
     EXPECT_EQ(run(host), 2) << path;
@@ -161,19 +160,10 @@ TEST_F(ProgramEdges, AScenarioFileOutOfBoundsIsRefusedWithStatus1) {
 TEST_F(ProgramEdges, TimeoutsCoverConnectingAndSending) {
   // A host whose backlog is full: connecting waits for room that never comes.
   const std::string full = dir_ + "/full.sock";
-  int listenFd = listener(full);
-  std::vector<int> waiting;
-  for (int i = 0; i < 64; ++i) {
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, full.c_str(), sizeof addr.sun_path - 1);
-    const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    waiting.push_back(fd);
-    if (!connected) break;
-  }
-  EXPECT_EQ(ctlRun({"--socket", full, "--timeout", "0.5", "call", "a", "b"}), 3) << err_;
-  EXPECT_NE(err_.find("timed out connecting to " + full), std::string::npos) << err_;
+  int listenFd = boundSocket(full, 0);
+  const std::vector<int> waiting = fillBacklog(full);
+  ctlSays({"--socket", full, "--timeout", "0.5", "call", "a", "b"}, 3,
+          "timed out connecting to " + full);
   EXPECT_EQ(ctlRun({"--socket", full, "--timeout", "0.5", "watch"}), 3) << err_;
   for (int fd : waiting) ::close(fd);
   ::close(listenFd);
@@ -181,17 +171,15 @@ TEST_F(ProgramEdges, TimeoutsCoverConnectingAndSending) {
   // A host that takes the connection but never reads: the call cannot even
   // be sent, and the timeout covers that too.
   const std::string deaf = dir_ + "/deaf.sock";
-  listenFd = listener(deaf, 4);
+  listenFd = boundSocket(deaf, 4);
   const std::string bytes = dir_ + "/bytes.bin";
   std::ofstream(bytes) << std::string(16 << 20, 'x');
-  EXPECT_EQ(ctlRun({"--socket", deaf, "--timeout", "0.5", "call", "a", "b",
-                    R"({"$file": ")" + bytes + R"("})"}),
-            3)
-      << err_;
-  EXPECT_NE(err_.find("timed out sending"), std::string::npos) << err_;
+  ctlSays(
+      {"--socket", deaf, "--timeout", "0.5", "call", "a", "b", R"({"$file": ")" + bytes + R"("})"},
+      3, "timed out sending");
   // A small call is sent, and its reply never comes.
-  EXPECT_EQ(ctlRun({"--socket", deaf, "--timeout", "0.5", "call", "a", "b"}), 3) << err_;
-  EXPECT_NE(err_.find("timed out waiting for the reply"), std::string::npos) << err_;
+  ctlSays({"--socket", deaf, "--timeout", "0.5", "call", "a", "b"}, 3,
+          "timed out waiting for the reply");
   ::close(listenFd);
 }
 
@@ -209,23 +197,18 @@ TEST_F(ProgramEdges, DravelctlRefusesSocketFoldersOthersControl) {
   EXPECT_EQ(ctlRun({"call", "a", "b"}, underXdg), 3) << err_;
 
   ASSERT_EQ(::chmod((xdg + "/dravel").c_str(), 0777), 0);
-  EXPECT_EQ(ctlRun({"call", "a", "b"}, underXdg), 4) << err_;
-  EXPECT_NE(err_.find("refusing socket folder " + xdg +
-                      "/dravel: other users may write to it "
-                      "(mode 0777)"),
-            std::string::npos)
-      << err_;
+  ctlSays({"call", "a", "b"}, 4,
+          "refusing socket folder " + xdg + "/dravel: other users may write to it (mode 0777)",
+          underXdg);
 
   folder("tmp/" + own, 0777);
-  EXPECT_EQ(ctlRun({"call", "a", "b"}, underTmp), 4) << err_;
-  EXPECT_NE(err_.find("mode 0777"), std::string::npos) << err_;
+  ctlSays({"call", "a", "b"}, 4, "mode 0777", underTmp);
   ::rmdir((tmp + "/" + own).c_str());
 
   // A link, even to a private folder of our own.
   folder("elsewhere", 0700);
   ASSERT_EQ(::symlink((dir_ + "/elsewhere").c_str(), (tmp + "/" + own).c_str()), 0);
-  EXPECT_EQ(ctlRun({"call", "a", "b"}, underTmp), 4) << err_;
-  EXPECT_NE(err_.find("is a symbolic link"), std::string::npos) << err_;
+  ctlSays({"call", "a", "b"}, 4, "is a symbolic link", underTmp);
 
   // A path given with --socket may lie in a shared sticky folder, not in one
   // anybody may change.
@@ -241,21 +224,16 @@ TEST_F(ProgramEdges, DravelctlRefusesSocketFoldersOthersControl) {
   ASSERT_EQ(::rmdir((xdg + "/dravel").c_str()), 0);
   ASSERT_EQ(::rename(theirs.c_str(), (xdg + "/dravel").c_str()), 0);
   ASSERT_EQ(::chown((xdg + "/dravel").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
-  EXPECT_EQ(ctlRun({"call", "a", "b"}, underXdg), 4) << err_;
-  EXPECT_NE(err_.find("belongs to uid " + std::to_string(nobody->pw_uid) +
-                      " (nobody), not to "
-                      "uid 0 (root)"),
-            std::string::npos)
-      << err_;
+  ctlSays({"call", "a", "b"}, 4,
+          "belongs to uid " + std::to_string(nobody->pw_uid) + " (nobody), not to uid 0 (root)",
+          underXdg);
 
   // A socket of another user in a folder of ours.
-  const int fd = listener(dir_ + "/planted.sock", 4);
+  const int fd = boundSocket(dir_ + "/planted.sock", 4);
   ASSERT_EQ(::chown((dir_ + "/planted.sock").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
-  EXPECT_EQ(ctlRun({"--socket", dir_ + "/planted.sock", "call", "a", "b"}), 4) << err_;
-  EXPECT_NE(err_.find("refusing socket " + dir_ + "/planted.sock: it belongs to uid " +
-                      std::to_string(nobody->pw_uid)),
-            std::string::npos)
-      << err_;
+  ctlSays({"--socket", dir_ + "/planted.sock", "call", "a", "b"}, 4,
+          "refusing socket " + dir_ + "/planted.sock: it belongs to uid " +
+              std::to_string(nobody->pw_uid));
   ::close(fd);
 }
 
@@ -274,11 +252,7 @@ TEST_F(ProgramEdges, DravelctlSendsNothingToAListenerOfAnotherUser) {
                    StandardMethodCodec::encodeSuccessEnvelope(
                        ValueMap{{"width", 1}, {"height", 1}, {"bytes", ByteBuffer{1, 2, 3, 255}}}))
           .flatten();
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const int fd = boundSocket(path);
   const uid_t otherUid = nobody->pw_uid;
   const gid_t otherGid = nobody->pw_gid;
   pid_t child = ::fork();
@@ -295,11 +269,10 @@ TEST_F(ProgramEdges, DravelctlSendsNothingToAListenerOfAnotherUser) {
   }
   ::close(fd);
   const std::string shot = dir_ + "/shot.png";
-  EXPECT_EQ(ctlRun({"screenshot", "-o", shot}, {"XDG_RUNTIME_DIR=" + xdg}), 4) << err_;
-  EXPECT_NE(err_.find("refusing the host at " + path + ": it runs as uid " +
-                      std::to_string(otherUid) + " (nobody)"),
-            std::string::npos)
-      << err_;
+  ctlSays(
+      {"screenshot", "-o", shot}, 4,
+      "refusing the host at " + path + ": it runs as uid " + std::to_string(otherUid) + " (nobody)",
+      {"XDG_RUNTIME_DIR=" + xdg});
   EXPECT_NE(::access(shot.c_str(), F_OK), 0) << "the fake screenshot was written";
   EXPECT_EQ(waitFor(child, 30), 0) << "the other user's listener received the call";
 }

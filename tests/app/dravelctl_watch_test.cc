@@ -11,6 +11,7 @@
 
 #include "channels/socket_messenger.h"
 #include "channels/standard_codec.h"
+#include "tests/channels/socket_test_support.h"
 #include "tests/support/host_process.h"
 
 namespace dravel::testing {
@@ -24,18 +25,10 @@ TEST(DravelctlWatch, PrintsTheHostsCallsAndAnswersThemNotHandled) {
   const std::string socket = std::string(dir) + "/host.sock";
   const std::string out = std::string(dir) + "/watch.out";
 
-  GMainContext* context = g_main_context_new();
-  GSource* tick = g_timeout_source_new(5);
-  g_source_set_callback(
-      tick, [](gpointer) { return gboolean(G_SOURCE_CONTINUE); }, nullptr, nullptr);
-  g_source_attach(tick, context);
-  auto pumpUntil = [&](const std::function<bool()>& done) {
-    const gint64 deadline = g_get_monotonic_time() + 20 * G_USEC_PER_SEC;
-    while (!done() && g_get_monotonic_time() < deadline) g_main_context_iteration(context, TRUE);
-    return done();
-  };
+  PumpedContext context;
+  auto pumpUntil = [&](const std::function<bool()>& done) { return context.pumpUntil(done, 20); };
   {
-    SocketMessenger messenger(context);
+    SocketMessenger messenger(context.get());
     ASSERT_FALSE(messenger.listen(socket));
     pid_t pid = spawn({ctl, "--socket", socket, "watch"}, out, std::string(dir) + "/watch.err");
     ASSERT_TRUE(pumpUntil([&] { return messenger.connectionCount() == 1; }));
@@ -62,9 +55,6 @@ TEST(DravelctlWatch, PrintsTheHostsCallsAndAnswersThemNotHandled) {
     }));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  g_source_destroy(tick);
-  g_source_unref(tick);
-  g_main_context_unref(context);
   std::filesystem::remove_all(dir);
 }
 

@@ -10,8 +10,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/support/host_process.h"
-
 namespace dravel {
 namespace {
 
@@ -130,21 +128,6 @@ TEST_F(ScreenshotFileTest, ASignalMidWriteLeavesNoFile) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
     EXPECT_TRUE(names().empty()) << names().front();
   }
-}
-
-TEST_F(ScreenshotFileTest, DravelctlRefusesABadTargetBeforeLookingForAHost) {
-  const std::string ctl = testing::dravelctlBinary();
-  ASSERT_FALSE(ctl.empty()) << "dravelctl is built with the tests";
-  // No host listens on this socket: a target refused first exits 2, not 3.
-  const fs::path err = dir_ / "err";
-  auto run = [&](const std::string& args) {
-    const std::string line = ctl + " --socket " + (dir_ / "none.sock").string() + " screenshot " +
-                             args + " 2>" + err.string();
-    return WEXITSTATUS(std::system(line.c_str()));
-  };
-  EXPECT_EQ(run("-o " + dir_.string()), 2);
-  EXPECT_NE(contents(err).find("is a folder"), std::string::npos) << contents(err);
-  EXPECT_EQ(run("--compression huge -o x.png"), 2);
 }
 
 }  // namespace

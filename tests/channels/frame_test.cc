@@ -19,6 +19,10 @@ std::vector<uint8_t> bytesOf(const Message& m) {
   return m.flatten();
 }
 
+std::tuple<FrameKind, uint64_t, std::string, std::vector<uint8_t>> fields(const Frame& f) {
+  return {f.kind, f.requestId, f.channel, {f.payload.begin(), f.payload.end()}};
+}
+
 std::vector<Frame> readAll(FrameReader& reader, const std::vector<uint8_t>& stream, size_t chunk) {
   std::vector<Frame> frames;
   for (size_t i = 0; i < stream.size(); i += chunk) {
@@ -44,15 +48,10 @@ TEST(FrameReader, ReadsFramesInAnyChunking) {
     FrameReader reader;
     auto frames = readAll(reader, stream, chunk);
     ASSERT_EQ(frames.size(), 2u) << "chunk " << chunk << ": " << reader.error();
-    EXPECT_EQ(frames[0].kind, FrameKind::kCall);
-    EXPECT_EQ(frames[0].requestId, 7u);
-    EXPECT_EQ(frames[0].channel, "dravel/capture");
-    EXPECT_EQ(std::vector<uint8_t>(frames[0].payload.begin(), frames[0].payload.end()),
-              payload.flatten());
-    EXPECT_EQ(frames[1].kind, FrameKind::kReply);
-    EXPECT_EQ(frames[1].requestId, 9u);
-    EXPECT_TRUE(frames[1].channel.empty());
-    EXPECT_TRUE(frames[1].payload.empty());
+    EXPECT_EQ(fields(frames[0]),
+              std::make_tuple(FrameKind::kCall, uint64_t{7}, "dravel/capture", payload.flatten()));
+    EXPECT_EQ(fields(frames[1]),
+              std::make_tuple(FrameKind::kReply, uint64_t{9}, "", std::vector<uint8_t>{}));
     EXPECT_FALSE(reader.midFrame());
   }
 }

@@ -106,24 +106,6 @@ TEST_F(GLibMainQueueTest, AsyncFromAnyThreadAndDelaysRunOnTheLoop) {
   EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
-TEST_F(GLibMainQueueTest, ModalTimerTicksInsideTheModalRun) {
-  GLibMainQueue q(context_);
-  int ticks = 0;
-  TimerId id = 0;
-  id = q.addModalTimer(0.005, [&] {
-    if (++ticks == 2) {
-      q.cancelTimer(id);
-      q.stopModal();
-    }
-  });
-  q.async([&] {
-    q.runModal();
-    q.quit();
-  });
-  q.run();
-  EXPECT_EQ(ticks, 2);
-}
-
 TEST_F(GLibMainQueueTest, QuitEndsTheModalRunsItInterrupts) {
   GLibMainQueue q(context_);
   std::vector<std::string> steps;

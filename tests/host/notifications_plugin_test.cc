@@ -10,6 +10,12 @@
 namespace dravel::testing {
 namespace {
 
+// A request's fields, comparable and printable as one.
+std::tuple<std::string, std::string, std::string, bool, Value> fields(
+    const NotificationRequest& r) {
+  return {r.identifier, r.title, r.body, r.sound, Value(r.userInfo)};
+}
+
 class Notifications : public LaunchedHostTest {
  protected:
   void SetUp() override {
@@ -47,23 +53,16 @@ TEST_F(Notifications, ArgumentsOfTheWrongTypeOrNoneTakeTheirDefaults) {
                         Value(true)));
   auto delivered = center().delivered();
   ASSERT_EQ(delivered.size(), 2u);
-  EXPECT_EQ(delivered[0].request.identifier, "dravel.saved");
-  EXPECT_EQ(delivered[0].request.title, "Saved");
-  EXPECT_EQ(delivered[0].request.body, "shot.png");
-  EXPECT_FALSE(delivered[0].request.sound);
-  EXPECT_EQ(Value(delivered[0].request.userInfo),
-            Value(ValueMap{{"id", "saved"}, {"payload", "/tmp/shot.png"}}));
+  EXPECT_EQ(fields(delivered[0].request),
+            fields({"dravel.saved", "Saved", "shot.png", false,
+                    ValueMap{{"id", "saved"}, {"payload", "/tmp/shot.png"}}}));
   // Arguments that are not a map are no arguments; permission is asked with alert and sound
   // on every show.
   EXPECT_TRUE(isSuccess(show(Value("not a map")), Value(true)));
   ASSERT_EQ(center().delivered().size(), 2u);
-  for (const auto& d : {delivered[1], center().delivered()[1]}) {
-    EXPECT_EQ(d.request.identifier, "dravel.update");
-    EXPECT_EQ(d.request.title, "");
-    EXPECT_EQ(d.request.body, "");
-    EXPECT_TRUE(d.request.sound);
-    EXPECT_EQ(Value(d.request.userInfo), Value(ValueMap{{"id", "update"}}));
-  }
+  for (const auto& d : {delivered[1], center().delivered()[1]})
+    EXPECT_EQ(fields(d.request),
+              fields({"dravel.update", "", "", true, ValueMap{{"id", "update"}}}));
   EXPECT_EQ(center().authorizationRequests(), (std::vector<int>{6, 6, 6}));
 }
 

@@ -14,22 +14,23 @@ class OverlayMode : public LaunchedHostTest {
     return capture("enterOverlay", ValueMap{{"displayId", displayId}});
   }
   sim::SimFlutterViewController& view() { return *desktop().embedding().viewController(); }
+  // What entering and leaving the overlay change: style, level, collection
+  // behaviour, opacity, background, alpha and frame.
+  auto windowState() {
+    sim::SimWindow& w = window();
+    return std::make_tuple(w.styleMask(), w.level(), w.collectionBehavior(), w.isOpaque(),
+                           w.backgroundColor(), w.alphaValue(), w.frame());
+  }
 };
 
 TEST_F(OverlayMode, EnterTurnsTheHiddenWindowIntoAFullScreenOverlay) {
   ASSERT_EQ(window().alphaValue(), 0.0);  // as start-up leaves it
   ASSERT_TRUE(isSuccess(enter(2), Value()));
-  sim::SimWindow& w = window();
   EXPECT_TRUE(host_.window->overlayActive);
-  EXPECT_EQ(w.styleMask(), 0u);
-  EXPECT_EQ(w.level(), 1000);
-  EXPECT_EQ(w.collectionBehavior(), 337u);
-  EXPECT_FALSE(w.isOpaque());
-  EXPECT_EQ(w.backgroundColor(), Color::clear());
+  EXPECT_EQ(windowState(), std::make_tuple(uint64_t{0}, 1000, uint64_t{337}, false, Color::clear(),
+                                           1.0, Rect{-1920, 0, 1920, 1080}));
   EXPECT_EQ(view().backgroundColor(), Color::clear());
-  EXPECT_EQ(w.alphaValue(), 1.0);
-  EXPECT_EQ(w.frame(), (Rect{-1920, 0, 1920, 1080}));
-  EXPECT_TRUE(w.isKey());
+  EXPECT_TRUE(window().isKey());
   EXPECT_EQ(desktop().application().policy, kActivationPolicyAccessory);
   EXPECT_TRUE(desktop().input().cursorHiddenUntilMoved);
 }
@@ -51,17 +52,13 @@ TEST_F(OverlayMode, SettingsSavedOnTheFirstEntryComeBackAfterTwoEntries) {
   EXPECT_TRUE(isSuccess(capture("exitOverlay"), Value()));
 
   EXPECT_FALSE(host_.window->overlayActive);
-  EXPECT_EQ(w.frame(), normalFrame);
-  EXPECT_EQ(w.styleMask(), uint64_t{kWindowStyleTitled | kWindowStyleResizable});
-  EXPECT_EQ(w.level(), 3);
-  EXPECT_EQ(w.collectionBehavior(), uint64_t{kCollectionMoveToActiveSpace});
-  EXPECT_TRUE(w.hasShadow());
-  EXPECT_TRUE(w.isOpaque());
-  EXPECT_EQ(w.backgroundColor(), Color::windowBackground());
-  EXPECT_EQ(view().backgroundColor(), viewColour);
   // Hidden, still opaque, and the application stays an accessory.
+  EXPECT_EQ(windowState(), std::make_tuple(uint64_t{kWindowStyleTitled | kWindowStyleResizable}, 3,
+                                           uint64_t{kCollectionMoveToActiveSpace}, true,
+                                           Color::windowBackground(), 1.0, normalFrame));
+  EXPECT_TRUE(w.hasShadow());
+  EXPECT_EQ(view().backgroundColor(), viewColour);
   EXPECT_FALSE(w.isVisible());
-  EXPECT_EQ(w.alphaValue(), 1.0);
   EXPECT_EQ(desktop().application().policy, kActivationPolicyAccessory);
 }
 

@@ -51,10 +51,9 @@ class ScreenCapturePipeline : public LaunchedHostTest {
 TEST_F(ScreenCapturePipeline, TheScreenshotServiceRouteAsksForFullPixelsInBGRA) {
   auto reply = captureDisplay(1);
   const Value& map = successValue(reply);
-  EXPECT_EQ(map.intAt("width"), 2880);
-  EXPECT_EQ(map.intAt("height"), 1800);
+  EXPECT_EQ(std::make_tuple(map.intAt("width"), map.intAt("height"), map.intAt("displayId")),
+            std::make_tuple(2880, 1800, 1));
   EXPECT_EQ((*map.asMap()->find("bytes")->asBytes())->size(), 20736000u);
-  EXPECT_EQ(map.intAt("displayId"), 1);
   EXPECT_TRUE(log().contains("[Capture] 2880x1800 in 0 ms"));
 
   auto requests = engine().requests();
@@ -224,31 +223,6 @@ CapturedImage image(int64_t width, int64_t height, int64_t bytesPerRow, PixelFor
 
 class PixelConversion : public HostTest {};
 
-TEST_F(PixelConversion, OnePixelInEachLayout) {
-  struct Case {
-    PixelFormat format;
-    std::vector<uint8_t> in;
-    std::vector<uint8_t> out;
-  };
-  const Case cases[] = {
-      // Opaque pure red.
-      {PixelFormat::kBGRAPremultiplied, {0, 0, 255, 255}, {0, 0, 255, 255}},
-      {PixelFormat::kBGRX, {0, 0, 255, 17}, {0, 0, 255, 255}},
-      {PixelFormat::kRGBAStraight, {255, 0, 0, 255}, {0, 0, 255, 255}},
-      // Half-transparent white: colour about half of 255.
-      {PixelFormat::kRGBAStraight, {255, 255, 255, 128}, {128, 128, 128, 128}},
-      {PixelFormat::kRGBAStraight, {10, 20, 30, 0}, {0, 0, 0, 0}},
-      {PixelFormat::kBGRAPremultiplied, {64, 64, 64, 128}, {64, 64, 64, 128}},
-  };
-  for (const Case& c : cases) {
-    PixelPayload p = CaptureHandler::bgraBytes(image(1, 1, 4, c.format, c.in));
-    ASSERT_TRUE(p.bytes);
-    EXPECT_EQ(p.width, 1);
-    EXPECT_EQ(p.height, 1);
-    EXPECT_EQ(*p.bytes, c.out) << static_cast<int>(c.format) << " " << int(c.in[3]);
-  }
-}
-
 TEST_F(PixelConversion, PremultiplicationIsCorrectlyRoundedForEveryValue) {
   std::vector<uint8_t> in;
   for (int a = 0; a < 256; ++a) {
@@ -269,27 +243,32 @@ TEST_F(PixelConversion, PremultiplicationIsCorrectlyRoundedForEveryValue) {
   }
 }
 
-TEST_F(PixelConversion, PaddedRowsComeOutTopFirstWithoutGaps) {
-  for (PixelFormat format :
-       {PixelFormat::kBGRAPremultiplied, PixelFormat::kBGRX, PixelFormat::kRGBAStraight}) {
+// Each layout: premultiplied BGRA is kept as it is (translucent included),
+// BGRX comes out opaque whatever its fourth byte, opaque straight RGBA swaps
+// to BGRA; the translucent straight values are the rounding test's.
+TEST_F(PixelConversion, PaddedRowsOfEachLayoutComeOutTopFirstWithoutGaps) {
+  const struct {
+    PixelFormat format;
+    uint8_t alphaIn, alphaOut;
+  } cases[] = {{PixelFormat::kBGRAPremultiplied, 128, 128},
+               {PixelFormat::kBGRX, 17, 255},
+               {PixelFormat::kRGBAStraight, 255, 255}};
+  for (const auto& c : cases) {
     // 3 x 2 pixels, 16 bytes per row: 4 bytes of padding filled with 0xEE.
-    std::vector<uint8_t> in;
-    for (int y = 0; y < 2; ++y) {
-      for (int x = 0; x < 3; ++x) in.insert(in.end(), {uint8_t(10 * y + x), 1, 2, 255});
-      in.insert(in.end(), {0xEE, 0xEE, 0xEE, 0xEE});
-    }
-    PixelPayload p = CaptureHandler::bgraBytes(image(3, 2, 16, format, in));
-    ASSERT_TRUE(p.bytes);
-    ASSERT_EQ(p.bytes->size(), 24u);
-    const bool swapped = format == PixelFormat::kRGBAStraight;
+    std::vector<uint8_t> in, out;
+    const bool swapped = c.format == PixelFormat::kRGBAStraight;
     for (int y = 0; y < 2; ++y) {
       for (int x = 0; x < 3; ++x) {
-        const uint8_t* px = p.bytes->data() + (y * 3 + x) * 4;
-        EXPECT_EQ(swapped ? px[2] : px[0], 10 * y + x);
-        EXPECT_EQ(px[1], 1);
-        EXPECT_EQ(px[3], 255);
+        const auto v = static_cast<uint8_t>(10 * y + x);
+        in.insert(in.end(), {v, 1, 2, c.alphaIn});
+        out.insert(out.end(), {swapped ? uint8_t{2} : v, 1, swapped ? v : uint8_t{2}, c.alphaOut});
       }
+      in.insert(in.end(), {0xEE, 0xEE, 0xEE, 0xEE});
     }
+    PixelPayload p = CaptureHandler::bgraBytes(image(3, 2, 16, c.format, in));
+    ASSERT_TRUE(p.bytes);
+    EXPECT_EQ(*p.bytes, out) << static_cast<int>(c.format);
+    EXPECT_EQ(std::make_pair(p.width, p.height), std::make_pair(int64_t{3}, int64_t{2}));
   }
 }
 

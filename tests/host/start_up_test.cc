@@ -79,10 +79,9 @@ TEST_F(TopStrip, LeftButtonEventsInsideTheStripGoToTheView) {
   window().deliverEvent(event(kLeftMouseDown, top_ - 10));
   window().deliverEvent(event(kLeftMouseDragged, top_ - 30));
   window().deliverEvent(event(kLeftMouseUp, top_ - 59.5));
-  ASSERT_EQ(view().received.size(), 3u);
-  EXPECT_EQ(view().received[0].selector, "mouseDown");
-  EXPECT_EQ(view().received[1].selector, "mouseDragged");
-  EXPECT_EQ(view().received[2].selector, "mouseUp");
+  std::vector<std::string> selectors;
+  for (const auto& r : view().received) selectors.push_back(r.selector);
+  EXPECT_EQ(selectors, (std::vector<std::string>{"mouseDown", "mouseDragged", "mouseUp"}));
   EXPECT_TRUE(window().inheritedEvents.empty());
 }
 
@@ -97,17 +96,14 @@ TEST_F(TopStrip, BoundariesAndOtherEventsTakeTheNormalPath) {
   EXPECT_EQ(window().inheritedEvents.size(), 6u);
 }
 
-TEST_F(TopStrip, NothingIsDivertedWithASheetOrDuringTheOverlay) {
+TEST_F(TopStrip, NothingIsDivertedWithASheetOrWithoutAContentView) {
   window().setAttachedSheet(true);
   window().deliverEvent(event(kLeftMouseDown, top_ - 10));
   window().setAttachedSheet(false);
-  host_.window->overlayActive = true;
-  window().deliverEvent(event(kLeftMouseDown, top_ - 10));
-  host_.window->overlayActive = false;
   window().setHasContentView(false);
   window().deliverEvent(event(kLeftMouseDown, top_ - 10));
   EXPECT_TRUE(view().received.empty());
-  EXPECT_EQ(window().inheritedEvents.size(), 3u);
+  EXPECT_EQ(window().inheritedEvents.size(), 2u);
 }
 
 class Reopen : public LaunchedHostTest {

@@ -1,6 +1,5 @@
 #include "platform/shared/image_codec.h"
 
-#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <tiffio.h>
@@ -28,6 +27,12 @@ DecodedImage sampleImage() {
   image.rgba = {255, 0,  0,   255, 10, 20,  30,  128, 1,  2,  3,  0,
                 0,   40, 250, 1,   90, 180, 200, 255, 77, 66, 55, 254};
   return image;
+}
+
+// Width, height and pixels of a decoded image; zero and empty for none.
+std::tuple<uint32_t, uint32_t, Bytes> shape(const std::optional<DecodedImage>& image) {
+  if (!image) return {0, 0, {}};
+  return {image->width, image->height, image->rgba};
 }
 
 // --- PNG files written directly with libpng, in layouts encodePng never
@@ -112,12 +117,11 @@ TEST(ImageCodec, RoundTripKeepsEveryByte) {
     SCOPED_TRACE(codec.name);
     const auto encoded = codec.encode(image);
     ASSERT_TRUE(encoded);
-    for (const auto& decoded : {codec.decode(*encoded), decodeImage(*encoded)}) {
-      ASSERT_TRUE(decoded);
-      EXPECT_EQ(decoded->width, image.width);
-      EXPECT_EQ(decoded->height, image.height);
-      EXPECT_EQ(decoded->rgba, image.rgba);
-    }
+    for (const auto& decoded : {codec.decode(*encoded), decodeImage(*encoded)})
+      EXPECT_EQ(shape(decoded), shape(image));
+    // The size is read from the header alone.
+    EXPECT_EQ(declaredImageSize(*encoded)->width, image.width);
+    EXPECT_EQ(declaredImageSize(*encoded)->height, image.height);
   }
 }
 
@@ -200,11 +204,8 @@ TEST(PngCodec, EveryStoredLayoutBecomesStraightRgba) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto decoded = decodePng(pngWithLayout(c.layout));
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(decoded->width, c.layout.width);
-    EXPECT_EQ(decoded->height, c.layout.height);
-    EXPECT_EQ(decoded->rgba, c.expected);
+    EXPECT_EQ(shape(decodePng(pngWithLayout(c.layout))),
+              std::make_tuple(c.layout.width, c.layout.height, c.expected));
   }
 }
 
@@ -292,39 +293,24 @@ TEST(TiffCodec, OtherLayoutsBecomeStraightTopDownRgba) {
 #pragma GCC diagnostic pop
 
 TEST(ImageCodec, OversizedImagesAreRefusedBeforeAllocating) {
-  // 100000 x 100000 would take 40 GB as RGBA.
-  EXPECT_FALSE(decodePng(pngWithLayout(pngLayout(100000, 100000, 8, PNG_COLOR_TYPE_RGB, {}))));
-  EXPECT_FALSE(decodeTiff(
-      rgbaTiffWithLayout({100000, 100000, 8, EXTRASAMPLE_UNASSALPHA, ORIENTATION_TOPLEFT, {}})));
-}
-
-// --- The parallel encoder, read back by libpng and by gdk-pixbuf.
-
-// What gdk-pixbuf reads from a PNG, as straight RGBA.
-std::optional<DecodedImage> decodeWithPixbuf(const Bytes& png) {
-  GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("png", nullptr);
-  const bool read = gdk_pixbuf_loader_write(loader, png.data(), png.size(), nullptr) &&
-                    gdk_pixbuf_loader_close(loader, nullptr);
-  GdkPixbuf* pixbuf = read ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
-  std::optional<DecodedImage> image;
-  if (pixbuf) {
-    image = DecodedImage{static_cast<uint32_t>(gdk_pixbuf_get_width(pixbuf)),
-                         static_cast<uint32_t>(gdk_pixbuf_get_height(pixbuf)),
-                         {}};
-    const int channels = gdk_pixbuf_get_n_channels(pixbuf);
-    const guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
-    for (uint32_t y = 0; y < image->height; ++y) {
-      const guchar* row = pixels + y * gdk_pixbuf_get_rowstride(pixbuf);
-      for (uint32_t x = 0; x < image->width; ++x) {
-        const guchar* p = row + x * channels;
-        image->rgba.insert(image->rgba.end(),
-                           {p[0], p[1], p[2], static_cast<guchar>(channels == 4 ? p[3] : 255)});
-      }
-    }
+  // 100000 x 60000 would take 24 GB as RGBA; the size is read from the
+  // PNG header and the TIFF directory alike.
+  const Bytes png = pngWithLayout(pngLayout(100000, 60000, 8, PNG_COLOR_TYPE_RGB, {}));
+  const Bytes tiff =
+      rgbaTiffWithLayout({100000, 60000, 8, EXTRASAMPLE_UNASSALPHA, ORIENTATION_TOPLEFT, {}});
+  for (const Bytes& bomb : {png, tiff}) {
+    ASSERT_TRUE(declaredImageSize(bomb));
+    EXPECT_EQ(declaredImageSize(bomb)->width, 100000u);
+    EXPECT_EQ(declaredImageSize(bomb)->height, 60000u);
+    EXPECT_FALSE(withinDecodeBound(*declaredImageSize(bomb)));
+    EXPECT_FALSE(decodeImage(bomb));
   }
-  g_object_unref(loader);
-  return image;
+  EXPECT_FALSE(decodePng(png));
+  EXPECT_FALSE(decodeTiff(tiff));
 }
+
+// --- The parallel encoder, read back by libpng (through decodePng, itself
+// checked above against files libpng wrote).
 
 struct Source {
   const char* name;
@@ -387,12 +373,9 @@ TEST(PngEncoder, EverySettingAndThreadCountReadsBackPixelForPixel) {
         std::string why;
         const auto png = encodePngBytes(s.source, {compression, threads}, &why);
         ASSERT_TRUE(png) << why;
-        for (const auto& decoded : {decodePng(*png), decodeWithPixbuf(*png)}) {
-          ASSERT_TRUE(decoded);
-          EXPECT_EQ(decoded->width, s.source.width);
-          EXPECT_EQ(decoded->height, s.source.height);
-          EXPECT_TRUE(decoded->rgba == s.straight);
-        }
+        // Compared whole but not printed: the images are large.
+        EXPECT_TRUE(shape(decodePng(*png)) ==
+                    std::make_tuple(s.source.width, s.source.height, s.straight));
       }
     }
   }

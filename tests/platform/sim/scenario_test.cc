@@ -175,21 +175,6 @@ TEST_F(Scenario, RefusesMistypedFieldsNamingThem) {
   EXPECT_EQ(desktop().processInfo().pid, 4100) << "a refused section changes nothing";
 }
 
-TEST_F(Scenario, ReadsFilesAndReportsUnreadableOnes) {
-  std::string path = ::testing::TempDir() + "/scenario_test.json";
-  std::ofstream(path) << R"({"permissions": {"screenRecording": false}})";
-  auto read = sim::readScenarioFile(path);
-  ASSERT_TRUE(std::holds_alternative<Value>(read));
-  EXPECT_EQ(sim::applyScenario(std::get<Value>(read), desktop()), "");
-  EXPECT_FALSE(desktop().screenCaptureAccess().granted);
-
-  std::ofstream(path) << R"({"permissions": )";
-  read = sim::readScenarioFile(path);
-  ASSERT_TRUE(std::holds_alternative<std::string>(read));
-  EXPECT_NE(std::get<std::string>(read).find(path), std::string::npos);
-  EXPECT_TRUE(std::holds_alternative<std::string>(sim::readScenarioFile(path + ".missing")));
-}
-
 TEST(JsonValue, ReadsTypedMarkersOnlyWhenAsked) {
   std::string file = ::testing::TempDir() + "/json_value_test.bin";
   std::ofstream(file, std::ios::binary) << std::string("\x00\xff", 2);

@@ -113,6 +113,7 @@ TEST_F(LaunchedSimSections, ScreensKeepRawDeviceDescriptions) {
   ASSERT_EQ(screens.list.size(), 2u);
   EXPECT_EQ(screens.list[1]->frame(), (Rect{-1920, 0, 1920, 1080}));
   EXPECT_EQ(screens.list[1]->backingScaleFactor(), 1.0);
+  EXPECT_EQ(screens.list[1]->deviceDescription(), (ValueMap{{"NSScreenNumber", "x"}}));
   EXPECT_EQ(screens.mainScreen(), nullptr);
   EXPECT_EQ(stateOf("screens")
                 .asList()
@@ -121,10 +122,6 @@ TEST_F(LaunchedSimSections, ScreensKeepRawDeviceDescriptions) {
                 ->find("deviceDescription")
                 ->intAt("NSScreenNumber"),
             69733378);
-  // The second screen has no display id.
-  desktop().input().pointer = {-1000, 500};
-  EXPECT_TRUE(isError(capture("screenUnderCursor"), "no_screen"));
-  EXPECT_TRUE(isError(capture("captureScreen"), "no_screen"));
   EXPECT_NE(load("screens", list({Value(ValueMap{{"frame", list({0, 0, 10})}})})), "");
   EXPECT_EQ(screens.list.size(), 2u);  // a refused load changes nothing
 }
