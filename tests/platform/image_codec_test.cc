@@ -1,5 +1,6 @@
 #include "platform/shared/image_codec.h"
 
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <tiffio.h>
@@ -309,8 +310,33 @@ TEST(ImageCodec, OversizedImagesAreRefusedBeforeAllocating) {
   EXPECT_FALSE(decodeTiff(tiff));
 }
 
-// --- The parallel encoder, read back by libpng (through decodePng, itself
-// checked above against files libpng wrote).
+// --- The parallel encoder, read back by libpng and by gdk-pixbuf.
+
+// What gdk-pixbuf reads from a PNG, as straight RGBA.
+std::optional<DecodedImage> decodeWithPixbuf(const Bytes& png) {
+  GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("png", nullptr);
+  const bool read = gdk_pixbuf_loader_write(loader, png.data(), png.size(), nullptr) &&
+                    gdk_pixbuf_loader_close(loader, nullptr);
+  GdkPixbuf* pixbuf = read ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+  std::optional<DecodedImage> image;
+  if (pixbuf) {
+    image = DecodedImage{static_cast<uint32_t>(gdk_pixbuf_get_width(pixbuf)),
+                         static_cast<uint32_t>(gdk_pixbuf_get_height(pixbuf)),
+                         {}};
+    const int channels = gdk_pixbuf_get_n_channels(pixbuf);
+    const guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
+    for (uint32_t y = 0; y < image->height; ++y) {
+      const guchar* row = pixels + y * gdk_pixbuf_get_rowstride(pixbuf);
+      for (uint32_t x = 0; x < image->width; ++x) {
+        const guchar* p = row + x * channels;
+        image->rgba.insert(image->rgba.end(),
+                           {p[0], p[1], p[2], static_cast<guchar>(channels == 4 ? p[3] : 255)});
+      }
+    }
+  }
+  g_object_unref(loader);
+  return image;
+}
 
 struct Source {
   const char* name;
@@ -373,9 +399,11 @@ TEST(PngEncoder, EverySettingAndThreadCountReadsBackPixelForPixel) {
         std::string why;
         const auto png = encodePngBytes(s.source, {compression, threads}, &why);
         ASSERT_TRUE(png) << why;
-        // Compared whole but not printed: the images are large.
-        EXPECT_TRUE(shape(decodePng(*png)) ==
-                    std::make_tuple(s.source.width, s.source.height, s.straight));
+        for (const auto& decoded : {decodePng(*png), decodeWithPixbuf(*png)}) {
+          // Compared whole but not printed: the images are large.
+          EXPECT_TRUE(shape(decoded) ==
+                      std::make_tuple(s.source.width, s.source.height, s.straight));
+        }
       }
     }
   }
