@@ -1,18 +1,8 @@
 #include "platform/sim/scenario.h"
 
-#include "platform/sim/json_value.h"
 #include "platform/sim/scenario_registry.h"
 
 namespace dravel::sim {
-
-std::variant<Value, std::string> readScenarioFile(const std::string& path) {
-  std::string why;
-  auto text = readInputFile(path, kMaxJsonFileSize, &why);
-  if (!text) return "scenario " + why;
-  auto parsed = valueFromJson(*text);
-  if (auto* bad = std::get_if<std::string>(&parsed)) return "scenario " + path + ": " + *bad;
-  return parsed;
-}
 
 namespace {
 

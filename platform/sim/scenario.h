@@ -4,16 +4,12 @@
 #pragma once
 
 #include <string>
-#include <variant>
 
 #include "channels/value.h"
 
 namespace dravel::sim {
 
 class SimDesktop;
-
-// Reads and parses a scenario file. The value, or why it cannot be read.
-std::variant<Value, std::string> readScenarioFile(const std::string& path);
 
 // Applies a scenario map through the registered sections, in their order.
 // Each key present replaces the state its section describes; keys that no
