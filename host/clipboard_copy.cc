@@ -131,8 +131,9 @@ bool isPng(std::span<const uint8_t> data) {
          std::equal(std::begin(kSignature), std::end(kSignature), data.begin());
 }
 
-// The TIFF of the item's PNG, made on the main thread when a reader first
-// asks for it: nothing of it is made or held for a copy nobody pastes as TIFF.
+// The TIFF of the item's PNG, made when a reader first asks for it, on the
+// thread that serves that reader: nothing of it is made or held for a copy
+// nobody pastes as TIFF.
 std::optional<ByteBuffer> tiffOfPng(const PasteboardItem& item) {
   const ByteBuffer* png = item.dataForType(kPasteboardTypePNG);
   if (!png) return std::nullopt;

@@ -7,6 +7,8 @@
 #include <wayland-client.h>
 
 #include <cstring>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "channels/log.h"
@@ -110,19 +112,25 @@ struct WaylandDataControl::State {
       ::close(fd);
       return;
     }
-    const PasteboardItem& item = source->items->front();
-    const std::vector<std::string> types = item.types();
-    const ByteBuffer* bytes = nullptr;
+    const std::vector<std::string> types = source->items->front().types();
+    std::optional<std::string> type;
     for (size_t i = 0; i < types.size() && i < source->mimeTypes.size(); ++i) {
-      if (source->mimeTypes[i] == mimeType) bytes = item.dataForType(types[i]);
+      if (source->mimeTypes[i] == mimeType) type = types[i];
     }
-    if (!bytes) {
-      NSLog("[clipboard] could not make %s for a reader", mimeType);
+    if (!type) {
       ::close(fd);
       return;
     }
-    // The items stay alive with the thread: what it writes is theirs.
-    std::thread([items = source->items, bytes, fd] {
+    // The items stay alive with the thread: what it writes is theirs. A
+    // promised type (the TIFF of a copied image) is made there too, so the
+    // reader waits for it and the main thread does not.
+    std::thread([items = source->items, type = std::move(*type), mime = std::string(mimeType), fd] {
+      const ByteBuffer* bytes = items->front().dataForType(type);
+      if (!bytes) {
+        NSLog("[clipboard] could not make %s for a reader", mime.c_str());
+        ::close(fd);
+        return;
+      }
       writeAndClose(fd, bytes->data(), bytes->size());
     }).detach();
   }

@@ -1,9 +1,11 @@
 // The general pasteboard (clipboard).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -20,26 +22,32 @@ struct PasteboardItem;
 
 // Makes a representation's data when a reader first asks for it, from the
 // item it belongs to (which may hold what it is made from); absent when it
-// cannot. Runs on the main thread.
+// cannot. Runs once, on the thread of the first reader that asks (the main
+// thread, or a thread that writes the clipboard to a reader), so it may only
+// read the item's held data.
 using PasteboardDataProvider = std::function<std::optional<ByteBuffer>(const PasteboardItem&)>;
 
 // A representation promised rather than held: its provider runs at most
-// once, and what it made is kept by every copy of the item.
+// once, and what it made is kept by every copy of the item. Readers on
+// several threads wait for the one that makes it.
 class PromisedData {
  public:
   explicit PromisedData(PasteboardDataProvider provider) : provider_(std::move(provider)) {}
-  // Main thread. Runs the provider the first time; null when it gave nothing.
+  // Runs the provider the first time; null when it gave nothing.
   const ByteBuffer* get(const PasteboardItem& item) {
-    if (provider_) {
+    std::call_once(once_, [&] {
       PasteboardDataProvider provider = std::move(provider_);
       provider_ = nullptr;
-      made_ = provider(item);
-    }
+      if (provider) made_ = provider(item);
+      done_ = true;
+    });
     return made_ ? &*made_ : nullptr;
   }
-  bool made() const { return !provider_; }
+  bool made() const { return done_.load(); }
 
  private:
+  std::once_flag once_;
+  std::atomic<bool> done_{false};
   PasteboardDataProvider provider_;
   std::optional<ByteBuffer> made_;
 };
@@ -63,8 +71,8 @@ struct PasteboardItem {
     for (const auto& promise : promised) all.push_back(promise.first);
     return all;
   }
-  // The data of a type, made now when it was promised (on the main thread
-  // only, then); null when the item has no such type or it could not be made.
+  // The data of a type, made now when it was promised; null when the item
+  // has no such type or it could not be made.
   const ByteBuffer* dataForType(const std::string& type) const {
     for (auto& [t, d] : representations)
       if (t == type) return &d;
