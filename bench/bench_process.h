@@ -99,6 +99,19 @@ inline std::unique_ptr<HostProcess> startHostProcess(const char* platform, const
   return h;
 }
 
+// A client of `host`; null, with the benchmark skipped and why, when the host
+// did not start or cannot be reached.
+inline std::unique_ptr<SocketClient> clientOf(const HostProcess& host, benchmark::State& state) {
+  if (!host.startError.empty()) {
+    state.SkipWithError(host.startError.c_str());
+    return nullptr;
+  }
+  std::string error;
+  auto client = SocketClient::connect(host.socket, &error);
+  if (!client) state.SkipWithError(error.c_str());
+  return client;
+}
+
 // One "captureScreen" of the display, decoded; why it failed, or empty.
 // `payload`: the pixel bytes the reply must carry (0: any).
 inline std::string captureRoundTrip(SocketClient& client, uint32_t displayID, size_t payload) {

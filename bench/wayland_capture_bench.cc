@@ -111,16 +111,8 @@ void BM_CaptureRoundTrip(benchmark::State& state) {
   if (!waylandSession(state)) return;
   static std::unique_ptr<HostProcess> host =
       startHostProcess("wayland", DRAVEL_HOST_BINARY_DEFAULT);
-  if (!host->startError.empty()) {
-    state.SkipWithError(host->startError.c_str());
-    return;
-  }
-  std::string error;
-  auto client = SocketClient::connect(host->socket, &error);
-  if (!client) {
-    state.SkipWithError(error.c_str());
-    return;
-  }
+  auto client = clientOf(*host, state);
+  if (!client) return;
   const Primary primary = primaryOf(*client);
   if (!primary.error.empty()) {
     state.SkipWithError(primary.error.c_str());
@@ -218,7 +210,10 @@ void BM_GrimProcess(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * payloadOf(primary)));
 }
-BENCHMARK(BM_GrimProcess)->Name("Wayland/GrimProcess")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_GrimProcess)
+    ->Name("Wayland/GrimProcess")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_ScreenshotPortal(benchmark::State& state) {
   if (!waylandSession(state)) return;

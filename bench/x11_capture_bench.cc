@@ -292,7 +292,8 @@ void BM_CaptureReady(benchmark::State& state) {
 }
 BENCHMARK(BM_CaptureReady)->Name("X11/CaptureReady")->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The host on the X desktop, started once for the round trip.
+// A host on the X desktop; each benchmark starts one of its own, once, so
+// that what it measures of the host's memory starts fresh.
 std::unique_ptr<HostProcess> startHost() {
   return startHostProcess("x11", DRAVEL_HOST_BINARY_DEFAULT);
 }
@@ -356,16 +357,8 @@ void BM_CaptureRoundTrip(benchmark::State& state) {
   // The whole-root monitor must exist before the host lists its screens.
   const uint32_t whole = wholeMonitor(*x);
   static std::unique_ptr<HostProcess> host = startHost();
-  if (!host->startError.empty()) {
-    state.SkipWithError(host->startError.c_str());
-    return;
-  }
-  std::string error;
-  auto client = SocketClient::connect(host->socket, &error);
-  if (!client) {
-    state.SkipWithError(error.c_str());
-    return;
-  }
+  auto client = clientOf(*host, state);
+  if (!client) return;
   // The host's peak memory over its first capture above the host before it,
   // measured once (the library runs this function more than once). It counts
   // the shared-memory segment the engine makes then and keeps (one payload),
@@ -418,16 +411,8 @@ BENCHMARK(BM_CaptureRoundTrip)
 void BM_CopyPngAnswer(benchmark::State& state) {
   if (!connection(state)) return;
   static std::unique_ptr<HostProcess> host = startHost();
-  if (!host->startError.empty()) {
-    state.SkipWithError(host->startError.c_str());
-    return;
-  }
-  std::string error;
-  auto client = SocketClient::connect(host->socket, &error);
-  if (!client) {
-    state.SkipWithError(error.c_str());
-    return;
-  }
+  auto client = clientOf(*host, state);
+  if (!client) return;
   const std::vector<uint8_t> pixels = bench::mixedScreenBgra(kWidth, kHeight);
   const std::optional<std::vector<uint8_t>> png = encodePngBytes(
       {pixels.data(), kWidth, kHeight, size_t{kWidth} * 4, PngSourceLayout::kPremultipliedBgra});
@@ -438,6 +423,7 @@ void BM_CopyPngAnswer(benchmark::State& state) {
   ValueMap arguments;
   arguments.set("png", Value(*png));
   const Message call = StandardMethodCodec::encodeMethodCall({"copyPng", Value(arguments)});
+  std::string error;
   for (auto _ : state) {
     auto reply = client->call("dravel/capture", call, &error, 60);
     if (!reply) {
