@@ -12,16 +12,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "channels/bulk_write.h"
 #include "channels/log.h"
 #include "channels/requester.h"
 #include "channels/socket_path.h"
@@ -42,54 +40,6 @@ constexpr size_t kSmallFrame = 64 * 1024;
 // copying a capture into the socket is milliseconds of work the main thread
 // would otherwise do while other calls wait.
 constexpr size_t kBulkWriteBytes = 4 << 20;
-
-// Writes `message` from `offset` on to `fd` (a duplicate, closed here) until
-// it is all out, the socket fails or `cancelled` is set; then hands the
-// outcome (bytes written, whether it failed and why) to `done` on `context`.
-struct BulkWrite {
-  std::atomic<bool> cancelled{false};
-};
-
-void writeInBulk(int fd, Message message, size_t offset, std::shared_ptr<BulkWrite> job,
-                 GMainContext* context, std::function<void(size_t, int)> done) {
-  size_t written = 0;
-  int error = 0;
-  const size_t total = message.size() - offset;
-  while (written < total && !job->cancelled.load()) {
-    std::vector<iovec> iov;
-    size_t skip = offset + written;
-    appendIovecs(message, skip, iov);
-    msghdr msg{};
-    msg.msg_iov = iov.data();
-    msg.msg_iovlen = iov.size();
-    const ssize_t n = ::sendmsg(fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n >= 0) {
-      written += static_cast<size_t>(n);
-      continue;
-    }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      error = errno;
-      break;
-    }
-    // Looks at `cancelled` again at least ten times a second.
-    pollfd p{fd, POLLOUT, 0};
-    ::poll(&p, 1, 100);
-  }
-  ::close(fd);
-  // The pixels go on the thread that lets go of them last.
-  message = Message();
-  auto* call =
-      new std::function<void()>([done = std::move(done), written, error] { done(written, error); });
-  g_main_context_invoke_full(
-      context, G_PRIORITY_DEFAULT,
-      [](gpointer data) -> gboolean {
-        (*static_cast<std::function<void()>*>(data))();
-        return G_SOURCE_REMOVE;
-      },
-      call, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
-  g_main_context_unref(context);
-}
 
 // Pauses in accepting while the process is out of descriptors.
 constexpr unsigned kFirstAcceptBackoffMs = 50;
@@ -194,7 +144,7 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
     dropSource(idleTimer);
     if (bulk) {
       // The writing thread's copy of the socket fails from here on.
-      bulk->cancelled = true;
+      bulk->cancel();
       ::shutdown(fd, SHUT_RDWR);
       bulk.reset();
     }
@@ -284,29 +234,17 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
   // Hands the rest of out.front() to a thread of its own; false when no
   // thread or descriptor could be had (the main loop then writes it).
   bool startBulkWrite() {
-    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0) return false;
-    auto job = std::make_shared<BulkWrite>();
     std::weak_ptr<Connection> weak = weak_from_this();
-    g_main_context_ref(context);
-    try {
-      std::thread(writeInBulk, copy, out.front(), outOffset, job, context,
-                  [weak, job](size_t written, int error) {
-                    if (auto self = weak.lock()) self->bulkDone(job, written, error);
-                  })
-          .detach();
-    } catch (const std::system_error&) {
-      g_main_context_unref(context);
-      ::close(copy);
-      return false;
-    }
-    bulk = std::move(job);
-    return true;
+    bulk = BulkWrite::start(fd, out.front(), outOffset, context, [weak](size_t written, int error) {
+      if (auto self = weak.lock()) self->bulkDone(written, error);
+    });
+    return bulk != nullptr;
   }
 
   // Main thread: the big reply's thread is done.
-  void bulkDone(const std::shared_ptr<BulkWrite>& job, size_t written, int error) {
-    if (closed || bulk != job) return;
+  // Only one runs at a time, and none once the connection has closed.
+  void bulkDone(size_t written, int error) {
+    if (closed || !bulk) return;
     bulk.reset();
     queuedBytes -= std::min(queuedBytes, written);
     if (error != 0 || written < out.front().size() - outOffset) {
