@@ -32,6 +32,7 @@ using ::dravel::testing::requireTestDesktop;
 using ::dravel::testing::runCommand;
 
 using ::dravel::testing::RgbImage;
+using ::dravel::testing::rgbOf;
 
 // The root as xwd dumps it now; empty (after a failure) when it cannot.
 RgbImage xwdRoot() {
@@ -53,17 +54,6 @@ RgbImage settledXwdRoot() {
   return xwd;
 }
 
-// A BGRX image's colours, its padding byte left out.
-RgbImage rgbOf(const CapturedImage& image) {
-  RgbImage rgb{image.width, image.height, {}};
-  for (int64_t row = 0; row < image.height; ++row) {
-    const uint8_t* p = image.pixels.data() + row * image.bytesPerRow;
-    for (int64_t col = 0; col < image.width; ++col, p += 4)
-      rgb.rgb.insert(rgb.rgb.end(), {p[2], p[1], p[0]});
-  }
-  return rgb;
-}
-
 // Whether the image's colours equal the dump's pixels from (x, y) on.
 ::testing::AssertionResult sameAsXwd(const CapturedImagePtr& image, const RgbImage& xwd, int64_t x,
                                      int64_t y) {
@@ -83,15 +73,9 @@ RgbImage rgbOf(const CapturedImage& image) {
          << different << " of " << image->width * image->height << " pixels differ";
 }
 
-// The pixel as 0xRRGGBB.
-uint32_t pixelAt(const RgbImage& image, int64_t x, int64_t y) {
-  const uint8_t* p = &image.rgb[static_cast<size_t>((y * image.width + x) * 3)];
-  return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
-}
-
 int64_t pixelsOfColour(const RgbImage& image, uint32_t rgb) {
   int64_t count = 0;
-  for (int64_t i = 0; i < image.width * image.height; ++i) count += pixelAt(image, i, 0) == rgb;
+  for (int64_t i = 0; i < image.width * image.height; ++i) count += image.pixel(i, 0) == rgb;
   return count;
 }
 
@@ -322,7 +306,7 @@ TEST_F(X11Capture, CapturesExcludingTheOverlayGiveTheScreenFromBeforeItAppeared)
   engine_->snapshotBeforeOverlay(overlay.id());
   overlay.show(true);
   const RgbImage during = xwdRoot();
-  ASSERT_EQ(pixelAt(during, 300, 400), kMagenta) << "the overlay is on screen";
+  ASSERT_EQ(during.pixel(300, 400), kMagenta) << "the overlay is on screen";
 
   // The screenshot service's route, which lists the overlay so that it can
   // be excluded, is checked end to end against xwd by host_x11_test. The
@@ -370,7 +354,7 @@ TEST_F(X11Capture, TheCursorIsDrawnWhereThePointerIsWhenAskedFor) {
   int64_t far = 0;
   for (int64_t y = 0; y < drawn.height; ++y) {
     for (int64_t x = 0; x < drawn.width; ++x) {
-      if (pixelAt(drawn, x, y) == pixelAt(xwd, 1440 + x, y)) continue;
+      if (drawn.pixel(x, y) == xwd.pixel(1440 + x, y)) continue;
       ++changed;
       // A cursor image is at most 64 pixels from its hot spot.
       if (std::abs(1440 + x - px) > 64 || std::abs(y - py) > 64) ++far;

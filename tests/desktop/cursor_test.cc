@@ -9,7 +9,7 @@
 
 #include "channels/glib_main_queue.h"
 #include "channels/in_process_messenger.h"
-#include "channels/standard_codec.h"
+#include "channels/method_channel.h"
 #include "host/mouse_cursors.h"
 #include "platform/linux/linux_object_runtime.h"
 #include "tests/support/x_desktop.h"
@@ -69,23 +69,13 @@ class Cursors : public ::testing::Test {
   // Sends "activateSystemCursor" from the interface's end; whether it was
   // answered with success.
   bool activate(const std::string& kind) {
-    ValueMap arguments{{"device", Value(int64_t{1})}, {"kind", Value(kind)}};
-    bool succeeded = false;
-    bool answered = false;
-    uiEnd_->sendOnChannel(
-        kMouseCursorChannel,
-        StandardMethodCodec::encodeMethodCall({"activateSystemCursor", Value(arguments)}),
-        [&](Message reply) {
-          answered = true;
-          if (reply.empty()) return;
-          const std::vector<uint8_t> bytes = reply.flatten();
-          auto decoded = StandardMethodCodec::decodeEnvelope(std::span<const uint8_t>(bytes));
-          if (auto* envelope = std::get_if<MethodEnvelope>(&decoded)) {
-            succeeded = std::holds_alternative<Value>(*envelope);
-          }
-        });
-    serveMainContextUntil([&] { return answered; });
-    return succeeded;
+    std::optional<MethodResponse> reply;
+    FlutterMethodChannel(kMouseCursorChannel, uiEnd_.get())
+        .invokeMethod("activateSystemCursor",
+                      ValueMap{{"device", Value(int64_t{1})}, {"kind", Value(kind)}},
+                      [&](MethodResponse r) { reply = std::move(r); });
+    serveMainContextUntil([&] { return reply.has_value(); });
+    return reply && std::holds_alternative<Value>(*reply);
   }
 
   // The server's cursor once it has changed from `before`.

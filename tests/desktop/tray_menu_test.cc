@@ -277,11 +277,7 @@ TEST_F(TrayMenu, PanelSeesShortcutsAndFoldedLabelsClicksRunTheItemsAndAWatcherBa
 
   // The panel quits: nobody owns the watcher's name any more.
   watcher.reset();
-  EXPECT_TRUE(serveMainContextUntil([&] {
-    return gdbus({"--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
-                  "--method", "org.freedesktop.DBus.NameHasOwner", "org.kde.StatusNotifierWatcher"})
-               .find("false") != std::string::npos;
-  }));
+  EXPECT_TRUE(serveMainContextUntil([] { return !busNameOwned("org.kde.StatusNotifierWatcher"); }));
   // The indicator falls back to a tray icon of its own.
   EXPECT_TRUE(
       serveMainContextUntil([&] { return !tray.connections.empty() && !tray.connections.back(); }));

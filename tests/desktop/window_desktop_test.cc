@@ -6,8 +6,6 @@
 namespace dravel::linux_platform {
 namespace {
 
-using dravel::testing::anotherClientCanGrabPointerAndKeyboard;
-
 TEST_F(WindowOnDesktop, AManagedClientWhoseFrameLandsOnRootPixelsFrameIncluded) {
   makeWindow();
   ASSERT_NE(xid, 0);
@@ -26,9 +24,9 @@ TEST_F(WindowOnDesktop, AManagedClientWhoseFrameLandsOnRootPixelsFrameIncluded) 
            std::string::npos;
   }));
   EXPECT_EQ(window->windowNumber(), xid);
-  const Geometry expected{100, 1800 - 600, 600, 400};
-  EXPECT_TRUE(waitFor([&] { return outerOf(xid) == expected; }))
-      << outerOf(xid) << " extents " << propertyOf(xid, "_NET_FRAME_EXTENTS");
+  const RootRect expected{100, 1800 - 600, 600, 400};
+  EXPECT_TRUE(waitFor([&] { return frameOf(xid) == expected; }))
+      << frameOf(xid) << " extents " << propertyOf(xid, "_NET_FRAME_EXTENTS");
   EXPECT_GT(frameExtentsOf(xid)[2], 0) << "a titled window has a title bar";
   // Once the window has heard the server's last reports on it. (Where the
   // content sits in the frame is linux_window_geometry_test's arithmetic.)
@@ -37,18 +35,18 @@ TEST_F(WindowOnDesktop, AManagedClientWhoseFrameLandsOnRootPixelsFrameIncluded) 
   // A move by someone else shows in the frame.
   runCommand({"xdotool", "windowmove", std::to_string(xid), "400", "300"});
   EXPECT_TRUE(waitFor([&] {
-    const Geometry outer = outerOf(xid);
+    const RootRect outer = frameOf(xid);
     return window->frame() == Rect{static_cast<double>(outer.x),
                                    static_cast<double>(1800 - outer.y - outer.height), 600, 400};
-  })) << outerOf(xid);
+  })) << frameOf(xid);
 
   // The right monitor becomes primary: global x = 0 is now root x = 1440.
   ASSERT_TRUE(makeRightMonitorPrimary());
   const Rect away{-1340, 100, 500, 300};
   window->setFrame(away, false);
   EXPECT_TRUE(waitFor([&] {
-    return outerOf(xid) == Geometry{100, 1800 - 400, 500, 300};
-  })) << outerOf(xid);
+    return frameOf(xid) == RootRect{100, 1800 - 400, 500, 300};
+  })) << frameOf(xid);
   EXPECT_TRUE(waitFor([&] { return window->frame() == away; }));
 
   window->orderOut();
@@ -226,8 +224,8 @@ TEST_F(WindowOnDesktop, ClicksReachTheDispatcherInWindowCoordinates) {
   window->setFrame(Rect{300, 500, 400, 300}, true);
   window->makeKeyAndOrderFront();
   ASSERT_TRUE(waitFor([&] {
-    return outerOf(xid) == Geometry{300, 1800 - 800, 400, 300};
-  })) << outerOf(xid);
+    return frameOf(xid) == RootRect{300, 1800 - 800, 400, 300};
+  })) << frameOf(xid);
 
   // 50 pixels in from the frame's left edge, 80 up from its bottom edge.
   ASSERT_TRUE(runCommand({"xdotool", "mousemove", "350", std::to_string(1800 - 500 - 80)}));
@@ -282,8 +280,8 @@ TEST_F(WindowOnDesktopAtScaleTwo, PointsAreTwoPixels) {
   window->makeKeyAndOrderFront();
   // Root pixels: x 200, bottom edge 1800 - 400, 600 x 400.
   ASSERT_TRUE(waitFor([&] {
-    return outerOf(xid) == Geometry{200, 1000, 600, 400};
-  })) << outerOf(xid);
+    return frameOf(xid) == RootRect{200, 1000, 600, 400};
+  })) << frameOf(xid);
   EXPECT_TRUE(waitFor([&] { return window->frame() == frame; }));
   EXPECT_EQ(window->contentViewFrame(), (Rect{0, 0, 300, 200}));
 

@@ -34,37 +34,21 @@ inline void PrintTo(const Point& p, std::ostream* out) {
 
 namespace dravel::linux_platform {
 
-using dravel::testing::commandOutput;
-using dravel::testing::makeRightMonitorPrimary;
-using dravel::testing::requireTestDesktop;
-using dravel::testing::runCommand;
-using dravel::testing::windowNamed;
+using namespace dravel::testing;
 
 // Lets the toolkit run until `done` holds; false when it never does.
 inline bool waitFor(const std::function<bool()>& done) {
-  return dravel::testing::serveMainContextUntil(done);
-}
-
-using Geometry = dravel::testing::RootRect;
-using dravel::testing::contentOf;
-using dravel::testing::frameExtentsOf;
-using dravel::testing::hexId;
-using dravel::testing::propertyOf;
-// The frame in root pixels: the content and the window manager's extents.
-inline Geometry outerOf(int64_t xid) {
-  return dravel::testing::frameOf(static_cast<unsigned long>(xid));
+  return serveMainContextUntil(done);
 }
 
 inline std::string mapState(int64_t xid) {
-  const dravel::testing::WindowInfo info = dravel::testing::windowInfo(xid);
+  const WindowInfo info = windowInfo(xid);
   return info.gone() ? "gone" : info.text("Map State");
 }
 
 inline bool overrideRedirect(int64_t xid) {
-  return dravel::testing::windowInfo(xid).text("Override Redirect State") == "yes";
+  return windowInfo(xid).text("Override Redirect State") == "yes";
 }
-
-using dravel::testing::screenPixel;
 
 inline std::string focusedWindow() {
   return commandOutput({"xdotool", "getwindowfocus"});
@@ -78,7 +62,7 @@ class WindowOnDesktop : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(requireTestDesktop());
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-    connection_ = dravel::testing::openXConnection();
+    connection_ = openXConnection();
     ASSERT_NE(connection_, nullptr);
   }
   void TearDown() override {

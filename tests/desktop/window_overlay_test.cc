@@ -7,8 +7,6 @@
 namespace dravel::linux_platform {
 namespace {
 
-using dravel::testing::anotherClientCanGrabPointerAndKeyboard;
-
 // A snapshot of one colour: `red` BGRX as the capture engine gives it, else
 // straight blue RGBA as a portal's decoder does (rows padded).
 std::shared_ptr<CapturedImage> snapshot(int64_t width, int64_t height, bool red) {
@@ -135,7 +133,7 @@ TEST_F(WindowOnDesktop, OverlayBelowMenusIsAKeptAboveManagedWindowAndBackAgain) 
   EXPECT_EQ(mapState(xid), "IsViewable");
   EXPECT_TRUE(overrideRedirect(xid));
   EXPECT_TRUE(waitFor([&] {
-    return contentOf(xid) == Geometry{0, 0, 1440, 1800};
+    return contentOf(xid) == RootRect{0, 0, 1440, 1800};
   })) << contentOf(xid);
 }
 

@@ -16,7 +16,6 @@
 // gtest before Xlib, whose macros (None, ...) would break it.
 #include <gtest/gtest.h>
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 namespace dravel::testing {
@@ -41,16 +40,8 @@ bool nextEvent(Display* display, const std::function<bool(const XEvent&)>& wante
   }
 }
 
-// The name of `atom`; empty for None.
-std::string atomName(Display* display, Atom atom) {
-  char* name = atom == None ? nullptr : XGetAtomName(display, atom);
-  const std::string text = name ? name : "";
-  if (name) XFree(name);
-  return text;
-}
-
 // Takes the whole of `property` off `window` (deleting it once read), with
-// its type; atoms come back as their names, one a line.
+// its type.
 bool takeProperty(Display* display, Window window, Atom property, Atom& type, ByteBuffer& out) {
   int format = 0;
   unsigned long count = 0;
@@ -60,18 +51,11 @@ bool takeProperty(Display* display, Window window, Atom property, Atom& type, By
                          &format, &count, &after, &data) != Success) {
     return false;
   }
-  if (type == XA_ATOM && format == 32) {
-    // Xlib hands 32-bit items over as longs.
-    const auto* atoms = reinterpret_cast<const Atom*>(data);
-    for (unsigned long i = 0; i < count; ++i) {
-      const std::string name = atomName(display, atoms[i]) + '\n';
-      out.insert(out.end(), name.begin(), name.end());
-    }
-  } else if (data) {
+  if (data) {
     const size_t unit = format == 32 ? sizeof(long) : format == 16 ? sizeof(short) : 1;
     out.insert(out.end(), data, data + count * unit);
+    XFree(data);
   }
-  if (data) XFree(data);
   return true;
 }
 
@@ -103,7 +87,6 @@ ClipboardRead readAsAClient(const std::string& target, const ClipboardReadOption
   } else if (event.xselection.property == None) {
     read.error = "the owner refused the target";
   } else {
-    read.answered = true;
     Atom type = None;
     ByteBuffer first;
     if (!takeProperty(display, window, event.xselection.property, type, first)) {
@@ -147,7 +130,6 @@ ClipboardRead readAsAClient(const std::string& target, const ClipboardReadOption
         [[maybe_unused]] ssize_t n = ::write(progress, &tick, 1);
       }
     }
-    read.type = atomName(display, type);
   }
   XDestroyWindow(display, window);
   XCloseDisplay(display);
@@ -156,9 +138,7 @@ ClipboardRead readAsAClient(const std::string& target, const ClipboardReadOption
 
 void save(const ClipboardRead& read, const std::string& path) {
   std::ofstream out(path, std::ios::binary);
-  out << read.answered << ' ' << read.complete << ' ' << read.incremental << ' ' << read.chunks
-      << '\n'
-      << read.type << '\n'
+  out << read.complete << ' ' << read.incremental << ' ' << read.chunks << '\n'
       << read.error << '\n';
   out.write(reinterpret_cast<const char*>(read.data.data()),
             static_cast<std::streamsize>(read.data.size()));
@@ -169,8 +149,7 @@ ClipboardRead load(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::string line;
   std::getline(in, line);
-  std::istringstream(line) >> read.answered >> read.complete >> read.incremental >> read.chunks;
-  std::getline(in, read.type);
+  std::istringstream(line) >> read.complete >> read.incremental >> read.chunks;
   std::getline(in, read.error);
   read.data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return read;

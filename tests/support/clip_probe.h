@@ -12,17 +12,13 @@
 namespace dravel::testing {
 
 struct ClipboardRead {
-  // The owner answered with a property (not a refusal).
-  bool answered = false;
   // Every byte arrived: a direct answer, or an INCR transfer up to its
   // closing empty chunk.
   bool complete = false;
   bool incremental = false;
   // Chunks of an INCR transfer received (the closing empty one not counted).
   int chunks = 0;
-  // The type of the data ("image/png", "ATOM", ...).
-  std::string type;
-  // The bytes received; for data of atoms (TARGETS), their names, one a line.
+  // The bytes received.
   ByteBuffer data;
   // Why the read is not complete.
   std::string error;

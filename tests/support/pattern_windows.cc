@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/shared/image_codec.h"
 #include "tests/support/host_process.h"
 #include "tests/support/test_pattern.h"
+#include "tests/support/xwd_image.h"
 
 namespace dravel::testing {
 
@@ -52,38 +52,21 @@ std::string PatternWindows::keysPressed() const {
 }
 
 size_t patternMismatches(const CapturedImage& image, int monitor, std::string* first) {
+  const RgbImage rgb = rgbOf(image);
   size_t wrong = 0;
-  for (int64_t y = 0; y < image.height; ++y) {
-    const uint8_t* row = image.pixels.data() + y * image.bytesPerRow;
-    for (int64_t x = 0; x < image.width; ++x) {
-      const uint8_t* p = row + x * 4;
-      const bool rgba = image.format == PixelFormat::kRGBAStraight;
-      const uint32_t rgb =
-          (uint32_t{p[rgba ? 0 : 2]} << 16) | (uint32_t{p[1]} << 8) | p[rgba ? 2 : 0];
+  for (int64_t y = 0; y < rgb.height; ++y) {
+    for (int64_t x = 0; x < rgb.width; ++x) {
       const uint32_t expected = patternPixel(monitor, static_cast<int>(x), static_cast<int>(y));
-      if (rgb != expected && wrong++ == 0) {
+      if (rgb.pixel(x, y) != expected && wrong++ == 0) {
         char text[96];
         std::snprintf(text, sizeof(text), "(%lld,%lld) is %06x, not %06x",
-                      static_cast<long long>(x), static_cast<long long>(y), rgb, expected);
+                      static_cast<long long>(x), static_cast<long long>(y), rgb.pixel(x, y),
+                      expected);
         *first = text;
       }
     }
   }
   return wrong;
-}
-
-CapturedImage pngFileImage(const std::string& path) {
-  const std::string bytes = readFile(path);
-  std::optional<DecodedImage> decoded = decodePng(
-      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-  CapturedImage image;
-  if (!decoded) return image;
-  image.width = decoded->width;
-  image.height = decoded->height;
-  image.bytesPerRow = image.width * 4;
-  image.format = PixelFormat::kRGBAStraight;
-  image.pixels = std::move(decoded->rgba);
-  return image;
 }
 
 }  // namespace dravel::testing

@@ -33,7 +33,4 @@ class PatternWindows {
 // `monitor`, with the first one's place in `first`.
 size_t patternMismatches(const CapturedImage& image, int monitor, std::string* first);
 
-// A PNG file decoded into straight RGBA; empty (width 0) when unreadable.
-CapturedImage pngFileImage(const std::string& path);
-
 }  // namespace dravel::testing

@@ -10,27 +10,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tests/support/pattern_windows.h"
 #include "tests/support/x_desktop.h"
 
 namespace dravel::testing {
-namespace {
-
-// What the compositor answers (empty when it does not).
-std::string gdbusCall(const std::string& dest, const std::string& path, const std::string& method) {
-  std::string out;
-  runCommand(
-      {"gdbus", "call", "--session", "--dest", dest, "--object-path", path, "--method", method},
-      &out);
-  return out;
-}
-
-std::string gnomeState() {
+std::string gnomeDisplayState() {
   return gdbusCall("org.gnome.Mutter.DisplayConfig", "/org/gnome/Mutter/DisplayConfig",
                    "org.gnome.Mutter.DisplayConfig.GetCurrentState");
 }
-
-}  // namespace
 
 std::string waylandTestDesktop() {
   const char* family = std::getenv("DRAVEL_TEST_DESKTOP");
@@ -61,7 +47,7 @@ std::vector<SwayOutput> swayOutputs() {
   return outputs;
 }
 
-GrimImage grimOutput(const std::string& name, bool cursor) {
+RgbImage grimOutput(const std::string& name, bool cursor) {
   std::string out;
   std::vector<std::string> argv{"grim", "-o", name, "-t", "ppm", "-"};
   if (cursor) argv.insert(argv.begin() + 1, "-c");
@@ -77,7 +63,7 @@ GrimImage grimOutput(const std::string& name, bool cursor) {
   const auto start = static_cast<size_t>(in.tellg()) + 1;
   const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
   if (start > out.size() || out.size() - start < size) return {};
-  GrimImage image{static_cast<int>(width), static_cast<int>(height), {}};
+  RgbImage image{width, height, {}};
   image.rgb.assign(out.begin() + static_cast<std::ptrdiff_t>(start),
                    out.begin() + static_cast<std::ptrdiff_t>(start + size));
   return image;
@@ -95,7 +81,7 @@ CapturedImage mutterMonitorFrame(const std::string& connector) {
 }
 
 std::vector<std::string> gnomeMonitors() {
-  const std::string out = gnomeState();
+  const std::string out = gnomeDisplayState();
   std::vector<std::string> monitors;
   // Each monitor: (('Meta-0', vendor, product, serial), [('1920x1080@60.000', 1920, 1080,
   // rate, preferred, scales, {'is-current': <true>, ...}), ...], ...). The current mode is
@@ -135,7 +121,7 @@ std::vector<CompositorMonitor> kwinMonitors() {
 }
 
 std::vector<CompositorMonitor> gnomeLogicalMonitors() {
-  const std::string out = gnomeState();
+  const std::string out = gnomeDisplayState();
   std::vector<CompositorMonitor> monitors;
   // Logical monitors: (x, y, scale, uint32 transform, primary, [('Meta-0', ...)], props).
   // GLib prints the type of the first one's transform only ("uint32 0", then "0").

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/seam/captured_image.h"
+#include "tests/support/xwd_image.h"
 
 namespace dravel::testing {
 
@@ -28,19 +29,17 @@ struct SwayOutput {
 };
 std::vector<SwayOutput> swayOutputs();
 
-// An output's pixels as `grim -o NAME -t ppm` reads them: RGB, 3 bytes each.
-struct GrimImage {
-  int width = 0;
-  int height = 0;
-  std::vector<uint8_t> rgb;
-};
-// Empty (width 0) when grim fails or its PPM is malformed. `cursor`: with the
-// pointer's image drawn in (grim -c).
-GrimImage grimOutput(const std::string& name, bool cursor = false);
+// An output's pixels as `grim -o NAME -t ppm` reads them; empty (width 0)
+// when grim fails or its PPM is malformed. `cursor`: with the pointer's image
+// drawn in (grim -c).
+RgbImage grimOutput(const std::string& name, bool cursor = false);
 
 // A monitor's pixels as mutter's own screen cast gives them
 // (tests/tools/mutter_frame.py): straight RGBA; empty (width 0) on failure.
 CapturedImage mutterMonitorFrame(const std::string& connector);
+
+// mutter's org.gnome.Mutter.DisplayConfig.GetCurrentState as gdbus prints it.
+std::string gnomeDisplayState();
 
 // GNOME's monitors' connectors and current modes ("Meta-0 1920x1080") from
 // org.gnome.Mutter.DisplayConfig.GetCurrentState.

@@ -1,10 +1,11 @@
 #include "tests/support/x_desktop.h"
 
-#include <gio/gio.h>
+#include <glib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
@@ -42,45 +43,19 @@ std::unique_ptr<linux_platform::XConnection> openXConnection() {
   return connection;
 }
 
-bool runCommand(const std::vector<std::string>& argv, std::string* out, std::string* err) {
-  std::vector<const char*> args;
-  for (const std::string& a : argv) args.push_back(a.c_str());
-  args.push_back(nullptr);
-  GError* error = nullptr;
-  GSubprocess* process =
-      g_subprocess_newv(args.data(),
-                        static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE |
-                                                      G_SUBPROCESS_FLAGS_STDERR_PIPE),
-                        &error);
-  if (!process) {
-    if (err) *err = std::string("cannot run ") + argv[0] + ": " + error->message;
-    g_error_free(error);
-    return false;
-  }
-  // stdout (xwd) may be large.
-  GBytes* output = nullptr;
-  GBytes* errors = nullptr;
-  const bool ran = g_subprocess_communicate(process, nullptr, nullptr, &output, &errors, nullptr) &&
-                   g_subprocess_get_if_exited(process) &&
-                   g_subprocess_get_exit_status(process) == 0;
-  auto take = [](GBytes* bytes, std::string* text) {
-    gsize size = 0;
-    const auto* data = bytes ? static_cast<const char*>(g_bytes_get_data(bytes, &size)) : nullptr;
-    if (text) text->assign(data ? data : "", data ? size : 0);
-    if (bytes) g_bytes_unref(bytes);
-  };
-  take(output, out);
-  take(errors, err);
-  g_object_unref(process);
-  return ran;
-}
+namespace {
 
-bool runWhileServing(const std::vector<std::string>& argv, std::string* out, std::string* err,
-                     double seconds) {
-  const std::string base = ::testing::TempDir() + "served-" + std::to_string(::getpid());
+// Runs the program with its output in files of its own, serving the default
+// GLib main context meanwhile when `serving`; stopped after `seconds`.
+bool runProgram(const std::vector<std::string>& argv, std::string* out, std::string* err,
+                double seconds, bool serving) {
+  static std::atomic<int> runs{0};
+  const std::string base =
+      ::testing::TempDir() + "run-" + std::to_string(::getpid()) + "-" + std::to_string(++runs);
   const pid_t pid = spawn(argv, base + ".out", base + ".err");
   int status = -1;
-  if (!serveMainContextUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, seconds)) {
+  auto exited = [&] { return ::waitpid(pid, &status, WNOHANG) == pid; };
+  if (!(serving ? serveMainContextUntil(exited, seconds) : waitUntil(exited, seconds))) {
     stopProcess(pid);
   }
   if (out) *out = readFile(base + ".out");
@@ -88,6 +63,17 @@ bool runWhileServing(const std::vector<std::string>& argv, std::string* out, std
   std::remove((base + ".out").c_str());
   std::remove((base + ".err").c_str());
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+bool runCommand(const std::vector<std::string>& argv, std::string* out, std::string* err) {
+  return runProgram(argv, out, err, 60, false);
+}
+
+bool runWhileServing(const std::vector<std::string>& argv, std::string* out, std::string* err,
+                     double seconds) {
+  return runProgram(argv, out, err, seconds, true);
 }
 
 std::string commandOutput(const std::vector<std::string>& argv) {
@@ -99,6 +85,21 @@ std::string commandOutput(const std::vector<std::string>& argv) {
     ADD_FAILURE() << "command failed: " << line << "\n" << err;
   }
   return out;
+}
+
+std::string gdbusCall(const std::string& dest, const std::string& path, const std::string& method,
+                      const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv{"gdbus",         "call", "--session", "--dest", dest,
+                                "--object-path", path,   "--method",  method};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::string out;
+  return runCommand(argv, &out) ? out : "";
+}
+
+bool busNameOwned(const std::string& name) {
+  return gdbusCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                   "org.freedesktop.DBus.NameHasOwner", {name})
+             .find("true") != std::string::npos;
 }
 
 std::vector<ListedMonitor> listedMonitors() {

@@ -33,13 +33,21 @@ std::unique_ptr<linux_platform::XConnection> openXConnection();
 // Runs a program (found on PATH) and returns what it wrote to stdout;
 // records a test failure when it cannot run or exits with a non-zero status.
 std::string commandOutput(const std::vector<std::string>& argv);
-// The same, returning whether it succeeded instead of failing the test.
+// The same, returning whether it succeeded instead of failing the test; one
+// still running after a minute is stopped.
 bool runCommand(const std::vector<std::string>& argv, std::string* out = nullptr,
                 std::string* err = nullptr);
 // The same while serving the default GLib main context, for programs that
 // talk to this process; one still running after `seconds` is stopped.
 bool runWhileServing(const std::vector<std::string>& argv, std::string* out = nullptr,
                      std::string* err = nullptr, double seconds = 20);
+
+// What `gdbus call --session` prints for `method` of the object at `path` of
+// `dest`, called with `arguments`; empty when the call fails.
+std::string gdbusCall(const std::string& dest, const std::string& path, const std::string& method,
+                      const std::vector<std::string>& arguments = {});
+// Whether some connection owns `name` on the session bus.
+bool busNameOwned(const std::string& name);
 
 // One monitor as `xrandr --listmonitors` lists it, in root pixels.
 struct ListedMonitor {

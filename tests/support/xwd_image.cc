@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/shared/image_codec.h"
+#include "tests/support/host_process.h"
 #include "tests/support/x_desktop.h"
 
 namespace dravel::testing {
@@ -95,17 +96,34 @@ std::optional<RgbImage> xwdRoot() {
   return readXwd(out);
 }
 
-std::optional<RgbImage> rgbFromPng(const std::vector<uint8_t>& png) {
-  std::optional<DecodedImage> decoded = decodePng(png);
-  if (!decoded) return std::nullopt;
-  RgbImage image;
+uint32_t RgbImage::pixel(int64_t x, int64_t y) const {
+  const uint8_t* p = &rgb[static_cast<size_t>((y * width + x) * 3)];
+  return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+}
+
+RgbImage rgbOf(const CapturedImage& image) {
+  RgbImage rgb{image.width, image.height, {}};
+  const bool straight = image.format == PixelFormat::kRGBAStraight;
+  for (int64_t row = 0; row < image.height; ++row) {
+    const uint8_t* p = image.pixels.data() + row * image.bytesPerRow;
+    for (int64_t col = 0; col < image.width; ++col, p += 4) {
+      rgb.rgb.insert(rgb.rgb.end(), {p[straight ? 0 : 2], p[1], p[straight ? 2 : 0]});
+    }
+  }
+  return rgb;
+}
+
+CapturedImage pngFileImage(const std::string& path) {
+  const std::string bytes = readFile(path);
+  std::optional<DecodedImage> decoded = decodePng(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  CapturedImage image;
+  if (!decoded) return image;
   image.width = decoded->width;
   image.height = decoded->height;
-  image.rgb.reserve(size_t{decoded->width} * decoded->height * 3);
-  for (size_t i = 0; i + 3 < decoded->rgba.size(); i += 4) {
-    image.rgb.insert(image.rgb.end(), decoded->rgba.begin() + static_cast<std::ptrdiff_t>(i),
-                     decoded->rgba.begin() + static_cast<std::ptrdiff_t>(i + 3));
-  }
+  image.bytesPerRow = image.width * 4;
+  image.format = PixelFormat::kRGBAStraight;
+  image.pixels = std::move(decoded->rgba);
   return image;
 }
 

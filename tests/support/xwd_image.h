@@ -1,10 +1,13 @@
 // Screen pixels as the X tools give them (xwd), and images as RGB for
-// comparing pixel by pixel.
+// comparing pixel by pixel (grim's pictures are such images too).
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
+
+#include "platform/seam/captured_image.h"
 
 namespace dravel::testing {
 
@@ -19,12 +22,16 @@ struct RgbImage {
   // How many pixels differ from `other`, which must be of the same size;
   // -1 when the sizes differ.
   int64_t differingPixels(const RgbImage& other) const;
+  // The pixel at (x, y) as 0xRRGGBB.
+  uint32_t pixel(int64_t x, int64_t y) const;
 };
 
 // The whole screen now, read by `xwd -root -silent` (a 24- or 32-bit
 // true-colour ZPixmap); absent when it fails or is no such image.
 std::optional<RgbImage> xwdRoot();
-// A PNG's pixels without alpha; absent when it does not decode.
-std::optional<RgbImage> rgbFromPng(const std::vector<uint8_t>& png);
+// A captured image's colours (BGRX, BGRA or straight RGBA), alpha left out.
+RgbImage rgbOf(const CapturedImage& image);
+// A PNG file decoded into straight RGBA; empty (width 0) when unreadable.
+CapturedImage pngFileImage(const std::string& path);
 
 }  // namespace dravel::testing

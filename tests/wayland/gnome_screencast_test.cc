@@ -34,31 +34,22 @@ void seedScreenCastGrant(const std::string& token) {
                        std::chrono::system_clock::now().time_since_epoch())
                        .count();
   const std::string stamp = "int64 " + std::to_string(now);
-  ASSERT_TRUE(runCommand({"gdbus", "call", "--session", "--dest",
-                          "org.freedesktop.impl.portal.PermissionStore", "--object-path",
-                          "/org/freedesktop/impl/portal/PermissionStore", "--method",
-                          "org.freedesktop.impl.portal.PermissionStore.Set", "screencast", "true",
-                          token, "{'': ['yes']}",
-                          "<('GNOME', uint32 1, <(" + stamp + ", " + stamp +
-                              ", [(uint32 0, uint32 1, <'MetaVendor:MetaVirtualMonitor:0x00'>), "
-                              "(uint32 1, uint32 1, <'MetaVendor:MetaVirtualMonitor:0x01'>)])>)>"}))
+  ASSERT_NE(gdbusCall("org.freedesktop.impl.portal.PermissionStore",
+                      "/org/freedesktop/impl/portal/PermissionStore",
+                      "org.freedesktop.impl.portal.PermissionStore.Set",
+                      {"screencast", "true", token, "{'': ['yes']}",
+                       "<('GNOME', uint32 1, <(" + stamp + ", " + stamp +
+                           ", [(uint32 0, uint32 1, <'MetaVendor:MetaVirtualMonitor:0x00'>), "
+                           "(uint32 1, uint32 1, <'MetaVendor:MetaVirtualMonitor:0x01'>)])>)>"}),
+            "")
       << "the permission store took no token";
-}
-
-bool nameOwned(const std::string& name) {
-  std::string out;
-  return runCommand(
-             {"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
-              "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner", name},
-             &out) &&
-         out.find("true") != std::string::npos;
 }
 
 // GNOME's portal backend crashes when a dialog is closed under it, and is
 // started again by the next request; a request meeting it dying fails at
 // once. Lets it go first.
 void letThePortalBackendGo() {
-  waitUntil([] { return !nameOwned("org.freedesktop.impl.portal.desktop.gnome"); }, 3);
+  waitUntil([] { return !busNameOwned("org.freedesktop.impl.portal.desktop.gnome"); }, 3);
 }
 
 std::filesystem::path tokenFile() {
@@ -264,18 +255,16 @@ TEST_F(GnomeHost, TheOverlayLeavesWithItsMonitor) {
         return !frame.pixels.empty() && frame.pixels[0] == 0 && frame.pixels[1] == 0;
       },
       10));
-  std::string state;
-  ASSERT_TRUE(runCommand({"gdbus", "call", "--session", "--dest", "org.gnome.Mutter.DisplayConfig",
-                          "--object-path", "/org/gnome/Mutter/DisplayConfig", "--method",
-                          "org.gnome.Mutter.DisplayConfig.GetCurrentState"},
-                         &state));
+  const std::string state = gnomeDisplayState();
+  ASSERT_FALSE(state.empty());
   const std::string serial = state.substr(8, state.find(',') - 8);
-  ASSERT_TRUE(runCommand({"gdbus", "call", "--session", "--dest", "org.gnome.Mutter.DisplayConfig",
-                          "--object-path", "/org/gnome/Mutter/DisplayConfig", "--method",
-                          "org.gnome.Mutter.DisplayConfig.ApplyMonitorsConfig", serial, "1",
-                          "[(0, 0, 1.0, uint32 0, true, [('Meta-0', '1920x1080@60.000', @a{sv} "
-                          "{})])]",
-                          "@a{sv} {}"}))
+  ASSERT_NE(gdbusCall("org.gnome.Mutter.DisplayConfig", "/org/gnome/Mutter/DisplayConfig",
+                      "org.gnome.Mutter.DisplayConfig.ApplyMonitorsConfig",
+                      {serial, "1",
+                       "[(0, 0, 1.0, uint32 0, true, [('Meta-0', '1920x1080@60.000', @a{sv} "
+                       "{})])]",
+                       "@a{sv} {}"}),
+            "")
       << state.substr(0, 200);
   EXPECT_TRUE(logHas("[overlay] its monitor went: the overlay leaves")) << hostLog();
   std::string first;

@@ -13,13 +13,9 @@ TEST(GnomeScreens, TwoVirtualMonitorsOfKnownModesOutOfTheOverviewAreTheHostsScre
   ASSERT_EQ(waylandTestDesktop(), "gnome");
   EXPECT_EQ(gnomeMonitors(), std::vector<std::string>({"Meta-0 1920x1080", "Meta-1 1280x720"}));
   // Out of the overview, where windows would be thumbnails.
-  std::string overview;
-  ASSERT_TRUE(
-      runCommand({"gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path",
-                  "/org/gnome/Shell", "--method", "org.freedesktop.DBus.Properties.Get",
-                  "org.gnome.Shell", "OverviewActive"},
-                 &overview));
-  EXPECT_EQ(overview, "(<false>,)\n");
+  EXPECT_EQ(gdbusCall("org.gnome.Shell", "/org/gnome/Shell", "org.freedesktop.DBus.Properties.Get",
+                      {"org.gnome.Shell", "OverviewActive"}),
+            "(<false>,)\n");
   EXPECT_EQ(screensAgainstCompositor(), "");
 }
 

@@ -56,15 +56,37 @@ bool startOracle(FakeBusService& oracle) {
 
 // The host on the KWin desktop, granted by an entry naming its binary:
 // dravelctl's screenshot of a monitor is the pattern shown on it.
-class KWinHost : public HostProcessTest {};
+class KWinHost : public HostProcessTest {
+ protected:
+  void SetUp() override {
+    HostProcessTest::SetUp();
+    ASSERT_EQ(waylandTestDesktop(), "kwin");
+    platform_ = "wayland";
+  }
+
+  // Runs a KWin script of the test's that reports to `oracle` (callDBus);
+  // the report, empty when none comes within 5 s.
+  std::string kwinReport(FakeBusService& oracle, const std::string& js) {
+    const size_t before = oracle.calls().size();
+    runKWinScript(dir_ + "/script" + std::to_string(++scripts_) + ".js", js);
+    waitUntil(
+        [&] {
+          while (g_main_context_iteration(nullptr, FALSE)) {
+          }
+          return oracle.calls().size() > before;
+        },
+        5);
+    return oracle.calls().size() > before ? oracle.calls().back().arguments : std::string();
+  }
+
+  int scripts_ = 0;
+};
 
 TEST_F(KWinHost, ScreenshotsComeThroughKWinOnceItsEntryGrantsTheHost) {
-  ASSERT_EQ(waylandTestDesktop(), "kwin");
   ASSERT_FALSE(ctlBinary_.empty()) << "no dravelctl beside the host";
   PatternWindows windows(2);
   ASSERT_TRUE(windows.ready()) << "the pattern windows did not draw";
   grantScreenShot(std::filesystem::canonical(hostBinary_).string());
-  platform_ = "wayland";
   // The portal this desktop has never answers: a host that met KWin before
   // it honoured the new entry gives up on the portal soon and is started
   // again.
@@ -99,56 +121,46 @@ TEST_F(KWinHost, ScreenshotsComeThroughKWinOnceItsEntryGrantsTheHost) {
 // where that script reports it: its frame from its output's top-left corner,
 // the output's left edge and size.
 TEST_F(KWinHost, TheActiveWindowIsTheOneKWinReports) {
-  ASSERT_EQ(waylandTestDesktop(), "kwin");
   PatternWindows window(1);
   FakeBusService oracle;
   ASSERT_TRUE(window.ready() && startOracle(oracle));
-  platform_ = "wayland";
   start();
   ASSERT_FALSE(HasFatalFailure());
-  std::string answered;
-  int runs = 0;
+  std::string reported, answered;
   EXPECT_TRUE(waitUntil([&] {
-    runKWinScript(
-        dir_ + "/frame" + std::to_string(++runs) + ".js",
+    reported = kwinReport(
+        oracle,
         "var c = workspace.activeClient, g = c.frameGeometry, s = workspace.clientArea("
         "KWin.ScreenArea, c); callDBus('org.dravel.O', '/o', 'o.O', 'F', [g.x - "
         "s.x, g.y - s.y, g.width, g.height, s.x, s.width, s.height].join(',')); c.fullScreen"
         " = false; c.frameGeometry = {x: 2100, y: 150, width: 640, height: 480};");
     const Value v = std::get<Value>(call("dravel/capture", "activeWindow"));
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
     std::ostringstream text;
     for (const char* key : {"winX", "winY", "winW", "winH", "screenX", "screenW", "screenH"}) {
       text << (text.tellp() ? "," : "('") << v.doubleAt(key).value_or(-1);
     }
     answered = text.str() + "',)";
-    return !oracle.calls().empty() && oracle.calls().back().arguments == answered &&
-           answered == "('180,150,640,480,1920,1920,1080',)";
+    return reported == answered && answered == "('180,150,640,480,1920,1920,1080',)";
   })) << answered
-      << (oracle.calls().empty() ? "" : oracle.calls().back().arguments) << hostLog();
+      << reported << hostLog();
 }
 
 // The overlay on KWin covers exactly its output on a layer above the
 // fullscreen windows' and is the active window, as KWin's own list says;
 // after it, no window of the host's is listed or active.
 TEST_F(KWinHost, TheOverlayCoversItsOutputAboveTheOthersAndIsActive) {
-  ASSERT_EQ(waylandTestDesktop(), "kwin");
   PatternWindows windows(2);
   FakeBusService oracle;
   ASSERT_TRUE(windows.ready() && startOracle(oracle));
-  platform_ = "wayland";
   start();
   ASSERT_FALSE(HasFatalFailure());
   const Value screen = std::get<Value>(call("dravel/capture", "screenUnderCursor"));
   ASSERT_TRUE(screen.intAt("displayId"));
   // KWin's windows: the host's "x y w h", whether its layer is above every
   // other window's, and whether it is the active one.
-  int runs = 0;
   auto report = [&] {
-    const size_t before = oracle.calls().size();
-    runKWinScript(
-        dir_ + "/list" + std::to_string(++runs) + ".js",
+    return kwinReport(
+        oracle,
         "var w = workspace.clientList(), ours = 'none', top = true, p = " + std::to_string(pid_) +
             "; for (var i = 0; i < w.length; ++i) if (w[i].pid == p) { var g = "
             "w[i].frameGeometry; ours = [g.x, g.y, g.width, g.height].join(' '); for "
@@ -156,14 +168,6 @@ TEST_F(KWinHost, TheOverlayCoversItsOutputAboveTheOthersAndIsActive) {
             "w[i].layer) top = false; } callDBus('org.dravel.O', '/o', 'o.O', 'F', ours "
             "+ ' top ' + top + ' active ' + (workspace.activeClient != null && "
             "workspace.activeClient.pid == p));");
-    waitUntil(
-        [&] {
-          while (g_main_context_iteration(nullptr, FALSE)) {
-          }
-          return oracle.calls().size() > before;
-        },
-        5);
-    return oracle.calls().size() > before ? oracle.calls().back().arguments : std::string();
   };
   ASSERT_TRUE(isSuccess(
       call("dravel/capture", "enterOverlay", ValueMap{{"displayId", *screen.intAt("displayId")}}),
@@ -188,9 +192,7 @@ TEST_F(KWinHost, TheOverlayCoversItsOutputAboveTheOthersAndIsActive) {
 // portal without Plasma's dialogs, whose Screenshot backend crashes) never
 // answers: the capture fails after the portal's timeout, saying so.
 TEST_F(KWinHost, RefusedByKWinTheCaptureFallsToThePortal) {
-  ASSERT_EQ(waylandTestDesktop(), "kwin");
   ASSERT_FALSE(ctlBinary_.empty()) << "no dravelctl beside the host";
-  platform_ = "wayland";
   hostEnvironment_ = {"DRAVEL_PORTAL_TIMEOUT_MS=5000"};
   start();
   ASSERT_FALSE(HasFatalFailure());

@@ -10,8 +10,8 @@
 #include "tests/support/host_fixture.h"
 #include "tests/support/host_process.h"
 #include "tests/support/pattern_windows.h"
+#include "tests/support/wayland_oracles.h"
 #include "tests/support/x_desktop.h"
-#include "tests/wayland/grim_differences.h"
 #include "tests/wayland/wayland_clipboard.h"
 
 namespace dravel::testing {
@@ -19,6 +19,11 @@ namespace {
 
 class SwayHost : public HostProcessTest {
  protected:
+  void SetUp() override {
+    HostProcessTest::SetUp();
+    ASSERT_EQ(waylandTestDesktop(), "sway");
+    platform_ = "wayland";
+  }
   // Focuses the output; the host's display id for it.
   std::optional<int64_t> focusOutput(const std::string& name) {
     if (!runCommand({"swaymsg", "focus", "output", name})) return std::nullopt;
@@ -33,7 +38,7 @@ void type(const char* key) {
 
 // Whether every pixel grim reads of the output is black.
 bool black(const std::string& output) {
-  const GrimImage image = grimOutput(output);
+  const RgbImage image = grimOutput(output);
   return image.width > 0 &&
          std::all_of(image.rgb.begin(), image.rgb.end(), [](uint8_t v) { return v == 0; });
 }
@@ -41,8 +46,6 @@ bool black(const std::string& output) {
 // Wayland tells no pointer position: the screen under the cursor is the
 // output sway calls focused, and its capture is grim's.
 TEST_F(SwayHost, TheScreenUnderTheCursorIsTheFocusedOutputAndCapturesAsGrimDoes) {
-  ASSERT_EQ(waylandTestDesktop(), "sway");
-  platform_ = "wayland";
   start();
   ASSERT_FALSE(HasFatalFailure());
   for (const SwayOutput& output : swayOutputs()) {
@@ -59,7 +62,7 @@ TEST_F(SwayHost, TheScreenUnderTheCursorIsTheFocusedOutputAndCapturesAsGrimDoes)
     const std::string png = dir_ + "/shot.png";
     ASSERT_EQ(ctl({"screenshot", "-o", png, "--display", std::to_string(*id)}), 0)
         << readFile(dir_ + "/ctl.err") << hostLog();
-    EXPECT_EQ(grimDifferences(pngFileImage(png), grimOutput(output.name)), "") << output.name;
+    EXPECT_EQ(rgbOf(pngFileImage(png)).differingPixels(grimOutput(output.name)), 0) << output.name;
   }
   // Nothing to grant: no question is ever asked.
   EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(true)));
@@ -69,7 +72,6 @@ TEST_F(SwayHost, TheScreenUnderTheCursorIsTheFocusedOutputAndCapturesAsGrimDoes)
 // Where sway's IPC answers, the active window is the window it focuses,
 // where `swaymsg -t get_tree` puts it; without that IPC there is none.
 TEST_F(SwayHost, TheActiveWindowIsTheOneSwayFocusesAndNoneWithoutItsIpc) {
-  ASSERT_EQ(waylandTestDesktop(), "sway");
   PatternWindows window(1);
   ASSERT_TRUE(window.ready());
   // Neither output at the origin of sway's space: the host's points differ.
@@ -79,7 +81,6 @@ TEST_F(SwayHost, TheActiveWindowIsTheOneSwayFocusesAndNoneWithoutItsIpc) {
         "move position 100 50, focus"}) {
     ASSERT_TRUE(runCommand({"swaymsg", command})) << command;
   }
-  platform_ = "wayland";
   start();
   ASSERT_FALSE(HasFatalFailure());
   // The focused window's frame (its title bar included) from its output's
@@ -115,10 +116,8 @@ TEST_F(SwayHost, TheActiveWindowIsTheOneSwayFocusesAndNoneWithoutItsIpc) {
 // meanwhile is the screen as it was before, and its copy is on the
 // clipboard; nothing of the host stays after the overlay.
 TEST_F(SwayHost, TheOverlayCoversItsOutputAboveAllWithTheKeyboardAndLeavesNothing) {
-  ASSERT_EQ(waylandTestDesktop(), "sway");
   PatternWindows windows(2);
   ASSERT_TRUE(windows.ready());
-  platform_ = "wayland";
   start();
   ASSERT_FALSE(HasFatalFailure());
   const std::vector<SwayOutput> outputs = swayOutputs();
@@ -126,8 +125,8 @@ TEST_F(SwayHost, TheOverlayCoversItsOutputAboveAllWithTheKeyboardAndLeavesNothin
   const SwayOutput& covered = outputs[1];
   const std::optional<int64_t> id = focusOutput(covered.name);
   ASSERT_TRUE(id);
-  const GrimImage before = grimOutput(covered.name);
-  const GrimImage otherBefore = grimOutput(outputs[0].name);
+  const RgbImage before = grimOutput(covered.name);
+  const RgbImage otherBefore = grimOutput(outputs[0].name);
   // A key typed until a window has it (wtype's first keys may come before
   // a client has its keymap).
   auto reaches = [&](const char* key) {
@@ -149,7 +148,7 @@ TEST_F(SwayHost, TheOverlayCoversItsOutputAboveAllWithTheKeyboardAndLeavesNothin
   const std::string png = dir_ + "/shot.png";
   ASSERT_EQ(ctl({"screenshot", "-o", png, "--display", std::to_string(*id)}), 0)
       << readFile(dir_ + "/ctl.err") << hostLog();
-  EXPECT_EQ(grimDifferences(pngFileImage(png), before), "");
+  EXPECT_EQ(rgbOf(pngFileImage(png)).differingPixels(before), 0);
   // The rest of the flow: the capture copied, as the interface does.
   const std::string shot = readFile(png);
   ASSERT_TRUE(isSuccess(call("dravel/capture", "copyPng",
@@ -177,8 +176,6 @@ TEST_F(SwayHost, TheOverlayCoversItsOutputAboveAllWithTheKeyboardAndLeavesNothin
 // (a virtual one) over the middle of each output: centred on the pointer,
 // twice as many pixels across on the output at scale 2.
 TEST_F(SwayHost, TheOverlaysArrowIsDrawnAtEachOutputsScale) {
-  ASSERT_EQ(waylandTestDesktop(), "sway");
-  platform_ = "wayland";
   start();
   ASSERT_FALSE(HasFatalFailure());
   const std::vector<SwayOutput> outputs = swayOutputs();
@@ -190,7 +187,7 @@ TEST_F(SwayHost, TheOverlaysArrowIsDrawnAtEachOutputsScale) {
   const std::string pointer =
       (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "dravel_virtual_pointer")
           .string();
-  std::vector<int> across;
+  std::vector<int64_t> across;
   for (const SwayOutput& o : outputs) {
     SCOPED_TRACE(o.name);
     const std::optional<int64_t> id = focusOutput(o.name);
@@ -210,15 +207,14 @@ TEST_F(SwayHost, TheOverlaysArrowIsDrawnAtEachOutputsScale) {
                           Value()));
     // The box of the pixels the cursor paints over the black overlay, once
     // it is centred where the pointer is (a theme's arrow is not).
-    const int cx = static_cast<int>(o.modeWidth / 2), cy = static_cast<int>(o.modeHeight / 2);
-    int boxWidth = 0;
+    const int64_t cx = o.modeWidth / 2, cy = o.modeHeight / 2;
+    int64_t boxWidth = 0;
     EXPECT_TRUE(waitUntil([&] {
-      const GrimImage shot = grimOutput(o.name, true);
-      int left = shot.width, right = -1, top = shot.height, bottom = -1;
-      for (int y = 0; y < shot.height; ++y) {
-        for (int x = 0; x < shot.width; ++x) {
-          const uint8_t* p = &shot.rgb[static_cast<size_t>((y * shot.width + x) * 3)];
-          if (p[0] || p[1] || p[2]) {
+      const RgbImage shot = grimOutput(o.name, true);
+      int64_t left = shot.width, right = -1, top = shot.height, bottom = -1;
+      for (int64_t y = 0; y < shot.height; ++y) {
+        for (int64_t x = 0; x < shot.width; ++x) {
+          if (shot.pixel(x, y) != 0) {
             left = std::min(left, x), right = std::max(right, x);
             top = std::min(top, y), bottom = std::max(bottom, y);
           }
@@ -241,8 +237,6 @@ TEST_F(SwayHost, TheOverlaysArrowIsDrawnAtEachOutputsScale) {
 
 // As on X11: the host says why, removes its socket and ends with status 1.
 TEST_F(SwayHost, EndsCleanlyWhenTheCompositorGoes) {
-  ASSERT_EQ(waylandTestDesktop(), "sway");
-  platform_ = "wayland";
   start();
   ASSERT_FALSE(HasFatalFailure());
   ASSERT_TRUE(std::filesystem::exists(socket_));

@@ -8,8 +8,9 @@
 #include "platform/linux/portal_capture_routes.h"
 #include "platform/linux/wlr_screencopy_route.h"
 #include "tests/support/host_process.h"
+#include "tests/support/wayland_oracles.h"
 #include "tests/support/x_desktop.h"
-#include "tests/wayland/grim_differences.h"
+#include "tests/support/xwd_image.h"
 
 namespace dravel::testing {
 namespace {
@@ -44,7 +45,7 @@ class SwayScreencopyTest : public ::testing::Test {
     for (bool withName : {true, false}) {
       RouteResult result = capture(route, monitorOf(output, withName));
       ASSERT_NE(result.image, nullptr) << output.name << ": " << result.error;
-      EXPECT_EQ(grimDifferences(*result.image, grimOutput(output.name)), "")
+      EXPECT_EQ(rgbOf(*result.image).differingPixels(grimOutput(output.name)), 0)
           << output.name << " by name " << withName;
     }
   }
@@ -119,7 +120,7 @@ TEST_F(SwayScreencopyTest, ThePortalRoutesServeOrFailPlainly) {
   for (const RouteMonitor& monitor : layout) {
     RouteResult result = screenshot->capture(monitor, layout, false, [] { return false; });
     ASSERT_NE(result.image, nullptr) << monitor.name << ": " << result.error;
-    EXPECT_EQ(grimDifferences(*result.image, grimOutput(monitor.name)), "") << monitor.name;
+    EXPECT_EQ(rgbOf(*result.image).differingPixels(grimOutput(monitor.name)), 0) << monitor.name;
     EXPECT_FALSE(std::filesystem::exists("/tmp/out.png"));
   }
   EXPECT_TRUE(screenshot->granted());
