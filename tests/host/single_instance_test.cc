@@ -155,9 +155,8 @@ TEST_F(SingleInstance, SurvivorsWithoutADebuggerGetTheSurvivorAlert) {
   queue().advance(3.0);
   ASSERT_EQ(alerts().shown.size(), 1u);
   EXPECT_EQ(alerts().shown[0].content.messageText, "Another copy of Dravel is running");
-  EXPECT_EQ(alerts().shown[0].content.informativeText,
-            "It could not be closed automatically. Two copies fight over the hotkeys. "
-            "Quit it manually:\npid 4200\n/Applications/Dravel.app");
+  EXPECT_TRUE(
+      alerts().shown[0].content.informativeText.ends_with(":\npid 4200\n/Applications/Dravel.app"));
   EXPECT_EQ(alerts().shown[0].response, kAlertFirstButtonReturn);
   EXPECT_FALSE(processes().exitStatus.has_value());
 }
