@@ -20,14 +20,6 @@ using sim::SimScreen;
 using sim::SimScreenCapture;
 using Kind = SimScreenCapture::Request::Kind;
 
-// An ordinary window of `pid` with these bounds.
-ValueMap entryOf(int pid, double x, double y, double width, double height) {
-  return ValueMap{
-      {kCGWindowLayer, 0},
-      {kCGWindowOwnerPID, pid},
-      {kCGWindowBounds, ValueMap{{"X", x}, {"Y", y}, {"Width", width}, {"Height", height}}}};
-}
-
 class CaptureLimits : public LaunchedHostTest {
  protected:
   void oneScreen(double width, double height) {
@@ -130,7 +122,7 @@ TEST_F(EngineCancellation, ACaptureCancelledWhileDrawingStopsWithoutAnImage) {
   // Several bands and windows: the caller goes after a few polls.
   oneScreen(4000, 3000);
   for (int i = 0; i < 8; ++i) {
-    ValueMap entry = entryOf(600 + i, 10.0 * i, 0, 3000, 2500);
+    ValueMap entry = windowAt(600 + i, {10.0 * i, 0, 3000, 2500});
     entry.set(kCGWindowAlpha, 0.5);
     desktop().windowList().entries.push_back(Value(std::move(entry)));
   }
@@ -180,7 +172,7 @@ TEST_F(CaptureLimits, WindowListsAndTitlesAreBoundedWhereTheyAreRead) {
   // far more windows than the bound.
   std::string title(kMaxWindowTitleBytes - 1, 'a');
   while (title.size() < (1u << 20)) title += "\xC3\xA9";
-  ValueMap titled = entryOf(700, 100, 100, 400, 300);
+  ValueMap titled = windowAt(700, {100, 100, 400, 300});
   titled.set(kCGWindowNumber, 0);
   for (const char* key : {kCGWindowOwnerName, kCGWindowName}) titled.set(key, title);
   ValueList many(20000, Value(ValueMap{}));

@@ -66,17 +66,6 @@ TEST_F(Notifications, ArgumentsOfTheWrongTypeOrNoneTakeTheirDefaults) {
   EXPECT_EQ(center().authorizationRequests(), (std::vector<int>{6, 6, 6}));
 }
 
-TEST_F(Notifications, ASecondShowWithTheSameIdReplacesTheFirst) {
-  EXPECT_TRUE(isSuccess(show(ValueMap{{"id", "progress"}, {"title", "1 of 2"}}), Value(true)));
-  EXPECT_TRUE(isSuccess(show(ValueMap{{"id", "other"}}), Value(true)));
-  EXPECT_TRUE(isSuccess(show(ValueMap{{"id", "progress"}, {"title", "2 of 2"}}), Value(true)));
-  auto delivered = center().delivered();
-  ASSERT_EQ(delivered.size(), 2u);
-  EXPECT_EQ(delivered[0].request.identifier, "dravel.other");
-  EXPECT_EQ(delivered[1].request.identifier, "dravel.progress");
-  EXPECT_EQ(delivered[1].request.title, "2 of 2");
-}
-
 TEST_F(Notifications, FailuresAnswerFalseWithTheirLogLinesNeverAnError) {
   configure([](auto& s) { s.granted = false; });
   EXPECT_TRUE(isSuccess(show(), Value(false)));

@@ -13,7 +13,6 @@ class OverlayMode : public LaunchedHostTest {
   MethodResponse enter(int displayId) {
     return capture("enterOverlay", ValueMap{{"displayId", displayId}});
   }
-  sim::SimFlutterViewController& view() { return *desktop().embedding().viewController(); }
   // What entering and leaving the overlay change: style, level, collection
   // behaviour, opacity, background, alpha and frame.
   auto windowState() {

@@ -130,18 +130,6 @@ TEST_F(SaveFolderTest, ASecondBeginClosesTheFirstFolderBeforeOpeningTheNext) {
   EXPECT_EQ(access().openFolders(), std::vector<std::string>{kDesk});
 }
 
-TEST_F(SaveFolderTest, AFailedBeginLeavesTheOpenFolderOpen) {
-  ASSERT_TRUE(isSuccess(begin(bookmarkOf(kShots)), ValueMap{{"path", kShots}, {"stale", false}}));
-  desktop().bookmarks().unresolvable.insert(kDesk);
-  EXPECT_TRUE(isError(begin(bookmarkOf(kDesk)), "unresolved",
-                      "The folder \"/Users/me/Desktop\" couldn't be found."));
-  EXPECT_TRUE(isError(begin(base64Encode(SimBookmarks::record(kDesk, 2))), "unresolved",
-                      "The bookmark data was made by an unknown version."));
-  EXPECT_EQ(SaveFolder::accessed(), kShots);
-  EXPECT_EQ(access().countsFor(kShots), (Counts{1, 1, 0}));
-  EXPECT_EQ(access().countsFor(kDesk), Counts{});
-}
-
 TEST_F(SaveFolderTest, AStaleBookmarkOpensTheFolderAndComesWithAFreshOne) {
   desktop().bookmarks().stale.insert(kShots);
   EXPECT_TRUE(

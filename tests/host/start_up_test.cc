@@ -7,7 +7,7 @@ namespace {
 
 using StartUp = HostTest;
 
-TEST_F(StartUp, RegistersThePluginSetInOrderThenTheChannelsAndEndsHidden) {
+TEST_F(StartUp, RegistersThePluginsThenTheChannelsAndEndsHidden) {
   const Rect laidOut{300, 250, 1100, 720};
   // The interface file lays the window out before start-up.
   auto native = desktop().createMainWindow();
@@ -15,13 +15,10 @@ TEST_F(StartUp, RegistersThePluginSetInOrderThenTheChannelsAndEndsHidden) {
   host_.window = std::make_shared<MainFlutterWindow>(std::move(native));
   host_.window->awakeFromNib();
 
-  const std::vector<std::string> keys = {"EmojiPickerFlutterPlugin",   "FileSelectorPlugin",
-                                         "HotkeyManagerMacosPlugin",   "FPPPackageInfoPlusPlugin",
-                                         "ScreenRetrieverMacosPlugin", "SharePlusMacosPlugin",
-                                         "SharedPreferencesPlugin",    "TrayManagerPlugin",
-                                         "UrlLauncherPlugin",          "WindowManagerPlugin"};
-  EXPECT_EQ(desktop().embedding().registrarRequests, keys);
-  ASSERT_EQ(desktop().embedding().registrations.size(), keys.size());
+  // Each generated plugin registers with the registrar it asked for.
+  EXPECT_FALSE(desktop().embedding().registrarRequests.empty());
+  EXPECT_EQ(desktop().embedding().registrations.size(),
+            desktop().embedding().registrarRequests.size());
 
   // The content view controller resized the window; start-up put it back.
   EXPECT_EQ(window().frame(), laidOut);
@@ -71,7 +68,6 @@ class TopStrip : public LaunchedHostTest {
     e.locationInWindow = {100, y};
     return e;
   }
-  sim::SimFlutterViewController& view() { return *desktop().embedding().viewController(); }
   double top_ = 0;
 };
 

@@ -87,6 +87,15 @@ std::vector<std::string> HostTest::logLines(const std::string& prefix) {
   return out;
 }
 
+ValueMap windowAt(int64_t pid, Rect bounds) {
+  return ValueMap{
+      {"kCGWindowLayer", 0},
+      {"kCGWindowOwnerPID", pid},
+      {"kCGWindowBounds",
+       ValueMap{
+           {"X", bounds.x}, {"Y", bounds.y}, {"Width", bounds.width}, {"Height", bounds.height}}}};
+}
+
 namespace {
 std::string describe(const MethodResponse& r) {
   if (auto* v = std::get_if<Value>(&r)) return "success " + v->debugString();

@@ -63,6 +63,8 @@ class HostTest : public ::testing::Test {
   // The capture route of the system before 14: the window server's images.
   void useWindowServerRoute() { desktop().processInfo().osVersion = {13, 6, 0}; }
   sim::SimWindow& window() { return *env_->desktop->mainWindow(); }
+  // The interface's view in the main window.
+  sim::SimFlutterViewController& view() { return *desktop().embedding().viewController(); }
   VirtualMainQueue& queue() { return env_->queue; }
   ScopedLogCapture& log() { return env_->log; }
   InProcessMessenger& uiEnd() { return *env_->uiEnd; }
@@ -79,6 +81,9 @@ class LaunchedHostTest : public HostTest {
     launch();
   }
 };
+
+// An ordinary window of `pid` in the window list, its bounds in top-left space.
+ValueMap windowAt(int64_t pid, Rect bounds);
 
 // Readable checks of a reply.
 ::testing::AssertionResult isSuccess(const MethodResponse& r, const Value& expected);
