@@ -50,8 +50,6 @@ TEST(WindowEntry, AnOrdinaryFramedWindow) {
   // The frame's margins grow the client's area, then the primary's origin
   // (+1440+0) is taken off.
   EXPECT_EQ(boundsOf(entry), (Rect{100 - 1440, 100, 486, 341}));
-  EXPECT_EQ(boundsOf(windowEntry(xterm(), primaryOnTheRight(2))),
-            (Rect{(100 - 1440) / 2.0, 50, 243, 170.5}));
 }
 
 TEST(WindowEntry, ClientDrawnShadowIsNotPartOfTheWindow) {
