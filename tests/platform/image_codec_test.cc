@@ -104,9 +104,11 @@ TEST(PngCodec, EveryStoredLayoutBecomesStraightRgba) {
     grey2.rows.insert(grey2.rows.end(), packed, packed + 3);
   }
   // Indices 0, 1, 2; the tRNS shorter than the palette: the rest opaque.
-  const PngLayout palette{
-      3, 1, 4, PNG_COLOR_TYPE_PALETTE, false, {0x01, 0x20}, false,
-      {255, 0, 0, 0, 255, 0, 0, 0, 255}, {0, 128}};
+  const PngLayout palette{3,       1,
+                          4,       PNG_COLOR_TYPE_PALETTE,
+                          false,   {0x01, 0x20},
+                          false,   {255, 0, 0, 0, 255, 0, 0, 0, 255},
+                          {0, 128}};
   PngLayout keyed{2, 1, 8, PNG_COLOR_TYPE_RGB, false, {1, 2, 3, 4, 5, 6}};
   keyed.colorKey = {1, 2, 3};
   const Bytes wide = {0x33, 0x33, 0x66, 0x66, 0x99, 0x99, 0xcc, 0xcc};

@@ -14,10 +14,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using testing::deflated;
-using testing::pngHeader;
 using testing::PngChunk;
-using testing::pngOfChunks;
 using testing::pngWithLayout;
+// The file of these chunks, and the body of an IHDR.
+const auto fileOf = testing::pngOfChunks;
+const auto header = testing::pngHeader;
 
 // `rows` filtered rows of an 8-bit image `width` wide with `channels` a
 // pixel, with filter byte `filter`, or each of the five in turn for 255.
@@ -43,12 +44,12 @@ Bytes libpngFile(uint32_t width, uint32_t height, int depth, int colourType, boo
 TEST(PngCheck, AgreesWithLibpngOnWhatDecodes) {
   const Bytes rows = rgbRows(5, 4, 2);
   const Bytes image = deflated(rows);
-  const PngChunk ihdr{"IHDR", pngHeader(5, 4, 8, 2)}, idat{"IDAT", image}, iend{"IEND", {}};
+  const PngChunk ihdr{"IHDR", header(5, 4, 8, 2)}, idat{"IDAT", image}, iend{"IEND", {}};
   const Bytes half1(image.begin(), image.begin() + image.size() / 2);
   const Bytes half2(image.begin() + image.size() / 2, image.end());
   Bytes badAdler = image;
   badAdler.back() ^= 1;
-  const Bytes good = pngOfChunks({ihdr, idat, iend});
+  const Bytes good = fileOf({ihdr, idat, iend});
   struct Case {
     const char* name;
     Bytes file;
@@ -56,14 +57,14 @@ TEST(PngCheck, AgreesWithLibpngOnWhatDecodes) {
   } cases[] = {
       {"plain", good, true},
       {"RGB, every filter",
-       pngOfChunks({{"IHDR", pngHeader(7, 10, 8, 2)}, {"IDAT", deflated(rgbRows(7, 10, 255))}, iend}),
+       fileOf({{"IHDR", header(7, 10, 8, 2)}, {"IDAT", deflated(rgbRows(7, 10, 255))}, iend}),
        true},
       {"RGBA, every filter",
-       pngOfChunks({{"IHDR", pngHeader(7, 10, 8, 6)}, {"IDAT", deflated(rgbRows(7, 10, 255, 4))}, iend}),
+       fileOf({{"IHDR", header(7, 10, 8, 6)}, {"IDAT", deflated(rgbRows(7, 10, 255, 4))}, iend}),
        true},
-      {"image data over several chunks", pngOfChunks({ihdr, {"IDAT", half1}, {"IDAT", half2}, iend}),
+      {"image data over several chunks", fileOf({ihdr, {"IDAT", half1}, {"IDAT", half2}, iend}),
        true},
-      {"a damaged ancillary chunk", pngOfChunks({ihdr, {"tEXt", {'a', 0, 'b'}, true}, idat, iend}),
+      {"a damaged ancillary chunk", fileOf({ihdr, {"tEXt", {'a', 0, 'b'}, true}, idat, iend}),
        true},
       {"gray 1-bit, interlaced", libpngFile(13, 7, 1, PNG_COLOR_TYPE_GRAY, true), true},
       {"palette 4-bit", libpngFile(9, 3, 4, PNG_COLOR_TYPE_PALETTE, false), true},
@@ -71,19 +72,19 @@ TEST(PngCheck, AgreesWithLibpngOnWhatDecodes) {
        true},
       {"RGBA, interlaced, one pixel", libpngFile(1, 1, 8, PNG_COLOR_TYPE_RGB_ALPHA, true), true},
       {"truncated before the end", Bytes(good.begin(), good.end() - 13), false},
-      {"no image data", pngOfChunks({ihdr, iend}), false},
-      {"a damaged header", pngOfChunks({{"IHDR", pngHeader(5, 4, 8, 2), true}, idat, iend}), false},
-      {"a damaged image chunk", pngOfChunks({ihdr, {"IDAT", image, true}, iend}), false},
-      {"a wrong Adler-32", pngOfChunks({ihdr, {"IDAT", badAdler}, iend}), false},
-      {"no Adler-32", pngOfChunks({ihdr, {"IDAT", Bytes(image.begin(), image.end() - 4)}, iend}), false},
-      {"an unknown filter", pngOfChunks({ihdr, {"IDAT", deflated(rgbRows(5, 4, 5))}, iend}), false},
-      {"rows missing", pngOfChunks({ihdr, {"IDAT", deflated(rgbRows(5, 3, 2))}, iend}), false},
-      {"an unknown critical chunk", pngOfChunks({ihdr, {"QQQQ", {}}, idat, iend}), false},
-      {"a palette image without a palette", pngOfChunks({{"IHDR", pngHeader(5, 4, 8, 3)}, idat, iend}),
+      {"no image data", fileOf({ihdr, iend}), false},
+      {"a damaged header", fileOf({{"IHDR", header(5, 4, 8, 2), true}, idat, iend}), false},
+      {"a damaged image chunk", fileOf({ihdr, {"IDAT", image, true}, iend}), false},
+      {"a wrong Adler-32", fileOf({ihdr, {"IDAT", badAdler}, iend}), false},
+      {"no Adler-32", fileOf({ihdr, {"IDAT", Bytes(image.begin(), image.end() - 4)}, iend}), false},
+      {"an unknown filter", fileOf({ihdr, {"IDAT", deflated(rgbRows(5, 4, 5))}, iend}), false},
+      {"rows missing", fileOf({ihdr, {"IDAT", deflated(rgbRows(5, 3, 2))}, iend}), false},
+      {"an unknown critical chunk", fileOf({ihdr, {"QQQQ", {}}, idat, iend}), false},
+      {"a palette image without a palette", fileOf({{"IHDR", header(5, 4, 8, 3)}, idat, iend}),
        false},
-      {"a depth the colour type has not", pngOfChunks({{"IHDR", pngHeader(5, 4, 4, 2)}, idat, iend}),
+      {"a depth the colour type has not", fileOf({{"IHDR", header(5, 4, 4, 2)}, idat, iend}),
        false},
-      {"more pixels than the bound", pngOfChunks({{"IHDR", pngHeader(1 << 14, 1 << 14, 8, 2)}, idat, iend}),
+      {"more pixels than the bound", fileOf({{"IHDR", header(1 << 14, 1 << 14, 8, 2)}, idat, iend}),
        false},
       {"not a PNG", Bytes{'G', 'I', 'F', '8', '9', 'a'}, false},
   };

@@ -28,7 +28,7 @@ struct PngLayout {
   // a token IDAT only, enough for a reader to get as far as allocating the
   // pixels.
   ByteBuffer rows = {};
-  bool repeatRow = false;   // `rows` holds one row, written for every row
+  bool repeatRow = false;        // `rows` holds one row, written for every row
   ByteBuffer palette = {};       // red, green, blue a colour
   ByteBuffer paletteAlpha = {};  // the tRNS of a palette image
   std::optional<std::array<uint16_t, 3>> colorKey = {};  // the tRNS of a grey or RGB one
