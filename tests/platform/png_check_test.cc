@@ -2,57 +2,23 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
-#include <zlib.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/shared/image_codec.h"
+#include "tests/support/png_maker.h"
 
 namespace dravel {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-struct Chunk {
-  std::string type;
-  Bytes body;
-  bool badCrc = false;
-};
-
-void putBe32(Bytes& out, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
-}
-
-Bytes fileOf(const std::vector<Chunk>& chunks) {
-  Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  for (const Chunk& c : chunks) {
-    putBe32(out, static_cast<uint32_t>(c.body.size()));
-    const size_t typeAt = out.size();
-    out.insert(out.end(), c.type.begin(), c.type.end());
-    out.insert(out.end(), c.body.begin(), c.body.end());
-    const uLong crc = crc32(0, out.data() + typeAt, static_cast<uInt>(out.size() - typeAt));
-    putBe32(out, static_cast<uint32_t>(crc) ^ (c.badCrc ? 1u : 0u));
-  }
-  return out;
-}
-
-Bytes header(uint32_t width, uint32_t height, uint8_t depth, uint8_t colourType) {
-  Bytes body;
-  putBe32(body, width);
-  putBe32(body, height);
-  body.insert(body.end(), {depth, colourType, 0, 0, 0});
-  return body;
-}
-
-Bytes deflated(const Bytes& raw) {
-  Bytes out(compressBound(static_cast<uLong>(raw.size())));
-  uLongf size = static_cast<uLongf>(out.size());
-  compress(out.data(), &size, raw.data(), static_cast<uLong>(raw.size()));
-  out.resize(size);
-  return out;
-}
+using testing::deflated;
+using testing::PngChunk;
+using testing::pngWithLayout;
+// The file of these chunks, and the body of an IHDR.
+const auto fileOf = testing::pngOfChunks;
+const auto header = testing::pngHeader;
 
 // `rows` filtered rows of an 8-bit image `width` wide with `channels` a
 // pixel, with filter byte `filter`, or each of the five in turn for 255.
@@ -68,40 +34,17 @@ Bytes rgbRows(uint32_t width, uint32_t rows, uint8_t filter, uint32_t channels =
 
 // A PNG that libpng writes: any colour type, depth and interlacing.
 Bytes libpngFile(uint32_t width, uint32_t height, int depth, int colourType, bool interlaced) {
-  Bytes out;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  png_set_write_fn(
-      png, &out,
-      [](png_structp p, png_bytep d, png_size_t n) {
-        static_cast<Bytes*>(png_get_io_ptr(p))
-            ->insert(static_cast<Bytes*>(png_get_io_ptr(p))->end(), d, d + n);
-      },
-      nullptr);
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return {};
-  }
-  png_set_IHDR(png, info, width, height, depth, colourType,
-               interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  png_color palette[16] = {};
-  if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_PLTE(png, info, palette, 16);
-  png_write_info(png, info);
-  Bytes row(png_get_rowbytes(png, info));
+  const int channels[] = {1, 0, 3, 1, 2, 0, 4};  // by colour type
+  Bytes row((size_t{width} * channels[colourType] * depth + 7) / 8);
   for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<uint8_t>(i * 37);
-  const int passes = png_set_interlace_handling(png);
-  for (int pass = 0; pass < passes; ++pass)
-    for (uint32_t y = 0; y < height; ++y) png_write_row(png, row.data());
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return out;
+  const Bytes palette(colourType == PNG_COLOR_TYPE_PALETTE ? 16 * 3 : 0, 0);
+  return pngWithLayout({width, height, depth, colourType, interlaced, row, true, palette});
 }
 
 TEST(PngCheck, AgreesWithLibpngOnWhatDecodes) {
   const Bytes rows = rgbRows(5, 4, 2);
   const Bytes image = deflated(rows);
-  const Chunk ihdr{"IHDR", header(5, 4, 8, 2)}, idat{"IDAT", image}, iend{"IEND", {}};
+  const PngChunk ihdr{"IHDR", header(5, 4, 8, 2)}, idat{"IDAT", image}, iend{"IEND", {}};
   const Bytes half1(image.begin(), image.begin() + image.size() / 2);
   const Bytes half2(image.begin() + image.size() / 2, image.end());
   Bytes badAdler = image;

@@ -9,29 +9,23 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "tests/platform/scoped_env.h"
+#include "tests/support/host_process.h"
+#include "tests/support/x_desktop.h"
 
 namespace dravel::linux_platform {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& path) {
-  std::stringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
-}
+using dravel::testing::readFile;
 
 // What desktop-file-validate says about an entry: nothing when it passes.
 std::string validate(const fs::path& entry) {
-  const std::string command = "desktop-file-validate '" + entry.string() + "' 2>&1";
-  std::string said;
-  FILE* out = ::popen(command.c_str(), "r");
-  for (int c; out && (c = std::fgetc(out)) != EOF;) said += static_cast<char>(c);
-  const int status = out ? ::pclose(out) : -1;
-  return status == 0 || !said.empty() ? said : "desktop-file-validate failed";
+  std::string out, err;
+  const bool passed = dravel::testing::runCommand({"desktop-file-validate", entry}, &out, &err);
+  return passed || !(out + err).empty() ? out + err : "desktop-file-validate failed";
 }
 
 // GIO's view of an entry: null when it does not read it.

@@ -14,14 +14,9 @@ using PixelRect = DesktopLayout::PixelRect;
 // What openbox's default theme puts around a titled window.
 constexpr FrameExtents kTitled{1, 1, 20, 5};
 
-TEST(LinuxWindowGeometry, ContentSitsInsideTheFrameAndBack) {
-  const PixelRect outer{100, 1200, 600, 400};
-  const PixelRect content = contentFromOuter(outer, kTitled);
-  EXPECT_EQ(content, (PixelRect{101, 1220, 598, 375}));
-  EXPECT_EQ(outerFromContent(content, kTitled), outer);
-  // Without a frame the two are one.
-  EXPECT_EQ(contentFromOuter(outer, {}), outer);
-  // A frame smaller than its own decorations still leaves a window to map.
+// The content inside a frame and back is checked against the window
+// manager's frame by tests/desktop (WindowOnDesktop).
+TEST(LinuxWindowGeometry, AFrameSmallerThanItsDecorationsStillLeavesAWindowToMap) {
   EXPECT_EQ(contentFromOuter(PixelRect{0, 0, 1, 10}, kTitled), (PixelRect{1, 20, 1, 1}));
 }
 
