@@ -48,7 +48,6 @@ class ProgramEdges : public HostProcessTest {
     EXPECT_EQ(::chmod(path.c_str(), mode), 0);
     return path;
   }
-
 };
 
 const passwd* nobodyUser() {

@@ -135,7 +135,6 @@ TEST_F(HostProcess, DravelctlCallsPrintsAndReportsErrors) {
   EXPECT_EQ(out, "null\n");
   EXPECT_EQ(ctl({"call", "dravel/capture", "noSuchMethod"}, &out, &err), 1);
   EXPECT_EQ(ctl({"call", "sim/desktop", "load", "{not json"}, &out, &err), 2);
-
 }
 
 }  // namespace
