@@ -29,23 +29,9 @@ class ProgramEdges : public HostProcessTest {
     ASSERT_FALSE(ctlBinary_.empty()) << "no dravelctl beside the host";
   }
 
-  // Runs a program; its exit status, or -1 when it had to be killed after
-  // `seconds` (it hung).
-  int run(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {},
-          double seconds = 30) {
-    pid_t pid = spawn(argv, dir_ + "/run.out", dir_ + "/run.err", environment);
-    int status = waitFor(pid, seconds);
-    if (status < 0) {
-      ::kill(pid, SIGKILL);
-      waitFor(pid, 10);
-    }
-    err_ = readFile(dir_ + "/run.err");
-    return status;
-  }
-  int ctlRun(std::vector<std::string> args, const std::vector<std::string>& environment = {},
-             double seconds = 30) {
+  int ctlRun(std::vector<std::string> args, const std::vector<std::string>& environment = {}) {
     args.insert(args.begin(), ctlBinary_);
-    return run(args, environment, seconds);
+    return run(args, environment);
   }
 
   // Runs dravelctl, expecting `status` and `part` in what it writes to stderr.
@@ -62,9 +48,6 @@ class ProgramEdges : public HostProcessTest {
     EXPECT_EQ(::chmod(path.c_str(), mode), 0);
     return path;
   }
-
-  // A socket bound at `path`, listening with no room for waiting connections.
-  std::string err_;
 };
 
 const passwd* nobodyUser() {
@@ -135,8 +118,7 @@ TEST_F(ProgramEdges, FilesThatCannotBeReadAreRefusedWithStatus2) {
     ctlSays({"--socket", dir_ + "/none.sock", "call", "a", "b", marker}, 2,
             "cannot read " + bytesPath + ": " + why);
 
-    std::vector<std::string> host = hostArgs({"--scenario", path});
-    EXPECT_EQ(run(host), 2) << path;
+    EXPECT_EQ(run(hostArgs({"--scenario", path})), 2) << path;
     EXPECT_NE(err_.find("cannot read " + path + ": " + why), std::string::npos) << err_;
     EXPECT_NE(::access(socket_.c_str(), F_OK), 0) << "the host served anyway";
   }

@@ -10,16 +10,11 @@ namespace {
 
 class PlatformChoice : public HostProcessTest {
  protected:
-  // Runs the host to its end; its exit status and what it wrote to stderr.
-  int run(const std::vector<std::string>& args, const std::vector<std::string>& environment,
-          std::string& err) {
-    std::vector<std::string> argv = {hostBinary_};
-    argv.insert(argv.end(), args.begin(), args.end());
-    argv.insert(argv.end(), {"--socket", socket_});
-    const pid_t pid = spawn(argv, dir_ + "/choice.out", dir_ + "/choice.err", environment);
-    const int status = waitFor(pid, 20);
-    err = readFile(dir_ + "/choice.err");
-    return status;
+  // Runs the host to its end; its exit status.
+  int runHost(std::vector<std::string> args, const std::vector<std::string>& environment) {
+    args.insert(args.begin(), hostBinary_);
+    args.insert(args.end(), {"--socket", socket_});
+    return run(args, environment, 20);
   }
 };
 
@@ -60,18 +55,16 @@ TEST_F(PlatformChoice, ADesktopThatCannotBeServedExitsAndSaysWhy) {
       {{"--platform", "x11"}, {"DISPLAY=:4091", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"}, 1, ":4091"},
   };
   for (const Case& c : cases) {
-    std::string err;
-    EXPECT_EQ(run(c.arguments, c.environment, err), c.status) << c.why << "\n" << err;
-    EXPECT_NE(err.find(c.why), std::string::npos) << err;
+    EXPECT_EQ(runHost(c.arguments, c.environment), c.status) << c.why << "\n" << err_;
+    EXPECT_NE(err_.find(c.why), std::string::npos) << err_;
     EXPECT_NE(::access(socket_.c_str(), F_OK), 0) << "no socket was made";
   }
 }
 
 TEST_F(PlatformChoice, AScenarioImpliesTheSimulatedDesktopAndIsRefusedWithX11) {
   const std::string scenario = writeScenario("{}");
-  std::string err;
-  EXPECT_EQ(run({"--platform", "x11", "--scenario", scenario}, {"DISPLAY=:0"}, err), 2) << err;
-  EXPECT_NE(err.find("--scenario needs the simulated desktop"), std::string::npos) << err;
+  EXPECT_EQ(runHost({"--platform", "x11", "--scenario", scenario}, {"DISPLAY=:0"}), 2) << err_;
+  EXPECT_NE(err_.find("--scenario needs the simulated desktop"), std::string::npos) << err_;
 
   // With a scenario and no platform the host serves the simulated desktop,
   // even without any display.

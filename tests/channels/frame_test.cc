@@ -5,7 +5,6 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <fstream>
 #include <iterator>
 #include <numeric>
 #include <string>
@@ -134,12 +133,8 @@ TEST(FrameReader, AFrameCutShortHoldsOnlyWhatArrivedAndNoMemoryIsABadFrame) {
   rlimit saved{};
   ASSERT_EQ(::getrlimit(RLIMIT_AS, &saved), 0);
   rlimit low = saved;
-  low.rlim_cur = 1ul << 40;  // reduced below to what is mapped plus 512 MiB
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmSize:", 0) == 0)
-      low.rlim_cur = std::stoul(line.substr(7)) * 1024 + (512 << 20);
-  }
+  // What is mapped now, and 512 MiB more.
+  low.rlim_cur = static_cast<rlim_t>(testing::procStatusKb("VmSize")) * 1024 + (512 << 20);
   ASSERT_EQ(::setrlimit(RLIMIT_AS, &low), 0);
   FrameReader big(size_t{4} << 30);
   // The buffer is asked for with the payload's first byte.

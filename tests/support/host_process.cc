@@ -220,4 +220,16 @@ int HostProcessTest::ctl(std::vector<std::string> args, std::string* out, std::s
   return status;
 }
 
+int HostProcessTest::run(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& environment, double seconds) {
+  const pid_t pid = spawn(argv, dir_ + "/run.out", dir_ + "/run.err", environment);
+  const int status = waitFor(pid, seconds);
+  if (status < 0) {
+    ::kill(pid, SIGKILL);
+    waitFor(pid, 10);
+  }
+  err_ = readFile(dir_ + "/run.err");
+  return status;
+}
+
 }  // namespace dravel::testing

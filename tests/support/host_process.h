@@ -89,6 +89,10 @@ class HostProcessTest : public ::testing::Test {
 
   // Runs dravelctl on the host's socket; its exit status, with its output when asked for.
   int ctl(std::vector<std::string> args, std::string* out = nullptr, std::string* err = nullptr);
+  // Runs a program to its end, what it writes to stderr into err_; its exit
+  // status, or -1 when it had to be killed after `seconds` (it hung).
+  int run(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {},
+          double seconds = 30);
 
   // The desktop the host serves ("sim" unless a test says otherwise) and
   // changes to its environment, as spawn takes them.
@@ -99,6 +103,7 @@ class HostProcessTest : public ::testing::Test {
   std::string dir_;
   std::string socket_;
   pid_t pid_ = -1;
+  std::string err_;  // what the last run wrote to stderr
 };
 
 }  // namespace dravel::testing
