@@ -260,6 +260,53 @@ TEST_F(SocketMessengerTest, CallsOfAClientThatLeftReportTheirRequesterGone) {
   EXPECT_FALSE(currentRequester()->gone());
 }
 
+TEST_F(SocketMessengerTest, AClientThatDoesNotReadItsRepliesIsNotReadEither) {
+  SocketMessenger::Options options;
+  options.maxQueuedReplyBytes = 4 << 20;
+  listenWith(options);
+  constexpr size_t kReply = 1 << 20;
+  constexpr uint64_t kCalls = 100;
+  auto big = std::make_shared<ByteBuffer>(kReply, 0x5a);
+  size_t handled = 0;
+  messenger_->setMessageHandlerOnChannel("big",
+                                         [&](std::span<const uint8_t>, FlutterBinaryReply r) {
+                                           ++handled;
+                                           Message m;
+                                           m.appendShared(big);
+                                           r(std::move(m));
+                                         });
+  std::atomic<bool> sent{false}, mayRead{false};
+  std::map<uint64_t, int> answers;
+  startClient([&](SocketClient& client) {
+    std::string error;
+    for (uint64_t id = 1; id <= kCalls; ++id) {
+      ASSERT_TRUE(client.sendFrame(FrameKind::kCall, id, "big", Message({0}), &error)) << error;
+    }
+    sent = true;
+    while (!mayRead) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (uint64_t i = 0; i < kCalls; ++i) {
+      auto frame = client.readFrame(&error, 20);
+      ASSERT_TRUE(frame) << error;
+      EXPECT_EQ(frame->payload.size(), kReply);
+      ++answers[frame->requestId];
+    }
+  });
+  ASSERT_TRUE(pumpUntil([&] { return sent && messenger_->pausedConnectionCount() == 1; }));
+  // However long the host goes on, it neither reads more calls nor queues more replies.
+  const size_t handledWhenPaused = handled;
+  for (int i = 0; i < 40; ++i) g_main_context_iteration(context_, TRUE);
+  EXPECT_EQ(handled, handledWhenPaused);
+  EXPECT_LT(handled, kCalls);
+  EXPECT_LE(messenger_->queuedBytes(), options.maxQueuedReplyBytes + kReply + kFrameHeaderSize);
+
+  // Once the client reads, every call is answered exactly once.
+  mayRead = true;
+  ASSERT_TRUE(pumpUntil([&] { return clientEnded_.load(); }, 60));
+  client_.join();
+  EXPECT_EQ(handled, kCalls);
+  EXPECT_EQ(answers, eachOnce(kCalls));
+}
+
 TEST_F(SocketMessengerTest, CallsPipelinedPastTheUnansweredLimitWaitTheirTurn) {
   SocketMessenger::Options options;
   options.maxUnansweredCalls = 4;
