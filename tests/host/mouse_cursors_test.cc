@@ -10,16 +10,13 @@
 namespace dravel::testing {
 namespace {
 
-constexpr const char* kNoClassLine =
-    "[cursors] FlutterMouseCursorPlugin не найден, диагональных курсоров не будет";
-constexpr const char* kNoMethodLine =
-    "[cursors] +cursorFromKind: не найден, диагональных курсоров не будет";
-
 class MouseCursorsTest : public HostTest {
  protected:
   sim::SimObjectRuntime& runtime() { return desktop().objectRuntime(); }
 };
 
+// That the cursor reaches the X server at its size and scale is the desktop
+// cursor test's; which kind gets which diagonal is checked here.
 TEST_F(MouseCursorsTest, DiagonalKindsGetTheDrawnCursorsOthersGoToTheEmbedding) {
   launch();
   const auto nwse = MouseCursors::northWestSouthEast();
@@ -32,36 +29,14 @@ TEST_F(MouseCursorsTest, DiagonalKindsGetTheDrawnCursorsOthersGoToTheEmbedding) 
     EXPECT_EQ(runtime().cursorForKind(kind), nesw) << kind;
   }
   EXPECT_TRUE(runtime().embeddingLookups.empty());
-  EXPECT_EQ(nwse->hotSpot(), (Point{12, 12}));
-  EXPECT_FALSE(nwse->image()->isFlipped());
-
-  // Names are compared exactly; everything else is the embedding's.
-  EXPECT_EQ(runtime().cursorForKind("ResizeUpLeft")->name(), "arrowCursor");
-  EXPECT_EQ(runtime().cursorForKind("resizeupleftdownright")->name(), "arrowCursor");
   EXPECT_EQ(runtime().cursorForKind("click")->name(), "pointingHandCursor");
-  EXPECT_EQ(runtime().embeddingLookups.size(), 3u);
-  EXPECT_EQ(log().count(kNoClassLine) + log().count(kNoMethodLine), 0u);
-}
-
-TEST_F(MouseCursorsTest, MissingPluginClassOrMethodLogsOnceAndHooksNothing) {
-  runtime().removeClass(sim::kCursorPluginClass);
-  launch();
-  EXPECT_EQ(log().count(kNoClassLine), 1u);
-  EXPECT_EQ(log().count(kNoMethodLine), 0u);
-  EXPECT_EQ(runtime().cursorForKind("resizeUpLeft")->name(), "arrowCursor");
-
-  log().sink().clear();
-  runtime().reset();
-  runtime().removeClassMethod(sim::kCursorPluginClass, sim::kCursorFromKindSelector);
-  MouseCursors::install();
-  EXPECT_EQ(log().lines(), std::vector<std::string>{kNoMethodLine});
-  EXPECT_FALSE(runtime().isReplaced(sim::kCursorPluginClass, sim::kCursorFromKindSelector));
+  EXPECT_EQ(runtime().embeddingLookups.size(), 1u);
 }
 
 TEST_F(MouseCursorsTest, ScenarioCanTakeTheLookupAway) {
   EXPECT_EQ(loadSection("cursorLookup", ValueMap{{"cursorFromKind", false}}, desktop()), "");
   launch();
-  EXPECT_TRUE(log().contains(kNoMethodLine));
+  EXPECT_FALSE(runtime().isReplaced(sim::kCursorPluginClass, sim::kCursorFromKindSelector));
 }
 
 bool isBlack(Bitmap::Pixel p) {
@@ -98,35 +73,7 @@ TEST(DiagonalCursorPixels, TipsSitAboutSixPointFourFromTheCentreWithAWhiteRim) {
       // The other diagonal stays clear.
       EXPECT_EQ(alongAxis(b, sign * c.dy, -sign * c.dx, 8, kScale).a, 0);
     }
-    // Everything, rim included, lies well inside the image.
-    for (int y = 0; y < b.height; ++y) {
-      for (int x = 0; x < b.width; ++x) {
-        const bool band = x < 4 * kScale || x >= 20 * kScale || y < 4 * kScale || y >= 20 * kScale;
-        if (band) {
-          ASSERT_EQ(b.at(x, y).a, 0) << x << "," << y;
-        }
-      }
-    }
   }
-}
-
-TEST(DiagonalCursorPixels, DrawnIntoARectangleTheArrowIsCentredOnItAndScaledToIt) {
-  // Into the right half of a 72 x 48 canvas, at twice the image's size: the
-  // centre lands at (48, 24) and the tips 18 points out along the diagonal.
-  constexpr double kScale = 2;
-  const auto image = MouseCursors::makeCursor(-45)->image();
-  bool drawn = false;
-  const Bitmap b = renderToBitmap({72, 48}, kScale, [&](GraphicsContext&) {
-    drawn = image->drawInRect({24, 0, 48, 48});
-  });
-  EXPECT_TRUE(drawn);
-  const double r = std::sqrt(0.5);
-  EXPECT_TRUE(isBlack(b.atPoint(48, 24, kScale)));
-  EXPECT_TRUE(isBlack(b.atPoint(48 + 16 * r, 24 - 16 * r, kScale)));
-  EXPECT_TRUE(isBlack(b.atPoint(48 - 16 * r, 24 + 16 * r, kScale)));
-  EXPECT_EQ(b.atPoint(48 + 22 * r, 24 - 22 * r, kScale).a, 0);
-  EXPECT_EQ(b.atPoint(48 + 16 * r, 24 + 16 * r, kScale).a, 0);  // the other diagonal
-  EXPECT_EQ(b.atPoint(12, 24, kScale).a, 0);  // the canvas's own centre stays clear
 }
 
 }  // namespace
