@@ -34,8 +34,9 @@ void logOnce(const std::string& what, const std::string& text) {
 
 // The installed schema of that id, or null: opening settings of a schema
 // that is not installed would abort the process.
-GSettingsSchema* installedSchema(const char* id) {
-  GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+GSettingsSchema* installedSchema(const SettingsSource& from, const char* id) {
+  GSettingsSchemaSource* source =
+      from.schemas ? from.schemas : g_settings_schema_source_get_default();
   if (!source) return nullptr;
   return g_settings_schema_source_lookup(source, id, TRUE);
 }
@@ -55,12 +56,13 @@ void appendStrv(GSettings* settings, const char* key, std::vector<std::string>& 
 }
 
 // A custom binding at `path`: its single accelerator.
-void appendCustomBinding(const char* path, std::vector<std::string>& out) {
-  GSettingsSchema* schema = installedSchema(kCustomBindingSchema);
+void appendCustomBinding(const SettingsSource& from, const char* path,
+                         std::vector<std::string>& out) {
+  GSettingsSchema* schema = installedSchema(from, kCustomBindingSchema);
   if (!schema) return;
   if (g_settings_schema_has_key(schema, kCustomBindingKey) &&
       keyHasType(schema, kCustomBindingKey, G_VARIANT_TYPE_STRING)) {
-    GSettings* settings = g_settings_new_full(schema, nullptr, path);
+    GSettings* settings = g_settings_new_full(schema, from.backend, path);
     gchar* binding = g_settings_get_string(settings, kCustomBindingKey);
     out.emplace_back(binding);
     g_free(binding);
@@ -76,15 +78,16 @@ bool isValidPath(const char* path) {
   return length >= 1 && path[0] == '/' && path[length - 1] == '/' && !strstr(path, "//");
 }
 
-void appendSchema(const std::string& id, std::vector<std::string>& out) {
-  GSettingsSchema* schema = installedSchema(id.c_str());
+void appendSchema(const SettingsSource& from, const std::string& id,
+                  std::vector<std::string>& out) {
+  GSettingsSchema* schema = installedSchema(from, id.c_str());
   if (!schema) return;
   // A relocatable schema has no path of its own to be read at.
   if (!g_settings_schema_get_path(schema)) {
     g_settings_schema_unref(schema);
     return;
   }
-  GSettings* settings = g_settings_new_full(schema, nullptr, nullptr);
+  GSettings* settings = g_settings_new_full(schema, from.backend, nullptr);
   const bool isMediaKeys = id == kMediaKeysSchema;
   gchar** keys = g_settings_schema_list_keys(schema);
   for (gchar** key = keys; key && *key; ++key) {
@@ -94,7 +97,7 @@ void appendSchema(const std::string& id, std::vector<std::string>& out) {
       appendStrv(settings, *key, paths);
       for (const std::string& path : paths) {
         if (isValidPath(path.c_str()))
-          appendCustomBinding(path.c_str(), out);
+          appendCustomBinding(from, path.c_str(), out);
         else
           logOnce("custom binding at an invalid path", path);
       }
@@ -179,16 +182,17 @@ Value hotkeyTable(const std::vector<std::string>& accelerators) {
   return table;
 }
 
-std::vector<std::string> acceleratorsFromSettings(const std::vector<std::string>& schemaIds) {
+std::vector<std::string> acceleratorsFromSettings(const std::vector<std::string>& schemaIds,
+                                                  SettingsSource source) {
   std::vector<std::string> accelerators;
-  for (const std::string& id : schemaIds) appendSchema(id, accelerators);
+  for (const std::string& id : schemaIds) appendSchema(source, id, accelerators);
   return accelerators;
 }
 
 std::optional<Value> LinuxUserDefaults::dictionaryForKey(const std::string& suite,
                                                          const std::string& key) {
   if (suite != kSymbolicHotkeysSuite || key != kSymbolicHotkeysKey) return std::nullopt;
-  return hotkeyTable(acceleratorsFromSettings(kKeybindingSchemas));
+  return hotkeyTable(acceleratorsFromSettings(kKeybindingSchemas, source_));
 }
 
 }  // namespace dravel::linux_platform

@@ -22,7 +22,18 @@
 
 #include "platform/seam/user_defaults.h"
 
+typedef struct _GSettingsSchemaSource GSettingsSchemaSource;
+typedef struct _GSettingsBackend GSettingsBackend;
+
 namespace dravel::linux_platform {
+
+// Where keybinding settings are read from: the schemas and the backend
+// holding their values. Null for either means the session's own (the
+// default schema source, the default backend). Neither is owned.
+struct SettingsSource {
+  GSettingsSchemaSource* schemas = nullptr;
+  GSettingsBackend* backend = nullptr;
+};
 
 inline constexpr int64_t kHotkeyShiftMask = 0x20000;
 inline constexpr int64_t kHotkeyControlMask = 0x40000;
@@ -58,13 +69,18 @@ extern const std::vector<std::string> kKeybindingSchemas;
 
 // Every accelerator of the installed schemas among `schemaIds`: each value
 // of their string-array keys, and each custom binding's "binding".
-std::vector<std::string> acceleratorsFromSettings(const std::vector<std::string>& schemaIds);
+std::vector<std::string> acceleratorsFromSettings(const std::vector<std::string>& schemaIds,
+                                                  SettingsSource source = {});
 
 class LinuxUserDefaults : public UserDefaults {
  public:
+  explicit LinuxUserDefaults(SettingsSource source = {}) : source_(source) {}
   // The hotkey table is read again on every call, so a binding changed in
   // the desktop's settings counts from the next probe on.
   std::optional<Value> dictionaryForKey(const std::string& suite, const std::string& key) override;
+
+ private:
+  SettingsSource source_;
 };
 
 }  // namespace dravel::linux_platform

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,7 +39,10 @@ class Child {
     if (pid_ > 0) (void)!::read(ready[0], &c, 1);
     ::close(ready[0]);
   }
+  // Returns once the program runs: the pipe's write end closes on exec.
   Child(const std::string& path, const std::vector<std::string>& args) {
+    int started[2];
+    if (::pipe2(started, O_CLOEXEC) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
       std::vector<char*> argv{const_cast<char*>(path.c_str())};
@@ -47,13 +51,11 @@ class Child {
       ::execv(path.c_str(), argv.data());
       ::_exit(127);
     }
-    // Started once its exe is the program (no longer this test's fork).
-    const std::string exe = "/proc/" + std::to_string(pid_) + "/exe";
-    for (int i = 0; i < 500; ++i) {
-      std::error_code ec;
-      if (std::filesystem::read_symlink(exe, ec).string().rfind(path, 0) == 0) break;
-      ::usleep(10000);
+    ::close(started[1]);
+    char c;
+    while (pid_ > 0 && ::read(started[0], &c, 1) < 0 && errno == EINTR) {
     }
+    ::close(started[0]);
   }
   ~Child() {
     if (pid_ > 0 && !reaped_) {
@@ -133,17 +135,21 @@ std::vector<int> pidsOf(const std::vector<RunningApplication>& apps) {
 
 TEST(LinuxRunningApplications, ACopyStartedBeforeAnUpgradeReplacedTheProgramIsStillACopy) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::path(::testing::TempDir()) / ("upgrade-" + std::to_string(::getpid()));
+  fs::path dir = fs::path(::testing::TempDir()) / ("upgrade-" + std::to_string(::getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir / "proc");
+  // The processes' files are the test's own copies, at their real paths.
+  dir = fs::canonical(dir);
+  const fs::path sleep = fs::canonical("/bin/sleep");
   const fs::path program = dir / "dravel-host";
-  fs::copy_file("/bin/sleep", program);
+  fs::copy_file(sleep, program);
   Child old(program.string(), {"60"});
   // The upgrade: a new file renamed over the old one's path.
-  fs::copy_file("/bin/sleep", dir / "dravel-host.new");
+  fs::copy_file(sleep, dir / "dravel-host.new");
   fs::rename(dir / "dravel-host.new", program);
   Child upgraded(program.string(), {"60"});
-  Child stranger("/bin/sleep", {"60"});
+  fs::copy_file(sleep, dir / "other-program");
+  Child stranger((dir / "other-program").string(), {"60"});
   ASSERT_NE(std::filesystem::read_symlink("/proc/" + std::to_string(old.pid()) + "/exe")
                 .string()
                 .find(" (deleted)"),

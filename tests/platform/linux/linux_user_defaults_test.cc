@@ -2,12 +2,13 @@
 // key values and masks, and read from the desktop's keybinding settings.
 #include "platform/linux/linux_user_defaults.h"
 
+#define G_SETTINGS_ENABLE_BACKEND
 #include <gio/gio.h>
+#include <gio/gsettingsbackend.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 
 #include "host/hotkey_probe.h"
 #include "platform/sim/sim_desktop.h"
@@ -58,39 +59,34 @@ constexpr const char* kSchemas = R"(<schemalist>
 </schemalist>
 )";
 
-// Points this process's settings at the compiled schemas (once).
-void useOwnSchemas() {
-  static const std::string folder = [] {
+// The compiled schemas above, as a source of their own (made once).
+GSettingsSchemaSource* ownSchemas() {
+  static GSettingsSchemaSource* const source = []() -> GSettingsSchemaSource* {
     std::string pattern = ::testing::TempDir() + "/dravel-schemas-XXXXXX";
-    if (!::mkdtemp(pattern.data())) return std::string();
+    if (!::mkdtemp(pattern.data())) return nullptr;
     std::FILE* file = std::fopen((pattern + "/dravel-test.gschema.xml").c_str(), "w");
-    if (!file) return std::string();
+    if (!file) return nullptr;
     std::fputs(kSchemas, file);
     std::fclose(file);
     dravel::testing::commandOutput({"glib-compile-schemas", pattern});
-    return pattern;
+    return g_settings_schema_source_new_from_directory(pattern.c_str(), nullptr, FALSE, nullptr);
   }();
-  ASSERT_TRUE(std::filesystem::exists(folder + "/gschemas.compiled"));
-  ::setenv("GSETTINGS_SCHEMA_DIR", folder.c_str(), 1);
-  ::setenv("XDG_DATA_DIRS", folder.c_str(), 1);
-}
-
-std::optional<HotkeyBinding> binding(int64_t keyCode, int64_t mask) {
-  return HotkeyBinding{keyCode, mask};
+  return source;
 }
 
 TEST(LinuxHotkeyTranslation, AcceleratorsBecomeLowercaseKeyValuesAndTheProbesModifierBits) {
-  EXPECT_EQ(bindingFromAccelerator("<Super><Shift>s"), binding(kKeyS, 0x120000));
-  EXPECT_EQ(bindingFromAccelerator("<Ctrl><Shift><Alt>R"), binding(kKeyR, 0x0e0000));
-  EXPECT_EQ(bindingFromAccelerator("<Shift>S"), binding(kKeyS, 0x20000));
-  EXPECT_EQ(bindingFromAccelerator("Print"), binding(kKeyPrint, 0));
-  EXPECT_EQ(bindingFromAccelerator("<Primary>Print"), bindingFromAccelerator("<Control>Print"));
-  EXPECT_EQ(bindingFromAccelerator("<Primary>Print"), binding(kKeyPrint, 0x40000));
-  EXPECT_EQ(bindingFromAccelerator("<primary><SHIFT>Print"), binding(kKeyPrint, 0x60000));
-  EXPECT_EQ(bindingFromAccelerator("<Super>Above_Tab"), binding(kKeyGrave, 0x100000));
-  EXPECT_EQ(bindingFromAccelerator("<Meta>s"), binding(kKeyS, 0x100000));
-  EXPECT_EQ(bindingFromAccelerator("<Mod4>s"), binding(kKeyS, 0x100000));
-  EXPECT_EQ(bindingFromAccelerator("<Mod1>F4"), binding(kKeyF4, 0x80000));
+  const std::pair<const char*, HotkeyBinding> cases[] = {
+      {"<Super><Shift>s", {kKeyS, 0x120000}},
+      {"<Ctrl><Shift><Alt>R", {kKeyR, 0x0e0000}},
+      {"Print", {kKeyPrint, 0}},
+      {"<primary><SHIFT>Print", {kKeyPrint, 0x60000}},
+      {"<Super>Above_Tab", {kKeyGrave, 0x100000}},
+      {"<Meta>s", {kKeyS, 0x100000}},
+      {"<Mod4>s", {kKeyS, 0x100000}},
+      {"<Mod1>F4", {kKeyF4, 0x80000}},
+  };
+  for (const auto& [accelerator, expected] : cases)
+    EXPECT_EQ(bindingFromAccelerator(accelerator), expected) << accelerator;
 }
 
 TEST(LinuxHotkeyTranslation, UnboundUnreadableAndInexpressibleAcceleratorsAreLeftOut) {
@@ -124,39 +120,33 @@ TEST(LinuxHotkeyTranslation, TheTableHoldsOneEnabledEntryPerBoundAcceleratorUnde
             (std::vector<HotkeyBinding>{{kKeyPrint, 0}, {kKeyF4, 0x80000}, {kKeyF4, 0x80000}}));
 }
 
-// Settings live in memory, private to this process: ctest runs each test in
-// a process of its own, and the backend is chosen at the first use.
+// Settings in memory, private to each test, over the schemas above: neither
+// the session's settings nor the environment play a part.
 class LinuxHotkeySettings : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ::setenv("GSETTINGS_BACKEND", "memory", 1);
-    useOwnSchemas();
-  }
+  void SetUp() override { ASSERT_TRUE(ownSchemas()); }
   void TearDown() override {
-    for (GSettings* settings : changed_) {
-      GSettingsSchema* schema = nullptr;
-      g_object_get(settings, "settings-schema", &schema, nullptr);
-      gchar** keys = g_settings_schema_list_keys(schema);
-      for (gchar** key = keys; *key; ++key) g_settings_reset(settings, *key);
-      g_strfreev(keys);
-      g_settings_schema_unref(schema);
-      g_object_unref(settings);
-    }
+    for (GSettings* s : opened_) g_object_unref(s);
+    g_object_unref(backend_);
   }
-  GSettings* settings(const char* schema, const char* path = nullptr) {
-    GSettings* s = path ? g_settings_new_with_path(schema, path) : g_settings_new(schema);
-    changed_.push_back(s);
+  SettingsSource source() const { return {ownSchemas(), backend_}; }
+  GSettings* settings(const char* id, const char* path = nullptr) {
+    GSettingsSchema* schema = g_settings_schema_source_lookup(ownSchemas(), id, FALSE);
+    GSettings* s = g_settings_new_full(schema, backend_, path);
+    g_settings_schema_unref(schema);
+    opened_.push_back(s);
     return s;
   }
-  static std::vector<HotkeyBinding> bindingsOf(const std::vector<std::string>& schemas) {
-    return bindingsIn(hotkeyTable(acceleratorsFromSettings(schemas)));
+  std::vector<HotkeyBinding> bindingsOf(const std::vector<std::string>& schemas) const {
+    return bindingsIn(hotkeyTable(acceleratorsFromSettings(schemas, source())));
   }
   static bool contains(const std::vector<HotkeyBinding>& bindings, HotkeyBinding b) {
     return std::find(bindings.begin(), bindings.end(), b) != bindings.end();
   }
 
  private:
-  std::vector<GSettings*> changed_;
+  GSettingsBackend* backend_ = g_memory_settings_backend_new();
+  std::vector<GSettings*> opened_;
 };
 
 TEST_F(LinuxHotkeySettings, EveryBoundAcceleratorOfTheSchemasThereIsRead) {
@@ -179,7 +169,7 @@ TEST_F(LinuxHotkeySettings, EveryBoundAcceleratorOfTheSchemasThereIsRead) {
 }
 
 TEST_F(LinuxHotkeySettings, ChangedAndDisabledBindingsCountFromTheNextRead) {
-  LinuxUserDefaults defaults;
+  LinuxUserDefaults defaults(source());
   GSettings* wm = settings("org.gnome.desktop.wm.keybindings");
   const gchar* changed[] = {"<Super><Shift>s", "<Primary>F9", nullptr};
   ASSERT_TRUE(g_settings_set_strv(wm, "close", changed));
@@ -229,12 +219,13 @@ TEST_F(LinuxHotkeySettings, CustomBindingsAreReadAtTheirListedPaths) {
 class LinuxHotkeyProbe : public dravel::testing::HostTest {};
 
 TEST_F(LinuxHotkeyProbe, ReportsTheDefaultScreenshotKeysAsTaken) {
-  ::setenv("GSETTINGS_BACKEND", "memory", 1);
-  useOwnSchemas();
-  LinuxUserDefaults defaults;
+  ASSERT_TRUE(ownSchemas());
+  GSettingsBackend* backend = g_memory_settings_backend_new();
+  LinuxUserDefaults defaults({ownSchemas(), backend});
   desktop().userDefaults().store(
       kSymbolicHotkeysSuite, kSymbolicHotkeysKey,
       defaults.dictionaryForKey(kSymbolicHotkeysSuite, kSymbolicHotkeysKey));
+  g_object_unref(backend);
   EXPECT_EQ(HotkeyProbe::isFree(kKeyPrint, {}), false);
   EXPECT_EQ(HotkeyProbe::isFree(kKeyPrint, {"shift"}), false);
   EXPECT_EQ(HotkeyProbe::isFree(kKeyPrint, {"control", "meta"}), true);
