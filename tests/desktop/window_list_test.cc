@@ -7,7 +7,6 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -55,6 +54,37 @@ std::vector<unsigned long> listedUnderRoot(const std::vector<unsigned long>& win
   std::sort(found.begin(), found.end());
   std::vector<unsigned long> order;
   for (const auto& [at, window] : found) order.push_back(window);
+  return order;
+}
+
+// Those of `windows` in the order the window manager last published
+// (_NET_CLIENT_LIST_STACKING as xprop prints it, bottom first), top first.
+std::vector<unsigned long> publishedStacking(const std::vector<unsigned long>& windows) {
+  std::string list = commandOutput({"xprop", "-root", "_NET_CLIENT_LIST_STACKING"});
+  std::replace(list.begin(), list.end(), '\n', ',');
+  std::vector<std::pair<size_t, unsigned long>> found;
+  for (unsigned long window : windows) {
+    const size_t at = list.find(hexId(window) + ",");
+    if (at != std::string::npos) found.emplace_back(at, window);
+  }
+  std::sort(found.rbegin(), found.rend());
+  std::vector<unsigned long> order;
+  for (const auto& [at, window] : found) order.push_back(window);
+  return order;
+}
+
+// The order of `windows` once the window manager has restacked them with
+// `front` on top and published it: the server's stacking (xwininfo) and the
+// window manager's list change in separate requests, so either may lag.
+std::vector<unsigned long> settledOrder(const std::vector<unsigned long>& windows,
+                                        unsigned long front) {
+  std::vector<unsigned long> order;
+  EXPECT_TRUE(serveMainContextUntil([&] {
+    order = listedUnderRoot(windows);
+    return order.size() == windows.size() && order.front() == front &&
+           publishedStacking(windows) == order;
+  })) << "stacking never settled with "
+      << hexId(front) << " on top";
   return order;
 }
 
@@ -214,26 +244,24 @@ TEST_F(WindowListTest, AWindowGoneIsLeftOutAndBoundsFollowThePrimary) {
 
 TEST_F(WindowListTest, FrontToBackAsTheWindowsAreRaised) {
   const std::vector<unsigned long> all{termOne, termTwo, eyes};
-  Listing listing = list(*windowList, kWindowListOptionOnScreenOnly);
-  EXPECT_EQ(listing.orderOf(all), listedUnderRoot(all));
-  EXPECT_EQ(listing.orderOf(all).front(), termTwo);
+  // The desktop activates term two last; the window manager raises each
+  // window in its own time, after the request has gone.
+  std::vector<unsigned long> order = settledOrder(all, termTwo);
+  EXPECT_EQ(list(*windowList, kWindowListOptionOnScreenOnly).orderOf(all), order);
 
   commandOutput({"xdotool", "windowactivate", "--sync", std::to_string(termOne)});
+  order = settledOrder(all, termOne);
   EXPECT_EQ(activeWindowPid(*connection), hintedPid(termOne));
-  listing = list(*windowList, kWindowListOptionOnScreenOnly);
-  EXPECT_EQ(listing.orderOf(all).front(), termOne);
-  EXPECT_EQ(listing.orderOf(all), listedUnderRoot(all));
+  EXPECT_EQ(list(*windowList, kWindowListOptionOnScreenOnly).orderOf(all), order);
 
-  // The window manager raises it in its own time.
   commandOutput({"xdotool", "windowraise", std::to_string(eyes)});
-  const std::vector<unsigned long> raised{eyes, termOne, termTwo};
-  for (int i = 0; i < 200 && listedUnderRoot(all) != raised; ++i) usleep(10000);
-  listing = list(*windowList, kWindowListOptionOnScreenOnly);
-  EXPECT_EQ(listing.orderOf(all), raised);
-  EXPECT_EQ(listing.orderOf(all), listedUnderRoot(all));
+  order = settledOrder(all, eyes);
+  EXPECT_EQ(order, (std::vector<unsigned long>{eyes, termOne, termTwo}));
+  EXPECT_EQ(list(*windowList, kWindowListOptionOnScreenOnly).orderOf(all), order);
 
   // Below a window: only what is behind it.
-  listing = list(*windowList, kWindowListOptionOnScreenBelowWindow, static_cast<uint32_t>(termOne));
+  Listing listing =
+      list(*windowList, kWindowListOptionOnScreenBelowWindow, static_cast<uint32_t>(termOne));
   EXPECT_EQ(listing.orderOf(all), (std::vector<unsigned long>{termTwo}));
   // Below a window that is no client (the root): everything on screen.
   listing = list(*windowList, kWindowListOptionOnScreenBelowWindow,
@@ -248,10 +276,14 @@ TEST_F(WindowListTest, FrontToBackAsTheWindowsAreRaised) {
 }
 
 TEST_F(WindowListTest, WithoutAWindowManagerTheRootsChildrenInTheirOrder) {
+  const std::string check = propertyOf(connection->root(), "_NET_SUPPORTING_WM_CHECK");
+  const unsigned long checkWindow = std::stoul(check.substr(check.rfind(' ') + 1), nullptr, 16);
   commandOutput({"openbox", "--exit"});
-  // Openbox hands its clients back to the root as it goes.
+  // Openbox hands its clients back to the root as it goes, and its check
+  // window goes with its connection.
   const std::vector<unsigned long> all{termOne, termTwo, eyes};
-  ASSERT_TRUE(serveMainContextUntil([&] { return listedUnderRoot(all, true).size() == 3; }));
+  ASSERT_TRUE(serveMainContextUntil(
+      [&] { return listedUnderRoot(all, true).size() == 3 && windowInfo(checkWindow).gone(); }));
   commandOutput({"xdotool", "windowraise", std::to_string(termOne)});
   const Listing listing = list(*windowList, kWindowListOptionOnScreenOnly);
   EXPECT_EQ(listing.entries.size(), 3u);
