@@ -91,11 +91,6 @@ TEST_F(HostX11, ScreenUnderCursorFollowsThePointerWithThePrimaryAwayAtScaleTwoAn
   ASSERT_EQ(listedPrimaryMonitor().name, "RIGHT");
   hostEnvironment_ = {"GDK_SCALE=2"};
   start();
-  EXPECT_TRUE(logHas("on the X11 desktop")) << hostLog();
-  // The package manager updates the host on Linux: no in-app updater.
-  const MethodResponse updater = call("brindle/sparkle_updater", "isAvailable");
-  ASSERT_TRUE(succeeded(updater));
-  EXPECT_EQ(std::get<Value>(updater).asBool(), false);
   expectGeometryAt(300, 400, 2);
   const double left = number(call("dravel/capture", "screenUnderCursor"), "displayId");
   expectGeometryAt(2500, 1700, 2);
@@ -116,14 +111,6 @@ TEST_F(HostX11, ScreenUnderCursorFollowsThePointerWithThePrimaryAwayAtScaleTwoAn
       << hostLog();
   expectGeometryAt(2000, 1200, 2);
   expectGeometryAt(2000, 100, 2);
-}
-
-TEST_F(HostX11, CapturesAreTheScreenPixelForPixel) {
-  start();
-  for (const int64_t x : {700, 2100}) {
-    movePointer(x, 900);
-    EXPECT_EQ(shotAgainst(xwdRoot(), listedMonitorAt(x, 900)), 0) << x;
-  }
 }
 
 TEST_F(HostX11, ActiveWindowIsTheActivatedWindowWhereverItMoves) {
@@ -176,7 +163,7 @@ TEST_F(HostX11, FolderChooserFileManagerAndAutostartAreTheDesktops) {
   EXPECT_EQ(std::get<Value>(answer).stringAt("path"), shots);
   EXPECT_TRUE(waitUntil([] { return windowsShown("Choose a Folder") == 0; }));
 
-  const std::string shot = dir_ + "/shot one.png";
+  const std::string shot = dir_ + "/shot #1.png";
   EXPECT_TRUE(succeeded(call("dravel/capture", "revealFile", ValueMap{{"path", Value(shot)}})));
   serveMainContextUntil([&] { return !files.calls().empty(); });
   ASSERT_EQ(files.calls().size(), 1u) << hostLog();
@@ -218,7 +205,6 @@ TEST_F(HostX11, ANotificationClickedOnTheDesktopReachesTheInterface) {
     return readFile(dir_ + "/watch.out").find(line) != std::string::npos;
   })) << readFile(dir_ + "/watch.out")
       << hostLog();
-  EXPECT_TRUE(logHas("[Notifications] clicked export")) << hostLog();
 }
 
 // A copy still running is ended by the one that starts, though it is another
@@ -248,8 +234,12 @@ TEST_F(HostX11, ACopyStartedEndsOneInstalledElsewhere) {
   })) << readFile(fresh + ".log");
 }
 
+// Captures are the screen pixel for pixel, on either monitor, and while the
+// overlay is up, the screen from before it.
 TEST_F(HostX11, TheOverlayCoversItsScreenIsLeftOutOfCapturesAndLeavesNothingGrabbed) {
   start();
+  movePointer(700, 900);
+  EXPECT_EQ(shotAgainst(xwdRoot(), listedMonitorAt(700, 900)), 0);
   movePointer(2100, 900);
   const std::optional<RgbImage> before = xwdRoot();
   ASSERT_TRUE(before);
@@ -307,8 +297,6 @@ TEST_F(HostX11, TheHostEndsCleanlyWhenItsDisplayGoesAway) {
   const int status = waitFor(pid_, 10);
   pid_ = -1;
   EXPECT_EQ(status, 1) << hostLog();
-  EXPECT_NE(hostLog().find("lost the connection to the X server " + display), std::string::npos)
-      << hostLog();
   EXPECT_NE(::access(socket_.c_str(), F_OK), 0) << "the socket is gone";
 }
 

@@ -67,32 +67,18 @@ class Workspace : public ::testing::Test {
   std::string record_;
 };
 
-TEST_F(Workspace, TheFileManagerShowsTheFilesSelected) {
-  FakeBusService files;
-  ASSERT_TRUE(files.startFileManager(FakeBusService::Answer::kSucceed));
-  LinuxWorkspace workspace(nullptr);
-  const std::string shot = fileURLWithPath(dir_ + "/Shots/shot one.png");
-  const std::string other = fileURLWithPath(dir_ + "/Shots/shot#2.png");
-  workspace.activateFileViewerSelectingURLs({shot, other});
-  ASSERT_TRUE(serveMainContextUntil([&] { return !workspace.showOutcomes().empty(); }));
-  EXPECT_EQ(workspace.showOutcomes(), std::vector<Outcome>{Outcome::kShownByFileManager});
-  ASSERT_EQ(files.calls().size(), 1u);
-  EXPECT_EQ(files.calls()[0].method, "ShowItems");
-  std::string expected = "(['";  // appended: g++ 12 at -O3 misreads "literal" + string
-  expected.append(shot).append("', '").append(other).append("'], '')");
-  EXPECT_EQ(files.calls()[0].arguments, expected);
-  // Nothing else was opened.
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(readFile(record_), "");
-}
-
+// The file manager shows the files (its call's arguments are checked
+// through the host by host_x11_test), and nothing else opens; without one,
+// or when it fails or hangs, the folder opens.
 TEST_F(Workspace, WithoutAFileManagerOrWhenItFailsOrHangsTheFolderOpens) {
   const std::string shot = fileURLWithPath(dir_ + "/Shots/shot one.png");
   const std::string folder = dir_ + "/Shots";
-  // Nobody owns the file manager's name, it fails, it never answers.
-  for (const std::optional<FakeBusService::Answer> answer :
-       {std::optional<FakeBusService::Answer>(), std::optional(FakeBusService::Answer::kFail),
-        std::optional(FakeBusService::Answer::kNever)}) {
+  using Answer = std::optional<FakeBusService::Answer>;
+  for (const auto& [answer, outcome] : std::vector<std::pair<Answer, Outcome>>{
+           {FakeBusService::Answer::kSucceed, Outcome::kShownByFileManager},
+           {std::nullopt, Outcome::kFolderOpened},
+           {FakeBusService::Answer::kFail, Outcome::kFolderOpened},
+           {FakeBusService::Answer::kNever, Outcome::kFolderOpened}}) {
     FakeBusService files;
     ASSERT_TRUE(!answer || files.startFileManager(*answer));
     LinuxWorkspace workspace(nullptr, 300);
@@ -100,7 +86,7 @@ TEST_F(Workspace, WithoutAFileManagerOrWhenItFailsOrHangsTheFolderOpens) {
     // The call returns before any answer: the request is still on its way.
     EXPECT_TRUE(workspace.showOutcomes().empty());
     ASSERT_TRUE(serveMainContextUntil([&] { return !workspace.showOutcomes().empty(); }));
-    EXPECT_EQ(workspace.showOutcomes(), std::vector<Outcome>{Outcome::kFolderOpened});
+    EXPECT_EQ(workspace.showOutcomes(), std::vector<Outcome>{outcome});
     if (answer) {
       EXPECT_EQ(files.calls().size(), 1u);
     }
