@@ -10,7 +10,6 @@
 
 #include "platform/linux/portal_capture_routes.h"
 #include "platform/linux/restore_token_store.h"
-#include "tests/platform/scoped_env.h"
 
 namespace dravel::linux_platform {
 namespace {
@@ -170,25 +169,6 @@ TEST_F(RestoreTokenStoreTest, BelievesOnlyAUuidInAPrivateFileOfThisUser) {
   }
   store.clear();
   EXPECT_EQ(store.load(), std::nullopt);
-}
-
-TEST(RestoreTokenStore, LivesInTheStateFolder) {
-  dravel::testing::ScopedEnv state("XDG_STATE_HOME", "/somewhere/state");
-  EXPECT_EQ(RestoreTokenStore::forUser().path(),
-            "/somewhere/state/dravel/screencast-restore-token");
-  state.set("relative");
-  EXPECT_NE(RestoreTokenStore::forUser().path().rfind("/.local/state/dravel/", std::string::npos),
-            std::string::npos);
-}
-
-// Without a session bus neither portal route is offered, and each says why.
-TEST(PortalCaptureTest, WithoutASessionBusNoPortalRouteIsOffered) {
-  dravel::testing::ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/dravel-bus");
-  for (auto make : {makeScreenCastPortalRoute, makeScreenshotPortalRoute}) {
-    std::string why;
-    EXPECT_EQ(make(&why), nullptr);
-    EXPECT_NE(why.find("no session bus"), std::string::npos) << why;
-  }
 }
 
 }  // namespace
