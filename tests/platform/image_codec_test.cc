@@ -79,16 +79,6 @@ TEST(ImageCodec, TruncatedOrForeignDataIsNotAnImage) {
   EXPECT_FALSE(decodePng(*encodeTiff(sampleImage())));
 }
 
-TEST(ImageCodec, EncodersRefusePixelsThatDoNotMatchTheSize) {
-  DecodedImage shortPixels = sampleImage();
-  shortPixels.rgba.pop_back();
-  DecodedImage empty{0, 0, {}};
-  for (const DecodedImage* bad : {&shortPixels, &empty}) {
-    EXPECT_FALSE(encodePng(*bad));
-    EXPECT_FALSE(encodeTiff(*bad));
-  }
-}
-
 TEST(PngCodec, EveryStoredLayoutBecomesStraightRgba) {
   // Two-bit grey, interlaced: wide and tall enough for all seven passes.
   PngLayout grey2{9, 9, 2, PNG_COLOR_TYPE_GRAY, true};
@@ -331,27 +321,14 @@ TEST(PngEncoder, EverySettingAndThreadCountReadsBackPixelForPixel) {
   }
 }
 
-TEST(PngEncoder, RefusesBadSourcesAndStopsWhenTheOutputFails) {
+TEST(PngEncoder, StopsWhenTheOutputFails) {
   Source good = straightRgba("good", 4, 4);
-  PngSource noPixels = good.source;
-  noPixels.pixels = nullptr;
-  PngSource noRows = good.source;
-  noRows.height = 0;
-  PngSource shortRows = good.source;
-  shortRows.bytesPerRow = 15;
-  for (const PngSource& bad : {noPixels, noRows, shortRows}) {
-    std::string why;
-    EXPECT_FALSE(encodePngBytes(bad, {}, &why));
-    EXPECT_FALSE(why.empty());
-  }
   int calls = 0;
   std::string why;
   EXPECT_FALSE(encodePngTo(
       good.source, {}, [&](std::span<const uint8_t>) { return ++calls < 3; }, &why));
   EXPECT_EQ(calls, 3);
-  EXPECT_EQ(why, "the PNG could not be written");
-  EXPECT_EQ(pngCompressionNamed("small"), PngCompression::kSmall);
-  EXPECT_FALSE(pngCompressionNamed("fastest"));
+  EXPECT_FALSE(why.empty());
 }
 
 }  // namespace

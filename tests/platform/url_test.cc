@@ -13,13 +13,10 @@ TEST(FileUrl, EncodesEverythingButUnreservedAndSlash) {
     const char* url;
   } cases[] = {
       {"/", "file:///"},
-      {"/photos/a.png", "file:///photos/a.png"},
       {"/photos/trip/", "file:///photos/trip/"},
-      {"/Az09-._~/x", "file:///Az09-._~/x"},
       {"/my file 100%.txt", "file:///my%20file%20100%25.txt"},
       {"/caf\xc3\xa9/\xe2\x82\xac", "file:///caf%C3%A9/%E2%82%AC"},
       {"/?#[]@!$&'()*+,;=:", "file:///%3F%23%5B%5D%40%21%24%26%27%28%29%2A%2B%2C%3B%3D%3A"},
-      {"/\"<>\\^`{|}\x7f", "file:///%22%3C%3E%5C%5E%60%7B%7C%7D%7F"},
       {"/tab\there\nnl", "file:///tab%09here%0Anl"},
   };
   for (const auto& c : cases) {

@@ -1,5 +1,6 @@
 // What the KWin route makes of KWin's answers: the result map, the bytes of
-// the pipe, and the outputs of its support information.
+// the pipe, and the output it asks for. Real KWin's support information is
+// read by tests/wayland (KWinHost).
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 #include <gtest/gtest.h>
@@ -45,13 +46,10 @@ TEST(KWinScreenShot, MalformedAnswersAreRefusedSayingWhy) {
   };
   const Case cases[] = {
       {answer(4, 4, 16, 5, "'png'"), "not raw"},
-      {answer(4, 4, 16, 5, "7"), "not raw"},
       {answer(-1, 4, 16, 5), "no width"},
       {"{'width': <4>, 'height': <uint32 4>, 'stride': <uint32 16>, 'format': <uint32 5>}",
        "width as type i"},
-      {answer(4, 4, 16, -1), "no format"},
       {answer(0, 4, 16, 5), "empty image"},
-      {answer(4, 0, 16, 5), "empty image"},
       {answer(4, 4, 15, 5), "shorter than 4 pixels"},
       // width x 4 overflows 32 bits: the stride looks long enough.
       {answer(1073741825, 1, 4, 5), "larger than the host accepts"},
@@ -110,22 +108,6 @@ TEST(KWinScreenShot, PixelFormatsBecomeTheHostsLayouts) {
   }
 }
 
-TEST(KWinScreenShot, OutputsComeFromTheScreensOfTheSupportInformation) {
-  const std::string text =
-      "Output backend\n==============\nName: KWin::VirtualBackend\n\n"
-      "Screens\n=======\nNumber of Screens: 5\n\n"
-      "Screen 0:\n---------\nName: Virtual-0\nEnabled: 1\nGeometry: 0,0,1920x1080\nScale: 1\n"
-      "Screen 1:\n---------\nName: Virtual-1\nEnabled: 1\nGeometry: -1280,-40,1280x720\n"
-      "Screen 2:\n---------\nName: Off-2\nEnabled: 0\nGeometry: 3200,0,800x600\n"
-      "Screen 3:\n---------\nName: Bad-3\nEnabled: 1\nGeometry: 3200,0,800x\n"
-      "Screen 4:\n---------\nEnabled: 1\nGeometry: 4000,0,800x600\n"
-      "\nCompositing\n===========\nName: not a screen\nGeometry: 1,1,1x1\n";
-  const std::vector<KWinOutput> expected = {{"Virtual-0", 0, 0, 1920, 1080},
-                                            {"Virtual-1", -1280, -40, 1280, 720}};
-  EXPECT_EQ(parseKWinOutputs(text), expected);
-  EXPECT_TRUE(parseKWinOutputs("").empty());
-}
-
 TEST(KWinScreenShot, AMonitorIsCapturedAsTheOutputOfItsNameOrPlace) {
   const std::vector<KWinOutput> outputs = {{"Virtual-0", 0, 0, 1920, 1080},
                                            {"Virtual-1", 1920, 0, 1920, 1080},
@@ -141,9 +123,8 @@ TEST(KWinScreenShot, AMonitorIsCapturedAsTheOutputOfItsNameOrPlace) {
   const Case cases[] = {
       {monitor(1920, 0, 1920, 1080, ""), "Virtual-1"},
       {monitor(0, 0, 1920, 1080, "Virtual-1"), "Virtual-1"},  // the name wins
-      {monitor(1920, 0, 1920, 1080, "HDMI-A-1"), "Virtual-1"},
-      {monitor(1920, 0, 1280, 720, ""), ""},  // no output of that size there
-      {monitor(0, 2000, 800, 600, ""), ""},   // two in one place
+      {monitor(1920, 0, 1280, 720, ""), ""},                  // no output of that size there
+      {monitor(0, 2000, 800, 600, ""), ""},                   // two in one place
       {monitor(0, 2000, 800, 600, "Mirror-B"), "Mirror-B"},
   };
   for (const Case& c : cases) {
@@ -313,7 +294,6 @@ TEST(KWinScreenShot, ThePipeIsReadWhileTheCallIsPendingAndMustHoldTheAnnouncedBy
   const std::string twoByTwo = answer(2, 2, 8, 6);
   const char* raw = twoByTwo.c_str();
   const char* noAuth = "org.kde.KWin.ScreenShot2.Error.NoAuthorized";
-  const char* cancelledError = "org.kde.KWin.ScreenShot2.Error.Cancelled";
   struct Case {
     const char* what;
     FakeKWin::Behaviour kwin;
@@ -326,10 +306,8 @@ TEST(KWinScreenShot, ThePipeIsReadWhileTheCallIsPendingAndMustHoldTheAnnouncedBy
       {"no output there: the area", {raw, nullptr, 16}, "", 5},
       {"a byte short", {raw, nullptr, 15}, "wrote 15 bytes"},
       {"a byte more", {raw, nullptr, 17, true}, "wrote more than the 16"},
-      {"a malformed answer", {"{'width': <uint32 2>}", nullptr, 16}, "gives no height"},
       {"the pipe never ends", {raw, nullptr, 16, false, true}, "cancelled"},
       {"refused", {nullptr, noAuth}, "X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2"},
-      {"another failure", {nullptr, cancelledError}, "refused by the fake"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
