@@ -156,9 +156,11 @@ class X11Capture : public ::testing::Test {
   uint64_t untrapped_ = 0;
 };
 
-// Each monitor's pixels on this route are checked end to end against xwd by
-// host_x11_test; here, what it lists.
-TEST_F(X11Capture, ScreenshotServiceListsTheMonitorsXrandrListsAndTheWindowManagersClients) {
+// The screenshot service's route lists the monitors xrandr lists and the
+// window manager's clients (each monitor's pixels on it are checked end to
+// end against xwd by host_x11_test); the window server's route gives the
+// monitors and bounds as xwd shows them.
+TEST_F(X11Capture, RoutesListWhatXrandrAndXpropListAndGiveWhatXwdShows) {
   const std::map<std::string, PixelRect> monitors = xrandrMonitors();
   const ShareableContent listed = content();
   ASSERT_EQ(listed.displays.size(), monitors.size());
@@ -179,10 +181,7 @@ TEST_F(X11Capture, ScreenshotServiceListsTheMonitorsXrandrListsAndTheWindowManag
   std::set<uint32_t> windows;
   for (const ShareableWindow& w : listed.windows) windows.insert(w.windowID);
   EXPECT_EQ(windows, clients);
-}
 
-TEST_F(X11Capture, WindowServerRouteGivesMonitorsAndBoundsAsXwdShowsThem) {
-  const std::map<std::string, PixelRect> monitors = xrandrMonitors();
   RgbImage xwd = xwdRoot();
   for (const auto& [name, rect] : monitors) {
     CapturedImagePtr image = engine_->displayCreateImage(idOf(name));
@@ -363,7 +362,9 @@ TEST_F(X11Capture, TheCursorIsDrawnWhereThePointerIsWhenAskedFor) {
   EXPECT_EQ(far, 0);
 }
 
-TEST_F(X11Capture, ACancelledCaptureAnswersOnceWithAnErrorBeforeOrAfterTheRead) {
+// Cancelled before or during the read, or with the engine going away: each
+// capture is answered at most once, and what was still queued never.
+TEST_F(X11Capture, CancelledCapturesAndQueuedWorkOfAnEngineGoingAwayAreAnsweredAtMostOnce) {
   const uint32_t left = idOf("LEFT");
   Answer answer = capture(left, {}, [] { return true; });
   EXPECT_FALSE(answer.image);
@@ -374,10 +375,7 @@ TEST_F(X11Capture, ACancelledCaptureAnswersOnceWithAnErrorBeforeOrAfterTheRead) 
   EXPECT_EQ(polls, 2);
   EXPECT_FALSE(answer.image);
   EXPECT_TRUE(answer.error);
-}
 
-TEST_F(X11Capture, DestroyingTheEngineDropsQueuedWorkAndCancelsTheCaptureInProgress) {
-  const uint32_t left = idOf("LEFT");
   LinuxScreenCapture* engine = engine_.get();
   std::promise<void> started;
   auto answers = std::make_shared<std::vector<std::atomic<int>>>(6);

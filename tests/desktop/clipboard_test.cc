@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
-#include "channels/log.h"
 #include "platform/linux/linux_pasteboard.h"
 #include "platform/shared/image_codec.h"
 #include "tests/support/bmp_maker.h"
@@ -97,7 +95,6 @@ TEST_F(Clipboard, ASeparateClientReadsTheTargetsAndTheTiffIsMadeOnce) {
 
 TEST_F(Clipboard,
        AnotherProgramTakingTheClipboardMidTransferLetsTheReaderFinishWithTheImageItAskedFor) {
-  ScopedLogCapture log;
   GtkPasteboard pasteboard;
   const ByteBuffer png = *encodePng(noiseImage());
   PasteboardItem item;
@@ -135,18 +132,10 @@ TEST_F(Clipboard,
   EXPECT_EQ(read.data.size(), png.size());
   EXPECT_TRUE(read.data == png) << "the bytes differ";
 
-  // The host noticed, once; the clipboard is xclip's.
+  // The host noticed; the clipboard is xclip's.
   EXPECT_TRUE(serveMainContextUntil([&] { return pasteboard.items().empty(); }, 10));
   EXPECT_EQ(waitFor(xclip, 10), 0) << readFile(dir_ + "/xclip.err");
   EXPECT_EQ(commandOutput({"xclip", "-selection", "clipboard", "-o"}), "other text");
-  for (int i = 0; i < 100; ++i) g_main_context_iteration(nullptr, FALSE);
-  const std::vector<std::string> lines = log.lines();
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                          [](const std::string& line) {
-                            return line.find("another program took the clipboard") !=
-                                   std::string::npos;
-                          }),
-            1);
 
   // And the host can take it back.
   ASSERT_TRUE(pasteboard.writeObjects({item}));

@@ -131,8 +131,6 @@ TEST_F(GnomeHost, TheStoredGrantServesThisLaunchAndTheNextWithoutADialog) {
       EXPECT_EQ(wrong, 0u) << "monitor " << monitor << ": first wrong pixel " << first;
     }
     EXPECT_EQ(boolCall("isPromptVisible"), false);
-    EXPECT_TRUE(logHas("the ScreenCast portal")) << hostLog();
-    EXPECT_EQ(hostLog().find("did not answer"), std::string::npos) << hostLog();
     ASSERT_EQ(stopHost(), 0) << hostLog();
 
     // The token the portal answered is kept, in a file of this user's alone
@@ -177,14 +175,11 @@ TEST_F(GnomeHost, WithoutAGrantTheUnansweredDialogIsAbandonedAndTheAnswerIsNo) {
     // Abandoned after the timeout, not at once.
     EXPECT_GE(waited, std::chrono::milliseconds(2900));
     EXPECT_EQ(boolCall("isPromptVisible"), false);
-    EXPECT_TRUE(logHas("did not answer")) << hostLog();
     EXPECT_EQ(boolCall("hasPermission"), c.believed);
     if (c.file.empty()) {
       letThePortalBackendGo();
       // A capture asks the same way, and fails the same way.
-      std::string err;
-      EXPECT_NE(ctl({"screenshot", "-o", dir_ + "/shot.png", "--display", "1"}, nullptr, &err), 0);
-      EXPECT_NE(err.find("did not answer"), std::string::npos) << err;
+      EXPECT_NE(ctl({"screenshot", "-o", dir_ + "/shot.png", "--display", "1"}), 0);
     }
     ASSERT_EQ(stopHost(), 0) << hostLog();
     letThePortalBackendGo();
@@ -266,7 +261,6 @@ TEST_F(GnomeHost, TheOverlayLeavesWithItsMonitor) {
                        "@a{sv} {}"}),
             "")
       << state.substr(0, 200);
-  EXPECT_TRUE(logHas("[overlay] its monitor went: the overlay leaves")) << hostLog();
   std::string first;
   EXPECT_TRUE(waitUntil(
       [&] {

@@ -113,7 +113,6 @@ TEST_F(KWinHost, ScreenshotsComeThroughKWinOnceItsEntryGrantsTheHost) {
   std::string first;
   EXPECT_EQ(patternMismatches(image, monitor, &first), 0u)
       << "monitor " << monitor << ": first wrong pixel " << first;
-  EXPECT_TRUE(logHas("KWin ScreenShot2")) << hostLog();
   EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(true)));
 }
 
@@ -187,19 +186,16 @@ TEST_F(KWinHost, TheOverlayCoversItsOutputAboveTheOthersAndIsActive) {
   })) << reported;
 }
 
-// No entry names the host: KWin refuses it, the route is dropped with one
-// line, and the capture goes on to the portal, which on this desktop (KDE's
-// portal without Plasma's dialogs, whose Screenshot backend crashes) never
-// answers: the capture fails after the portal's timeout, saying so.
+// No entry names the host: KWin refuses it, and the capture goes on to the
+// portal, which on this desktop (KDE's portal without Plasma's dialogs,
+// whose Screenshot backend crashes) never answers: the capture fails after
+// the portal's timeout.
 TEST_F(KWinHost, RefusedByKWinTheCaptureFallsToThePortal) {
   ASSERT_FALSE(ctlBinary_.empty()) << "no dravelctl beside the host";
   hostEnvironment_ = {"DRAVEL_PORTAL_TIMEOUT_MS=5000"};
   start();
   ASSERT_FALSE(HasFatalFailure());
-  std::string err;
-  EXPECT_NE(ctl({"screenshot", "-o", dir_ + "/shot.png", "--display", "1"}, nullptr, &err), 0);
-  EXPECT_TRUE(logHas("[capture] KWin ScreenShot2 cannot serve this session")) << hostLog();
-  EXPECT_NE(err.find("the desktop portal did not answer"), std::string::npos) << err << hostLog();
+  EXPECT_NE(ctl({"screenshot", "-o", dir_ + "/shot.png", "--display", "1"}), 0) << hostLog();
   EXPECT_TRUE(isSuccess(call("dravel/capture", "isPromptVisible"), Value(false)));
 }
 

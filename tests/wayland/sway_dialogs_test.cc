@@ -40,7 +40,7 @@ class SwayDialogs : public ::testing::Test {
   GLibMainQueue queue_;
 };
 
-TEST_F(SwayDialogs, AnAlertIsAFocusedWindowUntilItIsAborted) {
+TEST_F(SwayDialogs, AlertsAndTheFolderChooserAreFocusedWindowsUntilTheHostEndsThem) {
   GtkAlerts alerts;
   bool seen = false;
   int ticks = 0;
@@ -58,9 +58,7 @@ TEST_F(SwayDialogs, AnAlertIsAFocusedWindowUntilItIsAborted) {
       kModalResponseAbort);
   EXPECT_TRUE(seen);
   EXPECT_TRUE(serveMainContextUntil([] { return swayState("Replace it") == "none"; }));
-}
 
-TEST_F(SwayDialogs, TheFolderChooserIsAFocusedWindowUntilTheHostCancelsIt) {
   GtkOpenPanel panel;
   OpenPanelConfiguration c;
   c.canChooseDirectories = true;

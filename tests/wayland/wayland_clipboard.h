@@ -48,10 +48,9 @@ class WaylandClipboard : public HostProcessTest {
         ASSERT_TRUE(isSuccess(call("dravel/capture", "exitOverlay"), Value()));
       }
     }
-    // Another program's copy replaces the host's, which notices.
+    // Another program's copy replaces the host's.
     ASSERT_EQ(waitFor(spawn({"wl-copy", "other text"}, "/dev/null", "/dev/null"), 20), 0);
     EXPECT_EQ(commandOutput({"wl-paste", "--no-newline"}), "other text");
-    EXPECT_TRUE(logHas("[clipboard] another program took the clipboard")) << hostLog();
   }
 };
 
