@@ -40,26 +40,5 @@ TEST_F(DrawingTest, TextIsDrawnWithinItsMeasuredBox) {
   }
 }
 
-TEST_F(DrawingTest, ImagesDrawThroughTheirHandlerOnlyWithACurrentContext) {
-  int calls = 0;
-  Rect seen;
-  auto image = Image::imageWithSize({10, 4}, false, [&](const Rect& r) {
-    ++calls;
-    seen = r;
-    GraphicsContext::current()->setFillColor(Color::rgba(0, 0, 1, 1));
-    BezierPath::bezierPathWithRoundedRect({0, 0, 5, 4}, 0, 0).fill();
-    return true;
-  });
-  EXPECT_FALSE(image->drawInRect({0, 0, 10, 4}));
-  EXPECT_EQ(calls, 0);
-  const Bitmap b = renderImage(*image, 3);
-  EXPECT_EQ(calls, 1);
-  EXPECT_EQ(seen, (Rect{0, 0, 10, 4}));
-  EXPECT_EQ(b.width, 30);
-  EXPECT_EQ(b.atPoint(1, 1, 3).b, 255);
-  EXPECT_EQ(b.atPoint(1, 1, 3).a, 255);
-  EXPECT_EQ(b.atPoint(8, 1, 3).a, 0);
-}
-
 }  // namespace
 }  // namespace dravel::testing

@@ -36,11 +36,8 @@ TEST(X11CapturePixelLayout, OnlyThe24BitLittleEndianVisualIsTakenAsItIs) {
   EXPECT_FALSE(isBGRX({32, true, 0xff, 0xff00, 0xff0000}));      // red and blue swapped
   EXPECT_FALSE(isBGRX({16, true, 0xf800, 0x7e0, 0x1f}));
   EXPECT_TRUE(canConvert({32, false, 0xff0000, 0xff00, 0xff}));
-  EXPECT_TRUE(canConvert({32, true, 0x3ff00000, 0xffc00, 0x3ff}));
   EXPECT_TRUE(canConvert({16, true, 0xf800, 0x7e0, 0x1f}));
-  EXPECT_TRUE(canConvert({24, false, 0xff0000, 0xff00, 0xff}));
   EXPECT_FALSE(canConvert({8, true, 0xe0, 0x1c, 0x3}));          // palette depths
-  EXPECT_FALSE(canConvert({16, true, 0xf800, 0, 0x1f}));         // no green
   EXPECT_FALSE(canConvert({16, true, 0xf0f00, 0x7e0, 0x1f}));    // outside the pixel
   EXPECT_FALSE(canConvert({32, true, 0xf0f000, 0xff00, 0xff}));  // not contiguous
 }
