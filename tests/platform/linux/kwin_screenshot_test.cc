@@ -64,6 +64,11 @@ TEST(KWinScreenShot, MalformedAnswersAreRefusedSayingWhy) {
     EXPECT_NE(error.find(c.error), std::string::npos) << c.answer << " -> " << error;
     if (given) g_variant_unref(given);
   }
+  // A reply whose first value is no dictionary (the call names no reply type).
+  std::string error;
+  GVariant* number = g_variant_ref_sink(g_variant_new_uint32(4));
+  EXPECT_FALSE(parseKWinAnswer(number, &error));
+  g_variant_unref(number);
 }
 
 TEST(KWinScreenShot, PixelFormatsBecomeTheHostsLayouts) {
