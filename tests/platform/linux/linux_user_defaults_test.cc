@@ -10,6 +10,9 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "host/hotkey_probe.h"
+#include "platform/sim/sim_desktop.h"
+#include "tests/support/host_fixture.h"
 #include "tests/support/x_desktop.h"
 
 namespace dravel::linux_platform {
@@ -207,6 +210,24 @@ TEST_F(LinuxHotkeySettings, CustomBindingsAreReadAtTheirListedPaths) {
   std::vector<HotkeyBinding> after = bindingsOf(mediaKeys);
   EXPECT_TRUE(contains(after, {kKeyF9, 0x100000}));
   EXPECT_EQ(after.size(), before + 1) << "only the binding, once; the invalid path skipped";
+}
+
+// The host's probe, fed the table built from the desktop's default settings,
+// sees GNOME's screenshot keys as taken: it reads the entries as this
+// platform writes them.
+class LinuxHotkeyProbe : public dravel::testing::HostTest {};
+
+TEST_F(LinuxHotkeyProbe, ReportsTheDefaultScreenshotKeysAsTaken) {
+  ASSERT_TRUE(ownSchemas());
+  GSettingsBackend* backend = g_memory_settings_backend_new();
+  LinuxUserDefaults defaults({ownSchemas(), backend});
+  desktop().userDefaults().store(
+      kSymbolicHotkeysSuite, kSymbolicHotkeysKey,
+      defaults.dictionaryForKey(kSymbolicHotkeysSuite, kSymbolicHotkeysKey));
+  g_object_unref(backend);
+  EXPECT_EQ(HotkeyProbe::isFree(kKeyPrint, {}), false);
+  EXPECT_EQ(HotkeyProbe::isFree(kKeyPrint, {"shift"}), false);
+  EXPECT_EQ(HotkeyProbe::isFree(kKeyPrint, {"control", "meta"}), true);
 }
 
 }  // namespace
