@@ -247,7 +247,9 @@ class KWinScreenShotRoute : public CaptureRoute {
     std::string headerError;
     CallOutcome outcome =
         call(kPath, kInterface, method, parameters, fds, &reader, cancelled, [&](GVariant* reply) {
-          VariantPtr results(g_variant_get_child_value(reply, 0));
+          // The call names no reply type: an empty reply is KWin's to send.
+          VariantPtr results(g_variant_n_children(reply) > 0 ? g_variant_get_child_value(reply, 0)
+                                                             : nullptr);
           header = parseKWinAnswer(results.get(), &headerError);
           if (!header) return false;
           if (header->byteCount() < reader.bytes.size()) {
