@@ -55,16 +55,6 @@ TEST(FrameReader, ReadsFramesInAnyChunking) {
   }
 }
 
-TEST(FrameReader, FrameMessageSharesThePayloadInsteadOfCopyingIt) {
-  auto big = std::make_shared<ByteBuffer>(size_t{1} << 20, 0xab);
-  Message payload;
-  payload.appendShared(big);
-  Message frame = frameMessage(FrameKind::kReply, 1, "", payload);
-  ASSERT_EQ(frame.pieces().size(), 2u);
-  EXPECT_EQ(frame.pieces()[1].data, big->data());
-  EXPECT_EQ(frame.size(), kFrameHeaderSize + big->size());
-}
-
 TEST(FrameReader, RefusesBadHeadersAtOnce) {
   struct Case {
     const char* name;
@@ -101,17 +91,6 @@ TEST(FrameReader, RefusesBadHeadersAtOnce) {
     EXPECT_FALSE(reader.error().empty()) << c.name;
     EXPECT_TRUE(reader.space().empty()) << c.name;
     EXPECT_EQ(frames, 0u) << c.name;
-  }
-}
-
-TEST(FrameReader, KnowsWhenAStreamEndsInsideAFrame) {
-  auto stream =
-      bytesOf(frameMessage(FrameKind::kCall, 1, "c", Message(std::vector<uint8_t>(10, 1))));
-  for (size_t cut : {size_t{1}, kFrameHeaderSize - 1, kFrameHeaderSize, stream.size() - 1}) {
-    FrameReader reader;
-    std::vector<uint8_t> part(stream.begin(), stream.begin() + static_cast<long>(cut));
-    EXPECT_TRUE(readAll(reader, part, part.size()).empty());
-    EXPECT_TRUE(reader.midFrame()) << cut;
   }
 }
 

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "channels/glib_main_queue.h"
@@ -31,15 +29,6 @@ TEST(VirtualMainQueueTest, DelayedTasksRunAtTheirTimeInOrder) {
   EXPECT_DOUBLE_EQ(q.now(), 5.3);
 }
 
-TEST(VirtualMainQueueTest, WorkPostedFromAnotherThreadRunsOnTheCallingThread) {
-  VirtualMainQueue q;
-  std::thread::id ranOn;
-  std::thread worker([&] { q.async([&] { ranOn = std::this_thread::get_id(); }); });
-  EXPECT_TRUE(q.runUntil([&] { return ranOn != std::thread::id(); }));
-  worker.join();
-  EXPECT_EQ(ranOn, std::this_thread::get_id());
-}
-
 TEST(VirtualMainQueueTest, ModalTimersFireOnlyInsideAModalRun) {
   VirtualMainQueue q;
   int ticks = 0;
@@ -61,50 +50,12 @@ TEST(VirtualMainQueueTest, ModalTimersFireOnlyInsideAModalRun) {
   EXPECT_FALSE(q.inModal());
 }
 
-TEST(VirtualMainQueueTest, ScriptedPressEndsAModalRunAndAnEmptyRunGivesUp) {
-  VirtualMainQueue q;
-  q.atModalTime(2.0, [&] { q.stopModal(); });
-  q.runModal();
-  EXPECT_DOUBLE_EQ(q.now(), 2.0);
-  q.runModal();  // nothing could ever stop it: returns instead of hanging
-  EXPECT_FALSE(q.inModal());
-}
-
-TEST(VirtualMainQueueTest, AModalRunInsideAdvanceKeepsItsLaterClock) {
-  VirtualMainQueue q;
-  // Nothing stops this run but the repeating timer's own limit.
-  q.addModalTimer(0.5, [] {});
-  q.asyncAfter(1.0, [&] {
-    q.atModalTime(4.0, [&] { q.stopModal(); });
-    q.runModal();
-  });
-  q.advance(2.0);
-  EXPECT_DOUBLE_EQ(q.now(), 4.0);
-  // A forgotten repeating timer gives up after the limit instead of hanging.
-  q.runModal();
-  EXPECT_FALSE(q.inModal());
-  EXPECT_LE(q.now(), 4.0 + VirtualMainQueue::kModalRunLimit);
-}
-
 // A queue on a private context.
 class GLibMainQueueTest : public ::testing::Test {
  protected:
   ~GLibMainQueueTest() override { g_main_context_unref(context_); }
   GMainContext* context_ = g_main_context_new();
 };
-
-TEST_F(GLibMainQueueTest, AsyncFromAnyThreadAndDelaysRunOnTheLoop) {
-  GLibMainQueue q(context_);
-  std::vector<int> order;
-  std::thread worker([&] { q.async([&] { order.push_back(1); }); });
-  worker.join();
-  q.asyncAfter(0.01, [&] {
-    order.push_back(2);
-    q.quit();
-  });
-  q.run();
-  EXPECT_EQ(order, (std::vector<int>{1, 2}));
-}
 
 TEST_F(GLibMainQueueTest, QuitEndsTheModalRunsItInterrupts) {
   GLibMainQueue q(context_);
