@@ -44,34 +44,10 @@ bool resetPeakMemory() {
   return static_cast<bool>(out);
 }
 
-TEST(ImageDecoding, OtherFormatsComeOutAsStraightRgbaRowsTopFirst) {
+// Whole BMPs and their pixels are checked end to end through the clipboard
+// by tests/desktop.
+TEST(ImageDecoding, WhatIsNoWholeImageIsRefused) {
   LinuxGraphics graphics;
-  // The rows of a BMP, cut short below (whole BMPs are checked end to end
-  // through the clipboard by tests/desktop).
-  const std::vector<uint8_t> rgb = {255, 0,  0,  0,  255, 0,  0,  0,  255,  //
-                                    10,  20, 30, 40, 50,  60, 70, 80, 90};
-  // An icon keeps its alpha, not multiplied into the colours.
-  DecodedImage translucent{2,
-                           2,
-                           {200, 100, 50, 128, 0, 0, 0, 0,  //
-                            1, 2, 3, 255, 255, 255, 255, 64}};
-  std::optional<DecodedImage> fromIco = graphics.decodeImage(savedByPixbuf(translucent, "ico"));
-  ASSERT_TRUE(fromIco);
-  EXPECT_EQ(fromIco->width, 2u);
-  EXPECT_EQ(fromIco->height, 2u);
-  EXPECT_EQ(fromIco->rgba, translucent.rgba);
-
-  // A GIF of one transparent pixel: a two-colour table, a graphic control
-  // extension making index 0 transparent, one LZW-coded frame.
-  const ByteBuffer gif = {'G',  'I', 'F', '8', '9',  'a',  1, 0, 1, 0,    0x80, 0, 0,    0xff, 0xff,
-                          0xff, 0,   0,   0,   0x21, 0xf9, 4, 1, 0, 0,    0,    0, 0x2c, 0,    0,
-                          0,    0,   1,   0,   1,    0,    0, 2, 2, 0x44, 1,    0, 0x3b};
-  std::optional<DecodedImage> fromGif = graphics.decodeImage(gif);
-  ASSERT_TRUE(fromGif);
-  EXPECT_EQ(fromGif->width, 1u);
-  EXPECT_EQ(fromGif->rgba.size(), 4u);
-  EXPECT_EQ(fromGif->rgba[3], 0) << "transparent";
-
   // Neither an image nor anything at all.
   for (const ByteBuffer& junk : {ByteBuffer{}, ByteBuffer{1, 2, 3}, ByteBuffer(4096, 'x')}) {
     bool refused = true;
@@ -81,7 +57,7 @@ TEST(ImageDecoding, OtherFormatsComeOutAsStraightRgbaRowsTopFirst) {
   }
   // A truncated file is not an image either, though the loader would hand
   // out what it has with the rest left blank.
-  ByteBuffer truncated = bmpFile(3, 2, rgb);
+  ByteBuffer truncated = bmpFile(3, 2, ByteBuffer(18, 7));
   truncated.resize(truncated.size() - 4);
   EXPECT_FALSE(graphics.decodeImage(truncated));
   DecodedImage opaque{16, 16, ByteBuffer(16 * 16 * 4, 255)};

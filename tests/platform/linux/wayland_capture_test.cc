@@ -21,10 +21,6 @@ TEST(WaylandScreens, DevicePixelLayoutsBecomePointsThatNeverOverlap) {
   };
   const WaylandMonitor hiDpi = monitor(0, 0, 2880, 1800, 2), halved = monitor(0, 0, 1440, 900, 2);
   const Case cases[] = {
-      {"logical rectangles are points already",
-       {monitor(0, 0, 720, 450, 2), monitor(720, 0, 1920, 1080, 1)},
-       false,
-       {monitor(0, 0, 720, 450, 2), monitor(720, 0, 1920, 1080, 1)}},
       // Sizes over their own scale, positions over the smallest.
       {"a panel at scale 2 beside one at 1",
        {hiDpi, monitor(2880, 0, 1920, 1080, 1)},
