@@ -32,9 +32,6 @@ constexpr bool kSanitized = false;
 class CaptureLimitsProcess : public HostProcessTest {
  protected:
   void sigtermDuringALongRendering(bool legacy);
-  static Message copyCall(const ByteBuffer& png) {
-    return StandardMethodCodec::encodeMethodCall({"copyPng", ValueMap{{"png", Value(png)}}});
-  }
 };
 
 TEST_F(CaptureLimitsProcess, AnImageBombIsRefusedAtOnceWhileAnotherCopyDecodes) {
@@ -49,8 +46,9 @@ TEST_F(CaptureLimitsProcess, AnImageBombIsRefusedAtOnceWhileAnotherCopyDecodes) 
   ASSERT_TRUE(slow && other);
   std::string error;
   const long residentBefore = procStatusKb("VmRSS", pid_);
+  const Value large = ValueMap{{"png", Value(uniformPng(6000, 6000, 5))}};
   ASSERT_TRUE(slow->sendFrame(FrameKind::kCall, 7, "dravel/capture",
-                              copyCall(uniformPng(6000, 6000, 5)), &error))
+                              StandardMethodCodec::encodeMethodCall({"copyPng", large}), &error))
       << error;
   EXPECT_TRUE(isError(call(*other, "dravel/capture", "copyPng", ValueMap{{"png", Value(bomb)}}),
                       "bad_png"));

@@ -6,10 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <regex>
 #include <sstream>
-#include <thread>
 
 #include "channels/socket_client.h"
 #include "channels/standard_codec.h"
@@ -20,13 +18,6 @@ namespace dravel::testing {
 namespace {
 
 using HostLog = HostProcessTest;
-
-// How many times `part` occurs in `text`.
-size_t occurrences(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
 
 TEST_F(HostLog, AnErrorProvokedInALoopIsFoldedIntoACount) {
   start();
@@ -60,7 +51,6 @@ TEST_F(HostLog, AnErrorProvokedInALoopIsFoldedIntoACount) {
   }
   EXPECT_EQ(told, kCalls) << log;
   EXPECT_LE(written, 4) << log;
-  EXPECT_EQ(occurrences(log, "[host] stopping"), 1u);
 }
 
 TEST_F(HostLog, AHostWhoseStandardErrorIsAFullPipeStillServesAndStops) {

@@ -23,10 +23,6 @@ class HostProcess : public HostProcessTest {
     auto frame = client.readFrame(&error, 10);
     return !frame && error != "timed out";
   }
-
-  void expectLogLine(const std::string& part) {
-    EXPECT_TRUE(logHas(part)) << part << "\n" << hostLog();
-  }
 };
 
 TEST_F(HostProcess, StartsLikeTheApplicationAndServesItsChannels) {
@@ -50,7 +46,6 @@ TEST_F(HostProcess, BadInputClosesOnlyThatConnection) {
     std::string error;
     ASSERT_TRUE(client->sendBytes(bytes, &error));
     EXPECT_TRUE(endsWithoutReply(*client));
-    expectLogLine("sent a bad frame (frame of 2147483647 bytes over the limit");
   }
   {  // A truncated frame, then the client goes.
     auto client = connect();
@@ -61,7 +56,6 @@ TEST_F(HostProcess, BadInputClosesOnlyThatConnection) {
     std::string error;
     ASSERT_TRUE(client->sendBytes(frame, &error));
   }
-  expectLogLine("ended its connection inside a frame");
   {  // A client that asks and vanishes before the answer.
     auto client = connect();
     std::string error;
@@ -108,7 +102,8 @@ TEST_F(HostProcess, RefusesConnectionsFromOtherUsers) {
     ::_exit(reply ? 12 : 0);  // 0: the host closed without answering
   }
   EXPECT_EQ(waitFor(child, 30), 0);
-  expectLogLine("[socket] refused a connection from uid " + std::to_string(nobody->pw_uid));
+  EXPECT_TRUE(logHas("refused a connection from uid " + std::to_string(nobody->pw_uid)))
+      << hostLog();
   EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(true)));
 }
 

@@ -49,7 +49,6 @@ TEST_F(PlatformChoice, ADesktopThatCannotBeServedExitsAndSaysWhy) {
        {"DISPLAY=:0", "WAYLAND_DISPLAY=dravel-nobody-4091", "XDG_SESSION_TYPE"},
        1,
        "dravel-nobody-4091"},
-      {{"--platform", "wayland"}, {"WAYLAND_DISPLAY=dravel-nobody-4091"}, 1, "dravel-nobody-4091"},
       {{"--platform", "mir"}, {}, 2, "unknown platform mir"},
       // A display number no server listens on.
       {{"--platform", "x11"}, {"DISPLAY=:4091", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"}, 1, ":4091"},

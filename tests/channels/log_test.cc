@@ -13,33 +13,6 @@ namespace {
 using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 
-TEST(LogFolderTest, FoldsRepeatsWithinTheWindowAndSaysHowMany) {
-  LogFolder folder(10s);
-  const LogFolder::Clock::time_point t0{};
-  EXPECT_EQ(folder.add("[socket] bad", t0), Lines{"[socket] bad"});
-  for (int i = 1; i <= 5; ++i) EXPECT_EQ(folder.add("[socket] bad", t0 + i * 1s), Lines{});
-  EXPECT_EQ(folder.deadline(), t0 + 10s);
-  // Another line ends the run at once.
-  EXPECT_EQ(folder.add("[host] other", t0 + 6s),
-            (Lines{"[socket] bad ... repeated 5 times", "[host] other"}));
-  EXPECT_FALSE(folder.deadline()) << "nothing held";
-
-  // Held repeats are told when their window ends, not before.
-  EXPECT_EQ(folder.add("[host] other", t0 + 7s), Lines{});
-  EXPECT_FALSE(folder.expire(t0 + 15s));
-  EXPECT_EQ(folder.expire(t0 + 16s), "[host] other ... repeated 1 times");
-  EXPECT_FALSE(folder.expire(t0 + 18s));
-
-  // After the window a repeat is written again and starts a new run; a line
-  // repeated only once is not followed by a summary.
-  EXPECT_EQ(folder.add("x", t0 + 20s), Lines{"x"});
-  EXPECT_EQ(folder.add("x", t0 + 30s), Lines{"x"});
-  EXPECT_EQ(folder.add("x", t0 + 31s), Lines{});
-  EXPECT_EQ(folder.add("y", t0 + 32s), (Lines{"x ... repeated 1 times", "y"}));
-  EXPECT_FALSE(folder.flush());
-  EXPECT_EQ(folder.add("y", t0 + 33s), Lines{"y"}) << "flush ends the run";
-}
-
 // A target stuck in its first write until released, as standard error is
 // into a pipe nobody reads.
 struct StuckSink : LogSink {

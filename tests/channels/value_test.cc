@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 namespace dravel {
 namespace {
 
@@ -52,17 +50,6 @@ TEST(ValueTest, ArgumentReadersTreatWrongTypesAsAbsent) {
 
   EXPECT_EQ(Value(ValueMap{{"a", 1}}).argumentsOrEmpty(), Value(ValueMap{{"a", 1}}));
   EXPECT_EQ(Value(intKeyed).argumentsOrEmpty(), Value(ValueMap{}));
-}
-
-TEST(ValueTest, Equality) {
-  EXPECT_NE(Value(1), Value(1.0));
-  EXPECT_EQ(Value(NAN), Value(NAN));
-  EXPECT_EQ(Value(Float32List{{NAN, 1}}), Value(Float32List{{NAN, 1}}));
-  EXPECT_EQ(bytesValue("ab", 2), Value(ByteBuffer{'a', 'b'}));  // by content
-  EXPECT_EQ(Value(ValueMap{{"a", 1}, {"b", 2}}), Value(ValueMap{{"b", 2}, {"a", 1}}));
-  EXPECT_NE(Value(ValueMap{{"a", 1}}), Value(ValueMap{{"a", 1}, {"b", 2}}));
-  EXPECT_NE(Value(ValueList{1, 2}), Value(ValueList{2, 1}));
-  EXPECT_NE(Value(ValueList{}), Value(ValueMap{}));
 }
 
 TEST(ValueTest, DebugStringOfALongListStaysShort) {
