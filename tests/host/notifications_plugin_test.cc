@@ -113,15 +113,6 @@ TEST_F(Notifications, ASavedNotificationWithAPayloadRevealsTheFileInstead) {
   EXPECT_EQ(desktop().workspace().revealed.size(), 1u);
 }
 
-TEST_F(Notifications, AnswersOtherThanAClickOnlyRecordTheirTime) {
-  show();
-  queue().advance(2);
-  EXPECT_TRUE(center().click("dravel.update", kNotificationDismissActionIdentifier));
-  EXPECT_EQ(NotificationsPlugin::shared().lastResponseAt, queue().now());
-  EXPECT_TRUE(received_.empty());
-  EXPECT_EQ(center().completedResponses, 1);
-}
-
 using NotificationsBeforeRegistration = HostTest;
 
 TEST_F(NotificationsBeforeRegistration, AnAnswerIsCompletedButNotSent) {

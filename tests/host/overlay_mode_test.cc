@@ -84,18 +84,6 @@ TEST_F(OverlayMode, StuckButtonsAreReleasedLeftFirst) {
   EXPECT_TRUE(view().received.empty());
 }
 
-TEST_F(OverlayMode, LevelBelowMenusIsForgottenByTheNextEntry) {
-  EXPECT_TRUE(isSuccess(capture("setOverlayBelowMenus", ValueMap{{"below", true}}), Value()));
-  EXPECT_EQ(window().level(), 0);  // dropped without the overlay
-  enter(1);
-  capture("setOverlayBelowMenus", ValueMap{{"below", true}});
-  EXPECT_EQ(window().level(), 100);  // pop-up menu level 101, minus one
-  enter(2);
-  EXPECT_EQ(window().level(), 1000);
-  capture("exitOverlay");
-  EXPECT_EQ(window().level(), 0);
-}
-
 TEST_F(OverlayMode, TheOverlayRefusesRaiseWindowAndTopStripForwarding) {
   enter(1);
   const uint64_t collection = window().collectionBehavior();

@@ -121,15 +121,5 @@ TEST_F(SaveFolderTest, EndClosesTheOpenFolderOnce) {
   EXPECT_EQ(SaveFolder::accessed(), std::nullopt);
 }
 
-TEST_F(SaveFolderTest, AnAccessThePlatformDidNotOpenIsRecordedButNeverClosed) {
-  access().refused.insert(kShots);
-  EXPECT_TRUE(isSuccess(begin(bookmarkOf(kShots)), ValueMap{{"path", kShots}, {"stale", false}}));
-  EXPECT_EQ(SaveFolder::accessed(), kShots);
-  ASSERT_TRUE(isSuccess(begin(bookmarkOf(kDesk)), ValueMap{{"path", kDesk}, {"stale", false}}));
-  EXPECT_TRUE(isSuccess(capture("endSaveFolderAccess"), Value()));
-  EXPECT_EQ(access().countsFor(kShots), (Counts{1, 0, 0}));
-  EXPECT_EQ(access().countsFor(kDesk), (Counts{1, 1, 1}));
-}
-
 }  // namespace
 }  // namespace dravel::testing

@@ -2,7 +2,6 @@
 
 #include "host/badged_menu_item_view.h"
 #include "platform/shared/menu.h"
-#include "tests/platform/sim/sim_sections.h"
 #include "tests/support/host_fixture.h"
 
 namespace dravel::testing {
@@ -55,13 +54,12 @@ TEST_F(TrayShortcutsTest, ItemsGetTheirKeysAndMasksAndMalformedOnesAreSkippedOne
       item("Dup", "g", strings({"alt"})),
       item("Dup", "h", strings({"control"})),  // the later one wins
       item("Gone", ""),                        // an empty key drops what the earlier update gave
-      ValueMap{{"label", 5}, {"key", "n"}},
       item("NumberKey", 7),
   });
-  auto menu = build(strings({"Twice", "Mixed", "All", "Dup", "Gone", "NumberKey", "5"}));
+  auto menu = build(strings({"Twice", "Mixed", "All", "Dup", "Gone", "NumberKey"}));
   const std::pair<const char*, uint64_t> expected[] = {
-      {"c", 0x100000},    {"e", 0},           {"f", 0x1E0000},    {"h", 0x40000},
-      {"", kDefaultMask}, {"", kDefaultMask}, {"", kDefaultMask},
+      {"c", 0x100000}, {"e", 0},           {"f", 0x1E0000},
+      {"h", 0x40000},  {"", kDefaultMask}, {"", kDefaultMask},
   };
   for (size_t i = 0; i < std::size(expected); ++i) {
     EXPECT_EQ(at(menu, i).keyEquivalent(), expected[i].first) << i;
@@ -104,25 +102,6 @@ TEST_F(TrayShortcutsTest, UpdatesReachOnlyMenusBuiltAfterThem) {
 
   // One observer, registered on the first update and kept.
   EXPECT_EQ(desktop().appNotificationCenter().liveObservers(), 1u);
-}
-
-TEST_F(TrayShortcutsTest, SimulatedTrayShowsTheDecorationAndTheClickEndToEnd) {
-  setShortcuts({item("Capture", "4", strings({"meta", "shift"}))}, {{"Capture", "3"}});
-  auto reply =
-      runAction("buildTrayMenu", ValueMap{{"labels", strings({"Capture", "Quit"})}}, desktop());
-  ASSERT_TRUE(reply);
-  const Value& state = *successValue(*reply).at("state");
-  const Value& first = (*state.at("items")->asList())[0];
-  EXPECT_EQ(first.stringAt("keyEquivalent"), "4");
-  EXPECT_EQ(first.intAt("modifierMask"), 0x120000);
-  EXPECT_EQ(first.at("view")->stringAt("class"), "BadgedMenuItemView");
-  EXPECT_TRUE((*state.at("items")->asList())[1].at("view")->isNull());
-
-  EXPECT_TRUE(runAction("clickTrayItem", ValueMap{{"item", 0}}, desktop()));
-  EXPECT_TRUE(desktop().tray().performed.empty());
-  queue().runUntilIdle();
-  EXPECT_EQ(desktop().tray().performed, std::vector<std::string>{"Capture"});
-  EXPECT_FALSE(desktop().tray().menus.back()->isTracking());
 }
 
 }  // namespace

@@ -1,10 +1,8 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -20,7 +18,7 @@ namespace {
 
 // A child process, killed and reaped when the object goes, whatever the
 // test did to it: a forked copy of this test program that waits for
-// signals, or a program started from `path` with `args`.
+// signals.
 class Child {
  public:
   explicit Child(bool ignoreTerminate = false) {
@@ -38,24 +36,6 @@ class Child {
     // The child is set up once it writes.
     if (pid_ > 0) (void)!::read(ready[0], &c, 1);
     ::close(ready[0]);
-  }
-  // Returns once the program runs: the pipe's write end closes on exec.
-  Child(const std::string& path, const std::vector<std::string>& args) {
-    int started[2];
-    if (::pipe2(started, O_CLOEXEC) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      std::vector<char*> argv{const_cast<char*>(path.c_str())};
-      for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-      argv.push_back(nullptr);
-      ::execv(path.c_str(), argv.data());
-      ::_exit(127);
-    }
-    ::close(started[1]);
-    char c;
-    while (pid_ > 0 && ::read(started[0], &c, 1) < 0 && errno == EINTR) {
-    }
-    ::close(started[0]);
   }
   ~Child() {
     if (pid_ > 0 && !reaped_) {
@@ -108,45 +88,6 @@ std::vector<int> pidsOf(const std::vector<RunningApplication>& apps) {
   std::vector<int> out;
   for (const auto& app : apps) out.push_back(app.processIdentifier);
   return out;
-}
-
-TEST(LinuxRunningApplications, ACopyStartedBeforeAnUpgradeReplacedTheProgramIsStillACopy) {
-  namespace fs = std::filesystem;
-  fs::path dir = fs::path(::testing::TempDir()) / ("upgrade-" + std::to_string(::getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir / "proc");
-  // The processes' files are the test's own copies, at their real paths.
-  dir = fs::canonical(dir);
-  const fs::path sleep = fs::canonical("/bin/sleep");
-  const fs::path program = dir / "dravel-host";
-  fs::copy_file(sleep, program);
-  Child old(program.string(), {"60"});
-  // The upgrade: a new file renamed over the old one's path.
-  fs::copy_file(sleep, dir / "dravel-host.new");
-  fs::rename(dir / "dravel-host.new", program);
-  Child upgraded(program.string(), {"60"});
-  fs::copy_file(sleep, dir / "other-program");
-  Child stranger((dir / "other-program").string(), {"60"});
-  ASSERT_NE(std::filesystem::read_symlink("/proc/" + std::to_string(old.pid()) + "/exe")
-                .string()
-                .find(" (deleted)"),
-            std::string::npos);
-
-  // The process table as the upgraded copy sees it.
-  auto link = [&](const std::string& name, int pid) {
-    fs::create_directory_symlink("/proc/" + std::to_string(pid), dir / "proc" / name);
-  };
-  link("self", upgraded.pid());
-  link(std::to_string(old.pid()), old.pid());
-  link(std::to_string(upgraded.pid()), upgraded.pid());
-  link(std::to_string(stranger.pid()), stranger.pid());
-  LinuxRunningApplications apps("app.dravel.Dravel", (dir / "proc").string());
-  std::vector<int> expected{old.pid(), upgraded.pid()};
-  std::sort(expected.begin(), expected.end());
-  const std::vector<RunningApplication> copies = apps.runningApplications();
-  EXPECT_EQ(pidsOf(copies), expected);
-  for (const auto& copy : copies) EXPECT_EQ(copy.bundlePath, program.string());
-  fs::remove_all(dir);
 }
 
 TEST(LinuxRunningApplications, SignalsGoThroughTheHandleHeldSinceTheListing) {

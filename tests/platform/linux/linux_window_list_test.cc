@@ -35,25 +35,6 @@ WindowFacts xterm() {
 // client-drawn shadows, minimised windows and the windows below another are
 // checked against xwininfo, xprop and pgrep by tests/desktop/window_list_test.
 
-// The entry's name; "(absent)" without one.
-std::string nameOf(const WindowFacts& f) {
-  const ValueMap entry = windowEntry(f, primaryOnTheRight());
-  const Value* name = entry.find(kCGWindowName);
-  return name && name->asString() ? *name->asString() : "(absent)";
-}
-
-TEST(WindowEntry, NamesTypedLatin1AreRead) {
-  WindowFacts f = xterm();
-  f.netName.reset();
-  f.name = "caf\xE9";
-  f.nameIsLatin1 = true;
-  EXPECT_EQ(nameOf(f), "caf\xC3\xA9");
-  // Typed Latin-1 but written as UTF-8, even when cut inside a character.
-  f.name = "caf\xC3\xA9\xE2\x98";
-  f.nameCut = true;
-  EXPECT_EQ(nameOf(f), "caf\xC3\xA9");
-}
-
 TEST(WindowEntry, NamesAreValidUtf8WithinTheBound) {
   // Each of these is 2 bytes; the bound falls inside the last that fits.
   std::string longName;
@@ -84,13 +65,8 @@ TEST(WindowOptions, OnScreenIsOnTheCurrentDesktopAndDesktopsCanBeLeftOut) {
   EXPECT_FALSE(passesOptions(f, onScreen, 0));
   f.desktop = 0xFFFFFFFFu;  // on every desktop
   EXPECT_TRUE(passesOptions(f, onScreen, 3));
-
-  f = xterm();
   f.type = WindowType::kDesktop;
   EXPECT_FALSE(passesOptions(f, kWindowListExcludeDesktopElements, std::nullopt));
-  EXPECT_TRUE(passesOptions(f, onScreen, std::nullopt));
-  f.type = WindowType::kDock;
-  EXPECT_TRUE(passesOptions(f, kWindowListExcludeDesktopElements | onScreen, std::nullopt));
 }
 
 }  // namespace
