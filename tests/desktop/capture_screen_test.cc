@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <future>
 #include <map>
 #include <memory>
@@ -70,6 +71,12 @@ RgbImage settledXwdRoot() {
   if (different == 0) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure()
          << different << " of " << image->width * image->height << " pixels differ";
+}
+
+int64_t pixelsOfColour(const RgbImage& image, uint32_t rgb) {
+  int64_t count = 0;
+  for (int64_t i = 0; i < image.width * image.height; ++i) count += image.pixel(i, 0) == rgb;
+  return count;
 }
 
 // xrandr's list of monitors: name, then root pixel rectangle.
@@ -259,6 +266,100 @@ TEST_F(X11Capture, AMonitorThatChangedOrWentBeforeTheReadGivesWhatRemainsOnTheRo
     EXPECT_EQ(answer.image->height, now.height) << geometry;
     EXPECT_TRUE(sameAsXwd(answer.image, xwdRoot(), now.x, now.y)) << geometry;
   }
+}
+
+// A solid override-redirect window, as the overlay is, made by another client.
+class SolidWindow {
+ public:
+  SolidWindow(int x, int y, int width, int height, unsigned long pixel)
+      : display_(XOpenDisplay(nullptr)) {
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = pixel;
+    window_ =
+        XCreateWindow(display_, DefaultRootWindow(display_), x, y, static_cast<unsigned>(width),
+                      static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
+                      CWOverrideRedirect | CWBackPixel, &attributes);
+    XSync(display_, False);
+  }
+  ~SolidWindow() { XCloseDisplay(display_); }
+  uint32_t id() const { return static_cast<uint32_t>(window_); }
+  void show(bool shown) {
+    shown ? XMapRaised(display_, window_) : XUnmapWindow(display_, window_);
+    XSync(display_, False);
+  }
+
+ private:
+  Display* display_;
+  Window window_ = 0;
+};
+
+TEST_F(X11Capture, CapturesExcludingTheOverlayGiveTheScreenFromBeforeItAppeared) {
+  constexpr uint32_t kMagenta = 0xff00ff;
+  const uint32_t left = idOf("LEFT");
+  SolidWindow overlay(200, 300, 400, 300, kMagenta);
+  const RgbImage before = xwdRoot();
+  ASSERT_EQ(pixelsOfColour(before, kMagenta), 0) << "the colour must be the overlay's alone";
+
+  engine_->snapshotBeforeOverlay(overlay.id());
+  overlay.show(true);
+  const RgbImage during = xwdRoot();
+  ASSERT_EQ(during.pixel(300, 400), kMagenta) << "the overlay is on screen";
+
+  // The screenshot service's route, which lists the overlay so that it can
+  // be excluded, is checked end to end against xwd by host_x11_test. The
+  // window server's route:
+  CapturedImagePtr image =
+      engine_->windowListCreateImage(Rect{0, 0, 1440, 1800}, kWindowListOptionOnScreenBelowWindow,
+                                     overlay.id(), kWindowImageBestResolution);
+  EXPECT_TRUE(sameAsXwd(image, before, 0, 0));
+  // The whole snapshot, for the overlay's background.
+  CapturedImagePtr whole = engine_->overlaySnapshot();
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(whole->width, 2880);
+  EXPECT_TRUE(sameAsXwd(whole, before, 0, 0));
+
+  // Captures that do not exclude it see it.
+  Answer answer = capture(left, {});
+  ASSERT_TRUE(answer.image);
+  EXPECT_EQ(pixelsOfColour(rgbOf(*answer.image), kMagenta), 400 * 300);
+  // Once hidden, the snapshot is gone and the live screen is captured.
+  engine_->overlayHidden(overlay.id() + 1);
+  EXPECT_TRUE(engine_->overlaySnapshot()) << "another window's hiding keeps it";
+  engine_->overlayHidden(overlay.id());
+  EXPECT_FALSE(engine_->overlaySnapshot());
+  answer = capture(left, {overlay.id()});
+  ASSERT_TRUE(answer.image);
+  EXPECT_TRUE(sameAsXwd(answer.image, during, 0, 0));
+  overlay.show(false);
+}
+
+TEST_F(X11Capture, TheCursorIsDrawnWhereThePointerIsWhenAskedFor) {
+  commandOutput({"xdotool", "mousemove", "1900", "1000"});
+  // "x:1900 y:1000 screen:0 window:..."
+  long long px = 0, py = 0;
+  ASSERT_EQ(std::sscanf(commandOutput({"xdotool", "getmouselocation"}).c_str(), "x:%lld y:%lld",
+                        &px, &py),
+            2);
+  // xeyes follows the pointer. xwd leaves the cursor out.
+  const RgbImage xwd = settledXwdRoot();
+  const uint32_t right = idOf("RIGHT");
+  EXPECT_TRUE(sameAsXwd(capture(right).image, xwd, 1440, 0)) << "no cursor unless asked";
+  const Answer answer = capture(right, {}, {}, true);
+  ASSERT_TRUE(answer.image);
+  const RgbImage drawn = rgbOf(*answer.image);
+  int64_t changed = 0;
+  int64_t far = 0;
+  for (int64_t y = 0; y < drawn.height; ++y) {
+    for (int64_t x = 0; x < drawn.width; ++x) {
+      if (drawn.pixel(x, y) == xwd.pixel(1440 + x, y)) continue;
+      ++changed;
+      // A cursor image is at most 64 pixels from its hot spot.
+      if (std::abs(1440 + x - px) > 64 || std::abs(y - py) > 64) ++far;
+    }
+  }
+  EXPECT_GT(changed, 10);
+  EXPECT_EQ(far, 0);
 }
 
 // Cancelled before or during the read, or with the engine going away: each

@@ -54,6 +54,40 @@ TEST_F(WindowOnDesktop, AManagedClientWhoseFrameLandsOnRootPixelsFrameIncluded) 
   EXPECT_TRUE(waitForMapState("IsUnMapped"));
 }
 
+TEST_F(WindowOnDesktop, LevelsCollectionsAndActivationPoliciesBecomeWindowManagerHints) {
+  makeWindow();
+  LinuxApplication application([this] { return window.get(); });
+  window->setLevel(3);
+  window->setCollectionBehavior(kCollectionCanJoinAllSpaces | kCollectionStationary);
+  window->orderFrontRegardless();
+  ASSERT_TRUE(waitForMapState("IsViewable"));
+  auto state = [&](const char* part) {
+    return propertyOf(xid, "_NET_WM_STATE").find(part) != std::string::npos;
+  };
+  auto onAllDesktops = [&] {
+    return propertyOf(xid, "_NET_WM_DESKTOP").find("4294967295") != std::string::npos;
+  };
+  EXPECT_TRUE(waitFor([&] { return state("_NET_WM_STATE_ABOVE"); }))
+      << propertyOf(xid, "_NET_WM_STATE");
+  EXPECT_TRUE(waitFor(onAllDesktops)) << propertyOf(xid, "_NET_WM_DESKTOP");
+  EXPECT_FALSE(state("SKIP_TASKBAR"));
+
+  // The accessory policy leaves the taskbar only; prohibited leaves the pager too.
+  EXPECT_TRUE(application.setActivationPolicy(kActivationPolicyAccessory));
+  EXPECT_TRUE(waitFor([&] { return state("SKIP_TASKBAR"); }));
+  EXPECT_FALSE(state("SKIP_PAGER"));
+  EXPECT_TRUE(application.setActivationPolicy(kActivationPolicyProhibited));
+  EXPECT_TRUE(waitFor([&] { return state("SKIP_PAGER"); }));
+  EXPECT_FALSE(application.setActivationPolicy(7));
+  EXPECT_EQ(application.activationPolicy(), kActivationPolicyProhibited);
+
+  // Back to normal: not above, on one desktop only.
+  window->setLevel(0);
+  window->setCollectionBehavior(0);
+  EXPECT_TRUE(waitFor([&] { return !state("_NET_WM_STATE_ABOVE") && !onAllDesktops(); }))
+      << propertyOf(xid, "_NET_WM_STATE") << propertyOf(xid, "_NET_WM_DESKTOP");
+}
+
 TEST_F(WindowOnDesktop, ApplicationActivatesAndUnhidesTheMainWindowAndSeesItsSheets) {
   makeWindow();
   LinuxApplication application([this] { return window.get(); });
