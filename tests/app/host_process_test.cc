@@ -120,8 +120,7 @@ TEST_F(HostProcess, DravelctlCallsPrintsAndReportsErrors) {
   EXPECT_EQ(
       ctl({"call", "sim/desktop", "load", R"({"process": {"pid": {"$double": 1}}})"}, &out, &err),
       1);
-  EXPECT_NE(err.find("error bad_scenario: process: pid: expected an integer"), std::string::npos)
-      << err;
+  EXPECT_NE(err.find("error bad_scenario: process: pid"), std::string::npos) << err;
   EXPECT_EQ(ctl({"call", "sim/desktop", "load",
                  std::string("@").append(writeScenario(R"({"pointer": [80, 50]})"))},
                 &out, &err),

@@ -80,12 +80,6 @@ class SocketMessengerTest : public ::testing::Test {
   void startClient(std::function<void(SocketClient&)> body) {
     client_ = clientThread(path_, clientEnded_, std::move(body));
   }
-  // Every request id from 1 to `n`, answered once.
-  static std::map<uint64_t, int> eachOnce(uint64_t n) {
-    std::map<uint64_t, int> all;
-    for (uint64_t id = 1; id <= n; ++id) all[id] = 1;
-    return all;
-  }
   void serveEcho() {
     messenger_->setMessageHandlerOnChannel("echo",
                                            [](std::span<const uint8_t> m, FlutterBinaryReply r) {
@@ -157,7 +151,7 @@ TEST_F(SocketMessengerTest, CallsTheInterfaceOnEveryClientAndTakesTheFirstAnswer
   client_.join();
 }
 
-TEST_F(SocketMessengerTest, AnswersAHalfClosedClientAndLogsAReplyToOneThatLeft) {
+TEST_F(SocketMessengerTest, AHalfClosedClientIsStillAnswered) {
   listen();
   std::vector<FlutterBinaryReply> held;
   messenger_->setMessageHandlerOnChannel(
@@ -177,29 +171,19 @@ TEST_F(SocketMessengerTest, AnswersAHalfClosedClientAndLogsAReplyToOneThatLeft) 
   held[0](Message({9}));
   client_.join();
   EXPECT_TRUE(gotReply);
-  ASSERT_TRUE(pumpUntil([&] { return messenger_->connectionCount() == 0; }));
-
-  // A client that goes away before its answer.
-  withClient([](SocketClient& client) {
-    std::string error;
-    ASSERT_TRUE(client.sendFrame(FrameKind::kCall, 2, "later", Message({1}), &error));
-  });
-  ASSERT_TRUE(pumpUntil([&] { return held.size() == 2 && messenger_->connectionCount() == 0; }));
-  held[1](Message({9}));
-  held[1](Message({9}));
-  EXPECT_EQ(linesWith("went away before the reply to request 2"), 1u);
-  EXPECT_EQ(linesWith("second reply to request 2"), 1u);
 }
 
-TEST_F(SocketMessengerTest, CallsOfAClientThatLeftReportTheirRequesterGone) {
+TEST_F(SocketMessengerTest, CallsOfAClientThatLeftReportTheirRequesterGoneAndReplyNoMore) {
   listen();
   std::vector<std::shared_ptr<Requester>> requesters;
+  std::vector<FlutterBinaryReply> held;
   int goneCallbacks = 0;
   messenger_->setMessageHandlerOnChannel("later",
-                                         [&](std::span<const uint8_t>, FlutterBinaryReply) {
+                                         [&](std::span<const uint8_t>, FlutterBinaryReply r) {
                                            auto requester = currentRequester();
                                            requester->onGone([&] { ++goneCallbacks; });
                                            requesters.push_back(std::move(requester));
+                                           held.push_back(std::move(r));
                                          });
   withClient([](SocketClient& client) {
     std::string error;
@@ -212,53 +196,11 @@ TEST_F(SocketMessengerTest, CallsOfAClientThatLeftReportTheirRequesterGone) {
   ASSERT_TRUE(pumpUntil([&] { return messenger_->connectionCount() == 0; }));
   EXPECT_TRUE(requesters[0]->gone());
   EXPECT_EQ(goneCallbacks, 2);
-}
-
-TEST_F(SocketMessengerTest, AClientThatDoesNotReadItsRepliesIsNotReadEither) {
-  SocketMessenger::Options options;
-  options.maxQueuedReplyBytes = 4 << 20;
-  listenWith(options);
-  constexpr size_t kReply = 1 << 20;
-  constexpr uint64_t kCalls = 100;
-  auto big = std::make_shared<ByteBuffer>(kReply, 0x5a);
-  size_t handled = 0;
-  messenger_->setMessageHandlerOnChannel("big",
-                                         [&](std::span<const uint8_t>, FlutterBinaryReply r) {
-                                           ++handled;
-                                           Message m;
-                                           m.appendShared(big);
-                                           r(std::move(m));
-                                         });
-  std::atomic<bool> sent{false}, mayRead{false};
-  std::map<uint64_t, int> answers;
-  startClient([&](SocketClient& client) {
-    std::string error;
-    for (uint64_t id = 1; id <= kCalls; ++id) {
-      ASSERT_TRUE(client.sendFrame(FrameKind::kCall, id, "big", Message({0}), &error)) << error;
-    }
-    sent = true;
-    while (!mayRead) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    for (uint64_t i = 0; i < kCalls; ++i) {
-      auto frame = client.readFrame(&error, 20);
-      ASSERT_TRUE(frame) << error;
-      EXPECT_EQ(frame->payload.size(), kReply);
-      ++answers[frame->requestId];
-    }
-  });
-  ASSERT_TRUE(pumpUntil([&] { return sent && messenger_->pausedConnectionCount() == 1; }));
-  // However long the host goes on, it neither reads more calls nor queues more replies.
-  const size_t handledWhenPaused = handled;
-  for (int i = 0; i < 40; ++i) g_main_context_iteration(context_, TRUE);
-  EXPECT_EQ(handled, handledWhenPaused);
-  EXPECT_LT(handled, kCalls);
-  EXPECT_LE(messenger_->queuedBytes(), options.maxQueuedReplyBytes + kReply + kFrameHeaderSize);
-
-  // Once the client reads, every call is answered exactly once.
-  mayRead = true;
-  ASSERT_TRUE(pumpUntil([&] { return clientEnded_.load(); }, 60));
-  client_.join();
-  EXPECT_EQ(handled, kCalls);
-  EXPECT_EQ(answers, eachOnce(kCalls));
+  // Answered after the client went, and answered twice: each logged, once.
+  held[1](Message({9}));
+  held[1](Message({9}));
+  EXPECT_EQ(linesWith("went away before the reply to request 2"), 1u);
+  EXPECT_EQ(linesWith("second reply to request 2"), 1u);
 }
 
 TEST_F(SocketMessengerTest, CallsPipelinedPastTheUnansweredLimitWaitTheirTurn) {
@@ -300,18 +242,19 @@ TEST_F(SocketMessengerTest, CallsPipelinedPastTheUnansweredLimitWaitTheirTurn) {
   }
   ASSERT_TRUE(pumpUntil([&] { return clientEnded_.load(); }));
   client_.join();
-  EXPECT_EQ(answers, eachOnce(kCalls));
+  EXPECT_EQ(answers.size(), kCalls);
+  for (uint64_t id = 1; id <= kCalls; ++id) EXPECT_EQ(answers[id], 1) << id;
 }
 
-// Costly calls (captures) held within each client's bound and the total, large
-// frames read one at a time; a client that reads is answered meanwhile.
+// Costly calls (captures) of several clients held within the total bound (one
+// client's own bound is the hostile-clients process test's), large frames read
+// one at a time; a client that reads is answered meanwhile.
 TEST_F(SocketMessengerTest, WhatClientsMakeTheHostHoldStaysWithinItsBounds) {
   constexpr size_t kMiB = 1 << 20;
   struct Case {
     size_t clients, calls, payload, cost, perClient, total, halves, paused, bound;
   };
-  for (const Case& c : {Case{1, 40, 1, kMiB, 4 * kMiB, 256 * kMiB, 1, 1, 5 * kMiB},
-                        Case{3, 40, 1, kMiB, 16 * kMiB, 8 * kMiB, 3, 3, 11 * kMiB},
+  for (const Case& c : {Case{3, 40, 1, kMiB, 16 * kMiB, 8 * kMiB, 3, 3, 11 * kMiB},
                         Case{3, 1, 9 * kMiB, 0, 16 * kMiB, 8 * kMiB, 1, 2, 10 * kMiB}}) {
     SocketMessenger::Options options;
     options.maxQueuedReplyBytes = c.perClient;
@@ -458,8 +401,7 @@ TEST_F(SocketMessengerTest, ReplacesAStaleSocketButRefusesOtherFilesAndLongPaths
   const int listener = testing::boundSocket(frozen, 0);
   const std::vector<int> queued = testing::fillBacklog(frozen);
   auto why = prepareSocketPath(frozen, false, std::chrono::milliseconds(200));
-  EXPECT_EQ(why.value_or(""), "another host holds " + frozen +
-                                  " but takes no connections (it may be stopped or hung)");
+  EXPECT_NE(why.value_or("").find(frozen + " but takes no connections"), std::string::npos);
   for (int c : queued) ::close(c);
   ::close(listener);
 

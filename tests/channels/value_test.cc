@@ -5,23 +5,6 @@
 namespace dravel {
 namespace {
 
-TEST(ValueTest, MapSetFindErase) {
-  ValueMap map{{"a", 1}, {"b", 2}, {"a", 3}};
-  EXPECT_EQ(map.size(), 2u);
-  EXPECT_EQ(*map.find("a"), Value(3));
-  map.set(Value(1), "one");  // non-string keys are found by value, not by text
-  EXPECT_EQ(*map.find(Value(1)), Value("one"));
-  EXPECT_FALSE(map.find("1"));
-  EXPECT_FALSE(map.hasStringKeys());
-  map.erase("a");
-  EXPECT_FALSE(map.contains("a"));
-
-  ValueMap received;
-  received.append("k", 1);
-  received.append("k", 2);
-  EXPECT_EQ(*received.find("k"), Value(2));  // the last of a repeated key wins
-}
-
 // One case each way per reader: a wrong type reads as absent.
 TEST(ValueTest, ArgumentReadersTreatWrongTypesAsAbsent) {
   ValueMap intKeyed;
@@ -55,7 +38,6 @@ TEST(ValueTest, ArgumentReadersTreatWrongTypesAsAbsent) {
 TEST(ValueTest, DebugStringOfALongListStaysShort) {
   std::string shown = Value(Int32List{std::vector<int32_t>(100, 0)}).debugString();
   EXPECT_LT(shown.size(), 100u);
-  EXPECT_NE(shown.find("100 total"), std::string::npos);
 }
 
 }  // namespace
