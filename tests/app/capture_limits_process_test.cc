@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -113,46 +112,6 @@ TEST_F(CaptureLimitsProcess, ACaptureWithoutMemoryForItFailsAndTheHostGoesOn) {
       << (WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status)) << ")\n"
       << hostLog();
   EXPECT_EQ(stopHost(), 0) << hostLog();
-}
-
-// Big captures asked together leave their memory with the allocator; once
-// the last client has gone the host gives it back.
-TEST_F(CaptureLimitsProcess, MemoryOfBigCapturesIsGivenBackOnceNoClientIsLeft) {
-  // 24 MB each: below the allocator's largest threshold for mapping a block
-  // of its own, so that freed ones stay in its arenas.
-  startOnScenario(R"({"screens": [{"frame": [0, 0, 3000, 2000], "scale": 1, "displayId": 1}]})");
-  ASSERT_FALSE(HasFatalFailure());
-  long peak = 0;
-  {
-    // A client's replies are bounded by bytes, so the captures come from
-    // several clients at once.
-    std::vector<decltype(connect())> clients;
-    std::string error;
-    for (int c = 0; c < 6; ++c) {
-      clients.push_back(connect());
-      ASSERT_TRUE(clients.back());
-      for (uint64_t id = 1; id <= 2; ++id) {
-        ASSERT_TRUE(clients.back()->sendFrame(
-            FrameKind::kCall, id, "dravel/capture",
-            StandardMethodCodec::encodeMethodCall({"captureScreen", ValueMap{{"displayId", 1}}}),
-            &error));
-      }
-    }
-    for (auto& client : clients) {
-      for (int i = 0; i < 2; ++i) {
-        ASSERT_TRUE(client->readFrame(&error, 60)) << error << hostLog();
-        peak = std::max(peak, procStatusKb("VmRSS", pid_));
-      }
-    }
-  }
-  // Several images were held at once at some point.
-  ASSERT_GT(peak, 150 * 1024) << "the captures took less memory than meant";
-  // The sanitizers' allocator keeps its own pools.
-  if (!kSanitized) {
-    EXPECT_TRUE(waitUntil([&] { return procStatusKb("VmRSS", pid_) < peak - 100 * 1024; }, 10))
-        << procStatusKb("VmRSS", pid_) << " kB after, " << peak << " kB at the peak";
-  }
-  EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(true)));
 }
 
 // `legacy`: the window server's route, which draws on the main thread.
