@@ -45,17 +45,9 @@ struct Codec {
 };
 const Codec kCodecs[] = {{"PNG", encodePng, decodePng}, {"TIFF", encodeTiff, decodeTiff}};
 
-TEST(ImageCodec, RoundTripKeepsEveryByte) {
-  const DecodedImage image = sampleImage();
-  for (const Codec& codec : kCodecs) {
-    SCOPED_TRACE(codec.name);
-    const auto encoded = codec.encode(image);
-    ASSERT_TRUE(encoded);
-    for (const auto& decoded : {codec.decode(*encoded), decodeImage(*encoded)})
-      EXPECT_EQ(shape(decoded), shape(image));
-  }
-}
-
+// The PNG and TIFF of an image with translucent pixels are read back pixel
+// for pixel through the host's copy and xclip by tests/desktop
+// (HostClipboard).
 TEST(ImageCodec, TruncatedOrForeignDataIsNotAnImage) {
   for (const Codec& codec : kCodecs) {
     SCOPED_TRACE(codec.name);
@@ -164,7 +156,7 @@ TEST(TiffCodec, OtherLayoutsBecomeStraightTopDownRgba) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto decoded = decodeTiff(rgbaTiffWithLayout(c.layout));
+    const auto decoded = decodeImage(rgbaTiffWithLayout(c.layout));
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->width, c.layout.width);
     EXPECT_EQ(decoded->height, c.layout.height);

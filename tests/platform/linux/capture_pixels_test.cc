@@ -18,7 +18,6 @@ TEST(X11CaptureRects, TopLeftBoundsBecomeRootPixelsFromThePrimarysOrigin) {
   // lies at negative points.
   DesktopLayout layout(
       {{"LEFT", 0, 0, 1440, 1800, false, 11}, {"RIGHT", 1440, 0, 1440, 1800, true, 12}}, 2);
-  EXPECT_EQ(rootRectFromTopLeftBounds(layout, {-720, 0, 720, 900}), (PixelRect{0, 0, 1440, 1800}));
   EXPECT_EQ(rootRectFromTopLeftBounds(layout, {-10.25, 3.5, 20.5, 1}), (PixelRect{1420, 7, 41, 2}));
   // The primary below the root's top edge.
   DesktopLayout lowered({{"P", 100, 300, 800, 600, true, 1}}, 1);

@@ -122,7 +122,6 @@ TEST_F(Scenario, LoadsTheProcessSectionsAndIgnoresKeysNoSectionReads) {
 TEST_F(Scenario, RefusesMistypedFieldsNamingThem) {
   const std::pair<const char*, const char*> cases[] = {
       {R"([1])", "a scenario is a map with string keys"},
-      {R"({"process": {"pid": "7"}})", "process: pid: expected an integer"},
       {R"({"runningApplications": [{"pid": 1}, {"name": "x"}]})",
        "runningApplications: [1].pid: expected a process id"},
   };
@@ -189,10 +188,6 @@ TEST_F(SimDesktopChannelTest, LoadsScenariosAndReportsState) {
   ASSERT_TRUE(reply);
   EXPECT_TRUE(isSuccess(*reply, Value()));
   EXPECT_TRUE(isSuccess(capture("hasPermission"), Value(false)));
-
-  reply = call("sim/desktop", "load", json(R"({"process": {"pid": true}})"));
-  ASSERT_TRUE(reply);
-  EXPECT_TRUE(isError(*reply, "bad_scenario", "process: pid: expected an integer"));
 
   reply = call("sim/desktop", "state");
   ASSERT_TRUE(reply);
