@@ -44,11 +44,12 @@ bool black(const std::string& output) {
 }
 
 // Wayland tells no pointer position: the screen under the cursor is the
-// output sway calls focused, and its capture is grim's.
+// output sway calls focused, and its capture is grim's, on each output and
+// on one added while the host runs.
 TEST_F(SwayHost, TheScreenUnderTheCursorIsTheFocusedOutputAndCapturesAsGrimDoes) {
   start();
   ASSERT_FALSE(HasFatalFailure());
-  for (const SwayOutput& output : swayOutputs()) {
+  auto expectServed = [&](const SwayOutput& output) {
     ASSERT_TRUE(runCommand({"swaymsg", "focus", "output", output.name}));
     MethodResponse reply = call("dravel/capture", "screenUnderCursor");
     const Value* screen = std::get_if<Value>(&reply);
@@ -56,14 +57,31 @@ TEST_F(SwayHost, TheScreenUnderTheCursorIsTheFocusedOutputAndCapturesAsGrimDoes)
     EXPECT_EQ(screen->doubleAt("screenW"), static_cast<double>(output.width)) << output.name;
     EXPECT_EQ(screen->doubleAt("screenH"), static_cast<double>(output.height)) << output.name;
     EXPECT_EQ(screen->doubleAt("scale"), output.scale) << output.name;
-    // Its screenshot is grim's picture of that output.
     const std::optional<int64_t> id = screen->intAt("displayId");
     ASSERT_TRUE(id);
     const std::string png = dir_ + "/shot.png";
     ASSERT_EQ(ctl({"screenshot", "-o", png, "--display", std::to_string(*id)}), 0)
         << readFile(dir_ + "/ctl.err") << hostLog();
     EXPECT_EQ(rgbOf(pngFileImage(png)).differingPixels(grimOutput(output.name)), 0) << output.name;
-  }
+  };
+  const std::vector<SwayOutput> outputs = swayOutputs();
+  ASSERT_TRUE(std::any_of(outputs.begin(), outputs.end(),
+                          [](const SwayOutput& output) { return output.scale == 2; }));
+  for (const SwayOutput& output : outputs) expectServed(output);
+
+  runCommand({"swaymsg", "create_output"});
+  SwayOutput added;
+  ASSERT_TRUE(waitUntil([&] {
+    for (const SwayOutput& now : swayOutputs()) {
+      if (std::none_of(outputs.begin(), outputs.end(),
+                       [&](const SwayOutput& old) { return old.name == now.name; })) {
+        added = now;
+      }
+    }
+    return !added.name.empty();
+  })) << "swaymsg create_output added no output";
+  expectServed(added);
+
   // Nothing to grant: no question is ever asked.
   EXPECT_TRUE(isSuccess(call("dravel/capture", "hasPermission"), Value(true)));
   EXPECT_TRUE(isSuccess(call("dravel/capture", "requestPermission"), Value(true)));

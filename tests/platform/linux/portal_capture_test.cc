@@ -60,7 +60,7 @@ DecodedImage coordinates(uint32_t width, uint32_t height) {
 
 // xdg-desktop-portal-wlr's screenshot, the whole layout at the largest
 // scale, is cut into monitors and checked against grim by tests/wayland
-// (SwayScreencopyTest). Mutter's holds native pixels at device positions.
+// (SwayPortalRoutes). Mutter's holds native pixels at device positions.
 TEST(PortalCaptureTest, MonitorFromLayoutImage) {
   // A scale-2 monitor of 8x4 points, 16x8 pixels, and a scale-1 one of 6x4
   // right of it: 22 x 8 native pixels.

@@ -136,7 +136,7 @@ TEST(ScreencopyBufferTest, RefusesBufferParametersThatDoNotFit) {
 }
 
 // The format sway's headless outputs copy in is checked against grim by
-// tests/wayland (SwayScreencopyTest).
+// tests/wayland (SwayHost).
 TEST(ScreencopyBufferTest, ConvertsEachFormatAndHonoursYInvert) {
   // Two rows of one pixel, a padding word each: memory bytes 1 2 3 4, 5 6 7 8.
   const std::vector<uint8_t> buffer = {1, 2, 3, 4, 0, 0, 0, 0, 5, 6, 7, 8, 0, 0, 0, 0};
