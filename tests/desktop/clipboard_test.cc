@@ -43,32 +43,6 @@ ByteBuffer bytesOf(const std::string& text) {
   return ByteBuffer(text.begin(), text.end());
 }
 
-// What a separate client reads while this process serves the clipboard.
-std::string xclipWhileServing(const std::string& target) {
-  std::string out;
-  EXPECT_TRUE(runWhileServing({"xclip", "-selection", "clipboard", "-t", target, "-o"}, &out));
-  return out;
-}
-
-// Offered from the start, the TIFF is made when a reader first asks for it,
-// and kept.
-TEST_F(Clipboard, TheTiffIsMadeOnceWhenFirstRead) {
-  GtkPasteboard pasteboard;
-  int tiffsMade = 0;
-  PasteboardItem item;
-  item.setData(kPasteboardTypePNG, *encodePng(DecodedImage{1, 1, {1, 2, 3, 255}}));
-  item.setDataProvider(kPasteboardTypeTIFF,
-                       [&tiffsMade](const PasteboardItem&) -> std::optional<ByteBuffer> {
-                         ++tiffsMade;
-                         return ByteBuffer{'I', 'I', 42, 0};
-                       });
-  ASSERT_TRUE(pasteboard.writeObjects({item}));
-  EXPECT_NE(xclipWhileServing("TARGETS").find("image/tiff\n"), std::string::npos);
-  EXPECT_EQ(tiffsMade, 0);
-  for (int i = 0; i < 2; ++i) EXPECT_EQ(xclipWhileServing("image/tiff"), std::string("II*\0", 4));
-  EXPECT_EQ(tiffsMade, 1);
-}
-
 TEST_F(Clipboard,
        AnotherProgramTakingTheClipboardMidTransferLetsTheReaderFinishWithTheImageItAskedFor) {
   GtkPasteboard pasteboard;

