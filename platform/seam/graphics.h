@@ -8,7 +8,7 @@
 
 #include "channels/value.h"
 #include "platform/seam/captured_image.h"
-#include "platform/shared/image_codec.h"
+#include "platform/seam/decoded_image.h"
 
 namespace dravel {
 

@@ -7,9 +7,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
-#include "platform/shared/drawing.h"
 #include "platform/seam/geometry.h"
+#include "platform/seam/image.h"
 
 namespace dravel {
 

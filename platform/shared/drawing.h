@@ -1,7 +1,8 @@
-// A small 2D drawing vocabulary: fonts and text measurement, colours of the
-// system, Bézier paths, images drawn on demand, and the graphics context that
-// they draw into. The context is backed by Cairo, text by Pango; every
-// platform shares this renderer. Coordinates are points with the origin at the
+// A small 2D drawing vocabulary: colours of the system, attributed text,
+// Bézier paths and the graphics context that they draw into, with the
+// rendering of the seam's fonts, text measurement and images drawn on demand
+// (font.h, text_system.h, image.h). The context is backed by Cairo, text by
+// Pango; every platform shares this renderer. Coordinates are points with the origin at the
 // bottom left and y going up, as the views use them.
 #pragma once
 
@@ -12,41 +13,17 @@
 #include <string>
 #include <vector>
 
+#include "platform/seam/font.h"
 #include "platform/seam/geometry.h"
+#include "platform/seam/image.h"
+#include "platform/seam/text_system.h"
 
 typedef struct _cairo cairo_t;
 typedef struct _cairo_surface cairo_surface_t;
 
 namespace dravel {
 
-enum class FontWeight { kRegular, kSemibold };
-
-// A font as the host asks for it. The platform decides the face; `family` is
-// the Pango family used when the text is rendered.
-struct Font {
-  std::string family;
-  double pointSize = 0;
-  FontWeight weight = FontWeight::kRegular;
-  bool operator==(const Font&) const = default;
-
-  // The standard menu font; a size of 0 means the menu's default size.
-  static Font menuFontOfSize(double size);
-  // The system font at the given size and weight.
-  static Font systemFontOfSize(double size, FontWeight weight);
-};
-
-// The menu font's default size.
-inline constexpr double kMenuFontDefaultSize = 14.0;
-
-// Measures text the way the platform lays it out: one line, no wrapping.
-class TextSystem {
- public:
-  virtual ~TextSystem() = default;
-  // The size of `text` set in `font`: its advance width and its line height.
-  virtual Size sizeOfString(const std::string& text, const Font& font) = 0;
-};
-
-// Real measurement through Pango.
+// The seam's text system, measuring through Pango.
 class PangoTextSystem : public TextSystem {
  public:
   Size sizeOfString(const std::string& text, const Font& font) override;
@@ -156,30 +133,6 @@ class BezierPath {
   std::vector<Element> elements_;
   double lineWidth_ = 1.0;
   LineJoinStyle lineJoin_ = LineJoinStyle::kMiter;
-};
-
-// An image of a size in points whose content is drawn on demand by a handler,
-// so that it is rendered at the resolution of wherever it is drawn. The
-// handler draws into the current context, in the image's own point space
-// (origin bottom left, unless flipped), and reports success.
-class Image {
- public:
-  using DrawingHandler = std::function<bool(const Rect& destination)>;
-
-  static std::shared_ptr<Image> imageWithSize(Size size, bool flipped, DrawingHandler handler);
-
-  Size size() const { return size_; }
-  bool isFlipped() const { return flipped_; }
-  // Draws the image scaled into `rect` of the current context. Returns what
-  // the handler reported (false without a current context).
-  bool drawInRect(const Rect& rect) const;
-
- private:
-  Image(Size size, bool flipped, DrawingHandler handler)
-      : size_(size), flipped_(flipped), handler_(std::move(handler)) {}
-  Size size_;
-  bool flipped_;
-  DrawingHandler handler_;
 };
 
 // Pixels rendered from a drawing: 8-bit RGBA, straight alpha, top row first.

@@ -8,22 +8,10 @@
 #include <span>
 #include <vector>
 
+#include "platform/seam/decoded_image.h"
+
 namespace dravel {
 
-// An image decoded into 8-bit RGBA with straight (not premultiplied) alpha,
-// top row first, rows without padding.
-struct DecodedImage {
-  uint32_t width = 0;
-  uint32_t height = 0;
-  std::vector<uint8_t> rgba;
-};
-
-// The most pixels a decode produces: 2^27 (512 MiB of RGBA), more than any
-// real screenshot (an 8K screen is 7680 x 4320, a quarter of it) and well
-// below what the host may hold. The size an image declares is checked against
-// it before any pixel memory is taken, so a small file that declares a huge
-// image costs nothing; such an image is not decodable.
-inline constexpr uint64_t kMaxDecodedPixels = uint64_t{1} << 27;
 // The largest strip or tile a TIFF may declare: more than a whole image of
 // kMaxDecodedPixels at 16 bits per sample is never needed.
 inline constexpr uint64_t kMaxTiffChunkBytes = kMaxDecodedPixels * 8;

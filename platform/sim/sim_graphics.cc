@@ -1,5 +1,7 @@
 #include "platform/sim/sim_graphics.h"
 
+#include "platform/shared/image_codec.h"
+
 namespace dravel::sim {
 
 void SimBitmapContext::drawImageInto(const CapturedImage& image, ByteBuffer& out) {
