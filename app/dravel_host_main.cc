@@ -35,10 +35,10 @@
 #include "host/dravel_plugin.h"
 #include "host/launch.h"
 #include "host/main_flutter_window.h"
-#include "platform/linux/linux_desktop.h"
-#include "platform/linux/toolkit_leak_suppressions.h"
-#include "platform/linux/wayland_desktop.h"
-#include "platform/linux/x_connection.h"
+#include "platform/linux/x11/x11_desktop.h"
+#include "platform/linux/session/toolkit_leak_suppressions.h"
+#include "platform/linux/wayland/wayland_desktop.h"
+#include "platform/linux/x11/x11_connection.h"
 #include "platform/sim/json_value.h"
 #include "platform/sim/observed_state.h"
 #include "platform/sim/scenario.h"
@@ -312,7 +312,7 @@ int main(int argc, char** argv) {
   // from the moment its call is read, not only once the pixels are there.
   messenger->setReplyCost(kCaptureChannel, &CaptureHandler::expectedReplyBytes);
   std::unique_ptr<sim::SimDesktop> desktop;
-  std::unique_ptr<linux_platform::LinuxDesktop> x11;
+  std::unique_ptr<linux_platform::X11Desktop> x11;
   std::unique_ptr<linux_platform::WaylandDesktop> wayland;
   int status = 0;
   if (options.platform == "wayland") {
@@ -328,7 +328,7 @@ int main(int argc, char** argv) {
     }
   } else if (options.platform == "x11") {
     std::string why;
-    x11 = linux_platform::LinuxDesktop::create(messenger, &why);
+    x11 = linux_platform::X11Desktop::create(messenger, &why);
     if (!x11) {
       std::fprintf(stderr, "dravel-host: %s\n", why.c_str());
       status = 1;

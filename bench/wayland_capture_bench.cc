@@ -34,7 +34,7 @@
 #include "bench/bench_process.h"
 #include "channels/socket_client.h"
 #include "channels/standard_codec.h"
-#include "platform/linux/portal_capture_routes.h"
+#include "platform/linux/wayland/capture/portal_capture_routes.h"
 
 namespace {
 

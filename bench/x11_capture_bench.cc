@@ -52,8 +52,9 @@
 // X headers last: their macros (None, Status, Bool) clash with names above.
 #include <X11/Xutil.h>
 #include "host/capture_handler.h"
-#include "platform/linux/linux_screen_capture.h"
-#include "platform/linux/x_connection.h"
+#include "platform/linux/x11/x11_screen_capture.h"
+#include "platform/linux/x11/x11_connection.h"
+#include "platform/linux/x11/x11_screens.h"
 
 extern char** environ;
 
@@ -251,7 +252,7 @@ void BM_CaptureReady(benchmark::State& state) {
     state.SkipWithError("no monitor covers the root and none could be added");
     return;
   }
-  LinuxScreenCapture engine("", *x, [x] { return DesktopLayout(readMonitors(*x), 1); });
+  X11ScreenCapture engine("", *x, [x] { return DesktopLayout(readMonitors(*x), 1); });
   ContentFilter filter;
   filter.display.displayID = whole;
   StreamConfiguration configuration;

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/linux/pipewire_frame.h"
+#include "platform/linux/wayland/capture/pipewire_frame.h"
 
 namespace {
 

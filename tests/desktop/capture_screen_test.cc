@@ -16,9 +16,10 @@
 #include <set>
 #include <thread>
 
-#include "platform/linux/desktop_layout.h"
-#include "platform/linux/linux_screen_capture.h"
-#include "platform/linux/x_connection.h"
+#include "platform/linux/session/screen_layout.h"
+#include "platform/linux/x11/x11_screens.h"
+#include "platform/linux/x11/x11_screen_capture.h"
+#include "platform/linux/x11/x11_connection.h"
 #include "platform/seam/window_list.h"
 #include "tests/support/x_desktop.h"
 #include "tests/support/xwd_image.h"
@@ -79,7 +80,7 @@ class X11Capture : public ::testing::Test {
     ASSERT_TRUE(requireTestDesktop());
     main_ = ::dravel::testing::openXConnection();
     ASSERT_TRUE(main_);
-    engine_ = std::make_unique<LinuxScreenCapture>(
+    engine_ = std::make_unique<X11ScreenCapture>(
         "", *main_, [this] { return DesktopLayout(readMonitors(*main_), 1); });
     ASSERT_TRUE(engine_->screenshotServiceAvailable());
     untrapped_ = untrappedXErrorCount();
@@ -132,7 +133,7 @@ class X11Capture : public ::testing::Test {
   }
 
   std::unique_ptr<XConnection> main_;
-  std::unique_ptr<LinuxScreenCapture> engine_;
+  std::unique_ptr<X11ScreenCapture> engine_;
   uint64_t untrapped_ = 0;
 };
 
@@ -244,7 +245,7 @@ TEST_F(X11Capture, CancelledCapturesAndQueuedWorkOfAnEngineGoingAwayAreAnsweredA
   EXPECT_FALSE(answer.image);
   EXPECT_TRUE(answer.error);
 
-  LinuxScreenCapture* engine = engine_.get();
+  X11ScreenCapture* engine = engine_.get();
   std::promise<void> started;
   auto answers = std::make_shared<std::vector<std::atomic<int>>>(6);
   auto errors = std::make_shared<std::atomic<int>>(0);

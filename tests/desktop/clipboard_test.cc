@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/linux/linux_pasteboard.h"
+#include "platform/linux/session/linux_pasteboard.h"
 #include "platform/shared/image_codec.h"
 #include "tests/support/bmp_maker.h"
 #include "tests/support/clip_probe.h"

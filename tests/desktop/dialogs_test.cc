@@ -10,8 +10,8 @@
 #include <tuple>
 
 #include "channels/glib_main_queue.h"
-#include "platform/linux/linux_alerts.h"
-#include "platform/linux/linux_open_panel.h"
+#include "platform/linux/session/linux_alerts.h"
+#include "platform/linux/session/linux_open_panel.h"
 #include "tests/support/host_process.h"
 #include "tests/support/x_desktop.h"
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/linux_input.h"
-#include "platform/linux/linux_screens.h"
-#include "platform/linux/x_connection.h"
+#include "platform/linux/x11/x11_input.h"
+#include "platform/linux/x11/x11_screens.h"
+#include "platform/linux/x11/x11_connection.h"
 #include "tests/support/x_desktop.h"
 
 namespace dravel::linux_platform {
@@ -54,13 +54,13 @@ void dispatchEvents(XConnection& connection) {
   connection.dispatchPending();
 }
 
-TEST(LinuxScreens, IdsFromTheOutputOrTheNameTheToolkitsScaleAndTheKeyWindowsScreen) {
+TEST(X11Screens, IdsFromTheOutputOrTheNameTheToolkitsScaleAndTheKeyWindowsScreen) {
   ASSERT_TRUE(requireTestDesktop());
   auto connection = ::dravel::testing::openXConnection();
   ASSERT_TRUE(connection);
   int scale = 1;
-  LinuxScreens screens(*connection, [&] { return scale; });
-  // The frames' arithmetic is the layout's (desktop_layout_test) and the
+  X11Screens screens(*connection, [&] { return scale; });
+  // The frames' arithmetic is the layout's (screen_layout_test) and the
   // host's answers are xrandr's (host_x11_test); here, what only the server
   // knows: which monitor carries an output, and the scale asked each time.
   std::vector<ScreenPtr> all = screens.screens();
@@ -92,12 +92,12 @@ TEST(LinuxScreens, IdsFromTheOutputOrTheNameTheToolkitsScaleAndTheKeyWindowsScre
 
 // Where the pointer is, in points, is checked end to end against xdotool and
 // xrandr by host_x11_test.
-TEST(LinuxInput, ButtonsAndThePointerHiddenUntilItMoves) {
+TEST(X11Input, ButtonsAndThePointerHiddenUntilItMoves) {
   ASSERT_TRUE(requireTestDesktop());
   auto connection = ::dravel::testing::openXConnection();
   ASSERT_TRUE(connection);
-  LinuxScreens screens(*connection, [] { return 1; });
-  LinuxInput input(*connection, screens);
+  X11Screens screens(*connection, [] { return 1; });
+  X11Input input(*connection, screens);
   // Over the empty desktop, where no client takes the clicks: left, right,
   // middle.
   commandOutput({"xdotool", "mousemove", "1000", "1700"});

@@ -12,7 +12,7 @@
 #include <tuple>
 
 #include "channels/glib_main_queue.h"
-#include "platform/linux/linux_user_notifications.h"
+#include "platform/linux/session/linux_user_notifications.h"
 #include "tests/support/fake_bus_service.h"
 #include "tests/support/host_process.h"
 #include "tests/support/x_desktop.h"

@@ -9,7 +9,7 @@
 #include "channels/glib_main_queue.h"
 #include "channels/in_process_messenger.h"
 #include "host/tray_shortcuts.h"
-#include "platform/linux/linux_tray_menus.h"
+#include "platform/linux/session/linux_tray_menus.h"
 #include "tests/support/host_process.h"
 #include "tests/support/real_desktop.h"
 #include "tests/support/status_notifier_watcher.h"

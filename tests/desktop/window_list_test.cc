@@ -17,9 +17,9 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/linux/linux_screens.h"
-#include "platform/linux/linux_window_list.h"
-#include "platform/linux/x_connection.h"
+#include "platform/linux/x11/x11_screens.h"
+#include "platform/linux/x11/x11_window_list.h"
+#include "platform/linux/x11/x11_connection.h"
 #include "tests/support/x_desktop.h"
 
 namespace dravel::linux_platform {
@@ -118,7 +118,7 @@ struct Listing {
   bool has(unsigned long window) const { return byWindow.count(window) > 0; }
 };
 
-Listing list(LinuxWindowList& windowList, uint32_t option, uint32_t relativeTo = 0) {
+Listing list(X11WindowList& windowList, uint32_t option, uint32_t relativeTo = 0) {
   Listing listing;
   std::optional<Value> info = windowList.copyWindowInfo(option, relativeTo);
   EXPECT_TRUE(info);
@@ -156,8 +156,8 @@ class WindowListTest : public ::testing::Test {
     ASSERT_TRUE(requireTestDesktop());
     connection = openXConnection();
     ASSERT_TRUE(connection);
-    screens = std::make_unique<LinuxScreens>(*connection, [] { return 1; });
-    windowList = std::make_unique<LinuxWindowList>(*connection, *screens);
+    screens = std::make_unique<X11Screens>(*connection, [] { return 1; });
+    windowList = std::make_unique<X11WindowList>(*connection, *screens);
     termOne = windowNamed("term one");
     termTwo = windowNamed("term two");
     eyes = windowNamed("xeyes");
@@ -165,8 +165,8 @@ class WindowListTest : public ::testing::Test {
   }
 
   std::unique_ptr<XConnection> connection;
-  std::unique_ptr<LinuxScreens> screens;
-  std::unique_ptr<LinuxWindowList> windowList;
+  std::unique_ptr<X11Screens> screens;
+  std::unique_ptr<X11WindowList> windowList;
   unsigned long termOne = 0;
   unsigned long termTwo = 0;
   unsigned long eyes = 0;
@@ -180,7 +180,7 @@ TEST_F(WindowListTest, EntriesAgreeWithXwininfoXpropAndTheProcessTableAndHintsSe
   EXPECT_EQ(activeWindowPid(*connection), hintedPid(termTwo));
 
   // Bounds of framed windows are checked end to end against xwininfo and
-  // xprop by host_x11_test, their arithmetic by linux_window_list_test.
+  // xprop by host_x11_test, their arithmetic by x11_window_list_test.
   // Owner pid and name, title, layer, and whether an alpha is given.
   auto described = [&](unsigned long window) {
     const ValueMap& e = listing.byWindow.at(window);

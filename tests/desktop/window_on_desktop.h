@@ -16,10 +16,11 @@
 #include <memory>
 #include <string>
 
-#include "platform/linux/desktop_layout.h"
-#include "platform/linux/linux_application.h"
-#include "platform/linux/linux_window.h"
-#include "platform/linux/x_connection.h"
+#include "platform/linux/session/screen_layout.h"
+#include "platform/linux/x11/x11_screens.h"
+#include "platform/linux/session/linux_application.h"
+#include "platform/linux/window/linux_window.h"
+#include "platform/linux/x11/x11_connection.h"
 #include "tests/support/x_desktop.h"
 
 namespace dravel {

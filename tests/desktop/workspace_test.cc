@@ -13,7 +13,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/linux/linux_workspace.h"
+#include "platform/linux/session/linux_workspace.h"
 #include "platform/shared/url.h"
 #include "tests/support/fake_bus_service.h"
 #include "tests/support/host_process.h"

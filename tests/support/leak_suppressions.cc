@@ -1,4 +1,4 @@
-#include "platform/linux/toolkit_leak_suppressions.h"
+#include "platform/linux/session/toolkit_leak_suppressions.h"
 
 // Tests run the text renderer (fontconfig) and, on the test desktop, GTK
 // dialogs and widgets, whose libraries keep caches for the life of the

@@ -10,7 +10,7 @@
 
 namespace dravel::testing {
 
-// LinuxDesktop::create on the test desktop; null (with `why`) when it fails.
+// X11Desktop::create on the test desktop; null (with `why`) when it fails.
 std::unique_ptr<Platform> makeRealDesktop(std::shared_ptr<FlutterBinaryMessenger> messenger,
                                           std::string* why);
 

@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/linux/wayland_screens.h"
+#include "platform/linux/wayland/wayland_screens.h"
 #include "tests/support/wayland_oracles.h"
 
 namespace dravel::testing {

@@ -18,7 +18,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
 
-#include "platform/linux/x_connection.h"
+#include "platform/linux/x11/x11_connection.h"
 
 namespace dravel::testing {
 

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/linux/restore_token_store.h"
+#include "platform/linux/wayland/capture/restore_token_store.h"
 #include "tests/support/host_fixture.h"
 #include "tests/support/host_process.h"
 #include "tests/support/pattern_windows.h"

@@ -6,8 +6,8 @@
 #include <gtk/gtk.h>
 
 #include "channels/glib_main_queue.h"
-#include "platform/linux/linux_alerts.h"
-#include "platform/linux/linux_open_panel.h"
+#include "platform/linux/session/linux_alerts.h"
+#include "platform/linux/session/linux_open_panel.h"
 #include "tests/support/host_process.h"
 #include "tests/support/wayland_oracles.h"
 #include "tests/support/x_desktop.h"

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include "platform/linux/linux_pasteboard.h"
+#include "platform/linux/session/linux_pasteboard.h"
 #include "platform/shared/image_codec.h"
 #include "tests/support/host_process.h"
 #include "tests/support/wayland_oracles.h"

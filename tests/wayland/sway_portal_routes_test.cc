@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/linux/portal_capture_routes.h"
+#include "platform/linux/wayland/capture/portal_capture_routes.h"
 #include "tests/support/host_process.h"
 #include "tests/support/wayland_oracles.h"
 #include "tests/support/x_desktop.h"

@@ -1,0 +1,342 @@
+// The main window on an X11 or Wayland desktop: a GTK 3 top-level window,
+// which also serves as the full-screen capture overlay. What follows is X11;
+// on Wayland (see "Wayland" at the end) the same object keeps the same
+// state, and only the mapping differs.
+//
+// Coordinates. The seam speaks global bottom-left points; X speaks root-window
+// pixels. The layout source gives the monitors and the scale that relate the
+// two (DesktopLayout). The frame is the window's outer rectangle: with a
+// window manager's decorations it includes them, as _NET_FRAME_EXTENTS gives
+// them; before the window manager has said (a window never shown) the content
+// rectangle stands for the frame. Window coordinates (events, the content
+// frame, the pointer) have their origin at the frame's bottom-left corner;
+// they use the toolkit's window scale, which the layout's scale must equal
+// (both are the toolkit's integer scale), so that events need no layout.
+//
+// Levels. 0 is a normal managed window, below 0 one kept below, 1..999 one
+// kept above the others (_NET_WM_STATE_ABOVE: still below menus, which are
+// override-redirect). 1000 and above is the overlay: the window is mapped
+// override-redirect (no window manager, no decorations, above panels) and,
+// once key, grabs keyboard and pointer. Changing between the two modes while
+// the window is shown unmaps and maps it again. A window that a window
+// manager still holds in its frame (hidden from managed a moment ago) maps
+// as the overlay only once the window manager has given it back to the root
+// window; it counts as visible meanwhile.
+//
+// Ordering. The window's "visible" is the host's wish: shown and not
+// iconified by the window manager (which is isMiniaturized). When anyone else
+// unmaps the shown window (another client, the window manager withdrawing
+// it) that is the platform ordering it out: the host's order-out override
+// runs, or the window's own orderOut without one. An iconify is not an order
+// out. Closing (the window manager's delete request) runs the host's close
+// override, else hides the window; the window itself is never destroyed.
+//
+// Events. Button presses, releases and motion become the seam's mouse events
+// in window coordinates, with the toolkit's event as nativeEvent (a GdkEvent,
+// freed with the last copy). Their timestamp is the X server's time in
+// seconds (its milliseconds since it started, wrapping after 49.7 days): it
+// orders events among themselves but is not the clock of
+// Input::systemUptime.
+//
+// Transparency. The window uses the screen's RGBA visual when there is one
+// (chosen before the window exists, so its id never changes) and paints its
+// own background. A window that is not opaque is see-through only with a
+// compositing manager; without one it paints the overlay snapshot (the screen
+// as it was just before the overlay mapped) under its background colour,
+// since a see-through window would show black there. The alpha value becomes
+// the toolkit's window opacity (_NET_WM_WINDOW_OPACITY), which likewise only
+// a compositing manager honours. The shadow and movability are kept for the
+// host and change nothing on X: there are no shadows without a compositing
+// manager, and the window manager's move function is the toolkit's to set.
+// Every getter returns exactly what was set.
+//
+// Frame reports. The frame is what was set until the server and the window
+// manager report on the window after that request; from then on it is where
+// the window really is (moved by the user, or placed otherwise by the window
+// manager), kept exactly as set as long as it names the same pixels.
+//
+// Wayland. Clients neither place toplevels nor learn where they are, and
+// have no levels, grabs or global ids. The frame keeps the position it was
+// given (in the compositor's logical pixels, scale 1 in the layout) and takes
+// the size the compositor reports; the compositor places the window. Levels
+// other than the overlay change nothing. The overlay is shown as
+// wayland_overlay.h says, over the monitor its frame lies on, after the
+// desktop's preparation (a look at the screen before the overlay covers it);
+// it takes the keyboard by being the overlay, not by a grab, so holdsGrabs
+// stays false. The window number is a number of the process's own.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "platform/linux/session/screen_layout.h"
+#include "platform/seam/captured_image.h"
+#include "platform/seam/native_window.h"
+
+typedef struct _GtkWidget GtkWidget;
+typedef struct _XDisplay Display;
+typedef union _GdkEvent GdkEvent;
+
+namespace dravel::linux_platform {
+
+class WaylandOverlay;
+
+// What the desktop attaches to the window; each may be empty. Windows are
+// named by their window number.
+struct LinuxWindowHooks {
+  // Runs just before the window maps as the overlay (not yet mapped): from
+  // within the call that shows it, or later on the main loop when the window
+  // manager had first to let the window go.
+  std::function<void(int64_t window)> beforeOverlayMaps;
+  // Runs after the overlay has been unmapped (hidden, or left overlay mode
+  // while shown).
+  std::function<void(int64_t window)> overlayHidden;
+  // Wayland: runs when the overlay is to show over `area` (the frame's
+  // pixels); the overlay shows when `ready` runs, on the main thread, unless
+  // it was hidden again meanwhile. Without it the overlay shows at once.
+  std::function<void(int64_t window, const DesktopLayout::PixelRect& area,
+                     std::function<void()> ready)>
+      prepareOverlay;
+  // Wayland: the toolkit's monitor (its index) that the overlay over `area`
+  // covers; -1 when none is under it, and the overlay is ordered out. Without
+  // it the compositor chooses.
+  std::function<int(const DesktopLayout::PixelRect& area)> monitorIndex;
+  // Wayland: whether the compositor offers the layer shell (see
+  // wayland_overlay.h).
+  bool layerShell = false;
+  // The screen as it was before the overlay mapped, painted behind a window
+  // that is not opaque when no compositing manager can show what lies below.
+  std::function<std::shared_ptr<const CapturedImage>()> overlaySnapshot;
+};
+
+// The arithmetic between a window's frame and its content, free of X.
+namespace window_geometry {
+// The content rectangle (root pixels) inside an outer frame rectangle.
+DesktopLayout::PixelRect contentFromOuter(const DesktopLayout::PixelRect& outer,
+                                          const FrameExtents& extents);
+// The outer frame rectangle (root pixels) around a content rectangle.
+DesktopLayout::PixelRect outerFromContent(const DesktopLayout::PixelRect& content,
+                                          const FrameExtents& extents);
+// A point inside the content (pixels from the content's top-left corner) in
+// window coordinates: points from the frame's bottom-left corner.
+Point windowPointFromContent(double x, double y, int64_t contentHeight, const FrameExtents& extents,
+                             int scale);
+// The content area in window coordinates.
+Rect contentFrameInWindow(int64_t contentWidth, int64_t contentHeight, const FrameExtents& extents,
+                          int scale);
+// The toolkit's modifier state as the host's modifier flags (caps lock,
+// shift, control, alt, super in the usual bits 16..20).
+uint64_t modifierFlagsFromState(unsigned int state);
+// The seam's event type for a button (1 left, 2 middle, 3 right) going down
+// or up.
+int buttonEventType(unsigned int button, bool down);
+// The seam's event type for a motion with the given button state.
+int motionEventType(unsigned int state);
+}  // namespace window_geometry
+
+class LinuxWindow : public NativeWindow {
+ public:
+  // The toolkit must be initialised (gtk_init_check) on the default main
+  // context. The window is created hidden and realized, so that its X id
+  // exists at once.
+  LinuxWindow(std::function<DesktopLayout()> layoutSource, LinuxWindowHooks hooks);
+  ~LinuxWindow() override;
+  LinuxWindow(const LinuxWindow&) = delete;
+  LinuxWindow& operator=(const LinuxWindow&) = delete;
+
+  Rect frame() const override;
+  void setFrame(const Rect& frame, bool display) override;
+  uint64_t styleMask() const override { return styleMask_; }
+  void setStyleMask(uint64_t mask) override;
+  int64_t level() const override { return level_; }
+  void setLevel(int64_t level) override;
+  uint64_t collectionBehavior() const override { return collection_; }
+  void setCollectionBehavior(uint64_t behavior) override;
+  bool hasShadow() const override { return shadow_; }
+  void setHasShadow(bool flag) override { shadow_ = flag; }
+  bool isMovable() const override { return movable_; }
+  void setMovable(bool flag) override { movable_ = flag; }
+  bool isOpaque() const override { return opaque_; }
+  void setOpaque(bool flag) override;
+  Color backgroundColor() const override { return background_; }
+  void setBackgroundColor(const Color& color) override;
+  double alphaValue() const override { return alpha_; }
+  void setAlphaValue(double alpha) override;
+
+  void orderOut() override;
+  void orderFrontRegardless() override;
+  void makeKeyAndOrderFront() override;
+  bool isVisible() const override;
+  bool isMiniaturized() const override;
+  void deminiaturize() override;
+
+  // The X id; off X, where windows have no global id, a number of the
+  // process's own, stable for the window's life.
+  int64_t windowNumber() const override { return xid_ ? xid_ : ownNumber_; }
+  bool hasAttachedSheet() const override;
+  std::optional<Rect> contentViewFrame() const override;
+  void setContentViewController(FlutterViewController* controller) override {
+    contentViewController_ = controller;
+  }
+  Point mouseLocationOutsideOfEventStream() const override;
+
+  void sendEventInherited(const MouseEvent& event) override;
+  void setEventDispatcher(std::function<void(const MouseEvent&)> dispatcher) override {
+    dispatcher_ = std::move(dispatcher);
+  }
+  void setOverrides(NativeWindowOverrides overrides) override { overrides_ = std::move(overrides); }
+
+  // For the application: the taskbar and pager hints its activation policy
+  // asks for (accessory: no taskbar entry; prohibited: no pager either).
+  void setApplicationHints(bool skipTaskbar, bool skipPager);
+  // Gives the shown window the keyboard focus with a real server time (the
+  // application's activation). Does nothing while hidden or when the host
+  // says the window cannot become key.
+  void activate();
+  // Orders the window out as the platform does by itself: through the host's
+  // order-out override when there is one.
+  void orderOutByPlatform();
+  // Whether the window is in overlay mode (level 1000 and above).
+  bool isOverlay() const { return level_ >= kOverlayLevel; }
+  // Whether this window holds the keyboard and pointer grabs.
+  bool holdsGrabs() const { return grabbed_; }
+  // The content view controller set by the host (no view uses it here).
+  FlutterViewController* contentViewController() const { return contentViewController_; }
+  // Events that took the window's own path: without an embedded view there
+  // is nothing to hand them to, so they are only counted.
+  uint64_t inheritedEventCount() const { return inheritedEvents_; }
+  // What shows the window now: the overlay's own surface while a layer
+  // surface serves as the overlay on Wayland, else the top-level window.
+  GtkWidget* widget() const;
+  // Runs when a surface of the window maps or its scale changes, for what
+  // is set per surface and scale (the cursor).
+  void setSurfaceObserver(std::function<void()> observer) { surfaceObserver_ = std::move(observer); }
+
+  static constexpr int64_t kOverlayLevel = 1000;
+
+ private:
+  struct Signals;
+  friend struct Signals;
+
+  void connectSurface(GtkWidget* surface);
+  void mapOnWayland(bool focus);
+  // The window's X connection (GDK's); null off X.
+  Display* xDisplay() const;
+  DesktopLayout layout() const;
+  int scale() const;
+  FrameExtents extents() const;
+  void show(bool key);
+  void map(bool focus);
+  void hide();
+  bool heldByWindowManager() const;
+  void onReleased();
+  uint32_t serverTime() const;
+  void applyGeometry();
+  void requestGeometry();
+  void applyTaskbarHints();
+  void takeFocus();
+  void grab();
+  void releaseGrabs();
+  void requestFrameExtents();
+  void readFrameExtents();
+  bool canBecomeKey() const;
+  void deliver(const MouseEvent& event);
+  // Toolkit callbacks.
+  bool onDelete();
+  bool onDraw(void* cairo);
+  bool onButton(GdkEvent* event);
+  bool onMotion(GdkEvent* event);
+  void onConfigure(GdkEvent* event);
+  void onMap();
+  void onUnmap();
+  void onWindowState(GdkEvent* event);
+  void onProperty(GdkEvent* event);
+  void onGrabBroken();
+
+  std::function<DesktopLayout()> layoutSource_;
+  LinuxWindowHooks hooks_;
+  GtkWidget* window_ = nullptr;
+  // On Wayland: how the overlay covers its monitor.
+  std::unique_ptr<WaylandOverlay> wayland_;
+  // Counts the overlay's preparations; a late answer to an earlier one is
+  // ignored. alive_ turns false when the window goes.
+  uint64_t prepareTicket_ = 0;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  uint32_t xid_ = 0;
+  int64_t ownNumber_ = 0;
+
+  // The frame as last set (exact), and the outer pixels it stands for.
+  Rect wantedFrame_{200, 200, 1000, 700};
+  DesktopLayout::PixelRect wantedOuter_;
+  // X request serials: of the last geometry request and of the last show or
+  // map; and of the last configure, unmap and map reports for the window.
+  struct {
+    unsigned long geometry = 0, shown = 0;
+    unsigned long configured = 0, unmapped = 0, mapped = 0;
+  } serials_;
+  // Whether size hints hold the window at one size (not resizable).
+  bool fixedSizeHints_ = false;
+  // How often the overlay was put back in place since the last request.
+  int overlayReplacements_ = 0;
+  // The frame the last geometry request allowed for.
+  FrameExtents appliedExtents_;
+  // The content rectangle as the server last reported it (root pixels).
+  std::optional<DesktopLayout::PixelRect> content_;
+  // _NET_FRAME_EXTENTS as the window manager last set them.
+  FrameExtents managerExtents_;
+
+  uint64_t styleMask_ = kWindowStyleTitled | kWindowStyleClosable | kWindowStyleMiniaturizable |
+                        kWindowStyleResizable;
+  int64_t level_ = 0;
+  uint64_t collection_ = 0;
+  bool shadow_ = true;
+  bool movable_ = true;
+  bool opaque_ = true;
+  Color background_ = Color::windowBackground();
+  double alpha_ = 1.0;
+  bool appSkipTaskbar_ = false;
+  bool appSkipPager_ = false;
+
+  // How far the host's request to show the window has got (a shown window
+  // may still be iconified by the window manager): hidden; the overlay
+  // awaiting release, not mapped until the window manager has let the window
+  // go (releaseIdle_ is the idle source that maps it then) or, on Wayland,
+  // until the desktop's preparation is done; placing, mapped
+  // but not yet reported so, the wanted geometry standing; placed, moved by
+  // the server's reports of the window.
+  enum class Showing { kHidden, kAwaitingRelease, kPlacing, kPlaced };
+  Showing showing_ = Showing::kHidden;
+  bool shown() const { return showing_ != Showing::kHidden; }
+  // Focus to take once the window can have it: when the window manager has
+  // let it go, or when the server has mapped the overlay.
+  bool focusPending_ = false;
+  bool mapped_ = false;
+  bool iconified_ = false;
+  // Whether the window is mapped override-redirect now.
+  bool mappedAsOverlay_ = false;
+  unsigned int releaseIdle_ = 0;
+  // Whether the host asked for the window to be key since it was last hidden.
+  bool wantsKey_ = false;
+  bool grabbed_ = false;
+
+  FlutterViewController* contentViewController_ = nullptr;
+  std::function<void(const MouseEvent&)> dispatcher_;
+  NativeWindowOverrides overrides_;
+  std::function<void()> surfaceObserver_;
+  uint64_t inheritedEvents_ = 0;
+  int64_t eventNumber_ = 0;
+  // Click counting.
+  unsigned int lastPressButton_ = 0;
+  uint32_t lastPressTime_ = 0;
+  double lastPressX_ = 0;
+  double lastPressY_ = 0;
+  int64_t clickCount_ = 0;
+
+  // The snapshot last painted and its surface (cairo_surface_t).
+  std::shared_ptr<const CapturedImage> paintedSnapshot_;
+  std::shared_ptr<void> snapshotSurface_;
+};
+
+}  // namespace dravel::linux_platform
