@@ -3,10 +3,8 @@
 #include <fcntl.h>
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
-#include <glib-unix.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cerrno>
@@ -18,6 +16,7 @@
 #include <utility>
 
 #include "platform/linux/session/private_bus.h"
+#include "platform/linux/wayland/capture/kwin_screenshot_call.h"
 #include "platform/shared/cairo_pixels.h"
 
 namespace dravel::linux_platform {
@@ -26,15 +25,9 @@ namespace {
 static_assert(std::endian::native == std::endian::little,
               "QImage's 32-bit formats are read as little-endian words");
 
-constexpr char kService[] = "org.kde.KWin";
 constexpr char kPath[] = "/org/kde/KWin/ScreenShot2";
 constexpr char kInterface[] = "org.kde.KWin.ScreenShot2";
 constexpr char kRefusal[] = "org.kde.KWin.ScreenShot2.Error.NoAuthorized";
-// Every call to the bus and KWin ends within this time.
-constexpr int kCallTimeoutMs = 5000;
-// How often a pending call looks at `cancelled`.
-constexpr unsigned kTickMs = 50;
-constexpr size_t kReadChunk = 256 * 1024;
 
 // QImage::Format numbers.
 constexpr uint32_t kFormatRGB32 = 4;
@@ -43,11 +36,6 @@ constexpr uint32_t kFormatARGB32Premultiplied = 6;
 constexpr uint32_t kFormatRGBX8888 = 16;
 constexpr uint32_t kFormatRGBA8888 = 17;
 constexpr uint32_t kFormatRGBA8888Premultiplied = 18;
-
-struct VariantDeleter {
-  void operator()(GVariant* v) const { g_variant_unref(v); }
-};
-using VariantPtr = std::unique_ptr<GVariant, VariantDeleter>;
 
 std::string executablePath() {
   char path[PATH_MAX];
@@ -69,107 +57,6 @@ bool readUnsigned(GVariant* results, const char* key, uint32_t* out, std::string
   }
   *out = g_variant_get_uint32(value.get());
   return true;
-}
-
-// Reads a pipe to its end, at most `limit` bytes; one more byte is an
-// error, and nothing beyond that is read.
-struct PipeReader {
-  int fd = -1;
-  uint64_t limit = kMaxKWinImageBytes;
-  std::vector<uint8_t> bytes;
-  bool ended = false;
-  bool overflow = false;
-  int readError = 0;
-
-  // Reads what the pipe holds now. False once it is done with the pipe.
-  bool readAvailable() {
-    for (;;) {
-      if (bytes.size() >= limit) {
-        uint8_t extra = 0;
-        const ssize_t n = read(fd, &extra, 1);
-        if (n > 0) {
-          overflow = true;
-          return false;
-        }
-        if (n == 0) return finish();
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
-        readError = errno;
-        return false;
-      }
-      const size_t old = bytes.size();
-      const size_t chunk = static_cast<size_t>(std::min<uint64_t>(kReadChunk, limit - old));
-      bytes.resize(old + chunk);
-      const ssize_t n = read(fd, bytes.data() + old, chunk);
-      if (n < 0) {
-        bytes.resize(old);
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
-        readError = errno;
-        return false;
-      }
-      bytes.resize(old + static_cast<size_t>(n));
-      if (n == 0) return finish();
-    }
-  }
-
-  bool finish() {
-    ended = true;
-    return false;
-  }
-};
-
-// A call's answer, filled in on the route's context.
-struct PendingReply {
-  bool done = false;
-  GVariant* reply = nullptr;
-  GError* error = nullptr;
-  ~PendingReply() {
-    if (reply) g_variant_unref(reply);
-    if (error) g_error_free(error);
-  }
-};
-
-void onReply(GObject* source, GAsyncResult* result, gpointer data) {
-  std::unique_ptr<std::shared_ptr<PendingReply>> holder(
-      static_cast<std::shared_ptr<PendingReply>*>(data));
-  PendingReply& pending = **holder;
-  pending.reply = g_dbus_connection_call_with_unix_fd_list_finish(G_DBUS_CONNECTION(source),
-                                                                  nullptr, result, &pending.error);
-  pending.done = true;
-}
-
-gboolean onPipe(gint, GIOCondition, gpointer data) {
-  return static_cast<PipeReader*>(data)->readAvailable() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
-}
-
-gboolean onTick(gpointer) {
-  return G_SOURCE_CONTINUE;
-}
-
-// How a call ended.
-struct CallOutcome {
-  std::shared_ptr<PendingReply> answer;
-  bool cancelled = false;
-  bool timedOut = false;
-};
-
-bool remoteErrorIs(const GError* error, const char* name) {
-  if (!error || !g_dbus_error_is_remote_error(error)) return false;
-  gchar* remote = g_dbus_error_get_remote_error(error);
-  const bool same = remote && std::strcmp(remote, name) == 0;
-  g_free(remote);
-  return same;
-}
-
-// Whether the error says that the interface is not there (any more).
-bool interfaceGone(const GError* error) {
-  return g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN) ||
-         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER) ||
-         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD) ||
-         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_OBJECT) ||
-         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_INTERFACE) ||
-         g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CLOSED);
 }
 
 class KWinScreenShotRoute : public CaptureRoute {
@@ -243,25 +130,27 @@ class KWinScreenShotRoute : public CaptureRoute {
 
     PipeReader reader;
     reader.fd = ends[0];
+    reader.limit = kMaxKWinImageBytes;
     std::optional<KWinImageHeader> header;
     std::string headerError;
-    CallOutcome outcome =
-        call(kPath, kInterface, method, parameters, fds, &reader, cancelled, [&](GVariant* reply) {
-          // The call names no reply type: an empty reply is KWin's to send.
-          VariantPtr results(g_variant_n_children(reply) > 0 ? g_variant_get_child_value(reply, 0)
-                                                             : nullptr);
-          header = parseKWinAnswer(results.get(), &headerError);
-          if (!header) return false;
-          if (header->byteCount() < reader.bytes.size()) {
-            reader.overflow = true;
-            return false;
-          }
-          reader.limit = header->byteCount();
-          if (canAllocate(static_cast<size_t>(reader.limit))) {
-            reader.bytes.reserve(static_cast<size_t>(reader.limit));
-          }
-          return true;
-        });
+    auto accept = [&](GVariant* reply) {
+      // The call names no reply type: an empty reply is KWin's to send.
+      VariantPtr results(g_variant_n_children(reply) > 0 ? g_variant_get_child_value(reply, 0)
+                                                         : nullptr);
+      header = parseKWinAnswer(results.get(), &headerError);
+      if (!header) return false;
+      if (header->byteCount() < reader.bytes.size()) {
+        reader.overflow = true;
+        return false;
+      }
+      reader.limit = header->byteCount();
+      if (canAllocate(static_cast<size_t>(reader.limit))) {
+        reader.bytes.reserve(static_cast<size_t>(reader.limit));
+      }
+      return true;
+    };
+    CallOutcome outcome = callKWin(context_, connection_, kPath, kInterface, method, parameters,
+                                   fds, &reader, cancelled, accept);
     close(ends[0]);
 
     const std::string asked = "KWin's capture of " + what;
@@ -272,7 +161,7 @@ class KWinScreenShotRoute : public CaptureRoute {
                      " bytes the host accepts.";
     } else if (outcome.timedOut) {
       result.error =
-          asked + " did not finish within " + std::to_string(kCallTimeoutMs / 1000) + " s.";
+          asked + " did not finish within " + std::to_string(kKWinCallTimeoutMs / 1000) + " s.";
     } else if (outcome.answer->error) {
       const GError* error = outcome.answer->error;
       if (remoteErrorIs(error, kRefusal)) {
@@ -314,8 +203,9 @@ class KWinScreenShotRoute : public CaptureRoute {
                         const std::function<bool()>& cancelled) {
     if (!haveOutputs_ || layout != outputsLayout_) {
       haveOutputs_ = false;
-      CallOutcome outcome = call("/KWin", "org.kde.KWin", "supportInformation", nullptr, nullptr,
-                                 nullptr, cancelled, nullptr);
+      CallOutcome outcome =
+          callKWin(context_, connection_, "/KWin", "org.kde.KWin", "supportInformation", nullptr,
+                   nullptr, nullptr, cancelled, nullptr);
       if (outcome.answer && outcome.answer->reply &&
           g_variant_is_of_type(outcome.answer->reply, G_VARIANT_TYPE("(s)"))) {
         const gchar* text = nullptr;
@@ -330,79 +220,6 @@ class KWinScreenShotRoute : public CaptureRoute {
     return kwinOutputFor(monitor, outputs_);
   }
 
-  // Calls KWin on the route's context and waits, bounded, polling
-  // `cancelled`, for its answer and, with a `reader`, for the pipe's end.
-  // `accept` sees a successful reply first and may end the wait (false).
-  // Takes `parameters` (floating) and `fds`.
-  CallOutcome call(const char* path, const char* interface, const char* method,
-                   GVariant* parameters, GUnixFDList* fds, PipeReader* reader,
-                   const std::function<bool()>& cancelled,
-                   const std::function<bool(GVariant*)>& accept) {
-    CallOutcome outcome;
-    outcome.answer = std::make_shared<PendingReply>();
-    GCancellable* cancellable = g_cancellable_new();
-    g_dbus_connection_call_with_unix_fd_list(connection_, kService, path, interface, method,
-                                             parameters, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
-                                             kCallTimeoutMs, fds, cancellable, onReply,
-                                             new std::shared_ptr<PendingReply>(outcome.answer));
-    // The message holds what it sends; the pipe's end comes only once no
-    // copy of its writing end is left here.
-    if (fds) g_object_unref(fds);
-
-    GSource* tick = g_timeout_source_new(kTickMs);
-    g_source_set_callback(tick, onTick, nullptr, nullptr);
-    g_source_attach(tick, context_);
-    GSource* pipeSource = nullptr;
-    if (reader) {
-      pipeSource = g_unix_fd_source_new(reader->fd,
-                                        static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
-      g_source_set_callback(pipeSource, G_SOURCE_FUNC(onPipe), reader, nullptr);
-      g_source_attach(pipeSource, context_);
-    }
-
-    const gint64 deadline = g_get_monotonic_time() + gint64{kCallTimeoutMs} * 1000;
-    bool accepted = false;
-    for (;;) {
-      const PendingReply& answer = *outcome.answer;
-      if (answer.done) {
-        if (answer.error || !answer.reply) break;
-        if (!accepted) {
-          accepted = true;
-          if (accept && !accept(answer.reply)) break;
-        }
-        if (!reader || reader->ended || reader->overflow || reader->readError) break;
-      } else if (reader && (reader->overflow || reader->readError)) {
-        break;
-      }
-      if (cancelled()) {
-        outcome.cancelled = true;
-        break;
-      }
-      if (g_get_monotonic_time() >= deadline) {
-        outcome.timedOut = true;
-        break;
-      }
-      g_main_context_iteration(context_, TRUE);
-    }
-
-    if (pipeSource) {
-      g_source_destroy(pipeSource);
-      g_source_unref(pipeSource);
-    }
-    if (!outcome.answer->done) {
-      // The cancelled call answers on this context at once.
-      g_cancellable_cancel(cancellable);
-      const gint64 limit = g_get_monotonic_time() + 1000 * 1000;
-      while (!outcome.answer->done && g_get_monotonic_time() < limit) {
-        g_main_context_iteration(context_, TRUE);
-      }
-    }
-    g_source_destroy(tick);
-    g_source_unref(tick);
-    g_object_unref(cancellable);
-    return outcome;
-  }
-
   GMainContext* context_;
   GDBusConnection* connection_;
   std::atomic<bool> refused_{false};
@@ -410,21 +227,6 @@ class KWinScreenShotRoute : public CaptureRoute {
   RouteLayout outputsLayout_;
   std::vector<KWinOutput> outputs_;
 };
-
-// A call on `connection` bounded in time; null with `why` on failure.
-VariantPtr callSync(GDBusConnection* connection, const char* service, const char* path,
-                    const char* interface, const char* method, GVariant* parameters,
-                    const char* replyType, std::string* why) {
-  GError* error = nullptr;
-  GVariant* reply = g_dbus_connection_call_sync(
-      connection, service, path, interface, method, parameters, G_VARIANT_TYPE(replyType),
-      G_DBUS_CALL_FLAGS_NO_AUTO_START, kCallTimeoutMs, nullptr, &error);
-  if (!reply) {
-    if (why) *why = std::string(method) + " on the session bus failed: " + busErrorText(error);
-    g_clear_error(&error);
-  }
-  return VariantPtr(reply);
-}
 
 }  // namespace
 
@@ -614,13 +416,13 @@ CaptureRoutePtr makeKWinScreenShotRoute(std::string* why) {
   std::string failure;
   VariantPtr owned =
       callSync(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-               "NameHasOwner", g_variant_new("(s)", kService), "(b)", &failure);
+               "NameHasOwner", g_variant_new("(s)", kKWinService), "(b)", &failure);
   if (!owned) return fail(failure);
   gboolean hasOwner = FALSE;
   g_variant_get(owned.get(), "(b)", &hasOwner);
   if (!hasOwner) return fail("org.kde.KWin is not on the session bus");
   VariantPtr introspection =
-      callSync(connection, kService, kPath, "org.freedesktop.DBus.Introspectable", "Introspect",
+      callSync(connection, kKWinService, kPath, "org.freedesktop.DBus.Introspectable", "Introspect",
                nullptr, "(s)", &failure);
   if (!introspection) return fail("KWin has no " + std::string(kPath) + ": " + failure);
   const gchar* xml = nullptr;
