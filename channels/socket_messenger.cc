@@ -6,9 +6,7 @@
 #include <limits.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/uio.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,9 +18,9 @@
 #include <vector>
 
 #include "channels/bulk_write.h"
+#include "channels/connection_admission.h"
 #include "channels/log.h"
 #include "channels/requester.h"
-#include "channels/socket_path.h"
 
 namespace dravel {
 
@@ -32,18 +30,10 @@ std::string errnoText(int err) {
   return std::strerror(err);
 }
 
-// A frame this small is read for a connection that holds nothing even past
-// the total: a call of a client that reads its replies never waits for the
-// frames of others.
-constexpr size_t kSmallFrame = 64 * 1024;
 // A reply with this much left to write is written on a thread of its own:
 // copying a capture into the socket is milliseconds of work the main thread
 // would otherwise do while other calls wait.
 constexpr size_t kBulkWriteBytes = 4 << 20;
-
-// Pauses in accepting while the process is out of descriptors.
-constexpr unsigned kFirstAcceptBackoffMs = 50;
-constexpr unsigned kMaxAcceptBackoffMs = 1000;
 
 // Whether the peer closed its end entirely, as opposed to only shutting down
 // its sending side. Asked afresh: the condition a source reports may predate
@@ -81,31 +71,30 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
       : id(id_),
         fd(fd_),
         context(context_),
-        limits(options),
+        account({.maxQueuedReplyBytes = options.maxQueuedReplyBytes,
+                 .maxUnansweredCalls = options.maxUnansweredCalls}),
         reader(options.maxFrameSize),
-        owner(std::move(owner_)) {}
+        owner(std::move(owner_)),
+        stall(
+            context, options.frameIdleTimeoutSeconds, [this] { return reader.midFrame(); },
+            [this] { return readingPaused; }, [this] { stalled(); }) {}
   ~Connection() { shutdown(); }
 
   uint64_t id;
   int fd;
   GMainContext* context;
-  Options limits;
+  ConnectionAccount account;
   FrameReader reader;
   std::weak_ptr<SocketMessenger*> owner;
   GSource* readSource = nullptr;  // readable, or only hang-up while reading is paused
   GSource* writeSource = nullptr;
-  GSource* idleTimer = nullptr;  // armed while part of a frame is held
+  FrameStallTimer stall;
   std::deque<Message> out;
   size_t outOffset = 0;             // bytes of out.front() already written
   std::shared_ptr<BulkWrite> bulk;  // out.front() being written on a thread of its own
-  size_t queuedBytes = 0;           // bytes in `out` not yet written
-  size_t expectedReplyBytes = 0;    // the costs of calls not yet answered
-  size_t frameBytes = 0;            // the frame being read, once taken
   bool readingPaused = false;
-  gint64 lastProgress = 0;  // when bytes last arrived (monotonic, µs)
   std::map<uint64_t, std::shared_ptr<OutgoingCall>> pending;  // host calls awaiting a reply
-  size_t unanswered = 0;    // calls from the client not yet answered
-  bool readClosed = false;  // the client sent all it will send
+  bool readClosed = false;                                    // the client sent all it will send
   bool closed = false;
   // Marked gone when the connection closes, so that work for its calls stops.
   std::shared_ptr<Requester> requester = std::make_shared<Requester>();
@@ -113,7 +102,6 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
   static gboolean onReadable(gint, GIOCondition, gpointer data);
   static gboolean onWritable(gint, GIOCondition, gpointer data);
   static gboolean onHangUp(gint, GIOCondition, gpointer data);
-  static gboolean onIdleCheck(gpointer data);
 
   template <typename Callback>
   GSource* attach(GSource* source, Callback callback) {
@@ -141,7 +129,7 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
     closed = true;
     dropSource(readSource);
     dropSource(writeSource);
-    dropSource(idleTimer);
+    stall.stop();
     if (bulk) {
       // The writing thread's copy of the socket fails from here on.
       bulk->cancel();
@@ -151,9 +139,7 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
     ::close(fd);
     fd = -1;
     out.clear();
-    queuedBytes = 0;
-    expectedReplyBytes = 0;
-    frameBytes = 0;
+    account.release();
     auto calls = std::move(pending);
     pending.clear();
     for (auto& [requestId, call] : calls) call->answer({});
@@ -170,14 +156,21 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
     }
   }
 
+  // Part of a frame and nothing more for the idle time.
+  void stalled() {
+    NSLog("[socket] client %llu sent part of a frame and nothing more for %g s; connection closed",
+          static_cast<unsigned long long>(id), stall.timeoutSeconds());
+    close();
+  }
+
   // A client that has sent everything and has every answer is done.
   void closeIfFinished() {
-    if (!closed && readClosed && unanswered == 0 && out.empty()) close();
+    if (!closed && readClosed && account.unanswered() == 0 && out.empty()) close();
   }
 
   void send(Message frame) {
     if (closed) return;
-    queuedBytes += frame.size();
+    account.queued(frame.size());
     out.push_back(std::move(frame));
     if (!writeSource) {
       flush();
@@ -186,16 +179,8 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
     }
   }
 
-  // Replies waiting for the client: written out or still to be made.
-  size_t replyBytes() const { return queuedBytes + expectedReplyBytes; }
-  // What counts against the messenger's total.
-  size_t held() const { return replyBytes() + frameBytes; }
   // A frame's header is in and its body not yet taken.
-  bool awaitingFrame() const { return frameBytes == 0 && reader.bodySize() > 0; }
-
-  bool overLimits() const {
-    return replyBytes() > limits.maxQueuedReplyBytes || unanswered >= limits.maxUnansweredCalls;
-  }
+  bool awaitingFrame() const { return account.awaitingFrame(reader.bodySize()); }
 
   // Something this connection held went (or an answer came): paused
   // connections may read again.
@@ -216,19 +201,8 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
     if (!readingPaused || closed) return;
     readingPaused = false;
     dropSource(readSource);
-    lastProgress = g_get_monotonic_time();
+    stall.resumed();
     readSource = watch(G_IO_IN, G_SOURCE_FUNC(&Connection::onReadable));
-  }
-
-  // Bytes arrived: a frame left unfinished must progress within the idle time.
-  void noteProgress() {
-    lastProgress = g_get_monotonic_time();
-    if (reader.midFrame() && !idleTimer) armIdleTimer(limits.frameIdleTimeoutSeconds);
-  }
-
-  void armIdleTimer(double seconds) {
-    const auto ms = static_cast<guint>(std::clamp(seconds * 1000, 1.0, 1e9));
-    idleTimer = attach(g_timeout_source_new(ms), &Connection::onIdleCheck);
   }
 
   // Hands the rest of out.front() to a thread of its own; false when no
@@ -246,7 +220,7 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
   void bulkDone(size_t written, int error) {
     if (closed || !bulk) return;
     bulk.reset();
-    queuedBytes -= std::min(queuedBytes, written);
+    account.wrote(written);
     if (error != 0 || written < out.front().size() - outOffset) {
       NSLog("[socket] client %llu vanished during a reply (%s); connection closed",
             static_cast<unsigned long long>(id), errnoText(error ? error : EPIPE).c_str());
@@ -289,7 +263,7 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
         return;
       }
       size_t written = static_cast<size_t>(n);
-      queuedBytes -= std::min(queuedBytes, written);
+      account.wrote(written);
       while (written > 0 && !out.empty()) {
         size_t left = out.front().size() - outOffset;
         if (written >= left) {
@@ -311,25 +285,6 @@ struct SocketMessenger::Connection : std::enable_shared_from_this<Connection> {
 gboolean SocketMessenger::Connection::onHangUp(gint, GIOCondition, gpointer data) {
   auto self = static_cast<std::weak_ptr<Connection>*>(data)->lock();
   if (!self || self->closed) return G_SOURCE_REMOVE;
-  self->close();
-  return G_SOURCE_REMOVE;
-}
-
-gboolean SocketMessenger::Connection::onIdleCheck(gpointer data) {
-  auto self = static_cast<std::weak_ptr<Connection>*>(data)->lock();
-  if (!self || self->closed) return G_SOURCE_REMOVE;
-  dropSource(self->idleTimer);
-  if (!self->reader.midFrame()) return G_SOURCE_REMOVE;
-  const double timeout = self->limits.frameIdleTimeoutSeconds;
-  // Paused reading is the host's doing, not the client's: it does not count.
-  if (self->readingPaused) self->lastProgress = g_get_monotonic_time();
-  const double idle = static_cast<double>(g_get_monotonic_time() - self->lastProgress) / 1e6;
-  if (idle < timeout) {
-    self->armIdleTimer(timeout - idle);
-    return G_SOURCE_REMOVE;
-  }
-  NSLog("[socket] client %llu sent part of a frame and nothing more for %g s; connection closed",
-        static_cast<unsigned long long>(self->id), timeout);
   self->close();
   return G_SOURCE_REMOVE;
 }
@@ -371,11 +326,12 @@ gboolean SocketMessenger::Connection::onReadable(gint, GIOCondition condition, g
     ssize_t n = ::read(self->fd, room.data(), room.size());
     if (n > 0) {
       FrameReader::Status status = self->reader.commit(static_cast<size_t>(n));
-      self->noteProgress();
+      // A frame left unfinished must progress within the idle time.
+      self->stall.progressed(self->reader.midFrame());
       if (status == FrameReader::Status::kError) return badFrame();
       if (status == FrameReader::Status::kFrame) {
         messenger->handleFrame(self, self->reader.takeFrame());
-        self->frameBytes = 0;
+        self->account.frameRead();
         if (self->closed) return G_SOURCE_REMOVE;
         // Frames waiting for room go first.
         messenger->rebalance();
@@ -414,6 +370,7 @@ SocketMessenger::SocketMessenger(GMainContext* context) : SocketMessenger(contex
 SocketMessenger::SocketMessenger(GMainContext* context, Options options)
     : context_(context ? context : g_main_context_default()),
       options_(options),
+      listener_(context_, [this](int fd) { addConnection(fd); }),
       self_(std::make_shared<SocketMessenger*>(this)) {
   g_main_context_ref(context_);
 }
@@ -425,170 +382,50 @@ SocketMessenger::~SocketMessenger() {
 }
 
 std::optional<std::string> SocketMessenger::listen(const std::string& path) {
-  if (listenFd_ >= 0) return "already serving " + path_;
-  if (path.empty()) return std::string("empty socket path");
-  if (path.size() >= sizeof(sockaddr_un{}.sun_path)) {
-    return "socket path " + path + " is longer than " +
-           std::to_string(sizeof(sockaddr_un{}.sun_path) - 1) + " bytes";
-  }
-
-  if (auto why = prepareSocketPath(path, options_.strictFolder)) return why;
-
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return "cannot make a socket: " + errnoText(errno);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    int err = errno;
-    ::close(fd);
-    if (err == EADDRINUSE) return "another host is already serving " + path;
-    return "cannot bind " + path + ": " + errnoText(err);
-  }
-  if (::chmod(path.c_str(), 0600) != 0 || ::listen(fd, 16) != 0) {
-    std::string why = errnoText(errno);
-    ::close(fd);
-    ::unlink(path.c_str());
-    return "cannot serve " + path + ": " + why;
-  }
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0) {
-    socketDev_ = st.st_dev;
-    socketIno_ = st.st_ino;
-  }
-  listenFd_ = fd;
-  path_ = path;
-  watchListener();
-  return std::nullopt;
+  return listener_.listen(path, options_.strictFolder);
 }
 
 void SocketMessenger::stop() {
-  for (GSource** source : {&listenSource_, &acceptRetry_, &idleTimer_}) {
-    if (!*source) continue;
-    g_source_destroy(*source);
-    g_source_unref(*source);
-    *source = nullptr;
-  }
-  acceptFailures_ = 0;
-  acceptBackoffMs_ = 0;
-  if (listenFd_ >= 0) {
-    ::close(listenFd_);
-    listenFd_ = -1;
-    // Only our own socket file: a newer host may have replaced it.
-    struct stat st {};
-    if (::lstat(path_.c_str(), &st) == 0 && st.st_dev == socketDev_ && st.st_ino == socketIno_) {
-      ::unlink(path_.c_str());
-    }
+  listener_.stop();
+  if (idleTimer_) {
+    g_source_destroy(idleTimer_);
+    g_source_unref(idleTimer_);
+    idleTimer_ = nullptr;
   }
   auto all = std::move(connections_);
   connections_.clear();
   for (auto& [id, connection] : all) connection->shutdown();
 }
 
-void SocketMessenger::watchListener() {
-  listenSource_ = g_unix_fd_source_new(listenFd_, G_IO_IN);
-  g_source_set_callback(listenSource_, G_SOURCE_FUNC(&SocketMessenger::onListenReady), this,
-                        nullptr);
-  g_source_attach(listenSource_, context_);
-}
-
-gboolean SocketMessenger::onListenReady(gint, GIOCondition, gpointer data) {
-  static_cast<SocketMessenger*>(data)->acceptAll();
-  return G_SOURCE_CONTINUE;
-}
-
-gboolean SocketMessenger::onAcceptRetry(gpointer data) {
-  auto* self = static_cast<SocketMessenger*>(data);
-  g_source_unref(self->acceptRetry_);
-  self->acceptRetry_ = nullptr;
-  self->watchListener();
-  self->acceptAll();
-  return G_SOURCE_REMOVE;
-}
-
-void SocketMessenger::backOffAccepting(int err) {
-  if (acceptFailures_++ == 0) {
-    NSLog("[socket] cannot accept connections (%s); waiting for descriptors to free up",
-          errnoText(err).c_str());
-  }
-  // The listening socket stays readable while connections wait, so watching
-  // it now would only spin: look again after a pause that grows to 1 s.
-  acceptBackoffMs_ = std::clamp(acceptBackoffMs_ * 2, kFirstAcceptBackoffMs, kMaxAcceptBackoffMs);
-  if (listenSource_) {
-    g_source_destroy(listenSource_);
-    g_source_unref(listenSource_);
-    listenSource_ = nullptr;
-  }
-  if (!acceptRetry_) {
-    acceptRetry_ = g_timeout_source_new(acceptBackoffMs_);
-    g_source_set_callback(acceptRetry_, &SocketMessenger::onAcceptRetry, this, nullptr);
-    g_source_attach(acceptRetry_, context_);
-  }
-}
-
-void SocketMessenger::acceptAll() {
-  for (;;) {
-    int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) {
-      const int err = errno;
-      if (err == EINTR || err == ECONNABORTED) continue;
-      if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
-        backOffAccepting(err);
-      } else if (err != EAGAIN && err != EWOULDBLOCK) {
-        NSLog("[socket] accept failed (%s)", errnoText(err).c_str());
-      }
-      return;
-    }
-    if (acceptFailures_ > 0) {
-      NSLog("[socket] accepting connections again after %llu failed attempts",
-            static_cast<unsigned long long>(acceptFailures_));
-      acceptFailures_ = 0;
-      acceptBackoffMs_ = 0;
-    }
-    ucred peer{};
-    socklen_t length = sizeof peer;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != ::geteuid()) {
-      NSLog("[socket] refused a connection from uid %d (pid %d): only uid %d may connect",
-            static_cast<int>(peer.uid), static_cast<int>(peer.pid), static_cast<int>(::geteuid()));
-      ::close(fd);
-      continue;
-    }
-    // A capture is tens of megabytes: a larger send buffer means fewer wake-ups.
-    int sendBuffer = 4 << 20;
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
-    const uint64_t id = nextConnectionId_++;
-    auto connection = std::make_shared<Connection>(id, fd, context_, options_, self_);
-    connection->readSource = connection->watch(G_IO_IN, G_SOURCE_FUNC(&Connection::onReadable));
-    connections_[id] = std::move(connection);
-  }
+void SocketMessenger::addConnection(int fd) {
+  const uint64_t id = nextConnectionId_++;
+  auto connection = std::make_shared<Connection>(id, fd, context_, options_, self_);
+  connection->readSource = connection->watch(G_IO_IN, G_SOURCE_FUNC(&Connection::onReadable));
+  connections_[id] = std::move(connection);
 }
 
 size_t SocketMessenger::queuedBytes() const {
   size_t total = 0;
-  for (const auto& [id, connection] : connections_) total += connection->queuedBytes;
+  for (const auto& [id, connection] : connections_) total += connection->account.queuedBytes();
   return total;
 }
 
 size_t SocketMessenger::heldBytes() const {
   size_t total = 0;
-  for (const auto& [id, connection] : connections_) total += connection->held();
+  for (const auto& [id, connection] : connections_) total += connection->account.held();
   return total;
 }
 
 bool SocketMessenger::admit(Connection& connection, size_t& held) {
-  const size_t limit = options_.maxBufferedBytes;
-  if (!connection.awaitingFrame()) {
-    return !connection.overLimits() && (held <= limit || connection.held() == 0);
-  }
-  const size_t body = connection.reader.bodySize();
-  if (held + body > limit && !(body <= kSmallFrame && connection.held() == 0)) {
-    for (const auto& [id, other] : connections_) {
-      if (other.get() != &connection && other->frameBytes > 0) return false;
-    }
-  }
-  connection.frameBytes = body;
-  held += body;
-  return true;
+  return connection.account.admit(
+      connection.reader.bodySize(), options_.maxBufferedBytes, held, [&] {
+        for (const auto& [id, other] : connections_) {
+          if (other.get() != &connection && other->account.readingFrame()) {
+            return true;
+          }
+        }
+        return false;
+      });
 }
 
 void SocketMessenger::rebalance() {
@@ -610,7 +447,7 @@ void SocketMessenger::closeConnection(const std::shared_ptr<Connection>& connect
   connections_.erase(connection->id);
   connection->shutdown();
   rebalance();
-  if (!connections_.empty() || !options_.whenIdle || listenFd_ < 0) return;
+  if (!connections_.empty() || !options_.whenIdle || !listener_.listening()) return;
   // Counted from the last one to go.
   if (idleTimer_) {
     g_source_destroy(idleTimer_);
@@ -659,14 +496,10 @@ void SocketMessenger::handleFrame(const std::shared_ptr<Connection>& connection,
     run(frame.payload, nullptr);
     return;
   }
-  ++connection->unanswered;
   // A reply known to be large counts from now: the calls read after this one
   // wait while it is being made, not only once it is queued.
-  size_t cost = 0;
-  if (auto found = replyCosts_.find(frame.channel); found != replyCosts_.end()) {
-    cost = found->second(frame.payload);
-  }
-  connection->expectedReplyBytes += cost;
+  const size_t cost = replyCosts_.of(frame.channel, frame.payload);
+  connection->account.callTaken(cost);
   std::weak_ptr<Connection> weak = connection;
   auto answered = std::make_shared<bool>(false);
   FlutterBinaryReply reply = [weak, requestId, answered, clientId, cost](Message answer) {
@@ -682,8 +515,7 @@ void SocketMessenger::handleFrame(const std::shared_ptr<Connection>& connection,
             static_cast<unsigned long long>(requestId));
       return;
     }
-    --target->unanswered;
-    target->expectedReplyBytes -= std::min(cost, target->expectedReplyBytes);
+    target->account.callAnswered(cost);
     target->send(frameMessage(FrameKind::kReply, requestId, "", answer));
   };
   run(frame.payload, std::move(reply));
@@ -716,11 +548,7 @@ void SocketMessenger::sendOnChannel(const std::string& channel, Message message,
 }
 
 void SocketMessenger::setReplyCost(const std::string& channel, ReplyCost cost) {
-  if (cost) {
-    replyCosts_[channel] = std::move(cost);
-  } else {
-    replyCosts_.erase(channel);
-  }
+  replyCosts_.set(channel, std::move(cost));
 }
 
 void SocketMessenger::setMessageHandlerOnChannel(const std::string& channel,

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "channels/binary_messenger.h"
+#include "channels/connection_admission.h"
 #include "channels/frame.h"
 #include "channels/socket_path.h"
 
@@ -93,10 +94,10 @@ class SocketMessenger : public FlutterBinaryMessenger {
   // from the call's message before its handler gets it (0 when not known to
   // be large). Counted against the limits above until the reply comes; an
   // empty function removes it.
-  using ReplyCost = std::function<size_t(std::span<const uint8_t> message)>;
+  using ReplyCost = ::dravel::ReplyCost;
   void setReplyCost(const std::string& channel, ReplyCost cost);
 
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return listener_.path(); }
   size_t connectionCount() const { return connections_.size(); }
   // Bytes of replies and calls waiting to be written, over every connection.
   size_t queuedBytes() const;
@@ -111,41 +112,24 @@ class SocketMessenger : public FlutterBinaryMessenger {
   struct OutgoingCall;
 
  private:
-  static gboolean onListenReady(gint fd, GIOCondition condition, gpointer data);
-  static gboolean onAcceptRetry(gpointer data);
-  void watchListener();
-  void acceptAll();
-  // Out of descriptors: stops watching the listening socket for a while.
-  void backOffAccepting(int err);
+  void addConnection(int fd);
   void handleFrame(const std::shared_ptr<Connection>& connection, Frame frame);
   void closeConnection(const std::shared_ptr<Connection>& connection);
-  // Whether `connection` may go on reading, given `held` bytes held in all.
-  // Between frames: within its own limits, and within the total unless it
-  // holds nothing. With a frame's header in: whether the frame's body fits
-  // the total, is small and the connection holds nothing, or else no other
-  // frame is being read; the frame then counts as held (added to `held`).
+  // Whether `connection` may go on reading, given `held` bytes held in all
+  // (see ConnectionAccount::admit).
   bool admit(Connection& connection, size_t& held);
   // Resumes the paused connections that may read again.
   void rebalance();
 
   GMainContext* context_;
   Options options_;
-  std::string path_;
-  int listenFd_ = -1;
-  GSource* listenSource_ = nullptr;
-  GSource* acceptRetry_ = nullptr;  // armed while accepting is backed off
-  GSource* idleTimer_ = nullptr;    // armed when the last client went
-  // The current run of failed accepts (0 when accepting works) and the next
-  // wait before trying again.
-  uint64_t acceptFailures_ = 0;
-  unsigned acceptBackoffMs_ = 0;
-  dev_t socketDev_ = 0;
-  ino_t socketIno_ = 0;
+  ConnectionListener listener_;
+  GSource* idleTimer_ = nullptr;  // armed when the last client went
   uint64_t nextConnectionId_ = 1;
   uint64_t nextRequestId_ = 1;
   std::map<uint64_t, std::shared_ptr<Connection>> connections_;
   std::map<std::string, FlutterBinaryMessageHandler> handlers_;
-  std::map<std::string, ReplyCost> replyCosts_;
+  ReplyCosts replyCosts_;
   // Connections reach back here; cleared when the messenger goes.
   std::shared_ptr<SocketMessenger*> self_;
 };
