@@ -22,7 +22,11 @@ void SparkleUpdaterPlugin::start() {
     made = framework.makeStandardUpdaterController(false, delegate);
   }
   if (!made) {
-    NSLog("[Sparkle] framework not bundled (App Store build) - in-app update off");
+    if (const std::string from = framework.updatesComeFrom(); !from.empty()) {
+      NSLog("[updates] from %s - in-app update off", from.c_str());
+    } else {
+      NSLog("[Sparkle] framework not bundled (App Store build) - in-app update off");
+    }
     return;
   }
   std::string error;
@@ -47,7 +51,9 @@ void SparkleUpdaterPlugin::registerWith(FlutterBinaryMessenger& messenger) {
   channel->setMethodCallHandler([weak](const FlutterMethodCall& call, FlutterResult result) {
     if (auto self = weak.lock()) (*self)->handle(call, std::move(result));
   });
-  NSLog("[Sparkle] channel registered, available=%d", available() ? 1 : 0);
+  const bool elsewhere = !platform().updateFramework().updatesComeFrom().empty();
+  NSLog("[%s] channel registered, available=%d", elsewhere ? "updates" : "Sparkle",
+        available() ? 1 : 0);
 }
 
 void SparkleUpdaterPlugin::handle(const FlutterMethodCall& call, FlutterResult result) {

@@ -49,6 +49,10 @@ class UpdateFramework {
   // `startingUpdater` is true. Null when the framework is not loaded.
   virtual std::unique_ptr<UpdaterController> makeStandardUpdaterController(
       bool startingUpdater, std::weak_ptr<UpdaterDelegate> updaterDelegate) = 0;
+  // Where the desktop takes its updates from when they never come through
+  // the framework (a package manager), for the log to say so; empty where
+  // the framework would serve a build that carried it.
+  virtual std::string updatesComeFrom() const { return ""; }
 };
 
 }  // namespace dravel

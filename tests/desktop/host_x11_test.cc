@@ -91,6 +91,12 @@ TEST_F(HostX11, AtScaleTwoTheScreenFollowsThePointerAndTheOverlaysArrowsAreDrawn
   ASSERT_EQ(listedPrimaryMonitor().name, "RIGHT");
   hostEnvironment_ = {"GDK_SCALE=2"};
   start();
+  // Updates come from the package manager: the log names no update framework.
+  EXPECT_TRUE(waitUntil([&] { return hostLog().find("package manager") != std::string::npos; }));
+  EXPECT_EQ(hostLog().find("Sparkle"), std::string::npos) << hostLog();
+  const MethodResponse updates = call("brindle/sparkle_updater", "isAvailable");
+  ASSERT_TRUE(succeeded(updates));
+  EXPECT_EQ(std::get<Value>(updates).asBool(), false);
   expectGeometryAt(300, 400, 2);
   const double left = number(call("dravel/capture", "screenUnderCursor"), "displayId");
   expectGeometryAt(2500, 1700, 2);

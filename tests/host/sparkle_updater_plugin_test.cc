@@ -15,7 +15,7 @@ class Updater : public HostTest {
   }
 };
 
-// Without the framework, as on Linux, the X desktop test sees isAvailable false.
+// Without the framework, as on Linux, host_x11_test sees isAvailable false.
 TEST_F(Updater, AfterAFailedStartEveryMethodAnswersNegatively) {
   framework().startError = "The appcast address is malformed.";
   launch();

@@ -2,6 +2,9 @@
 // not in the process, and the host's updater says so.
 #pragma once
 
+#include <memory>
+#include <string>
+
 #include "platform/seam/update_framework.h"
 
 namespace dravel::linux_platform {
@@ -13,6 +16,7 @@ class AbsentUpdateFramework : public UpdateFramework {
       bool, std::weak_ptr<UpdaterDelegate>) override {
     return nullptr;
   }
+  std::string updatesComeFrom() const override { return "the package manager"; }
 };
 
 }  // namespace dravel::linux_platform
