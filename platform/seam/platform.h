@@ -22,6 +22,7 @@
 #include "platform/seam/screen_capture.h"
 #include "platform/seam/screen_capture_access.h"
 #include "platform/seam/screens.h"
+#include "platform/seam/system_shortcuts.h"
 #include "platform/seam/text_system.h"
 #include "platform/seam/update_framework.h"
 #include "platform/seam/user_defaults.h"
@@ -48,6 +49,7 @@ class Platform {
   virtual ScreenCapture& screenCapture() = 0;
   virtual Graphics& graphics() = 0;
   virtual UserDefaults& userDefaults() = 0;
+  virtual SystemShortcuts& systemShortcuts() = 0;
   virtual OpenPanel& openPanel() = 0;
   virtual Bookmarks& bookmarks() = 0;
   virtual SecurityScopedAccess& securityScopedAccess() = 0;

@@ -47,6 +47,7 @@ class SimDesktop : public Platform {
   SimScreenCapture& screenCapture() override { return *screenCapture_; }
   SimGraphics& graphics() override { return graphics_; }
   SimUserDefaults& userDefaults() override { return userDefaults_; }
+  SimSystemShortcuts& systemShortcuts() override { return systemShortcuts_; }
   SimOpenPanel& openPanel() override { return openPanel_; }
   SimBookmarks& bookmarks() override { return bookmarks_; }
   SimSecurityScopedAccess& securityScopedAccess() override { return securityScopedAccess_; }
@@ -84,6 +85,7 @@ class SimDesktop : public Platform {
   SimRunningApplications runningApplications_;
   SimGraphics graphics_;
   SimUserDefaults userDefaults_;
+  SimSystemShortcuts systemShortcuts_{userDefaults_};
   SimOpenPanel openPanel_;
   SimBookmarks bookmarks_;
   SimSecurityScopedAccess securityScopedAccess_;

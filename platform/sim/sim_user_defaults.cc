@@ -1,5 +1,6 @@
 #include "platform/sim/sim_user_defaults.h"
 
+#include "platform/shared/symbolic_hotkeys.h"
 #include "platform/sim/scenario_registry.h"
 #include "platform/sim/sim_desktop.h"
 
@@ -34,6 +35,11 @@ void SimUserDefaults::store(const std::string& suite, const std::string& key,
   if (domain == domains.end()) return;
   domain->second.erase(key);
   if (domain->second.empty()) domains.erase(domain);
+}
+
+std::optional<bool> SimSystemShortcuts::isTaken(int64_t keyCode, int64_t modifiers) {
+  return symbolicHotkeyTaken(defaults_.dictionaryForKey(kSymbolicHotkeysSuite, kSymbolicHotkeysKey),
+                             keyCode, modifiers);
 }
 
 namespace {

@@ -1,5 +1,5 @@
 // Simulated preferences of other domains, among them the system's table of
-// symbolic hotkeys.
+// symbolic hotkeys, and the desktop's own shortcuts read from that table.
 #pragma once
 
 #include <map>
@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "platform/seam/system_shortcuts.h"
 #include "platform/seam/user_defaults.h"
 
 namespace dravel::sim {
@@ -26,6 +27,17 @@ class SimUserDefaults : public UserDefaults {
   // Domains that cannot be opened at all.
   std::set<std::string> unopenableSuites;
   int reads = 0;
+};
+
+// The simulated desktop holds the shortcuts of its symbolic hotkey table,
+// read on every question: none can be told while the table cannot be read.
+class SimSystemShortcuts : public SystemShortcuts {
+ public:
+  explicit SimSystemShortcuts(SimUserDefaults& defaults) : defaults_(defaults) {}
+  std::optional<bool> isTaken(int64_t keyCode, int64_t modifiers) override;
+
+ private:
+  SimUserDefaults& defaults_;
 };
 
 }  // namespace dravel::sim

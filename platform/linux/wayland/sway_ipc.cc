@@ -180,6 +180,14 @@ std::optional<std::vector<SwayWindow>> visibleWindowsOf(std::string_view payload
   return windows;
 }
 
+std::optional<std::string> configOf(std::string_view payload) {
+  const nlohmann::json reply = nlohmann::json::parse(payload, nullptr, false);
+  if (!reply.is_object()) return std::nullopt;
+  const auto config = reply.find("config");
+  if (config == reply.end() || !config->is_string()) return std::nullopt;
+  return config->get<std::string>();
+}
+
 }  // namespace sway_ipc
 
 namespace {
@@ -217,9 +225,10 @@ class Socket {
 
 // The payload of sway's reply to a message of `type` with no payload,
 // within `timeout` in all; nothing (and `why`) without SWAYSOCK, on any
-// error, timeout or malformed reply.
+// error, timeout or malformed reply. `peer`, when given, is the answering
+// process's id (0 when the credentials cannot be read).
 std::optional<std::string> request(uint32_t type, std::chrono::milliseconds timeout,
-                                   std::string* why) {
+                                   std::string* why, int64_t* peer = nullptr) {
   auto fail = [why](const char* reason) -> std::optional<std::string> {
     if (why) *why = reason;
     return std::nullopt;
@@ -241,6 +250,13 @@ std::optional<std::string> request(uint32_t type, std::chrono::milliseconds time
     if (getsockopt(socket.fd(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
       return fail("cannot connect to SWAYSOCK");
     }
+  }
+  if (peer) {
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    const bool known = getsockopt(socket.fd(), SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 &&
+                       size == sizeof credentials;
+    *peer = known ? credentials.pid : 0;
   }
   const std::string message = sway_ipc::encode(type, "");
   size_t sent = 0;
@@ -300,6 +316,20 @@ std::optional<std::vector<SwayWindow>> visibleWindows(std::chrono::milliseconds 
   std::optional<std::vector<SwayWindow>> windows = sway_ipc::visibleWindowsOf(*payload);
   if (!windows && why) *why = "a window tree that does not hold together";
   return windows;
+}
+
+std::optional<SwayLoadedConfig> loadedConfig(std::chrono::milliseconds timeout, std::string* why) {
+  SwayLoadedConfig config;
+  const std::optional<std::string> payload =
+      request(sway_ipc::kGetConfig, timeout, why, &config.pid);
+  if (!payload) return std::nullopt;
+  std::optional<std::string> text = sway_ipc::configOf(*payload);
+  if (!text) {
+    if (why) *why = "a config reply without its text";
+    return std::nullopt;
+  }
+  config.text = std::move(*text);
+  return config;
 }
 
 }  // namespace dravel::linux_platform

@@ -1,5 +1,5 @@
 // A small client of sway's IPC ($SWAYSOCK): the output that has the focus,
-// and the windows sway shows.
+// the windows sway shows, and the config it last loaded.
 // The framing is i3's: the magic "i3-ipc", then the payload's length and the
 // message type as native 32-bit integers, then a JSON payload.
 #pragma once
@@ -58,11 +58,23 @@ std::optional<SwayOutput> focusedOutput(
 std::optional<std::vector<SwayWindow>> visibleWindows(
     std::chrono::milliseconds timeout = std::chrono::milliseconds(200), std::string* why = nullptr);
 
+// The config sway last loaded (GET_CONFIG: the main file's text, without
+// what it includes) and the process that answered (its id from the
+// socket's peer credentials, 0 when they cannot be read). Nothing, and
+// `why`, as for visibleWindows().
+struct SwayLoadedConfig {
+  std::string text;
+  int64_t pid = 0;
+};
+std::optional<SwayLoadedConfig> loadedConfig(
+    std::chrono::milliseconds timeout = std::chrono::milliseconds(200), std::string* why = nullptr);
+
 // The framing, for the client and its tests.
 namespace sway_ipc {
 
 constexpr uint32_t kGetOutputs = 3;
 constexpr uint32_t kGetTree = 4;
+constexpr uint32_t kGetConfig = 9;
 // The longest reply payload accepted.
 constexpr uint32_t kMaxPayload = 4u << 20;
 constexpr size_t kHeaderSize = 14;
@@ -83,6 +95,10 @@ std::optional<SwayOutput> focusedOutputOf(std::string_view payload);
 // them; nothing when any node is malformed or lies (a field missing or of
 // another type, a negative size, nesting deeper than 64).
 std::optional<std::vector<SwayWindow>> visibleWindowsOf(std::string_view payload);
+
+// The config text of a GET_CONFIG reply payload ({"config": "..."}), or
+// nothing.
+std::optional<std::string> configOf(std::string_view payload);
 
 }  // namespace sway_ipc
 }  // namespace dravel::linux_platform

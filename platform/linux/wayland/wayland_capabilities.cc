@@ -43,6 +43,8 @@ bool swaySocketPresent() {
   return path && *path && ::stat(path, &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
+}  // namespace
+
 bool nameOwnedOnSessionBus(const char* name) {
   GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
   if (!bus) return false;
@@ -58,8 +60,6 @@ bool nameOwnedOnSessionBus(const char* name) {
   g_object_unref(bus);
   return owned;
 }
-
-}  // namespace
 
 WaylandCapabilities WaylandCapabilities::fromGlobals(const std::vector<std::string>& interfaces,
                                                      bool layerShell, bool swayIpc,

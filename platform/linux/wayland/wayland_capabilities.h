@@ -42,4 +42,8 @@ struct WaylandCapabilities {
 // toolkit's answer for the layer shell, $SWAYSOCK and the session bus.
 WaylandCapabilities readWaylandCapabilities(GdkDisplay* display);
 
+// Whether `name` has an owner on the session bus now (never starting its
+// service); false without a bus or an answer within half a second.
+bool nameOwnedOnSessionBus(const char* name);
+
 }  // namespace dravel::linux_platform

@@ -8,7 +8,8 @@
 // and its permission, and everything of LinuxSession. The window list and
 // the frontmost application are sway's where its IPC answers (see
 // wayland_window_list.h), else empty: Wayland shows no client the windows
-// of others.
+// of others. The desktop's own shortcuts are those of sway, KDE or GNOME,
+// whichever the session shows (see wayland_system_shortcuts.h).
 #pragma once
 
 #include <functional>
@@ -21,6 +22,7 @@
 #include "platform/linux/wayland/wayland_screen_capture.h"
 #include "platform/linux/wayland/wayland_screen_capture_access.h"
 #include "platform/linux/wayland/wayland_screens.h"
+#include "platform/linux/wayland/wayland_system_shortcuts.h"
 #include "platform/linux/wayland/wayland_window_list.h"
 
 namespace dravel::linux_platform {
@@ -39,6 +41,7 @@ class WaylandDesktop : public LinuxSession {
   WaylandScreenCaptureAccess& screenCaptureAccess() override { return *screenCaptureAccess_; }
   WaylandWindowList& windowList() override { return windowList_; }
   WaylandScreenCapture& screenCapture() override { return *screenCapture_; }
+  WaylandSystemShortcuts& systemShortcuts() override { return systemShortcuts_; }
   std::unique_ptr<NativeWindow> createMainWindow() override;
 
   // The compositor's socket name.
@@ -62,6 +65,8 @@ class WaylandDesktop : public LinuxSession {
   std::unique_ptr<WaylandScreens> screens_;
   std::unique_ptr<WaylandInput> input_;
   WaylandWindowList windowList_;
+  // Chosen as the desktop is made, after the toolkit has started.
+  WaylandSystemShortcuts systemShortcuts_;
   std::function<void(const std::string&)> displayLost_;
   unsigned connectionWatch_ = 0;
   // Last but one and last, so that the worker stops before anything else goes.

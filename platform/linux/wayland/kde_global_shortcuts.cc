@@ -1,0 +1,127 @@
+#include "platform/linux/wayland/kde_global_shortcuts.h"
+
+#include <gdk/gdk.h>
+#include <gio/gio.h>
+
+#include <algorithm>
+#include <string>
+
+namespace dravel::linux_platform {
+namespace {
+
+constexpr const char* kService = "org.kde.kglobalaccel";
+constexpr int kCallTimeoutMs = 500;
+
+constexpr int64_t kQtShift = 0x02000000;
+constexpr int64_t kQtControl = 0x04000000;
+constexpr int64_t kQtAlt = 0x08000000;
+constexpr int64_t kQtMeta = 0x10000000;
+constexpr int64_t kQtKeypad = 0x20000000;
+constexpr int64_t kQtGroupSwitch = 0x40000000;
+constexpr int64_t kQtModifiers =
+    kQtShift | kQtControl | kQtAlt | kQtMeta | kQtKeypad | kQtGroupSwitch;
+
+// Qt's codes of keys outside Latin-1 and their key values.
+constexpr std::pair<int64_t, int64_t> kQtKeys[] = {
+    {0x01000000, GDK_KEY_Escape},       {0x01000001, GDK_KEY_Tab},
+    {0x01000002, GDK_KEY_ISO_Left_Tab}, {0x01000003, GDK_KEY_BackSpace},
+    {0x01000004, GDK_KEY_Return},       {0x01000005, GDK_KEY_KP_Enter},
+    {0x01000006, GDK_KEY_Insert},       {0x01000007, GDK_KEY_Delete},
+    {0x01000008, GDK_KEY_Pause},        {0x01000009, GDK_KEY_Print},
+    {0x0100000a, GDK_KEY_Sys_Req},      {0x0100000b, GDK_KEY_Clear},
+    {0x01000010, GDK_KEY_Home},         {0x01000011, GDK_KEY_End},
+    {0x01000012, GDK_KEY_Left},         {0x01000013, GDK_KEY_Up},
+    {0x01000014, GDK_KEY_Right},        {0x01000015, GDK_KEY_Down},
+    {0x01000016, GDK_KEY_Page_Up},      {0x01000017, GDK_KEY_Page_Down},
+    {0x01000024, GDK_KEY_Caps_Lock},    {0x01000025, GDK_KEY_Num_Lock},
+    {0x01000026, GDK_KEY_Scroll_Lock},  {0x01000055, GDK_KEY_Menu},
+    {0x01000058, GDK_KEY_Help},         {0x01000070, GDK_KEY_AudioLowerVolume},
+    {0x01000071, GDK_KEY_AudioMute},    {0x01000072, GDK_KEY_AudioRaiseVolume},
+    {0x01000080, GDK_KEY_AudioPlay},    {0x01000081, GDK_KEY_AudioStop},
+    {0x01000082, GDK_KEY_AudioPrev},    {0x01000083, GDK_KEY_AudioNext},
+};
+// F1 to F35.
+constexpr int64_t kQtF1 = 0x01000030;
+constexpr int64_t kQtF35 = 0x01000052;
+
+GVariant* call(GDBusConnection* bus, const char* path, const char* interface, const char* method,
+               const char* replyType) {
+  return g_dbus_connection_call_sync(bus, kService, path, interface, method, nullptr,
+                                     G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START,
+                                     kCallTimeoutMs, nullptr, nullptr);
+}
+
+}  // namespace
+
+std::optional<KdeShortcutKey> kdeShortcutKey(int64_t qtKey) {
+  if (qtKey <= 0 || (qtKey & (kQtKeypad | kQtGroupSwitch))) return std::nullopt;
+  const int64_t key = qtKey & ~kQtModifiers;
+  std::optional<int64_t> value;
+  if (key >= 0x20 && key <= 0xff) {
+    // Latin-1 keys are their own key values, letters in upper case.
+    value = gdk_keyval_to_lower(static_cast<guint>(key));
+  } else if (key >= kQtF1 && key <= kQtF35) {
+    value = GDK_KEY_F1 + (key - kQtF1);
+  } else {
+    for (const auto& [code, keyValue] : kQtKeys) {
+      if (code == key) value = keyValue;
+    }
+  }
+  if (!value) return std::nullopt;
+  KdeShortcutKey result;
+  result.keyCode = *value;
+  if (qtKey & kQtShift) result.modifiers |= kShortcutShift;
+  if (qtKey & kQtControl) result.modifiers |= kShortcutControl;
+  if (qtKey & kQtAlt) result.modifiers |= kShortcutAlt;
+  if (qtKey & kQtMeta) result.modifiers |= kShortcutSuper;
+  return result;
+}
+
+std::optional<std::vector<KdeShortcutKey>> KdeGlobalShortcuts::read() {
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  if (!bus) return std::nullopt;
+  GVariant* components =
+      call(bus, "/kglobalaccel", "org.kde.KGlobalAccel", "allComponents", "(ao)");
+  if (!components) {
+    g_object_unref(bus);
+    return std::nullopt;
+  }
+  std::vector<KdeShortcutKey> keys;
+  GVariantIter* paths = nullptr;
+  g_variant_get(components, "(ao)", &paths);
+  const gchar* path = nullptr;
+  while (g_variant_iter_next(paths, "&o", &path)) {
+    GVariant* infos =
+        call(bus, path, "org.kde.kglobalaccel.Component", "allShortcutInfos", "(a(ssssssaiai))");
+    if (!infos) continue;
+    GVariant* list = g_variant_get_child_value(infos, 0);
+    const gsize count = g_variant_n_children(list);
+    for (gsize i = 0; i < count; ++i) {
+      GVariant* info = g_variant_get_child_value(list, i);
+      GVariant* active = g_variant_get_child_value(info, 6);
+      gsize n = 0;
+      const gint32* codes =
+          static_cast<const gint32*>(g_variant_get_fixed_array(active, &n, sizeof(gint32)));
+      for (gsize k = 0; k < n; ++k) {
+        if (std::optional<KdeShortcutKey> key = kdeShortcutKey(codes[k])) keys.push_back(*key);
+      }
+      g_variant_unref(active);
+      g_variant_unref(info);
+    }
+    g_variant_unref(list);
+    g_variant_unref(infos);
+  }
+  g_variant_iter_free(paths);
+  g_variant_unref(components);
+  g_object_unref(bus);
+  return keys;
+}
+
+std::optional<bool> KdeGlobalShortcuts::isTaken(int64_t keyCode, int64_t modifiers) {
+  const std::optional<std::vector<KdeShortcutKey>> keys = read();
+  if (!keys) return std::nullopt;
+  const KdeShortcutKey wanted{keyCode, modifiers};
+  return std::find(keys->begin(), keys->end(), wanted) != keys->end();
+}
+
+}  // namespace dravel::linux_platform

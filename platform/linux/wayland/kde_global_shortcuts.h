@@ -1,0 +1,41 @@
+// KDE's global shortcuts, as its shortcut service holds them
+// (org.kde.kglobalaccel on the session bus, which KWin serves on Plasma's
+// Wayland session): every component's shortcuts (`allComponents`, then each
+// component's `allShortcutInfos`, whose seventh field is the active keys),
+// asked again on every question, so that a shortcut changed in the
+// settings counts at once. Keys are Qt's codes with Qt's modifier flags;
+// those without a key value here (keypad keys, keys Qt names beyond the
+// table in kde_global_shortcuts.cc) are left out.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "platform/seam/system_shortcuts.h"
+
+namespace dravel::linux_platform {
+
+struct KdeShortcutKey {
+  // A lowercase key value.
+  int64_t keyCode = 0;
+  // The bits of system_shortcuts.h.
+  int64_t modifiers = 0;
+  bool operator==(const KdeShortcutKey&) const = default;
+};
+
+// One Qt key code with its modifier flags (Shift 0x02000000, Control
+// 0x04000000, Alt 0x08000000, Meta 0x10000000) as a key value and the
+// host's modifiers; absent for 0, a lone modifier key, the keypad flag or a
+// key without a key value here.
+std::optional<KdeShortcutKey> kdeShortcutKey(int64_t qtKey);
+
+class KdeGlobalShortcuts : public SystemShortcuts {
+ public:
+  std::optional<bool> isTaken(int64_t keyCode, int64_t modifiers) override;
+  // Every active key of every component; absent when the service does not
+  // answer.
+  static std::optional<std::vector<KdeShortcutKey>> read();
+};
+
+}  // namespace dravel::linux_platform
