@@ -44,11 +44,18 @@ constexpr std::pair<int64_t, int64_t> kQtKeys[] = {
 constexpr int64_t kQtF1 = 0x01000030;
 constexpr int64_t kQtF35 = 0x01000052;
 
-GVariant* call(GDBusConnection* bus, const char* path, const char* interface, const char* method,
-               const char* replyType) {
+// Every call of one reading together may take this long; the main thread
+// waits for them.
+constexpr gint64 kReadBudgetUs = 1000 * 1000;
+
+GVariant* call(GDBusConnection* bus, gint64 deadline, const char* path, const char* interface,
+               const char* method, const char* replyType) {
+  const gint64 left = (deadline - g_get_monotonic_time()) / 1000;
+  if (left <= 0) return nullptr;
   return g_dbus_connection_call_sync(bus, kService, path, interface, method, nullptr,
                                      G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START,
-                                     kCallTimeoutMs, nullptr, nullptr);
+                                     static_cast<int>(std::min<gint64>(left, kCallTimeoutMs)),
+                                     nullptr, nullptr);
 }
 
 }  // namespace
@@ -80,20 +87,27 @@ std::optional<KdeShortcutKey> kdeShortcutKey(int64_t qtKey) {
 std::optional<std::vector<KdeShortcutKey>> KdeGlobalShortcuts::read() {
   GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
   if (!bus) return std::nullopt;
+  const gint64 deadline = g_get_monotonic_time() + kReadBudgetUs;
   GVariant* components =
-      call(bus, "/kglobalaccel", "org.kde.KGlobalAccel", "allComponents", "(ao)");
+      call(bus, deadline, "/kglobalaccel", "org.kde.KGlobalAccel", "allComponents", "(ao)");
   if (!components) {
     g_object_unref(bus);
     return std::nullopt;
   }
   std::vector<KdeShortcutKey> keys;
+  bool complete = true;
   GVariantIter* paths = nullptr;
   g_variant_get(components, "(ao)", &paths);
   const gchar* path = nullptr;
   while (g_variant_iter_next(paths, "&o", &path)) {
-    GVariant* infos =
-        call(bus, path, "org.kde.kglobalaccel.Component", "allShortcutInfos", "(a(ssssssaiai))");
-    if (!infos) continue;
+    GVariant* infos = call(bus, deadline, path, "org.kde.kglobalaccel.Component",
+                           "allShortcutInfos", "(a(ssssssaiai))");
+    // A component that cannot be read makes the whole answer unknown: a
+    // combination it holds would otherwise look free.
+    if (!infos) {
+      complete = false;
+      break;
+    }
     GVariant* list = g_variant_get_child_value(infos, 0);
     const gsize count = g_variant_n_children(list);
     for (gsize i = 0; i < count; ++i) {
@@ -114,6 +128,7 @@ std::optional<std::vector<KdeShortcutKey>> KdeGlobalShortcuts::read() {
   g_variant_iter_free(paths);
   g_variant_unref(components);
   g_object_unref(bus);
+  if (!complete) return std::nullopt;
   return keys;
 }
 

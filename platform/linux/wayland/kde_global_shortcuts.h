@@ -3,9 +3,10 @@
 // Wayland session): every component's shortcuts (`allComponents`, then each
 // component's `allShortcutInfos`, whose seventh field is the active keys),
 // asked again on every question, so that a shortcut changed in the
-// settings counts at once. Keys are Qt's codes with Qt's modifier flags;
-// those without a key value here (keypad keys, keys Qt names beyond the
-// table in kde_global_shortcuts.cc) are left out.
+// settings counts at once; one reading waits at most a second in all, and
+// one whose components did not all answer tells nothing. Keys are Qt's codes with Qt's modifier
+// flags; those without a key value here (keypad keys, keys Qt names beyond the table in
+// kde_global_shortcuts.cc) are left out.
 #pragma once
 
 #include <cstdint>
@@ -33,8 +34,8 @@ std::optional<KdeShortcutKey> kdeShortcutKey(int64_t qtKey);
 class KdeGlobalShortcuts : public SystemShortcuts {
  public:
   std::optional<bool> isTaken(int64_t keyCode, int64_t modifiers) override;
-  // Every active key of every component; absent when the service does not
-  // answer.
+  // Every active key of every component; absent when the service or one
+  // of its components does not answer in time.
   static std::optional<std::vector<KdeShortcutKey>> read();
 };
 
