@@ -4,7 +4,12 @@
 #include <gio/gio.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <string_view>
 
 namespace dravel::linux_platform {
 namespace {
@@ -58,7 +63,114 @@ GVariant* call(GDBusConnection* bus, gint64 deadline, const char* path, const ch
                                      nullptr, nullptr);
 }
 
+// Qt's portable names of the keys of kQtKeys.
+constexpr std::pair<std::string_view, int64_t> kQtKeyNames[] = {
+    {"esc", 0x01000000},         {"tab", 0x01000001},
+    {"backtab", 0x01000002},     {"backspace", 0x01000003},
+    {"return", 0x01000004},      {"enter", 0x01000005},
+    {"ins", 0x01000006},         {"del", 0x01000007},
+    {"pause", 0x01000008},       {"print", 0x01000009},
+    {"sysreq", 0x0100000a},      {"clear", 0x0100000b},
+    {"home", 0x01000010},        {"end", 0x01000011},
+    {"left", 0x01000012},        {"up", 0x01000013},
+    {"right", 0x01000014},       {"down", 0x01000015},
+    {"pgup", 0x01000016},        {"pgdown", 0x01000017},
+    {"capslock", 0x01000024},    {"numlock", 0x01000025},
+    {"scrolllock", 0x01000026},  {"menu", 0x01000055},
+    {"help", 0x01000058},        {"space", 0x20},
+    {"volume down", 0x01000070}, {"volume mute", 0x01000071},
+    {"volume up", 0x01000072},   {"media play", 0x01000080},
+    {"media stop", 0x01000081},  {"media previous", 0x01000082},
+    {"media next", 0x01000083},
+};
+
+// The largest file read.
+constexpr size_t kMaxFileBytes = 4u << 20;
+
+std::string lowercase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The Qt code of a key's portable name, without modifiers.
+std::optional<int64_t> qtKeyNamed(const std::string& name) {
+  if (name.size() == 1 && static_cast<unsigned char>(name[0]) >= 0x20 &&
+      static_cast<unsigned char>(name[0]) < 0x7f) {
+    return std::toupper(static_cast<unsigned char>(name[0]));
+  }
+  const std::string lower = lowercase(name);
+  if (lower.size() >= 2 && lower[0] == 'f' &&
+      lower.find_first_not_of("0123456789", 1) == std::string::npos && lower.size() <= 3) {
+    const int n = std::atoi(lower.c_str() + 1);
+    if (n >= 1 && n <= 35) return kQtF1 + n - 1;
+  }
+  for (const auto& [known, code] : kQtKeyNames) {
+    if (known == lower) return code;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<KdeShortcutKey> kdeShortcutKeyNamed(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  // The key is what follows the last "+", unless the key is "+" itself.
+  size_t split = text.rfind('+');
+  if (text == "+")
+    split = std::string::npos;
+  else if (text.size() >= 2 && text.ends_with("++"))
+    split = text.size() - 2;
+  const std::string key = split == std::string::npos ? text : text.substr(split + 1);
+  int64_t code = 0;
+  if (split != std::string::npos) {
+    std::istringstream modifiers(text.substr(0, split));
+    for (std::string name; std::getline(modifiers, name, '+');) {
+      const std::string lower = lowercase(name);
+      if (lower == "meta")
+        code |= kQtMeta;
+      else if (lower == "ctrl")
+        code |= kQtControl;
+      else if (lower == "alt")
+        code |= kQtAlt;
+      else if (lower == "shift")
+        code |= kQtShift;
+      else
+        return std::nullopt;
+    }
+  }
+  const std::optional<int64_t> qt = qtKeyNamed(key);
+  if (!qt) return std::nullopt;
+  return kdeShortcutKey(code | *qt);
+}
+
+std::vector<KdeShortcutKey> kdeShortcutKeysOfFile(const std::string& text) {
+  std::vector<KdeShortcutKey> keys;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    const size_t equals = line.find('=');
+    if (line.empty() || line[0] == '[' || line[0] == '#' || equals == std::string::npos) continue;
+    // The active keys: the value up to its first unescaped comma, its
+    // escapes undone, the alternatives apart at each tab.
+    std::vector<std::string> alternatives(1);
+    for (size_t i = equals + 1; i < line.size(); ++i) {
+      if (line[i] == ',') break;
+      if (line[i] == '\\' && i + 1 < line.size()) {
+        const char escaped = line[++i];
+        if (escaped == 't')
+          alternatives.emplace_back();
+        else
+          alternatives.back() += escaped;
+        continue;
+      }
+      alternatives.back() += line[i];
+    }
+    for (const std::string& alternative : alternatives) {
+      if (std::optional<KdeShortcutKey> key = kdeShortcutKeyNamed(alternative))
+        keys.push_back(*key);
+    }
+  }
+  return keys;
+}
 
 std::optional<KdeShortcutKey> kdeShortcutKey(int64_t qtKey) {
   if (qtKey <= 0 || (qtKey & (kQtKeypad | kQtGroupSwitch))) return std::nullopt;
@@ -132,8 +244,27 @@ std::optional<std::vector<KdeShortcutKey>> KdeGlobalShortcuts::read() {
   return keys;
 }
 
+std::optional<std::vector<KdeShortcutKey>> KdeGlobalShortcuts::readFile() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  std::string path;
+  if (config && *config == '/')
+    path = std::string(config) + "/kglobalshortcutsrc";
+  else if (home && *home)
+    path = std::string(home) + "/.config/kglobalshortcutsrc";
+  else
+    return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string text(kMaxFileBytes, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<size_t>(in.gcount()));
+  return kdeShortcutKeysOfFile(text);
+}
+
 std::optional<bool> KdeGlobalShortcuts::isTaken(int64_t keyCode, int64_t modifiers) {
-  const std::optional<std::vector<KdeShortcutKey>> keys = read();
+  std::optional<std::vector<KdeShortcutKey>> keys = read();
+  if (!keys) keys = readFile();
   if (!keys) return std::nullopt;
   const KdeShortcutKey wanted{keyCode, modifiers};
   return std::find(keys->begin(), keys->end(), wanted) != keys->end();

@@ -3,14 +3,16 @@
 // Wayland session): every component's shortcuts (`allComponents`, then each
 // component's `allShortcutInfos`, whose seventh field is the active keys),
 // asked again on every question, so that a shortcut changed in the
-// settings counts at once; one reading waits at most a second in all, and
-// one whose components did not all answer tells nothing. Keys are Qt's codes with Qt's modifier
-// flags; those without a key value here (keypad keys, keys Qt names beyond the table in
-// kde_global_shortcuts.cc) are left out.
+// settings counts at once. One reading waits at most a second in all; one
+// whose components did not all answer tells nothing, and the service's
+// file ($XDG_CONFIG_HOME/kglobalshortcutsrc) answers instead. Keys are Qt's
+// codes with Qt's modifier flags; those without a key value here (keypad
+// keys, keys beyond the table in kde_global_shortcuts.cc) are left out.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/seam/system_shortcuts.h"
@@ -31,12 +33,24 @@ struct KdeShortcutKey {
 // key without a key value here.
 std::optional<KdeShortcutKey> kdeShortcutKey(int64_t qtKey);
 
+// One key in Qt's portable text ("Meta+Ctrl+Esc", "Alt+F4", "Ctrl++"),
+// as kdeShortcutKey() gives it; absent when it names none here.
+std::optional<KdeShortcutKey> kdeShortcutKeyNamed(const std::string& text);
+
+// The active keys of the service's file, in KConfig's format: "[group]"
+// lines (components, or Plasma 6's "[services][NAME]"), then
+// "action=active,default,name" entries whose active keys lie apart by an
+// escaped tab ("\t"), "none" when unbound.
+std::vector<KdeShortcutKey> kdeShortcutKeysOfFile(const std::string& text);
+
 class KdeGlobalShortcuts : public SystemShortcuts {
  public:
   std::optional<bool> isTaken(int64_t keyCode, int64_t modifiers) override;
   // Every active key of every component; absent when the service or one
   // of its components does not answer in time.
   static std::optional<std::vector<KdeShortcutKey>> read();
+  // The same from the service's file; absent when it cannot be read.
+  static std::optional<std::vector<KdeShortcutKey>> readFile();
 };
 
 }  // namespace dravel::linux_platform

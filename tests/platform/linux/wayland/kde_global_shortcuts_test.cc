@@ -24,5 +24,22 @@ TEST(KdeShortcutKeys, QtCodesBecomeLowercaseKeyValuesAndTheHostsModifiers) {
   for (const auto& [qt, key] : rows) EXPECT_EQ(kdeShortcutKey(qt), key) << std::hex << qt;
 }
 
+TEST(KdeShortcutKeys, TheServicesFileNamesTheActiveKeysInQtsText) {
+  const std::string file =
+      "[kwin]\n_k_friendly_name=KWin\nKill Window=Meta+Ctrl+Esc,Meta+Ctrl+Esc,Kill Window\n"
+      "Expose=none,Ctrl+F9,Toggle\nZoom In=Meta++\\tMeta+=,Meta++,Zoom\n"
+      "[services][org.kde.spectacle.desktop]\nRegion=Meta+Shift+Print\\tMeta+Shift+S\n"
+      "Odd=Hyper+A\\tNum+Ctrl+1\\tAlt+Volume Up\\tF35\n";
+  const int64_t meta = kShortcutSuper;
+  EXPECT_EQ(kdeShortcutKeysOfFile(file),
+            (std::vector<KdeShortcutKey>{{GDK_KEY_Escape, meta | kShortcutControl},
+                                         {GDK_KEY_plus, meta},
+                                         {GDK_KEY_equal, meta},
+                                         {GDK_KEY_Print, meta | kShortcutShift},
+                                         {GDK_KEY_s, meta | kShortcutShift},
+                                         {GDK_KEY_AudioRaiseVolume, kShortcutAlt},
+                                         {GDK_KEY_F35, 0}}));
+}
+
 }  // namespace
 }  // namespace dravel::linux_platform
