@@ -14,14 +14,12 @@ InProcessMessenger::makePair() {
 void InProcessMessenger::sendOnChannel(const std::string& channel, Message message,
                                        FlutterBinaryReply reply) {
   auto peer = peer_.lock();
-  auto it = peer ? peer->handlers_.find(channel) : decltype(handlers_)::iterator{};
-  if (!peer || it == peer->handlers_.end()) {
+  FlutterBinaryMessageHandler handler = peer ? peer->handlers_.find(channel) : nullptr;
+  if (!handler) {
     ++unhandled_;
     if (reply) reply(Message());
     return;
   }
-  // Copy the handler: it may replace itself while running.
-  FlutterBinaryMessageHandler handler = it->second;
   std::vector<uint8_t> bytes = message.flatten();
   handler(bytes, [reply = std::move(reply)](Message answer) {
     if (!reply) return;
@@ -32,11 +30,7 @@ void InProcessMessenger::sendOnChannel(const std::string& channel, Message messa
 
 void InProcessMessenger::setMessageHandlerOnChannel(const std::string& channel,
                                                     FlutterBinaryMessageHandler handler) {
-  if (handler) {
-    handlers_[channel] = std::move(handler);
-  } else {
-    handlers_.erase(channel);
-  }
+  handlers_.set(channel, std::move(handler));
 }
 
 }  // namespace dravel

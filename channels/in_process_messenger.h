@@ -22,13 +22,13 @@ class InProcessMessenger : public FlutterBinaryMessenger {
   void setMessageHandlerOnChannel(const std::string& channel,
                                   FlutterBinaryMessageHandler handler) override;
 
-  bool hasHandler(const std::string& channel) const { return handlers_.count(channel) != 0; }
+  bool hasHandler(const std::string& channel) const { return handlers_.has(channel); }
   // Messages sent to a channel without a handler on the other end.
   size_t unhandledCount() const { return unhandled_; }
 
  private:
   std::weak_ptr<InProcessMessenger> peer_;
-  std::map<std::string, FlutterBinaryMessageHandler> handlers_;
+  MessageHandlers handlers_;
   size_t unhandled_ = 0;
 };
 

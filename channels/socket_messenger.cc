@@ -483,14 +483,12 @@ void SocketMessenger::handleFrame(const std::shared_ptr<Connection>& connection,
   }
 
   const uint64_t requestId = frame.requestId;
-  auto handler = handlers_.find(frame.channel);
-  if (handler == handlers_.end()) {
+  FlutterBinaryMessageHandler run = handlers_.find(frame.channel);
+  if (!run) {
     // Nobody handles the channel: an empty reply, as the embedding gives.
     if (requestId != 0) connection->send(frameMessage(FrameKind::kReply, requestId, "", Message()));
     return;
   }
-  // Copied: the handler may replace itself while it runs.
-  FlutterBinaryMessageHandler run = handler->second;
   ScopedRequester current(connection->requester);
   if (requestId == 0) {
     run(frame.payload, nullptr);
@@ -553,11 +551,7 @@ void SocketMessenger::setReplyCost(const std::string& channel, ReplyCost cost) {
 
 void SocketMessenger::setMessageHandlerOnChannel(const std::string& channel,
                                                  FlutterBinaryMessageHandler handler) {
-  if (handler) {
-    handlers_[channel] = std::move(handler);
-  } else {
-    handlers_.erase(channel);
-  }
+  handlers_.set(channel, std::move(handler));
 }
 
 }  // namespace dravel

@@ -128,7 +128,7 @@ class SocketMessenger : public FlutterBinaryMessenger {
   uint64_t nextConnectionId_ = 1;
   uint64_t nextRequestId_ = 1;
   std::map<uint64_t, std::shared_ptr<Connection>> connections_;
-  std::map<std::string, FlutterBinaryMessageHandler> handlers_;
+  MessageHandlers handlers_;
   ReplyCosts replyCosts_;
   // Connections reach back here; cleared when the messenger goes.
   std::shared_ptr<SocketMessenger*> self_;
