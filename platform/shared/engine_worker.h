@@ -70,4 +70,20 @@ void answerEvenWithoutMemory(Body&& body, NoMemory&& noMemory) {
   }
 }
 
+// The error of an engine task that ran out of memory.
+inline constexpr char kOutOfMemory[] = "Out of memory.";
+
+// Runs an engine task that answers `handler` with what `make` returns and no
+// error; when memory runs out first, with nothing and kOutOfMemory.
+template <typename Handler, typename Make>
+void answerMadeEvenWithoutMemory(Handler& handler, Make&& make) {
+  answerEvenWithoutMemory(
+      [&](bool& answered) {
+        auto made = make();
+        answered = true;
+        handler(std::move(made), std::nullopt);
+      },
+      [&] { handler({}, std::string(kOutOfMemory)); });
+}
+
 }  // namespace dravel

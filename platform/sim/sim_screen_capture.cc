@@ -55,7 +55,6 @@ void SimScreenCapture::clearRequests() {
 namespace {
 
 // Short enough to need no allocation of its own.
-constexpr char kNoMemory[] = "Out of memory.";
 
 }  // namespace
 
@@ -100,7 +99,7 @@ void SimScreenCapture::getShareableContent(bool excludeDesktopWindows, bool onSc
           }
           answer(std::move(content), std::nullopt);
         },
-        [&] { handler(std::nullopt, std::string(kNoMemory)); });
+        [&] { handler(std::nullopt, std::string(kOutOfMemory)); });
   });
 }
 
@@ -169,7 +168,7 @@ void SimScreenCapture::captureImage(const ContentFilter& filter,
           }
           answer(std::move(image), b.screenshotWarning);
         },
-        [&] { handler(nullptr, std::string(kNoMemory)); });
+        [&] { handler(nullptr, std::string(kOutOfMemory)); });
   });
 }
 

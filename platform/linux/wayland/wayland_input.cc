@@ -1,7 +1,5 @@
 #include "platform/linux/wayland/wayland_input.h"
 
-#include <ctime>
-
 #include "channels/log.h"
 #include "platform/linux/wayland/wayland_screens.h"
 
@@ -54,20 +52,6 @@ uint64_t WaylandInput::pressedMouseButtons() {
   if (!sources_.pointerOverHost) return 0;
   std::optional<PointerOverHost> over = sources_.pointerOverHost();
   return over ? over->buttons : 0;
-}
-
-double WaylandInput::systemUptime() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-std::optional<MouseEvent> WaylandInput::mouseEvent(int type, Point location, uint64_t modifierFlags,
-                                                   double timestamp, int64_t windowNumber,
-                                                   int64_t eventNumber, int64_t clickCount,
-                                                   double pressure) {
-  return MouseEvent{type,        location,   modifierFlags, timestamp, windowNumber,
-                    eventNumber, clickCount, pressure,      nullptr};
 }
 
 void WaylandInput::setCursorHiddenUntilMouseMoves(bool hidden) {

@@ -15,14 +15,14 @@
 #include <functional>
 #include <optional>
 
-#include "platform/seam/input.h"
+#include "platform/linux/session/linux_input.h"
 #include "platform/seam/geometry.h"
 
 namespace dravel::linux_platform {
 
 class WaylandScreens;
 
-class WaylandInput : public Input {
+class WaylandInput : public LinuxInput {
  public:
   struct PointerOverHost {
     // Global bottom-left points.
@@ -42,12 +42,6 @@ class WaylandInput : public Input {
 
   Point mouseLocation() override;
   uint64_t pressedMouseButtons() override;
-  // CLOCK_MONOTONIC, in seconds.
-  double systemUptime() override;
-  // Always made; it carries no native event.
-  std::optional<MouseEvent> mouseEvent(int type, Point location, uint64_t modifierFlags,
-                                       double timestamp, int64_t windowNumber, int64_t eventNumber,
-                                       int64_t clickCount, double pressure) override;
   // Logged once: Wayland lets no client hide the pointer over other surfaces.
   void setCursorHiddenUntilMouseMoves(bool hidden) override;
 

@@ -3,12 +3,11 @@
 #include "channels/log.h"
 #include "channels/main_queue.h"
 #include "channels/stop_request.h"
+#include "platform/shared/capture_answer.h"
 
 namespace dravel::linux_platform {
 namespace {
 
-constexpr char kCancelled[] = "The capture was cancelled.";
-constexpr char kNoMemory[] = "Out of memory.";
 constexpr char kDisplayGone[] = "The display is no longer available.";
 
 }  // namespace
@@ -42,7 +41,7 @@ void WaylandScreenCapture::findRoutes() {
     try {
       route = offer.make ? offer.make(&why) : nullptr;
     } catch (const std::bad_alloc&) {
-      why = kNoMemory;
+      why = kOutOfMemory;
     }
     if (route) {
       found.push_back(std::move(route));
@@ -127,18 +126,15 @@ void WaylandScreenCapture::getShareableContent(bool, bool, ContentHandler handle
   std::vector<uint32_t> windows = hostWindows_ ? hostWindows_() : std::vector<uint32_t>{};
   post([layout = std::move(layout), windows = std::move(windows),
         handler = std::move(handler)]() mutable {
-    answerEvenWithoutMemory(
-        [&](bool& answered) {
-          ShareableContent content;
-          for (const RouteMonitor& monitor : layout) {
-            auto target = std::make_shared<const Target>(Target{monitor, layout});
-            content.displays.push_back({monitor.displayID, std::move(target)});
-          }
-          for (uint32_t id : windows) content.windows.push_back({id});
-          answered = true;
-          handler(std::move(content), std::nullopt);
-        },
-        [&] { handler(std::nullopt, std::string(kNoMemory)); });
+    answerMadeEvenWithoutMemory(handler, [&] {
+      ShareableContent content;
+      for (const RouteMonitor& monitor : layout) {
+        auto target = std::make_shared<const Target>(Target{monitor, layout});
+        content.displays.push_back({monitor.displayID, std::move(target)});
+      }
+      for (uint32_t id : windows) content.windows.push_back({id});
+      return content;
+    });
   });
 }
 
@@ -163,36 +159,18 @@ void WaylandScreenCapture::captureImage(const ContentFilter& filter,
     return;
   }
   post([this, target = std::move(target), configuration, handler = std::move(handler)] {
-    answerEvenWithoutMemory(
-        [&](bool& answered) {
-          auto answer = [&](CapturedImagePtr image, std::optional<std::string> error) {
-            answered = true;
-            handler(std::move(image), std::move(error));
-          };
-          auto cancelled = [&] {
-            return stopping_.load() || processStopRequested() ||
-                   (configuration.cancelled && configuration.cancelled());
-          };
-          if (cancelled()) {
-            answer(nullptr, std::string(kCancelled));
-            return;
-          }
-          if (!target) {
-            answer(nullptr, std::string(kDisplayGone));
-            return;
-          }
-          std::string error;
-          CapturedImagePtr image = captureThroughRoutes(
-              target->monitor, target->layout, configuration.showsCursor, cancelled, &error);
-          if (cancelled()) {
-            answer(nullptr, std::string(kCancelled));
-          } else if (image) {
-            answer(std::move(image), std::nullopt);
-          } else {
-            answer(nullptr, error);
-          }
-        },
-        [&] { handler(nullptr, std::string(kNoMemory)); });
+    const std::function<bool()> cancelled = [&] {
+      return stopping_.load() || processStopRequested() ||
+             (configuration.cancelled && configuration.cancelled());
+    };
+    answerCapture(handler, cancelled, [&](std::string* error) -> CapturedImagePtr {
+      if (!target) {
+        *error = kDisplayGone;
+        return nullptr;
+      }
+      return captureThroughRoutes(target->monitor, target->layout, configuration.showsCursor,
+                                  cancelled, error);
+    });
   });
 }
 
@@ -258,7 +236,7 @@ void WaylandScreenCapture::snapshotBeforeOverlay(int64_t window, uint32_t displa
           },
           &why);
     } catch (const std::bad_alloc&) {
-      why = kNoMemory;
+      why = kOutOfMemory;
     }
     if (!image && generation == snapshotGeneration_) {
       // Without it, captures show the overlay rather than stale pixels.

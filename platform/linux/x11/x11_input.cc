@@ -4,11 +4,9 @@
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/Xfixes.h>
 
-#include <ctime>
-
 #include "channels/log.h"
-#include "platform/linux/x11/x11_screens.h"
 #include "platform/linux/x11/x11_connection.h"
+#include "platform/linux/x11/x11_screens.h"
 
 namespace dravel::linux_platform {
 
@@ -73,20 +71,6 @@ uint64_t X11Input::pressedMouseButtons() {
   if (mask & Button3Mask) buttons |= kRightButtonBit;
   if (mask & Button2Mask) buttons |= kMiddleButtonBit;
   return buttons;
-}
-
-double X11Input::systemUptime() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-std::optional<MouseEvent> X11Input::mouseEvent(int type, Point location, uint64_t modifierFlags,
-                                                 double timestamp, int64_t windowNumber,
-                                                 int64_t eventNumber, int64_t clickCount,
-                                                 double pressure) {
-  return MouseEvent{type,        location,   modifierFlags, timestamp, windowNumber,
-                    eventNumber, clickCount, pressure,      nullptr};
 }
 
 bool X11Input::canHide() {

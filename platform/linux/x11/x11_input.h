@@ -10,14 +10,14 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/seam/input.h"
+#include "platform/linux/session/linux_input.h"
 
 namespace dravel::linux_platform {
 
 class X11Screens;
 class XConnection;
 
-class X11Input : public Input {
+class X11Input : public LinuxInput {
  public:
   // `connection`: the main-thread connection, attached to the main context
   // (the raw motion that shows the pointer again arrives through it).
@@ -29,12 +29,6 @@ class X11Input : public Input {
 
   Point mouseLocation() override;
   uint64_t pressedMouseButtons() override;
-  // CLOCK_MONOTONIC, in seconds.
-  double systemUptime() override;
-  // Always made; it carries no native event.
-  std::optional<MouseEvent> mouseEvent(int type, Point location, uint64_t modifierFlags,
-                                       double timestamp, int64_t windowNumber, int64_t eventNumber,
-                                       int64_t clickCount, double pressure) override;
   void setCursorHiddenUntilMouseMoves(bool hidden) override;
 
   // Whether this object has the pointer hidden now.

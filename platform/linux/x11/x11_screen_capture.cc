@@ -13,14 +13,13 @@
 #include "platform/linux/x11/x11_properties.h"
 #include "platform/linux/x11/x11_screens.h"
 #include "platform/seam/window_list.h"
+#include "platform/shared/capture_answer.h"
 
 namespace dravel::linux_platform {
 namespace {
 
-constexpr char kCancelled[] = "The capture was cancelled.";
 constexpr char kDisplayGone[] = "The display is no longer available.";
 // Short enough to need no allocation of its own.
-constexpr char kNoMemory[] = "Out of memory.";
 constexpr char kNoConnection[] = "The screenshot service has no connection to the X server.";
 
 PixelRect rectOf(const MonitorPixels& m) {
@@ -69,7 +68,7 @@ PixelRect rootRectFromTopLeftBounds(const DesktopLayout& layout, const Rect& bou
 }
 
 X11ScreenCapture::X11ScreenCapture(std::string displayName, XConnection& mainConnection,
-                                       std::function<DesktopLayout()> layoutSource)
+                                   std::function<DesktopLayout()> layoutSource)
     : displayName_(std::move(displayName)),
       main_(mainConnection),
       layoutSource_(std::move(layoutSource)) {
@@ -145,8 +144,8 @@ std::shared_ptr<const X11ScreenCapture::Snapshot> X11ScreenCapture::snapshotExcl
 }
 
 CapturedImagePtr X11ScreenCapture::readArea(XImageReader& reader, const PixelRect& area,
-                                              const std::vector<uint32_t>& excluded, bool cursor,
-                                              std::string* why) {
+                                            const std::vector<uint32_t>& excluded, bool cursor,
+                                            std::string* why) {
   if (std::shared_ptr<const Snapshot> snapshot = snapshotExcluding(excluded)) {
     // What was on screen just before the overlay appeared. The cursor is
     // left out: it moves on while the overlay is up.
@@ -161,43 +160,37 @@ CapturedImagePtr X11ScreenCapture::readArea(XImageReader& reader, const PixelRec
   return image;
 }
 
-void X11ScreenCapture::getShareableContent(bool, bool onScreenWindowsOnly,
-                                             ContentHandler handler) {
+void X11ScreenCapture::getShareableContent(bool, bool onScreenWindowsOnly, ContentHandler handler) {
   if (!workerConnection_) {
     handler(std::nullopt, std::string(kNoConnection));
     return;
   }
   post([this, onScreenWindowsOnly, handler = std::move(handler)] {
-    answerEvenWithoutMemory(
-        [&](bool& answered) {
-          ShareableContent content;
-          for (MonitorPixels& m : readMonitors(*workerConnection_)) {
-            const uint32_t id = m.displayID;
-            content.displays.push_back({id, std::make_shared<const MonitorPixels>(std::move(m))});
-          }
-          for (uint32_t id : clientWindows(*workerConnection_, onScreenWindowsOnly)) {
-            content.windows.push_back({id});
-          }
-          {
-            std::lock_guard<std::mutex> lock(snapshotMutex_);
-            if (snapshot_) {
-              const uint32_t overlay = snapshot_->window;
-              if (std::none_of(content.windows.begin(), content.windows.end(),
-                               [&](const ShareableWindow& w) { return w.windowID == overlay; })) {
-                content.windows.push_back({overlay});
-              }
-            }
-          }
-          answered = true;
-          handler(std::move(content), std::nullopt);
-        },
-        [&] { handler(std::nullopt, std::string(kNoMemory)); });
+    answerMadeEvenWithoutMemory(handler, [&] {
+      ShareableContent content;
+      for (MonitorPixels& m : readMonitors(*workerConnection_)) {
+        const uint32_t id = m.displayID;
+        content.displays.push_back({id, std::make_shared<const MonitorPixels>(std::move(m))});
+      }
+      for (uint32_t id : clientWindows(*workerConnection_, onScreenWindowsOnly)) {
+        content.windows.push_back({id});
+      }
+      std::lock_guard<std::mutex> lock(snapshotMutex_);
+      if (snapshot_) {
+        const uint32_t overlay = snapshot_->window;
+        if (std::none_of(content.windows.begin(), content.windows.end(),
+                         [&](const ShareableWindow& w) { return w.windowID == overlay; })) {
+          content.windows.push_back({overlay});
+        }
+      }
+      return content;
+    });
   });
 }
 
 void X11ScreenCapture::captureImage(const ContentFilter& filter,
-                                      const StreamConfiguration& configuration,
-                                      ImageHandler handler) {
+                                    const StreamConfiguration& configuration,
+                                    ImageHandler handler) {
   if (!workerConnection_) {
     handler(nullptr, std::string(kNoConnection));
     return;
@@ -206,51 +199,32 @@ void X11ScreenCapture::captureImage(const ContentFilter& filter,
   for (const ShareableWindow& w : filter.excludedWindows) excluded.push_back(w.windowID);
   post([this, displayID = filter.display.displayID, excluded = std::move(excluded), configuration,
         handler = std::move(handler)] {
-    answerEvenWithoutMemory(
-        [&](bool& answered) {
-          auto answer = [&](CapturedImagePtr image, std::optional<std::string> error) {
-            answered = true;
-            handler(std::move(image), std::move(error));
-          };
-          // Stops when the engine goes or when whoever asked no longer wants it.
-          auto cancelled = [&] {
-            return stopping() || processStopRequested() ||
-                   (configuration.cancelled && configuration.cancelled());
-          };
-          if (cancelled()) {
-            answer(nullptr, std::string(kCancelled));
-            return;
-          }
-          if (!workerReader_) {
-            answer(nullptr, std::string(kNoMemory));
-            return;
-          }
-          // The monitor as it is now, not as it was when the content was listed.
-          const MonitorPixels* monitor = nullptr;
-          const std::vector<MonitorPixels> monitors = readMonitors(*workerConnection_);
-          for (const MonitorPixels& m : monitors) {
-            if (m.displayID == displayID) monitor = &m;
-          }
-          if (!monitor) {
-            answer(nullptr, std::string(kDisplayGone));
-            return;
-          }
-          const PixelRect area = intersect(rectOf(*monitor), workerReader_->rootArea());
-          std::string why;
-          CapturedImagePtr image =
-              readArea(*workerReader_, area, excluded, configuration.showsCursor, &why);
-          if (cancelled()) {
-            image.reset();
-            answer(nullptr, std::string(kCancelled));
-            return;
-          }
-          if (!image) {
-            answer(nullptr, why.empty() ? std::string(kDisplayGone) : why);
-            return;
-          }
-          answer(std::move(image), std::nullopt);
-        },
-        [&] { handler(nullptr, std::string(kNoMemory)); });
+    // Stops when the engine goes or when whoever asked no longer wants it.
+    const std::function<bool()> cancelled = [&] {
+      return stopping() || processStopRequested() ||
+             (configuration.cancelled && configuration.cancelled());
+    };
+    answerCapture(handler, cancelled, [&](std::string* error) -> CapturedImagePtr {
+      if (!workerReader_) {
+        *error = kOutOfMemory;
+        return nullptr;
+      }
+      // The monitor as it is now, not as it was when the content was listed.
+      const MonitorPixels* monitor = nullptr;
+      const std::vector<MonitorPixels> monitors = readMonitors(*workerConnection_);
+      for (const MonitorPixels& m : monitors) {
+        if (m.displayID == displayID) monitor = &m;
+      }
+      if (!monitor) {
+        *error = kDisplayGone;
+        return nullptr;
+      }
+      const PixelRect area = intersect(rectOf(*monitor), workerReader_->rootArea());
+      CapturedImagePtr image =
+          readArea(*workerReader_, area, excluded, configuration.showsCursor, error);
+      if (!image && error->empty()) *error = kDisplayGone;
+      return image;
+    });
   });
 }
 
@@ -264,7 +238,7 @@ CapturedImagePtr X11ScreenCapture::displayCreateImage(uint32_t displayID) {
 }
 
 CapturedImagePtr X11ScreenCapture::windowListCreateImage(const Rect& bounds, uint32_t listOption,
-                                                           uint32_t windowID, uint32_t) {
+                                                         uint32_t windowID, uint32_t) {
   const DesktopLayout layout = layoutSource_ ? layoutSource_() : DesktopLayout();
   XImageReader& reader = mainReader();
   const PixelRect area = intersect(rootRectFromTopLeftBounds(layout, bounds), reader.rootArea());
