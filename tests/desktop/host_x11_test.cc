@@ -260,6 +260,31 @@ TEST_F(HostX11, ACopyStartedEndsOneInstalledElsewhere) {
   })) << readFile(fresh + ".log");
 }
 
+TEST_F(HostX11, ACopyOnAnotherDisplayOfTheSameBusLeavesThisOneRunning) {
+  start();
+  ASSERT_TRUE(logHas("[host] serving")) << hostLog();
+  const std::string served = dir_ + "/second-xvfb.out";
+  StoppedAtExit server{
+      spawn({"Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"}, served,
+            dir_ + "/second-xvfb.err")};
+  ASSERT_TRUE(waitUntil([&] { return readFile(served).find('\n') != std::string::npos; }))
+      << "Xvfb did not start: " << readFile(dir_ + "/second-xvfb.err");
+  const std::string second = dir_ + "/second";
+  StoppedAtExit secondHost{spawn({hostBinary_, "--platform", "x11", "--socket", second + ".sock"},
+                                 second + ".out", second + ".log",
+                                 {"DISPLAY=:" + std::to_string(std::stoi(readFile(served)))})};
+  // Both serve: each display keeps its own host.
+  EXPECT_TRUE(waitUntil([&] {
+    std::string error;
+    return SocketClient::connect(second + ".sock", &error) != nullptr;
+  })) << readFile(second + ".log");
+  // A copy ending another does so as soon as it serves.
+  const int ended = waitFor(pid_, 2);
+  if (ended >= 0) pid_ = -1;
+  EXPECT_EQ(ended, -1) << hostLog() << readFile(second + ".log");
+  EXPECT_TRUE(succeeded(call("dravel/capture", "screenUnderCursor"))) << hostLog();
+}
+
 // Captures are the screen pixel for pixel, on either monitor, and while the
 // overlay is up, the screen from before it.
 TEST_F(HostX11, TheOverlayCoversItsScreenIsLeftOutOfCapturesAndLeavesNothingGrabbed) {

@@ -156,7 +156,11 @@ std::vector<RunningApplication> LinuxRunningApplications::runningApplications() 
     const bool listed = owner && std::any_of(out.begin(), out.end(), [&](const auto& app) {
                           return app.processIdentifier == *owner;
                         });
-    if (owner && *owner > 0 && *owner != ::getpid() && !listed) {
+    // The name is one per session bus, which may serve several displays of
+    // the user: its holder counts only when it serves this one.
+    const bool sameSession =
+        owner && (!ownSession || sessionOf(std::to_string(*owner)) == ownSession);
+    if (owner && *owner > 0 && *owner != ::getpid() && !listed && sameSession) {
       bool named = true;
       if (handles_ && !handles_->holds(*owner)) {
         // Held, then asked again, so that the handle names the holder.
