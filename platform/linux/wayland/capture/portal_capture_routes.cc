@@ -87,7 +87,10 @@ class ScreenCastPortalRoute : public CaptureRoute {
     if (!session_.empty() && !anyStreamFailed()) return true;
     std::string error;
     bool unusable = false;
-    return openSession(false, cancelled, &error, &unusable);
+    if (!openSession(false, cancelled, &error, &unusable)) return false;
+    // Granted now, whether or not the portal gave a token to keep.
+    capturedThisSession_ = true;
+    return true;
   }
 
   RouteResult capture(const RouteMonitor& monitor, const RouteLayout& layout, bool cursor,
@@ -157,7 +160,8 @@ class ScreenCastPortalRoute : public CaptureRoute {
       tokens_.clear();
     }
     std::string text = answer.error;
-    if (!text.empty()) text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    if (!text.empty())
+      text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
     *error = text + ".";
   }
 
@@ -203,14 +207,25 @@ class ScreenCastPortalRoute : public CaptureRoute {
 
     std::optional<std::string> token = version_ >= 4 ? tokens_.load() : std::nullopt;
     DesktopPortal::Answer selected = selectSources(cursorEmbedded, token, cancelled);
-    if (!selected.granted() && token && selected.outcome == DesktopPortal::Answer::Outcome::kFailed) {
+    if (!selected.granted() && token &&
+        selected.outcome == DesktopPortal::Answer::Outcome::kFailed) {
       // A token the portal will not take: ask afresh.
       tokens_.clear();
       haveToken_ = false;
       selected = selectSources(cursorEmbedded, std::nullopt, cancelled);
     }
+    // A cast the stored grant did not start (abandoned, refused or failed):
+    // no grant is held until one succeeds again. The token stays for the
+    // next try unless the portal turned it down.
+    const bool offeredToken = token.has_value();
+    auto lapse = [&] {
+      if (!offeredToken) return;
+      capturedThisSession_ = false;
+      haveToken_ = false;
+    };
     if (!selected.granted()) {
       noteFailure(selected, error);
+      lapse();
       closeSession();
       return false;
     }
@@ -226,6 +241,7 @@ class ScreenCastPortalRoute : public CaptureRoute {
         cancelled);
     if (!started.granted()) {
       noteFailure(started, error);
+      lapse();
       closeSession();
       return false;
     }
@@ -239,8 +255,9 @@ class ScreenCastPortalRoute : public CaptureRoute {
         NSLog("[capture] the screen cast's grant is not kept for later launches: %s", why.c_str());
       }
     }
-    GVariantPtr list(results ? g_variant_lookup_value(results, "streams", G_VARIANT_TYPE("a(ua{sv})"))
-                             : nullptr);
+    GVariantPtr list(results
+                         ? g_variant_lookup_value(results, "streams", G_VARIANT_TYPE("a(ua{sv})"))
+                         : nullptr);
     if (list) {
       GVariantIter iter;
       g_variant_iter_init(&iter, list.get());
@@ -270,8 +287,8 @@ class ScreenCastPortalRoute : public CaptureRoute {
       std::string failure;
       const int fd = openPipeWireRemote(&failure);
       if (fd < 0) {
-        *error = "The desktop portal gave no PipeWire connection for the screen cast: " +
-                 failure + ".";
+        *error =
+            "The desktop portal gave no PipeWire connection for the screen cast: " + failure + ".";
         closeSession();
         return false;
       }
@@ -293,9 +310,9 @@ class ScreenCastPortalRoute : public CaptureRoute {
     GUnixFDList* fds = nullptr;
     GVariantBuilder none;
     g_variant_builder_init(&none, G_VARIANT_TYPE_VARDICT);
-    GVariantPtr remote = portal_->call(kScreenCast, "OpenPipeWireRemote",
-                                       g_variant_new("(oa{sv})", session_.c_str(), &none), "(h)",
-                                       &fds, why);
+    GVariantPtr remote =
+        portal_->call(kScreenCast, "OpenPipeWireRemote",
+                      g_variant_new("(oa{sv})", session_.c_str(), &none), "(h)", &fds, why);
     int32_t slot = -1;
     if (remote) g_variant_get(remote.get(), "(h)", &slot);
     int fd = -1;
@@ -523,7 +540,8 @@ CapturedImagePtr monitorFromLayoutImage(const DecodedImage& image, const RouteMo
     for (int64_t x = 0; x < width; ++x) {
       uint32_t sum[4] = {0, 0, 0, 0};
       for (int dy = 0; dy < step; ++dy) {
-        const uint8_t* p = image.rgba.data() + (y0 + y * step + dy) * sourceRow + (x0 + x * step) * 4;
+        const uint8_t* p =
+            image.rgba.data() + (y0 + y * step + dy) * sourceRow + (x0 + x * step) * 4;
         for (int dx = 0; dx < step; ++dx, p += 4) {
           for (int c = 0; c < 4; ++c) sum[c] += p[c];
         }
