@@ -265,7 +265,7 @@ TEST_F(WindowOnDesktopAtScaleTwo, PointsAreTwoPixels) {
   ASSERT_EQ(scaleFromEnvironment(), 2);
   window = std::make_unique<LinuxWindow>(
       [this] { return DesktopLayout(readMonitors(*connection_), scaleFromEnvironment()); },
-      LinuxWindowHooks{});
+      LinuxWindowHooks{}, std::make_unique<X11WindowSystem>());
   xid = window->windowNumber();
   ASSERT_EQ(gtk_widget_get_scale_factor(window->widget()), 2);
   std::vector<MouseEvent> events;

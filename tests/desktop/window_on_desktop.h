@@ -16,11 +16,12 @@
 #include <memory>
 #include <string>
 
-#include "platform/linux/session/screen_layout.h"
-#include "platform/linux/x11/x11_screens.h"
 #include "platform/linux/session/linux_application.h"
-#include "platform/linux/window/linux_window.h"
+#include "platform/linux/session/linux_window.h"
+#include "platform/linux/session/screen_layout.h"
 #include "platform/linux/x11/x11_connection.h"
+#include "platform/linux/x11/x11_screens.h"
+#include "platform/linux/x11/x11_window_system.h"
 #include "tests/support/x_desktop.h"
 
 namespace dravel {
@@ -73,7 +74,8 @@ class WindowOnDesktop : public ::testing::Test {
 
   void makeWindow(LinuxWindowHooks hooks = {}) {
     window = std::make_unique<LinuxWindow>(
-        [this] { return DesktopLayout(readMonitors(*connection_), 1); }, std::move(hooks));
+        [this] { return DesktopLayout(readMonitors(*connection_), 1); }, std::move(hooks),
+        std::make_unique<X11WindowSystem>());
     xid = window->windowNumber();
   }
   bool waitForMapState(const std::string& state) {

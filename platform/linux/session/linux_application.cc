@@ -1,6 +1,6 @@
 #include "platform/linux/session/linux_application.h"
 
-#include "platform/linux/window/linux_window.h"
+#include "platform/linux/session/linux_window.h"
 
 namespace dravel::linux_platform {
 

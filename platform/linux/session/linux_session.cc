@@ -6,8 +6,9 @@ namespace dravel::linux_platform {
 
 class LinuxSession::MainWindow : public LinuxWindow {
  public:
-  MainWindow(LinuxSession& session, std::function<DesktopLayout()> layout, LinuxWindowHooks hooks)
-      : LinuxWindow(std::move(layout), std::move(hooks)), session_(session) {
+  MainWindow(LinuxSession& session, std::function<DesktopLayout()> layout, LinuxWindowHooks hooks,
+             std::unique_ptr<WindowSystem> system)
+      : LinuxWindow(std::move(layout), std::move(hooks), std::move(system)), session_(session) {
     session_.mainWindow_ = this;
     // A cursor is set per surface, drawn per scale.
     setSurfaceObserver([this] {
@@ -86,8 +87,10 @@ void LinuxSession::startSessionServices(std::function<std::optional<int>()> fron
 }
 
 std::unique_ptr<NativeWindow> LinuxSession::makeMainWindow(std::function<DesktopLayout()> layout,
-                                                           LinuxWindowHooks hooks) {
-  return std::make_unique<MainWindow>(*this, std::move(layout), std::move(hooks));
+                                                           LinuxWindowHooks hooks,
+                                                           std::unique_ptr<WindowSystem> system) {
+  return std::make_unique<MainWindow>(*this, std::move(layout), std::move(hooks),
+                                      std::move(system));
 }
 
 }  // namespace dravel::linux_platform

@@ -26,10 +26,10 @@
 #include "platform/linux/session/linux_update_framework.h"
 #include "platform/linux/session/linux_user_defaults.h"
 #include "platform/linux/session/linux_user_notifications.h"
-#include "platform/linux/window/linux_window.h"
+#include "platform/linux/session/linux_window.h"
 #include "platform/linux/session/linux_workspace.h"
-#include "platform/shared/notification_center.h"
 #include "platform/seam/platform.h"
+#include "platform/shared/notification_center.h"
 
 namespace dravel::linux_platform {
 
@@ -74,7 +74,8 @@ class LinuxSession : public Platform {
   // The main window, made as the application's interface file lays it out,
   // which the session forgets when the host lets it go.
   std::unique_ptr<NativeWindow> makeMainWindow(std::function<DesktopLayout()> layout,
-                                               LinuxWindowHooks hooks);
+                                               LinuxWindowHooks hooks,
+                                               std::unique_ptr<WindowSystem> system);
 
  private:
   class MainWindow;

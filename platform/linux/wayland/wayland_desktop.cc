@@ -15,9 +15,10 @@
 #include "channels/main_queue.h"
 #include "platform/linux/wayland/capture/kwin_screenshot_route.h"
 #include "platform/linux/wayland/capture/portal_capture_routes.h"
+#include "platform/linux/wayland/capture/wlr_screencopy_route.h"
 #include "platform/linux/wayland/sway_ipc.h"
 #include "platform/linux/wayland/wayland_data_control.h"
-#include "platform/linux/wayland/capture/wlr_screencopy_route.h"
+#include "platform/linux/wayland/wayland_window_system.h"
 
 namespace dravel::linux_platform {
 namespace {
@@ -218,7 +219,7 @@ const WaylandMonitor* WaylandDesktop::monitorUnder(const DesktopLayout::PixelRec
 
 std::unique_ptr<NativeWindow> WaylandDesktop::createMainWindow() {
   WaylandDesktop* self = this;
-  LinuxWindowHooks hooks;
+  WaylandWindowHooks hooks;
   hooks.layerShell = capabilities_.layerShell;
   hooks.monitorIndex = [self](const DesktopLayout::PixelRect& area) {
     int index = -1;
@@ -253,10 +254,12 @@ std::unique_ptr<NativeWindow> WaylandDesktop::createMainWindow() {
       fire();
     });
   };
-  hooks.overlayHidden = [self](int64_t window) {
+  LinuxWindowHooks windowHooks;
+  windowHooks.overlayHidden = [self](int64_t window) {
     if (self->screenCapture_) self->screenCapture_->overlayHidden(window);
   };
-  return makeMainWindow([self] { return self->screens_->layout(); }, std::move(hooks));
+  return makeMainWindow([self] { return self->screens_->layout(); }, std::move(windowHooks),
+                        std::make_unique<WaylandWindowSystem>(std::move(hooks)));
 }
 
 }  // namespace dravel::linux_platform

@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include "channels/log.h"
+#include "platform/linux/x11/x11_window_system.h"
 
 namespace dravel::linux_platform {
 
@@ -21,8 +22,8 @@ int toolkitScale() {
 
 }  // namespace
 
-std::unique_ptr<X11Desktop> X11Desktop::create(
-    std::shared_ptr<FlutterBinaryMessenger> messenger, std::string* why) {
+std::unique_ptr<X11Desktop> X11Desktop::create(std::shared_ptr<FlutterBinaryMessenger> messenger,
+                                               std::string* why) {
   // Before any other Xlib call: the capture engine's worker has its own
   // connection on another thread.
   XInitThreads();
@@ -89,7 +90,8 @@ std::unique_ptr<NativeWindow> X11Desktop::createMainWindow() {
   hooks.overlaySnapshot = [self]() -> std::shared_ptr<const CapturedImage> {
     return self->screenCapture_ ? self->screenCapture_->overlaySnapshot() : nullptr;
   };
-  return makeMainWindow([self] { return self->screens_->layout(); }, std::move(hooks));
+  return makeMainWindow([self] { return self->screens_->layout(); }, std::move(hooks),
+                        std::make_unique<X11WindowSystem>());
 }
 
 }  // namespace dravel::linux_platform

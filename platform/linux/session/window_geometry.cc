@@ -1,10 +1,10 @@
-// The arithmetic between a window's frame and its content, and the toolkit's
-// event fields as the seam's, free of any window.
+#include "platform/linux/session/window_geometry.h"
+
 #include <gdk/gdk.h>
 
 #include <algorithm>
 
-#include "platform/linux/window/linux_window.h"
+#include "platform/seam/input.h"
 
 namespace dravel::linux_platform {
 

@@ -1,7 +1,10 @@
 // The main window on an X11 or Wayland desktop: a GTK 3 top-level window,
-// which also serves as the full-screen capture overlay. What follows is X11;
-// on Wayland (see "Wayland" at the end) the same object keeps the same
-// state, and only the mapping differs.
+// which also serves as the full-screen capture overlay. This is the window
+// both display systems share: its settings, its states, drawing and events.
+// How it maps, takes focus, becomes the overlay and learns where it is, is
+// the display system's part (window_system.h). What follows is X11; on
+// Wayland (see "Wayland" at the end) the same object keeps the same state,
+// and only the mapping differs.
 //
 // Coordinates. The seam speaks global bottom-left points; X speaks root-window
 // pixels. The layout source gives the monitors and the scale that relate the
@@ -72,16 +75,15 @@
 #include <optional>
 
 #include "platform/linux/session/screen_layout.h"
+#include "platform/linux/session/window_geometry.h"
+#include "platform/linux/session/window_system.h"
 #include "platform/seam/captured_image.h"
 #include "platform/seam/native_window.h"
 
 typedef struct _GtkWidget GtkWidget;
-typedef struct _XDisplay Display;
 typedef union _GdkEvent GdkEvent;
 
 namespace dravel::linux_platform {
-
-class WaylandOverlay;
 
 // What the desktop attaches to the window; each may be empty. Windows are
 // named by their window number.
@@ -93,55 +95,34 @@ struct LinuxWindowHooks {
   // Runs after the overlay has been unmapped (hidden, or left overlay mode
   // while shown).
   std::function<void(int64_t window)> overlayHidden;
-  // Wayland: runs when the overlay is to show over `area` (the frame's
-  // pixels); the overlay shows when `ready` runs, on the main thread, unless
-  // it was hidden again meanwhile. Without it the overlay shows at once.
-  std::function<void(int64_t window, const DesktopLayout::PixelRect& area,
-                     std::function<void()> ready)>
-      prepareOverlay;
-  // Wayland: the toolkit's monitor (its index) that the overlay over `area`
-  // covers; -1 when none is under it, and the overlay is ordered out. Without
-  // it the compositor chooses.
-  std::function<int(const DesktopLayout::PixelRect& area)> monitorIndex;
-  // Wayland: whether the compositor offers the layer shell (see
-  // wayland_overlay.h).
-  bool layerShell = false;
   // The screen as it was before the overlay mapped, painted behind a window
   // that is not opaque when no compositing manager can show what lies below.
   std::function<std::shared_ptr<const CapturedImage>()> overlaySnapshot;
 };
 
-// The arithmetic between a window's frame and its content, free of X.
-namespace window_geometry {
-// The content rectangle (root pixels) inside an outer frame rectangle.
-DesktopLayout::PixelRect contentFromOuter(const DesktopLayout::PixelRect& outer,
-                                          const FrameExtents& extents);
-// The outer frame rectangle (root pixels) around a content rectangle.
-DesktopLayout::PixelRect outerFromContent(const DesktopLayout::PixelRect& content,
-                                          const FrameExtents& extents);
-// A point inside the content (pixels from the content's top-left corner) in
-// window coordinates: points from the frame's bottom-left corner.
-Point windowPointFromContent(double x, double y, int64_t contentHeight, const FrameExtents& extents,
-                             int scale);
-// The content area in window coordinates.
-Rect contentFrameInWindow(int64_t contentWidth, int64_t contentHeight, const FrameExtents& extents,
-                          int scale);
-// The toolkit's modifier state as the host's modifier flags (caps lock,
-// shift, control, alt, super in the usual bits 16..20).
-uint64_t modifierFlagsFromState(unsigned int state);
-// The seam's event type for a button (1 left, 2 middle, 3 right) going down
-// or up.
-int buttonEventType(unsigned int button, bool down);
-// The seam's event type for a motion with the given button state.
-int motionEventType(unsigned int state);
-}  // namespace window_geometry
+// The states the window passes through as the host shows and hides it.
+// Mapping and overlay mapping last from the request to map until the server
+// or compositor reports the window mapped; meanwhile the wanted geometry
+// stands, and after it reports about the window move it.
+enum class WindowState {
+  kHidden,
+  // The overlay is shown for the host but not mapped yet: it waits until the
+  // window manager has let the window go (X11), or for the desktop's look at
+  // the screen it will cover (Wayland).
+  kWaiting,
+  kMapping,
+  kShown,
+  kOverlayMapping,
+  kOverlay,
+};
 
 class LinuxWindow : public NativeWindow {
  public:
   // The toolkit must be initialised (gtk_init_check) on the default main
-  // context. The window is created hidden and realized, so that its X id
-  // exists at once.
-  LinuxWindow(std::function<DesktopLayout()> layoutSource, LinuxWindowHooks hooks);
+  // context. The window is created hidden and realized, so that its number
+  // exists at once; `system` is the display system's part.
+  LinuxWindow(std::function<DesktopLayout()> layoutSource, LinuxWindowHooks hooks,
+              std::unique_ptr<WindowSystem> system);
   ~LinuxWindow() override;
   LinuxWindow(const LinuxWindow&) = delete;
   LinuxWindow& operator=(const LinuxWindow&) = delete;
@@ -174,13 +155,13 @@ class LinuxWindow : public NativeWindow {
 
   // The X id; off X, where windows have no global id, a number of the
   // process's own, stable for the window's life.
-  int64_t windowNumber() const override { return xid_ ? xid_ : ownNumber_; }
+  int64_t windowNumber() const override { return system_->windowNumber(); }
   bool hasAttachedSheet() const override;
   std::optional<Rect> contentViewFrame() const override;
   void setContentViewController(FlutterViewController* controller) override {
     contentViewController_ = controller;
   }
-  Point mouseLocationOutsideOfEventStream() const override;
+  Point mouseLocationOutsideOfEventStream() const override { return system_->pointerInWindow(); }
 
   void sendEventInherited(const MouseEvent& event) override;
   void setEventDispatcher(std::function<void(const MouseEvent&)> dispatcher) override {
@@ -191,9 +172,9 @@ class LinuxWindow : public NativeWindow {
   // For the application: the taskbar and pager hints its activation policy
   // asks for (accessory: no taskbar entry; prohibited: no pager either).
   void setApplicationHints(bool skipTaskbar, bool skipPager);
-  // Gives the shown window the keyboard focus with a real server time (the
-  // application's activation). Does nothing while hidden or when the host
-  // says the window cannot become key.
+  // Gives the shown window the keyboard focus (the application's
+  // activation). Does nothing while hidden or when the host says the window
+  // cannot become key.
   void activate();
   // Orders the window out as the platform does by itself: through the host's
   // order-out override when there is one.
@@ -201,91 +182,84 @@ class LinuxWindow : public NativeWindow {
   // Whether the window is in overlay mode (level 1000 and above).
   bool isOverlay() const { return level_ >= kOverlayLevel; }
   // Whether this window holds the keyboard and pointer grabs.
-  bool holdsGrabs() const { return grabbed_; }
+  bool holdsGrabs() const { return system_->holdsGrabs(); }
   // The content view controller set by the host (no view uses it here).
   FlutterViewController* contentViewController() const { return contentViewController_; }
   // Events that took the window's own path: without an embedded view there
   // is nothing to hand them to, so they are only counted.
   uint64_t inheritedEventCount() const { return inheritedEvents_; }
-  // What shows the window now: the overlay's own surface while a layer
-  // surface serves as the overlay on Wayland, else the top-level window.
+  // What shows the window now: the overlay's own surface while one serves
+  // as the overlay, else the top-level window.
   GtkWidget* widget() const;
   // Runs when a surface of the window maps or its scale changes, for what
   // is set per surface and scale (the cursor).
-  void setSurfaceObserver(std::function<void()> observer) { surfaceObserver_ = std::move(observer); }
+  void setSurfaceObserver(std::function<void()> observer) {
+    surfaceObserver_ = std::move(observer);
+  }
 
   static constexpr int64_t kOverlayLevel = 1000;
+
+  // For the display system's part.
+  GtkWidget* toplevel() const { return window_; }
+  const LinuxWindowHooks& hooks() const { return hooks_; }
+  WindowState state() const { return state_; }
+  bool isShown() const { return state_ != WindowState::kHidden; }
+  bool mappedAsOverlay() const {
+    return state_ == WindowState::kOverlayMapping || state_ == WindowState::kOverlay;
+  }
+  // The outer pixels the window stands for: as asked, until reports about
+  // the shown window say where it really is.
+  const DesktopLayout::PixelRect& outer() const { return wantedOuter_; }
+  void setOuter(const DesktopLayout::PixelRect& outer) { wantedOuter_ = outer; }
+  // The frame around the content now: none for the overlay.
+  FrameExtents extents() const;
+  // The frame the last geometry request allowed for.
+  const FrameExtents& appliedExtents() const { return appliedExtents_; }
+  int scale() const;
+  bool canBecomeKey() const;
+  // Gives the toolkit (and through the part, the server) the wanted
+  // geometry.
+  void applyGeometry();
+  // Maps the waiting overlay now that it may (see kWaiting).
+  void mapWhenReady();
+  // Focus to take once the window can have it: when the window manager has
+  // let it go, or when the server has mapped the overlay.
+  bool focusPending() const { return focusPending_; }
+  void setFocusPending(bool pending) { focusPending_ = pending; }
+  // Hooks the window's handlers (drawing, pointer, map and unmap) to a
+  // surface showing it.
+  void connectSurface(GtkWidget* surface);
 
  private:
   struct Signals;
   friend struct Signals;
 
-  void connectSurface(GtkWidget* surface);
-  void mapOnWayland(bool focus);
-  // The window's X connection (GDK's); null off X.
-  Display* xDisplay() const;
   DesktopLayout layout() const;
-  int scale() const;
-  FrameExtents extents() const;
   void show(bool key);
   void map(bool focus);
   void hide();
-  bool heldByWindowManager() const;
-  void onReleased();
-  uint32_t serverTime() const;
-  void applyGeometry();
-  void requestGeometry();
   void applyTaskbarHints();
-  void takeFocus();
-  void grab();
-  void releaseGrabs();
-  void requestFrameExtents();
-  void readFrameExtents();
-  bool canBecomeKey() const;
   void deliver(const MouseEvent& event);
   // Toolkit callbacks.
   bool onDelete();
   bool onDraw(void* cairo);
   bool onButton(GdkEvent* event);
   bool onMotion(GdkEvent* event);
-  void onConfigure(GdkEvent* event);
   void onMap();
   void onUnmap();
-  void onWindowState(GdkEvent* event);
-  void onProperty(GdkEvent* event);
-  void onGrabBroken();
 
   std::function<DesktopLayout()> layoutSource_;
   LinuxWindowHooks hooks_;
+  std::unique_ptr<WindowSystem> system_;
   GtkWidget* window_ = nullptr;
-  // On Wayland: how the overlay covers its monitor.
-  std::unique_ptr<WaylandOverlay> wayland_;
-  // Counts the overlay's preparations; a late answer to an earlier one is
-  // ignored. alive_ turns false when the window goes.
-  uint64_t prepareTicket_ = 0;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
-  uint32_t xid_ = 0;
-  int64_t ownNumber_ = 0;
 
   // The frame as last set (exact), and the outer pixels it stands for.
   Rect wantedFrame_{200, 200, 1000, 700};
   DesktopLayout::PixelRect wantedOuter_;
-  // X request serials: of the last geometry request and of the last show or
-  // map; and of the last configure, unmap and map reports for the window.
-  struct {
-    unsigned long geometry = 0, shown = 0;
-    unsigned long configured = 0, unmapped = 0, mapped = 0;
-  } serials_;
   // Whether size hints hold the window at one size (not resizable).
   bool fixedSizeHints_ = false;
-  // How often the overlay was put back in place since the last request.
-  int overlayReplacements_ = 0;
   // The frame the last geometry request allowed for.
   FrameExtents appliedExtents_;
-  // The content rectangle as the server last reported it (root pixels).
-  std::optional<DesktopLayout::PixelRect> content_;
-  // _NET_FRAME_EXTENTS as the window manager last set them.
-  FrameExtents managerExtents_;
 
   uint64_t styleMask_ = kWindowStyleTitled | kWindowStyleClosable | kWindowStyleMiniaturizable |
                         kWindowStyleResizable;
@@ -299,27 +273,13 @@ class LinuxWindow : public NativeWindow {
   bool appSkipTaskbar_ = false;
   bool appSkipPager_ = false;
 
-  // How far the host's request to show the window has got (a shown window
-  // may still be iconified by the window manager): hidden; the overlay
-  // awaiting release, not mapped until the window manager has let the window
-  // go (releaseIdle_ is the idle source that maps it then) or, on Wayland,
-  // until the desktop's preparation is done; placing, mapped
-  // but not yet reported so, the wanted geometry standing; placed, moved by
-  // the server's reports of the window.
-  enum class Showing { kHidden, kAwaitingRelease, kPlacing, kPlaced };
-  Showing showing_ = Showing::kHidden;
-  bool shown() const { return showing_ != Showing::kHidden; }
-  // Focus to take once the window can have it: when the window manager has
-  // let it go, or when the server has mapped the overlay.
-  bool focusPending_ = false;
-  bool mapped_ = false;
+  // How far the host's request to show the window has got; a shown window
+  // may still be iconified by the window manager.
+  WindowState state_ = WindowState::kHidden;
   bool iconified_ = false;
-  // Whether the window is mapped override-redirect now.
-  bool mappedAsOverlay_ = false;
-  unsigned int releaseIdle_ = 0;
+  bool focusPending_ = false;
   // Whether the host asked for the window to be key since it was last hidden.
   bool wantsKey_ = false;
-  bool grabbed_ = false;
 
   FlutterViewController* contentViewController_ = nullptr;
   std::function<void(const MouseEvent&)> dispatcher_;

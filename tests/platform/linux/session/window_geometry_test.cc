@@ -3,7 +3,8 @@
 #include <gdk/gdk.h>
 #include <gtest/gtest.h>
 
-#include "platform/linux/window/linux_window.h"
+#include "platform/linux/session/window_geometry.h"
+#include "platform/seam/input.h"
 
 namespace dravel::linux_platform::window_geometry {
 namespace {
