@@ -338,15 +338,15 @@ std::string swayConfigPath(int64_t pid) {
   const std::string home = environment("HOME");
   std::string config = environment("XDG_CONFIG_HOME");
   if (config.empty() && !home.empty()) config = home + "/.config";
-  std::vector<std::string> candidates;
-  if (!home.empty()) candidates.push_back(home + "/.sway/config");
-  if (!config.empty()) candidates.push_back(config + "/sway/config");
-  if (!home.empty()) candidates.push_back(home + "/.i3/config");
-  if (!config.empty()) candidates.push_back(config + "/i3/config");
-  candidates.push_back("/etc/sway/config");
-  candidates.push_back("/etc/i3/config");
+  // sway's own order; a part left empty by a missing variable is skipped.
+  const std::string candidates[] = {home.empty() ? "" : home + "/.sway/config",
+                                    config.empty() ? "" : config + "/sway/config",
+                                    home.empty() ? "" : home + "/.i3/config",
+                                    config.empty() ? "" : config + "/i3/config",
+                                    std::string("/etc/sway/config"),
+                                    std::string("/etc/i3/config")};
   for (const std::string& candidate : candidates) {
-    if (isFile(candidate)) return candidate;
+    if (!candidate.empty() && isFile(candidate)) return candidate;
   }
   return {};
 }
