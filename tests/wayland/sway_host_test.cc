@@ -87,6 +87,38 @@ TEST_F(SwayHost, TheScreenUnderTheCursorIsTheFocusedOutputAndCapturesAsGrimDoes)
   EXPECT_TRUE(isSuccess(call("dravel/capture", "requestPermission"), Value(true)));
 }
 
+// The main job on this desktop: the demo's screenshot of the screen under
+// the pointer is what grim reads of that output, with a program's window on
+// it.
+TEST_F(SwayHost, TheDemoWritesTheFocusedOutputWithItsWindowAsGrimReadsIt) {
+  const SwayOutput output = swayOutputs().at(0);
+  ASSERT_TRUE(runCommand({"swaymsg", "focus", "output", output.name}));
+  StoppedAtExit program{spawn({"gtk3-widget-factory"}, "/dev/null", dir_ + "/program.err")};
+  ASSERT_TRUE(waitUntil([&] {
+    std::string tree;
+    return runCommand({"swaymsg", "-t", "get_tree", "-r"}, &tree) &&
+           tree.find("\"gtk3-widget-factory\"") != std::string::npos;
+  })) << readFile(dir_ + "/program.err");
+  const std::string png = dir_ + "/demo.png";
+  const int status =
+      waitFor(spawn({DRAVEL_SOURCE_DIR "/scripts/run-demo", "--inside-test-desktop", png},
+                    dir_ + "/demo.out", dir_ + "/demo.err"),
+              60);
+  ASSERT_EQ(status, 0) << readFile(dir_ + "/demo.out") << readFile(dir_ + "/demo.err");
+  const RgbImage shot = rgbOf(pngFileImage(png));
+  // The program's spinners and caret move between the two pictures; a
+  // wrong output, scale or pixel layout differs nearly everywhere.
+  const int64_t differing = shot.differingPixels(grimOutput(output.name));
+  EXPECT_GE(differing, 0) << "not the output's size";
+  EXPECT_LT(differing, shot.width * shot.height / 100);
+  // Not the output's plain background (#204080): the window covers it.
+  int64_t background = 0;
+  for (size_t i = 0; i + 2 < shot.rgb.size(); i += 3) {
+    background += shot.rgb[i] == 0x20 && shot.rgb[i + 1] == 0x40 && shot.rgb[i + 2] == 0x80;
+  }
+  EXPECT_LT(background, shot.width * shot.height / 2);
+}
+
 // Where sway's IPC answers, the active window is the window it focuses,
 // where `swaymsg -t get_tree` puts it; without that IPC there is none.
 TEST_F(SwayHost, TheActiveWindowIsTheOneSwayFocusesAndNoneWithoutItsIpc) {
