@@ -232,4 +232,12 @@ int HostProcessTest::run(const std::vector<std::string>& argv,
   return status;
 }
 
+int runDemo(const std::string& png, std::string* output) {
+  const std::string out = png + ".out";
+  const int status = waitFor(
+      spawn({DRAVEL_SOURCE_DIR "/scripts/run-demo", "--inside-test-desktop", png}, out, out), 90);
+  if (output) *output = readFile(out);
+  return status;
+}
+
 }  // namespace dravel::testing

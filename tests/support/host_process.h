@@ -29,6 +29,11 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const 
 // -1 after the deadline.
 int waitFor(pid_t pid, double seconds);
 
+// Runs the main job (scripts/run-demo) on this test desktop, its screenshot
+// written to `png`; its exit status (-1 past 90 s), and in `output` what it
+// printed.
+int runDemo(const std::string& png, std::string* output);
+
 // Polls until `done` holds; false when the deadline passes first.
 bool waitUntil(const std::function<bool()>& done, double seconds = 20);
 

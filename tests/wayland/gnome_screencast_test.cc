@@ -141,6 +141,30 @@ TEST_F(GnomeHost, TheStoredGrantServesThisLaunchAndTheNextWithoutADialog) {
   }
 }
 
+// The main job on this desktop, with the grant GNOME's portal keeps: the
+// screen under the pointer, the pattern shown there, with no dialog.
+TEST_F(GnomeHost, TheDemoWithAStoredGrantWritesTheScreenUnderThePointer) {
+  PatternWindows windows(2);
+  ASSERT_TRUE(windows.ready()) << "the pattern windows did not draw";
+  const std::string token = freshUuid();
+  seedScreenCastGrant(token);
+  ASSERT_FALSE(HasFatalFailure());
+  writeTokenFile(token + "\n");
+  const std::string png = dir_ + "/demo.png";
+  std::string said;
+  std::string first;
+  // GNOME may show a new fullscreen window a moment after it drew.
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        if (runDemo(png, &said) != 0) return false;
+        const CapturedImage image = pngFileImage(png);
+        return patternMismatches(image, 0, &first) == 0 || patternMismatches(image, 1, &first) == 0;
+      },
+      30))
+      << said << first;
+  EXPECT_NE(said.find("GNOME: the test desktop's permission store grants"), std::string::npos);
+}
+
 // No grant GNOME knows: asking opens GNOME's dialog, which nobody answers
 // here; the host gives up after its portal timeout, takes the dialog down
 // and answers no. A well-formed stale token is believed until it has been

@@ -119,6 +119,21 @@ TEST_F(KWinHost, ScreenshotsComeThroughKWinOnceItsEntryGrantsTheHost) {
 // The active window, moved onto Virtual-1 by a script of the test's, is
 // where that script reports it: its frame from its output's top-left corner,
 // the output's left edge and size.
+// The main job on this desktop grants itself as a user would and writes the
+// screen under the pointer: the pattern shown there.
+TEST_F(KWinHost, TheDemoGrantsItselfThroughAnEntryAndWritesTheScreenUnderThePointer) {
+  PatternWindows windows(2);
+  ASSERT_TRUE(windows.ready()) << "the pattern windows did not draw";
+  const std::string png = dir_ + "/demo.png";
+  std::string said;
+  ASSERT_EQ(runDemo(png, &said), 0) << said;
+  EXPECT_NE(said.find("KWin: granted through a desktop entry naming"), std::string::npos) << said;
+  const CapturedImage image = pngFileImage(png);
+  std::string first;
+  EXPECT_TRUE(patternMismatches(image, 0, &first) == 0 || patternMismatches(image, 1, &first) == 0)
+      << first;
+}
+
 TEST_F(KWinHost, TheActiveWindowIsTheOneKWinReports) {
   PatternWindows window(1);
   FakeBusService oracle;

@@ -100,11 +100,8 @@ TEST_F(SwayHost, TheDemoWritesTheFocusedOutputWithItsWindowAsGrimReadsIt) {
            tree.find("\"gtk3-widget-factory\"") != std::string::npos;
   })) << readFile(dir_ + "/program.err");
   const std::string png = dir_ + "/demo.png";
-  const int status =
-      waitFor(spawn({DRAVEL_SOURCE_DIR "/scripts/run-demo", "--inside-test-desktop", png},
-                    dir_ + "/demo.out", dir_ + "/demo.err"),
-              60);
-  ASSERT_EQ(status, 0) << readFile(dir_ + "/demo.out") << readFile(dir_ + "/demo.err");
+  std::string said;
+  ASSERT_EQ(runDemo(png, &said), 0) << said;
   const RgbImage shot = rgbOf(pngFileImage(png));
   // The program's spinners and caret move between the two pictures; a
   // wrong output, scale or pixel layout differs nearly everywhere.
