@@ -10,7 +10,9 @@
 // cannot be read, or a screenshot file that cannot be written), 3 no host, a
 // broken connection or a timeout, 4 a socket or host of another user refused.
 #include <openssl/evp.h>
+#include <time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -40,6 +42,11 @@ constexpr int kExitUntrusted = 4;
 constexpr double kDefaultTimeoutSeconds = 60;
 // The longest --timeout taken: a day.
 constexpr double kMaxTimeoutSeconds = 86400;
+// While a capture waits, how often the host is asked whether the desktop
+// shows its permission prompt.
+constexpr double kPromptLookSeconds = 0.25;
+// How long one such question may take.
+constexpr double kPromptQuestionSeconds = 2;
 
 const char* const kUsage =
     "usage: dravelctl [--socket PATH] [--timeout SECONDS] COMMAND\n"
@@ -119,13 +126,105 @@ std::unique_ptr<SocketClient> connectOrSay(const Context& context, int& exitCode
   return client;
 }
 
-// Sends one call. The decoded reply; otherwise prints why and sets `exitCode`.
-std::optional<Value> callHost(const Context& context, SocketClient& client,
-                              const std::string& channel, const std::string& method,
-                              Value arguments, int& exitCode) {
-  std::string error;
-  auto reply = client.call(channel, StandardMethodCodec::encodeMethodCall({method, arguments}),
-                           &error, context.timeout);
+double monotonicSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// How long the host gives the desktop's permission prompt, read as the host
+// reads it: DRAVEL_PORTAL_TIMEOUT_MS milliseconds (held within 100 and
+// 600000), else 60 s.
+double promptWaitSeconds() {
+  const char* text = std::getenv("DRAVEL_PORTAL_TIMEOUT_MS");
+  if (text && *text) {
+    char* end = nullptr;
+    const long long ms = std::strtoll(text, &end, 10);
+    if (end && *end == '\0' && ms > 0) return double(std::clamp<long long>(ms, 100, 600000)) / 1000;
+  }
+  return 60;
+}
+
+// Asks the host, on a connection of its own, whether the desktop shows its
+// permission prompt. Absent when it cannot tell (no second connection, a
+// host that does not answer the question): it is not asked again then.
+class PromptWatch {
+ public:
+  explicit PromptWatch(const Context& context) : context_(context) {}
+
+  std::optional<bool> visible(double deadline) {
+    const double left = std::min(deadline - monotonicSeconds(), kPromptQuestionSeconds);
+    if (left <= 0) return false;
+    std::string error;
+    if (!client_) {
+      ConnectOptions options;
+      options.timeoutSeconds = left;
+      client_ = SocketClient::connect(context_.socket, &error, options);
+      if (!client_) return std::nullopt;
+    }
+    bool timedOut = false;
+    auto id = client_->sendCall("dravel/capture",
+                                StandardMethodCodec::encodeMethodCall({"isPromptVisible", Value()}),
+                                &error, left);
+    auto reply = id ? client_->awaitReply(*id, &error, left, &timedOut) : std::nullopt;
+    if (!reply && timedOut) return false;  // a busy host: asked again later
+    std::optional<bool> answer;
+    if (reply && !(*reply)->empty()) {
+      auto decoded = StandardMethodCodec::decodeEnvelope(*reply);
+      auto* envelope = std::get_if<MethodEnvelope>(&decoded);
+      auto* value = envelope ? std::get_if<Value>(envelope) : nullptr;
+      if (value) answer = value->asBool();
+    }
+    return answer;
+  }
+
+ private:
+  const Context& context_;
+  std::unique_ptr<SocketClient> client_;
+};
+
+// Waits for the reply to call `id` until `deadline`. While it waits the host
+// is asked now and then whether the desktop shows its permission prompt, on
+// a second connection: this one reads nothing more while a capture is
+// unanswered. Once the prompt is seen, the user is told so, once, and the
+// wait lasts as long as the host's own for the answer on top of what was
+// left, so that the host's answer (the capture, or why there is none) comes
+// before the client gives up.
+std::optional<Bytes> awaitCapture(const Context& context, SocketClient& client, uint64_t id,
+                                  double deadline, std::string* error) {
+  PromptWatch watch(context);
+  bool watching = true;
+  bool seen = false;
+  double nextLook = monotonicSeconds() + kPromptLookSeconds;
+  for (;;) {
+    const double now = monotonicSeconds();
+    const double until = watching ? std::min(deadline, nextLook) : deadline;
+    bool timedOut = false;
+    auto reply = client.awaitReply(id, error, std::max(until - now, 0.0), &timedOut);
+    if (reply || !timedOut || monotonicSeconds() >= deadline) return reply;
+    if (!watching || monotonicSeconds() < nextLook) continue;
+    std::optional<bool> visible = watch.visible(deadline);
+    const double lookedAt = monotonicSeconds();
+    nextLook = lookedAt + kPromptLookSeconds;
+    watching = visible.has_value();
+    if (!visible || !*visible) continue;
+    if (!seen) {
+      std::fputs(
+          "dravelctl: the desktop is asking for permission to capture the screen; waiting for "
+          "the answer\n",
+          stderr);
+      seen = true;
+      deadline += promptWaitSeconds();
+    } else {
+      deadline = std::max(deadline, lookedAt + promptWaitSeconds());
+    }
+  }
+}
+
+// A reply, decoded. The value; otherwise prints why and sets `exitCode`.
+std::optional<Value> decodeReply(const std::string& channel, const std::string& method,
+                                 std::optional<Bytes> reply, const std::string& error,
+                                 int& exitCode) {
   if (!reply) {
     std::fprintf(stderr, "dravelctl: %s\n", error.c_str());
     exitCode = kExitConnection;
@@ -154,6 +253,16 @@ std::optional<Value> callHost(const Context& context, SocketClient& client,
     return std::nullopt;
   }
   return std::get<Value>(std::move(envelope));
+}
+
+// Sends one call. The decoded reply; otherwise prints why and sets `exitCode`.
+std::optional<Value> callHost(const Context& context, SocketClient& client,
+                              const std::string& channel, const std::string& method,
+                              Value arguments, int& exitCode) {
+  std::string error;
+  auto reply = client.call(channel, StandardMethodCodec::encodeMethodCall({method, arguments}),
+                           &error, context.timeout);
+  return decodeReply(channel, method, std::move(reply), error, exitCode);
 }
 
 int commandCall(const Context& context, const std::vector<std::string>& args) {
@@ -235,8 +344,16 @@ int commandScreenshot(const Context& context, const std::vector<std::string>& ar
   int exitCode = 0;
   auto client = connectOrSay(context, exitCode);
   if (!client) return exitCode;
-  auto reply = callHost(context, *client, "dravel/capture", "captureScreen",
-                        Value(std::move(arguments)), exitCode);
+  const double start = monotonicSeconds();
+  std::string error;
+  auto id = client->sendCall(
+      "dravel/capture",
+      StandardMethodCodec::encodeMethodCall({"captureScreen", Value(std::move(arguments))}), &error,
+      context.timeout);
+  auto reply = decodeReply(
+      "dravel/capture", "captureScreen",
+      id ? awaitCapture(context, *client, *id, start + context.timeout, &error) : std::nullopt,
+      error, exitCode);
   if (!reply) return exitCode;
   auto width = reply->intAt("width");
   auto height = reply->intAt("height");

@@ -275,24 +275,42 @@ std::optional<Frame> SocketClient::readFrame(std::string* error, double timeoutS
 
 std::optional<Bytes> SocketClient::call(const std::string& channel, const Message& payload,
                                         std::string* error, double timeoutSeconds) {
+  const double start = monotonicSeconds();
+  auto id = sendCall(channel, payload, error, timeoutSeconds);
+  if (!id) return std::nullopt;
+  return awaitReply(
+      *id, error,
+      timeoutSeconds < 0 ? -1 : std::max(0.0, timeoutSeconds - (monotonicSeconds() - start)));
+}
+
+std::optional<uint64_t> SocketClient::sendCall(const std::string& channel, const Message& payload,
+                                               std::string* error, double timeoutSeconds) {
   const uint64_t id = nextRequestId();
-  const double deadline = timeoutSeconds < 0 ? -1 : monotonicSeconds() + timeoutSeconds;
   if (!sendFrame(FrameKind::kCall, id, channel, payload, error, timeoutSeconds)) {
     return std::nullopt;
   }
+  return id;
+}
+
+std::optional<Bytes> SocketClient::awaitReply(uint64_t id, std::string* error,
+                                              double timeoutSeconds, bool* timedOut) {
+  if (timedOut) *timedOut = false;
+  const double deadline = timeoutSeconds < 0 ? -1 : monotonicSeconds() + timeoutSeconds;
+  auto timeUp = [&] {
+    if (timedOut) *timedOut = true;
+    setError(error, "timed out waiting for the reply");
+    return std::nullopt;
+  };
   for (;;) {
     double left = -1;
     if (deadline >= 0) {
       left = deadline - monotonicSeconds();
-      if (left <= 0) {
-        setError(error, "timed out waiting for the reply");
-        return std::nullopt;
-      }
+      if (left <= 0) return timeUp();
     }
     std::string why;
     auto frame = readFrame(&why, left);
     if (!frame) {
-      if (deadline >= 0 && monotonicSeconds() >= deadline) why = "timed out waiting for the reply";
+      if (deadline >= 0 && monotonicSeconds() >= deadline) return timeUp();
       setError(error, why.empty() ? "the host closed the connection" : why);
       return std::nullopt;
     }

@@ -63,6 +63,14 @@ class SocketClient {
   // the timeout covers sending the call as well as waiting for the reply.
   std::optional<Bytes> call(const std::string& channel, const Message& payload, std::string* error,
                             double timeoutSeconds = -1);
+  // The two halves of call(), for a caller that does something else while it
+  // waits: sends the call, answering its request id; then waits up to
+  // `timeoutSeconds` for that reply, `timedOut` telling a wait that ran out
+  // (the reply may still come to a later wait) from a connection that failed.
+  std::optional<uint64_t> sendCall(const std::string& channel, const Message& payload,
+                                   std::string* error, double timeoutSeconds = -1);
+  std::optional<Bytes> awaitReply(uint64_t id, std::string* error, double timeoutSeconds = -1,
+                                  bool* timedOut = nullptr);
 
   // Reads the next frame. Absent on end of stream (error empty), a bad
   // stream, or timeout (error set).

@@ -56,16 +56,23 @@ Value processState(SimDesktop& desktop) {
   return Value(std::move(state));
 }
 
-// {"screenRecording": bool, "grantOnRequest": bool}
+// {"screenRecording": bool, "grantOnRequest": bool, "promptSeconds": number or null}
 std::string loadPermissions(const Value& value, SimDesktop* desktop) {
   SectionFields fields(value, "");
   const SimScreenCaptureAccess defaults;
   auto granted = fields.boolean("screenRecording");
   auto grantOnRequest = fields.boolean("grantOnRequest");
+  std::optional<double> promptSeconds;
+  if (const Value* prompt = value.at("promptSeconds"); fields.ok() && prompt && !prompt->isNull()) {
+    std::string why;
+    promptSeconds = boundedNumber(*prompt, "promptSeconds", 0, kMaxScriptedDelay, false, why);
+    if (!promptSeconds) return why;
+  }
   if (!fields.ok() || !desktop) return fields.error();
   SimScreenCaptureAccess& access = desktop->screenCaptureAccess();
   access.granted = granted.value_or(defaults.granted);
   access.grantOnRequest = grantOnRequest.value_or(defaults.grantOnRequest);
+  access.promptSeconds = promptSeconds;
   return {};
 }
 
@@ -74,6 +81,7 @@ Value permissionsState(SimDesktop& desktop) {
   ValueMap state;
   state.set("screenRecording", Value(access.granted));
   state.set("grantOnRequest", Value(access.grantOnRequest));
+  state.set("promptSeconds", access.promptSeconds ? Value(*access.promptSeconds) : Value());
   state.set("preflights", Value(access.preflights));
   state.set("requests", Value(access.requests));
   return Value(std::move(state));

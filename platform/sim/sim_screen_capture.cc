@@ -64,6 +64,19 @@ bool SimScreenCapture::screenshotServiceAvailable() {
 
 void SimScreenCapture::getShareableContent(bool excludeDesktopWindows, bool onScreenWindowsOnly,
                                            ContentHandler handler) {
+  SimScreenCaptureAccess& access = desktop_.screenCaptureAccess();
+  if (access.asksBeforeCapture()) {
+    // The desktop asks first; the content is what is on screen once it is answered.
+    access.ask([this, excludeDesktopWindows, onScreenWindowsOnly,
+                handler = std::move(handler)](bool granted) mutable {
+      if (!granted) {
+        handler(std::nullopt, std::string("the screen-recording permission was refused"));
+        return;
+      }
+      getShareableContent(excludeDesktopWindows, onScreenWindowsOnly, std::move(handler));
+    });
+    return;
+  }
   Request request;
   request.kind = Request::Kind::kShareableContent;
   request.excludeDesktopWindows = excludeDesktopWindows;

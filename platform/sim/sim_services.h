@@ -2,11 +2,14 @@
 // permission and process information.
 #pragma once
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "channels/main_queue.h"
 #include "platform/seam/pasteboard.h"
 #include "platform/seam/process_info.h"
 #include "platform/seam/screen_capture_access.h"
@@ -72,11 +75,42 @@ class SimScreenCaptureAccess : public ScreenCaptureAccess {
     if (!granted && grantOnRequest) granted = true;
     return granted;
   }
+  void requestAsync(std::function<void(bool granted)> done) override {
+    if (!promptSeconds || granted) {
+      done(request());
+      return;
+    }
+    ask(std::move(done));
+  }
+  // A desktop that prompts knows its own prompt; otherwise the probe sees it.
+  std::optional<bool> promptVisible() override {
+    if (!promptSeconds) return std::nullopt;
+    return visiblePrompts > 0;
+  }
+  // Whether a capture must ask first: a desktop that prompts, not granted.
+  bool asksBeforeCapture() const { return promptSeconds && !granted; }
+  // Shows the prompt for `promptSeconds`, then answers as request() does, on
+  // the main thread. Main thread only.
+  void ask(std::function<void(bool granted)> done) {
+    ++visiblePrompts;
+    std::weak_ptr<int> alive = alive_;
+    mainQueue().asyncAfter(promptSeconds.value_or(0), [this, alive, done = std::move(done)] {
+      if (!alive.lock()) return;
+      --visiblePrompts;
+      done(request());
+    });
+  }
 
   bool granted = true;
   bool grantOnRequest = false;
+  // How long the desktop's prompt stays before its answer; none: no prompt.
+  std::optional<double> promptSeconds;
+  int visiblePrompts = 0;
   int preflights = 0;
   int requests = 0;
+
+ private:
+  std::shared_ptr<int> alive_ = std::make_shared<int>();
 };
 
 class SimProcessInfo : public ProcessInfo {
