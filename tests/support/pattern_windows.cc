@@ -69,4 +69,11 @@ size_t patternMismatches(const CapturedImage& image, int monitor, std::string* f
   return wrong;
 }
 
+bool patternOnAMonitor(const CapturedImage& image, int count, std::string* first) {
+  for (int monitor = 0; monitor < count; ++monitor) {
+    if (patternMismatches(image, monitor, first) == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace dravel::testing

@@ -32,5 +32,8 @@ class PatternWindows {
 // How many pixels of `image` differ from the pattern of the window on
 // `monitor`, with the first one's place in `first`.
 size_t patternMismatches(const CapturedImage& image, int monitor, std::string* first);
+// Whether `image` is exactly the pattern of one of monitors 0 .. count-1;
+// `first` names the first wrong pixel against the last one tried.
+bool patternOnAMonitor(const CapturedImage& image, int count, std::string* first);
 
 }  // namespace dravel::testing
