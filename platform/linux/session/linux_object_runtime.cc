@@ -93,12 +93,12 @@ GtkCursorRuntime::~GtkCursorRuntime() {
 }
 
 bool GtkCursorRuntime::classNamed(const std::string& className) {
-  return className == kMouseCursorPluginClass;
+  return !embedded_ && className == kMouseCursorPluginClass;
 }
 
 std::optional<CursorFromKindImp> GtkCursorRuntime::classMethodImplementation(
     const std::string& className, const std::string& selector) {
-  if (className != kMouseCursorPluginClass || selector != kCursorFromKindSelector) {
+  if (embedded_ || className != kMouseCursorPluginClass || selector != kCursorFromKindSelector) {
     return std::nullopt;
   }
   if (implementation_) return implementation_;
@@ -111,7 +111,9 @@ std::optional<CursorFromKindImp> GtkCursorRuntime::classMethodImplementation(
 bool GtkCursorRuntime::setClassMethodImplementation(const std::string& className,
                                                     const std::string& selector,
                                                     CursorFromKindImp implementation) {
-  if (className != kMouseCursorPluginClass || selector != kCursorFromKindSelector) return false;
+  if (embedded_ || className != kMouseCursorPluginClass || selector != kCursorFromKindSelector) {
+    return false;
+  }
   implementation_ = std::move(implementation);
   if (!handlerInstalled_) {
     handlerInstalled_ = true;

@@ -50,6 +50,12 @@ class GtkCursorRuntime : public ObjectRuntime {
   bool setClassMethodImplementation(const std::string& className, const std::string& selector,
                                     CursorFromKindImp implementation) override;
 
+  // Inside the interface's own process the embedding serves the cursor
+  // channel with the theme's named cursors (which have the diagonal shapes)
+  // on its window: its lookup is no class to be found, and the host leaves
+  // the channel alone.
+  void leaveToEmbedding() { embedded_ = true; }
+
   // Sets the cursor of `kind` as the channel would; false when there is no
   // window or no cursor.
   bool activate(const std::string& kind);
@@ -63,6 +69,7 @@ class GtkCursorRuntime : public ObjectRuntime {
   std::function<GdkWindow*()> window_;
   CursorFromKindImp implementation_;
   bool handlerInstalled_ = false;
+  bool embedded_ = false;
   std::optional<std::string> lastKind_;
   // The toolkit's cursors made so far, reused: a drawn one per cursor and
   // scale (the cursor kept, so that its address names it), a named one per

@@ -8,7 +8,9 @@ class LinuxSession::MainWindow : public LinuxWindow {
  public:
   MainWindow(LinuxSession& session, std::function<DesktopLayout()> layout, LinuxWindowHooks hooks,
              std::unique_ptr<WindowSystem> system)
-      : LinuxWindow(std::move(layout), std::move(hooks), std::move(system)), session_(session) {
+      : LinuxWindow(std::move(layout), std::move(hooks), std::move(system),
+                    session.embeddingToplevel_),
+        session_(session) {
     session_.mainWindow_ = this;
     // A cursor is set per surface, drawn per scale.
     setSurfaceObserver([this] {
@@ -64,6 +66,13 @@ std::optional<int> sessionBusOwnerOf(const char* name) {
 
 LinuxSession::~LinuxSession() {
   if (identityName_) g_bus_unown_name(identityName_);
+  if (embeddingToplevel_) g_object_unref(embeddingToplevel_);
+}
+
+void LinuxSession::embedIn(GtkWidget* toplevel) {
+  if (embeddingToplevel_) g_object_unref(embeddingToplevel_);
+  embeddingToplevel_ = toplevel ? GTK_WIDGET(g_object_ref(toplevel)) : nullptr;
+  if (objectRuntime_) objectRuntime_->leaveToEmbedding();
 }
 
 void LinuxSession::startSessionServices(std::function<std::optional<int>()> frontmostPid) {

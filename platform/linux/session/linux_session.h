@@ -59,6 +59,11 @@ class LinuxSession : public Platform {
   LinuxProcessControl& processControl() override { return processControl_; }
   GtkAlerts& alerts() override { return alerts_; }
 
+  // Inside the interface's own process: the main window made from now on is
+  // `toplevel`, the embedding's window holding the interface's view (kept
+  // referenced), and the mouse cursors are the embedding's.
+  void embedIn(GtkWidget* toplevel);
+
   // The main window while it exists, else null.
   LinuxWindow* mainWindow() const { return mainWindow_; }
   LinuxTrayMenus& trayMenus() { return *trayMenus_; }
@@ -108,6 +113,8 @@ class LinuxSession : public Platform {
   LinuxProcessControl processControl_{processHandles_};
   GtkAlerts alerts_;
   LinuxWindow* mainWindow_ = nullptr;
+  // The embedding's toplevel the main window adopts (see embedIn), else null.
+  GtkWidget* embeddingToplevel_ = nullptr;
   // The program's identity on the session bus (its well-known name), asked
   // for once the session's services start; 0 until then.
   unsigned identityName_ = 0;

@@ -64,25 +64,42 @@ struct LinuxWindow::Signals {
 };
 
 LinuxWindow::LinuxWindow(std::function<DesktopLayout()> layoutSource, LinuxWindowHooks hooks,
-                         std::unique_ptr<WindowSystem> system)
+                         std::unique_ptr<WindowSystem> system, GtkWidget* adopted)
     : layoutSource_(std::move(layoutSource)), hooks_(std::move(hooks)), system_(std::move(system)) {
-  window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  // The visual is fixed when the X window is made: an RGBA one from the start
-  // lets the window become see-through later without a new id.
-  if (GdkVisual* rgba = gdk_screen_get_rgba_visual(gtk_widget_get_screen(window_))) {
-    gtk_widget_set_visual(window_, rgba);
+  adopted_ = adopted != nullptr;
+  if (adopted_) {
+    window_ = GTK_WIDGET(g_object_ref(adopted));
+    // Added to its X window too when the embedding has realized it already.
+    gtk_widget_add_events(window_, GDK_PROPERTY_CHANGE_MASK | GDK_STRUCTURE_MASK);
+  } else {
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    // The visual is fixed when the X window is made: an RGBA one from the
+    // start lets the window become see-through later without a new id.
+    if (GdkVisual* rgba = gdk_screen_get_rgba_visual(gtk_widget_get_screen(window_))) {
+      gtk_widget_set_visual(window_, rgba);
+    }
+    gtk_widget_set_app_paintable(window_, TRUE);
+    gtk_widget_add_events(window_, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+                                       GDK_POINTER_MOTION_MASK | GDK_PROPERTY_CHANGE_MASK |
+                                       GDK_STRUCTURE_MASK);
+    g_signal_connect(window_, "delete-event", G_CALLBACK(Signals::deleteEvent), this);
   }
-  gtk_widget_set_app_paintable(window_, TRUE);
-  gtk_widget_add_events(window_, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
-                                     GDK_POINTER_MOTION_MASK | GDK_PROPERTY_CHANGE_MASK |
-                                     GDK_STRUCTURE_MASK);
-  g_signal_connect(window_, "delete-event", G_CALLBACK(Signals::deleteEvent), this);
   g_signal_connect(window_, "configure-event", G_CALLBACK(Signals::configure), this);
   g_signal_connect(window_, "window-state-event", G_CALLBACK(Signals::windowState), this);
   g_signal_connect(window_, "property-notify-event", G_CALLBACK(Signals::property), this);
   g_signal_connect(window_, "grab-broken-event", G_CALLBACK(Signals::grabBroken), this);
   connectSurface(window_);
 
+  if (adopted_) {
+    // The size the embedding's runner gave its window (in the toolkit's
+    // units, which are points).
+    int width = 0, height = 0;
+    gtk_window_get_size(GTK_WINDOW(window_), &width, &height);
+    if (width > 0 && height > 0) {
+      wantedFrame_.width = width;
+      wantedFrame_.height = height;
+    }
+  }
   wantedOuter_ = layout().rootRectFromFrame(wantedFrame_);
   gtk_widget_realize(window_);
   system_->attach(*this);
@@ -94,15 +111,22 @@ LinuxWindow::~LinuxWindow() {
   g_signal_handlers_disconnect_by_data(window_, this);
   system_->detach();
   GdkDisplay* display = gtk_widget_get_display(window_);
+  if (adopted_) {
+    g_object_unref(window_);
+    return;
+  }
   gtk_widget_destroy(window_);
   gdk_display_flush(display);
 }
 
 void LinuxWindow::connectSurface(GtkWidget* surface) {
-  g_signal_connect(surface, "draw", G_CALLBACK(Signals::draw), this);
-  g_signal_connect(surface, "button-press-event", G_CALLBACK(Signals::button), this);
-  g_signal_connect(surface, "button-release-event", G_CALLBACK(Signals::button), this);
-  g_signal_connect(surface, "motion-notify-event", G_CALLBACK(Signals::motion), this);
+  // The embedding's view draws itself and takes its own pointer.
+  if (!adopted_ || surface != window_) {
+    g_signal_connect(surface, "draw", G_CALLBACK(Signals::draw), this);
+    g_signal_connect(surface, "button-press-event", G_CALLBACK(Signals::button), this);
+    g_signal_connect(surface, "button-release-event", G_CALLBACK(Signals::button), this);
+    g_signal_connect(surface, "motion-notify-event", G_CALLBACK(Signals::motion), this);
+  }
   g_signal_connect(surface, "map-event", G_CALLBACK(Signals::map), this);
   g_signal_connect(surface, "unmap-event", G_CALLBACK(Signals::unmap), this);
   g_signal_connect(surface, "notify::scale-factor", G_CALLBACK(Signals::surfaceChanged), this);
@@ -334,6 +358,8 @@ void LinuxWindow::onMap() {
   // A map from before the window was last shown (it has been hidden since,
   // and its unmap follows) is not this one.
   if (!system_->mapReported()) return;
+  // The embedding showing its window (see Adopted).
+  if (adopted_ && state_ == WindowState::kHidden) state_ = WindowState::kShown;
   if (state_ == WindowState::kMapping) {
     state_ = WindowState::kShown;
     // Placed before the frame's size was known: place it again, frame and all.

@@ -67,6 +67,15 @@
 // desktop's preparation (a look at the screen before the overlay covers it);
 // it takes the keyboard by being the overlay, not by a grab, so holdsGrabs
 // stays false. The window number is a number of the process's own.
+//
+// Adopted. Inside the interface's own process the main window is the
+// toplevel that holds the interface's view, made and realized by the
+// embedding: the window adopts it instead of making one. It is never
+// destroyed or given another visual, and what the embedding does to it stays
+// the embedding's: the close request, the cursor, drawing (the view draws
+// itself) and the pointer and buttons (they go to the view). A map the host
+// did not ask for is the embedding showing the window (its first frame):
+// from then on the window counts as shown.
 #pragma once
 
 #include <cstdint>
@@ -120,9 +129,10 @@ class LinuxWindow : public NativeWindow {
  public:
   // The toolkit must be initialised (gtk_init_check) on the default main
   // context. The window is created hidden and realized, so that its number
-  // exists at once; `system` is the display system's part.
+  // exists at once; `system` is the display system's part. With `adopted`
+  // (a GtkWindow), that toplevel is the window, realized if it is not yet.
   LinuxWindow(std::function<DesktopLayout()> layoutSource, LinuxWindowHooks hooks,
-              std::unique_ptr<WindowSystem> system);
+              std::unique_ptr<WindowSystem> system, GtkWidget* adopted = nullptr);
   ~LinuxWindow() override;
   LinuxWindow(const LinuxWindow&) = delete;
   LinuxWindow& operator=(const LinuxWindow&) = delete;
@@ -252,6 +262,8 @@ class LinuxWindow : public NativeWindow {
   LinuxWindowHooks hooks_;
   std::unique_ptr<WindowSystem> system_;
   GtkWidget* window_ = nullptr;
+  // Whether window_ is the embedding's toplevel (see Adopted).
+  bool adopted_ = false;
 
   // The frame as last set (exact), and the outer pixels it stands for.
   Rect wantedFrame_{200, 200, 1000, 700};
