@@ -29,16 +29,18 @@
 #include "channels/glib_main_queue.h"
 #include "channels/log.h"
 #include "channels/socket_messenger.h"
+#include "channels/socket_path.h"
 #include "channels/stop_request.h"
 #include "host/app_delegate.h"
 #include "host/capture_handler.h"
 #include "host/dravel_plugin.h"
 #include "host/launch.h"
 #include "host/main_flutter_window.h"
-#include "platform/linux/x11/x11_desktop.h"
+#include "platform/linux/session/linux_process_info.h"
 #include "platform/linux/session/toolkit_leak_suppressions.h"
 #include "platform/linux/wayland/wayland_desktop.h"
 #include "platform/linux/x11/x11_connection.h"
+#include "platform/linux/x11/x11_desktop.h"
 #include "platform/sim/json_value.h"
 #include "platform/sim/observed_state.h"
 #include "platform/sim/scenario.h"
@@ -58,7 +60,8 @@ const char* const kUsage =
     "  --platform auto  Wayland in a Wayland session, else X11 when DISPLAY is set\n"
     "                   (the default; with --scenario, the simulated desktop)\n"
     "  --scenario FILE  load a JSON scenario into the simulated desktop first\n"
-    "  --socket PATH    serve on PATH instead of the default socket\n";
+    "  --socket PATH    serve on PATH instead of the default socket (inside a Flatpak\n"
+    "                   sandbox, $XDG_RUNTIME_DIR/app/APP_ID/host.sock)\n";
 
 struct Options {
   std::string platform = "auto";
@@ -128,6 +131,21 @@ std::optional<std::string> whyNoX11() {
   }
   if (environment("DISPLAY").empty()) return "there is no X display (DISPLAY is unset)";
   return std::nullopt;
+}
+
+// Inside a Flatpak sandbox (as the host's sandbox rule reads it) the folder
+// the sandbox shares with the user's session is named by the application id:
+// the sandbox's own when it is a valid one, else the host's.
+std::optional<std::string> sandboxApplicationId() {
+  auto id =
+      linux_platform::LinuxProcessInfo().environmentValue(linux_platform::kSandboxContainerKey);
+  if (!id) return std::nullopt;
+  const bool valid = id->find('.') != std::string::npos && id->front() != '.' &&
+                     id->find("..") == std::string::npos &&
+                     id->find_first_not_of(
+                         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                         "0123456789._-") == std::string::npos;
+  return valid ? *id : std::string(linux_platform::kApplicationId);
 }
 
 // The socket to remove when the display goes away under the host.
@@ -272,7 +290,15 @@ int main(int argc, char** argv) {
     }
     options.platform = "x11";
   }
-  if (options.socket.empty()) options.socket = defaultSocketPath();
+  // Unnamed, the socket is the default one; inside a sandbox, the one in the
+  // folder Flatpak shares with the session, where dravelctl finds it. Both
+  // folders are held to the same checks.
+  bool strictFolder = false;
+  if (options.socket.empty()) {
+    if (auto id = sandboxApplicationId()) options.socket = sandboxSocketPath(*id);
+    if (options.socket.empty()) options.socket = defaultSocketPath();
+    strictFolder = true;
+  }
   ::signal(SIGPIPE, SIG_IGN);
 
   // The scenario file is read before anything starts: one that cannot be
@@ -298,6 +324,7 @@ int main(int argc, char** argv) {
   GLibMainQueue queue;
   setMainQueue(&queue);
   SocketMessenger::Options socketOptions;
+  socketOptions.strictFolder = strictFolder;
   // Memory freed after big captures stays in the allocator's arenas (one per
   // thread that allocated) until given back; given back once no client is
   // left, not after each capture, which would cost every round trip.

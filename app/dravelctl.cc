@@ -24,7 +24,9 @@
 #include "app/screenshot_file.h"
 #include "channels/socket_client.h"
 #include "channels/socket_messenger.h"
+#include "channels/socket_path.h"
 #include "channels/standard_codec.h"
+#include "platform/linux/session/linux_process_info.h"
 #include "platform/shared/png_encoder.h"
 #include "platform/sim/json_value.h"
 
@@ -50,7 +52,8 @@ constexpr double kPromptQuestionSeconds = 2;
 
 const char* const kUsage =
     "usage: dravelctl [--socket PATH] [--timeout SECONDS] COMMAND\n"
-    "  --socket PATH     the host's socket (default: the host's default socket)\n"
+    "  --socket PATH     the host's socket (default: the host's default socket, else\n"
+    "                    a sandboxed host's, when only that one serves)\n"
     "  --timeout SECONDS how long connecting and each call may take, more than 0 and\n"
     "                    at most 86400 (default 60); watch waits for calls without end\n"
     "  call CHANNEL METHOD [JSON|@FILE] send one method call, print the reply as JSON\n"
@@ -90,6 +93,8 @@ std::string renderBytes(std::span<const uint8_t> bytes) {
 
 struct Context {
   std::string socket;
+  // Found by the client itself: its folder is checked as the default's is.
+  bool foundSocket = false;
   double timeout = kDefaultTimeoutSeconds;
 };
 
@@ -113,6 +118,7 @@ std::unique_ptr<SocketClient> connectOrSay(const Context& context, int& exitCode
   bool refused = false;
   ConnectOptions options;
   options.timeoutSeconds = context.timeout;
+  options.strictFolder = context.foundSocket;
   auto client = SocketClient::connect(context.socket, &error, options, &refused);
   if (!client) {
     if (refused) {
@@ -159,6 +165,7 @@ class PromptWatch {
     if (!client_) {
       ConnectOptions options;
       options.timeoutSeconds = left;
+      options.strictFolder = context_.foundSocket;
       client_ = SocketClient::connect(context_.socket, &error, options);
       if (!client_) return std::nullopt;
     }
@@ -458,8 +465,15 @@ int main(int argc, char** argv) {
       break;
     }
   }
-  if (context.socket.empty()) context.socket = defaultSocketPath();
   if (i >= args.size()) return usage();
+  if (context.socket.empty()) {
+    // The host's default socket, or a sandboxed host's where Flatpak shares
+    // its folder with this session.
+    FoundSocket found = findHostSocket(sandboxSocketPath(linux_platform::kApplicationId));
+    if (!found.note.empty()) std::fprintf(stderr, "dravelctl: %s\n", found.note.c_str());
+    context.socket = std::move(found.path);
+    context.foundSocket = true;
+  }
   const std::string command = args[i];
   std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
   if (command == "call") return commandCall(context, rest);

@@ -99,6 +99,15 @@ std::optional<std::string> checkSocketOwnership(const std::string& path, bool st
   return problem->why;
 }
 
+FoundSocket findHostSocket(const std::string& sandboxed) {
+  FoundSocket found{defaultSocketPath(), ""};
+  if (sandboxed.empty() || sandboxed == found.path || !someoneListensAt(sandboxed)) return found;
+  if (!someoneListensAt(found.path)) return {sandboxed, ""};
+  found.note = "hosts serve both " + found.path + " and " + sandboxed + " (sandboxed); using " +
+               found.path + ", --socket chooses";
+  return found;
+}
+
 std::unique_ptr<SocketClient> SocketClient::connect(const std::string& path, std::string* error,
                                                     size_t maxFrameSize) {
   ConnectOptions options;
@@ -117,7 +126,7 @@ std::unique_ptr<SocketClient> SocketClient::connect(const std::string& path, std
   if (!options.trustOtherUsers) {
     // Checked before anything is sent; the listener's credentials, checked
     // after connecting, also cover a socket swapped in between.
-    if (auto problem = ownershipProblem(path, false)) {
+    if (auto problem = ownershipProblem(path, options.strictFolder)) {
       if (refused) *refused = problem->refusal;
       setError(error, problem->why);
       return nullptr;

@@ -27,7 +27,22 @@ struct ConnectOptions {
   // credentials after (see checkSocketOwnership); only tests that play
   // another user turn it on.
   bool trustOtherUsers = false;
+  // Whether the socket's folder is held to the default socket's checks (as
+  // the default socket's always is): for a socket the client found itself.
+  bool strictFolder = false;
 };
+
+// Where a client finds a host when it is given no socket.
+struct FoundSocket {
+  std::string path;
+  // Said to the user when hosts serve at both places: which one is taken.
+  std::string note;
+};
+
+// The default socket, unless no host serves there and one serves at
+// `sandboxed` (a sandboxed host's socket, sandboxSocketPath): then that one.
+// When hosts serve at both, the default one, with a note naming the other.
+FoundSocket findHostSocket(const std::string& sandboxed);
 
 // Why a socket (or the folder holding it) cannot be trusted, or nothing. The
 // default socket path, and any path when `strictFolder`, must lie in a folder

@@ -54,6 +54,18 @@ std::string defaultSocketPath() {
   return base + "/dravel-" + std::to_string(::geteuid()) + "/host.sock";
 }
 
+std::string sandboxSocketPath(const std::string& appId) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (!runtime || runtime[0] != '/' || appId.empty()) return "";
+  return std::string(runtime) + "/app/" + appId + "/host.sock";
+}
+
+bool someoneListensAt(const std::string& path) {
+  if (path.empty() || path.size() >= sizeof(sockaddr_un::sun_path)) return false;
+  int err = 0;
+  return someoneListens(path, std::chrono::milliseconds(0), &err) != Listener::kNone;
+}
+
 std::string parentFolder(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";

@@ -12,6 +12,17 @@ namespace dravel {
 // folder under the temporary directory: "${TMPDIR:-/tmp}/dravel-UID/host.sock".
 std::string defaultSocketPath();
 
+// The socket of a host inside a Flatpak sandbox of application `appId`:
+// "$XDG_RUNTIME_DIR/app/APP_ID/host.sock". Flatpak shares that folder
+// between the sandbox and the user's session, where it has the same path.
+// Empty without XDG_RUNTIME_DIR.
+std::string sandboxSocketPath(const std::string& appId);
+
+// Whether a process listens at the socket `path`: a connection is taken, or
+// its queue of connections is full (a stopped or busy host). Asked once,
+// without waiting.
+bool someoneListensAt(const std::string& path);
+
 // The folder part of a socket path ("." when it has none).
 std::string parentFolder(const std::string& path);
 

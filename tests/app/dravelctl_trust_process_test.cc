@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "channels/frame.h"
+#include "channels/socket_path.h"
 #include "channels/standard_codec.h"
 #include "tests/channels/socket_test_support.h"
 #include "tests/support/host_process.h"
@@ -189,6 +190,32 @@ TEST_F(ProgramEdges, DravelctlRefusesSocketFoldersOthersControl) {
   ASSERT_EQ(::chown((dir_ + "/planted.sock").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
   ctlSays({"--socket", dir_ + "/planted.sock", "call", "a", "b"}, 4,
           "refusing socket " + dir_ + "/planted.sock");
+  ::close(fd);
+}
+
+TEST_F(ProgramEdges, DravelctlFindsASandboxedHostInTheFolderFlatpakShares) {
+  // Flatpak makes $XDG_RUNTIME_DIR/app/APP_ID and shares it with the session.
+  const std::string xdg = folder("xdg", 0700);
+  folder("xdg/app", 0700);
+  const std::string shared = xdg + "/app/app.dravel.Dravel/host.sock";
+  const std::string plain = xdg + "/dravel/host.sock";
+  const std::vector<std::string> session = {"XDG_RUNTIME_DIR=" + xdg};
+  StoppedAtExit host{spawn({hostBinary_, "--platform", "sim"}, dir_ + "/sandboxed.out",
+                           dir_ + "/sandboxed.err", {session[0], "FLATPAK_ID=app.dravel.Dravel"})};
+  ASSERT_TRUE(waitUntil([&] { return someoneListensAt(shared); }))
+      << readFile(dir_ + "/sandboxed.err");
+  EXPECT_EQ(ctlRun({"call", "sim/desktop", "state"}, session), 0) << err_;
+
+  // A stale default socket is passed over; a live one is taken, and said so
+  // (this listener never answers).
+  folder("xdg/dravel", 0700);
+  int fd = boundSocket(plain);
+  EXPECT_EQ(ctlRun({"call", "sim/desktop", "state"}, session), 0) << err_;
+  ::close(fd);
+  ::unlink(plain.c_str());
+  fd = boundSocket(plain, 4);
+  ctlSays({"--timeout", "0.5", "call", "sim/desktop", "state"}, 3,
+          "hosts serve both " + plain + " and " + shared, session);
   ::close(fd);
 }
 
