@@ -43,8 +43,8 @@ GBytes* bytesOf(Message message) {
 class Answer {
  public:
   Answer(FlBinaryMessenger* messenger, FlBinaryMessengerResponseHandle* handle, std::string channel)
-      : messenger_(FL_BINARY_MESSENGER(g_object_ref(messenger))),
-        handle_(FL_BINARY_MESSENGER_RESPONSE_HANDLE(g_object_ref(handle))),
+      : messenger_(static_cast<FlBinaryMessenger*>(g_object_ref(messenger))),
+        handle_(static_cast<FlBinaryMessengerResponseHandle*>(g_object_ref(handle))),
         channel_(std::move(channel)) {}
   ~Answer() {
     if (!sent_) send(Message());
@@ -99,8 +99,8 @@ struct PendingSend {
 void onSendReply(GObject* source, GAsyncResult* result, gpointer data) {
   std::unique_ptr<PendingSend> pending(static_cast<PendingSend*>(data));
   GError* error = nullptr;
-  GBytes* bytes =
-      fl_binary_messenger_send_on_channel_finish(FL_BINARY_MESSENGER(source), result, &error);
+  GBytes* bytes = fl_binary_messenger_send_on_channel_finish(
+      reinterpret_cast<FlBinaryMessenger*>(source), result, &error);
   std::vector<uint8_t> reply;
   if (bytes) {
     gsize size = 0;
@@ -120,7 +120,7 @@ void onSendReply(GObject* source, GAsyncResult* result, gpointer data) {
 }  // namespace
 
 FlutterLinuxMessenger::FlutterLinuxMessenger(FlBinaryMessenger* messenger)
-    : messenger_(FL_BINARY_MESSENGER(g_object_ref(messenger))) {}
+    : messenger_(static_cast<FlBinaryMessenger*>(g_object_ref(messenger))) {}
 
 FlutterLinuxMessenger::~FlutterLinuxMessenger() {
   // Taken out first: the messenger's destroy notifications find nothing.
