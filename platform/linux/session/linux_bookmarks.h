@@ -19,10 +19,26 @@
 // stale, so the caller stores a fresh bookmark of what is there now.
 //
 // Inside a Flatpak sandbox a folder outside the sandbox is reached through
-// the document portal (org.freedesktop.portal.Documents, AddFull with an
-// O_PATH descriptor of the folder; the bookmark would carry the document id,
-// and folders chosen through the file chooser portal are exported already).
-// That is not made yet: in a sandbox no bookmark is made and none resolves.
+// the document portal (org.freedesktop.portal.Documents), under its mount
+// ($XDG_RUNTIME_DIR/doc) as DOC-ID/NAME. A FUSE mount need not keep device
+// and inode numbers, and the mount's own path may change, so the record is
+// what the portal keeps:
+//   bytes 0-3    "DLDP"
+//   byte  4      record version, 1
+//   bytes 5-8    length of the document id, big-endian, then the id
+//   4 bytes      length of the path under the document, big-endian, then it
+//   last 4 bytes CRC-32 of everything before them, big-endian
+// A folder the file chooser portal handed over is a document already; any
+// other is added to the portal first (AddFull of a path-only descriptor,
+// exported as a folder, kept across sessions). Resolving asks the portal
+// where it mounts (GetMountPoint) and whether the document still exists,
+// which inside a sandbox the portal answers through its mount (its queries
+// of documents serve only unsandboxed callers): a removed document does not
+// resolve, nor does a folder no longer there under it. The mount is asked for anew
+// each time, so a record resolves wherever the portal mounts. Neither kind of
+// record reads inside the other's world: a record made outside the sandbox
+// names no document, one made inside names no folder outside. The document
+// portal is local and answers at once; each call is bounded by 5 s.
 #pragma once
 
 #include <optional>
@@ -46,8 +62,15 @@ class LinuxBookmarks : public Bookmarks {
   std::variant<ResolvedBookmark, BookmarkError> resolveBookmark(const ByteBuffer& data) override;
 
  private:
+  std::optional<ByteBuffer> createDocumentBookmark(const std::string& path);
+  std::variant<ResolvedBookmark, BookmarkError> resolveDocumentBookmark(const ByteBuffer& data);
+
   bool sandboxed_;
 };
+
+// The record of a folder under a document of the document portal.
+ByteBuffer documentRecord(const std::string& documentId, const std::string& pathUnder,
+                          uint8_t version = LinuxBookmarks::kRecordVersion);
 
 // The record of a folder with the given identity, as createBookmark makes it.
 ByteBuffer folderRecord(const std::string& path, uint64_t device, uint64_t inode,

@@ -12,13 +12,16 @@
 #include <memory>
 #include <vector>
 
+#include "platform/linux/session/desktop_portal.h"
 #include "platform/linux/session/linux_process_info.h"
 
 namespace dravel::linux_platform {
 namespace {
 
-const char* const kUnavailable = "Start at login is not available inside the sandbox.";
 const char* const kGroup = "Desktop Entry";
+const char* const kAnswerGroup = "Background";
+const char* const kReason = "Dravel starts when you log in, so that its screenshot shortcuts work.";
+constexpr int kPortalTimeoutMs = 25000;
 
 std::string environment(const char* name) {
   const char* value = std::getenv(name);
@@ -43,13 +46,10 @@ std::string entryName() {
   return name;
 }
 
-// The user's configuration home: $XDG_CONFIG_HOME when it is an absolute path
-// (a relative one is to be ignored), else ~/.config. Empty when there is no
-// home folder either.
-std::string configHome() {
-  std::string home = environment("XDG_CONFIG_HOME");
-  if (home.starts_with('/')) return home;
-  home = environment("HOME");
+// The user's home folder: $HOME, else the password database's. Empty when
+// neither says.
+std::string homeFolder() {
+  std::string home = environment("HOME");
   if (home.empty()) {
     struct passwd entry {};
     struct passwd* found = nullptr;
@@ -59,6 +59,16 @@ std::string configHome() {
       home = found->pw_dir;
     }
   }
+  return home;
+}
+
+// The user's configuration home: $XDG_CONFIG_HOME when it is an absolute path
+// (a relative one is to be ignored), else ~/.config. Empty when there is no
+// home folder either.
+std::string configHome() {
+  std::string home = environment("XDG_CONFIG_HOME");
+  if (home.starts_with('/')) return home;
+  home = homeFolder();
   if (home.empty()) return {};
   home += "/.config";
   return home;
@@ -275,7 +285,7 @@ std::string autostartEntry(const std::string& executable, bool hidden) {
 }
 
 XdgAutostartLoginItem::XdgAutostartLoginItem()
-    : executable_(runningExecutable()), sandboxed_(std::getenv("FLATPAK_ID") != nullptr) {}
+    : executable_(runningExecutable()), sandboxed_(runningInFlatpak()) {}
 
 XdgAutostartLoginItem::XdgAutostartLoginItem(std::string executable, bool sandboxed)
     : executable_(std::move(executable)), sandboxed_(sandboxed) {}
@@ -288,8 +298,82 @@ std::string XdgAutostartLoginItem::userEntryPath() {
   return home;
 }
 
+std::string XdgAutostartLoginItem::portalAnswerPath() {
+  std::string home = environment("XDG_DATA_HOME");
+  if (!home.starts_with('/')) {
+    home = homeFolder();
+    if (home.empty()) return {};
+    home += "/.local/share";
+  }
+  home += "/dravel/background";
+  return home;
+}
+
+std::optional<std::string> XdgAutostartLoginItem::requestBackground(bool autostart) {
+  const std::string answerPath = portalAnswerPath();
+  if (answerPath.empty()) {
+    return std::string(
+        "The application's data folder is unknown: neither XDG_DATA_HOME nor HOME is set.");
+  }
+  // The command as the sandbox runs it: the program's name, on the sandbox's
+  // path.
+  const std::string program =
+      executable_ ? executable_->substr(executable_->rfind('/') + 1) : std::string("dravel-host");
+  PortalAnswer answer = requestAndWait(
+      "org.freedesktop.portal.Background", "RequestBackground",
+      [&](const std::string& token) {
+        GVariantBuilder options;
+        g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
+        g_variant_builder_add(&options, "{sv}", "handle_token",
+                              g_variant_new_string(token.c_str()));
+        g_variant_builder_add(&options, "{sv}", "reason", g_variant_new_string(kReason));
+        g_variant_builder_add(&options, "{sv}", "autostart", g_variant_new_boolean(autostart));
+        const gchar* command[] = {program.c_str(), nullptr};
+        g_variant_builder_add(&options, "{sv}", "commandline", g_variant_new_strv(command, 1));
+        g_variant_builder_add(&options, "{sv}", "dbus-activatable", g_variant_new_boolean(FALSE));
+        return g_variant_new("(sa{sv})", "", &options);
+      },
+      kPortalTimeoutMs);
+  if (!answer.error.empty()) {
+    return "The background portal did not change start at login: " + answer.error + ".";
+  }
+  if (answer.response == 1) return std::string("Start at login was cancelled.");
+  if (answer.response != 0) {
+    return std::string("The background portal refused to change start at login.");
+  }
+  const bool enabled = answer.resultFlag("autostart", false);
+  // What the portal answered is what the session does now, whatever was asked.
+  const std::string dir = answerPath.substr(0, answerPath.rfind('/'));
+  const std::string contents =
+      std::string("[") + kAnswerGroup + "]\nautostart=" + (enabled ? "true" : "false") + "\n";
+  GError* error = nullptr;
+  if (g_mkdir_with_parents(dir.c_str(), 0700) != 0 ||
+      !g_file_set_contents(answerPath.c_str(), contents.data(),
+                           static_cast<gssize>(contents.size()), &error)) {
+    std::string text = "The background portal's answer couldn't be kept in \"" + answerPath +
+                       "\": " + (error ? error->message : std::strerror(errno)) + ".";
+    g_clear_error(&error);
+    return text;
+  }
+  if (enabled != autostart) {
+    return std::string(autostart ? "The desktop did not allow Dravel to start at login."
+                                 : "The desktop still starts Dravel at login.");
+  }
+  return std::nullopt;
+}
+
 int XdgAutostartLoginItem::status() {
-  if (sandboxed_) return kLoginItemNotFound;
+  if (sandboxed_) {
+    KeyFile file(g_key_file_new());
+    const std::string path = portalAnswerPath();
+    if (path.empty() ||
+        !g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_NONE, nullptr)) {
+      return kLoginItemNotRegistered;
+    }
+    return g_key_file_get_boolean(file.get(), kAnswerGroup, "autostart", nullptr)
+               ? kLoginItemEnabled
+               : kLoginItemNotRegistered;
+  }
   std::string path = userEntryPath();
   if (path.empty() || !exists(path)) path = systemEntryPath();
   if (path.empty()) return kLoginItemNotRegistered;
@@ -319,13 +403,13 @@ int XdgAutostartLoginItem::status() {
 }
 
 std::optional<std::string> XdgAutostartLoginItem::registerService() {
-  if (sandboxed_) return std::string(kUnavailable);
+  if (sandboxed_) return requestBackground(true);
   if (!executable_) return std::string("The application's own location couldn't be read.");
   return writeUserEntry(autostartEntry(*executable_, false));
 }
 
 std::optional<std::string> XdgAutostartLoginItem::unregisterService() {
-  if (sandboxed_) return std::string(kUnavailable);
+  if (sandboxed_) return requestBackground(false);
   if (!systemEntryPath().empty()) {
     // The user's entry of the same name takes the system one's place.
     return writeUserEntry(autostartEntry(executable_.value_or(kApplicationId), true));

@@ -16,10 +16,19 @@
 // name exists it writes a user entry with Hidden=true in its place, which is
 // how the user turns a system entry off.
 //
-// Inside a Flatpak sandbox the background portal would serve this
-// (org.freedesktop.portal.Background.RequestBackground with autostart true;
-// it has no status query, so the last answer would be kept). That is not
-// made yet: in a sandbox the status is "not found" and changes fail.
+// Inside a Flatpak sandbox the autostart folder is out of reach, and the
+// background portal serves instead: registering is
+// org.freedesktop.portal.Background.RequestBackground with autostart true,
+// the host's command inside the sandbox (its program's name, which Flatpak
+// finds in the application's own folder) and a reason the desktop can show
+// the user; unregistering is the same request with autostart false. The
+// desktop writes the entry itself (`flatpak run --command=...`). The portal
+// has no query, so its last answer is kept in the application's own data
+// folder ($XDG_DATA_HOME/dravel/background, inside the sandbox the
+// application's folder under ~/.var/app), and the status reads it: enabled
+// when the last answer turned autostart on, else not registered. A request
+// the portal refuses, or the user cancels, fails with the portal's words;
+// the request waits for the portal's answer (at most 25 s).
 #pragma once
 
 #include <optional>
@@ -43,8 +52,14 @@ class XdgAutostartLoginItem : public LoginItem {
   // The user's entry, from the environment as it is now. Empty when there is
   // no configuration home.
   static std::string userEntryPath();
+  // Where the background portal's last answer is kept. Empty when there is no
+  // data home.
+  static std::string portalAnswerPath();
 
  private:
+  // The background portal's side, inside a sandbox.
+  std::optional<std::string> requestBackground(bool autostart);
+
   std::optional<std::string> executable_;
   bool sandboxed_;
 };

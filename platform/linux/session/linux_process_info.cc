@@ -33,6 +33,10 @@ std::optional<std::string> LinuxProcessInfo::environmentValue(const std::string&
   return std::nullopt;
 }
 
+bool runningInFlatpak() {
+  return std::getenv("FLATPAK_ID") != nullptr || ::access("/.flatpak-info", F_OK) == 0;
+}
+
 OperatingSystemVersion LinuxProcessInfo::operatingSystemVersion() {
   struct utsname names {};
   if (::uname(&names) != 0) return {};

@@ -11,6 +11,9 @@ namespace dravel::linux_platform {
 // The reverse-DNS application id. The installed desktop entry is named after
 // it, and the desktop's services (notifications, portals) key on it.
 inline constexpr const char* kApplicationId = "app.dravel.Dravel";
+// Where a copy holding the application id on the session bus serves
+// org.freedesktop.Application, as desktops expect of it.
+inline constexpr const char* kApplicationObjectPath = "/app/dravel/Dravel";
 
 // The environment variable the host's sandbox rule reads.
 inline constexpr const char* kSandboxContainerKey = "APP_SANDBOX_CONTAINER_ID";
@@ -35,6 +38,11 @@ class LinuxProcessInfo : public ProcessInfo {
  private:
   std::string flatpakInfoPath_;
 };
+
+// Whether this process runs inside a Flatpak sandbox: FLATPAK_ID is set, or
+// the sandbox's info file is at the root (there even when the environment
+// was cleared).
+bool runningInFlatpak();
 
 // The release string of a kernel ("6.1.0-18-amd64") as a version.
 OperatingSystemVersion versionFromRelease(const std::string& release);

@@ -9,6 +9,8 @@
 
 #include "channels/log.h"
 #include "channels/main_queue.h"
+#include "platform/linux/session/desktop_portal.h"
+#include "platform/linux/session/linux_process_info.h"
 
 namespace dravel::linux_platform {
 
@@ -17,6 +19,10 @@ namespace {
 constexpr const char* kService = "org.freedesktop.Notifications";
 constexpr const char* kPath = "/org/freedesktop/Notifications";
 constexpr const char* kDefaultAction = "default";
+constexpr const char* kPortalInterface = "org.freedesktop.portal.Notification";
+// The portal's default action: without the "app." prefix, so that the portal
+// sends its ActionInvoked signal to the application.
+constexpr const char* kPortalDefaultAction = "open";
 
 std::string describe(const GError* error) {
   return error ? error->message : "unknown error";
@@ -28,6 +34,9 @@ struct DesktopNotificationCenter::State : std::enable_shared_from_this<State> {
   std::string applicationId;
   std::function<void()> bringForward;
   int timeoutMs = 0;
+  bool portal = false;
+  // What the portal shows, by identifier.
+  std::map<std::string, NotificationRequest> portalShown;
   UserNotificationCenterDelegate** delegate = nullptr;  // the centre's member; null once gone
 
   GDBusConnection* bus = nullptr;
@@ -99,6 +108,10 @@ struct DesktopNotificationCenter::State : std::enable_shared_from_this<State> {
   }
 
   void listen() {
+    if (portal) {
+      listenToPortal();
+      return;
+    }
     // The signals' user data is this state, which unsubscribes before it goes.
     actionSubscription = g_dbus_connection_signal_subscribe(
         bus, kService, kService, "ActionInvoked", kPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
@@ -137,10 +150,42 @@ struct DesktopNotificationCenter::State : std::enable_shared_from_this<State> {
         this, nullptr);
   }
 
+  void listenToPortal() {
+    actionSubscription = g_dbus_connection_signal_subscribe(
+        bus, kPortalService, kPortalInterface, "ActionInvoked", kPortalPath, nullptr,
+        G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+           GVariant* parameters, gpointer data) {
+          if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ssav)"))) return;
+          const gchar* id = nullptr;
+          const gchar* action = nullptr;
+          g_variant_get(parameters, "(&s&s@av)", &id, &action, nullptr);
+          static_cast<State*>(data)->portalActionInvoked(id, action);
+        },
+        this, nullptr);
+  }
+
+  void portalActionInvoked(const std::string& id, const std::string& action) {
+    auto found = portalShown.find(id);
+    if (found == portalShown.end() || action != kPortalDefaultAction) return;
+    NotificationRequest request = std::move(found->second);
+    portalShown.erase(found);
+    // Answered: the notification has done its work.
+    g_dbus_connection_call(bus, kPortalService, kPortalPath, kPortalInterface, "RemoveNotification",
+                           g_variant_new("(s)", id.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE,
+                           timeoutMs, nullptr, nullptr, nullptr);
+    answered(std::move(request));
+  }
+
   void actionInvoked(uint32_t id, const std::string& action) {
     auto found = sent.find(id);
     if (found == sent.end() || action != kDefaultAction) return;
-    NotificationRequest request = found->second;
+    answered(found->second);
+  }
+
+  // A click on a notification: the application comes forward and the
+  // delegate hears of it.
+  void answered(NotificationRequest request) {
     if (bringForward) bringForward();
     UserNotificationCenterDelegate* target = delegate ? *delegate : nullptr;
     if (!target) {
@@ -162,11 +207,17 @@ struct DesktopNotificationCenter::State : std::enable_shared_from_this<State> {
   // Calls a method of the service; `done` gets the reply or the error text.
   void call(const char* method, GVariant* parameters, const char* replyType,
             std::function<void(GVariant* reply, const std::string& error)> done) {
+    callOn(kService, kPath, kService, method, parameters, replyType, std::move(done));
+  }
+
+  void callOn(const char* service, const char* path, const char* interface, const char* method,
+              GVariant* parameters, const char* replyType,
+              std::function<void(GVariant* reply, const std::string& error)> done) {
     struct Pending {
       std::function<void(GVariant*, const std::string&)> done;
     };
     g_dbus_connection_call(
-        bus, kService, kPath, kService, method, parameters, G_VARIANT_TYPE(replyType),
+        bus, service, path, interface, method, parameters, G_VARIANT_TYPE(replyType),
         G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr,
         [](GObject* source, GAsyncResult* result, gpointer data) {
           std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
@@ -185,6 +236,21 @@ struct DesktopNotificationCenter::State : std::enable_shared_from_this<State> {
                 GDBusConnection* connection, const std::string& error) mutable {
       if (!connection) {
         completion(false, NotificationError{"No session bus: " + error});
+        return;
+      }
+      if (self->portal) {
+        self->callOn(kPortalService, kPortalPath, "org.freedesktop.DBus.Properties", "Get",
+                     g_variant_new("(ss)", kPortalInterface, "version"), "(v)",
+                     [completion = std::move(completion)](GVariant* reply,
+                                                          const std::string& failure) mutable {
+                       if (!reply) {
+                         completion(false,
+                                    NotificationError{"The notification portal does not answer: " +
+                                                      failure});
+                         return;
+                       }
+                       completion(true, std::nullopt);
+                     });
         return;
       }
       self->call("GetServerInformation", nullptr, "(ssss)",
@@ -231,6 +297,10 @@ struct DesktopNotificationCenter::State : std::enable_shared_from_this<State> {
         completion(NotificationError{"No session bus: " + error});
         return;
       }
+      if (self->portal) {
+        self->addToPortal(std::move(request), std::move(completion));
+        return;
+      }
       // While a notification of this identifier is on its way, the service's
       // id for it is not known yet: a later one waits for it, so that it
       // replaces the earlier instead of showing beside it. Of several that
@@ -248,6 +318,32 @@ struct DesktopNotificationCenter::State : std::enable_shared_from_this<State> {
       completions.push_back(std::move(completion));
       self->notify(std::move(request), std::move(completions));
     });
+  }
+
+  // The portal replaces a notification of the same identifier itself.
+  void addToPortal(NotificationRequest request, AddCompletion completion) {
+    GVariantBuilder notification;
+    g_variant_builder_init(&notification, G_VARIANT_TYPE("a{sv}"));
+    g_variant_builder_add(&notification, "{sv}", "title",
+                          g_variant_new_string(request.title.c_str()));
+    g_variant_builder_add(&notification, "{sv}", "body",
+                          g_variant_new_string(request.body.c_str()));
+    g_variant_builder_add(&notification, "{sv}", "default-action",
+                          g_variant_new_string(kPortalDefaultAction));
+    const std::string identifier = request.identifier;
+    callOn(
+        kPortalService, kPortalPath, kPortalInterface, "AddNotification",
+        g_variant_new("(sa{sv})", identifier.c_str(), &notification), "()",
+        [self = shared_from_this(), request = std::move(request),
+         completion = std::move(completion)](GVariant* reply, const std::string& failure) mutable {
+          if (!reply) {
+            completion(NotificationError{"The notification was not shown: " + failure});
+            return;
+          }
+          const std::string shown = request.identifier;
+          self->portalShown[shown] = std::move(request);
+          completion(std::nullopt);
+        });
   }
 
   // Sends one notification, its identifier marked on its way.
@@ -308,7 +404,14 @@ struct DesktopNotificationCenter::State : std::enable_shared_from_this<State> {
 DesktopNotificationCenter::DesktopNotificationCenter(std::string applicationId,
                                                      std::function<void()> bringForward,
                                                      int timeoutMs)
+    : DesktopNotificationCenter(std::move(applicationId), std::move(bringForward), timeoutMs,
+                                runningInFlatpak()) {}
+
+DesktopNotificationCenter::DesktopNotificationCenter(std::string applicationId,
+                                                     std::function<void()> bringForward,
+                                                     int timeoutMs, bool sandboxed)
     : state_(std::make_shared<State>()) {
+  state_->portal = sandboxed;
   state_->applicationId = std::move(applicationId);
   state_->bringForward = std::move(bringForward);
   state_->timeoutMs = timeoutMs;

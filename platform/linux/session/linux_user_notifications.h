@@ -18,8 +18,14 @@
 //   (a new service counts anew) and requests made while none runs fail.
 // - Nothing waits on the main thread: every call is asynchronous, with a
 //   timeout.
-// Inside a sandbox the notification portal would be used instead; that is
-// not built.
+// Inside a Flatpak sandbox the notification portal
+// (org.freedesktop.portal.Notification) serves instead. A notification is
+// added under its identifier, so that a later one of the same identifier
+// replaces it; its default action is "open", a name without the "app."
+// prefix, which the portal hands back to the application as its
+// ActionInvoked signal. A click brings the application forward, reaches the
+// delegate as above and removes the notification. Permission is granted
+// while the portal answers. The portal plays no sounds of its own choosing.
 #pragma once
 
 #include <cstdint>
@@ -37,9 +43,13 @@ class DesktopNotificationCenter : public UserNotificationCenter {
   // `bringForward` runs (on the main thread) when the user clicks a
   // notification, before the delegate hears of it. `timeoutMs` bounds each
   // call to the service.
+  // Inside a sandbox (`sandboxed`, by default whether the process runs in
+  // Flatpak) the notification portal serves.
   explicit DesktopNotificationCenter(std::string applicationId,
                                      std::function<void()> bringForward = {},
                                      int timeoutMs = 10000);
+  DesktopNotificationCenter(std::string applicationId, std::function<void()> bringForward,
+                            int timeoutMs, bool sandboxed);
   ~DesktopNotificationCenter() override;
   DesktopNotificationCenter(const DesktopNotificationCenter&) = delete;
   DesktopNotificationCenter& operator=(const DesktopNotificationCenter&) = delete;

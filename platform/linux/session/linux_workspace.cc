@@ -1,9 +1,14 @@
 #include "platform/linux/session/linux_workspace.h"
 
+#include <fcntl.h>
 #include <gdk/gdk.h>
 #include <gio/gio.h>
+#include <gio/gunixfdlist.h>
+#include <unistd.h>
 
 #include "channels/log.h"
+#include "platform/linux/session/desktop_portal.h"
+#include "platform/linux/session/linux_process_info.h"
 
 namespace dravel::linux_platform {
 
@@ -24,6 +29,7 @@ GAppLaunchContext* newLaunchContext() {
 struct LinuxWorkspace::ShowRequest {
   std::vector<std::string> urls;
   int timeoutMs = 0;
+  bool sandboxed = false;
   std::weak_ptr<std::vector<ShowOutcome>> outcomes;
 
   void finish(ShowOutcome outcome) {
@@ -58,6 +64,49 @@ struct LinuxWorkspace::ShowRequest {
     g_free(folder);
   }
 
+  // The first file shown in its folder by the OpenURI portal, which the
+  // desktop's file manager serves.
+  void openDirectory(GDBusConnection* bus) {
+    gchar* path = g_filename_from_uri(urls.front().c_str(), nullptr, nullptr);
+    // Read-only, as the portal wants it from a sandbox (it takes a path-only
+    // descriptor of a file the sandbox may write for a writable one); a file
+    // that cannot be read is handed as a path only.
+    int fd = path ? ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK) : -1;
+    if (fd < 0 && path) fd = ::open(path, O_PATH | O_CLOEXEC);
+    if (fd < 0) {
+      NSLog("[workspace] cannot show %s: %s", urls.front().c_str(),
+            path ? "it cannot be opened" : "not a file");
+      g_free(path);
+      finish(ShowOutcome::kNothingOpened);
+      return;
+    }
+    g_free(path);
+    GUnixFDList* fds = g_unix_fd_list_new_from_array(&fd, 1);
+    GVariantBuilder options;
+    g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
+    g_dbus_connection_call_with_unix_fd_list(
+        bus, kPortalService, kPortalPath, "org.freedesktop.portal.OpenURI", "OpenDirectory",
+        g_variant_new("(sha{sv})", "", 0, &options), G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE,
+        timeoutMs, fds, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+          auto* self = static_cast<ShowRequest*>(data);
+          GError* error = nullptr;
+          GVariant* reply = g_dbus_connection_call_with_unix_fd_list_finish(
+              G_DBUS_CONNECTION(source), nullptr, result, &error);
+          if (reply) {
+            g_variant_unref(reply);
+            self->finish(ShowOutcome::kHandedToPortal);
+            return;
+          }
+          NSLog("[workspace] the portal did not show %s: %s", self->urls.front().c_str(),
+                error ? error->message : "unknown error");
+          g_clear_error(&error);
+          self->finish(ShowOutcome::kNothingOpened);
+        },
+        this);
+    g_object_unref(fds);
+  }
+
   void showItems(GDBusConnection* bus) {
     GVariantBuilder uris;
     g_variant_builder_init(&uris, G_VARIANT_TYPE("as"));
@@ -86,15 +135,20 @@ struct LinuxWorkspace::ShowRequest {
 
 LinuxWorkspace::LinuxWorkspace(std::function<std::optional<int>()> frontmostPid,
                                int showItemsTimeoutMs)
+    : LinuxWorkspace(std::move(frontmostPid), showItemsTimeoutMs, runningInFlatpak()) {}
+
+LinuxWorkspace::LinuxWorkspace(std::function<std::optional<int>()> frontmostPid,
+                               int showItemsTimeoutMs, bool sandboxed)
     : frontmostPid_(std::move(frontmostPid)),
       showItemsTimeoutMs_(showItemsTimeoutMs),
+      sandboxed_(sandboxed),
       outcomes_(std::make_shared<std::vector<ShowOutcome>>()) {}
 
 LinuxWorkspace::~LinuxWorkspace() = default;
 
 void LinuxWorkspace::activateFileViewerSelectingURLs(const std::vector<std::string>& urls) {
   if (urls.empty()) return;
-  auto* request = new ShowRequest{urls, showItemsTimeoutMs_, outcomes_};
+  auto* request = new ShowRequest{urls, showItemsTimeoutMs_, sandboxed_, outcomes_};
   g_bus_get(
       G_BUS_TYPE_SESSION, nullptr,
       [](GObject*, GAsyncResult* result, gpointer data) {
@@ -108,7 +162,11 @@ void LinuxWorkspace::activateFileViewerSelectingURLs(const std::vector<std::stri
           self->openFolder();
           return;
         }
-        self->showItems(bus);
+        if (self->sandboxed) {
+          self->openDirectory(bus);
+        } else {
+          self->showItems(bus);
+        }
         g_object_unref(bus);
       },
       request);

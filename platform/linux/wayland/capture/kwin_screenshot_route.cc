@@ -15,6 +15,7 @@
 #include <sstream>
 #include <utility>
 
+#include "platform/linux/session/linux_process_info.h"
 #include "platform/linux/session/private_bus.h"
 #include "platform/linux/wayland/capture/kwin_screenshot_call.h"
 #include "platform/shared/cairo_pixels.h"
@@ -400,6 +401,12 @@ std::string kwinOutputFor(const RouteMonitor& monitor, const std::vector<KWinOut
 CaptureRoutePtr makeKWinScreenShotRoute(std::string* why) {
   std::string ignored;
   if (!why) why = &ignored;
+  // KWin checks the caller's executable against installed desktop entries,
+  // which no program inside a sandbox matches: the portal serves there.
+  if (runningInFlatpak()) {
+    *why = "KWin's screenshot interface serves no program inside a sandbox";
+    return nullptr;
+  }
   GMainContext* context = g_main_context_new();
   GDBusConnection* connection = connectPrivateSessionBus(context, why);
   if (!connection) {
