@@ -16,7 +16,19 @@ constexpr double kNotificationClickWindow = 1.5;
 }  // namespace
 
 void AppDelegate::applicationWillFinishLaunching() {
-  if (!Sandbox::active()) terminateOtherInstances();
+  if (!Sandbox::active()) {
+    terminateOtherInstances();
+  } else if (platform().application().handOverToRunningCopy()) {
+    // Inside the sandbox nothing else keeps the application to one copy: the
+    // running one comes forward, as on a reopen, and this one ends.
+    NSLog("[SingleInstance] another copy is running; it comes forward - exiting");
+    platform().processControl().exitProcess(0);
+    return;
+  }
+  std::weak_ptr<AppDelegate> weak = weak_from_this();
+  platform().application().setReopenHandler([weak](bool hasVisibleWindows) {
+    if (auto self = weak.lock()) self->applicationShouldHandleReopen(hasVisibleWindows);
+  });
   platform().userNotificationCenter().setDelegate(&NotificationsPlugin::shared());
 }
 

@@ -129,7 +129,8 @@ Value runningApplicationsState(SimDesktop& desktop) {
   return Value(std::move(list));
 }
 
-// {"activationPolicy": 0 regular, 1 accessory, 2 prohibited}
+// {"activationPolicy": 0 regular, 1 accessory, 2 prohibited, "hidden": bool,
+//  "otherCopyRunning": bool (a copy that takes a sandboxed launch)}
 std::string loadApplication(const Value& value, SimDesktop* desktop) {
   SectionFields fields(value, "");
   auto policy = fields.integer("activationPolicy");
@@ -137,10 +138,12 @@ std::string loadApplication(const Value& value, SimDesktop* desktop) {
     fields.fail("activationPolicy", "0 (regular), 1 (accessory) or 2 (prohibited)");
   }
   auto hidden = fields.boolean("hidden");
+  auto otherCopy = fields.boolean("otherCopyRunning");
   if (!fields.ok() || !desktop) return fields.error();
   SimApplication& application = desktop->application();
   application.policy = static_cast<int>(policy.value_or(kActivationPolicyRegular));
   application.hidden = hidden.value_or(false);
+  application.otherCopyRunning = otherCopy.value_or(false);
   return {};
 }
 
@@ -150,6 +153,7 @@ Value applicationState(SimDesktop& desktop) {
   state.set("activationPolicy", Value(application.policy));
   state.set("hidden", Value(application.hidden));
   state.set("activations", Value(application.activations));
+  state.set("handOverAttempts", Value(application.handOverAttempts));
   return Value(std::move(state));
 }
 

@@ -1,6 +1,8 @@
 // The simulated application object.
 #pragma once
 
+#include <functional>
+
 #include "platform/seam/application.h"
 
 namespace dravel::sim {
@@ -19,7 +21,20 @@ class SimApplication : public Application {
     ++unhides;
   }
 
+  // True when `otherCopyRunning`: the simulated session's other copy takes
+  // the launch.
+  bool handOverToRunningCopy() override {
+    ++handOverAttempts;
+    return otherCopyRunning;
+  }
+  void setReopenHandler(std::function<void(bool)> handler) override {
+    reopenHandler = std::move(handler);
+  }
+
   int policy = kActivationPolicyRegular;
+  bool otherCopyRunning = false;
+  int handOverAttempts = 0;
+  std::function<void(bool)> reopenHandler;
   bool hidden = false;
   int policyChanges = 0;
   int activations = 0;

@@ -28,6 +28,15 @@ class LinuxApplication : public Application {
   void activateIgnoringOtherApps(bool flag) override;
   // Shows the main window again if hide() hid it.
   void unhide() override;
+  // Asks the holder of the application's name on the session bus, when it is
+  // another process, to come forward (org.freedesktop.Application.Activate
+  // on /app/dravel/Dravel, at most 5 s); true when it answered.
+  bool handOverToRunningCopy() override;
+  void setReopenHandler(std::function<void(bool)> handler) override {
+    reopenHandler_ = std::move(handler);
+  }
+  // A later launch handed itself over: the reopen handler hears of it.
+  void reopenRequested();
   // Orders the main window out as the platform does by itself (through the
   // host's order-out), remembering to show it again on unhide().
   void hide();
@@ -37,6 +46,7 @@ class LinuxApplication : public Application {
   std::function<LinuxWindow*()> mainWindow_;
   int policy_ = kActivationPolicyRegular;
   bool hidden_ = false;
+  std::function<void(bool)> reopenHandler_;
 };
 
 }  // namespace dravel::linux_platform

@@ -62,6 +62,14 @@ std::optional<int> sessionBusOwnerOf(const char* name) {
   return pid;
 }
 
+constexpr const char* kApplicationInterface = R"(<node>
+<interface name="org.freedesktop.Application">
+ <method name="Activate"><arg type="a{sv}" direction="in"/></method>
+ <method name="Open"><arg type="as" direction="in"/><arg type="a{sv}" direction="in"/></method>
+ <method name="ActivateAction"><arg type="s" direction="in"/><arg type="av" direction="in"/>
+  <arg type="a{sv}" direction="in"/></method>
+</interface></node>)";
+
 }  // namespace
 
 LinuxSession::~LinuxSession() {
@@ -82,8 +90,34 @@ void LinuxSession::startSessionServices(std::function<std::optional<int>()> fron
   // holding it is found by it (and ended as any other copy); this one takes
   // the name once the holder is gone.
   runningApplications_.setIdentityOwner([] { return sessionBusOwnerOf(kApplicationId); });
+  // Inside a sandbox nothing else keeps the application to one copy: a later
+  // launch finds this one by its name and asks it to come forward
+  // (LinuxApplication::handOverToRunningCopy), through the interface a
+  // desktop asks of an application holding its id.
+  GBusAcquiredCallback serveApplication = nullptr;
+  if (runningInFlatpak()) {
+    serveApplication = [](GDBusConnection* bus, const gchar*, gpointer data) {
+      static const GDBusInterfaceVTable vtable = {
+          [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
+             GVariant*, GDBusMethodInvocation* invocation, gpointer session) {
+            g_dbus_method_invocation_return_value(invocation, nullptr);
+            // An action names nothing the host offers; activating and opening
+            // bring the application forward.
+            if (g_strcmp0(method, "ActivateAction") == 0) return;
+            auto* owner = static_cast<LinuxSession*>(session);
+            if (owner->application_) owner->application_->reopenRequested();
+          },
+          nullptr,
+          nullptr,
+          {}};
+      GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kApplicationInterface, nullptr);
+      g_dbus_connection_register_object(bus, kApplicationObjectPath, node->interfaces[0], &vtable,
+                                        data, nullptr, nullptr);
+      g_dbus_node_info_unref(node);
+    };
+  }
   identityName_ = g_bus_own_name(G_BUS_TYPE_SESSION, kApplicationId, G_BUS_NAME_OWNER_FLAGS_NONE,
-                                 nullptr, nullptr, nullptr, nullptr, nullptr);
+                                 serveApplication, nullptr, nullptr, this, nullptr);
   objectRuntime_ =
       std::make_unique<GtkCursorRuntime>(embedding_.messenger(), [self]() -> GdkWindow* {
         LinuxWindow* window = self->mainWindow_;
