@@ -23,7 +23,6 @@
 #include "host/capture_handler.h"
 #include "host/launch.h"
 #include "host/main_flutter_window.h"
-#include "platform/linux/session/toolkit_leak_suppressions.h"
 #include "platform/linux/wayland/wayland_desktop.h"
 #include "platform/linux/x11/x11_desktop.h"
 
