@@ -129,7 +129,8 @@ void HostProcessTest::TearDown() {
 }
 
 std::vector<std::string> HostProcessTest::hostArgs(const std::vector<std::string>& extra) const {
-  std::vector<std::string> argv = {hostBinary_, "--platform", platform_, "--socket", socket_};
+  std::vector<std::string> argv = hostPrefix_;
+  argv.insert(argv.end(), {hostBinary_, "--platform", platform_, "--socket", socket_});
   argv.insert(argv.end(), extra.begin(), extra.end());
   return argv;
 }

@@ -103,6 +103,8 @@ class HostProcessTest : public ::testing::Test {
   // changes to its environment, as spawn takes them.
   std::string platform_ = "sim";
   std::vector<std::string> hostEnvironment_;
+  // What runs the host (a sandbox, for one), before its own command line.
+  std::vector<std::string> hostPrefix_;
   std::string hostBinary_;
   std::string ctlBinary_;  // empty when dravelctl is not built
   std::string dir_;

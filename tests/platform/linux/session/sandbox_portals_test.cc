@@ -1,0 +1,178 @@
+// The host inside a Flatpak sandbox, served by the real desktop portals
+// (tests/tools/sandbox-session): what it asks of them is checked where it
+// lands, in the stand-ins for the desktop behind the portals, the home folder
+// and the portals' own stores.
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "channels/flutter_result.h"
+#include "platform/linux/session/linux_bookmarks.h"
+#include "tests/support/host_fixture.h"
+#include "tests/support/sandbox_session.h"
+#include "tests/support/x_desktop.h"
+
+namespace dravel::testing {
+namespace {
+
+std::string errorCode(const MethodResponse& response) {
+  const auto* error = std::get_if<FlutterError>(&response);
+  return error ? error->code : "";
+}
+
+std::string text(const Value& value, const char* key) {
+  return value.stringAt(key).value_or("");
+}
+
+std::string base64(const ByteBuffer& bytes) {
+  gchar* encoded = g_base64_encode(bytes.data(), bytes.size());
+  std::string out = encoded;
+  g_free(encoded);
+  return out;
+}
+
+using Sandboxed = SandboxedHostTest;
+
+TEST_F(Sandboxed, TheSaveFolderIsADocumentThatOutlivesTheHostAndThePortals) {
+  start();
+  const Value picked = successValue(call("dravel/capture", "pickSaveFolder"));
+  const std::string folder = text(picked, "path");
+  const std::string documents = sandboxSession() + "/run/doc/";
+  ASSERT_EQ(folder.rfind(documents, 0), 0u) << folder << hostLog();
+  EXPECT_TRUE(folder.ends_with("/Shots")) << folder;
+  const Value bookmark = ValueMap{{"bookmark", text(picked, "bookmark")}};
+
+  // Written into from inside the sandbox, it lands in the folder chosen.
+  const auto writeShot = [&](const std::string& into) {
+    return run(sandboxed({"/bin/sh", "-c", "echo png > \"$0/shot.png\"", into}));
+  };
+  ASSERT_EQ(writeShot(text(successValue(call("dravel/capture", "beginSaveFolderAccess", bookmark)),
+                           "path")),
+            0)
+      << err_;
+  EXPECT_EQ(readFile(home() + "/Pictures/Shots/shot.png"), "png\n");
+
+  stopHost();
+  ASSERT_TRUE(restartPortals()) << err_;
+  start();
+  const Value again = successValue(call("dravel/capture", "beginSaveFolderAccess", bookmark));
+  EXPECT_EQ(text(again, "path"), folder) << hostLog();
+  EXPECT_EQ(again.boolAt("stale"), false);
+  EXPECT_EQ(run(sandboxed({"/bin/sh", "-c", "test \"$(cat \"$0/shot.png\")\" = png", folder})), 0);
+
+  // A record made outside the sandbox names no document; a removed
+  // document resolves no more.
+  struct stat real {};
+  ASSERT_EQ(::stat((home() + "/Pictures/Shots").c_str(), &real), 0);
+  const std::string outside =
+      base64(linux_platform::folderRecord(home() + "/Pictures/Shots", real.st_dev, real.st_ino));
+  EXPECT_EQ(
+      errorCode(call("dravel/capture", "beginSaveFolderAccess", ValueMap{{"bookmark", outside}})),
+      "unresolved");
+  const std::string id =
+      folder.substr(documents.size(), folder.find('/', documents.size()) - documents.size());
+  ASSERT_EQ(run({"gdbus", "call", "--session", "--dest", "org.freedesktop.portal.Documents",
+                 "--object-path", "/org/freedesktop/portal/documents", "--method",
+                 "org.freedesktop.portal.Documents.Delete", id}),
+            0)
+      << err_;
+  EXPECT_EQ(errorCode(call("dravel/capture", "beginSaveFolderAccess", bookmark)), "unresolved");
+}
+
+TEST_F(Sandboxed, StartAtLoginIsTheBackgroundPortalsAndItsLastAnswer) {
+  const std::string entry = home() + "/.config/autostart/app.dravel.Dravel.desktop";
+  const auto enabled = [&] {
+    return successValue(call("dravel/autostart", "isEnabled")) == Value(true);
+  };
+  start();
+  EXPECT_FALSE(enabled());
+  ASSERT_TRUE(
+      isSuccess(call("dravel/autostart", "setEnabled", ValueMap{{"enabled", true}}), Value()))
+      << hostLog();
+  EXPECT_NE(readFile(entry).find("\nExec=flatpak run --command=dravel-host app.dravel.Dravel"),
+            std::string::npos)
+      << readFile(entry);
+  stopHost();
+  start();
+  EXPECT_TRUE(enabled()) << "the portal's answer is kept";
+  ASSERT_TRUE(isSuccess(call("dravel/autostart", "setEnabled", Value()), Value()));
+  EXPECT_FALSE(std::filesystem::exists(entry));
+  EXPECT_FALSE(enabled());
+
+  // The user said no once: the portal refuses from then on.
+  const auto setBackground = [&](const char* answer) {
+    return run({"gdbus", "call", "--session", "--dest",
+                "org.freedesktop.impl.portal.PermissionStore", "--object-path",
+                "/org/freedesktop/impl/portal/PermissionStore", "--method",
+                "org.freedesktop.impl.portal.PermissionStore.SetPermission", "background", "true",
+                "background", "app.dravel.Dravel", std::string("['") + answer + "']"});
+  };
+  ASSERT_EQ(setBackground("no"), 0) << err_;
+  EXPECT_EQ(errorCode(call("dravel/autostart", "setEnabled", ValueMap{{"enabled", true}})),
+            "autostart_failed");
+  EXPECT_FALSE(enabled());
+  EXPECT_FALSE(std::filesystem::exists(entry));
+  EXPECT_EQ(setBackground("yes"), 0) << err_;
+}
+
+TEST_F(Sandboxed, ANotificationIsShownReplacedAndClickedThroughThePortal) {
+  start();
+  StoppedAtExit watch{
+      spawn({ctlBinary_, "--socket", socket_, "watch"}, dir_ + "/watch.out", dir_ + "/watch.err")};
+  const auto show = [&](const char* title) {
+    return call("dravel/notifications", "show",
+                ValueMap{{"title", title}, {"id", "export"}, {"payload", "job-7"}});
+  };
+  ASSERT_TRUE(isSuccess(show("Exported"), Value(true))) << hostLog();
+  const std::string first = standInCall("\"Exported\"");
+  ASSERT_FALSE(first.empty());
+  const std::string id =
+      first.substr(first.rfind("\"id\": ") + 6, first.rfind('}') - first.rfind("\"id\": ") - 6);
+  ASSERT_TRUE(isSuccess(show("Exported again"), Value(true)));
+  // The same identifier replaces the notification on screen.
+  EXPECT_NE(standInCall("\"Exported again\"").find("[\"\", " + id + ", "), std::string::npos)
+      << standInCall("\"Exported again\"");
+
+  const std::string clicked =
+      R"({"channel":"dravel/notifications","method":"clicked","arguments":{"id":"export","payload":"job-7"}})";
+  // Clicked until the watcher, which may connect after the first click, sees it.
+  EXPECT_TRUE(waitUntil([&] {
+    run({"gdbus", "call", "--session", "--dest", "org.dravel.StandIns", "--object-path",
+         "/org/dravel/StandIns", "--method", "org.dravel.StandIns.Click", id, "default"});
+    return readFile(dir_ + "/watch.out").find(clicked) != std::string::npos;
+  })) << readFile(dir_ + "/watch.out")
+      << hostLog();
+}
+
+TEST_F(Sandboxed, ARevealedFileReachesTheFileManagerThroughThePortal) {
+  const std::string shot = dir_ + "/shot one.png";
+  std::ofstream(shot) << "png";
+  start();
+  ASSERT_TRUE(isSuccess(call("dravel/capture", "revealFile", ValueMap{{"path", shot}}), Value()));
+  gchar* uri = g_filename_to_uri(shot.c_str(), nullptr, nullptr);
+  EXPECT_FALSE(standInCall(std::string("\"ShowItems\", \"args\": [[\"") + uri + "\"]").empty())
+      << hostLog();
+  g_free(uri);
+}
+
+TEST_F(Sandboxed, ASecondLaunchBringsTheFirstForwardAndEnds) {
+  start();
+  const auto shown = [] {
+    std::string out;
+    runCommand({"xdotool", "search", "--onlyvisible", "--classname", "dravel-host"}, &out);
+    return !out.empty();
+  };
+  ASSERT_FALSE(shown());
+  const pid_t second =
+      spawn(sandboxed({hostBinary_, "--platform", "x11", "--socket", dir_ + "/second.sock"}),
+            dir_ + "/second.out", dir_ + "/second.log");
+  EXPECT_EQ(waitFor(second, 30), 0) << readFile(dir_ + "/second.log");
+  EXPECT_TRUE(waitUntil(shown, 10)) << hostLog();
+  EXPECT_TRUE(isSuccess(call("dravel/autostart", "isEnabled"), Value(false))) << hostLog();
+}
+
+}  // namespace
+}  // namespace dravel::testing
