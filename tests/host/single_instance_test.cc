@@ -74,27 +74,6 @@ TEST_F(SingleInstance, SandboxedProcessesSkipTheWholeProcedure) {
   EXPECT_FALSE(processes().exitStatus.has_value());
 }
 
-// Inside the sandbox nothing else keeps one copy: a running one takes the
-// launch and comes forward, and this one ends with status 0.
-TEST_F(SingleInstance, ASandboxedLaunchHandsItselfToTheRunningCopy) {
-  desktop().processInfo().environment["APP_SANDBOX_CONTAINER_ID"] = kBundle;
-  desktop().application().otherCopyRunning = true;
-  launch();
-  EXPECT_EQ(processes().exitStatus, 0);
-  EXPECT_EQ(singleInstanceLines().size(), 1u);
-
-  desktop().application().otherCopyRunning = false;
-  processes().exitStatus.reset();
-  launch();
-  EXPECT_FALSE(processes().exitStatus.has_value());
-  EXPECT_EQ(singleInstanceLines().size(), 1u);
-  // The copy that stays comes forward when a later launch hands itself over.
-  const int before = desktop().application().activations;
-  desktop().application().reopenHandler(false);
-  queue().advance(0.3);
-  EXPECT_EQ(desktop().application().activations, before + 1);
-}
-
 TEST_F(SingleInstance, SurvivorsWithoutADebuggerGetTheSurvivorAlert) {
   addCopy(4200, std::nullopt).permissionDenied = true;
   addCopy(4300, "/Applications/Dravel.app").permissionDenied = true;

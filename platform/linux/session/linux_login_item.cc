@@ -337,9 +337,14 @@ std::optional<std::string> XdgAutostartLoginItem::requestBackground(bool autosta
   if (!answer.error.empty()) {
     return "The background portal did not change start at login: " + answer.error + ".";
   }
-  if (answer.response == 1) return std::string("Start at login was cancelled.");
+  // The Response's code is all the portal says of a refusal: 1 when the
+  // user (or the permission they gave once) said no, 2 otherwise.
+  if (answer.response == 1) {
+    return std::string("The background portal refused start at login: the user did not allow it.");
+  }
   if (answer.response != 0) {
-    return std::string("The background portal refused to change start at login.");
+    return "The background portal refused start at login: the request ended (response " +
+           std::to_string(answer.response) + ").";
   }
   const bool enabled = answer.resultFlag("autostart", false);
   // What the portal answered is what the session does now, whatever was asked.

@@ -1,5 +1,6 @@
 // The host inside a Flatpak sandbox, served by the real desktop portals
-// (tests/tools/sandbox-session): what it asks of them is checked where it
+// (tests/support/sandbox-session, which runs this executable once for all its
+// tests): what it asks of them is checked where it
 // lands, in the stand-ins for the desktop behind the portals, the home folder
 // and the portals' own stores.
 #include <glib.h>
@@ -8,55 +9,89 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <sstream>
 
-#include "channels/flutter_result.h"
+#include "host/base64.h"
 #include "platform/linux/session/linux_bookmarks.h"
 #include "tests/support/host_fixture.h"
-#include "tests/support/sandbox_session.h"
+#include "tests/support/host_process.h"
 #include "tests/support/x_desktop.h"
 
 namespace dravel::testing {
 namespace {
 
-std::string errorCode(const MethodResponse& response) {
-  const auto* error = std::get_if<FlutterError>(&response);
-  return error ? error->code : "";
-}
-
 std::string text(const Value& value, const char* key) {
   return value.stringAt(key).value_or("");
 }
 
-std::string base64(const ByteBuffer& bytes) {
-  gchar* encoded = g_base64_encode(bytes.data(), bytes.size());
-  std::string out = encoded;
-  g_free(encoded);
-  return out;
+const std::string kSessionScript = DRAVEL_SOURCE_DIR "/tests/support/sandbox-session";
+
+// The session's folder.
+std::string session() {
+  const char* folder = std::getenv("DRAVEL_SANDBOX_SESSION");
+  return folder ? folder : "";
 }
 
-using Sandboxed = SandboxedHostTest;
+// Waits until a call the desktop's stand-ins recorded (one JSON line each)
+// holds `part`; the last such line, or empty after 10 s.
+std::string standInCall(const std::string& part) {
+  std::string found;
+  waitUntil(
+      [&] {
+        std::istringstream in(readFile(session() + "/stand-ins.log"));
+        for (std::string line; std::getline(in, line);)
+          if (line.find(part) != std::string::npos) found = line;
+        return !found.empty();
+      },
+      10);
+  return found;
+}
+
+// The host in the sandbox on the session's X display; the test's folder is
+// shared with the sandbox at its own path, the build tree read-only.
+class Sandboxed : public HostProcessTest {
+ protected:
+  void SetUp() override {
+    HostProcessTest::SetUp();
+    ASSERT_FALSE(session().empty()) << "run under tests/support/sandbox-session run";
+    platform_ = "x11";
+    const std::string build = hostBinary_.substr(0, hostBinary_.rfind("/app/"));
+    hostPrefix_ = {kSessionScript, "sandbox", "--ro-bind", build, "--bind", dir_, "--"};
+  }
+  std::vector<std::string> sandboxed(std::vector<std::string> argv) const {
+    argv.insert(argv.begin(), hostPrefix_.begin(), hostPrefix_.end());
+    return argv;
+  }
+  std::string home() const { return session() + "/home"; }
+  // A method call to a service of the session (at its name's path unless
+  // `path`), as gdbus makes it.
+  int busCall(const std::string& service, const std::string& method, std::vector<std::string> args,
+              std::string path = "") {
+    if (path.empty()) path = "/" + std::regex_replace(service, std::regex("\\."), "/");
+    args.insert(args.begin(), {"gdbus", "call", "--session", "--dest", service, "--object-path",
+                               path, "--method", service + "." + method});
+    return run(args);
+  }
+};
 
 TEST_F(Sandboxed, TheSaveFolderIsADocumentThatOutlivesTheHostAndThePortals) {
   start();
   const Value picked = successValue(call("dravel/capture", "pickSaveFolder"));
   const std::string folder = text(picked, "path");
-  const std::string documents = sandboxSession() + "/run/doc/";
+  const std::string documents = session() + "/run/doc/";
   ASSERT_EQ(folder.rfind(documents, 0), 0u) << folder << hostLog();
   EXPECT_TRUE(folder.ends_with("/Shots")) << folder;
   const Value bookmark = ValueMap{{"bookmark", text(picked, "bookmark")}};
 
   // Written into from inside the sandbox, it lands in the folder chosen.
-  const auto writeShot = [&](const std::string& into) {
-    return run(sandboxed({"/bin/sh", "-c", "echo png > \"$0/shot.png\"", into}));
-  };
-  ASSERT_EQ(writeShot(text(successValue(call("dravel/capture", "beginSaveFolderAccess", bookmark)),
-                           "path")),
-            0)
-      << err_;
+  const Value opened = successValue(call("dravel/capture", "beginSaveFolderAccess", bookmark));
+  ASSERT_EQ(run(sandboxed({"/bin/sh", "-c", "echo png > \"$0/shot.png\"", text(opened, "path")})),
+            0);
   EXPECT_EQ(readFile(home() + "/Pictures/Shots/shot.png"), "png\n");
 
   stopHost();
-  ASSERT_TRUE(restartPortals()) << err_;
+  ASSERT_EQ(run({kSessionScript, "restart"}), 0) << err_;
   start();
   const Value again = successValue(call("dravel/capture", "beginSaveFolderAccess", bookmark));
   EXPECT_EQ(text(again, "path"), folder) << hostLog();
@@ -67,19 +102,19 @@ TEST_F(Sandboxed, TheSaveFolderIsADocumentThatOutlivesTheHostAndThePortals) {
   // document resolves no more.
   struct stat real {};
   ASSERT_EQ(::stat((home() + "/Pictures/Shots").c_str(), &real), 0);
-  const std::string outside =
-      base64(linux_platform::folderRecord(home() + "/Pictures/Shots", real.st_dev, real.st_ino));
-  EXPECT_EQ(
-      errorCode(call("dravel/capture", "beginSaveFolderAccess", ValueMap{{"bookmark", outside}})),
-      "unresolved");
-  const std::string id =
-      folder.substr(documents.size(), folder.find('/', documents.size()) - documents.size());
-  ASSERT_EQ(run({"gdbus", "call", "--session", "--dest", "org.freedesktop.portal.Documents",
-                 "--object-path", "/org/freedesktop/portal/documents", "--method",
-                 "org.freedesktop.portal.Documents.Delete", id}),
+  const std::string outside = base64Encode(
+      linux_platform::folderRecord(home() + "/Pictures/Shots", real.st_dev, real.st_ino));
+  EXPECT_TRUE(
+      isError(call("dravel/capture", "beginSaveFolderAccess", ValueMap{{"bookmark", outside}}),
+              "unresolved", "The bookmark data isn't in the correct format."));
+  const std::string id = folder.substr(documents.size(), folder.rfind('/') - documents.size());
+  ASSERT_EQ(busCall("org.freedesktop.portal.Documents", "Delete", {id},
+                    "/org/freedesktop/portal/documents"),
             0)
       << err_;
-  EXPECT_EQ(errorCode(call("dravel/capture", "beginSaveFolderAccess", bookmark)), "unresolved");
+  EXPECT_TRUE(
+      isError(call("dravel/capture", "beginSaveFolderAccess", bookmark), "unresolved",
+              "The folder's document " + id + " is no longer kept by the document portal."));
 }
 
 TEST_F(Sandboxed, StartAtLoginIsTheBackgroundPortalsAndItsLastAnswer) {
@@ -103,16 +138,14 @@ TEST_F(Sandboxed, StartAtLoginIsTheBackgroundPortalsAndItsLastAnswer) {
   EXPECT_FALSE(enabled());
 
   // The user said no once: the portal refuses from then on.
-  const auto setBackground = [&](const char* answer) {
-    return run({"gdbus", "call", "--session", "--dest",
-                "org.freedesktop.impl.portal.PermissionStore", "--object-path",
-                "/org/freedesktop/impl/portal/PermissionStore", "--method",
-                "org.freedesktop.impl.portal.PermissionStore.SetPermission", "background", "true",
-                "background", "app.dravel.Dravel", std::string("['") + answer + "']"});
+  const auto setBackground = [&](const std::string& answer) {
+    return busCall("org.freedesktop.impl.portal.PermissionStore", "SetPermission",
+                   {"background", "true", "background", "app.dravel.Dravel", "['" + answer + "']"});
   };
   ASSERT_EQ(setBackground("no"), 0) << err_;
-  EXPECT_EQ(errorCode(call("dravel/autostart", "setEnabled", ValueMap{{"enabled", true}})),
-            "autostart_failed");
+  EXPECT_TRUE(isError(call("dravel/autostart", "setEnabled", ValueMap{{"enabled", true}}),
+                      "autostart_failed",
+                      "The background portal refused start at login: the user did not allow it."));
   EXPECT_FALSE(enabled());
   EXPECT_FALSE(std::filesystem::exists(entry));
   EXPECT_EQ(setBackground("yes"), 0) << err_;
@@ -140,8 +173,7 @@ TEST_F(Sandboxed, ANotificationIsShownReplacedAndClickedThroughThePortal) {
       R"({"channel":"dravel/notifications","method":"clicked","arguments":{"id":"export","payload":"job-7"}})";
   // Clicked until the watcher, which may connect after the first click, sees it.
   EXPECT_TRUE(waitUntil([&] {
-    run({"gdbus", "call", "--session", "--dest", "org.dravel.StandIns", "--object-path",
-         "/org/dravel/StandIns", "--method", "org.dravel.StandIns.Click", id, "default"});
+    busCall("org.dravel.StandIns", "Click", {id, "default"});
     return readFile(dir_ + "/watch.out").find(clicked) != std::string::npos;
   })) << readFile(dir_ + "/watch.out")
       << hostLog();

@@ -275,17 +275,5 @@ TEST(KWinScreenShot, ThePipeIsReadWhileTheCallIsPendingAndMustHoldTheAnnouncedBy
   }
 }
 
-// KWin serves no program inside a sandbox (it knows none by its desktop
-// entry): there the route is not offered even while KWin answers.
-TEST(KWinScreenShot, ASandboxedProcessIsNotOfferedTheRoute) {
-  const std::string twoByTwo = answer(2, 2, 8, 6);
-  FakeKWin kwin({twoByTwo.c_str(), 16});
-  ASSERT_TRUE(kwin.serving());
-  dravel::testing::ScopedEnv sandbox("FLATPAK_ID", "app.dravel.Dravel");
-  std::string why;
-  EXPECT_FALSE(makeKWinScreenShotRoute(&why));
-  EXPECT_EQ(why, "KWin's screenshot interface serves no program inside a sandbox");
-}
-
 }  // namespace
 }  // namespace dravel::linux_platform
