@@ -5,7 +5,7 @@
 # arguments, and both are installed into a user installation of this test's.
 # On a private session (Xvfb, a session bus, the permission store, the
 # document portal, xdg-desktop-portal with the GTK backend's Notification
-# portal, a notification server that records what it is asked to show)
+# portal, and the recording notification server of portal_stand_ins.py)
 # `flatpak run` starts it. Checked from outside:
 #   * the process serving the socket runs in a sandbox of its own, whose
 #     /.flatpak-info names the app;
@@ -100,8 +100,8 @@ in_background permission-store "$libexec/xdg-permission-store" --replace
 wait_until 10 has_owner org.freedesktop.impl.portal.PermissionStore || fail "no permission store"
 in_background document-portal "$libexec/xdg-document-portal" --replace
 wait_until 10 has_owner org.freedesktop.portal.Documents || fail "no document portal"
-in_background notifications /usr/bin/python3 "$source/tests/tools/notification_server.py" \
-  "$T/notified.log"
+in_background stand-ins /usr/bin/python3 "$source/tests/support/portal_stand_ins.py" \
+  "$T/stand-ins.jsonl"
 wait_until 10 has_owner org.freedesktop.Notifications || fail "no notification server"
 cat >"$T/portals/gtk.portal" <<EOF
 [portal]
@@ -178,6 +178,11 @@ grep -qx "name=$app" "/proc/$listener/root/.flatpak-info" ||
   '{"title": "Screenshot saved", "body": "shot-001.png", "id": "shot-001"}' >"$T/shown.json" \
   2>"$T/log/dravelctl.log" || fail "dravelctl could not show a notification"
 [ "$(tr -d ' \n' <"$T/shown.json")" = true ] || fail "the host answered $(cat "$T/shown.json")"
-wait_until 10 grep -qx "Notify Screenshot saved|shot-001.png|$app" "$T/notified.log" ||
-  fail "the notification server was not asked for $app: $(cat "$T/notified.log" 2>/dev/null)"
+notified() {
+  jq -e --arg app "$app" 'select(.call == "Notify") | .args |
+    select(.[3] == "Screenshot saved" and .[4] == "shot-001.png" and .[6]["desktop-entry"] == $app)' \
+    "$T/stand-ins.jsonl" >/dev/null
+}
+wait_until 10 notified ||
+  fail "the notification server was not asked for $app: $(cat "$T/stand-ins.jsonl" 2>/dev/null)"
 echo "flatpak run: the sandboxed host serves $socket; its notification came through the portal"
