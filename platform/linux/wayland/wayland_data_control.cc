@@ -90,19 +90,20 @@ struct WaylandDataControl::State {
   static void selection(void*, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer) {
     if (offer) zwlr_data_control_offer_v1_destroy(offer);
   }
+  // A member function, not a lambda in the listener below: only a function's
+  // body sees the whole of State (clang holds to that).
+  static void finished(void* data, zwlr_data_control_device_v1*) {
+    // The seat went: no more selections through it.
+    auto* self = static_cast<State*>(data);
+    self->dropSource();
+    zwlr_data_control_device_v1_destroy(self->device);
+    self->device = nullptr;
+  }
   static constexpr zwlr_data_control_device_v1_listener kDevice = {
       [](void*, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer) {
         zwlr_data_control_offer_v1_add_listener(offer, &kOffer, nullptr);
       },
-      selection,
-      [](void* data, zwlr_data_control_device_v1*) {
-        // The seat went: no more selections through it.
-        auto* self = static_cast<State*>(data);
-        self->dropSource();
-        zwlr_data_control_device_v1_destroy(self->device);
-        self->device = nullptr;
-      },
-      selection};
+      selection, finished, selection};
 
   static void send(void* data, zwlr_data_control_source_v1* proxy, const char* mimeType,
                    int32_t fd) {
