@@ -12,6 +12,7 @@
 #include <regex>
 #include <sstream>
 
+#include "channels/standard_codec.h"
 #include "host/base64.h"
 #include "platform/linux/session/linux_bookmarks.h"
 #include "tests/support/host_fixture.h"
@@ -153,8 +154,9 @@ TEST_F(Sandboxed, StartAtLoginIsTheBackgroundPortalsAndItsLastAnswer) {
 
 TEST_F(Sandboxed, ANotificationIsShownReplacedAndClickedThroughThePortal) {
   start();
-  StoppedAtExit watch{
-      spawn({ctlBinary_, "--socket", socket_, "watch"}, dir_ + "/watch.out", dir_ + "/watch.err")};
+  // The interface's end: the host's calls go to every connection.
+  std::unique_ptr<SocketClient> ui = connect();
+  ASSERT_TRUE(ui);
   const auto show = [&](const char* title) {
     return call("dravel/notifications", "show",
                 ValueMap{{"title", title}, {"id", "export"}, {"payload", "job-7"}});
@@ -169,14 +171,17 @@ TEST_F(Sandboxed, ANotificationIsShownReplacedAndClickedThroughThePortal) {
   EXPECT_NE(standInCall("\"Exported again\"").find("[\"\", " + id + ", "), std::string::npos)
       << standInCall("\"Exported again\"");
 
-  const std::string clicked =
-      R"({"channel":"dravel/notifications","method":"clicked","arguments":{"id":"export","payload":"job-7"}})";
-  // Clicked until the watcher, which may connect after the first click, sees it.
-  EXPECT_TRUE(waitUntil([&] {
-    busCall("org.dravel.StandIns", "Click", {id, "default"});
-    return readFile(dir_ + "/watch.out").find(clicked) != std::string::npos;
-  })) << readFile(dir_ + "/watch.out")
-      << hostLog();
+  ASSERT_EQ(busCall("org.dravel.StandIns", "Click", {id, "default"}), 0) << err_;
+  std::string error;
+  std::optional<Frame> frame;
+  do frame = ui->readFrame(&error, 20);
+  while (frame && frame->channel != "dravel/notifications");
+  ASSERT_TRUE(frame) << error << hostLog();
+  const auto clicked = StandardMethodCodec::decodeMethodCall(frame->payload);
+  ASSERT_TRUE(std::holds_alternative<FlutterMethodCall>(clicked));
+  EXPECT_EQ(std::get<FlutterMethodCall>(clicked).method, "clicked");
+  EXPECT_EQ(std::get<FlutterMethodCall>(clicked).arguments,
+            Value(ValueMap{{"id", "export"}, {"payload", "job-7"}}));
 }
 
 TEST_F(Sandboxed, ARevealedFileReachesTheFileManagerThroughThePortal) {
