@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -47,13 +49,11 @@ std::vector<SwayOutput> swayOutputs() {
   return outputs;
 }
 
-RgbImage grimOutput(const std::string& name, bool cursor) {
-  std::string out;
-  std::vector<std::string> argv{"grim", "-o", name, "-t", "ppm", "-"};
-  if (cursor) argv.insert(argv.begin() + 1, "-c");
-  if (!runCommand(argv, &out)) return {};
-  // P6, width, height, maxval 255, one whitespace, then the pixels.
-  std::istringstream in(out);
+namespace {
+// A binary PPM (P6, maxval 255, one whitespace, then the pixels); empty
+// (width 0) when malformed.
+RgbImage ppmImage(const std::string& bytes) {
+  std::istringstream in(bytes);
   std::string magic;
   long width = 0, height = 0, maxval = 0;
   if (!(in >> magic >> width >> height >> maxval) || magic != "P6" || maxval != 255 || width <= 0 ||
@@ -62,11 +62,65 @@ RgbImage grimOutput(const std::string& name, bool cursor) {
   }
   const auto start = static_cast<size_t>(in.tellg()) + 1;
   const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
-  if (start > out.size() || out.size() - start < size) return {};
+  if (start > bytes.size() || bytes.size() - start < size) return {};
   RgbImage image{width, height, {}};
-  image.rgb.assign(out.begin() + static_cast<std::ptrdiff_t>(start),
-                   out.begin() + static_cast<std::ptrdiff_t>(start + size));
+  image.rgb.assign(bytes.begin() + static_cast<std::ptrdiff_t>(start),
+                   bytes.begin() + static_cast<std::ptrdiff_t>(start + size));
   return image;
+}
+}  // namespace
+
+RgbImage grimOutput(const std::string& name, bool cursor) {
+  std::string out;
+  std::vector<std::string> argv{"grim", "-o", name, "-t", "ppm", "-"};
+  if (cursor) argv.insert(argv.begin() + 1, "-c");
+  if (!runCommand(argv, &out)) return {};
+  return ppmImage(out);
+}
+
+RgbImage kwinOutputFrame(const std::string& name) {
+  // KWin serves its screenshots to the programs desktop entries grant them
+  // to: here the interpreter that runs the oracle.
+  static const bool granted = [] {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data == nullptr) return false;
+    const std::filesystem::path dir = std::filesystem::path(data) / "applications";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "dravel-kwin-oracle.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Dravel KWin oracle\nExec="
+        << std::filesystem::canonical("/usr/bin/python3").string()
+        << "\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n";
+    return runCommand({"kbuildsycoca5"});
+  }();
+  std::string out;
+  if (!granted || !runCommand({DRAVEL_SOURCE_DIR "/tests/tools/kwin_frame.py", name}, &out)) {
+    return {};
+  }
+  return ppmImage(out);
+}
+
+bool showsAMonitorWithAWindow(const RgbImage& shot, const std::vector<RgbImage>& monitors,
+                              std::string* why) {
+  const int64_t area = shot.width * shot.height;
+  std::map<uint32_t, int64_t> colours;
+  for (int64_t y = 0; y < shot.height; ++y) {
+    for (int64_t x = 0; x < shot.width; ++x) ++colours[shot.pixel(x, y)];
+  }
+  int64_t commonest = 0;
+  for (const auto& [colour, count] : colours) commonest = std::max(commonest, count);
+  std::ostringstream said;
+  said << "the screenshot is " << shot.width << "x" << shot.height << ";";
+  for (size_t i = 0; i < monitors.size(); ++i) {
+    const int64_t differing = shot.differingPixels(monitors[i]);
+    said << " monitor " << i << " (" << monitors[i].width << "x" << monitors[i].height
+         << ") differs in " << differing << " pixels;";
+    if (area > 0 && differing >= 0 && differing < area / 100) {
+      if (commonest < area / 10 * 9) return true;
+      said << " but one colour covers " << commonest << " of its pixels: no window shows;";
+    }
+  }
+  if (why) *why = said.str();
+  return false;
 }
 
 CapturedImage mutterMonitorFrame(const std::string& connector) {

@@ -34,6 +34,12 @@ std::vector<SwayOutput> swayOutputs();
 // drawn in (grim -c).
 RgbImage grimOutput(const std::string& name, bool cursor = false);
 
+// An output's pixels as KWin's own ScreenShot2 gives them
+// (tests/tools/kwin_frame.py), at the output's device size; empty (width 0)
+// while KWin refuses the oracle (it may take a moment to read the entry
+// that grants it) or on failure.
+RgbImage kwinOutputFrame(const std::string& name);
+
 // A monitor's pixels as mutter's own screen cast gives them
 // (tests/tools/mutter_frame.py): straight RGBA; empty (width 0) on failure.
 CapturedImage mutterMonitorFrame(const std::string& connector);
@@ -44,6 +50,13 @@ std::string gnomeDisplayState();
 // GNOME's monitors' connectors and current modes ("Meta-0 1920x1080") from
 // org.gnome.Mutter.DisplayConfig.GetCurrentState.
 std::vector<std::string> gnomeMonitors();
+
+// Whether `shot` is one of `monitors` (the compositor's own pictures), give
+// or take the moving parts of a program (spinners, a caret: under 1% of the
+// pixels), with a window on it: no one colour (a bare desktop's
+// background) covers nine tenths of it. Says why not into `why`.
+bool showsAMonitorWithAWindow(const RgbImage& shot, const std::vector<RgbImage>& monitors,
+                              std::string* why);
 
 // A monitor as the compositor itself lists it: logical rectangle (y
 // downward, the compositor's origin) and scale.
