@@ -36,6 +36,7 @@
 #include "host/dravel_plugin.h"
 #include "host/launch.h"
 #include "host/main_flutter_window.h"
+#include "host/sandbox.h"
 #include "platform/linux/session/linux_process_info.h"
 #include "platform/linux/session/toolkit_leak_suppressions.h"
 #include "platform/linux/wayland/wayland_desktop.h"
@@ -388,13 +389,21 @@ int main(int argc, char** argv) {
       status = 1;
     }
   }
-  if (status == 0) {
+  // Inside a sandbox every copy serves in the one folder Flatpak shares, so
+  // a later copy hands itself to the running one before it would meet that
+  // copy's socket, and ends as the single-instance step would have it.
+  bool handedOver = false;
+  if (status == 0 && Sandbox::active() && platform().application().handOverToRunningCopy()) {
+    NSLog("[SingleInstance] another copy is running; it comes forward - exiting");
+    handedOver = true;
+  }
+  if (status == 0 && !handedOver) {
     if (auto why = messenger->listen(options.socket)) {
       std::fprintf(stderr, "dravel-host: %s\n", why->c_str());
       status = 1;
     }
   }
-  if (status == 0) {
+  if (status == 0 && !handedOver) {
     LaunchedHost host = launchHost();
     std::unique_ptr<sim::SimDesktopChannel> simChannel;
     if (desktop) {
