@@ -40,7 +40,9 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& out, const 
       }
     }
     int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    // One file for both is opened once: two openings would each write from
+    // their own offset, over each other's lines.
+    int e = err == out ? o : ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(o, 1);
     ::dup2(e, 2);
     std::vector<char*> args;
