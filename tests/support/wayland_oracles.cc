@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/support/host_process.h"
 #include "tests/support/x_desktop.h"
 
 namespace dravel::testing {
@@ -121,6 +122,31 @@ bool showsAMonitorWithAWindow(const RgbImage& shot, const std::vector<RgbImage>&
   }
   if (why) *why = said.str();
   return false;
+}
+
+std::vector<RgbImage> compositorPictures() {
+  std::vector<RgbImage> pictures;
+  const std::string family = waylandTestDesktop();
+  if (family == "gnome") {
+    for (const std::string& monitor : gnomeMonitors()) {
+      pictures.push_back(rgbOf(mutterMonitorFrame(monitor.substr(0, monitor.find(' ')))));
+    }
+    return pictures;
+  }
+  for (const CompositorMonitor& monitor : compositorMonitors()) {
+    pictures.push_back(family == "kwin" ? kwinOutputFrame(monitor.name) : grimOutput(monitor.name));
+  }
+  return pictures;
+}
+
+bool demoShowsACompositorPicture(const std::string& png, double seconds, std::string* said,
+                                 std::string* why) {
+  return waitUntil(
+      [&] {
+        return runDemo(png, said) == 0 &&
+               showsAMonitorWithAWindow(rgbOf(pngFileImage(png)), compositorPictures(), why);
+      },
+      seconds);
 }
 
 CapturedImage mutterMonitorFrame(const std::string& connector) {

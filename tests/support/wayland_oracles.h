@@ -58,6 +58,18 @@ std::vector<std::string> gnomeMonitors();
 bool showsAMonitorWithAWindow(const RgbImage& shot, const std::vector<RgbImage>& monitors,
                               std::string* why);
 
+// Each monitor's picture by the test desktop's compositor itself: grim on
+// sway, KWin's ScreenShot2, mutter's screen cast; a picture it could not
+// take is empty (width 0).
+std::vector<RgbImage> compositorPictures();
+
+// Runs the demo (runDemo) until its screenshot is one of the compositor's
+// own pictures with a window on it (showsAMonitorWithAWindow), for at most
+// `seconds`: a program's window shows a moment after it starts. What the
+// demo said last, and why its picture was not one, go to `said` and `why`.
+bool demoShowsACompositorPicture(const std::string& png, double seconds, std::string* said,
+                                 std::string* why);
+
 // A monitor as the compositor itself lists it: logical rectangle (y
 // downward, the compositor's origin) and scale.
 struct CompositorMonitor {

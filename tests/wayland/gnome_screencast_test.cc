@@ -156,17 +156,7 @@ TEST_F(GnomeHost, TheDemoWithAStoredGrantWritesTheScreenUnderThePointerAsMutterS
   const std::string png = dir_ + "/demo.png";
   std::string said;
   std::string why;
-  // The program's window shows a moment after it starts.
-  EXPECT_TRUE(waitUntil(
-      [&] {
-        if (runDemo(png, &said) != 0) return false;
-        std::vector<RgbImage> monitors;
-        for (const std::string& monitor : gnomeMonitors()) {
-          monitors.push_back(rgbOf(mutterMonitorFrame(monitor.substr(0, monitor.find(' ')))));
-        }
-        return showsAMonitorWithAWindow(rgbOf(pngFileImage(png)), monitors, &why);
-      },
-      60))
+  EXPECT_TRUE(demoShowsACompositorPicture(png, 60, &said, &why))
       << said << why << readFile(dir_ + "/program.err");
   EXPECT_NE(said.find("GNOME: the test desktop's permission store grants"), std::string::npos);
 }

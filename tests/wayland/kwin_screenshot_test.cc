@@ -124,18 +124,8 @@ TEST_F(KWinHost, TheDemoGrantsItselfThroughAnEntryAndWritesTheScreenUnderThePoin
   const std::string png = dir_ + "/demo.png";
   std::string said;
   std::string why;
-  // The program's window shows a moment after it starts, and KWin reads the
-  // entry granting the oracle a moment after it is written.
-  EXPECT_TRUE(waitUntil(
-      [&] {
-        if (runDemo(png, &said) != 0) return false;
-        std::vector<RgbImage> monitors;
-        for (const CompositorMonitor& monitor : compositorMonitors()) {
-          monitors.push_back(kwinOutputFrame(monitor.name));
-        }
-        return showsAMonitorWithAWindow(rgbOf(pngFileImage(png)), monitors, &why);
-      },
-      90))
+  // KWin reads the entry granting its oracle a moment after it is written.
+  EXPECT_TRUE(demoShowsACompositorPicture(png, 90, &said, &why))
       << said << why << readFile(dir_ + "/program.err");
   EXPECT_NE(said.find("KWin: granted through a desktop entry naming"), std::string::npos) << said;
 }
