@@ -99,9 +99,9 @@ TEST(FrameReader, AFrameCutShortHoldsOnlyWhatArrivedAndNoMemoryIsABadFrame) {
   EXPECT_TRUE(reader.midFrame());
   EXPECT_LT(static_cast<size_t>(testing::procStatusKb("VmRSS")) * 1024, before + (16 << 20));
 
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the sanitizer's allocator cannot run under an address-space limit";
-#else
+  // The sanitizer's allocator cannot run under an address-space limit: the
+  // release build checks the rest.
+#if !defined(__SANITIZE_ADDRESS__)
   // A frame whose buffer cannot be had fails the stream instead of throwing.
   rlimit saved{};
   ASSERT_EQ(::getrlimit(RLIMIT_AS, &saved), 0);
